@@ -1,0 +1,30 @@
+#include "core/Log.h"
+
+#include <iostream>
+#include <mutex>
+
+namespace {
+std::mutex logMutex;
+bool logToStderr = false;
+}
+
+void setLogToStderr(bool toStderr)
+{
+    std::lock_guard<std::mutex> lock(logMutex);
+    logToStderr = toStderr;
+}
+
+std::ostream& logStream()
+{
+    return logToStderr ? std::cerr : std::cout;
+}
+
+LogLine::~LogLine()
+{
+    text << '\n';
+    const std::string line = text.str();
+    std::lock_guard<std::mutex> lock(logMutex);
+    std::ostream& out = logStream();
+    out << line;
+    out.flush();
+}

@@ -1,0 +1,34 @@
+// Console log: plain lines, each written whole and flushed.
+#pragma once
+
+#include <ostream>
+#include <sstream>
+
+// Collects one log line and writes it, with its newline, in a single piece when
+// it goes out of scope, so lines from different threads never interleave.
+//
+//   LogLine() << "Worker thread started: " << name;
+class LogLine {
+public:
+    LogLine() = default;
+    LogLine(const LogLine&) = delete;
+    LogLine& operator=(const LogLine&) = delete;
+    ~LogLine();
+
+    template <typename T>
+    LogLine& operator<<(const T& value)
+    {
+        text << value;
+        return *this;
+    }
+
+private:
+    std::ostringstream text;
+};
+
+// Sends the log to standard error instead of standard output (for tools that
+// write their payload to standard output). Call before any thread logs.
+void setLogToStderr(bool toStderr);
+
+// The stream log lines currently go to.
+std::ostream& logStream();
