@@ -84,19 +84,21 @@ void Worker::enqueue(WorkBuffer* input, WorkBuffer* output)
 
 void Worker::stop()
 {
+    // Joinable only once started and until joined; never join from the
+    // worker's own thread (it leaves after the item in hand).
+    const bool join = thread.joinable() && thread.get_id() != std::this_thread::get_id();
+    // Logged before the wake-up, so it always precedes the thread's last line.
+    if (join)
+        LogLine() << "Waiting for worker thread to finish: " << displayName
+                  << ", thread: " << thread.get_id() << ")";
     {
         // Under the queue mutex, so a thread about to wait cannot miss it.
         std::lock_guard<std::mutex> lock(queueMutex);
         running = false;
         queueCondition.notify_one();
     }
-    if (!thread.joinable())
-        return;
-    if (thread.get_id() == std::this_thread::get_id())
-        return;  // asked from the worker's own thread: it leaves after this item
-    LogLine() << "Waiting for worker thread to finish: " << displayName
-              << ", thread: " << thread.get_id() << ")";
-    thread.join();
+    if (join)
+        thread.join();
 }
 
 size_t Worker::queuedCount() const

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <unistd.h>
 
 // Exported from the test program, so the loader can name it.
 __attribute__((noinline)) int stackSymbolsProbe(int n, const char* s)
@@ -34,8 +35,8 @@ TEST(StackSymbols, NamesFunctionsAndModules)
     EXPECT_EQ(symbolNameAt(address + 1), "stackSymbolsProbe") << "an address inside the function";
     EXPECT_EQ(moduleNameAt(address), "tavirel_tests");
 
-    EXPECT_EQ(symbolNameAt(reinterpret_cast<const void*>(&std::abort)), "abort");
-    EXPECT_NE(moduleNameAt(reinterpret_cast<const void*>(&std::abort)).find("libc.so"), std::string::npos);
+    EXPECT_NE(symbolNameAt(reinterpret_cast<const void*>(&getpid)).find("getpid"), std::string::npos);
+    EXPECT_NE(moduleNameAt(reinterpret_cast<const void*>(&getpid)).find("libc.so"), std::string::npos);
 
     EXPECT_EQ(symbolNameAt(nullptr), "");
     EXPECT_EQ(moduleNameAt(nullptr), "");
