@@ -1,0 +1,34 @@
+// The list of input devices, built once at start-up from what is attached.
+#pragma once
+
+#include "devices/InputDevice.h"
+
+#include <memory>
+#include <vector>
+
+class TCPInputDevice;
+
+// Lists, in this order: HackRF, RTL-SDR, LimeSDR, SDRplay, Airspy and local
+// PlutoSDR radios (each driver built in adds its own), then the TCP input,
+// then PlutoSDRs reached over the network. The list order is the order of the
+// window's device list. The devices live as long as the enumerator.
+class DeviceEnumerator {
+public:
+    DeviceEnumerator();
+    ~DeviceEnumerator();
+    DeviceEnumerator(const DeviceEnumerator&) = delete;
+    DeviceEnumerator& operator=(const DeviceEnumerator&) = delete;
+
+    // Adds a PlutoSDR at a network address (UTF-8), if one answers there.
+    void addNetworkContext(const char* address);
+
+    const std::vector<InputDevice*>& devices() const { return list; }
+    TCPInputDevice& tcpDevice() const { return *tcp; }
+
+private:
+    void append(std::unique_ptr<InputDevice> device);
+
+    std::vector<std::unique_ptr<InputDevice>> owned;
+    std::vector<InputDevice*> list;
+    TCPInputDevice* tcp = nullptr;
+};

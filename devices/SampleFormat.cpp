@@ -1,0 +1,72 @@
+#include "devices/SampleFormat.h"
+
+#include <cmath>
+#include <cstring>
+
+size_t iqSampleBytes(IqFormat format)
+{
+    switch (format) {
+    case IqFormat::S8: return 2;
+    case IqFormat::U8: return 2;
+    case IqFormat::S16: return 4;
+    case IqFormat::F32: return 8;
+    }
+    return 4;
+}
+
+int16_t convert_s8_s16(uint8_t byte)
+{
+    return int16_t(int8_t(byte) * 256);
+}
+
+int16_t convert_u8_s16(uint8_t byte)
+{
+    return int16_t((int(byte) - 128) * 256);
+}
+
+int16_t convert_s16le_s16(const uint8_t* bytes)
+{
+    return int16_t(uint16_t(bytes[0] | (bytes[1] << 8)));
+}
+
+int16_t convert_f32le_s16(const uint8_t* bytes)
+{
+    const uint32_t bits = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+                          uint32_t(bytes[3]) << 24;
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    const float scaled = std::trunc(value * 32768.0f);
+    // Comparisons keep NaN at 0 and infinities at the limits.
+    if (scaled >= 32767.0f)
+        return 32767;
+    if (scaled <= -32768.0f)
+        return -32768;
+    if (!(scaled == scaled))
+        return 0;
+    return int16_t(scaled);
+}
+
+size_t deliverIqSamples(const uint8_t* bytes, size_t size, IqFormat format, const SampleCallback& callback)
+{
+    const size_t step = iqSampleBytes(format);
+    const size_t count = size / step;
+    switch (format) {
+    case IqFormat::S8:
+        for (size_t k = 0; k < count; ++k)
+            callback(convert_s8_s16(bytes[2 * k]), convert_s8_s16(bytes[2 * k + 1]));
+        break;
+    case IqFormat::U8:
+        for (size_t k = 0; k < count; ++k)
+            callback(convert_u8_s16(bytes[2 * k]), convert_u8_s16(bytes[2 * k + 1]));
+        break;
+    case IqFormat::S16:
+        for (size_t k = 0; k < count; ++k)
+            callback(convert_s16le_s16(bytes + 4 * k), convert_s16le_s16(bytes + 4 * k + 2));
+        break;
+    case IqFormat::F32:
+        for (size_t k = 0; k < count; ++k)
+            callback(convert_f32le_s16(bytes + 8 * k), convert_f32le_s16(bytes + 8 * k + 4));
+        break;
+    }
+    return count * step;
+}

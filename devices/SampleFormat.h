@@ -1,0 +1,28 @@
+// Interleaved IQ wire formats and their conversion to 16-bit sample pairs.
+#pragma once
+
+#include "devices/InputDevice.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// Byte formats of interleaved I, Q streams. The first three are the TCP
+// input's format indices.
+enum class IqFormat {
+    S8 = 0,    // signed 8-bit, value * 256
+    S16 = 1,   // signed 16-bit little-endian, unchanged
+    F32 = 2,   // float32 little-endian, value * 32768 toward zero, limited
+    U8 = 3,    // unsigned 8-bit offset binary (RTL-SDR): (value - 128) * 256
+};
+
+// Bytes per complex sample.
+size_t iqSampleBytes(IqFormat format);
+
+int16_t convert_s8_s16(uint8_t byte);
+int16_t convert_u8_s16(uint8_t byte);
+int16_t convert_s16le_s16(const uint8_t* bytes);
+int16_t convert_f32le_s16(const uint8_t* bytes);
+
+// Calls `callback` with every whole sample in `bytes`, in order. Returns the
+// number of bytes used: a partial sample at the end is left for the caller.
+size_t deliverIqSamples(const uint8_t* bytes, size_t size, IqFormat format, const SampleCallback& callback);

@@ -1,0 +1,73 @@
+// IQ samples from a TCP server: headerless interleaved I, Q in one of three formats.
+#pragma once
+
+#include "devices/InputDevice.h"
+#include "devices/SampleFormat.h"
+
+#include <QByteArray>
+#include <QMetaObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTcpSocket;
+
+// What the user enters each time the device is opened; the initial values
+// are those every prompt starts from.
+struct TcpInputSettings {
+    QString address = "127.0.0.1";   // a literal IPv4 or IPv6 address
+    int port = 7777;
+    double bandwidthMHz = 1.0;       // the sample rate, in MHz
+    IqFormat format = IqFormat::S16; // S8, S16 or F32
+};
+
+// Connects as a client and feeds every received sample to the callback, on
+// the thread the socket lives in (the GUI thread). The device itself has no
+// widgets: the settings come from a prompt and errors go to a reporter,
+// which the window points at its dialog and message boxes.
+class TCPInputDevice : public InputDevice {
+public:
+    // Returns the settings to connect with, or nothing when the user cancels.
+    using SettingsPrompt = std::function<std::optional<TcpInputSettings>()>;
+    // Shows an error the user must see: a title and a text.
+    using ErrorReporter = std::function<void(const QString& title, const QString& text)>;
+
+    static constexpr int kConnectTimeoutMs = 5000;
+
+    TCPInputDevice();
+    ~TCPInputDevice() override;
+
+    // Without a prompt, open() uses the initial settings; without a
+    // reporter, errors are logged.
+    void setSettingsPrompt(SettingsPrompt prompt) { settingsPrompt = std::move(prompt); }
+    void setErrorReporter(ErrorReporter reporter) { errorReporter = std::move(reporter); }
+    void setConnectTimeoutMs(int ms) { connectTimeoutMs = ms; }
+
+    std::string getTypeName() const override { return "TCPInputDevice"; }
+    bool open(SampleCallback& callback) override;
+    void close() override;
+    std::vector<uint64_t> getSampleRates() override { return {sampleRate}; }
+    bool hasFilterBandwidth() override { return false; }
+    int getMinGain() override { return 0; }
+    int getMaxGain() override { return 0; }
+    unsigned getMinFrequency() override { return 0; }
+    unsigned getMaxFrequency() override { return 2150000; }
+
+    IqFormat format() const { return sampleFormat; }
+
+private:
+    void readAvailable(const SampleCallback& callback);
+    void reportError(const QString& text);
+
+    std::unique_ptr<QTcpSocket> socket;
+    IqFormat sampleFormat = IqFormat::S16;
+    SettingsPrompt settingsPrompt;
+    ErrorReporter errorReporter;
+    int connectTimeoutMs = kConnectTimeoutMs;
+    QMetaObject::Connection readConnection;
+    QByteArray partial;   // bytes of a sample whose rest has not arrived yet
+};
+
+// The sample rate in Hz for a rate typed in MHz.
+uint64_t sampleRateFromMHz(double mhz);
