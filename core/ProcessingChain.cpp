@@ -1,0 +1,167 @@
+#include "core/ProcessingChain.h"
+
+#include "core/HandOn.h"
+#include "core/Log.h"
+
+#include <cmath>
+#include <complex>
+
+ProcessingChain::ProcessingChain()
+    : fft([this](WorkBuffer* in, WorkBuffer* out) {
+          releaseIfAny(bufferPool, in);
+          if (out != nullptr) {
+              accumulateSpectrum(*out);
+              bufferPool.dealloc(out);
+          }
+      }),
+      baseband([this](WorkBuffer* in, WorkBuffer*) {
+          // Filtered in place; the filter writes twice as many samples.
+          if (in != nullptr)
+              handOn(bufferPool, fir, in, 2 * in->size());
+      }),
+      fir([this](WorkBuffer* in, WorkBuffer* out) {
+          releaseIfAny(bufferPool, in);
+          if (out != nullptr)
+              handOn(bufferPool, resample, out, out->size());
+      }),
+      resample([this](WorkBuffer* in, WorkBuffer* out) {
+          releaseIfAny(bufferPool, in);
+          if (out == nullptr)
+              return;
+          if (symbolObserver)
+              symbolObserver(*out);
+          bufferPool.dealloc(out);
+      }),
+      callback([this](int16_t i, int16_t q) { onSample(i, q); }),
+      spectrumAcc(size_t(FFTWorker::kDefaultSize), 0.0f)
+{
+    LogLine() << "Initializing " << BufferAllocator::kSlotCount << " work-queue buffers...";
+    workerList = {&fft, &baseband, &fir, &resample};
+    rawBuffer = bufferPool.alloc(kRawBlockBytes);
+}
+
+ProcessingChain::~ProcessingChain()
+{
+    if (running)
+        stop();
+    releaseIfAny(bufferPool, rawBuffer);
+    rawBuffer = nullptr;
+}
+
+void ProcessingChain::start(const std::function<void(Worker&)>& beforeStart)
+{
+    LogLine() << "Starting Worker Threads... ";
+    for (Worker* worker : workerList) {
+        if (beforeStart)
+            beforeStart(*worker);
+        worker->start();
+    }
+    running = true;
+}
+
+void ProcessingChain::stop(const std::function<void(Worker&)>& beforeStop)
+{
+    LogLine() << "Stopping worker threads... ";
+    for (Worker* worker : workerList) {
+        if (beforeStop)
+            beforeStop(*worker);
+        worker->stop();
+    }
+    LogLine() << "All worker threads have been stopped.";
+    running = false;
+}
+
+void ProcessingChain::onSample(int16_t i, int16_t q)
+{
+    if (rawBuffer != nullptr) {
+        auto* samples = reinterpret_cast<int16_t*>(rawBuffer->data());
+        samples[2 * rawCount] = i;
+        samples[2 * rawCount + 1] = q;
+    }
+    // Without a buffer (pool exhausted) the block's samples are dropped; a new
+    // buffer is tried once per block, not once per sample.
+    if (rawCount < kBlockSamples - 1) {
+        ++rawCount;
+        return;
+    }
+    rawCount = 0;
+    if (rawBuffer != nullptr)
+        onBlockFull();
+    rawBuffer = bufferPool.alloc(kRawBlockBytes);
+}
+
+void ProcessingChain::onBlockFull()
+{
+    // A float copy for the spectrum, before any filtering.
+    WorkBuffer* floatBlock = bufferPool.alloc(kFloatBlockBytes);
+    if (floatBlock != nullptr) {
+        const float scale = fftScale.load(std::memory_order_relaxed) * (1.0f / 32768.0f);
+        const auto* raw = reinterpret_cast<const int16_t*>(rawBuffer->data());
+        auto* f = reinterpret_cast<float*>(floatBlock->data());
+        for (int k = 0; k < 2 * kBlockSamples; ++k)
+            f[k] = float(raw[k]) * scale;
+        handOn(bufferPool, fft, floatBlock, kFloatBlockBytes);
+    }
+    baseband.enqueue(rawBuffer, nullptr);
+    rawBuffer = nullptr;
+}
+
+void ProcessingChain::accumulateSpectrum(const WorkBuffer& transform)
+{
+    std::lock_guard<std::mutex> lock(spectrumMutex);
+    const int32_t n = spectrumSize;
+    const int32_t half = n / 2;
+    const float scale = float(1.0 / (double(n) * std::sqrt(double(n)))) * 16384.0f;
+    const auto* bins = reinterpret_cast<const std::complex<float>*>(transform.data());
+    const size_t chunkBytes = size_t(n) * sizeof(std::complex<float>);
+    for (size_t offset = 0; offset + chunkBytes <= transform.size(); offset += chunkBytes) {
+        const std::complex<float>* chunk = bins + offset / sizeof(std::complex<float>);
+        for (int32_t j = 0; j < n; ++j) {
+            const std::complex<float> v = chunk[(j + half) % n];
+            spectrumAcc[size_t(j)] += scale * std::sqrt(v.real() * v.real() + v.imag() * v.imag());
+        }
+        ++spectrumCount;
+    }
+}
+
+void ProcessingChain::setFftSize(int n)
+{
+    {
+        std::lock_guard<std::mutex> lock(spectrumMutex);
+        spectrumAcc.resize(size_t(n), 0.0f);
+        spectrumSize = n;
+    }
+    fft.setFftSize(n);
+}
+
+int ProcessingChain::fftSize()
+{
+    std::lock_guard<std::mutex> lock(spectrumMutex);
+    return spectrumSize;
+}
+
+bool ProcessingChain::takeSpectrum(std::vector<float>& average)
+{
+    std::lock_guard<std::mutex> lock(spectrumMutex);
+    if (spectrumCount <= 15)
+        return false;
+    average.resize(spectrumAcc.size());
+    for (size_t j = 0; j < spectrumAcc.size(); ++j) {
+        average[j] = spectrumAcc[j] / float(spectrumCount);
+        spectrumAcc[j] = 0;
+    }
+    spectrumCount = 0;
+    return true;
+}
+
+void ProcessingChain::clearSpectrum()
+{
+    std::lock_guard<std::mutex> lock(spectrumMutex);
+    std::fill(spectrumAcc.begin(), spectrumAcc.end(), 0.0f);
+    spectrumCount = 0;
+}
+
+void ProcessingChain::setSymbolObserver(std::function<void(const WorkBuffer&)> observer)
+{
+    symbolObserver = std::move(observer);
+}

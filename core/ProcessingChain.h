@@ -1,0 +1,102 @@
+// The receiver's processing chain: the buffer pool, the workers and how
+// samples travel between them. GUI-free: the window, the headless tools and
+// the tests each own one.
+#pragma once
+
+#include "core/BufferAllocator.h"
+#include "devices/InputDevice.h"
+#include "dsp/BasebandWorker.h"
+#include "dsp/FFTWorker.h"
+#include "dsp/FIRWorker.h"
+#include "dsp/ResampleWorker.h"
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+// Device samples are gathered into blocks of 16384; each block goes as a float
+// copy to the spectrum and as it is to baseband → matched filter → resampler
+// → (demodulator and decoders). Every stage's completion callback releases
+// what it consumed and queues its output with a fresh buffer at the next
+// stage; when the pool runs dry the block is dropped and its buffers released.
+class ProcessingChain {
+public:
+    static constexpr int kBlockSamples = 16384;
+    static constexpr size_t kRawBlockBytes = kBlockSamples * 4;      // I, Q as int16
+    static constexpr size_t kFloatBlockBytes = kBlockSamples * 8;    // I, Q as float
+
+    // Creates the pool ("Initializing 32768 work-queue buffers...") and the
+    // workers; no thread runs yet.
+    ProcessingChain();
+    // Stops the workers if still running, gives back the partly filled block;
+    // the pool, destroyed last, reports buffers still in use.
+    ~ProcessingChain();
+    ProcessingChain(const ProcessingChain&) = delete;
+    ProcessingChain& operator=(const ProcessingChain&) = delete;
+
+    // "Starting Worker Threads... ", then each worker in registration order,
+    // `beforeStart` first (the window adds its statistics row there).
+    void start(const std::function<void(Worker&)>& beforeStart = {});
+    // "Stopping worker threads... ", each worker stopped and joined in
+    // registration order (`beforeStop` first), "All worker threads have been stopped.".
+    void stop(const std::function<void(Worker&)>& beforeStop = {});
+
+    // The one callback for every device, for the chain's lifetime. Call it
+    // from one thread at a time (the device's delivery thread).
+    SampleCallback& sampleCallback() { return callback; }
+
+    BufferAllocator& pool() { return bufferPool; }
+    FFTWorker& fftWorker() { return fft; }
+    BasebandWorker& basebandWorker() { return baseband; }
+    FIRWorker& firWorker() { return fir; }
+    ResampleWorker& resampleWorker() { return resample; }
+    // Registration order: FFT, baseband, matched filter, resampler, then the
+    // stages added after them.
+    const std::vector<Worker*>& workers() const { return workerList; }
+
+    // Gain of the spectrum copy: 32768 / spectrum gain.
+    void setFftScale(float scale) { fftScale.store(scale, std::memory_order_relaxed); }
+    // True: demodulator output to the LDPC decoders; false: to the Viterbi decoder.
+    void setDvbS2Mode(bool on) { dvbS2.store(on); }
+    bool dvbS2Mode() const { return dvbS2.load(); }
+
+    // Spectrum size N (256 … 8192): the accumulator keeps its first values.
+    void setFftSize(int n);
+    int fftSize();
+    // The accumulated spectrum averaged over its chunks, bin N/2 at zero
+    // frequency, once more than 15 chunks are in; the accumulator is then
+    // cleared. False (and `average` untouched) before that.
+    bool takeSpectrum(std::vector<float>& average);
+    void clearSpectrum();
+
+    // Sees every block of symbols the resampler delivers (components swapped),
+    // on the resampler's thread, before the block moves on.
+    void setSymbolObserver(std::function<void(const WorkBuffer&)> observer);
+
+private:
+    void onSample(int16_t i, int16_t q);
+    void onBlockFull();
+    void accumulateSpectrum(const WorkBuffer& transform);
+
+    BufferAllocator bufferPool;   // first: outlives every worker
+    FFTWorker fft;
+    BasebandWorker baseband;
+    FIRWorker fir;
+    ResampleWorker resample;
+    std::vector<Worker*> workerList;
+    bool running = false;
+
+    WorkBuffer* rawBuffer = nullptr;
+    int32_t rawCount = 0;
+    std::atomic<float> fftScale{32768.0f};
+    std::atomic<bool> dvbS2{true};
+    SampleCallback callback;
+
+    std::mutex spectrumMutex;
+    std::vector<float> spectrumAcc;
+    int32_t spectrumCount = 0;
+    int32_t spectrumSize = FFTWorker::kDefaultSize;
+
+    std::function<void(const WorkBuffer&)> symbolObserver;
+};

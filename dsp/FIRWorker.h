@@ -1,0 +1,29 @@
+// The receive matched filter: RRC with 2× interpolation and gain control.
+#pragma once
+
+#include "core/Worker.h"
+#include "dsp/MatchedFilter.h"
+
+#include <mutex>
+
+// Input: complex 16-bit samples; output: a buffer of twice the input size,
+// filled with two complex 16-bit samples per input sample. Until a filter is
+// designed (or with 0 taps) the output is left as allocated (zeros).
+class FIRWorker : public Worker {
+public:
+    explicit FIRWorker(DoneCallback onDone);
+    ~FIRWorker() override;
+    size_t objectSize() const override { return sizeof(*this); }
+    void process(WorkBuffer* input, WorkBuffer* output) override;
+
+    // Designs and installs the filter for the device rate, symbol rate, tap
+    // count (a multiple of 16 up to 256; 0 disables) and roll-off.
+    void designMatchedFilter(uint64_t sampleRate, int32_t symbolRate, int32_t taps, float rollOff);
+
+    // Current automatic gain, for tests and displays.
+    float agcGain();
+
+private:
+    std::mutex paramMutex;
+    MatchedFilter filter;
+};

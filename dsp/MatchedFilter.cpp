@@ -1,0 +1,236 @@
+#include "dsp/MatchedFilter.h"
+
+#include "dsp/Approx.h"
+
+#include <cmath>
+#include <cstring>
+#include <smmintrin.h>
+
+namespace {
+
+constexpr long double kPi = 3.141592653589793238462643383279502884L;
+
+// RRC pulse at x (time scaled by symbolRate/2), in extended precision.
+double rrcTap(int32_t symbolRate, float rollOff, double x)
+{
+    const float oneMinus = 1.0f - rollOff;
+    const float onePlus = 1.0f + rollOff;
+    const double z = 4.0 * rollOff * x;
+    const long double amplitude = std::sqrt(static_cast<long double>(symbolRate * 0.5));
+    const long double lz = z;
+    const long double denominator = kPi * lz * (1.0L - lz * lz);
+    if (denominator != 0.0L) {
+        const long double numerator =
+            std::sin(kPi * oneMinus * x) + lz * std::cos(kPi * onePlus * static_cast<long double>(x));
+        return static_cast<double>(amplitude * numerator / denominator);
+    }
+    // z = ±1: the formula is 0/0 there; take its limit (ratio of derivatives).
+    const long double lx = x;
+    const long double b = rollOff;
+    const long double dNum = kPi * oneMinus * std::cos(kPi * oneMinus * lx) +
+                             4.0L * b * std::cos(kPi * onePlus * lx) -
+                             4.0L * b * lx * kPi * onePlus * std::sin(kPi * onePlus * lx);
+    const long double dDen = 4.0L * kPi * b * (1.0L - 48.0L * b * b * lx * lx);
+    return static_cast<double>(amplitude * dNum / dDen);
+}
+
+// The 16-bit sum of products of the history with one phase, n taps.
+inline int32_t wrapAdd(int32_t a, int32_t b)
+{
+    return int32_t(uint32_t(a) + uint32_t(b));
+}
+
+} // namespace
+
+RrcDesign designRrc(uint64_t sampleRate, int32_t symbolRate, int taps, float rollOff)
+{
+    RrcDesign d;
+    d.taps = taps;
+    std::vector<double> q(size_t(taps), 0.0);
+    const double F = 2.0 * double(sampleRate);
+    double t = (1.0 - taps) / F;
+    double maxTap = -99999, minTap = 99999, u = 0;
+    for (int k = 0; k < taps - 1; ++k) {
+        t = t + 2.0 / F;
+        const double x = (symbolRate * 0.5) * t;
+        const double z = 4.0 * rollOff * x;
+        if (z != 0.0)
+            u = rrcTap(symbolRate, rollOff, x);
+        q[size_t(k)] = u;
+        maxTap = std::max(maxTap, u);
+        minTap = std::min(minTap, u);
+    }
+    q[size_t(taps - 1)] = 0;
+
+    const double f = std::min(std::fabs(32767.0 / maxTap), std::fabs(-32768.0 / minTap));
+    const int n = taps / 2;
+    d.even.resize(size_t(n));
+    d.odd.resize(size_t(n));
+    double sum = 0;
+    for (int p = 0; p < n; ++p) {
+        d.even[size_t(p)] = int16_t(q[size_t(2 * p)] * f);
+        d.odd[size_t(p)] = int16_t(q[size_t(2 * p + 1)] * f);
+        sum += (q[size_t(2 * p)] + q[size_t(2 * p + 1)]) * f;
+    }
+    d.coefficientSum = sum;
+    return d;
+}
+
+void MatchedFilter::install(const RrcDesign& design)
+{
+    historyPos = 0;
+    tapCount = uint64_t(design.taps);
+    std::memset(evenRows, 0, sizeof evenRows);
+    std::memset(oddRows, 0, sizeof oddRows);
+    const int n = design.taps / 2;
+    for (int r = 0; r < 8; ++r) {
+        for (int m = 0; m < 2 * n; ++m) {
+            evenRows[r][m] = design.even[size_t((m + r) % n)];
+            oddRows[r][m] = design.odd[size_t((m + r) % n)];
+        }
+    }
+    gainNorm = approxRcp(float(design.coefficientSum));
+}
+
+float agcUpdate(float g, float p)
+{
+    const float t = (MatchedFilter::kAgcRate * p) * approxRsqrt(p);
+    if (g > 0.0f && t > MatchedFilter::kAgcDecay)
+        return (g - MatchedFilter::kAgcDecay) - t;
+    return (g - MatchedFilter::kAgcDecay) + t;
+}
+
+int16_t roundSaturate16(float v)
+{
+    if (!(v >= -2147483648.0f && v < 2147483648.0f))
+        return -32768;
+    const long r = std::lrint(v);
+    return int16_t(r > 32767 ? 32767 : r < -32768 ? -32768 : r);
+}
+
+size_t MatchedFilter::process(const int16_t* in, size_t count, int16_t* out)
+{
+    const size_t used = count & ~size_t(3);
+    if (tapCount == 0 || used == 0)
+        return 0;
+    fir_agc_sse41(*this, in, used, out);
+    return used;
+}
+
+namespace {
+
+// Output and gain update of one group of four samples, shared by both
+// kernels: sums[j] = (SIe, SQe, SIo, SQo) of sample j.
+inline void finishGroup(MatchedFilter& f, const int32_t (*sums)[4], int16_t* out)
+{
+    float g = f.agcGain;
+    const float s = f.gainNorm * g;
+    for (int j = 0; j < 4; ++j) {
+        float v[4];
+        for (int c = 0; c < 4; ++c) {
+            v[c] = float(sums[j][c]) * s;
+            out[4 * j + c] = roundSaturate16(v[c]);
+        }
+        const float p = (v[0] * v[0] + v[1] * v[1]) + (v[2] * v[2] + v[3] * v[3]);
+        g = agcUpdate(g, p);
+    }
+    f.agcGain = g;
+}
+
+inline void endBlock(MatchedFilter& f, uint64_t pos)
+{
+    f.historyPos = pos;
+    if (std::isnan(f.agcGain))
+        f.agcGain = 1.0f;
+}
+
+} // namespace
+
+void fir_agc_ref(MatchedFilter& f, const int16_t* in, size_t count, int16_t* out)
+{
+    const uint64_t n = f.tapCount / 2;
+    uint64_t P = f.historyPos;
+    const int16_t* even = f.evenRows[0];   // e[0..n-1]
+    const int16_t* odd = f.oddRows[0];
+    for (size_t group = 0; group < count; group += 4) {
+        int32_t sums[4][4];
+        for (int j = 0; j < 4; ++j) {
+            const uint64_t pos = P + uint64_t(j);
+            f.historyI[n - 1 - pos] = in[2 * (group + j)];
+            f.historyQ[n - 1 - pos] = in[2 * (group + j) + 1];
+            int32_t ie = 0, qe = 0, io = 0, qo = 0;
+            for (uint64_t k = 0; k < n; ++k) {
+                const int32_t ce = even[(pos + k) % n];
+                const int32_t co = odd[(pos + k) % n];
+                ie = wrapAdd(ie, f.historyI[k] * ce);
+                qe = wrapAdd(qe, f.historyQ[k] * ce);
+                io = wrapAdd(io, f.historyI[k] * co);
+                qo = wrapAdd(qo, f.historyQ[k] * co);
+            }
+            sums[j][0] = ie;
+            sums[j][1] = qe;
+            sums[j][2] = io;
+            sums[j][3] = qo;
+        }
+        finishGroup(f, sums, out + 4 * group);
+        P += 4;
+        if (P == n)
+            P = 0;
+    }
+    endBlock(f, P);
+}
+
+void fir_agc_sse41(MatchedFilter& f, const int16_t* in, size_t count, int16_t* out)
+{
+    const uint64_t n = f.tapCount / 2;
+    uint64_t P = f.historyPos;
+    for (size_t group = 0; group < count; group += 4) {
+        alignas(16) int32_t sums[4][4];
+        for (int j = 0; j < 4; ++j) {
+            const uint64_t pos = P + uint64_t(j);
+            f.historyI[n - 1 - pos] = in[2 * (group + j)];
+            f.historyQ[n - 1 - pos] = in[2 * (group + j) + 1];
+            // Row pos mod 8 starting at the multiple of 8 below pos: every
+            // load is one aligned run of eight taps.
+            const int16_t* ce = f.evenRows[pos % 8] + (pos / 8) * 8;
+            const int16_t* co = f.oddRows[pos % 8] + (pos / 8) * 8;
+            __m128i ie = _mm_setzero_si128(), qe = ie, io = ie, qo = ie;
+            for (uint64_t k = 0; k < n; k += 8) {
+                const __m128i hi = _mm_load_si128(reinterpret_cast<const __m128i*>(f.historyI + k));
+                const __m128i hq = _mm_load_si128(reinterpret_cast<const __m128i*>(f.historyQ + k));
+                const __m128i e = _mm_load_si128(reinterpret_cast<const __m128i*>(ce + k));
+                const __m128i o = _mm_load_si128(reinterpret_cast<const __m128i*>(co + k));
+                ie = _mm_add_epi32(ie, _mm_madd_epi16(hi, e));
+                qe = _mm_add_epi32(qe, _mm_madd_epi16(hq, e));
+                io = _mm_add_epi32(io, _mm_madd_epi16(hi, o));
+                qo = _mm_add_epi32(qo, _mm_madd_epi16(hq, o));
+            }
+            // Lanes: (SIe, SQe, SIo, SQo).
+            const __m128i total = _mm_hadd_epi32(_mm_hadd_epi32(ie, qe), _mm_hadd_epi32(io, qo));
+            _mm_store_si128(reinterpret_cast<__m128i*>(sums[j]), total);
+        }
+
+        // Gain stage: v = sums × (gainNorm × g), g updated after every sample.
+        float g = f.agcGain;
+        const __m128 s = _mm_set1_ps(f.gainNorm * g);
+        __m128i packed[2];
+        for (int j = 0; j < 4; ++j) {
+            const __m128 v = _mm_mul_ps(_mm_cvtepi32_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(sums[j]))), s);
+            const __m128i rounded = _mm_cvtps_epi32(v);
+            if (j % 2 == 0)
+                packed[j / 2] = rounded;
+            else
+                packed[j / 2] = _mm_packs_epi32(packed[j / 2], rounded);
+            const __m128 sq = _mm_mul_ps(v, v);
+            const __m128 pairs = _mm_hadd_ps(sq, sq);   // (v0²+v1², v2²+v3², ...)
+            g = agcUpdate(g, _mm_cvtss_f32(_mm_hadd_ps(pairs, pairs)));
+        }
+        f.agcGain = g;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * group), packed[0]);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * group + 8), packed[1]);
+        P += 4;
+        if (P == n)
+            P = 0;
+    }
+    endBlock(f, P);
+}

@@ -1,0 +1,67 @@
+// Root-raised-cosine matched filter with 2× polyphase interpolation and
+// automatic gain, on complex 16-bit samples.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// A designed filter: the two polyphase halves of an N-tap prototype, scaled
+// so its largest tap is full 16-bit range.
+struct RrcDesign {
+    int taps = 0;                 // N, a multiple of 16 up to 256
+    std::vector<int16_t> even;    // e[p] = prototype[2p], N/2 values
+    std::vector<int16_t> odd;     // o[p] = prototype[2p + 1]
+    double coefficientSum = 0;    // S, before truncation of the taps
+};
+
+// The N-tap prototype sampled at twice `sampleRate`, for `symbolRate` and
+// roll-off β. `taps` must be a positive multiple of 16 up to 256.
+RrcDesign designRrc(uint64_t sampleRate, int32_t symbolRate, int taps, float rollOff);
+
+class MatchedFilter {
+public:
+    static constexpr int kMaxTaps = 256;
+    static constexpr float kAgcRate = 3.0517579e-08f;    // A = 1/32768000
+    static constexpr float kAgcDecay = 3.5355339e-04f;   // B = √2/4000
+
+    // Installs the coefficients; resets the history position only (history
+    // samples and gain carry over).
+    void install(const RrcDesign& design);
+    // Turns the stage off: process() then leaves the output alone.
+    void disable() { tapCount = 0; }
+    bool enabled() const { return tapCount != 0; }
+
+    // Filters the largest multiple of 4 of `count` input samples into twice
+    // as many output samples (phase 0, then phase 1, per input sample).
+    // Returns the number of input samples used.
+    size_t process(const int16_t* in, size_t count, int16_t* out);
+
+    // Rows of pre-rotated coefficients: row r holds the phase's taps starting
+    // at tap r, twice over, so every position reads one aligned run.
+    alignas(16) int16_t evenRows[8][kMaxTaps] = {};
+    alignas(16) int16_t oddRows[8][kMaxTaps] = {};
+    // Newest sample at the lowest index of the live window.
+    alignas(16) int16_t historyI[kMaxTaps / 2] = {};
+    alignas(16) int16_t historyQ[kMaxTaps / 2] = {};
+    float gainNorm = 0;     // 1/S (approximate reciprocal)
+    float agcGain = 1.0f;   // g
+    uint64_t historyPos = 0;
+    uint64_t tapCount = 0;
+};
+
+// One block of filtering with the gain stage, in groups of four samples:
+// `count` must be a multiple of 4 and the filter enabled. The SSE4.1 kernel
+// and the plain reference give identical output and state.
+void fir_agc_ref(MatchedFilter& f, const int16_t* in, size_t count, int16_t* out);
+void fir_agc_sse41(MatchedFilter& f, const int16_t* in, size_t count, int16_t* out);
+
+// One step of the gain loop for output power p: g − B + A·p/√p. A gain that
+// would grow from a positive value (an input too strong for the loop to turn
+// round) is moved down by the same amount instead, which brings it to the
+// negative operating point from any input level.
+float agcUpdate(float g, float p);
+
+// A float rounded to nearest and saturated to 16 bits as the vector
+// conversion does: NaN and values beyond the 32-bit range give −32768.
+int16_t roundSaturate16(float v);

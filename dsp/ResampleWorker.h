@@ -1,0 +1,34 @@
+// Symbol timing recovery: one complex 16-bit sample per symbol out.
+#pragma once
+
+#include "core/Worker.h"
+#include "dsp/SymbolResampler.h"
+
+#include <atomic>
+#include <mutex>
+
+// Input: the matched filter's complex 16-bit samples (two per symbol);
+// output: the symbols, components swapped, written from the start of the
+// buffer, which is then resized to what was written.
+class ResampleWorker : public Worker {
+public:
+    explicit ResampleWorker(DoneCallback onDone);
+    ~ResampleWorker() override;
+    size_t objectSize() const override { return sizeof(*this); }
+    void process(WorkBuffer* input, WorkBuffer* output) override;
+
+    // Loop gains as right shifts: Kp = 2^-v, Ki = 2^-v.
+    void setTEDGain(float v);
+    void setTEDDamping(float v);
+    // inputRate: samples/s reaching this stage (twice the device rate).
+    void setSymbolRate(double inputRate, double symbolRate);
+    // step + correction: the tracked rate, 2^32 × 2·symbolRate / inputRate.
+    int64_t trackedStep();
+    // Runs the per-sample path instead of the vector kernel from the next block.
+    void setDebugMode(bool on);
+
+private:
+    std::mutex paramMutex;
+    SymbolResampler resampler;
+    std::atomic<bool> debugMode{false};
+};

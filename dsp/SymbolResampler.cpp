@@ -1,0 +1,229 @@
+#include "dsp/SymbolResampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <smmintrin.h>
+
+namespace {
+
+// Farrow coefficients (C3, C2, C1, C0) in Q15 for the taps x[n], x[n−1],
+// x[n−2], x[n−3]; each term is (x × k) >> 16 and the sum is doubled.
+constexpr int16_t kFarrow[4][4] = {
+    {-5461, 0, 5461, 0},
+    {16384, 16384, -32768, 0},
+    {-16384, -32768, 16384, 32767},
+    {5461, 16384, 10923, 0},
+};
+
+inline int16_t mulhi(int16_t x, int16_t k) { return int16_t((int32_t(x) * k) >> 16); }
+inline int16_t addSat(int32_t a, int32_t b) { return int16_t(std::clamp(a + b, -32768, 32767)); }
+inline int16_t addWrap(int32_t a, int32_t b) { return int16_t(uint16_t(uint32_t(a + b))); }
+inline int32_t add32(int32_t a, int32_t b) { return int32_t(uint32_t(a) + uint32_t(b)); }
+inline int32_t mul32(int32_t a, uint32_t b) { return int32_t(uint32_t(a) * b); }
+
+// Timing error of the symbol y[k−1] between y[k−2] and y[k] (both components).
+inline int32_t timingError(const int16_t (*y)[2])
+{
+    int32_t e = 0;
+    for (int c = 0; c < 2; ++c)
+        e = add32(e, int32_t(y[1][c]) * int16_t(uint16_t(y[2][c] - y[0][c])));
+    return e;
+}
+
+inline void updateLoop(SymbolResampler& r, int32_t e)
+{
+    r.integrator = add32(r.integrator, e >> r.dampingShift);
+    r.correction = add32(r.integrator, e >> r.gainShift);
+}
+
+inline void shiftIn(int16_t (*line)[2], int16_t first, int16_t second)
+{
+    for (int k = 3; k > 0; --k) {
+        line[k][0] = line[k - 1][0];
+        line[k][1] = line[k - 1][1];
+    }
+    line[0][0] = first;
+    line[0][1] = second;
+}
+
+} // namespace
+
+void SymbolResampler::setSymbolRate(double inputRate, double symbolRate)
+{
+    const double perInput = symbolRate * (4294967296.0 / inputRate);
+    // Truncated toward zero; a rate out of range gives no symbols rather than
+    // an undefined conversion.
+    const uint32_t half = (perInput >= 0 && perInput < 4294967296.0) ? uint32_t(perInput) : 0;
+    step = half * 2u;
+    phase = 0;
+    integrator = 0;
+    correction = 0;
+}
+
+size_t SymbolResampler::process(const int16_t* in, size_t count, int16_t* out, bool perSample)
+{
+    return perSample ? resample_per_sample(*this, in, count, out) : resample_sse41(*this, in, count, out);
+}
+
+size_t resample_ref(SymbolResampler& r, const int16_t* in, size_t count, int16_t* out)
+{
+    size_t symbols = 0;
+    for (size_t n = 0; n < count; ++n) {
+        shiftIn(r.delay, in[2 * n], in[2 * n + 1]);
+        const uint32_t sum = r.phase + (r.step + uint32_t(r.correction));
+        const bool wrapped = sum < r.phase;   // the carry out of 32 bits
+        r.phase = sum;
+        if (!wrapped)
+            continue;
+
+        const uint32_t mu = r.phase >> 15;
+        int16_t y[2];
+        for (int c = 0; c < 2; ++c) {
+            int16_t coeff[4];
+            for (int m = 0; m < 4; ++m) {
+                int16_t acc = mulhi(r.delay[0][c], kFarrow[0][m]);
+                for (int tap = 1; tap < 4; ++tap)
+                    acc = addSat(acc, mulhi(r.delay[tap][c], kFarrow[tap][m]));
+                coeff[m] = addSat(acc, acc);
+            }
+            int32_t h = coeff[0];
+            for (int m = 1; m < 4; ++m)
+                h = add32(mul32(h, mu) >> 16, coeff[m]);
+            y[c] = int16_t(uint16_t(uint32_t(h)));
+        }
+        shiftIn(r.history, y[1], y[0]);   // stored as (b', a')
+
+        const bool isSymbol = r.toggle == 0;
+        r.toggle = ~r.toggle;
+        if (isSymbol) {
+            out[2 * symbols] = r.history[1][0];
+            out[2 * symbols + 1] = r.history[1][1];
+            ++symbols;
+            updateLoop(r, timingError(r.history));
+        }
+    }
+    return symbols;
+}
+
+size_t resample_per_sample(SymbolResampler& r, const int16_t* in, size_t count, int16_t* out)
+{
+    size_t symbols = 0;
+    for (size_t n = 0; n < count; ++n) {
+        shiftIn(r.delay, in[2 * n], in[2 * n + 1]);
+        const int64_t advance = int64_t(r.step) + int64_t(r.correction);
+        const int64_t sum = int64_t(r.phase) + advance;
+        if (sum < (int64_t(1) << 32)) {
+            r.phase = uint32_t(uint64_t(sum));
+            continue;
+        }
+        r.phase = uint32_t(uint64_t(sum - (int64_t(1) << 32)));
+
+        const int64_t mu = r.phase >> 15;
+        int16_t y[2];
+        for (int c = 0; c < 2; ++c) {
+            int16_t coeff[4];
+            for (int m = 0; m < 4; ++m) {
+                int16_t acc = mulhi(r.delay[0][c], kFarrow[0][m]);
+                for (int tap = 1; tap < 4; ++tap)
+                    acc = addWrap(acc, mulhi(r.delay[tap][c], kFarrow[tap][m]));
+                coeff[m] = addWrap(acc, acc);
+            }
+            int16_t h = coeff[0];
+            for (int m = 1; m < 4; ++m)
+                h = addWrap(int32_t((int64_t(h) * mu) >> 16), coeff[m]);
+            y[c] = h;
+        }
+        shiftIn(r.history, y[1], y[0]);
+
+        const bool isSymbol = r.toggle != 0;
+        r.toggle = ~r.toggle;
+        if (isSymbol) {
+            out[2 * symbols] = r.history[1][0];
+            out[2 * symbols + 1] = r.history[1][1];
+            ++symbols;
+            updateLoop(r, timingError(r.history));
+        }
+    }
+    return symbols;
+}
+
+namespace {
+
+inline __m128i loadLine(const int16_t (*line)[2])
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(line));
+}
+
+inline void storeLine(int16_t (*line)[2], __m128i v)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(line), v);
+}
+
+// Row of tap t: lanes (C3, C3, C2, C2, C1, C1, C0, C0), one pair per component.
+inline __m128i farrowRow(int tap)
+{
+    const int16_t* k = kFarrow[tap];
+    return _mm_setr_epi16(k[0], k[0], k[1], k[1], k[2], k[2], k[3], k[3]);
+}
+
+} // namespace
+
+size_t resample_sse41(SymbolResampler& r, const int16_t* in, size_t count, int16_t* out)
+{
+    const __m128i row0 = farrowRow(0), row1 = farrowRow(1), row2 = farrowRow(2), row3 = farrowRow(3);
+    // One complex sample per 32-bit lane, lane 0 the newest.
+    __m128i delay = loadLine(r.delay);
+    __m128i history = loadLine(r.history);
+    uint32_t phase = r.phase;
+    size_t symbols = 0;
+
+    for (size_t n = 0; n < count; ++n) {
+        int32_t sample;
+        std::memcpy(&sample, in + 2 * n, 4);
+        delay = _mm_or_si128(_mm_slli_si128(delay, 4), _mm_cvtsi32_si128(sample));
+        const uint32_t sum = phase + (r.step + uint32_t(r.correction));
+        const bool wrapped = sum < phase;
+        phase = sum;
+        if (!wrapped)
+            continue;
+
+        // All eight coefficients (C3..C0 of a and b) at once, saturating.
+        __m128i acc = _mm_mulhi_epi16(_mm_shuffle_epi32(delay, 0x00), row0);
+        acc = _mm_adds_epi16(acc, _mm_mulhi_epi16(_mm_shuffle_epi32(delay, 0x55), row1));
+        acc = _mm_adds_epi16(acc, _mm_mulhi_epi16(_mm_shuffle_epi32(delay, 0xAA), row2));
+        acc = _mm_adds_epi16(acc, _mm_mulhi_epi16(_mm_shuffle_epi32(delay, 0xFF), row3));
+        acc = _mm_adds_epi16(acc, acc);
+
+        // Horner in 32-bit lanes (a, b, -, -): h = ((h·μ) >> 16) + C.
+        const __m128i mu = _mm_set1_epi32(int32_t(phase >> 15));
+        const __m128i c32 = _mm_cvtepi16_epi32(acc);                        // C3a C3b C2a C2b
+        const __m128i c10 = _mm_cvtepi16_epi32(_mm_srli_si128(acc, 8));     // C1a C1b C0a C0b
+        __m128i h = c32;
+        h = _mm_add_epi32(_mm_srai_epi32(_mm_mullo_epi32(h, mu), 16), _mm_srli_si128(c32, 8));
+        h = _mm_add_epi32(_mm_srai_epi32(_mm_mullo_epi32(h, mu), 16), c10);
+        h = _mm_add_epi32(_mm_srai_epi32(_mm_mullo_epi32(h, mu), 16), _mm_srli_si128(c10, 8));
+        // Low 16 bits of a and b, stored as (b', a').
+        const __m128i y = _mm_shufflelo_epi16(h, _MM_SHUFFLE(3, 3, 2, 0));   // a' b' in lanes 0, 1
+        const int32_t swapped = int32_t(uint32_t(uint16_t(_mm_extract_epi16(y, 1))) |
+                                        uint32_t(uint16_t(_mm_extract_epi16(y, 0))) << 16);
+        history = _mm_or_si128(_mm_slli_si128(history, 4), _mm_cvtsi32_si128(swapped));
+
+        const bool isSymbol = r.toggle == 0;
+        r.toggle = ~r.toggle;
+        if (isSymbol) {
+            const int32_t symbol = _mm_extract_epi32(history, 1);
+            std::memcpy(out + 2 * symbols, &symbol, 4);
+            ++symbols;
+            // E = y1 · (y2 − y0) over both components.
+            const __m128i diff = _mm_sub_epi16(_mm_shuffle_epi32(history, 0xAA), history);
+            const int32_t e = _mm_cvtsi128_si32(_mm_madd_epi16(_mm_shuffle_epi32(history, 0x55), diff));
+            r.integrator = int32_t(uint32_t(r.integrator) + uint32_t(e >> r.dampingShift));
+            r.correction = int32_t(uint32_t(r.integrator) + uint32_t(e >> r.gainShift));
+        }
+    }
+    r.phase = phase;
+    storeLine(r.delay, delay);
+    storeLine(r.history, history);
+    return symbols;
+}

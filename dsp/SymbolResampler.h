@@ -1,0 +1,40 @@
+// Cubic (Farrow, Lagrange) interpolator with early/late symbol timing
+// recovery: complex 16-bit samples at two per symbol in, one per symbol out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+class SymbolResampler {
+public:
+    // step = 2 × ⌊symbolRate × 2^32 / inputRate⌋; clears phase and loop.
+    void setSymbolRate(double inputRate, double symbolRate);
+
+    // Runs `count` input samples (a, b) and writes symbols as (b', a') to
+    // `out`, which must hold count / 2 + 1 symbols. Returns the number of
+    // symbols written. The vector kernel unless `perSample` is set.
+    size_t process(const int16_t* in, size_t count, int16_t* out, bool perSample = false);
+
+    // The tracked rate: step + correction.
+    int64_t trackedStep() const { return int64_t(step) + correction; }
+
+    // Delay line x[n], x[n−1], x[n−2], x[n−3] and output history y[k],
+    // y[k−1], y[k−2] (and a spare slot), each complex sample as (b, a) in the
+    // vector kernel's layout (lane 0 newest).
+    int16_t delay[4][2] = {};
+    int16_t history[4][2] = {};
+    uint32_t phase = 0;
+    uint32_t step = 0;
+    int32_t dampingShift = 14;
+    int32_t gainShift = 4;
+    int32_t integrator = 0;
+    int32_t correction = 0;
+    int32_t toggle = 0;
+};
+
+// The vector kernel, its plain reference (identical results) and the
+// per-sample path (the same sequence, wrapping to 16 bits where the vector
+// kernel saturates). Each returns the number of symbols written.
+size_t resample_sse41(SymbolResampler& r, const int16_t* in, size_t count, int16_t* out);
+size_t resample_ref(SymbolResampler& r, const int16_t* in, size_t count, int16_t* out);
+size_t resample_per_sample(SymbolResampler& r, const int16_t* in, size_t count, int16_t* out);

@@ -1,0 +1,176 @@
+#include "dsp/ResampleWorker.h"
+#include "dsp/SymbolResampler.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+void expectSameState(const SymbolResampler& a, const SymbolResampler& b)
+{
+    EXPECT_EQ(0, std::memcmp(a.delay, b.delay, sizeof a.delay));
+    EXPECT_EQ(0, std::memcmp(a.history[0], b.history[0], 3 * sizeof a.history[0])) << "y[k], y[k-1], y[k-2]";
+    EXPECT_EQ(a.phase, b.phase);
+    EXPECT_EQ(a.integrator, b.integrator);
+    EXPECT_EQ(a.correction, b.correction);
+    EXPECT_EQ(a.toggle, b.toggle);
+}
+
+std::vector<int16_t> randomSamples(std::mt19937& rng, size_t count, int amplitude)
+{
+    std::uniform_int_distribution<int> d(-amplitude, amplitude - 1);
+    std::vector<int16_t> v(2 * count);
+    for (auto& s : v)
+        s = int16_t(d(rng));
+    return v;
+}
+
+} // namespace
+
+// Random steps (μ over its whole range), negative and positive corrections,
+// loop gains from gentle to violent, quiet to full-scale input: the vector
+// kernel and its reference agree on every symbol and on the state.
+TEST(SymbolResampler, VectorKernelMatchesTheReferenceBitForBit)
+{
+    std::mt19937 rng(77);
+    for (int run = 0; run < 60; ++run) {
+        SCOPED_TRACE(run);
+        SymbolResampler a;
+        a.step = uint32_t(rng());
+        if (run % 3 == 0)
+            a.step = 0x80000000u + uint32_t(rng() % 0x10000000u) - 0x08000000u;   // about 2 per interpolant
+        a.correction = int32_t(rng()) >> (run % 8);
+        a.gainShift = int32_t(rng() % 13);
+        a.dampingShift = int32_t(rng() % 21);
+        a.phase = uint32_t(rng());
+        SymbolResampler b = a;
+        for (int block = 0; block < 4; ++block) {
+            const size_t count = rng() % 3000;
+            const int amplitude = (run + block) % 2 ? 32768 : 3000;
+            const std::vector<int16_t> in = randomSamples(rng, count, amplitude);
+            std::vector<int16_t> outA(2 * count + 4, 0x1234), outB(2 * count + 4, 0x1234);
+            const size_t na = resample_ref(a, in.data(), count, outA.data());
+            const size_t nb = resample_sse41(b, in.data(), count, outB.data());
+            ASSERT_EQ(na, nb) << "block " << block;
+            ASSERT_EQ(outA, outB) << "block " << block;
+            EXPECT_LE(na, count);
+            expectSameState(a, b);
+        }
+    }
+}
+
+// Without overflow the per-sample path computes the same symbols; it picks
+// the other interpolant parity, so it starts with the toggle inverted.
+TEST(SymbolResampler, PerSamplePathAgreesWhereNothingOverflows)
+{
+    std::mt19937 rng(3);
+    SymbolResampler a;
+    a.setSymbolRate(2000000, 480000);
+    a.gainShift = 8;
+    a.dampingShift = 16;
+    SymbolResampler b = a;
+    b.toggle = ~0;
+    for (int block = 0; block < 5; ++block) {
+        const std::vector<int16_t> in = randomSamples(rng, 4000, 2000);
+        std::vector<int16_t> outA(8000), outB(8000);
+        const size_t na = resample_ref(a, in.data(), 4000, outA.data());
+        const size_t nb = resample_per_sample(b, in.data(), 4000, outB.data());
+        ASSERT_EQ(na, nb);
+        outA.resize(2 * na);
+        outB.resize(2 * nb);
+        EXPECT_EQ(outA, outB);
+        EXPECT_EQ(a.correction, b.correction);
+    }
+}
+
+TEST(SymbolResampler, NoStepNoSymbols)
+{
+    SymbolResampler r;
+    std::vector<int16_t> in(2000, 500), out(2000);
+    EXPECT_EQ(r.process(in.data(), 1000, out.data()), 0u);
+    EXPECT_EQ(r.process(in.data(), 1000, out.data(), true), 0u);
+}
+
+TEST(SymbolResampler, HalfStepGivesOneSymbolPerFourSamplesAtMuZero)
+{
+    for (bool perSample : {false, true}) {
+        SymbolResampler r;
+        r.step = 0x80000000u;
+        // Start settled on the constant, so the timing error is 0 throughout.
+        for (int k = 0; k < 4; ++k) {
+            r.delay[k][0] = 100;
+            r.delay[k][1] = -200;
+            r.history[k][0] = -200;
+            r.history[k][1] = 98;
+        }
+        std::vector<int16_t> in;
+        for (int k = 0; k < 400; ++k) {
+            in.push_back(100);
+            in.push_back(-200);
+        }
+        std::vector<int16_t> out(800);
+        const size_t n = r.process(in.data(), 400, out.data(), perSample);
+        EXPECT_EQ(n, 100u);
+        EXPECT_EQ(r.phase, 0u) << "μ stays 0";
+        // C0 = 2·((p·32767) >> 16): 100 → 98, −200 → −200; output as (b', a').
+        for (size_t k = 0; k < n; ++k) {
+            EXPECT_EQ(out[2 * k], -200) << k;
+            EXPECT_EQ(out[2 * k + 1], 98) << k;
+        }
+    }
+}
+
+TEST(SymbolResampler, SymbolRateSetsAnEvenStepAndClearsTheLoop)
+{
+    SymbolResampler r;
+    r.phase = 123;
+    r.integrator = 5;
+    r.correction = -7;
+    r.toggle = ~0;
+    r.setSymbolRate(4800000, 1000000);
+    EXPECT_EQ(r.step, 2u * uint32_t(1000000 * (4294967296.0 / 4800000)));
+    EXPECT_EQ(r.step % 2, 0u);
+    EXPECT_EQ(r.phase, 0u);
+    EXPECT_EQ(r.integrator, 0);
+    EXPECT_EQ(r.correction, 0);
+    EXPECT_EQ(r.toggle, ~0) << "the toggle is kept";
+
+    r.setSymbolRate(0, 1000000);   // no input rate: no symbols, no crash
+    EXPECT_EQ(r.step, 0u);
+    r.setSymbolRate(2000000, -5);
+    EXPECT_EQ(r.step, 0u);
+}
+
+TEST(ResampleWorkerBlocks, SettersLogAndOutputIsResized)
+{
+    ResampleWorker worker([](WorkBuffer*, WorkBuffer*) {});
+    CaptureStdout();
+    worker.setTEDGain(6);
+    worker.setTEDDamping(15);
+    worker.setTEDGain(1e9f);
+    EXPECT_EQ(GetCapturedStdout(), "ResampleWorker::setTEDGain(6)\nResampleWorker::setTEDDamping(15)\n"
+                                   "ResampleWorker::setTEDGain(1e+09)\n");
+    worker.setSymbolRate(4000000, 1000000);
+    EXPECT_EQ(worker.trackedStep(), int64_t(0x80000000u));
+
+    WorkBuffer in(4 * 1000, 0), out(4 * 1000, 0);
+    worker.process(&in, &out);
+    EXPECT_EQ(out.size(), 4u * 250);
+
+    WorkBuffer odd(4 * 7 + 3, 0), room(4 * 2, 0), empty;
+    worker.process(&odd, &room);
+    EXPECT_LE(room.size(), 8u);
+    WorkBuffer out2(16, 0);
+    worker.process(&empty, &out2);
+    EXPECT_EQ(out2.size(), 0u);
+    worker.setDebugMode(true);
+    WorkBuffer out3(4 * 1000, 0);
+    worker.process(&in, &out3);
+    EXPECT_EQ(out3.size(), 4u * 250);
+}
