@@ -94,9 +94,11 @@ double qpskEvm(const std::vector<cd>& symbols)
 
 } // namespace
 
-TEST(FrontEnd, RecoversQpskSymbolsAndTheirRate)
+class FrontEnd : public testing::TestWithParam<double> {};
+
+TEST_P(FrontEnd, RecoversQpskSymbolsAndTheirRate)
 {
-    const double sampleRate = 2400000;
+    const double sampleRate = GetParam() * 1000000;   // samples per symbol × 1 Msym/s
     const double nominalRate = 1000000;
     const double trueRate = nominalRate * (1 + 200e-6);
     const double carrier = 3000;
@@ -122,8 +124,14 @@ TEST(FrontEnd, RecoversQpskSymbolsAndTheirRate)
         tracked.push_back(chain.resampleWorker().trackedStep());
     });
     chain.start();
-    for (size_t n = 0; n < signal.iq.size() / 2; ++n)
+    // Acquire with Kp = 1/64, then track with Kp = 1/1024 as a user would,
+    // so single readings of step + correction jitter less.
+    const size_t total = signal.iq.size() / 2;
+    for (size_t n = 0; n < total; ++n) {
+        if (n == total * 2 / 3)
+            chain.resampleWorker().setTEDGain(10);
         chain.sampleCallback()(signal.iq[2 * n], signal.iq[2 * n + 1]);
+    }
     for (int i = 0; i < 2000; ++i) {
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -146,12 +154,15 @@ TEST(FrontEnd, RecoversQpskSymbolsAndTheirRate)
     const double evm = qpskEvm(settled);
     EXPECT_LT(evm, 0.15);
 
+    const size_t last = 6;
     double averageStep = 0;
-    for (size_t k = tracked.size() / 2; k < tracked.size(); ++k)
+    for (size_t k = tracked.size() - last; k < tracked.size(); ++k)
         averageStep += double(tracked[k]);
-    averageStep /= double(tracked.size() - tracked.size() / 2);
+    averageStep /= double(last);
     const double trackedRate = averageStep * (2 * sampleRate) / 8589934592.0;   // step = 2^33·rate/inputRate
     EXPECT_NEAR(trackedRate / trueRate - 1, 0, 100e-6) << "tracked " << trackedRate;
     RecordProperty("evm_percent", std::to_string(evm * 100));
     std::printf("front end: EVM %.2f %%, tracked rate %.1f sym/s (true %.1f)\n", evm * 100, trackedRate, trueRate);
 }
+
+INSTANTIATE_TEST_SUITE_P(SamplesPerSymbol, FrontEnd, testing::Values(2.0, 2.3, 2.6));

@@ -118,3 +118,27 @@ TEST(ProcessingChain, KeepsRunningWhenThePoolRunsDryAndRecovers)
     EXPECT_EQ(out.find("dealloc failed"), std::string::npos);
     EXPECT_EQ(chain.pool().allocatedCount(), 1);
 }
+
+// Settings no user should pick still leave the chain running: no filter, no
+// symbol rate, symbol rates at and far above what the sample rate carries.
+TEST(ProcessingChain, ImpossibleSettingsDoNotStopTheChain)
+{
+    CaptureStdout();
+    ProcessingChain chain;
+    std::atomic<size_t> blocks{0};
+    chain.setSymbolObserver([&](const WorkBuffer&) { ++blocks; });
+    chain.start();
+    const struct { int32_t symbolRate; int taps; } settings[] = {
+        {1000000, 0}, {0, 64}, {1000000, 64}, {2000000, 64}, {1500000, 256}, {50000000, 16}};
+    size_t expected = 0;
+    for (const auto& s : settings) {
+        chain.firWorker().designMatchedFilter(2000000, s.symbolRate, s.taps, 0.35f);
+        chain.resampleWorker().setSymbolRate(4000000, s.symbolRate);
+        feed(chain, 16384 * 2, 20000);
+        expected += 2;
+        EXPECT_TRUE(waitUntil([&] { return blocks.load() >= expected; })) << s.symbolRate << " " << s.taps;
+    }
+    chain.stop();
+    GetCapturedStdout();
+    EXPECT_EQ(chain.pool().allocatedCount(), 1);
+}
