@@ -1,0 +1,90 @@
+#include "demod/Equalizer.h"
+
+#include <cmath>
+#include <cstring>
+#include <smmintrin.h>
+
+void Equalizer::reset()
+{
+    std::memset(taps, 0, sizeof taps);
+    std::memset(delay, 0, sizeof delay);
+    const int centre = length / 2;
+    for (int i : {centre - 1, centre}) {
+        taps[2 * i] = 0.87758f;
+        taps[2 * i + 1] = 0.47943f;
+    }
+}
+
+std::complex<float> Equalizer::process(std::complex<float> x)
+{
+    std::memmove(delay + 2, delay, sizeof(float) * 2 * size_t(length - 1));
+    delay[0] = x.real();
+    delay[1] = x.imag();
+    const std::complex<float> y = eq_dot_sse41(taps, delay, length);
+    if (adapt) {
+        std::complex<float> e;
+        if (mode == ConstantModulus) {
+            e = (0.707f - std::abs(y)) * y;
+        } else {
+            const float dI = y.real() >= 0 ? 0.707f : -0.707f;
+            const float dQ = y.imag() >= 0 ? 0.707f : -0.707f;
+            e = {dI - y.real(), dQ - y.imag()};
+        }
+        eq_update_sse41(taps, delay, length, mu * e);
+    }
+    return y;
+}
+
+std::complex<float> eq_dot_ref(const float* taps, const float* delay, int length)
+{
+    float re = 0, im = 0;
+    for (int i = 0; i < length; ++i) {
+        re += taps[2 * i] * delay[2 * i] - taps[2 * i + 1] * delay[2 * i + 1];
+        im += taps[2 * i] * delay[2 * i + 1] + taps[2 * i + 1] * delay[2 * i];
+    }
+    return {re, im};
+}
+
+void eq_update_ref(float* taps, const float* delay, int length, std::complex<float> e)
+{
+    for (int i = 0; i < length; ++i) {
+        // e·conj(d) = (eR dR + eI dI, eI dR − eR dI)
+        taps[2 * i] += e.real() * delay[2 * i] + e.imag() * delay[2 * i + 1];
+        taps[2 * i + 1] += e.imag() * delay[2 * i] - e.real() * delay[2 * i + 1];
+    }
+}
+
+std::complex<float> eq_dot_sse41(const float* taps, const float* delay, int length)
+{
+    // Two accumulators: Σ (tR dR, tI dI, …) and Σ (tR dI, tI dR, …).
+    __m128 straight = _mm_setzero_ps();
+    __m128 crossed = _mm_setzero_ps();
+    for (int i = 0; i < 2 * length; i += 4) {
+        const __m128 t = _mm_load_ps(taps + i);                  // tR0 tI0 tR1 tI1
+        const __m128 d = _mm_load_ps(delay + i);                 // dR0 dI0 dR1 dI1
+        const __m128 dSwap = _mm_shuffle_ps(d, d, _MM_SHUFFLE(2, 3, 0, 1));   // dI0 dR0 dI1 dR1
+        straight = _mm_add_ps(straight, _mm_mul_ps(t, d));
+        crossed = _mm_add_ps(crossed, _mm_mul_ps(t, dSwap));
+    }
+    alignas(16) float s[4], c[4];
+    _mm_store_ps(s, straight);
+    _mm_store_ps(c, crossed);
+    return {(s[0] + s[2]) - (s[1] + s[3]), (c[0] + c[2]) + (c[1] + c[3])};
+}
+
+void eq_update_sse41(float* taps, const float* delay, int length, std::complex<float> e)
+{
+    // taps += (eR dR + eI dI, eI dR − eR dI) for two taps per step.
+    const __m128 eISigned = _mm_setr_ps(e.imag(), -e.imag(), e.imag(), -e.imag());
+    const __m128 eRSigned = _mm_setr_ps(e.real(), -e.real(), e.real(), -e.real());
+    for (int i = 0; i < 2 * length; i += 4) {
+        const __m128 d = _mm_load_ps(delay + i);                                   // dR dI
+        const __m128 dSwap = _mm_shuffle_ps(d, d, _MM_SHUFFLE(2, 3, 0, 1));        // dI dR
+        const __m128 a = _mm_mul_ps(eRSigned, d);        // eR dR, −eR dI
+        const __m128 b = _mm_mul_ps(eISigned, dSwap);    // eI dI, −eI dR
+        const __m128 re = _mm_add_ps(a, b);              // even lanes: eR dR + eI dI
+        const __m128 im = _mm_sub_ps(a, b);              // odd lanes: eI dR − eR dI
+        const __m128 delta = _mm_blend_ps(re, im, 0xA);
+        _mm_store_ps(taps + i, _mm_add_ps(_mm_load_ps(taps + i), delta));
+    }
+}

@@ -1,0 +1,35 @@
+// Adaptive complex FIR equalizer: constant modulus or decision directed.
+#pragma once
+
+#include <complex>
+#include <cstddef>
+
+class Equalizer {
+public:
+    static constexpr int kMaxTaps = 256;
+    enum Mode { Off = 0, ConstantModulus = 1, DecisionDirected = 2 };
+
+    Equalizer() { reset(); }
+
+    // Taps and delay line cleared, then the two centre taps set to e^(j0.5).
+    void reset();
+    // One symbol in, one out; adapts the taps when `adapt` is set.
+    std::complex<float> process(std::complex<float> x);
+
+    int mode = ConstantModulus;
+    int length = 16;          // L, a multiple of 16 from 16 to 256
+    float mu = 0.00045f;
+    bool adapt = true;
+
+    // Complex floats (re, im) interleaved, newest sample at index 0.
+    alignas(16) float taps[2 * kMaxTaps];
+    alignas(16) float delay[2 * kMaxTaps];
+};
+
+// Σ taps[i]·delay[i] over `length` taps (a multiple of 4), and
+// taps[i] += e·conj(delay[i]) with e already scaled by μ. The SSE4.1 versions
+// agree with the plain ones within float rounding.
+std::complex<float> eq_dot_ref(const float* taps, const float* delay, int length);
+std::complex<float> eq_dot_sse41(const float* taps, const float* delay, int length);
+void eq_update_ref(float* taps, const float* delay, int length, std::complex<float> e);
+void eq_update_sse41(float* taps, const float* delay, int length, std::complex<float> e);
