@@ -56,3 +56,19 @@ bool TsFileSource::nextPacket(uint8_t* packet)
     next += kTsPacketSize;
     return true;
 }
+
+void makeNullPacket(uint8_t* packet)
+{
+    std::memset(packet, 0xFF, kTsPacketSize);
+    packet[0] = kTsSync;
+    packet[1] = 0x1F;
+    packet[2] = 0xFF;
+    packet[3] = 0x10;
+}
+
+bool NullFillSource::nextPacket(uint8_t* packet)
+{
+    if (!inner.nextPacket(packet))
+        makeNullPacket(packet);
+    return true;
+}

@@ -35,3 +35,17 @@ private:
     bool loop;
     std::string problem;
 };
+
+// Passes another source's packets on and null packets (PID 0x1FFF) once it has
+// none: a constant-rate multiplex, as a DVB-S modulator keeps one.
+class NullFillSource : public TsPacketSource {
+public:
+    explicit NullFillSource(TsPacketSource& inner) : inner(inner) {}
+    bool nextPacket(uint8_t* packet) override;
+
+private:
+    TsPacketSource& inner;
+};
+
+// Writes a null packet (ISO/IEC 13818-1 §2.4.3.3) with continuity counter 0.
+void makeNullPacket(uint8_t* packet);
