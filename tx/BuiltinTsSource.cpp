@@ -54,12 +54,12 @@ bool BuiltinTsSource::nextPacket(uint8_t* packet)
         }
     }
     ++packetNumber;
+    payloadCredit = std::min(payloadCredit + payloadShare, 8.0); // table packets delay, not drop, payload
     if (!queued.empty()) {
         std::copy(queued.begin(), queued.begin() + kTsPacketSize, packet);
         queued.erase(queued.begin(), queued.begin() + kTsPacketSize);
         return true;
     }
-    payloadCredit += payloadShare;
     if (payloadCredit >= 1.0 && !list.empty()) {
         payloadCredit -= 1.0;
         makePayload(list[nextService], packet);
