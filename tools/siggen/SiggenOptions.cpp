@@ -1,5 +1,7 @@
 #include "SiggenOptions.h"
 
+#include "SampleSink.h"
+
 #include "core/Version.h"
 
 #include <QCommandLineParser>
@@ -265,6 +267,12 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
         message = o.outputPath.empty() ? "give --output PATH|- or --serve HOST:PORT"
                                        : "--output and --serve cannot be combined";
         return ParseResult::Error;
+    }
+    if (!o.servePath.empty()) {
+        std::string host;
+        int port = 0;
+        if (!TcpServerSink::parse(o.servePath, host, port, message))
+            return ParseResult::Error;
     }
     o.realtime = p.isSet(realtime);
     if (p.isSet(duration)) {

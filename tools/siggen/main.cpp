@@ -107,7 +107,8 @@ int main(int argc, char** argv)
     std::vector<uint8_t> bytes;
     int64_t written = 0;
     size_t clipped = 0;
-    const auto start = std::chrono::steady_clock::now();
+    auto origin = std::chrono::steady_clock::now(); // when sample 0 was due
+
     for (;;) {
         samples.clear();
         while (samples.size() < 16384) {
@@ -127,8 +128,12 @@ int main(int argc, char** argv)
             return fail(kExitIo, sink->error());
         written += int64_t(n);
         if (options.realtime) {
-            const auto due = start + std::chrono::duration<double>(double(written) / double(options.tx.sampleRate));
-            std::this_thread::sleep_until(due);
+            const auto elapsed = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(double(written) / double(options.tx.sampleRate)));
+            const auto now = std::chrono::steady_clock::now();
+            if (now > origin + elapsed + std::chrono::seconds(1))
+                origin = now - elapsed; // blocked (waiting for a client): pace from here
+            std::this_thread::sleep_until(origin + elapsed);
         }
         if (last)
             break;
