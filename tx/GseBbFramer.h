@@ -18,7 +18,8 @@ struct GseParams {
 // A PDU that does not fit in the rest of a data field is fragmented: a first
 // fragment (S = 1, E = 0, fragment ID, total length), continuation fragments
 // and an end fragment carrying the CRC-32 over total length, protocol type,
-// label and PDU. Fragments after the first carry LT = 11 (no label). With label
+// label and PDU. Fragments after the first carry LT = 11, the value TS 102 606
+// reserves for them. With label
 // type 3 each frame's first labelled packet carries the 6-byte label (LT = 00)
 // and later ones re-use it. A space too small for a useful packet ends the
 // data field; the rest of the frame is padding.

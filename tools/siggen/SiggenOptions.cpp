@@ -32,7 +32,7 @@ const char* kDescription =
     "  - Built-in TS: PAT and PMTs every 100 ms, SDT every 500 ms; service i (from 0)\n"
     "    has service_id i+1, PMT PID 0x1000+i and payload PID 0x0100+i, whose packets\n"
     "    carry a 64-bit counter per PID; null packets fill the rest.\n"
-    "  - GSE (--gse): fragments after the first carry label type 11.\n"
+    "  - GSE (--gse): PDUs of --gse-pdu-size bytes (64-bit counter, then a byte pattern).\n"
     "\n"
     "Exit codes: 0 done, 1 impossible or malformed parameters, 2 output or port unusable.";
 
