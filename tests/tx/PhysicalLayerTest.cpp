@@ -1,5 +1,7 @@
 // DVB-S2 physical layer: PLS code, PL scrambling sequence, frame geometry and
 // constellations.
+#include "TxTestData.h"
+
 #include "tx/Constellations.h"
 #include "tx/Modcod.h"
 #include "tx/PlFramer.h"
@@ -81,6 +83,34 @@ TEST(PlScrambling, DirectFormulaMatchesTheRegisterForm)
     }
     // Code 0 starts with x(0) = 1 and y all ones, so R(0) = 0 + 2 z(131072).
     EXPECT_EQ(direct[0] & 1, 0);
+}
+
+// R(i) of code 0 read off the independent transmitter's first QPSK 1/2 PLFRAME:
+// each symbol divided by its unscrambled value (data from its FECFRAME with
+// QPSK 00 at 45°, 10 at 135°, 11 at 225°, 01 at 315°; pilots (1 + j)/√2).
+TEST(PlScrambling, FirstValuesOfCode0MatchTheIndependentTransmitter)
+{
+    const std::vector<uint8_t> fec = readTxData("s2_qpsk12_normal_pilots_fecframes.bin");
+    const std::vector<cf32> pl = readTxSymbols("s2_qpsk12_normal_pilots_plsymbols.cf32");
+    const std::vector<uint8_t> r = plScramblingSequence(0, 33282 - 90);
+    const float a = 1.0f / std::sqrt(2.0f);
+    int data = 0, compared = 0;
+    for (int i = 0; i < 33282 - 90; ++i) {
+        const int inPeriod = i % (16 * 90 + 36);
+        cf32 plain(a, a); // pilot
+        if (inPeriod < 16 * 90) {
+            const int b0 = fec[size_t(2 * data / 8)] >> (7 - (2 * data) % 8) & 1;
+            const int b1 = fec[size_t((2 * data + 1) / 8)] >> (7 - (2 * data + 1) % 8) & 1;
+            plain = cf32(b0 ? -a : a, b1 ? -a : a);
+            ++data;
+        }
+        const cf32 rotation = pl[size_t(90 + i)] / plain; // j^R
+        const int measured = int(std::lround(std::arg(rotation) / (M_PI / 2)) + 4) % 4;
+        ASSERT_EQ(r[size_t(i)], measured) << "R(" << i << ")";
+        ++compared;
+    }
+    EXPECT_EQ(data, 32400);
+    EXPECT_EQ(compared, 33192);
 }
 
 TEST(PlScrambling, DummyFrameIsScrambledUnmodulatedCarrier)

@@ -172,10 +172,10 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
     };
 
     TxSettings& s = o.tx;
-    const QString std = p.value(standard).toLower();
-    if (std == "dvbs2" || std == "dvb-s2")
+    const QString standardName = p.value(standard).toLower();
+    if (standardName == "dvbs2" || standardName == "dvb-s2")
         s.standard = Standard::Dvbs2;
-    else if (std == "dvbs" || std == "dvb-s")
+    else if (standardName == "dvbs" || standardName == "dvb-s")
         s.standard = Standard::Dvbs;
     else
         return bad(standard, "'" + p.value(standard) + "' is neither dvbs2 nor dvbs");
