@@ -140,6 +140,42 @@ TEST(PulseShaper, SymbolsSitWhereTheRatioPutsThem)
     }
 }
 
+// A matched RRC filter on the output, sampled at the symbol instants, gives
+// the symbols back without intersymbol interference (RRC · RRC is Nyquist).
+TEST(PulseShaper, MatchedFilterRecoversTheSymbols)
+{
+    for (int sps : {2, 4}) {
+        for (double alpha : {0.35, 0.20}) {
+            PulseShaperParams p;
+            p.rollOff = alpha;
+            p.symbolRate = 1000;
+            p.sampleRate = 1000 * sps;
+            p.spanSymbols = 32;
+            PulseShaper shaper(p);
+            const std::vector<cf32> symbols = randomQpsk(3000, 9);
+            std::vector<cf32> out;
+            shaper.process(symbols.data(), symbols.size(), out);
+            const int half = 16 * sps;
+            std::vector<double> h(size_t(2 * half + 1));
+            double energy = 0;
+            for (int i = -half; i <= half; ++i) {
+                h[size_t(i + half)] = PulseShaper::rrc(double(i) / sps, alpha);
+                energy += h[size_t(i + half)] * h[size_t(i + half)];
+            }
+            double error = 0, signal = 0;
+            for (size_t k = 100; k < 2800; ++k) {
+                std::complex<double> y = 0;
+                for (int i = -half; i <= half; ++i)
+                    y += std::complex<double>(out[k * size_t(sps) + size_t(i + half) - size_t(half)]) * h[size_t(i + half)];
+                y /= energy; // Σ h² ≈ sps: the matched filter gain
+                error += std::norm(y - std::complex<double>(symbols[k]));
+                signal += std::norm(symbols[k]);
+            }
+            EXPECT_LT(10 * std::log10(error / signal), -40.0) << sps << " samples/symbol, roll-off " << alpha;
+        }
+    }
+}
+
 TEST(Channel, NoiseHasTheStatedPowerAndOffsetsRotate)
 {
     ChannelParams p;

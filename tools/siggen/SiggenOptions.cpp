@@ -68,7 +68,7 @@ std::string describeSettings(const TxSettings& s)
     }
     out << ", roll-off " << rollOffFactor(s.rollOff) << ", " << s.symbolRate << " symbols/s";
     if (!s.gse)
-        out << ", TS " << (s.tsPath.empty() ? "built-in" : s.tsPath) << " at " << usefulTsRate(s) << " bit/s";
+        out << ", TS " << (s.tsPath.empty() ? "built-in" : s.tsPath) << " at " << std::llround(usefulTsRate(s)) << " bit/s";
     return out.str();
 }
 

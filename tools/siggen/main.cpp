@@ -141,6 +141,9 @@ int main(int argc, char** argv)
     symbolsOut.close();
     bbframesOut.close();
     LogLine() << "Wrote " << written << " samples (" << double(written) / double(options.tx.sampleRate)
-              << " s)" << (clipped ? ", " + std::to_string(clipped) + " components clipped" : std::string());
+              << " s)"
+              << (clipped ? ", " + std::to_string(clipped) + " components beyond full scale"
+                      + (options.format == SampleFormat::F32 ? "" : " (clipped)")
+                          : std::string());
     return 0;
 }
