@@ -45,15 +45,17 @@ double GaussianNoise::uniform()
 
 void GaussianNoise::pair(float& a, float& b)
 {
-    double u, v, r;
+    // One 64-bit draw gives both 32-bit coordinates of the polar method.
+    float u, v, r;
     do {
-        u = 2.0 * uniform() - 1.0;
-        v = 2.0 * uniform() - 1.0;
+        const uint64_t x = next();
+        u = float(int32_t(uint32_t(x))) * 0x1.0p-31f;
+        v = float(int32_t(uint32_t(x >> 32))) * 0x1.0p-31f;
         r = u * u + v * v;
-    } while (r >= 1.0 || r == 0.0);
-    const double f = std::sqrt(-2.0 * std::log(r) / r);
-    a = float(u * f);
-    b = float(v * f);
+    } while (r >= 1.0f || r == 0.0f);
+    const float f = std::sqrt(-2.0f * std::log(r) / r);
+    a = u * f;
+    b = v * f;
 }
 
 Channel::Channel(const ChannelParams& p)
