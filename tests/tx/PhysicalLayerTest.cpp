@@ -4,7 +4,9 @@
 
 #include "tx/Constellations.h"
 #include "tx/Modcod.h"
+#include "tx/Dvbs2Transmitter.h"
 #include "tx/PlFramer.h"
+#include "tx/TsBbFramer.h"
 
 #include <gtest/gtest.h>
 
@@ -125,6 +127,64 @@ TEST(PlScrambling, DummyFrameIsScrambledUnmodulatedCarrier)
         const cf32 expected = carrier * std::pow(cf32(0.0f, 1.0f), float(r[i]));
         ASSERT_LT(std::abs(frame[90 + i] - expected), 1e-6f) << "symbol " << i;
     }
+}
+
+// Every data MODCOD in both frame sizes, with and without pilots: the frame
+// has its length and header, pilot blocks sit after every 16 slots (not after
+// the last), and every other body symbol is a point of the MODCOD's
+// constellation once the PL scrambling is removed.
+TEST(PlFrame, EveryModcodFrameSizeAndPilotSetting)
+{
+    const std::vector<uint8_t> r = plScramblingSequence(0, 33192);
+    PlFramer reference;
+    int frames = 0;
+    for (int m = 1; m <= 28; ++m) {
+        for (FrameSize f : {FrameSize::Normal, FrameSize::Short}) {
+            FecParams p;
+            if (!fecParams(m, f, p))
+                continue;
+            for (bool pilots : {false, true}) {
+                SCOPED_TRACE(std::string(modcodInfo(m).name) + (f == FrameSize::Short ? " short" : " normal")
+                             + (pilots ? " pilots" : ""));
+                TsFileSource ts(txDataPath("agreement.ts"), true);
+                TsBbFramer framer(ts, RollOff::R035);
+                Dvbs2Config config;
+                config.modcods = {m};
+                config.frame = f;
+                config.pilots = pilots;
+                Dvbs2Transmitter tx(config, framer);
+                std::vector<cf32> s;
+                tx.nextFrame(s);
+                ASSERT_EQ(int(s.size()), plframeSymbols(m, f, pilots));
+                cf32 header[90];
+                reference.header(plsCode(m, f == FrameSize::Short, pilots), header);
+                for (int i = 0; i < 90; ++i)
+                    ASSERT_LT(std::abs(s[size_t(i)] - header[i]), 1e-6f) << "header symbol " << i;
+                const std::vector<cf32> points = constellationPoints(m);
+                const int slots = slotsPerFrame(m, f);
+                int pilotSymbols = 0;
+                for (size_t i = 0; i + 90 < s.size(); ++i) {
+                    const cf32 v = s[90 + i];
+                    const cf32 undo[4] = {v, cf32(v.imag(), -v.real()), -v, cf32(-v.imag(), v.real())};
+                    const cf32 plain = undo[r[i]]; // v · j^(−R)
+                    const int period = 16 * 90 + 36;
+                    const bool pilot = pilots && int(i) % period >= 16 * 90;
+                    if (pilot) {
+                        ++pilotSymbols;
+                        ASSERT_LT(std::abs(plain - cf32(1.0f, 1.0f) / std::sqrt(2.0f)), 1e-5f) << i;
+                    } else {
+                        float nearest = 10.0f;
+                        for (cf32 q : points)
+                            nearest = std::min(nearest, std::abs(plain - q));
+                        ASSERT_LT(nearest, 1e-5f) << "body symbol " << i;
+                    }
+                }
+                EXPECT_EQ(pilotSymbols, pilots ? 36 * ((slots - 1) / 16) : 0);
+                ++frames;
+            }
+        }
+    }
+    EXPECT_EQ(frames, (28 + 24) * 2);
 }
 
 // Every PLFRAME length, with and without pilots (EN 302 307-1 §5.5.3: a pilot
