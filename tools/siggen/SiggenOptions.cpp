@@ -90,13 +90,14 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
                                      "0.35|0.25|0.20", "0.35");
     const QCommandLineOption codeRate("code-rate", "DVB-S inner code rate (default: 1/2).",
                                       "1/2|2/3|3/4|5/6|7/8", "1/2");
-    const QCommandLineOption gse("gse", "DVB-S2 generic continuous stream of GSE packets instead of a TS.");
+    const QCommandLineOption gse("gse", "DVB-S2 generic continuous stream of GSE packets instead of a TS (default: TS).");
     const QCommandLineOption gsePdu("gse-pdu-size", "GSE: bytes per PDU (default: 1500).", "bytes", "1500");
     const QCommandLineOption gseLabel("gse-label-type",
                                       "GSE: 0 six-byte label, 1 three-byte, 2 none, 3 re-use (default: 0).",
                                       "0-3", "0");
     const QCommandLineOption ts("ts", "Transmit this TS file (default: the built-in TS source).", "path");
-    const QCommandLineOption loop("loop", "Play the TS file again from its start when it ends.");
+    const QCommandLineOption loop("loop", "Play the TS file again from its start when it ends (default: play it once, then "
+                                          "dummy PL frames (DVB-S2) or null packets (DVB-S)).");
     const QCommandLineOption service("service",
                                      "Built-in TS: a service name; repeat for several services "
                                      "(default: TAVIREL TEST).",
@@ -128,10 +129,11 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
                                     "(offset binary, s8 + 128) (default: s16).",
                                     "s8|s16|f32|u8", "s16");
     const QCommandLineOption seed("seed", "Seed of the noise generator (default: 1).", "N", "1");
-    const QCommandLineOption output("output", "Write the samples to this file, or to stdout for '-'.", "path|-");
+    const QCommandLineOption output("output", "Write the samples to this file, or to stdout for '-' (this or --serve is "
+                                    "required).", "path|-");
     const QCommandLineOption serve("serve",
                                    "Serve the samples over TCP: listen on HOST:PORT and stream to one client at "
-                                   "a time.",
+                                   "a time (default: not served).",
                                    "host:port");
     const QCommandLineOption realtime("realtime", "Pace the output at the sample rate (default: as fast as possible).");
     const QCommandLineOption duration("duration", "Stop after this many seconds of signal (default: run forever).",
@@ -141,10 +143,12 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
                                     "N");
     const QCommandLineOption symbolsOut("symbols-out",
                                         "Also write the unshaped channel symbols (DVB-S2: the PL frames after PL "
-                                        "scrambling; DVB-S: the QPSK symbols) as little-endian float32 I, Q.",
+                                        "scrambling; DVB-S: the QPSK symbols) as little-endian float32 I, Q "
+                                        "(default: not written).",
                                         "path");
     const QCommandLineOption bbframesOut("bbframes-out",
-                                         "Also write each DVB-S2 BBFRAME before BB scrambling (Kbch/8 bytes each).",
+                                         "Also write each DVB-S2 BBFRAME before BB scrambling (Kbch/8 bytes each) "
+                                         "(default: not written).",
                                          "path");
     p.addOptions({help, version, standard, modcod, frame, pilots, rolloff, codeRate, gse, gsePdu, gseLabel, ts, loop,
                   service, provider, payloadRate, symbolRate, sampleRate, span, offset, phase, timing, esn0, level,
