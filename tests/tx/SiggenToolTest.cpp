@@ -117,6 +117,8 @@ TEST(SiggenTool, ImpossibleParametersAreRefusedWithTheirReason)
     const Case cases[] = {
         {"--sample-rate 1200000 --output /dev/null", "below the occupied bandwidth", 1},
         {"--modcod 'DUMMY FRAME' --output /dev/null", "dummy frame", 1},
+        {"--modcod '4,0' --output /dev/null", "MODCOD 0 is the dummy frame", 1},
+        {"--modcod 29 --output /dev/null", "MODCOD 29 is reserved", 1},
         {"--modcod 'RESERVED (30)' --output /dev/null", "reserved", 1},
         {"--modcod 'QPSK 9/10' --frame short --output /dev/null", "short", 1},
         {"--modcod 'QPSK 1/7' --output /dev/null", "no MODCOD is named", 1},

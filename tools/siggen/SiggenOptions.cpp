@@ -81,7 +81,7 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
     const QCommandLineOption version("version", "Show the version and exit.");
     const QCommandLineOption standard("standard", "dvbs2 or dvbs (default: dvbs2).", "dvbs2|dvbs", "dvbs2");
     const QCommandLineOption modcod("modcod",
-                                    "DVB-S2 MODCOD by name, e.g. \"QPSK 1/2\" ... \"32APSK 9/10\"; a "
+                                    "DVB-S2 MODCOD by name, e.g. \"QPSK 1/2\" ... \"32APSK 9/10\", or number; a "
                                     "comma-separated list gives VCM, one frame each in turn (default: QPSK 1/2).",
                                     "name[,name...]", "QPSK 1/2");
     const QCommandLineOption frame("frame", "DVB-S2 FECFRAME size (default: normal).", "normal|short", "normal");
@@ -186,7 +186,9 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
 
     s.modcods.clear();
     for (const QString& name : p.value(modcod).split(',', Qt::SkipEmptyParts)) {
-        const int m = modcodFromName(name.toStdString());
+        bool isNumber = false;
+        const int number = name.trimmed().toInt(&isNumber);
+        const int m = isNumber ? (number >= 0 && number <= 31 ? number : -1) : modcodFromName(name.toStdString());
         if (m < 0)
             return bad(modcod, "no MODCOD is named '" + name.trimmed() + "' (names such as \"QPSK 1/2\", "
                                "\"8PSK 2/3\", \"16APSK 3/4\", \"32APSK 9/10\")");
