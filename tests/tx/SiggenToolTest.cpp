@@ -1,0 +1,162 @@
+// tavirel-siggen as a user runs it: outputs, exit codes and messages.
+#include "TxTestData.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct ToolRun {
+    int exitCode;
+    std::string err;
+    std::string out;
+};
+
+// Runs the tool with `arguments` (shell words), capturing stdout and stderr.
+ToolRun siggen(const std::string& arguments)
+{
+    const std::string dir = testing::TempDir();
+    const std::string outFile = dir + "siggen_stdout.txt";
+    const std::string errFile = dir + "siggen_stderr.txt";
+    const std::string command =
+        std::string(TAVIREL_SIGGEN) + " " + arguments + " >" + outFile + " 2>" + errFile;
+    const int status = std::system(command.c_str());
+    ToolRun r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream e(errFile), o(outFile, std::ios::binary);
+    r.err.assign(std::istreambuf_iterator<char>(e), std::istreambuf_iterator<char>());
+    r.out.assign(std::istreambuf_iterator<char>(o), std::istreambuf_iterator<char>());
+    return r;
+}
+
+std::string temp(const std::string& name)
+{
+    return testing::TempDir() + name;
+}
+
+size_t fileSize(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary | std::ios::ate);
+    return f ? size_t(f.tellg()) : 0;
+}
+
+TEST(SiggenTool, HelpListsEveryOptionWithItsDefault)
+{
+    const ToolRun r = siggen("--help");
+    EXPECT_EQ(r.exitCode, 0);
+    for (const char* option : {"--standard", "--modcod", "--frame", "--pilots", "--rolloff", "--code-rate", "--gse",
+                               "--ts", "--service", "--provider", "--symbol-rate", "--sample-rate", "--offset",
+                               "--phase", "--esn0", "--level", "--format", "--seed", "--output", "--serve",
+                               "--realtime", "--duration", "--frames", "--symbols-out", "--bbframes-out"})
+        EXPECT_NE(r.out.find(option), std::string::npos) << option;
+    EXPECT_NE(r.out.find("(default: dvbs2)"), std::string::npos);
+    EXPECT_NE(r.out.find("(default: s16)"), std::string::npos);
+    EXPECT_NE(r.out.find("SYNCD 0"), std::string::npos) << "the open choices are documented";
+}
+
+// The fixture's TS through the tool gives the agreement vectors' symbols and
+// BBFRAMEs, and as many samples as the frames last.
+TEST(SiggenTool, WritesSamplesSymbolsAndBbframes)
+{
+    const std::string iq = temp("siggen.iq"), sym = temp("siggen.sym"), bb = temp("siggen.bb");
+    const ToolRun r = siggen("--modcod 'QPSK 3/4' --frame short --rolloff 0.20 --ts " + txDataPath("agreement.ts")
+                         + " --sample-rate 2500000 --format f32 --frames 6 --output " + iq + " --symbols-out " + sym
+                         + " --bbframes-out " + bb);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Wrote 122850 samples"), std::string::npos) << r.out; // 6 · 8190 · 2.5
+    EXPECT_EQ(fileSize(iq), 122850u * 8);
+    const std::vector<uint8_t> expectedSymbols = readTxData("s2_qpsk34_short_nopilots_plsymbols.cf32");
+    std::ifstream s(sym, std::ios::binary);
+    std::vector<uint8_t> symbols((std::istreambuf_iterator<char>(s)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(symbols.size(), expectedSymbols.size());
+    std::vector<float> a(symbols.size() / 4), b(symbols.size() / 4);
+    std::memcpy(a.data(), symbols.data(), symbols.size());
+    std::memcpy(b.data(), expectedSymbols.data(), symbols.size());
+    for (size_t i = 0; i < a.size(); ++i)
+        ASSERT_NEAR(a[i], b[i], 1e-6f) << "value " << i;
+    std::ifstream f(bb, std::ios::binary);
+    std::vector<uint8_t> frames((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(frames, readTxData("s2_qpsk34_short_nopilots_bbframes.bin"));
+}
+
+TEST(SiggenTool, StdoutCarriesOnlySamples)
+{
+    const ToolRun r = siggen("--standard dvbs --code-rate 7/8 --format u8 --frames 10 --output -");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // 10 packets of 204 bytes: 16320 bits = 2331 puncturing periods of 7 bits (8 coded
+    // bits each) and 3 bits more (4 coded bits): 18652 bits, 9326 symbols, 2 samples each.
+    EXPECT_EQ(r.out.size(), 18652u * 2);
+    EXPECT_NE(r.err.find("Wrote 18652 samples"), std::string::npos) << r.err;
+}
+
+TEST(SiggenTool, ImpossibleParametersAreRefusedWithTheirReason)
+{
+    struct Case {
+        std::string arguments;
+        const char* message;
+        int code;
+    };
+    const std::string ts = temp("bad.ts");
+    {
+        std::ofstream f(ts, std::ios::binary);
+        f << std::string(188 * 2 + 7, '\x47');
+    }
+    const std::string noSync = temp("nosync.ts");
+    {
+        std::ofstream f(noSync, std::ios::binary);
+        f << std::string(188 * 2, '\x00');
+    }
+    const Case cases[] = {
+        {"--sample-rate 1200000 --output /dev/null", "below the occupied bandwidth", 1},
+        {"--modcod 'DUMMY FRAME' --output /dev/null", "dummy frame", 1},
+        {"--modcod '4,0' --output /dev/null", "MODCOD 0 is the dummy frame", 1},
+        {"--modcod 29 --output /dev/null", "MODCOD 29 is reserved", 1},
+        {"--modcod 'RESERVED (30)' --output /dev/null", "reserved", 1},
+        {"--modcod 'QPSK 9/10' --frame short --output /dev/null", "short", 1},
+        {"--modcod 'QPSK 1/7' --output /dev/null", "no MODCOD is named", 1},
+        {"--ts " + ts + " --output /dev/null", "not a multiple of 188", 1},
+        {"--ts " + noSync + " --output /dev/null", "no sync byte", 1},
+        {"--format s12 --output /dev/null", "--format", 1},
+        {"--rolloff 0.3 --output /dev/null", "--rolloff", 1},
+        {"--standard dvbs --rolloff 0.20 --output /dev/null", "0.35", 1},
+        {"--frames 0 --output /dev/null", "--frames", 1},
+        {"--modcod 'QPSK 1/2'", "--output", 1},
+        {"--output /nonexistent/dir/x.iq --frames 1", "cannot write", 2},
+        {"--serve 127.0.0.1 --frames 1", "HOST:PORT", 1},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = siggen(c.arguments);
+        EXPECT_EQ(r.exitCode, c.code) << c.arguments << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.arguments << "\n" << r.err;
+        EXPECT_NE(r.err.find("error:"), std::string::npos) << c.arguments;
+    }
+}
+
+TEST(SiggenTool, PortInUseIsRefused)
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(s, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(s, 1), 0);
+    socklen_t length = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+    const int port = ntohs(a.sin_port);
+    const ToolRun r = siggen("--serve 127.0.0.1:" + std::to_string(port) + " --frames 1");
+    ::close(s);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("cannot listen on 127.0.0.1:" + std::to_string(port)), std::string::npos) << r.err;
+}
+
+} // namespace

@@ -1,0 +1,36 @@
+// tavirel-siggen's command line: every option, its default and its checks.
+#pragma once
+
+#include "tx/SampleFormat.h"
+#include "tx/SignalGenerator.h"
+
+#include <QStringList>
+
+#include <cstdint>
+#include <string>
+
+constexpr int kExitUsage = 1; // impossible or malformed parameters
+constexpr int kExitIo = 2;    // an output or a port that cannot be used
+
+struct SiggenOptions {
+    TxSettings tx;
+    SampleFormat format = SampleFormat::S16;
+    std::string formatName = "s16";
+    double level = 0.25;        // signal RMS (complex, without noise) as a fraction of full scale
+    std::string outputPath;     // file or "-"
+    std::string servePath;      // HOST:PORT
+    bool realtime = false;
+    double durationSeconds = -1;
+    int64_t frames = -1;        // DVB-S2: PL frames; DVB-S: TS packets
+    std::string symbolsPath;
+    std::string bbframesPath;
+};
+
+enum class ParseResult { Run, Exit, Error };
+
+// Exit: --help or --version, with the text to print in `message`.
+// Error: `message` names the problem.
+ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& options, std::string& message);
+
+// One line describing what is transmitted.
+std::string describeSettings(const TxSettings& settings);

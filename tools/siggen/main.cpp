@@ -1,0 +1,149 @@
+// tavirel-siggen: a standard-conformant DVB-S2 / DVB-S test transmitter that
+// writes IQ samples to a file, to standard output or to a TCP client.
+#include "SampleSink.h"
+#include "SiggenOptions.h"
+
+#include "core/Log.h"
+#include "tx/SampleFormat.h"
+#include "tx/SignalGenerator.h"
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+namespace {
+
+int fail(int code, const std::string& message)
+{
+    std::cerr << "tavirel-siggen: error: " << message << std::endl;
+    return code;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("tavirel-siggen");
+    std::signal(SIGPIPE, SIG_IGN);
+
+    SiggenOptions options;
+    std::string message;
+    const ParseResult parsed = parseSiggenOptions(app.arguments(), options, message);
+    if (parsed == ParseResult::Exit) {
+        std::cout << message << std::flush;
+        return 0;
+    }
+    if (parsed == ParseResult::Error)
+        return fail(kExitUsage, message);
+    if (options.outputPath == "-")
+        setLogToStderr(true);
+
+    SignalGenerator generator(options.tx);
+    if (!generator.error().empty())
+        return fail(kExitUsage, generator.error());
+
+    std::unique_ptr<SampleSink> sink;
+    if (!options.servePath.empty()) {
+        auto tcp = std::make_unique<TcpServerSink>(options.servePath);
+        if (!tcp->ok())
+            return fail(kExitIo, tcp->error());
+        sink = std::move(tcp);
+    } else {
+        auto file = std::make_unique<FileSink>(options.outputPath);
+        if (!file->ok())
+            return fail(kExitIo, file->error());
+        sink = std::move(file);
+    }
+    std::ofstream symbolsOut, bbframesOut;
+    if (!options.symbolsPath.empty()) {
+        symbolsOut.open(options.symbolsPath, std::ios::binary);
+        if (!symbolsOut)
+            return fail(kExitIo, "cannot write '" + options.symbolsPath + "'");
+    }
+    if (!options.bbframesPath.empty()) {
+        bbframesOut.open(options.bbframesPath, std::ios::binary);
+        if (!bbframesOut)
+            return fail(kExitIo, "cannot write '" + options.bbframesPath + "'");
+    }
+
+    // The run ends after a sample count (frames, duration) or never.
+    const double sps = generator.samplesPerSymbol();
+    int64_t sampleLimit = -1;
+    if (options.durationSeconds > 0)
+        sampleLimit = int64_t(std::llround(options.durationSeconds * double(options.tx.sampleRate)));
+    const int64_t unitsWanted = options.frames; // PL frames or TS packets; -1: no limit
+    int64_t units = 0;
+    int64_t symbolsOfUnits = 0;                 // symbols of the units within the limit
+    generator.onBbframe = [&](const uint8_t* b, size_t n) {
+        if ((unitsWanted < 0 || units < unitsWanted) && bbframesOut)
+            bbframesOut.write(reinterpret_cast<const char*>(b), std::streamsize(n));
+    };
+    generator.onSymbols = [&](const cf32* s, size_t n) {
+        if (unitsWanted >= 0 && units >= unitsWanted)
+            return;
+        symbolsOfUnits += int64_t(n);
+        if (symbolsOut)
+            symbolsOut.write(reinterpret_cast<const char*>(s), std::streamsize(n * sizeof(cf32)));
+        if (++units == unitsWanted) {
+            // The samples whose time lies before the end of the last unit's symbols.
+            const int64_t end = int64_t(std::ceil(double(symbolsOfUnits) * sps - 1e-9));
+            sampleLimit = sampleLimit < 0 ? end : std::min(sampleLimit, end);
+        }
+    };
+
+    LogLine() << "tavirel-siggen: " << describeSettings(options.tx) << ", " << options.formatName << " at "
+              << options.tx.sampleRate << " samples/s, level " << options.level;
+    const float scale = float(options.level * fullScale(options.format));
+    const int sampleBytes = bytesPerSample(options.format);
+    std::vector<cf32> samples;
+    std::vector<uint8_t> bytes;
+    int64_t written = 0;
+    size_t clipped = 0;
+    auto origin = std::chrono::steady_clock::now(); // when sample 0 was due
+
+    for (;;) {
+        samples.clear();
+        while (samples.size() < 16384) {
+            generator.nextUnit(samples);
+            if (sampleLimit >= 0 && written + int64_t(samples.size()) >= sampleLimit)
+                break;
+        }
+        size_t n = samples.size();
+        bool last = false;
+        if (sampleLimit >= 0 && written + int64_t(n) >= sampleLimit) {
+            n = size_t(sampleLimit - written);
+            last = true;
+        }
+        bytes.resize(n * size_t(sampleBytes));
+        clipped += convertSamples(samples.data(), n, scale, options.format, bytes.data());
+        if (n > 0 && !sink->write(bytes.data(), bytes.size()))
+            return fail(kExitIo, sink->error());
+        written += int64_t(n);
+        if (options.realtime) {
+            const auto elapsed = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(double(written) / double(options.tx.sampleRate)));
+            const auto now = std::chrono::steady_clock::now();
+            if (now > origin + elapsed + std::chrono::seconds(1))
+                origin = now - elapsed; // blocked (waiting for a client): pace from here
+            std::this_thread::sleep_until(origin + elapsed);
+        }
+        if (last)
+            break;
+    }
+    symbolsOut.close();
+    bbframesOut.close();
+    LogLine() << "Wrote " << written << " samples (" << double(written) / double(options.tx.sampleRate)
+              << " s)"
+              << (clipped ? ", " + std::to_string(clipped) + " components beyond full scale"
+                      + (options.format == SampleFormat::F32 ? "" : " (clipped)")
+                          : std::string());
+    return 0;
+}

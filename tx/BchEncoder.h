@@ -1,0 +1,35 @@
+// Outer BCH encoding of DVB-S2, EN 302 307-1 §5.3.1: systematic, generator
+// g(x) = g_1(x) · … · g_t(x) of the frame size's factor list.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+class BchEncoder {
+public:
+    // codeIndex: 0 … 10 normal codes (B.1 … B.11), 11 … 20 short (C.1 … C.10).
+    explicit BchEncoder(int codeIndex);
+
+    int kbch() const { return k; }
+    int nbch() const { return n; }
+
+    // The generator as a bit vector, bit i = coefficient of x^i (degree n − k).
+    const std::vector<uint8_t>& generator() const { return gen; }
+
+    // Message of K_bch bits in `in` (packed MSB first, first bit = highest power)
+    // → codeword of N_bch bits in `out` (message, then parity). in may equal out.
+    void encode(const uint8_t* in, uint8_t* out) const;
+
+    // Product of binary polynomials given as bit vectors.
+    static std::vector<uint8_t> multiply(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
+
+private:
+    using Reg = std::array<uint64_t, 3>; // remainder, left-aligned in 192 bits
+
+    int n;
+    int k;
+    int degree;
+    std::vector<uint8_t> gen;
+    std::array<Reg, 256> table{};
+};

@@ -1,0 +1,19 @@
+// Interleaved IQ output formats (I first, little-endian): signed 8-bit,
+// signed 16-bit, 32-bit float and unsigned 8-bit offset binary.
+#pragma once
+
+#include "tx/Constellations.h"
+
+#include <cstdint>
+#include <string>
+
+enum class SampleFormat { S8, S16, F32, U8 };
+
+bool sampleFormatFromName(const std::string& name, SampleFormat& format);
+int bytesPerSample(SampleFormat format); // per complex sample
+// Full-scale value of one component: 127, 32767, 1.0, 127 (around 128 for u8).
+double fullScale(SampleFormat format);
+
+// Scales by `scale` (counts per unit), rounds and clips; returns the number of
+// clipped components. u8 is s8 + 128.
+size_t convertSamples(const cf32* in, size_t n, float scale, SampleFormat format, uint8_t* out);

@@ -1,0 +1,182 @@
+#include "tx/SignalGenerator.h"
+
+#include "tx/BuiltinTsSource.h"
+#include "tx/Dvbs2Transmitter.h"
+#include "tx/DvbsTransmitter.h"
+#include "tx/TsBbFramer.h"
+#include "tx/TsSource.h"
+
+#include <cmath>
+#include <sstream>
+
+namespace {
+
+std::string number(double v)
+{
+    std::ostringstream s;
+    s << v;
+    return s.str();
+}
+
+} // namespace
+
+std::string validateSettings(const TxSettings& s)
+{
+    if (s.symbolRate <= 0)
+        return "the symbol rate must be positive";
+    if (s.sampleRate <= 0)
+        return "the sample rate must be positive";
+    const double alpha = rollOffFactor(s.rollOff);
+    const double bandwidth = (1.0 + alpha) * double(s.symbolRate);
+    if (double(s.sampleRate) < bandwidth)
+        return "sample rate " + number(double(s.sampleRate)) + " Hz is below the occupied bandwidth (1 + "
+            + number(alpha) + ") x " + number(double(s.symbolRate)) + " = " + number(bandwidth) + " Hz";
+    if (std::abs(s.frequencyOffset) + bandwidth / 2 > double(s.sampleRate) / 2)
+        return "carrier offset " + number(s.frequencyOffset) + " Hz puts the signal (" + number(bandwidth)
+            + " Hz wide) outside the sampled band of +/-" + number(double(s.sampleRate) / 2) + " Hz";
+    if (s.spanSymbols < 2 || s.spanSymbols > 128 || s.spanSymbols % 2)
+        return "the filter span must be an even number of symbols from 2 to 128";
+    if (std::abs(s.timingOffset) >= 1.0)
+        return "the symbol timing offset must lie between -1 and 1 symbol";
+    if (s.standard == Standard::Dvbs) {
+        if (s.rollOff != RollOff::R035)
+            return "DVB-S uses roll-off 0.35 only (EN 300 421 §4.5)";
+        if (s.gse)
+            return "GSE needs DVB-S2 (--standard dvbs2)";
+        return "";
+    }
+    if (s.modcods.empty())
+        return "no MODCOD given";
+    for (int m : s.modcods) {
+        const std::string e = dataModcodError(m, s.frame);
+        if (!e.empty())
+            return e;
+    }
+    if (s.gse) {
+        if (s.gseParams.pduSize < 1 || s.gseParams.pduSize > 65525)
+            return "the GSE PDU size must be 1 to 65525 bytes";
+        if (s.gseParams.labelType < 0 || s.gseParams.labelType > 3)
+            return "the GSE label type must be 0, 1, 2 or 3";
+        if (!s.tsPath.empty())
+            return "--gse carries generated PDUs and cannot take a TS file";
+    }
+    if (s.services.empty())
+        return "at least one service is needed";
+    return "";
+}
+
+double usefulTsRate(const TxSettings& s)
+{
+    if (s.standard == Standard::Dvbs)
+        return 2.0 * double(s.symbolRate) * dvbsRateNumerator(s.dvbsRate) / dvbsRateDenominator(s.dvbsRate)
+            * 188.0 / 204.0;
+    if (s.gse)
+        return 0.0;
+    double bits = 0.0, symbols = 0.0;
+    for (int m : s.modcods) {
+        FecParams p;
+        if (!fecParams(m, s.frame, p))
+            return 0.0;
+        bits += p.kbch - 80;
+        symbols += plframeSymbols(m, s.frame, s.pilots);
+    }
+    return bits / symbols * double(s.symbolRate);
+}
+
+struct SignalGenerator::Chain {
+    std::unique_ptr<TsPacketSource> source;
+    std::unique_ptr<NullFillSource> nullFill;
+    std::unique_ptr<BbFrameBuilder> builder;
+    std::unique_ptr<Dvbs2Transmitter> dvbs2;
+    std::unique_ptr<DvbsTransmitter> dvbs;
+    std::unique_ptr<PulseShaper> shaper;
+    std::unique_ptr<Channel> channel;
+    std::vector<cf32> symbols;
+    bool dummy = false;
+};
+
+SignalGenerator::SignalGenerator(const TxSettings& s)
+    : settings(s), chain(std::make_unique<Chain>())
+{
+    Chain& c = *chain;
+    if (!(s.standard == Standard::Dvbs2 && s.gse)) {
+        if (!s.tsPath.empty()) {
+            auto file = std::make_unique<TsFileSource>(s.tsPath, s.tsLoop);
+            if (!file->error().empty()) {
+                problem = file->error();
+                return;
+            }
+            c.source = std::move(file);
+        } else {
+            BuiltinTsParams p;
+            p.serviceNames = s.services;
+            p.providers = s.providers;
+            p.tsRate = usefulTsRate(s);
+            p.payloadRate = s.payloadRate;
+            c.source = std::make_unique<BuiltinTsSource>(p);
+        }
+    }
+    if (s.standard == Standard::Dvbs2) {
+        if (s.gse)
+            c.builder = std::make_unique<GseBbFramer>(s.gseParams, s.rollOff);
+        else
+            c.builder = std::make_unique<TsBbFramer>(*c.source, s.rollOff);
+        Dvbs2Config config;
+        config.modcods = s.modcods;
+        config.frame = s.frame;
+        config.pilots = s.pilots;
+        c.dvbs2 = std::make_unique<Dvbs2Transmitter>(config, *c.builder);
+    } else {
+        c.nullFill = std::make_unique<NullFillSource>(*c.source);
+        c.dvbs = std::make_unique<DvbsTransmitter>(s.dvbsRate, *c.nullFill);
+    }
+    PulseShaperParams shaping;
+    shaping.rollOff = rollOffFactor(s.rollOff);
+    shaping.symbolRate = s.symbolRate;
+    shaping.sampleRate = s.sampleRate;
+    shaping.spanSymbols = s.spanSymbols;
+    shaping.timingOffset = s.timingOffset;
+    c.shaper = std::make_unique<PulseShaper>(shaping);
+    ChannelParams ch;
+    ch.sampleRate = double(s.sampleRate);
+    ch.samplesPerSymbol = samplesPerSymbol();
+    ch.frequencyOffset = s.frequencyOffset;
+    ch.phaseDegrees = s.phaseDegrees;
+    ch.noise = s.noise;
+    ch.esn0Db = s.esn0Db;
+    ch.seed = s.seed;
+    c.channel = std::make_unique<Channel>(ch);
+}
+
+SignalGenerator::~SignalGenerator() = default;
+
+double SignalGenerator::samplesPerSymbol() const
+{
+    return double(settings.sampleRate) / double(settings.symbolRate);
+}
+
+bool SignalGenerator::lastWasDummy() const
+{
+    return chain->dummy;
+}
+
+size_t SignalGenerator::nextUnit(std::vector<cf32>& samples)
+{
+    Chain& c = *chain;
+    c.symbols.clear();
+    if (c.dvbs2) {
+        c.dvbs2->nextFrame(c.symbols);
+        c.dummy = c.dvbs2->lastWasDummy();
+        if (!c.dummy && onBbframe)
+            onBbframe(c.dvbs2->lastBbframe().data(), c.dvbs2->lastBbframe().size());
+    } else {
+        c.dvbs->nextPacket(c.symbols); // null packets once a TS file has ended
+        c.dummy = false;
+    }
+    if (onSymbols)
+        onSymbols(c.symbols.data(), c.symbols.size());
+    const size_t before = samples.size();
+    c.shaper->process(c.symbols.data(), c.symbols.size(), samples);
+    c.channel->process(samples.data() + before, samples.size() - before);
+    return c.symbols.size();
+}

@@ -1,0 +1,53 @@
+#include "tx/TsBbFramer.h"
+
+#include "tx/Crc.h"
+
+#include <algorithm>
+#include <cstring>
+
+TsBbFramer::TsBbFramer(TsPacketSource& source, RollOff rollOff)
+    : source(source), rollOff(rollOff)
+{
+}
+
+bool TsBbFramer::loadPacket()
+{
+    if (!source.nextPacket(packet.data()))
+        return false;
+    packet[0] = previousCrc;                              // §5.1.4: sync → CRC-8 of the previous packet
+    previousCrc = crc8Dvbs2(packet.data() + 1, kTsPacketSize - 1);
+    packetOffset = 0;
+    return true;
+}
+
+bool TsBbFramer::build(int kbch, bool ccm, uint8_t* frame)
+{
+    const int capacity = kbch / 8 - 10;
+    uint8_t* field = frame + 10;
+    int filled = 0;
+    int syncd = -1;
+    while (filled < capacity) {
+        if (packetOffset == kTsPacketSize) {
+            if (!loadPacket())
+                break;
+        }
+        if (packetOffset == 0 && syncd < 0)
+            syncd = filled * 8;
+        const int n = std::min(capacity - filled, kTsPacketSize - packetOffset);
+        std::memcpy(field + filled, packet.data() + packetOffset, size_t(n));
+        filled += n;
+        packetOffset += n;
+    }
+    if (filled == 0)
+        return false;
+    header.matype1 = uint8_t(matype::kTransportStream | matype::kSingleStream | (ccm ? matype::kCcm : 0)
+                             | int(rollOff));
+    header.matype2 = 0;
+    header.upl = kTsPacketSize * 8;
+    header.dfl = uint16_t(filled * 8);
+    header.sync = kTsSync;
+    header.syncd = syncd < 0 ? 0xFFFF : uint16_t(syncd); // 0xFFFF: no packet starts here
+    writeBbHeader(header, frame);
+    padBbFrame(frame, kbch, header.dfl);
+    return true;
+}
