@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+using namespace tx;
+
 namespace {
 
 void runGenerator(benchmark::State& state, int modcod, bool noise)

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace tx {
+
 void writeBbHeader(BbHeader& h, uint8_t* out)
 {
     out[0] = h.matype1;
@@ -47,3 +49,5 @@ void padBbFrame(uint8_t* frame, int kbch, int dflBits)
     const int used = 10 + dflBits / 8;
     std::memset(frame + used, 0, size_t(kbch / 8 - used));
 }
+
+} // namespace tx

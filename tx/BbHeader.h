@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace tx {
+
 enum class RollOff { R035 = 0, R025 = 1, R020 = 2 };
 
 struct BbHeader {
@@ -42,3 +44,5 @@ public:
     virtual ~BbFrameBuilder() = default;
     virtual bool build(int kbch, bool ccm, uint8_t* frame) = 0;
 };
+
+} // namespace tx

@@ -1,5 +1,7 @@
 #include "tx/BbScrambler.h"
 
+namespace tx {
+
 namespace {
 constexpr int kMaxFrameBytes = 58192 / 8; // largest K_bch
 }
@@ -27,3 +29,5 @@ void BbScrambler::apply(uint8_t* frame, int bytes) const
     for (int i = 0; i < bytes; ++i)
         frame[i] ^= prbs[size_t(i)];
 }
+
+} // namespace tx

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace tx {
+
 class BbScrambler {
 public:
     BbScrambler();
@@ -19,3 +21,5 @@ public:
 private:
     std::vector<uint8_t> prbs;
 };
+
+} // namespace tx

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace tx {
+
 std::vector<uint8_t> BchEncoder::multiply(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
 {
     std::vector<uint8_t> r(a.size() + b.size() - 1, 0);
@@ -70,3 +72,5 @@ void BchEncoder::encode(const uint8_t* in, uint8_t* out) const
     for (int i = 0; i < degree / 8; ++i)
         out[bytes + i] = uint8_t(r[size_t(i / 8)] >> (56 - 8 * (i % 8)));
 }
+
+} // namespace tx

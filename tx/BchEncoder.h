@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace tx {
+
 class BchEncoder {
 public:
     // codeIndex: 0 … 10 normal codes (B.1 … B.11), 11 … 20 short (C.1 … C.10).
@@ -33,3 +35,5 @@ private:
     std::vector<uint8_t> gen;
     std::array<Reg, 256> table{};
 };
+
+} // namespace tx

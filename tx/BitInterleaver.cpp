@@ -2,6 +2,8 @@
 
 #include "tx/Modcod.h"
 
+namespace tx {
+
 namespace {
 inline int bitAt(const uint8_t* bytes, int i)
 {
@@ -28,3 +30,5 @@ void interleaveToLabels(const uint8_t* fecframe, int nldpc, int modcod, uint8_t*
         labels[s] = uint8_t(label);
     }
 }
+
+} // namespace tx

@@ -5,6 +5,10 @@
 
 #include <cstdint>
 
+namespace tx {
+
 // The FECFRAME (N_ldpc bits packed MSB first) → one bit label per symbol
 // (first bit read = most significant bit), N_ldpc / bitsPerSymbol labels.
 void interleaveToLabels(const uint8_t* fecframe, int nldpc, int modcod, uint8_t* labels);
+
+} // namespace tx

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace tx {
+
 BuiltinTsSource::BuiltinTsSource(const BuiltinTsParams& p)
 {
     for (size_t i = 0; i < p.serviceNames.size(); ++i) {
@@ -69,3 +71,5 @@ bool BuiltinTsSource::nextPacket(uint8_t* packet)
     makeNullPacket(packet);
     return true;
 }
+
+} // namespace tx

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace tx {
+
 struct BuiltinTsParams {
     std::vector<std::string> serviceNames{"TAVIREL TEST"};
     std::vector<std::string> providers{"TAVIREL"}; // one for all, or one per service
@@ -54,3 +56,5 @@ private:
     size_t nextService = 0;
     uint64_t packetNumber = 0;
 };
+
+} // namespace tx

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace tx {
+
 namespace {
 constexpr double kPi = 3.14159265358979323846;
 
@@ -96,3 +98,5 @@ void Channel::process(cf32* x, size_t n)
         }
     }
 }
+
+} // namespace tx

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace tx {
+
 // xoshiro256** with Marsaglia's polar method: fast, seeded, repeatable.
 class GaussianNoise {
 public:
@@ -49,3 +51,5 @@ private:
     GaussianNoise rng;
     int sinceNormalise = 0;
 };
+
+} // namespace tx

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace tx {
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -97,3 +99,5 @@ std::vector<cf32> constellationPoints(int modcod)
     }
     return p;
 }
+
+} // namespace tx

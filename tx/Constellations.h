@@ -7,6 +7,8 @@
 #include <complex>
 #include <vector>
 
+namespace tx {
+
 using cf32 = std::complex<float>;
 
 // The points of the MODCOD's constellation indexed by their bit label
@@ -18,3 +20,5 @@ std::vector<cf32> constellationPoints(int modcod);
 // γ2 = R3/R1 (32APSK); 0 where not applicable.
 double apskGamma1(int modcod);
 double apskGamma2(int modcod);
+
+} // namespace tx

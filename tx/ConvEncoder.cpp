@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace tx {
+
 namespace {
 
 struct RateRow {
@@ -95,3 +97,5 @@ void ConvEncoder::encode(const uint8_t* bytes, int n, std::vector<cf32>& symbols
         }
     }
 }
+
+} // namespace tx

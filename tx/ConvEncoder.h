@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace tx {
+
 enum class DvbsRate { R12, R23, R34, R56, R78 };
 
 // "1/2" … "7/8"; false when not a DVB-S code rate.
@@ -35,3 +37,5 @@ private:
     int state = 0;      // the last six input bits, the most recent at bit 5
     int pending = -1;   // I bit waiting for its Q bit
 };
+
+} // namespace tx

@@ -1,5 +1,7 @@
 #include "tx/ConvInterleaver.h"
 
+namespace tx {
+
 ConvInterleaver::ConvInterleaver()
 {
     int total = 0;
@@ -27,3 +29,5 @@ void ConvInterleaver::process(const uint8_t* in, uint8_t* out, int n)
         branch = (branch + 1) % kBranches;
     }
 }
+
+} // namespace tx

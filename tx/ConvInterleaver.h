@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace tx {
+
 class ConvInterleaver {
 public:
     static constexpr int kBranches = 12;
@@ -23,3 +25,5 @@ private:
     int position[kBranches] = {};           // next cell to read and overwrite
     int branch = 0;
 };
+
+} // namespace tx

@@ -2,6 +2,8 @@
 
 #include <array>
 
+namespace tx {
+
 namespace {
 
 constexpr std::array<uint8_t, 256> makeCrc8Table()
@@ -48,3 +50,5 @@ uint32_t crc32Mpeg(const uint8_t* data, size_t size)
         r = (r << 8) ^ kCrc32[(r >> 24) ^ data[i]];
     return r;
 }
+
+} // namespace tx

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace tx {
+
 Dvbs2Transmitter::Dvbs2Transmitter(const Dvbs2Config& config, BbFrameBuilder& builder)
     : config(config), builder(builder), framer(config.scramblingCode)
 {
@@ -53,3 +55,5 @@ void Dvbs2Transmitter::nextFrame(std::vector<cf32>& symbols)
         data[size_t(s)] = constellation[labels[size_t(s)]];
     framer.frame(modcod, config.frame == FrameSize::Short, config.pilots, data.data(), symbolCount, symbols);
 }
+
+} // namespace tx

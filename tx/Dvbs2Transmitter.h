@@ -14,6 +14,8 @@
 #include <memory>
 #include <vector>
 
+namespace tx {
+
 struct Dvbs2Config {
     std::vector<int> modcods{4}; // one: CCM; several: VCM, used in turn frame by frame
     FrameSize frame = FrameSize::Normal;
@@ -56,3 +58,5 @@ private:
     std::vector<uint8_t> labels;
     std::vector<cf32> data;
 };
+
+} // namespace tx

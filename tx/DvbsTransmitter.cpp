@@ -1,5 +1,7 @@
 #include "tx/DvbsTransmitter.h"
 
+namespace tx {
+
 DvbsTransmitter::DvbsTransmitter(DvbsRate rate, TsPacketSource& source)
     : source(source), encoder(rate)
 {
@@ -15,3 +17,5 @@ bool DvbsTransmitter::nextPacket(std::vector<cf32>& symbols)
     encoder.encode(interleaved.data(), 204, symbols);
     return true;
 }
+
+} // namespace tx

@@ -11,6 +11,8 @@
 #include <array>
 #include <vector>
 
+namespace tx {
+
 class DvbsTransmitter {
 public:
     DvbsTransmitter(DvbsRate rate, TsPacketSource& source);
@@ -32,3 +34,5 @@ private:
     std::array<uint8_t, 204> rsPacket{};
     std::array<uint8_t, 204> interleaved{};
 };
+
+} // namespace tx

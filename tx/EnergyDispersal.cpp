@@ -2,6 +2,8 @@
 
 #include "tx/TsSource.h"
 
+namespace tx {
+
 void EnergyDispersal::apply(uint8_t* packet)
 {
     const uint8_t* seq = prbs.sequence().data();
@@ -11,3 +13,5 @@ void EnergyDispersal::apply(uint8_t* packet)
         packet[b] ^= seq[start + b - 1]; // the PRBS starts with the byte after the first sync
     packetInGroup = (packetInGroup + 1) % 8;
 }
+
+} // namespace tx

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+namespace tx {
+
 class EnergyDispersal {
 public:
     // One 188-byte packet in place; the group starts with the first packet.
@@ -17,3 +19,5 @@ private:
     BbScrambler prbs; // the same generator and initial state as the BB scrambler
     int packetInGroup = 0;
 };
+
+} // namespace tx

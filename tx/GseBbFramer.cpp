@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace tx {
+
 namespace {
 constexpr int kMaxGseLength = 4095; // 12-bit GSE length
 
@@ -123,3 +125,5 @@ bool GseBbFramer::build(int kbch, bool ccm, uint8_t* frame)
     padBbFrame(frame, kbch, h.dfl);
     return true;
 }
+
+} // namespace tx

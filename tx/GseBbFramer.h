@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace tx {
+
 struct GseParams {
     int pduSize = 1500;           // bytes per PDU, 1 … 65525
     int labelType = 0;            // 0: 6-byte label, 1: 3-byte, 2: none, 3: re-use
@@ -46,3 +48,5 @@ private:
     uint8_t fragmentId = 0;
     uint64_t counter = 0;
 };
+
+} // namespace tx

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace tx {
+
 namespace {
 
 // Information-bit edges of table T: calls visit(bit, check) for every edge, the
@@ -134,3 +136,5 @@ std::vector<std::vector<int>> LdpcEncoder::checkNodes(int codeIndex)
 {
     return withTable(codeIndex, [](auto t) { return checks<decltype(t)>(); });
 }
+
+} // namespace tx

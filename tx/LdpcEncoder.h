@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace tx {
+
 class LdpcEncoder {
 public:
     // codeIndex: 0 … 10 normal codes (B.1 … B.11), 11 … 20 short (C.1 … C.10).
@@ -28,3 +30,5 @@ private:
     std::vector<uint8_t> bits;   // information bits, one per byte
     std::vector<uint8_t> parity; // parity bits, one per byte
 };
+
+} // namespace tx

@@ -4,6 +4,8 @@
 
 #include <cctype>
 
+namespace tx {
+
 namespace {
 
 constexpr ModcodInfo kModcods[32] = {
@@ -139,3 +141,5 @@ int plframeSymbols(int modcod, FrameSize frame, bool pilots)
     const bool withPilots = pilots && bitsPerSymbol(kModcods[modcod & 31].constellation) > 0;
     return 90 + 90 * slots + 36 * pilotBlocks(slots, withPilots);
 }
+
+} // namespace tx

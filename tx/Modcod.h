@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace tx {
+
 enum class FrameSize { Normal, Short };
 
 enum class Constellation { None, Qpsk, Psk8, Apsk16, Apsk32 };
@@ -48,3 +50,5 @@ int pilotBlocks(int slots, bool pilots);
 
 // PLFRAME length in symbols: PLHEADER, slots and pilot blocks.
 int plframeSymbols(int modcod, FrameSize frame, bool pilots);
+
+} // namespace tx

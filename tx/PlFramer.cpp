@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace tx {
+
 namespace {
 const float kR = float(1.0 / std::sqrt(2.0));
 }
@@ -96,3 +98,5 @@ void PlFramer::dummyFrame(std::vector<cf32>& out) const
     std::vector<cf32> carrier(36 * kSlotSymbols, cf32(kR, kR));
     frame(0, false, false, carrier.data(), int(carrier.size()), out);
 }
+
+} // namespace tx

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace tx {
+
 constexpr uint32_t kSof = 0x18D2E82;                     // 26 bits, first symbol = bit 25
 constexpr uint64_t kPlsScrambling = 0x719D83C953422DFAull; // 64 bits, first symbol = bit 63
 constexpr int kPlHeaderSymbols = 90;
@@ -45,3 +47,5 @@ public:
 private:
     std::vector<uint8_t> scrambling; // R(i) for the longest PLFRAME body
 };
+
+} // namespace tx

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace tx {
+
 namespace {
 
 void put16(Section& s, int v)
@@ -147,3 +149,5 @@ void packetiseSection(const Section& section, uint16_t pid, uint8_t& continuity,
         first = false;
     }
 }
+
+} // namespace tx

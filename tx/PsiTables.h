@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace tx {
+
 struct ServiceInfo {
     uint16_t serviceId;
     uint16_t pmtPid;
@@ -39,3 +41,5 @@ std::string dvbText(const std::string& utf8);
 // Cuts a section into 188-byte packets on `pid` (pointer field 0 in the first,
 // 0xFF stuffing in the last), using and advancing the continuity counter.
 void packetiseSection(const Section& section, uint16_t pid, uint8_t& continuity, std::vector<uint8_t>& out);
+
+} // namespace tx

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <numeric>
 
+namespace tx {
+
 namespace {
 constexpr double kPi = 3.14159265358979323846;
 }
@@ -82,3 +84,5 @@ void PulseShaper::process(const cf32* symbols, size_t n, std::vector<cf32>& out)
         historyStart = keepFrom;
     }
 }
+
+} // namespace tx

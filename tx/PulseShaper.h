@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace tx {
+
 struct PulseShaperParams {
     double rollOff = 0.35;
     int64_t symbolRate = 1000000; // Hz; only the ratio to sampleRate matters
@@ -47,3 +49,5 @@ private:
     int64_t historyStart;
     int64_t produced = 0;
 };
+
+} // namespace tx

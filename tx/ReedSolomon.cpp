@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace tx {
+
 ReedSolomon::ReedSolomon()
 {
     int x = 1;
@@ -58,3 +60,5 @@ std::array<uint8_t, 16> ReedSolomon::syndromes(const uint8_t* codeword) const
     }
     return s;
 }
+
+} // namespace tx

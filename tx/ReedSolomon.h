@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace tx {
+
 class ReedSolomon {
 public:
     ReedSolomon();
@@ -25,3 +27,5 @@ private:
     std::array<int, 256> logTable{};
     std::array<uint8_t, 17> generator{}; // g_0 … g_16, g_16 = 1
 };
+
+} // namespace tx

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace tx {
+
 bool sampleFormatFromName(const std::string& name, SampleFormat& format)
 {
     if (name == "s8")
@@ -87,3 +89,5 @@ size_t convertSamples(const cf32* in, size_t n, float scale, SampleFormat format
     }
     return clipped;
 }
+
+} // namespace tx

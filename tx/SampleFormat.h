@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace tx {
+
 enum class SampleFormat { S8, S16, F32, U8 };
 
 bool sampleFormatFromName(const std::string& name, SampleFormat& format);
@@ -17,3 +19,5 @@ double fullScale(SampleFormat format);
 // Scales by `scale` (counts per unit), rounds and clips; returns the number of
 // clipped components. u8 is s8 + 128.
 size_t convertSamples(const cf32* in, size_t n, float scale, SampleFormat format, uint8_t* out);
+
+} // namespace tx

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <sstream>
 
+namespace tx {
+
 namespace {
 
 std::string number(double v)
@@ -180,3 +182,5 @@ size_t SignalGenerator::nextUnit(std::vector<cf32>& samples)
     c.channel->process(samples.data() + before, samples.size() - before);
     return c.symbols.size();
 }
+
+} // namespace tx

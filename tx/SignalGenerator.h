@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace tx {
+
 enum class Standard { Dvbs2, Dvbs };
 
 struct TxSettings {
@@ -82,3 +84,5 @@ private:
     std::string problem;
     std::unique_ptr<Chain> chain;
 };
+
+} // namespace tx

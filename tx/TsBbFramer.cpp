@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace tx {
+
 TsBbFramer::TsBbFramer(TsPacketSource& source, RollOff rollOff)
     : source(source), rollOff(rollOff)
 {
@@ -51,3 +53,5 @@ bool TsBbFramer::build(int kbch, bool ccm, uint8_t* frame)
     padBbFrame(frame, kbch, header.dfl);
     return true;
 }
+
+} // namespace tx

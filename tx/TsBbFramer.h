@@ -7,6 +7,8 @@
 
 #include <array>
 
+namespace tx {
+
 // Each packet's sync byte is replaced by the CRC-8 of the previous packet's 187
 // bytes after its sync (§5.1.4); the stream's first packet carries 0x00. The
 // stream starts with a packet at the first bit of the first data field, so the
@@ -30,3 +32,5 @@ private:
     uint8_t previousCrc = 0;
     BbHeader header;
 };
+
+} // namespace tx

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iterator>
 
+namespace tx {
+
 TsFileSource::TsFileSource(const std::string& path, bool loop)
     : loop(loop)
 {
@@ -72,3 +74,5 @@ bool NullFillSource::nextPacket(uint8_t* packet)
         makeNullPacket(packet);
     return true;
 }
+
+} // namespace tx

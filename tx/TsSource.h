@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace tx {
+
 constexpr int kTsPacketSize = 188;
 constexpr uint8_t kTsSync = 0x47;
 
@@ -49,3 +51,5 @@ private:
 
 // Writes a null packet (ISO/IEC 13818-1 §2.4.3.3) with continuity counter 0.
 void makeNullPacket(uint8_t* packet);
+
+} // namespace tx

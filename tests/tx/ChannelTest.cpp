@@ -12,6 +12,8 @@
 #include <cstring>
 #include <random>
 
+using namespace tx;
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;

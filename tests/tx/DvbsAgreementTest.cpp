@@ -8,6 +8,8 @@
 
 #include <cstring>
 
+using namespace tx;
+
 namespace {
 
 TEST(DvbsAgreement, OuterCodingMatchesByteForByte)

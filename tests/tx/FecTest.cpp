@@ -13,6 +13,8 @@
 
 #include <random>
 
+using namespace tx;
+
 namespace {
 
 std::vector<uint8_t> randomBytes(size_t n, uint32_t seed)

@@ -14,6 +14,8 @@
 #include <cmath>
 #include <set>
 
+using namespace tx;
+
 namespace {
 
 // The first-order Reed–Muller code RM(1, 6) evaluated directly: position i of

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+
 namespace {
 
 struct ToolRun {

@@ -13,6 +13,8 @@
 
 #include <map>
 
+using namespace tx;
+
 namespace {
 
 using Packet = std::vector<uint8_t>;

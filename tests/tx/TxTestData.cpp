@@ -5,6 +5,7 @@
 #include <iterator>
 #include <stdexcept>
 
+
 std::string txDataPath(const std::string& name)
 {
     return std::string(TAVIREL_TX_TEST_DATA) + "/" + name;

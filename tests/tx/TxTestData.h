@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+
 std::string txDataPath(const std::string& name);
 std::vector<uint8_t> readTxData(const std::string& name);
 std::vector<std::complex<float>> readTxSymbols(const std::string& name);

@@ -4,12 +4,14 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+
 class SampleSink {
 public:
     virtual ~SampleSink() = default;

@@ -7,7 +7,10 @@
 #include <QCommandLineParser>
 
 #include <cmath>
+
+using namespace tx;
 #include <sstream>
+
 
 namespace {
 

@@ -9,12 +9,13 @@
 #include <cstdint>
 #include <string>
 
+
 constexpr int kExitUsage = 1; // impossible or malformed parameters
 constexpr int kExitIo = 2;    // an output or a port that cannot be used
 
 struct SiggenOptions {
-    TxSettings tx;
-    SampleFormat format = SampleFormat::S16;
+    tx::TxSettings tx;
+    tx::SampleFormat format = tx::SampleFormat::S16;
     std::string formatName = "s16";
     double level = 0.25;        // signal RMS (complex, without noise) as a fraction of full scale
     std::string outputPath;     // file or "-"
@@ -33,4 +34,4 @@ enum class ParseResult { Run, Exit, Error };
 ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& options, std::string& message);
 
 // One line describing what is transmitted.
-std::string describeSettings(const TxSettings& settings);
+std::string describeSettings(const tx::TxSettings& settings);

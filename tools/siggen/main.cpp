@@ -18,6 +18,8 @@
 #include <memory>
 #include <thread>
 
+using namespace tx;
+
 namespace {
 
 int fail(int code, const std::string& message)
