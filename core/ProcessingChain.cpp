@@ -6,8 +6,20 @@
 #include <cmath>
 #include <complex>
 
+namespace {
+
+// The pool, announced before any worker is built.
+BufferAllocator announcedPool()
+{
+    LogLine() << "Initializing " << BufferAllocator::kSlotCount << " work-queue buffers...";
+    return BufferAllocator();
+}
+
+} // namespace
+
 ProcessingChain::ProcessingChain()
-    : fft([this](WorkBuffer* in, WorkBuffer* out) {
+    : bufferPool(announcedPool()),
+      fft([this](WorkBuffer* in, WorkBuffer* out) {
           releaseIfAny(bufferPool, in);
           if (out != nullptr) {
               accumulateSpectrum(*out);
@@ -26,17 +38,15 @@ ProcessingChain::ProcessingChain()
       }),
       resample([this](WorkBuffer* in, WorkBuffer* out) {
           releaseIfAny(bufferPool, in);
-          if (out == nullptr)
-              return;
-          if (symbolObserver)
-              symbolObserver(*out);
-          bufferPool.dealloc(out);
+          // Room for a complex float per symbol and a completed frame.
+          if (out != nullptr)
+              handOn(bufferPool, demod, out, 4 * out->size() + Demodulator::kFrameBytes);
       }),
+      demod([this](WorkBuffer* in, WorkBuffer* out) { onDemodulated(in, out); }),
       callback([this](int16_t i, int16_t q) { onSample(i, q); }),
       spectrumAcc(size_t(FFTWorker::kDefaultSize), 0.0f)
 {
-    LogLine() << "Initializing " << BufferAllocator::kSlotCount << " work-queue buffers...";
-    workerList = {&fft, &baseband, &fir, &resample};
+    workerList = {&fft, &baseband, &fir, &resample, &demod};
     rawBuffer = bufferPool.alloc(kRawBlockBytes);
 }
 
@@ -161,7 +171,36 @@ void ProcessingChain::clearSpectrum()
     spectrumCount = 0;
 }
 
+void ProcessingChain::onDemodulated(WorkBuffer* symbols, WorkBuffer* output)
+{
+    if (symbols != nullptr && symbolObserver)
+        symbolObserver(*symbols);
+    if (output != nullptr) {
+        if (!dvbS2Mode()) {
+            if (dvbsSymbolObserver)
+                dvbsSymbolObserver(*output);
+        } else if (symbols != nullptr && output->size() == 2 * symbols->size() + Demodulator::kFrameBytes) {
+            // A frame follows the block's symbols.
+            if (frameObserver)
+                frameObserver(reinterpret_cast<const int8_t*>(output->data() + 2 * symbols->size()),
+                              demod.deliveredPlsCode());
+        }
+        bufferPool.dealloc(output);
+    }
+    releaseIfAny(bufferPool, symbols);
+}
+
 void ProcessingChain::setSymbolObserver(std::function<void(const WorkBuffer&)> observer)
 {
     symbolObserver = std::move(observer);
+}
+
+void ProcessingChain::setFrameObserver(FrameObserver observer)
+{
+    frameObserver = std::move(observer);
+}
+
+void ProcessingChain::setDvbsSymbolObserver(std::function<void(const WorkBuffer&)> observer)
+{
+    dvbsSymbolObserver = std::move(observer);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/BufferAllocator.h"
+#include "demod/DemodWorker.h"
 #include "devices/InputDevice.h"
 #include "dsp/BasebandWorker.h"
 #include "dsp/FFTWorker.h"
@@ -51,8 +52,9 @@ public:
     BasebandWorker& basebandWorker() { return baseband; }
     FIRWorker& firWorker() { return fir; }
     ResampleWorker& resampleWorker() { return resample; }
-    // Registration order: FFT, baseband, matched filter, resampler, then the
-    // stages added after them.
+    DemodWorker& demodWorker() { return demod; }
+    // Registration order: FFT, baseband, matched filter, resampler,
+    // demodulator, then the decoders.
     const std::vector<Worker*>& workers() const { return workerList; }
 
     // Gain of the spectrum copy: 32768 / spectrum gain.
@@ -70,20 +72,30 @@ public:
     bool takeSpectrum(std::vector<float>& average);
     void clearSpectrum();
 
-    // Sees every block of symbols the resampler delivers (components swapped),
-    // on the resampler's thread, before the block moves on.
+    // Sees every block of symbols the demodulator took in (the resampler's
+    // output, components swapped), on the demodulator's thread.
     void setSymbolObserver(std::function<void(const WorkBuffer&)> observer);
+    // Sees every completed DVB-S2 XFECFRAME (64800 soft values, the first
+    // 16200 for short frames) with its own PLS code; the LDPC decoders take
+    // this place.
+    using FrameObserver = std::function<void(const int8_t* frame, uint8_t plsCode)>;
+    void setFrameObserver(FrameObserver observer);
+    // Sees every block of DVB-S symbols (complex floats); the Viterbi decoder
+    // takes this place.
+    void setDvbsSymbolObserver(std::function<void(const WorkBuffer&)> observer);
 
 private:
     void onSample(int16_t i, int16_t q);
     void onBlockFull();
     void accumulateSpectrum(const WorkBuffer& transform);
+    void onDemodulated(WorkBuffer* symbols, WorkBuffer* output);
 
     BufferAllocator bufferPool;   // first: outlives every worker
     FFTWorker fft;
     BasebandWorker baseband;
     FIRWorker fir;
     ResampleWorker resample;
+    DemodWorker demod;
     std::vector<Worker*> workerList;
     bool running = false;
 
@@ -99,4 +111,6 @@ private:
     int32_t spectrumSize = FFTWorker::kDefaultSize;
 
     std::function<void(const WorkBuffer&)> symbolObserver;
+    FrameObserver frameObserver;
+    std::function<void(const WorkBuffer&)> dvbsSymbolObserver;
 };

@@ -1,8 +1,10 @@
 #include "demod/PlSignalling.h"
 
+#include <cstddef>
+
 namespace {
 
-const ModcodInfo kModcods[32] = {
+const ModcodRow kModcods[32] = {
     {"DUMMY FRAME", 0}, {"QPSK 1/4", 2},    {"QPSK 1/3", 2},    {"QPSK 2/5", 2},    {"QPSK 1/2", 2},
     {"QPSK 3/5", 2},    {"QPSK 2/3", 2},    {"QPSK 3/4", 2},    {"QPSK 4/5", 2},    {"QPSK 5/6", 2},
     {"QPSK 8/9", 2},    {"QPSK 9/10", 2},   {"8PSK 3/5", 3},    {"8PSK 2/3", 3},    {"8PSK 3/4", 3},
@@ -38,7 +40,7 @@ std::array<uint8_t, kScramblingLength> makeSequence()
 
 } // namespace
 
-const ModcodInfo& modcodInfo(int modcod)
+const ModcodRow& s2ModcodInfo(int modcod)
 {
     return kModcods[modcod & 31];
 }
@@ -70,7 +72,7 @@ uint8_t decodePlsHeader(uint64_t r)
     return uint8_t(modcod | constant << 5 | a0 << 6);
 }
 
-const std::array<uint8_t, kScramblingLength>& plScramblingSequence()
+const std::array<uint8_t, kScramblingLength>& plScramblingCode0()
 {
     static const std::array<uint8_t, kScramblingLength> sequence = makeSequence();
     return sequence;

@@ -5,23 +5,25 @@
 #include <array>
 #include <cstdint>
 
-struct ModcodInfo {
+struct ModcodRow {
     const char* name;           // "QPSK 1/2" …
     int constellationIndex;     // 0 none, 2 QPSK, 3 8PSK, 4 16APSK, 5 32APSK
 };
 
 // Rows 0 … 31: "DUMMY FRAME", 28 MODCODs, "RESERVED (29)" … "RESERVED (31)".
-const ModcodInfo& modcodInfo(int modcod);
+const ModcodRow& s2ModcodInfo(int modcod);
 
 // Slots of 90 symbols per frame, by constellation index (0 dummy … 5 32APSK).
 int slotsPerFrame(int constellationIndex, bool shortFrame);
 
-// Every PLFRAME length in symbols, with and without pilots, ascending.
+// Every PLFRAME length in symbols, with and without pilots, ascending. A
+// pilot block is inserted after every 16 slots except after the last slot,
+// so 144-slot frames carry 8 blocks: 13050 + 288 = 13338.
 constexpr std::array<int32_t, 16> kFrameLengths = {3330, 3402, 4140, 4212, 5490, 5598, 8190, 8370,
-                                                   13050, 13374, 16290, 16686, 21690, 22194, 32490, 33282};
+                                                   13050, 13338, 16290, 16686, 21690, 22194, 32490, 33282};
 
 constexpr uint32_t kSofBits = 0x18D2E82;                     // 26 bits, first symbol bit 25
-constexpr uint64_t kPlsScrambling = 0x719D83C953422DFAull;   // 64 bits, first symbol bit 63
+constexpr uint64_t kPlHeaderScrambling = 0x719D83C953422DFAull;   // 64 bits, first symbol bit 63
 constexpr int kScramblingLength = 33192;                     // the longest frame after its header
 
 // plsCode: bits 0–4 MODCOD, bit 5 short frame, bit 6 pilots.
@@ -35,4 +37,4 @@ inline bool plsPilots(uint8_t pls) { return (pls & 0x40) != 0; }
 uint8_t decodePlsHeader(uint64_t descrambled);
 
 // R(n) ∈ {0, 1, 2, 3} of the PL scrambler with scrambling code 0.
-const std::array<uint8_t, kScramblingLength>& plScramblingSequence();
+const std::array<uint8_t, kScramblingLength>& plScramblingCode0();

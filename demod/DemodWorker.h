@@ -1,0 +1,51 @@
+// The demodulator stage: DVB-S2 framing and soft decisions, or DVB-S symbols.
+#pragma once
+
+#include "core/Worker.h"
+#include "demod/ConstellationDisplay.h"
+#include "demod/Demodulator.h"
+
+#include <array>
+#include <complex>
+#include <mutex>
+#include <vector>
+
+// Input: one complex 16-bit sample per symbol from the resampler. Output:
+// 8 bytes (a complex float) per input symbol; in DVB-S2 mode followed by the
+// 64800 soft values of a frame completed during the block.
+class DemodWorker : public Worker {
+public:
+    explicit DemodWorker(DoneCallback onDone);
+    ~DemodWorker() override;
+    size_t objectSize() const override { return sizeof(*this); }
+    void process(WorkBuffer* input, WorkBuffer* output) override;
+
+    void setDVBMode(bool dvbS2);
+    void setSpectrumInverted(bool inverted);
+    void setDerotation(int v);
+    void setFineCarrierRecoveryEnabled(bool on);
+    void setFineCarrierRecoveryGain(float kp);
+    void setFineCarrierRecoveryDamping(float ki);
+    void setEqualizerMode(int mode);
+    void setEqualizerLength(int taps);
+    void setCMAGainMu(float mu);
+    void setUpdateCoefficients(bool on);
+    void setKeepLock(bool on);
+    void setDisplaySource(int source);
+    void requestFrameDump();
+    void setConstellationDisplay(ConstellationDisplay* display);
+
+    bool dvbS2Mode();
+    uint8_t plsCode();
+    uint8_t deliveredPlsCode();   // the code of the frame in the last output
+    int lockCounter();
+    bool locked();
+    std::array<ModcodStatistic, 128> modcodStatistics();
+    std::vector<std::complex<float>> equalizerTaps();
+
+private:
+    std::mutex paramMutex;
+    bool dvbS2 = true;
+    Demodulator demod;
+    ConstellationDisplay* display = nullptr;
+};

@@ -1,0 +1,390 @@
+#include "demod/Demodulator.h"
+
+#include "demod/PlSignalling.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+using cf = std::complex<float>;
+
+// Expected signs of Im(d) over the correlator's 25 differential products, oldest first.
+constexpr int kSofSigns[25] = {+1, +1, +1, +1, +1, -1, -1, -1, -1, +1, -1, -1, -1,
+                               +1, -1, -1, +1, +1, -1, +1, +1, -1, +1, -1, -1};
+
+inline int sofBit(int position) { return int((kSofBits >> (25 - position)) & 1u); }
+
+// π/2-BPSK hard decision of header and SOF symbols.
+inline uint32_t headerBit(cf s, int position)
+{
+    return position % 2 == 0 ? uint32_t(s.real() + s.imag() < 0) : uint32_t(s.real() - s.imag() < 0);
+}
+
+} // namespace
+
+int8_t softValue(float x)
+{
+    const float scaled = x * 128.0f;
+    if (!(scaled > -128.0f))
+        return -128;
+    if (!(scaled < 127.0f))
+        return scaled != scaled ? 0 : 127;
+    return int8_t(int(scaled));
+}
+
+Demodulator::Demodulator()
+{
+    display.reserve(16384);
+}
+
+void Demodulator::setDerotation(int v)
+{
+    const auto& table = demodSineTable();
+    derotation = {table[size_t((64 - v) & 255)], -table[size_t(v & 255)]};
+}
+
+cf Demodulator::convert(const int16_t* sample, bool negateSecond) const
+{
+    const float a = float(sample[0]) * kInputScale;
+    const float b = float(sample[1]) * kInputScale;
+    return {a, negateSecond ? -b : b};
+}
+
+void Demodulator::show(int source, cf s)
+{
+    if (displaySource == source)
+        display.push_back(s);
+}
+
+void Demodulator::gain()
+{
+    if (lockCounter < 32 && ++lockCounter == 16) {
+        std::cout << "LOCKED :)" << std::endl;
+        locked = true;
+    }
+}
+
+void Demodulator::lose()
+{
+    if (lockCounter > 0 && --lockCounter == 7) {
+        std::cout << "LOCK has been lost :'(" << std::endl;
+        locked = false;
+    }
+}
+
+bool Demodulator::processS2(const int16_t* in, size_t n, cf* symbols, int8_t* frame, int64_t now)
+{
+    display.clear();
+    bool delivered = false;
+    for (size_t k = 0; k < n; ++k) {
+        cf z = convert(in + 2 * k, !spectrumInverted);
+        if (equalizer.mode != Equalizer::Off)
+            z = equalizer.process(z);
+
+        diffRing[ringPos] = std::conj(z) * previous;
+        previous = z;
+        delayRing[ringPos] = z;
+        ringPos = (ringPos + 1) % 26;
+        cf s = loop.derotate(delayRing[ringPos]);   // the symbol 25 positions back
+        show(DisplayAll, s);
+
+        bool peak = false;
+        if (sofSearch) {
+            int sum = 0;
+            for (int j = 0; j < 25; ++j) {
+                const float im = diffRing[(ringPos + j) % 26].imag();
+                sum += ((im < 0 ? -1 : 1) == kSofSigns[j]) ? 1 : -1;
+            }
+            const float m = float(std::abs(sum));
+            peakSum += m - peakHistory[peakIndex];
+            peakHistory[peakIndex] = m;
+            peakIndex = (peakIndex + 1) % 32;
+            peak = m > 0.13125f * peakSum;
+        }
+        const bool hit = lengthIndex < 16 && symbolCounter == kFrameLengths[size_t(lengthIndex)];
+
+        runState(s, peak, hit, frame, delivered, now);
+
+        symbols[k] = s;
+        ++symbolCounter;
+        if (lengthIndex < 16 && symbolCounter > kFrameLengths[size_t(lengthIndex)])
+            ++lengthIndex;
+        loop.advance();
+    }
+    return delivered;
+}
+
+void Demodulator::runState(cf& s, bool peak, bool hit, int8_t* frame, bool& delivered, int64_t now)
+{
+    switch (frameState) {
+    case SofSearch: sofSearchState(s, peak, hit); break;
+    case HeaderCode: headerState(s, frame, delivered, now); break;
+    case DataSlots: dataState(s); break;
+    case PilotBlock: pilotState(s); break;
+    case DummySlots: dummyState(s); break;
+    default: frameState = SofSearch; break;
+    }
+}
+
+void Demodulator::sofSearchState(cf& s, bool peak, bool hit)
+{
+    float error = 0;
+    if (fieldPos < 26) {
+        // Data-aided: the SOF symbol this position should carry.
+        const float sign = sofBit(fieldPos) ? -1.0f : 1.0f;
+        const cf r = fieldPos % 2 == 0 ? cf(0.707f * sign, 0.707f * sign) : cf(0.707f * sign, -0.707f * sign);
+        error = s.imag() * r.real() - s.real() * r.imag();
+    }
+    loop.update(error);
+    show(DisplayHeader, s);
+
+    const bool accepted = peak && (lengthIndex == 16 || hit);
+    if (accepted) {
+        symbolCounter = 0;
+        fieldPos = 0;
+        lengthIndex = 0;
+        sofRegister = 0;
+    }
+    sofRegister = (sofRegister << 1) | headerBit(s, fieldPos);
+    if (!accepted && fieldPos == 0 && hit)
+        lose();   // no SOF where the last frame said one would be
+
+    if (fieldPos == 25) {
+        const int errors = __builtin_popcount((sofRegister ^ kSofBits) & 0x3FFFFFFu);
+        if (errors <= 7 || locked) {
+            frameState = HeaderCode;
+            fieldPos = 0;
+            constellation = &constQPSK();
+        } else {
+            fieldPos = 26;
+        }
+        if (errors >= 13)
+            lose();
+    } else if (fieldPos < 25) {
+        ++fieldPos;
+    }
+    if (accepted && hit)
+        gain();
+}
+
+void Demodulator::headerState(cf& s, int8_t* frame, bool& delivered, int64_t now)
+{
+    const bool even = fieldPos % 2 == 0;
+    cf d;
+    if (even)
+        d = s.real() + s.imag() >= 0 ? cf(1, 1) : cf(-1, -1);
+    else
+        d = s.real() - s.imag() >= 0 ? cf(1, -1) : cf(-1, 1);
+    loop.update(s.imag() * d.real() - s.real() * d.imag());
+    show(DisplayHeader, s);
+
+    headerRegister = (headerRegister << 1) | headerBit(s, fieldPos);
+    if (fieldPos < 63) {
+        ++fieldPos;
+        return;
+    }
+
+    if (!keepLock)
+        plsCode = decodePlsHeader(headerRegister ^ kPlHeaderScrambling);
+    if (locked) {
+        statistics[plsCode & 127].count += 1;
+        statistics[plsCode & 127].lastSeen = now;
+    }
+    const ModcodRow& info = s2ModcodInfo(plsModcod(plsCode));
+    if (info.constellationIndex > 0) {
+        constellation = constellationByIndex(info.constellationIndex);
+        frameState = DataSlots;
+        sofSearch = false;
+    } else if (plsModcod(plsCode) == 0) {
+        frameState = DummySlots;
+        constellation = &constQPSK();
+        sofSearch = true;
+    } else {
+        std::ostringstream line;
+        line << "ignoring frame, invalid modcode (" << info.name << ")\n";
+        std::cerr << line.str() << std::flush;
+        frameState = SofSearch;
+        constellation = &constQPSK();
+        sofSearch = true;
+    }
+    deliverFrame(frame, delivered);
+    framePls = plsCode;
+    fieldPos = 0;
+    slotInPeriod = 0;
+    slotInFrame = 0;
+    pilotBlocks = 0;
+    descramblerIndex = 0;
+    softPos = 0;
+}
+
+void Demodulator::deliverFrame(int8_t* frame, bool& delivered)
+{
+    // The frame just finished is complete when it filled its own codeword:
+    // its own code decides, so frames of varying MODCODs keep theirs.
+    const uint32_t size = plsShortFrame(framePls) ? 16200u : 64800u;
+    if (softPos != size)
+        return;
+    std::memcpy(frame, softBits.data(), size);
+    delivered = true;
+    deliveredPls = framePls;
+    if (dumpRequested) {
+        dumpRequested = false;
+        char name[64];
+        std::snprintf(name, sizeof name, "Z:/ldpc_debug/xfecframe.%d", dumpCounter++);
+        if (FILE* file = std::fopen(name, "wb")) {
+            std::fwrite(softBits.data(), 1, size, file);
+            std::fclose(file);
+        }
+    }
+}
+
+cf Demodulator::descramble(cf s)
+{
+    const uint8_t r = plScramblingCode0()[size_t(descramblerIndex)];
+    descramblerIndex = descramblerIndex + 1 == kScramblingLength ? 0 : descramblerIndex + 1;
+    switch (r) {
+    case 1: return {-s.imag(), s.real()};    // × j
+    case 2: return {-s.real(), -s.imag()};   // × −1
+    case 3: return {s.imag(), -s.real()};    // × −j
+    default: return s;
+    }
+}
+
+float Demodulator::dataPhaseError(cf s) const
+{
+    if (constellation == &constQPSK())
+        return qpskPhaseError(s);
+    if (constellation == &const8PSK())
+        return qpskPhaseError(s * s * cf(0.70710677f, -0.70710677f));
+    if (constellation == &const16APSK()) {
+        const cf w = cf(0, -1) * s * s * s;
+        return std::abs(w) * qpskPhaseError(w);
+    }
+    if (constellation == &const32APSK()) {
+        const auto& table = demodSineTable();
+        const cf w = (s * s) * (s * s) * cf(table[192], table[128]);
+        return std::abs(w) * qpskPhaseError(w);
+    }
+    return 0;
+}
+
+void Demodulator::writeSoftValues(cf s)
+{
+    if (constellation == &constQPSK()) {
+        if (softPos + 2 <= uint32_t(kFrameBytes)) {
+            softBits[softPos] = softValue(s.imag());
+            softBits[softPos + 1] = softValue(s.real());
+            softPos += 2;
+        }
+    } else if (constellation == &const8PSK()) {
+        const uint32_t n = plsShortFrame(plsCode) ? 16200u : 64800u;
+        if (softPos + 3 <= n) {
+            const auto& table = demodSineTable();
+            const float c = table[48], sn = table[16];   // cos, sin 22.5°
+            const float u = s.real() * c - s.imag() * sn;
+            const float v = s.real() * sn + s.imag() * c;
+            const int8_t b0 = softValue(std::fabs(v) - std::fabs(u));
+            const int8_t b1 = softValue(v);
+            const int8_t b2 = softValue(u);
+            const uint32_t m = softPos / 3;
+            const bool reversed = plsModcod(plsCode) == 12;   // 8PSK 3/5: columns in reverse order
+            softBits[m] = reversed ? b2 : b0;
+            softBits[m + n / 3] = b1;
+            softBits[m + 2 * n / 3] = reversed ? b0 : b2;
+            softPos += 3;
+        }
+    }
+    // 16APSK and 32APSK: tracked, not decoded.
+}
+
+void Demodulator::dataState(cf& s)
+{
+    const int constellationIndex = s2ModcodInfo(plsModcod(plsCode)).constellationIndex;
+    const int slots = slotsPerFrame(constellationIndex, plsShortFrame(plsCode));
+    if (slotInFrame >= slots - 1)
+        sofSearch = true;   // find the next SOF in time
+    s = descramble(s);
+    loop.update(dataPhaseError(s));
+    show(DisplayData, s);
+    writeSoftValues(s);
+
+    if (fieldPos < 89) {
+        ++fieldPos;
+        return;
+    }
+    fieldPos = 0;
+    if (slotInFrame < slots - 1) {
+        if (slotInPeriod == 15) {
+            if (plsPilots(plsCode)) {
+                frameState = PilotBlock;
+                constellation = &constQPSK();
+                slotInPeriod = 16;
+            } else {
+                slotInPeriod = 1;
+            }
+        } else {
+            ++slotInPeriod;
+        }
+    } else {
+        frameState = SofSearch;
+        constellation = &constQPSK();
+    }
+    ++slotInFrame;
+}
+
+void Demodulator::pilotState(cf& s)
+{
+    s = descramble(s);
+    loop.update(s.imag() - s.real());
+    show(DisplayPilots, s);
+    if (fieldPos < 35) {
+        ++fieldPos;
+        return;
+    }
+    frameState = DataSlots;
+    constellation = constellationByIndex(s2ModcodInfo(plsModcod(plsCode)).constellationIndex);
+    fieldPos = 0;
+    slotInPeriod = 0;
+    ++pilotBlocks;
+}
+
+void Demodulator::dummyState(cf& s)
+{
+    const int slots = slotsPerFrame(0, false);
+    if (slotInFrame >= slots - 1)
+        sofSearch = true;
+    s = descramble(s);
+    loop.update(s.imag() - s.real());
+    show(DisplayData, s);
+    if (fieldPos < 89) {
+        ++fieldPos;
+        return;
+    }
+    fieldPos = 0;
+    if (slotInFrame >= slots - 1)
+        frameState = SofSearch;
+    ++slotInFrame;
+}
+
+void Demodulator::processS1(const int16_t* in, size_t n, cf* symbols)
+{
+    display.clear();
+    for (size_t k = 0; k < n; ++k) {
+        cf z = convert(in + 2 * k, spectrumInverted);
+        if (equalizer.mode != Equalizer::Off)
+            z = equalizer.process(z);
+        if (loop.enabled) {
+            z = loop.derotate(z);
+            loop.update(qpskPhaseError(z));
+        }
+        const cf out(derotation.real() * z.real() - derotation.imag() * z.imag(),
+                     derotation.imag() * z.real() + derotation.real() * z.imag());
+        symbols[k] = out;
+        display.push_back(out);
+        loop.advance();
+    }
+}
