@@ -194,7 +194,7 @@ void Demodulator::headerState(cf& s, int8_t* frame, bool& delivered, int64_t now
         statistics[plsCode & 127].count += 1;
         statistics[plsCode & 127].lastSeen = now;
     }
-    const ModcodRow& info = s2ModcodInfo(plsModcod(plsCode));
+    const ModcodRow& info = s2ModcodRow(plsModcod(plsCode));
     if (info.constellationIndex > 0) {
         constellation = constellationByIndex(info.constellationIndex);
         frameState = DataSlots;
@@ -303,7 +303,7 @@ void Demodulator::writeSoftValues(cf s)
 
 void Demodulator::dataState(cf& s)
 {
-    const int constellationIndex = s2ModcodInfo(plsModcod(plsCode)).constellationIndex;
+    const int constellationIndex = s2ModcodRow(plsModcod(plsCode)).constellationIndex;
     const int slots = slotsPerFrame(constellationIndex, plsShortFrame(plsCode));
     if (slotInFrame >= slots - 1)
         sofSearch = true;   // find the next SOF in time
@@ -346,7 +346,7 @@ void Demodulator::pilotState(cf& s)
         return;
     }
     frameState = DataSlots;
-    constellation = constellationByIndex(s2ModcodInfo(plsModcod(plsCode)).constellationIndex);
+    constellation = constellationByIndex(s2ModcodRow(plsModcod(plsCode)).constellationIndex);
     fieldPos = 0;
     slotInPeriod = 0;
     ++pilotBlocks;

@@ -40,7 +40,7 @@ std::array<uint8_t, kScramblingLength> makeSequence()
 
 } // namespace
 
-const ModcodRow& s2ModcodInfo(int modcod)
+const ModcodRow& s2ModcodRow(int modcod)
 {
     return kModcods[modcod & 31];
 }

@@ -11,7 +11,7 @@ struct ModcodRow {
 };
 
 // Rows 0 … 31: "DUMMY FRAME", 28 MODCODs, "RESERVED (29)" … "RESERVED (31)".
-const ModcodRow& s2ModcodInfo(int modcod);
+const ModcodRow& s2ModcodRow(int modcod);
 
 // Slots of 90 symbols per frame, by constellation index (0 dummy … 5 32APSK).
 int slotsPerFrame(int constellationIndex, bool shortFrame);

@@ -1,0 +1,143 @@
+#include "demod/CarrierLoop.h"
+#include "demod/DemodWorker.h"
+#include "demod/Equalizer.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+using cf = std::complex<float>;
+
+// Dot product and tap update: packed and plain agree within float rounding
+// for every length, on random data.
+TEST(Equalizer, VectorKernelsMatchTheReferenceWithinRounding)
+{
+    std::mt19937 rng(8);
+    std::uniform_real_distribution<float> d(-1, 1);
+    for (int length = 16; length <= 256; length += 16) {
+        alignas(16) float taps[512], delay[512], tapsRef[512];
+        for (int i = 0; i < 512; ++i) {
+            taps[i] = tapsRef[i] = d(rng);
+            delay[i] = d(rng);
+        }
+        const cf a = eq_dot_ref(taps, delay, length);
+        const cf b = eq_dot_sse41(taps, delay, length);
+        const float tolerance = 1e-5f * float(length);
+        EXPECT_NEAR(a.real(), b.real(), tolerance) << length;
+        EXPECT_NEAR(a.imag(), b.imag(), tolerance) << length;
+
+        const cf e(d(rng) * 0.01f, d(rng) * 0.01f);
+        eq_update_ref(tapsRef, delay, length, e);
+        eq_update_sse41(taps, delay, length, e);
+        for (int i = 0; i < 2 * length; ++i)
+            ASSERT_NEAR(taps[i], tapsRef[i], 1e-6f) << length << " " << i;
+        for (int i = 2 * length; i < 512; ++i)
+            ASSERT_EQ(taps[i], tapsRef[i]) << "taps past the length are untouched";
+    }
+}
+
+TEST(Equalizer, StartsFromTheCentreTapsAndDecidesOnTheAxis)
+{
+    Equalizer eq;
+    eq.adapt = false;
+    std::vector<cf> x;
+    for (int n = 0; n < 30; ++n)
+        x.emplace_back(0.1f * n, -0.05f * n);
+    const cf centre(0.87758f, 0.47943f);
+    for (int n = 0; n < 30; ++n) {
+        const cf y = eq.process(x[n]);
+        const cf expected = centre * ((n >= 7 ? x[n - 7] : cf()) + (n >= 8 ? x[n - 8] : cf()));
+        EXPECT_NEAR(std::abs(y - expected), 0.0f, 1e-5f) << n;
+    }
+
+    // Decision-directed: an output exactly on the I axis takes d_Q = +0.707,
+    // so the tap that made it turns towards +Q.
+    Equalizer dd;
+    dd.mode = Equalizer::DecisionDirected;
+    dd.mu = 0.1f;
+    std::fill(std::begin(dd.taps), std::end(dd.taps), 0.0f);
+    dd.taps[0] = 1.0f;
+    const cf y = dd.process(cf(0.5f, 0));
+    EXPECT_EQ(y, cf(0.5f, 0));
+    // Δtap = μ·(0.707 − 0.5, 0.707 − 0)·conj(0.5)
+    EXPECT_NEAR(dd.taps[0], 1.0f + 0.1f * 0.207f * 0.5f, 1e-6f);
+    EXPECT_NEAR(dd.taps[1], 0.1f * 0.707f * 0.5f, 1e-6f);
+}
+
+TEST(CarrierLoop, ErrorIsLimitedAndSwitchingResets)
+{
+    CarrierLoop loop;
+    loop.update(0.4f);
+    EXPECT_EQ(loop.frequency, 0.0f) << "disabled: no update";
+    loop.setEnabled(true);
+    loop.update(0.4f);
+    EXPECT_FLOAT_EQ(loop.integrator, 0.03125f * 0.25f);
+    EXPECT_FLOAT_EQ(loop.frequency, 2.0f * 0.25f + 0.03125f * 0.25f);
+    loop.advance();
+    EXPECT_EQ(loop.phase, int32_t(0.5078125f * 256));
+    loop.setEnabled(false);
+    EXPECT_EQ(loop.frequency, 0.0f);
+    EXPECT_EQ(loop.integrator, 0.0f);
+    const int32_t phase = loop.phase;
+    loop.advance();
+    EXPECT_EQ(loop.phase, phase) << "stands still after a disable";
+
+    loop.frequency = -1.0f;   // one step back past zero wraps within 16 bits
+    loop.phase = 100;
+    loop.advance();
+    EXPECT_EQ(loop.phase, (100 - 256) & 0xFFFF);
+
+    // The derotation turns by −θ.
+    loop.phase = 64 << 8;   // a quarter cycle
+    const cf s = loop.derotate(cf(0, 1));
+    EXPECT_NEAR(s.real(), 1.0f, 1e-6f);
+    EXPECT_NEAR(s.imag(), 0.0f, 1e-6f);
+}
+
+TEST(DemodWorkerControls, SettersLogAndIgnoreWhatTheyMust)
+{
+    CaptureStdout();
+    DemodWorker worker([](WorkBuffer*, WorkBuffer*) {});
+    worker.setEqualizerMode(3);
+    worker.setEqualizerLength(80);
+    worker.setEqualizerLength(300);   // out of range: nothing
+    worker.setCMAGainMu(0.01f / 221.70250336881628f);
+    worker.setFineCarrierRecoveryEnabled(true);
+    worker.setFineCarrierRecoveryGain(0.5f);
+    worker.setFineCarrierRecoveryDamping(0.0625f);
+    worker.setSpectrumInverted(false);
+    worker.setDVBMode(false);
+    EXPECT_EQ(GetCapturedStdout(),
+              "creating debug file...\n"
+              "DemodWorker::setEqualizerMode(3)\n"
+              "DemodWorker::setEqualizerLength(80)\n"
+              "DemodWorker::setCMAGainMu(4.51055e-05)\n"
+              "DemodWorker::setFineCarrierRecoveryEnabled(1)\n"
+              "DemodWorker::setFineCarrierRecoveryGain(0.5)\n"
+              "DemodWorker::setFineCarrierRecoveryDamping(0.0625)\n"
+              "DemodWorker::setSpectrumInverted(0)\n"
+              "DemodWorker::setDVBMode(0)\n");
+    EXPECT_EQ(worker.equalizerTaps().size(), 80u);
+    EXPECT_FALSE(worker.dvbS2Mode());
+}
+
+// Empty blocks, pure noise, all zeros, odd sizes: no crash, sizes as laid out.
+TEST(DemodWorkerControls, AnyBlockIsHandledInBothModes)
+{
+    DemodWorker worker([](WorkBuffer*, WorkBuffer*) {});
+    std::mt19937 rng(4);
+    for (bool s2 : {true, false}) {
+        worker.setDVBMode(s2);
+        for (size_t n : {0, 1, 7, 1000, 40000}) {
+            WorkBuffer in(4 * n + (n % 3)), out(16);   // too small: grown
+            for (auto& b : in)
+                b = uint8_t(n == 1000 ? 0 : rng());
+            worker.process(&in, &out);
+            EXPECT_TRUE(out.size() == 8 * n || (s2 && out.size() == 8 * n + 64800)) << n;
+        }
+    }
+    EXPECT_EQ(worker.lockCounter(), 0);
+    EXPECT_FALSE(worker.locked());
+}
