@@ -38,7 +38,7 @@ struct Scenario {
     int modcod;
     bool shortFrame;
     bool pilots;
-    double esn0;        // dB; > 50 means no noise
+    double esn0;        // dB
     int dummyEvery;     // a dummy frame after every n data frames (0: none)
     double maxBer;
     double carrier;     // residual carrier, cycles per symbol
@@ -79,12 +79,14 @@ Received run(const Scenario& sc, int frames)
 
     Demodulator demod;
     demod.equalizer.mode = Equalizer::Off;
-    demod.loop.kp = 0.5f;       // the window's initial loop settings
-    demod.loop.ki = 0.0625f;
+    // The window's initial loop gain, with the damping slider at its slow end
+    // (2/2048): the initial damping lets the integrator wander at 8 dB.
+    demod.loop.kp = 0.5f;
+    demod.loop.ki = 2.0f / 2048;
     demod.loop.setEnabled(true);
 
     std::mt19937 rng(5);
-    const double sigma = sc.esn0 > 50 ? 0 : std::sqrt(std::pow(10, -sc.esn0 / 10) / 2);
+    const double sigma = std::sqrt(std::pow(10, -sc.esn0 / 10) / 2);
     std::normal_distribution<double> noise(0, 1);
     const double amplitude = 32768 / 2.828;   // unit symbols become unit z
     const size_t bits = sc.shortFrame ? 16200 : 64800;
@@ -135,39 +137,45 @@ TEST_P(Framing, LocksAndDeliversTheTransmittedCodewords)
     const Scenario sc = GetParam();
     // Acquisition takes a few frames: until the counter has passed the
     // longest frame, then while false correlator peaks restart it.
-    const int frames = 60;
+    const int frames = sc.shortFrame ? 60 : 70;
     const Received r = run(sc, frames);
 
     // "LOCKED :)" once, at the 16th SOF that came where the last frame said.
     EXPECT_EQ(r.log, "LOCKED :)\n");
     ASSERT_GE(r.firstHitFrame, 0);
-    EXPECT_EQ(r.lockedAfterFrame, r.firstHitFrame + 15);
+    if (sc.esn0 >= 20) {
+        EXPECT_EQ(r.lockedAfterFrame, r.firstHitFrame + 15);
+    } else {
+        // In noise an SOF is sometimes missed on the way up, costing a point.
+        EXPECT_GE(r.lockedAfterFrame, r.firstHitFrame + 15);
+    }
     const uint8_t expectedPls = uint8_t(sc.modcod | (sc.shortFrame ? 0x20 : 0) | (sc.pilots ? 0x40 : 0));
     if (sc.dummyEvery == 0) {
         EXPECT_EQ(r.plsCode, expectedPls);
     }
 
-    // Delivered frames are consecutive transmitted codewords.
-    ASSERT_GE(r.frames.size(), r.sentCodewords.size() / 2);
+    // Delivered frames are consecutive transmitted codewords: find the one
+    // the first frame delivered in lock carries, then follow on from it.
+    ASSERT_GE(std::count(r.frameLocked.begin(), r.frameLocked.end(), true), 8) << "frames delivered in lock";
     const size_t bits = sc.shortFrame ? 16200 : 64800;
-    size_t first = r.sentCodewords.size();
-    for (size_t c = 0; c < r.sentCodewords.size(); ++c) {
-        size_t errors = 0;
+    auto bitErrors = [&](size_t delivered, size_t sent) {
+        size_t e = 0;
         for (size_t i = 0; i < bits; ++i)
-            errors += (r.frames[0][i] < 0) != (r.sentCodewords[c][i] != 0);
-        if (errors < bits / 4) {
-            first = c;
-            break;
-        }
-    }
-    ASSERT_LT(first, r.sentCodewords.size()) << "no delivered frame matches a sent one";
+            e += (r.frames[delivered][i] < 0) != (r.sentCodewords[sent][i] != 0);
+        return e;
+    };
+    const size_t firstLocked = size_t(std::find(r.frameLocked.begin(), r.frameLocked.end(), true) - r.frameLocked.begin());
+    ASSERT_LT(firstLocked, r.frames.size()) << "no frame delivered in lock";
+    size_t match = r.sentCodewords.size();
+    for (size_t c = 0; c < r.sentCodewords.size() && match == r.sentCodewords.size(); ++c)
+        if (bitErrors(firstLocked, c) < bits / 4)
+            match = c;
+    ASSERT_LT(match, r.sentCodewords.size()) << "no delivered frame matches a sent one";
     size_t errors = 0, total = 0;
-    for (size_t f = 0; f < r.frames.size() && first + f < r.sentCodewords.size(); ++f) {
+    for (size_t f = firstLocked; f < r.frames.size() && match + f - firstLocked < r.sentCodewords.size(); ++f) {
         EXPECT_EQ(r.framePls[f], expectedPls);
-        if (!r.frameLocked[f])
-            continue;   // the carrier loop may still be pulling in
-        for (size_t i = 0; i < bits; ++i)
-            errors += (r.frames[f][i] < 0) != (r.sentCodewords[first + f][i] != 0);
+        EXPECT_TRUE(r.frameLocked[f]) << "lock held";
+        errors += bitErrors(f, match + f - firstLocked);
         total += bits;
     }
     ASSERT_GT(total, 0u) << "no frame delivered in lock";
@@ -176,16 +184,18 @@ TEST_P(Framing, LocksAndDeliversTheTransmittedCodewords)
     std::printf("%s: %zu frames, bit error ratio %.5f\n", sc.name, r.frames.size(), ber);
 }
 
-// Bound at Es/N0 8 dB: uncoded QPSK has a bit error ratio of Q(√(Es/N0)) =
-// 0.006; the carrier loop's phase jitter adds to that, at most twice.
-// 8PSK normal frames run without a residual carrier: before the first header
-// is read the loop cannot follow one, and 1e-4 cycles per symbol turns the
-// phase by 14 rad per frame, beyond what the 8PSK detector pulls in.
+// At 20 dB no bit may be wrong (uncoded 8PSK errs there once in 10^20 bits).
+// Bounds at Es/N0 8 dB: uncoded QPSK has a bit error ratio of Q(√(Es/N0)) =
+// 0.006 and Gray 8PSK about 0.058 (2Q(√(2Es/N0)·sin(π/8)) / 3 per bit); the
+// carrier loop's phase jitter adds to that: at most twice, and 1.5 times.
 INSTANTIATE_TEST_SUITE_P(
     Dvbs2, Framing,
-    testing::Values(Scenario{"QPSK 1/2 normal pilots clean", 4, false, true, 99, 0, 0.0, 1e-4},
-                    Scenario{"QPSK 3/4 short no pilots clean, dummies", 7, true, false, 99, 3, 0.0, 1e-4},
-                    Scenario{"8PSK 2/3 normal pilots clean", 13, false, true, 99, 0, 0.0, 0},
-                    Scenario{"8PSK 3/5 short pilots clean, dummies", 12, true, true, 99, 4, 0.0, 1e-4},
-                    Scenario{"QPSK 1/4 short pilots 8 dB, dummies", 1, true, true, 8, 5, 0.012, 1e-4}),
+    testing::Values(Scenario{"QPSK 1/2 normal pilots 20 dB", 4, false, true, 20, 0, 0.0, 1e-4},
+                    Scenario{"QPSK 3/4 short no pilots 20 dB, dummies", 7, true, false, 20, 3, 0.0, 1e-4},
+                    Scenario{"8PSK 2/3 normal pilots 20 dB", 13, false, true, 20, 0, 0.0, 1e-4},
+                    Scenario{"8PSK 3/5 short pilots 20 dB, dummies", 12, true, true, 20, 4, 0.0, 1e-4},
+                    Scenario{"QPSK 1/2 normal no pilots 8 dB", 4, false, false, 8, 0, 0.012, 1e-4},
+                    Scenario{"QPSK 1/4 short pilots 8 dB, dummies", 1, true, true, 8, 5, 0.012, 1e-4},
+                    Scenario{"8PSK 3/4 normal pilots 8 dB", 14, false, true, 8, 0, 0.09, 1e-4},
+                    Scenario{"8PSK 3/5 normal no pilots 8 dB", 12, false, false, 8, 0, 0.09, 1e-4}),
     [](const testing::TestParamInfo<Scenario>& info) { return "case" + std::to_string(info.index); });
