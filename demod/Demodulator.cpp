@@ -16,6 +16,17 @@ using cf = std::complex<float>;
 constexpr int kSofSigns[25] = {+1, +1, +1, +1, +1, -1, -1, -1, -1, +1, -1, -1, -1,
                                +1, -1, -1, +1, +1, -1, +1, +1, -1, +1, -1, -1};
 
+// The same as bits: bit 24 − j set where product j (oldest first) should be negative.
+constexpr uint32_t expectedNegative()
+{
+    uint32_t bits = 0;
+    for (int j = 0; j < 25; ++j)
+        if (kSofSigns[j] < 0)
+            bits |= 1u << (24 - j);
+    return bits;
+}
+constexpr uint32_t kSofNegative = expectedNegative();
+
 inline int sofBit(int position) { return int((kSofBits >> (25 - position)) & 1u); }
 
 // π/2-BPSK hard decision of header and SOF symbols.
@@ -79,13 +90,15 @@ void Demodulator::lose()
 bool Demodulator::processS2(const int16_t* in, size_t n, cf* symbols, int8_t* frame, int64_t now)
 {
     display.clear();
+    display.reserve(n);
     bool delivered = false;
     for (size_t k = 0; k < n; ++k) {
         cf z = convert(in + 2 * k, !spectrumInverted);
         if (equalizer.mode != Equalizer::Off)
             z = equalizer.process(z);
 
-        diffRing[ringPos] = std::conj(z) * previous;
+        const cf d = std::conj(z) * previous;
+        diffSigns = (diffSigns << 1) | uint32_t(d.imag() < 0);
         previous = z;
         delayRing[ringPos] = z;
         ringPos = (ringPos + 1) % 26;
@@ -94,11 +107,9 @@ bool Demodulator::processS2(const int16_t* in, size_t n, cf* symbols, int8_t* fr
 
         bool peak = false;
         if (sofSearch) {
-            int sum = 0;
-            for (int j = 0; j < 25; ++j) {
-                const float im = diffRing[(ringPos + j) % 26].imag();
-                sum += ((im < 0 ? -1 : 1) == kSofSigns[j]) ? 1 : -1;
-            }
+            // Products d[k−25] … d[k−1] are bits 25 … 1 of the sign register.
+            const int mismatches = __builtin_popcount(((diffSigns >> 1) ^ kSofNegative) & 0x1FFFFFFu);
+            const int sum = 25 - 2 * mismatches;
             const float m = float(std::abs(sum));
             peakSum += m - peakHistory[peakIndex];
             peakHistory[peakIndex] = m;
@@ -246,12 +257,10 @@ cf Demodulator::descramble(cf s)
 {
     const uint8_t r = plScramblingCode0()[size_t(descramblerIndex)];
     descramblerIndex = descramblerIndex + 1 == kScramblingLength ? 0 : descramblerIndex + 1;
-    switch (r) {
-    case 1: return {-s.imag(), s.real()};    // × j
-    case 2: return {-s.real(), -s.imag()};   // × −1
-    case 3: return {s.imag(), -s.real()};    // × −j
-    default: return s;
-    }
+    // × j^R without a branch on the (random) sequence value.
+    static constexpr float kRe[4] = {1, 0, -1, 0};
+    static constexpr float kIm[4] = {0, 1, 0, -1};
+    return {kRe[r] * s.real() - kIm[r] * s.imag(), kRe[r] * s.imag() + kIm[r] * s.real()};
 }
 
 float Demodulator::dataPhaseError(cf s) const
@@ -373,6 +382,7 @@ void Demodulator::dummyState(cf& s)
 void Demodulator::processS1(const int16_t* in, size_t n, cf* symbols)
 {
     display.clear();
+    display.reserve(n);
     for (size_t k = 0; k < n; ++k) {
         cf z = convert(in + 2 * k, spectrumInverted);
         if (equalizer.mode != Equalizer::Off)

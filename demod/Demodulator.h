@@ -74,7 +74,7 @@ private:
     void show(int source, std::complex<float> s);
 
     std::complex<float> previous{};
-    std::complex<float> diffRing[26] = {};
+    uint32_t diffSigns = 0;   // sign bits of Im(d), bit 0 the newest product
     std::complex<float> delayRing[26] = {};
     int ringPos = 0;
     float peakHistory[32] = {};

@@ -7,7 +7,8 @@
 void Equalizer::reset()
 {
     std::memset(taps, 0, sizeof taps);
-    std::memset(delay, 0, sizeof delay);
+    std::memset(line, 0, sizeof line);
+    head = 0;
     const int centre = length / 2;
     for (int i : {centre - 1, centre}) {
         taps[2 * i] = 0.87758f;
@@ -17,14 +18,15 @@ void Equalizer::reset()
 
 std::complex<float> Equalizer::process(std::complex<float> x)
 {
-    std::memmove(delay + 2, delay, sizeof(float) * 2 * size_t(length - 1));
-    delay[0] = x.real();
-    delay[1] = x.imag();
+    head = head == 0 ? kMaxTaps - 1 : head - 1;
+    line[2 * head] = line[2 * (head + kMaxTaps)] = x.real();
+    line[2 * head + 1] = line[2 * (head + kMaxTaps) + 1] = x.imag();
+    const float* delay = delayLine();
     const std::complex<float> y = eq_dot_sse41(taps, delay, length);
     if (adapt) {
         std::complex<float> e;
         if (mode == ConstantModulus) {
-            e = (0.707f - std::abs(y)) * y;
+            e = (0.707f - std::sqrt(std::norm(y))) * y;
         } else {
             const float dI = y.real() >= 0 ? 0.707f : -0.707f;
             const float dQ = y.imag() >= 0 ? 0.707f : -0.707f;
@@ -57,15 +59,21 @@ void eq_update_ref(float* taps, const float* delay, int length, std::complex<flo
 std::complex<float> eq_dot_sse41(const float* taps, const float* delay, int length)
 {
     // Two accumulators: Σ (tR dR, tI dI, …) and Σ (tR dI, tI dR, …).
-    __m128 straight = _mm_setzero_ps();
-    __m128 crossed = _mm_setzero_ps();
-    for (int i = 0; i < 2 * length; i += 4) {
+    // Two pairs of accumulators, for taps 0–1 and 2–3 of each group of four.
+    __m128 straight = _mm_setzero_ps(), straight2 = _mm_setzero_ps();
+    __m128 crossed = _mm_setzero_ps(), crossed2 = _mm_setzero_ps();
+    for (int i = 0; i < 2 * length; i += 8) {
         const __m128 t = _mm_load_ps(taps + i);                  // tR0 tI0 tR1 tI1
-        const __m128 d = _mm_load_ps(delay + i);                 // dR0 dI0 dR1 dI1
-        const __m128 dSwap = _mm_shuffle_ps(d, d, _MM_SHUFFLE(2, 3, 0, 1));   // dI0 dR0 dI1 dR1
+        const __m128 d = _mm_loadu_ps(delay + i);                // dR0 dI0 dR1 dI1
+        const __m128 t2 = _mm_load_ps(taps + i + 4);
+        const __m128 d2 = _mm_loadu_ps(delay + i + 4);
         straight = _mm_add_ps(straight, _mm_mul_ps(t, d));
-        crossed = _mm_add_ps(crossed, _mm_mul_ps(t, dSwap));
+        crossed = _mm_add_ps(crossed, _mm_mul_ps(t, _mm_shuffle_ps(d, d, _MM_SHUFFLE(2, 3, 0, 1))));
+        straight2 = _mm_add_ps(straight2, _mm_mul_ps(t2, d2));
+        crossed2 = _mm_add_ps(crossed2, _mm_mul_ps(t2, _mm_shuffle_ps(d2, d2, _MM_SHUFFLE(2, 3, 0, 1))));
     }
+    straight = _mm_add_ps(straight, straight2);
+    crossed = _mm_add_ps(crossed, crossed2);
     alignas(16) float s[4], c[4];
     _mm_store_ps(s, straight);
     _mm_store_ps(c, crossed);
@@ -78,7 +86,7 @@ void eq_update_sse41(float* taps, const float* delay, int length, std::complex<f
     const __m128 eISigned = _mm_setr_ps(e.imag(), -e.imag(), e.imag(), -e.imag());
     const __m128 eRSigned = _mm_setr_ps(e.real(), -e.real(), e.real(), -e.real());
     for (int i = 0; i < 2 * length; i += 4) {
-        const __m128 d = _mm_load_ps(delay + i);                                   // dR dI
+        const __m128 d = _mm_loadu_ps(delay + i);                                  // dR dI
         const __m128 dSwap = _mm_shuffle_ps(d, d, _MM_SHUFFLE(2, 3, 0, 1));        // dI dR
         const __m128 a = _mm_mul_ps(eRSigned, d);        // eR dR, −eR dI
         const __m128 b = _mm_mul_ps(eISigned, dSwap);    // eI dI, −eI dR

@@ -21,14 +21,22 @@ public:
     float mu = 0.00045f;
     bool adapt = true;
 
-    // Complex floats (re, im) interleaved, newest sample at index 0.
-    alignas(16) float taps[2 * kMaxTaps];
-    alignas(16) float delay[2 * kMaxTaps];
+    // The last `length` inputs, newest first, as complex floats (re, im).
+    const float* delayLine() const { return line + 2 * head; }
+
+    alignas(16) float taps[2 * kMaxTaps];   // complex floats (re, im) interleaved
+
+private:
+    // Each input is stored twice, kMaxTaps apart, so the newest kMaxTaps
+    // inputs are always one contiguous run starting at `head`.
+    alignas(16) float line[4 * kMaxTaps];
+    int head = 0;
 };
 
 // Σ taps[i]·delay[i] over `length` taps (a multiple of 4), and
-// taps[i] += e·conj(delay[i]) with e already scaled by μ. The SSE4.1 versions
-// agree with the plain ones within float rounding.
+// taps[i] += e·conj(delay[i]) with e already scaled by μ. `taps` is 16-byte
+// aligned, `delay` need not be. The SSE4.1 versions agree with the plain ones
+// within float rounding.
 std::complex<float> eq_dot_ref(const float* taps, const float* delay, int length);
 std::complex<float> eq_dot_sse41(const float* taps, const float* delay, int length);
 void eq_update_ref(float* taps, const float* delay, int length, std::complex<float> e);

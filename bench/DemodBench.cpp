@@ -1,0 +1,87 @@
+// Demodulator symbols per second: DVB-S2 QPSK with the equalizer at 16 and
+// 64 taps and the carrier loop on, and the DVB-S path.
+#include "demod/Demodulator.h"
+#include "tx/Dvbs2Transmitter.h"
+#include "tx/TsBbFramer.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+class PatternTs : public tx::TsPacketSource {
+public:
+    bool nextPacket(uint8_t* p) override
+    {
+        p[0] = 0x47;
+        for (int i = 1; i < 188; ++i)
+            p[i] = uint8_t(count * 7 + i);
+        ++count;
+        return true;
+    }
+    uint32_t count = 0;
+};
+
+// Eight QPSK 1/2 frames with pilots, as the resampler hands them over.
+const std::vector<int16_t>& qpskStream()
+{
+    static const std::vector<int16_t> stream = [] {
+        PatternTs ts;
+        tx::TsBbFramer framer(ts, tx::RollOff::R035);
+        tx::Dvbs2Config config;
+        config.modcods = {4};
+        config.pilots = true;
+        tx::Dvbs2Transmitter transmitter(config, framer);
+        std::vector<int16_t> out;
+        for (int f = 0; f < 8; ++f) {
+            std::vector<tx::cf32> symbols;
+            transmitter.nextFrame(symbols);
+            for (const auto& s : symbols) {
+                out.push_back(int16_t(std::lround(s.imag() / Demodulator::kInputScale)));
+                out.push_back(int16_t(std::lround(s.real() / Demodulator::kInputScale)));
+            }
+        }
+        return out;
+    }();
+    return stream;
+}
+
+void BM_DemodDvbs2(benchmark::State& state)
+{
+    const std::vector<int16_t>& in = qpskStream();
+    const size_t n = in.size() / 2;
+    Demodulator demod;
+    demod.equalizer.length = int(state.range(0));
+    demod.equalizer.mode = state.range(0) > 0 ? Equalizer::ConstantModulus : Equalizer::Off;
+    demod.equalizer.reset();
+    demod.loop.setEnabled(true);
+    demod.loop.kp = 0.5f;
+    demod.loop.ki = 2.0f / 2048;
+    std::vector<std::complex<float>> symbols(n);
+    std::vector<int8_t> frame(Demodulator::kFrameBytes);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(demod.processS2(in.data(), n, symbols.data(), frame.data(), 0));
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+    state.SetLabel(state.range(0) ? "equalizer taps" : "no equalizer");
+}
+BENCHMARK(BM_DemodDvbs2)->Arg(0)->Arg(16)->Arg(64);
+
+void BM_DemodDvbs(benchmark::State& state)
+{
+    const std::vector<int16_t>& in = qpskStream();
+    const size_t n = in.size() / 2;
+    Demodulator demod;
+    demod.equalizer.mode = state.range(0) ? Equalizer::ConstantModulus : Equalizer::Off;
+    demod.loop.setEnabled(true);
+    std::vector<std::complex<float>> symbols(n);
+    for (auto _ : state) {
+        demod.processS1(in.data(), n, symbols.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+}
+BENCHMARK(BM_DemodDvbs)->Arg(0)->Arg(16);
+
+} // namespace
