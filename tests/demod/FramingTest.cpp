@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <functional>
 #include <random>
 
 using testing::internal::CaptureStdout;
@@ -200,3 +202,119 @@ INSTANTIATE_TEST_SUITE_P(
                     Scenario{"8PSK 3/4 normal pilots 8 dB", 14, false, true, 8, 0, 0.09, 1e-4},
                     Scenario{"8PSK 3/5 normal no pilots 8 dB", 12, false, false, 8, 0, 0.09, 1e-4}),
     [](const testing::TestParamInfo<Scenario>& info) { return "case" + std::to_string(info.index); });
+
+namespace {
+
+// Clean QPSK 1/2 short frames without pilots, as the resampler hands them
+// over; `header(f)` may replace the PLS code of frame f.
+std::vector<int16_t> shortFrameStream(int frames, const std::function<int(int)>& header)
+{
+    CounterTs ts;
+    tx::TsBbFramer framer(ts, tx::RollOff::R035);
+    tx::Dvbs2Config config;
+    config.modcods = {4};
+    config.frame = tx::FrameSize::Short;
+    tx::Dvbs2Transmitter transmitter(config, framer);
+    tx::PlFramer plFramer;
+    std::vector<int16_t> in;
+    for (int f = 0; f < frames; ++f) {
+        std::vector<tx::cf32> symbols;
+        transmitter.nextFrame(symbols);
+        const int pls = header(f);
+        if (pls >= 0)
+            plFramer.header(pls, symbols.data());
+        for (const auto& s : symbols) {
+            in.push_back(int16_t(std::lround(s.imag() / Demodulator::kInputScale)));
+            in.push_back(int16_t(std::lround(s.real() / Demodulator::kInputScale)));
+        }
+    }
+    return in;
+}
+
+int feed(Demodulator& demod, const std::vector<int16_t>& in)
+{
+    std::vector<cf> out(in.size() / 2);
+    std::vector<int8_t> frame(Demodulator::kFrameBytes);
+    int delivered = 0;
+    for (size_t start = 0; start < in.size() / 2; start += 5000) {
+        const size_t n = std::min<size_t>(5000, in.size() / 2 - start);
+        delivered += demod.processS2(in.data() + 2 * start, n, out.data(), frame.data(), 0);
+    }
+    return delivered;
+}
+
+} // namespace
+
+// A reserved MODCOD in the header: the frame is skipped with a message on the
+// error stream, the search resumes, the lock holds.
+TEST(FramingBadInput, ReservedModcodIsSkippedWithAMessage)
+{
+    const std::vector<int16_t> in = shortFrameStream(40, [](int f) { return f == 30 ? tx::plsCode(29, true, false) : -1; });
+    Demodulator demod;
+    demod.equalizer.mode = Equalizer::Off;
+    testing::internal::CaptureStderr();
+    CaptureStdout();
+    const int delivered = feed(demod, in);
+    GetCapturedStdout();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ignoring frame, invalid modcode (RESERVED (29))\n");
+    EXPECT_TRUE(demod.locked);
+    EXPECT_EQ(demod.plsCode, 0x24);
+
+    // The same stream with a proper header delivers exactly one frame more.
+    Demodulator plain;
+    plain.equalizer.mode = Equalizer::Off;
+    CaptureStdout();
+    const int all = feed(plain, shortFrameStream(40, [](int) { return -1; }));
+    GetCapturedStdout();
+    EXPECT_GT(delivered, 10);
+    EXPECT_EQ(delivered, all - 1);
+}
+
+// With keep-lock set, a header that decodes to something else leaves the
+// code as it was.
+TEST(FramingBadInput, KeepLockHoldsThePlsCodeThroughAWrongHeader)
+{
+    const std::vector<int16_t> start = shortFrameStream(30, [](int) { return -1; });
+    const std::vector<int16_t> wrong = shortFrameStream(3, [](int) { return tx::plsCode(11, true, true); });
+    for (bool keep : {false, true}) {
+        Demodulator demod;
+        demod.equalizer.mode = Equalizer::Off;
+        CaptureStdout();
+        feed(demod, start);
+        demod.keepLock = keep;
+        feed(demod, wrong);
+        GetCapturedStdout();
+        EXPECT_EQ(demod.plsCode, keep ? 0x24 : 0x6B) << keep;
+    }
+}
+
+// A requested dump writes the next delivered frame to its file, and a dump
+// that cannot be written is skipped without stopping the frame.
+TEST(FramingBadInput, FrameDumpWrittenOrSilentlySkipped)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(testing::TempDir()) / "tavirel-dump";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir);
+    const std::vector<int16_t> in = shortFrameStream(30, [](int) { return -1; });
+    for (bool writable : {false, true}) {
+        if (writable)
+            fs::create_directories("Z:/ldpc_debug");
+        Demodulator demod;
+        demod.equalizer.mode = Equalizer::Off;
+        demod.dumpRequested = true;
+        CaptureStdout();
+        const int delivered = feed(demod, in);
+        GetCapturedStdout();
+        EXPECT_GT(delivered, 5);
+        EXPECT_FALSE(demod.dumpRequested);
+        EXPECT_EQ(demod.dumpCounter, 1);
+        EXPECT_EQ(fs::exists("Z:/ldpc_debug/xfecframe.0"), writable);
+        if (writable) {
+            EXPECT_EQ(fs::file_size("Z:/ldpc_debug/xfecframe.0"), 16200u);
+        }
+    }
+    fs::current_path(previous);
+}
