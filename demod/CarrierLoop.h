@@ -2,6 +2,7 @@
 // symbols, on a 256-entry sine table.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <complex>
 #include <cstdint>
@@ -18,11 +19,30 @@ inline float qpskPhaseError(std::complex<float> s)
 class CarrierLoop {
 public:
     // s·e^(−jθ) for the oscillator's current phase.
-    std::complex<float> derotate(std::complex<float> s) const;
+    std::complex<float> derotate(std::complex<float> s) const
+    {
+        const int index = (phase >> 8) & 255;
+        const float sn = table[size_t(index)];
+        const float cs = table[size_t((64 - index) & 255)];
+        return {s.real() * cs + s.imag() * sn, s.imag() * cs - s.real() * sn};
+    }
     // Loop filter on the phase error (limited to ±0.25); nothing when disabled.
-    void update(float error);
+    void update(float error)
+    {
+        if (!enabled)
+            return;
+        const float e = std::clamp(error, -0.25f, 0.25f);
+        integrator += ki * e;
+        frequency = kp * e + integrator;
+    }
     // Moves the oscillator by one symbol.
-    void advance();
+    void advance()
+    {
+        const float next = float(phase) + frequency * 256.0f;
+        // Truncated toward zero, kept to 16 bits; a runaway value restarts at 0.
+        const int32_t whole = (next > -2.0e9f && next < 2.0e9f) ? int32_t(next) : 0;
+        phase = whole & 0xFFFF;
+    }
     // Switching on or off clears integrator and frequency; the phase stays.
     void setEnabled(bool on);
 
@@ -32,4 +52,7 @@ public:
     float integrator = 0;
     float frequency = 0;      // 1/256 cycle per symbol
     bool enabled = false;
+
+private:
+    const std::array<float, 256>& table = demodSineTable();
 };

@@ -16,27 +16,6 @@ void Equalizer::reset()
     }
 }
 
-std::complex<float> Equalizer::process(std::complex<float> x)
-{
-    head = head == 0 ? kMaxTaps - 1 : head - 1;
-    line[2 * head] = line[2 * (head + kMaxTaps)] = x.real();
-    line[2 * head + 1] = line[2 * (head + kMaxTaps) + 1] = x.imag();
-    const float* delay = delayLine();
-    const std::complex<float> y = eq_dot_sse41(taps, delay, length);
-    if (adapt) {
-        std::complex<float> e;
-        if (mode == ConstantModulus) {
-            e = (0.707f - std::sqrt(std::norm(y))) * y;
-        } else {
-            const float dI = y.real() >= 0 ? 0.707f : -0.707f;
-            const float dQ = y.imag() >= 0 ? 0.707f : -0.707f;
-            e = {dI - y.real(), dQ - y.imag()};
-        }
-        eq_update_sse41(taps, delay, length, mu * e);
-    }
-    return y;
-}
-
 std::complex<float> eq_dot_ref(const float* taps, const float* delay, int length)
 {
     float re = 0, im = 0;
@@ -56,7 +35,9 @@ void eq_update_ref(float* taps, const float* delay, int length, std::complex<flo
     }
 }
 
-std::complex<float> eq_dot_sse41(const float* taps, const float* delay, int length)
+namespace {
+
+inline std::complex<float> dotSse(const float* taps, const float* delay, int length)
 {
     // Two accumulators: Σ (tR dR, tI dI, …) and Σ (tR dI, tI dR, …).
     // Two pairs of accumulators, for taps 0–1 and 2–3 of each group of four.
@@ -80,7 +61,7 @@ std::complex<float> eq_dot_sse41(const float* taps, const float* delay, int leng
     return {(s[0] + s[2]) - (s[1] + s[3]), (c[0] + c[2]) + (c[1] + c[3])};
 }
 
-void eq_update_sse41(float* taps, const float* delay, int length, std::complex<float> e)
+inline void updateSse(float* taps, const float* delay, int length, std::complex<float> e)
 {
     // taps += (eR dR + eI dI, eI dR − eR dI) for two taps per step.
     const __m128 eISigned = _mm_setr_ps(e.imag(), -e.imag(), e.imag(), -e.imag());
@@ -95,4 +76,37 @@ void eq_update_sse41(float* taps, const float* delay, int length, std::complex<f
         const __m128 delta = _mm_blend_ps(re, im, 0xA);
         _mm_store_ps(taps + i, _mm_add_ps(_mm_load_ps(taps + i), delta));
     }
+}
+
+} // namespace
+
+std::complex<float> eq_dot_sse41(const float* taps, const float* delay, int length)
+{
+    return dotSse(taps, delay, length);
+}
+
+void eq_update_sse41(float* taps, const float* delay, int length, std::complex<float> e)
+{
+    updateSse(taps, delay, length, e);
+}
+
+std::complex<float> Equalizer::process(std::complex<float> x)
+{
+    head = head == 0 ? kMaxTaps - 1 : head - 1;
+    line[2 * head] = line[2 * (head + kMaxTaps)] = x.real();
+    line[2 * head + 1] = line[2 * (head + kMaxTaps) + 1] = x.imag();
+    const float* delay = delayLine();
+    const std::complex<float> y = dotSse(taps, delay, length);
+    if (adapt) {
+        std::complex<float> e;
+        if (mode == ConstantModulus) {
+            e = (0.707f - std::sqrt(std::norm(y))) * y;
+        } else {
+            const float dI = y.real() >= 0 ? 0.707f : -0.707f;
+            const float dQ = y.imag() >= 0 ? 0.707f : -0.707f;
+            e = {dI - y.real(), dQ - y.imag()};
+        }
+        updateSse(taps, delay, length, mu * e);
+    }
+    return y;
 }
