@@ -39,8 +39,8 @@ const std::vector<int16_t>& qpskStream()
             std::vector<tx::cf32> symbols;
             transmitter.nextFrame(symbols);
             for (const auto& s : symbols) {
-                out.push_back(int16_t(std::lround(s.imag() / Demodulator::kInputScale)));
-                out.push_back(int16_t(std::lround(s.real() / Demodulator::kInputScale)));
+                out.push_back(int16_t(std::lround(-s.imag() / Demodulator::kInputScale)));
+                out.push_back(int16_t(std::lround(-s.real() / Demodulator::kInputScale)));
             }
         }
         return out;

@@ -93,7 +93,13 @@ bool Demodulator::processS2(const int16_t* in, size_t n, cf* symbols, int8_t* fr
     display.reserve(n);
     bool delivered = false;
     for (size_t k = 0; k < n; ++k) {
+        // The matched filter's gain control settles at a negative gain, so its
+        // output is the signal turned by π. With the default inversion flag
+        // that turn is taken back here, so that a standard signal shows its
+        // SOF and header as transmitted; the other setting stays as it was.
         cf z = convert(in + 2 * k, !spectrumInverted);
+        if (spectrumInverted)
+            z = -z;
         if (equalizer.mode != Equalizer::Off)
             z = equalizer.process(z);
 

@@ -110,9 +110,9 @@ Received run(const Scenario& sc, int frames)
             const std::complex<double> rotation = std::polar(1.0, 0.3 + 2 * M_PI * sc.carrier * double(symbolIndex));
             const std::complex<double> x = std::complex<double>(symbols[k]) * rotation +
                                            std::complex<double>(sigma * noise(rng), sigma * noise(rng));
-            // The resampler hands over (Im, Re).
-            in[2 * k] = int16_t(std::lround(std::clamp(x.imag() * amplitude, -32768.0, 32767.0)));
-            in[2 * k + 1] = int16_t(std::lround(std::clamp(x.real() * amplitude, -32768.0, 32767.0)));
+            // The matched filter negates; the resampler hands over (Im, Re).
+            in[2 * k] = int16_t(std::lround(std::clamp(-x.imag() * amplitude, -32768.0, 32767.0)));
+            in[2 * k + 1] = int16_t(std::lround(std::clamp(-x.real() * amplitude, -32768.0, 32767.0)));
         }
         std::vector<cf> out(symbols.size());
         if (demod.processS2(in.data(), symbols.size(), out.data(), frameOut.data(), 0)) {
@@ -223,9 +223,9 @@ std::vector<int16_t> shortFrameStream(int frames, const std::function<int(int)>&
         const int pls = header(f);
         if (pls >= 0)
             plFramer.header(pls, symbols.data());
-        for (const auto& s : symbols) {
-            in.push_back(int16_t(std::lround(s.imag() / Demodulator::kInputScale)));
-            in.push_back(int16_t(std::lround(s.real() / Demodulator::kInputScale)));
+        for (const auto& s : symbols) {   // negated by the matched filter, swapped by the resampler
+            in.push_back(int16_t(std::lround(-s.imag() / Demodulator::kInputScale)));
+            in.push_back(int16_t(std::lround(-s.real() / Demodulator::kInputScale)));
         }
     }
     return in;
