@@ -22,11 +22,16 @@ struct ToolRun {
 };
 
 // Runs the tool with `arguments` (shell words), capturing stdout and stderr.
+std::string temp(const std::string& name)
+{
+    return testing::TempDir() + std::to_string(getpid()) + "_" + name;
+}
+
 ToolRun siggen(const std::string& arguments)
 {
-    const std::string dir = testing::TempDir();
-    const std::string outFile = dir + "siggen_stdout.txt";
-    const std::string errFile = dir + "siggen_stderr.txt";
+    // Per process: CTest runs the tests of this file side by side.
+    const std::string outFile = temp("siggen_stdout.txt");
+    const std::string errFile = temp("siggen_stderr.txt");
     const std::string command =
         std::string(TAVIREL_SIGGEN) + " " + arguments + " >" + outFile + " 2>" + errFile;
     const int status = std::system(command.c_str());
@@ -36,11 +41,6 @@ ToolRun siggen(const std::string& arguments)
     r.err.assign(std::istreambuf_iterator<char>(e), std::istreambuf_iterator<char>());
     r.out.assign(std::istreambuf_iterator<char>(o), std::istreambuf_iterator<char>());
     return r;
-}
-
-std::string temp(const std::string& name)
-{
-    return testing::TempDir() + name;
 }
 
 size_t fileSize(const std::string& path)
