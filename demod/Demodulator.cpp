@@ -54,8 +54,7 @@ Demodulator::Demodulator()
 
 void Demodulator::setDerotation(int v)
 {
-    const auto& table = demodSineTable();
-    derotation = {table[size_t((64 - v) & 255)], -table[size_t(v & 255)]};
+    derotation = {sineTable[size_t((64 - v) & 255)], -sineTable[size_t(v & 255)]};
 }
 
 cf Demodulator::convert(const int16_t* sample, bool negateSecond) const
@@ -175,7 +174,7 @@ void Demodulator::sofSearchState(cf& s, bool peak, bool hit)
         if (errors <= 7 || locked) {
             frameState = HeaderCode;
             fieldPos = 0;
-            constellation = &constQPSK();
+            constellation = qpsk;
         } else {
             fieldPos = 26;
         }
@@ -212,20 +211,21 @@ void Demodulator::headerState(cf& s, int8_t* frame, bool& delivered, int64_t now
         statistics[plsCode & 127].lastSeen = now;
     }
     const ModcodRow& info = s2ModcodRow(plsModcod(plsCode));
+    dataSlots = slotsPerFrame(info.constellationIndex, plsShortFrame(plsCode));
     if (info.constellationIndex > 0) {
         constellation = constellationByIndex(info.constellationIndex);
         frameState = DataSlots;
         sofSearch = false;
     } else if (plsModcod(plsCode) == 0) {
         frameState = DummySlots;
-        constellation = &constQPSK();
+        constellation = qpsk;
         sofSearch = true;
     } else {
         std::ostringstream line;
         line << "ignoring frame, invalid modcode (" << info.name << ")\n";
         std::cerr << line.str() << std::flush;
         frameState = SofSearch;
-        constellation = &constQPSK();
+        constellation = qpsk;
         sofSearch = true;
     }
     deliverFrame(frame, delivered);
@@ -271,17 +271,16 @@ cf Demodulator::descramble(cf s)
 
 float Demodulator::dataPhaseError(cf s) const
 {
-    if (constellation == &constQPSK())
+    if (constellation == qpsk)
         return qpskPhaseError(s);
-    if (constellation == &const8PSK())
+    if (constellation == psk8)
         return qpskPhaseError(s * s * cf(0.70710677f, -0.70710677f));
-    if (constellation == &const16APSK()) {
+    if (constellation == apsk16) {
         const cf w = cf(0, -1) * s * s * s;
         return std::abs(w) * qpskPhaseError(w);
     }
-    if (constellation == &const32APSK()) {
-        const auto& table = demodSineTable();
-        const cf w = (s * s) * (s * s) * cf(table[192], table[128]);
+    if (constellation == apsk32) {
+        const cf w = (s * s) * (s * s) * cf(sineTable[192], sineTable[128]);
         return std::abs(w) * qpskPhaseError(w);
     }
     return 0;
@@ -289,17 +288,16 @@ float Demodulator::dataPhaseError(cf s) const
 
 void Demodulator::writeSoftValues(cf s)
 {
-    if (constellation == &constQPSK()) {
+    if (constellation == qpsk) {
         if (softPos + 2 <= uint32_t(kFrameBytes)) {
             softBits[softPos] = softValue(s.imag());
             softBits[softPos + 1] = softValue(s.real());
             softPos += 2;
         }
-    } else if (constellation == &const8PSK()) {
+    } else if (constellation == psk8) {
         const uint32_t n = plsShortFrame(plsCode) ? 16200u : 64800u;
         if (softPos + 3 <= n) {
-            const auto& table = demodSineTable();
-            const float c = table[48], sn = table[16];   // cos, sin 22.5°
+            const float c = sineTable[48], sn = sineTable[16];   // cos, sin 22.5°
             const float u = s.real() * c - s.imag() * sn;
             const float v = s.real() * sn + s.imag() * c;
             const int8_t b0 = softValue(std::fabs(v) - std::fabs(u));
@@ -318,8 +316,7 @@ void Demodulator::writeSoftValues(cf s)
 
 void Demodulator::dataState(cf& s)
 {
-    const int constellationIndex = s2ModcodRow(plsModcod(plsCode)).constellationIndex;
-    const int slots = slotsPerFrame(constellationIndex, plsShortFrame(plsCode));
+    const int slots = dataSlots;
     if (slotInFrame >= slots - 1)
         sofSearch = true;   // find the next SOF in time
     s = descramble(s);
@@ -336,7 +333,7 @@ void Demodulator::dataState(cf& s)
         if (slotInPeriod == 15) {
             if (plsPilots(plsCode)) {
                 frameState = PilotBlock;
-                constellation = &constQPSK();
+                constellation = qpsk;
                 slotInPeriod = 16;
             } else {
                 slotInPeriod = 1;
@@ -346,7 +343,7 @@ void Demodulator::dataState(cf& s)
         }
     } else {
         frameState = SofSearch;
-        constellation = &constQPSK();
+        constellation = qpsk;
     }
     ++slotInFrame;
 }

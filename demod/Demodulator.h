@@ -93,6 +93,14 @@ private:
     uint32_t softPos = 0;
     std::vector<int8_t> softBits = std::vector<int8_t>(kFrameBytes, 0);
     std::complex<float> derotation{1.0f, 0.0f};
+
+    // The constellations compared by identity, looked up once.
+    const ConstellationObject* const qpsk = &constQPSK();
+    const ConstellationObject* const psk8 = &const8PSK();
+    const ConstellationObject* const apsk16 = &const16APSK();
+    const ConstellationObject* const apsk32 = &const32APSK();
+    const std::array<float, 256>& sineTable = demodSineTable();
+    int dataSlots = 0;   // slots of the frame being received
 };
 
 // (int)(x · 128) toward zero, limited to −128 … 127.
