@@ -1,0 +1,29 @@
+// Gathers transport-stream bytes into blocks of seven 188-byte packets, the
+// unit of every write to the network and the recording file.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+class TsBlockAssembler {
+public:
+    static constexpr size_t kPacketSize = 188;
+    static constexpr size_t kBlockSize = 7 * kPacketSize;   // 1316
+
+    // Receives every full block, on the caller's thread.
+    using BlockSink = std::function<void(const uint8_t* block, size_t size)>;
+    explicit TsBlockAssembler(BlockSink sink) : sink(std::move(sink)) {}
+
+    // Appends `length` bytes. With `packetStart` set, a partial block that does
+    // not begin with a sync byte is dropped first, which restores alignment.
+    void emit(const uint8_t* bytes, size_t length, bool packetStart);
+
+    size_t fill() const { return filled; }
+
+private:
+    BlockSink sink;
+    std::array<uint8_t, kBlockSize> block{};
+    size_t filled = 0;
+};
