@@ -1,0 +1,174 @@
+#include "stream/SdtMonitor.h"
+
+#include "core/Log.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+template <typename... Args>
+std::string format(const char* fmt, Args... args)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, fmt, args...);
+    return text;
+}
+
+std::string hexBytes(const uint8_t* bytes, size_t n)
+{
+    std::string out;
+    for (size_t i = 0; i < n; ++i)
+        out += format(" %02x", unsigned(bytes[i]));
+    return out;
+}
+
+} // namespace
+
+void SdtMonitor::scanBlock(const uint8_t* block)
+{
+    for (int k = 0; k < 7; ++k)
+        scanPacket(block + 188 * k);
+}
+
+void SdtMonitor::scanPacket(const uint8_t* p)
+{
+    const bool transportError = p[1] & 0x80;
+    const unsigned pid = unsigned((p[1] & 0x1F) << 8 | p[2]);
+    if (transportError || pid != 0x0011)
+        return;
+    const unsigned afc = (p[3] >> 4) & 3;
+    const unsigned pusi = p[1] & 0x40;
+    if (debug.load())
+        LogLine() << format("SYNC: 0x%02x, PUSI: %u, PID: 0x%04x, ADAPT: 0x%02x", unsigned(p[0]), pusi, 0x11u, afc);
+
+    size_t start;
+    if (afc == 1) {
+        start = 4;
+    } else if (afc == 3) {
+        if (p[4] > 183)
+            return;
+        start = 5 + p[4];
+    } else {
+        return;
+    }
+    const uint8_t* payload = p + start;
+    size_t length = 188 - start;
+
+    if (pusi) {
+        // The pointer field is stepped over; the section is taken to follow it.
+        if (length < 1 + 3)
+            return;
+        payload += 1;
+        length -= 1;
+        const size_t total = std::min<size_t>(((payload[1] & 0x0F) << 8 | payload[2]) + 3, kMaxSection);
+        sectionTotal = uint16_t(total);
+        sectionFill = 0;
+        const size_t n = std::min(length, total);
+        std::memcpy(section, payload, n);
+        sectionFill = uint16_t(n);
+    } else if (sectionTotal != 0) {
+        const size_t n = std::min<size_t>(length, sectionTotal - sectionFill);
+        std::memcpy(section + sectionFill, payload, n);
+        sectionFill = uint16_t(sectionFill + n);
+    }
+
+    if (sectionTotal != 0 && sectionFill == sectionTotal) {
+        if (debug.load()) {
+            LogLine() << format("Valid SDT with length of %d bytes", int(sectionTotal));
+            LogLine() << "DATA:" << hexBytes(section, sectionTotal);
+        }
+        const size_t size = sectionTotal;
+        sectionTotal = sectionFill = 0;
+        parseSection(size);
+    }
+}
+
+void SdtMonitor::parseSection(size_t size)
+{
+    if (size <= 10 || size > kMaxSection)
+        return;
+    const bool trace = debug.load();
+    const uint8_t* s = section;
+    if (trace)
+        LogLine() << format("table id: 0x%02x, section length: 0x%04x, section: %u of %u:", unsigned(s[0]), unsigned(size), unsigned(s[6]), unsigned(s[7]));
+    if (s[0] != 0x42)
+        return;
+
+    size_t pos = 11;
+    long remaining = long(size) - 11;
+    bool broken = false;
+    while (remaining >= 5 && !broken) {
+        const unsigned serviceId = unsigned(s[pos] << 8 | s[pos + 1]);
+        const long loop = long((s[pos + 3] & 0x0F) << 8 | s[pos + 4]);
+        if (trace)
+            LogLine() << format(" Service 0x%04x has %d bytes of descriptors:", serviceId, int(loop));
+        remaining -= 5;
+        if (loop > remaining)
+            break;
+        size_t d = pos + 5;
+        const size_t loopEnd = d + size_t(loop);
+        while (d + 2 <= loopEnd) {
+            const uint8_t tag = s[d];
+            const size_t n = s[d + 1];
+            if (n == 0 || d + 2 + n > loopEnd) {
+                broken = true;
+                break;
+            }
+            const uint8_t* body = s + d + 2;
+            if (trace) {
+                std::string chars;
+                for (size_t i = 0; i < n; ++i)
+                    chars += body[i] < 0x20 ? '.' : char(body[i]);
+                LogLine() << format("  Descriptor Tag: 0x%02x, Len: %u bytes, Payload:", unsigned(tag), unsigned(n))
+                          << hexBytes(body, n) << " \"" << chars << "\"";
+            }
+            if (tag == 0x48) {
+                // service_type, provider name, service name.
+                size_t at = 1;
+                const size_t providerLength = at < n ? body[at] : n + 1;
+                const size_t providerAt = at + 1;
+                if (at >= n || providerAt + providerLength > n) {
+                    broken = true;
+                    break;
+                }
+                at = providerAt + providerLength;
+                const size_t nameLength = at < n ? body[at] : n + 1;
+                const size_t nameAt = at + 1;
+                if (at >= n || nameAt + nameLength > n) {
+                    broken = true;
+                    break;
+                }
+                const std::string provider(reinterpret_cast<const char*>(body + providerAt), providerLength);
+                const std::string name(reinterpret_cast<const char*>(body + nameAt), nameLength);
+                char line[1024];
+                std::snprintf(line, sizeof line, "0x%04x %s [ %s ]", serviceId, name.c_str(), provider.c_str());
+                if (lines.size() <= kMaxServices) {
+                    lines.emplace_back(line);
+                    if (lines.size() == kMaxServices)
+                        lines.emplace_back("...");
+                }
+            }
+            d += 2 + n;
+        }
+        pos = loopEnd;
+        remaining -= loop;
+    }
+    if (broken)
+        return;
+    if (trace)
+        LogLine() << format("SDT bytes left: %d", int(remaining));
+    if (remaining == 4) {
+        if (trace)
+            LogLine() << "CRC32:" << hexBytes(s + pos, 4);
+        if (s[6] == s[7]) {
+            std::string text;
+            for (const std::string& l : lines)
+                text += l + "\n";
+            if (publish)
+                publish(lines, text);
+            lines.clear();
+        }
+    }
+}
