@@ -26,7 +26,7 @@ std::string hexBytes(const uint8_t* bytes, size_t n)
 
 } // namespace
 
-void SdtMonitor::scanBlock(const uint8_t* block)
+void SdtMonitor::scanBlockForSDT(const uint8_t* block)
 {
     for (int k = 0; k < 7; ++k)
         scanPacket(block + 188 * k);
@@ -81,11 +81,11 @@ void SdtMonitor::scanPacket(const uint8_t* p)
         }
         const size_t size = sectionTotal;
         sectionTotal = sectionFill = 0;
-        parseSection(size);
+        parseSDT(size);
     }
 }
 
-void SdtMonitor::parseSection(size_t size)
+void SdtMonitor::parseSDT(size_t size)
 {
     if (size <= 10 || size > kMaxSection)
         return;

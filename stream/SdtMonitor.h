@@ -21,9 +21,9 @@ public:
     explicit SdtMonitor(Publisher publisher) : publish(std::move(publisher)) {}
 
     // Scans one block of seven 188-byte packets.
-    void scanBlock(const uint8_t* block);
+    void scanBlockForSDT(const uint8_t* block);
     // Parses the `size` bytes of the section buffer.
-    void parseSection(size_t size);
+    void parseSDT(size_t size);
 
     // Traces packets, sections and descriptors on the log.
     void setDebug(bool on) { debug.store(on); }

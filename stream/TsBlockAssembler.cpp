@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-void TsBlockAssembler::emit(const uint8_t* bytes, size_t length, bool packetStart)
+void TsBlockAssembler::emitTransportStream(const uint8_t* bytes, size_t length, bool packetStart)
 {
     if (packetStart && filled > 0 && block[0] != 0x47)
         filled = 0;

@@ -18,7 +18,7 @@ public:
 
     // Appends `length` bytes. With `packetStart` set, a partial block that does
     // not begin with a sync byte is dropped first, which restores alignment.
-    void emit(const uint8_t* bytes, size_t length, bool packetStart);
+    void emitTransportStream(const uint8_t* bytes, size_t length, bool packetStart);
 
     size_t fill() const { return filled; }
 

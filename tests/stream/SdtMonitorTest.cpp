@@ -56,7 +56,7 @@ std::vector<uint8_t> sdtBlocks(const std::vector<tx::Section>& sections)
 void scanAll(SdtMonitor& monitor, const std::vector<uint8_t>& ts)
 {
     for (size_t at = 0; at < ts.size(); at += 1316)
-        monitor.scanBlock(ts.data() + at);
+        monitor.scanBlockForSDT(ts.data() + at);
 }
 
 } // namespace
@@ -113,7 +113,7 @@ TEST(SdtMonitor, DamagedInputIsIgnoredOrStopsTheSection)
         pk[3] = 0x30;
         pk[4] = 183;
     }
-    monitor.scanBlock(block.data());
+    monitor.scanBlockForSDT(block.data());
     scanAll(monitor, sdtBlocks(tx::makeSdt(1, 2, services(2))));
     ASSERT_EQ(p.tables.size(), 1u);
     EXPECT_EQ(p.tables[0].size(), 2u) << "the intact table after the damage still parses";

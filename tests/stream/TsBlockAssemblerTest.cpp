@@ -31,7 +31,7 @@ TEST(TsBlockAssembler, SevenPacketsMakeOneBlock)
     TsBlockAssembler a(c.sink());
     for (uint8_t i = 0; i < 20; ++i) {
         const auto p = packet(i);
-        a.emit(p.data(), p.size(), true);
+        a.emitTransportStream(p.data(), p.size(), true);
         EXPECT_EQ(c.blocks.size(), size_t(i + 1) / 7) << int(i);
     }
     ASSERT_EQ(c.blocks.size(), 2u);
@@ -51,10 +51,10 @@ TEST(TsBlockAssembler, AnyChunkingGivesTheSameBlocks)
     std::mt19937 rng(3);
     Collector whole, pieces;
     TsBlockAssembler a(whole.sink()), b(pieces.sink());
-    a.emit(stream.data(), stream.size(), false);
+    a.emitTransportStream(stream.data(), stream.size(), false);
     for (size_t at = 0; at < stream.size();) {
         const size_t n = std::min<size_t>(rng() % 3000, stream.size() - at);
-        b.emit(stream.data() + at, n, false);   // including zero-length calls
+        b.emitTransportStream(stream.data() + at, n, false);   // including zero-length calls
         at += n;
     }
     EXPECT_EQ(whole.blocks.size(), 7u);
@@ -64,7 +64,7 @@ TEST(TsBlockAssembler, AnyChunkingGivesTheSameBlocks)
     // Exactly one block's worth: written, nothing left.
     Collector exact;
     TsBlockAssembler e(exact.sink());
-    e.emit(stream.data(), 1316, true);
+    e.emitTransportStream(stream.data(), 1316, true);
     EXPECT_EQ(exact.blocks.size(), 1u);
     EXPECT_EQ(e.fill(), 0u);
 }
@@ -74,13 +74,13 @@ TEST(TsBlockAssembler, PacketStartDropsAMisalignedPartialBlock)
     Collector c;
     TsBlockAssembler a(c.sink());
     const std::vector<uint8_t> junk(100, 0x11);
-    a.emit(junk.data(), junk.size(), false);
+    a.emitTransportStream(junk.data(), junk.size(), false);
     const auto p = packet(5);
-    a.emit(p.data(), p.size(), true);   // junk does not start with 0x47: dropped
+    a.emitTransportStream(p.data(), p.size(), true);   // junk does not start with 0x47: dropped
     EXPECT_EQ(a.fill(), 188u);
 
-    a.emit(junk.data(), 50, false);     // now the block starts with a sync byte
-    a.emit(p.data(), p.size(), true);   // kept, the packet follows the odd bytes
+    a.emitTransportStream(junk.data(), 50, false);     // now the block starts with a sync byte
+    a.emitTransportStream(p.data(), p.size(), true);   // kept, the packet follows the odd bytes
     EXPECT_EQ(a.fill(), 188u + 50 + 188);
     EXPECT_TRUE(c.blocks.empty());
 }
