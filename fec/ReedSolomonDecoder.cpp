@@ -1,0 +1,116 @@
+#include "fec/ReedSolomonDecoder.h"
+
+#include "gf/GaloisField.h"
+#include "poly/Polynomial.h"
+
+namespace {
+
+using F = gf::GF256Dvb;
+using Poly = poly::Polynomial<F, 17>;
+
+} // namespace
+
+ReedSolomonDecoder::Result ReedSolomonDecoder::decode(uint8_t* word) const
+{
+    Result result;
+    // Syndromes S_j = r(α^j) by Horner's rule from byte 0 (the highest power).
+    Poly syndrome;
+    bool clean = true;
+    for (int j = 0; j < kParity; ++j) {
+        const uint8_t a = F::power(j);
+        uint8_t s = 0;
+        for (int k = 0; k < kLength; ++k)
+            s = F::add(F::mul(s, a), word[k]);
+        syndrome.c[size_t(j)] = s;
+        clean = clean && s == 0;
+    }
+    if (clean)
+        return result;
+    syndrome.degree = kParity - 1;
+    syndrome.trim();
+
+    // Berlekamp–Massey: the error locator Λ(x) with Λ(0) = 1.
+    Poly locator, previous;
+    locator.c[0] = previous.c[0] = 1;
+    locator.degree = previous.degree = 0;
+    int length = 0, shift = 1;
+    uint8_t previousDiscrepancy = 1;
+    for (int n = 0; n < kParity; ++n) {
+        uint8_t d = syndrome.c[size_t(n)];
+        for (int i = 1; i <= length; ++i)
+            d = F::add(d, F::mul(locator.c[size_t(i)], syndrome.c[size_t(n - i)]));
+        if (d == 0) {
+            ++shift;
+            continue;
+        }
+        const uint8_t scale = F::div(d, previousDiscrepancy);
+        Poly next = locator;
+        for (int i = 0; i + shift < 17 && i <= previous.degree; ++i)
+            next.c[size_t(i + shift)] = F::add(next.c[size_t(i + shift)], F::mul(scale, previous.c[size_t(i)]));
+        next.degree = 16;
+        next.trim();
+        if (2 * length <= n) {
+            previous = locator;
+            length = n + 1 - length;
+            previousDiscrepancy = d;
+            shift = 1;
+        } else {
+            ++shift;
+        }
+        locator = next;
+    }
+    const int nu = locator.degree;
+    if (nu > kParity / 2 || nu != length) {
+        result.corrected = false;
+        return result;
+    }
+
+    // Chien search over the 204 positions: byte k is x^(203 − k), so it is in
+    // error when Λ(α^−(203 − k)) = 0.
+    int positions[kParity / 2];
+    int found = 0;
+    for (int k = 0; k < kLength && found <= nu; ++k) {
+        if (locator.evaluate(F::power(-(kLength - 1 - k))) == 0) {
+            if (found == nu) {
+                ++found;
+                break;
+            }
+            positions[found++] = k;
+        }
+    }
+    // A locator whose roots are not all inside the shortened word (or are
+    // too few) means more errors than the code can correct: correcting the
+    // positions found would only add errors.
+    if (found != nu) {
+        result.corrected = false;
+        return result;
+    }
+
+    // Forney with first consecutive root α^0: Ω = S·Λ mod x^16,
+    // e = X·Ω(X^−1) / Λ'(X^−1) for the locator X = α^(203 − k).
+    Poly omega;
+    for (int i = 0; i < kParity; ++i) {
+        uint8_t v = 0;
+        for (int j = 0; j <= i && j <= nu; ++j)
+            v = F::add(v, F::mul(locator.c[size_t(j)], syndrome.c[size_t(i - j)]));
+        omega.c[size_t(i)] = v;
+    }
+    omega.degree = kParity - 1;
+    omega.trim();
+    const Poly derivative = locator.derivative();
+    uint8_t values[kParity / 2];
+    for (int e = 0; e < nu; ++e) {
+        const int power = kLength - 1 - positions[e];
+        const uint8_t xInverse = F::power(-power);
+        const uint8_t denominator = derivative.evaluate(xInverse);
+        if (denominator == 0) {
+            result.corrected = false;
+            return result;
+        }
+        values[e] = F::mul(F::power(power), F::div(omega.evaluate(xInverse), denominator));
+    }
+    for (int e = 0; e < nu; ++e)
+        word[positions[e]] = F::add(word[positions[e]], values[e]);
+    result.byteErrors = nu;
+    return result;
+}

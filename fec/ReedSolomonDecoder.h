@@ -1,0 +1,22 @@
+// DVB-S outer decoder, EN 300 421 §4.4.2: RS(204, 188, t = 8), shortened
+// from RS(255, 239) over GF(256) (x^8 + x^4 + x^3 + x^2 + 1), generator
+// roots α^0 … α^15. Byte k of a packet is the coefficient of x^(203 − k).
+#pragma once
+
+#include <cstdint>
+
+class ReedSolomonDecoder {
+public:
+    static constexpr int kLength = 204;
+    static constexpr int kData = 188;
+    static constexpr int kParity = 16;
+
+    struct Result {
+        bool corrected = true;   // false: more errors than the code corrects
+        int byteErrors = 0;      // positions changed, parity included
+    };
+
+    // Corrects `word` (204 bytes) in place when it can; an uncorrectable word
+    // is left exactly as received.
+    Result decode(uint8_t* word) const;
+};
