@@ -1,0 +1,51 @@
+// BBFRAMEs of a DVB-S2 stream (EN 302 307-1 §5.1.6): the BBHEADER status line,
+// the roll-off report, and the data field cut into transport-stream packets
+// or handed to the GSE parser.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+struct BbHeaderFields {
+    uint8_t matype1 = 0, isi = 0, sync = 0, crc = 0;
+    uint16_t upl = 0, dfl = 0, syncd = 0;
+
+    int tsgs() const { return matype1 >> 6; }
+    int rollOffCode() const { return matype1 & 3; }
+};
+
+BbHeaderFields parseBbHeader(const uint8_t* frame);
+
+// "BBHEADER TYPE: …, LDPC [OK] nn/32" for a header and a decode result.
+std::string bbHeaderLine(const BbHeaderFields& h, int32_t decodeResult);
+
+class BbFrameProcessor {
+public:
+    struct Hooks {
+        // The roll-off of the RO field, for the matched filter (the window
+        // delivers it to its own thread).
+        std::function<void(float rollOff)> rollOff;
+        // Transport-stream bytes, with packetStart set where a packet begins.
+        std::function<void(const uint8_t* bytes, size_t length, bool packetStart)> transportStream;
+        // The data field of a continuous (generic) stream and its length in bits.
+        std::function<void(const uint8_t* dataField, uint16_t dfl)> gse;
+    };
+
+    explicit BbFrameProcessor(Hooks hooks) : hooks(std::move(hooks)) {}
+
+    // One frame in transmission order: the decided, BB-descrambled codeword
+    // bytes (`length` of them) and the decoder's result (< 0: failed). The
+    // frame is modified (sync bytes restored).
+    void processBBFrame(uint8_t* frame, size_t length, int32_t decodeResult);
+
+    // Serialises the status line with the frame's stream processing.
+    std::mutex consoleMutex;
+
+private:
+    void extractTransportStream(uint8_t* frame, size_t length, const BbHeaderFields& h);
+
+    Hooks hooks;
+};
