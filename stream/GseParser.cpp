@@ -1,0 +1,146 @@
+#include "stream/GseParser.h"
+
+#include "core/Log.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+template <typename... Args>
+std::string format(const char* fmt, Args... args)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, fmt, args...);
+    return text;
+}
+
+} // namespace
+
+GseParser::GseParser(PduSink sink)
+    : sink(std::move(sink)), buffers(new uint8_t[size_t(kFragmentIds) * kBufferSize])
+{
+}
+
+void GseParser::parseGSE(const uint8_t* dataField, uint16_t dfl)
+{
+    const size_t remaining = dfl / 8;
+    if (remaining > 1 && dataField != nullptr)
+        parsePackets(dataField, remaining);
+    int left = debugFrames.load();
+    while (left > 0 && !debugFrames.compare_exchange_weak(left, left - 1)) {
+    }
+}
+
+bool GseParser::parsePackets(const uint8_t* data, size_t remaining)
+{
+    const bool trace = debugFrames.load() != 0;
+    std::string line;   // the trace of one packet, written as a whole
+    auto flush = [&] {
+        if (!line.empty()) {
+            if (line.back() == '\n')
+                line.pop_back();
+            LogLine() << line;
+            line.clear();
+        }
+    };
+    size_t offset = 0;
+    while (remaining > 1) {
+        const uint8_t* p = data + offset;
+        const unsigned s = p[0] >> 7, e = (p[0] >> 6) & 1, lt = (p[0] >> 4) & 3;
+        const size_t length = size_t((p[0] & 0x0F) << 8 | p[1]);
+        if (trace)
+            line += format("GSE Header: S%hhu E%hhu TL%hhu LEN: 0x%04hx, ptr: 0x%04lx\t", (unsigned char)s,
+                           (unsigned char)e, (unsigned char)lt, (unsigned short)length, (unsigned long)offset);
+        if (s == 0 && e == 0 && lt == 0) {
+            if (trace)
+                line += "PADDING DATA\n";
+            break;
+        }
+        if (remaining - 2 < length)
+            break;
+
+        size_t payload = 2;        // from the packet start
+        long n = long(length);
+        int f = -1;
+        if (!(s && e)) {
+            if (remaining - 2 == 0)
+                break;
+            f = p[2];
+            if (trace)
+                line += format(" FRAG_ID: 0x%02x ", unsigned(f));
+            if (s) {
+                if (remaining < 5)
+                    break;
+                totalLength[f] = uint16_t(p[3] << 8 | p[4]);
+                if (trace)
+                    line += format(" TOTAL_LEN: 0x%04x ", unsigned(totalLength[f]));
+                payload = 5;
+                n -= 3;
+            } else {
+                payload = 3;
+                n -= 1;
+            }
+        }
+        if (s) {
+            if (remaining < payload + 2)
+                break;
+            if (trace)
+                line += format(" PROTO: 0x%04x ", unsigned(p[payload] << 8 | p[payload + 1]));
+            const size_t label = lt == 0 ? 6 : lt == 1 ? 3 : 0;
+            if (remaining < payload + 2 + label)
+                break;
+            payload += 2 + label;
+            n -= long(2 + label);
+            if (f >= 0) {
+                fill[f] = 0;
+                headerBytes[f] = uint16_t(2 + label);
+            }
+        }
+        if (n < 0)
+            break;   // a length too small for the packet's own fields
+
+        if (trace) {
+            line += format(" dptr: 0x%04lx\tDATA:", (unsigned long)(offset + payload));
+            for (size_t i = 0; i < 8 && payload + i < remaining; ++i)
+                line += format(" %02x", unsigned(p[payload + i]));
+            line += format(" | LEN: 0x%04x\n", unsigned(n));
+            flush();
+        }
+        const uint8_t* bytes = p + payload;
+        if (f < 0) {
+            if (sink)
+                sink(bytes, size_t(n));
+        } else {
+            if (fill[f] + size_t(n) > kBufferSize) {
+                LogLine() << format("PDU Buffer Overflow! fragment 0x%02x exceeded %d bytes!", unsigned(f),
+                                    int(kBufferSize));
+                break;
+            }
+            std::memcpy(buffers.get() + size_t(f) * kBufferSize + fill[f], bytes, size_t(n));
+            fill[f] += size_t(n);
+        }
+        const size_t consumed = payload + size_t(n);
+        offset += consumed;
+        remaining -= consumed;
+
+        // The total length (TS 102 606 §4.2) counts protocol type, label and
+        // PDU data, not the CRC-32; the payloads collected hold PDU data and
+        // CRC-32. Streams whose total length also counts the CRC are taken too.
+        const uint64_t counted = f >= 0 ? fill[f] + headerBytes[f] : 0;
+        if (f >= 0 && !s && e && fill[f] > 3 &&
+            (counted == uint64_t(totalLength[f]) + 4 || counted == totalLength[f])) {
+            uint8_t* pdu = buffers.get() + size_t(f) * kBufferSize;
+            fill[f] -= 4;
+            if (trace)
+                LogLine() << format("  Complete GSE Frame!  CRC32: %02x %02x %02x %02x", unsigned(pdu[fill[f]]),
+                                    unsigned(pdu[fill[f] + 1]), unsigned(pdu[fill[f] + 2]),
+                                    unsigned(pdu[fill[f] + 3]));
+            if (sink)
+                sink(pdu, size_t(fill[f]));
+        }
+    }
+    flush();
+    return true;
+}

@@ -1,0 +1,40 @@
+// Generic Stream Encapsulation (TS 102 606) in the data fields of a DVB-S2
+// continuous stream: PDUs reassembled from their fragments and handed on
+// without GSE header, protocol type, label or CRC-32.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class GseParser {
+public:
+    static constexpr int kFragmentIds = 256;
+    static constexpr size_t kBufferSize = 65536;
+    static constexpr int kDebugFrames = 64;
+
+    using PduSink = std::function<void(const uint8_t* pdu, size_t length)>;
+    explicit GseParser(PduSink sink);
+
+    // One data field of `dfl` bits.
+    void parseGSE(const uint8_t* dataField, uint16_t dfl);
+
+    // Traces the next 64 frames.
+    void startDebugTrace() { debugFrames.store(kDebugFrames); }
+    int debugFramesLeft() const { return debugFrames.load(); }
+
+private:
+    bool parsePackets(const uint8_t* data, size_t remaining);
+
+    PduSink sink;
+    std::atomic<int> debugFrames{0};
+    // Per fragment ID: the PDU collected so far, its fill, the total length
+    // of its first fragment and the protocol type and label bytes that total
+    // counts but the payloads do not carry.
+    std::unique_ptr<uint8_t[]> buffers;
+    uint64_t fill[kFragmentIds] = {};
+    uint16_t totalLength[kFragmentIds] = {};
+    uint16_t headerBytes[kFragmentIds] = {};
+};

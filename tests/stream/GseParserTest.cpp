@@ -1,0 +1,140 @@
+#include "stream/GseParser.h"
+#include "tx/GseBbFramer.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+using Pdus = std::vector<std::vector<uint8_t>>;
+
+GseParser::PduSink collect(Pdus& pdus)
+{
+    return [&pdus](const uint8_t* p, size_t n) { pdus.emplace_back(p, p + n); };
+}
+
+// Data fields from the transmitter's GSE framer: frames of QPSK 1/2 normal size.
+void runFrames(GseParser& parser, const tx::GseParams& params, int frames)
+{
+    tx::GseBbFramer framer(params, tx::RollOff::R035);
+    std::vector<uint8_t> frame(32208 / 8);
+    for (int f = 0; f < frames; ++f) {
+        ASSERT_TRUE(framer.build(32208, true, frame.data()));
+        const uint16_t dfl = uint16_t(frame[4] << 8 | frame[5]);
+        parser.parseGSE(frame.data() + 10, dfl);
+    }
+}
+
+} // namespace
+
+// Conformant streams (the total length counts protocol type, label and the
+// PDU with its CRC-32) reassemble for every label type and PDU size, also
+// when a PDU spans several frames.
+TEST(GseParser, ReassemblesTheTransmittersPdus)
+{
+    for (int labelType : {0, 1, 2, 3}) {
+        for (int size : {100, 1500, 9000, 30000}) {
+            SCOPED_TRACE(std::to_string(labelType) + " " + std::to_string(size));
+            Pdus pdus;
+            GseParser parser(collect(pdus));
+            tx::GseParams params;
+            params.labelType = labelType;
+            params.pduSize = size;
+            runFrames(parser, params, 20);
+            ASSERT_GE(pdus.size(), size_t(20 * 4000 / (size + 20)) - 1);
+            for (size_t i = 0; i < pdus.size(); ++i)
+                ASSERT_EQ(pdus[i], tx::GseBbFramer::makePdu(i, size)) << "PDU " << i;
+        }
+    }
+}
+
+namespace {
+
+// A GSE packet: header, optional fragment ID / total length / protocol and
+// label, then payload.
+std::vector<uint8_t> packet(bool s, bool e, int lt, std::vector<uint8_t> fields, const std::vector<uint8_t>& payload)
+{
+    const size_t length = fields.size() + payload.size();
+    std::vector<uint8_t> p = {uint8_t((s ? 0x80 : 0) | (e ? 0x40 : 0) | lt << 4 | (length >> 8)), uint8_t(length)};
+    p.insert(p.end(), fields.begin(), fields.end());
+    p.insert(p.end(), payload.begin(), payload.end());
+    return p;
+}
+
+void parse(GseParser& parser, std::vector<uint8_t> field)
+{
+    parser.parseGSE(field.data(), uint16_t(field.size() * 8));
+}
+
+} // namespace
+
+TEST(GseParser, FragmentsOfInterleavedIdsAndPadding)
+{
+    Pdus pdus;
+    GseParser parser(collect(pdus));
+    const std::vector<uint8_t> a(300, 0xAA), b(200, 0xBB), crc = {1, 2, 3, 4};
+    // Frame k: first fragments of IDs 5 and 9 (no label); total = 2 + data for
+    // 5 as the standard counts it, 2 + data + CRC for 9 as some streams do.
+    std::vector<uint8_t> field;
+    for (auto part : {packet(true, false, 2, {5, 0x01, 0x2E, 0x08, 0x00}, std::vector<uint8_t>(a.begin(), a.begin() + 100)),
+                      packet(true, false, 2, {9, 0x00, 0xCE, 0x08, 0x00}, std::vector<uint8_t>(b.begin(), b.begin() + 50))})
+        field.insert(field.end(), part.begin(), part.end());
+    parse(parser, field);
+    EXPECT_TRUE(pdus.empty());
+    // Frame k + 1: the end of 9, then the end of 5, then padding and junk.
+    field.clear();
+    std::vector<uint8_t> endB(b.begin() + 50, b.end()), endA(a.begin() + 100, a.end());
+    endB.insert(endB.end(), crc.begin(), crc.end());
+    endA.insert(endA.end(), crc.begin(), crc.end());
+    for (auto part : {packet(false, true, 3, {9}, endB), packet(false, true, 3, {5}, endA)})
+        field.insert(field.end(), part.begin(), part.end());
+    field.insert(field.end(), {0x00, 0x10, 0x80, 0x05});   // padding header: stop
+    parse(parser, field);
+    ASSERT_EQ(pdus.size(), 2u);
+    EXPECT_EQ(pdus[0], b);
+    EXPECT_EQ(pdus[1], a);
+
+    // A complete PDU in one packet (S = E = 1, no label).
+    parse(parser, packet(true, true, 2, {0x08, 0x00}, std::vector<uint8_t>(100, 7)));
+    ASSERT_EQ(pdus.size(), 3u);
+    EXPECT_EQ(pdus[2], std::vector<uint8_t>(100, 7));
+}
+
+TEST(GseParser, OverflowAndDamagedLengthsStopTheFrame)
+{
+    Pdus pdus;
+    GseParser parser(collect(pdus));
+    CaptureStdout();
+    // 4000-byte fragments into one ID: the 17th in all would pass 65536 bytes.
+    parse(parser, packet(true, false, 2, {7, 0xFF, 0xFF, 0x08, 0x00}, std::vector<uint8_t>(4000, 1)));
+    for (int i = 0; i < 16; ++i)
+        parse(parser, packet(false, false, 3, {7}, std::vector<uint8_t>(4000, 2)));
+    EXPECT_EQ(GetCapturedStdout(), "PDU Buffer Overflow! fragment 0x07 exceeded 65536 bytes!\n");
+
+    // Lengths too small for the packet's own fields, or past the field: nothing.
+    parse(parser, {0xC0, 0x01, 0x08});                      // complete PDU shorter than its protocol type
+    parse(parser, {0x80, 0x02, 0x01, 0x00});                // first fragment without total length
+    parse(parser, {0xE0, 0x40, 0x08, 0x00});                // length beyond the data field
+    parse(parser, {0xE0});                                  // one byte: nothing to parse
+    EXPECT_TRUE(pdus.empty());
+}
+
+TEST(GseParser, DebugTraceRunsFor64Frames)
+{
+    Pdus pdus;
+    GseParser parser(collect(pdus));
+    parser.startDebugTrace();
+    CaptureStdout();
+    parse(parser, packet(true, true, 2, {0x08, 0x00}, std::vector<uint8_t>(100, 7)));
+    const std::string out = GetCapturedStdout();
+    EXPECT_EQ(out, "GSE Header: S1 E1 TL2 LEN: 0x0066, ptr: 0x0000\t PROTO: 0x0800  dptr: 0x0004\tDATA: 07 07 07 07 "
+                   "07 07 07 07 | LEN: 0x0064\n");
+    EXPECT_EQ(parser.debugFramesLeft(), 63);
+    for (int i = 0; i < 70; ++i)
+        parser.parseGSE(nullptr, 8);   // a frame with fewer than 2 bytes still counts
+    EXPECT_EQ(parser.debugFramesLeft(), 0);
+}
