@@ -1,0 +1,82 @@
+// The fast decoder against the reference: same bytes, same result, on random
+// noisy frames of every code from hopeless to clean channels.
+#include "FecTestFrames.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <vector>
+
+using namespace fectest;
+
+namespace {
+
+struct Tally {
+    int failed = 0;
+    int clean = 0;   // result 32
+    int worked = 0;  // result 0 … 31
+    int exhausted = 0; // result 0: the 32nd pass made the checks hold
+};
+
+// Decodes `frames` frames per SNR offset and channel with both decoders.
+Tally compareOnCode(int index, const std::vector<double>& offsets, int frames, uint32_t seed)
+{
+    std::mt19937 rng(seed + uint32_t(index));
+    TestDecoder decoder(index);
+    const int n = frameBits(index);
+    Tally tally;
+    std::vector<uint8_t> fastOut(size_t(n / 8) + 16), refOut(size_t(n / 8) + 16);
+    for (Channel channel : {Channel::Qpsk, Channel::Psk8}) {
+        for (double offset : offsets) {
+            const double esN0 = qpskThresholdDb(index) + offset + (channel == Channel::Psk8 ? 1.0 : 0.0);
+            for (int f = 0; f < frames; ++f) {
+                const EncodedFrame frame = encodeRandomFrame(index, rng);
+                const std::vector<int8_t> soft = softValues(frame.codeword, n, esN0, channel, rng);
+                std::fill(fastOut.begin(), fastOut.end(), 0x11);
+                std::fill(refOut.begin(), refOut.end(), 0x11);
+                const int fast = decoder->decodeFast(soft.data(), fastOut.data());
+                const int reference = decoder->decodeReference(soft.data(), refOut.data());
+                EXPECT_EQ(fast, reference) << "code " << index << " Es/N0 " << esN0 << " frame " << f;
+                EXPECT_EQ(fastOut, refOut) << "code " << index << " Es/N0 " << esN0 << " frame " << f;
+                if (reference < 0)
+                    ++tally.failed;
+                else if (reference == 32)
+                    ++tally.clean;
+                else
+                    ++tally.worked;
+                tally.exhausted += reference == 0;
+            }
+        }
+    }
+    return tally;
+}
+
+TEST(LdpcEquivalence, FastMatchesReferenceOnEveryCode)
+{
+    Tally total;
+    for (int index = 0; index < kLdpcCodeCount; ++index) {
+        const Tally t = compareOnCode(index, {-4.0, -0.6, 0.0, 0.4, 1.0, 30.0}, 1, 1000);
+        total.failed += t.failed;
+        total.clean += t.clean;
+        total.worked += t.worked;
+    }
+    // The sweep covered failing, hard and clean frames.
+    EXPECT_GT(total.failed, 20);
+    EXPECT_GT(total.worked, 20);
+    EXPECT_GT(total.clean, 20);
+}
+
+// Thousands of frames per code (run with the "long" label).
+TEST(LdpcEquivalenceLong, ThousandsOfFramesPerCode)
+{
+    for (int index = 0; index < kLdpcCodeCount; ++index) {
+        const Tally t = compareOnCode(index, {-3.0, -1.0, -0.5, -0.25, 0.0, 0.25, 0.5, 1.0, 2.0, 40.0}, 50, 5000);
+        std::printf("code %2d: %4d failed, %4d decoded after passes, %4d clean, %d needed all 32 passes\n", index,
+                    t.failed, t.worked, t.clean, t.exhausted);
+        EXPECT_GT(t.failed, 0);
+        EXPECT_GT(t.worked, 0);
+    }
+}
+
+} // namespace
