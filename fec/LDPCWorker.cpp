@@ -1,3 +1,4 @@
+// The LDPC decoding stage on its worker thread.
 #include "fec/LDPCWorker.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// The DVB-S2 LDPC codes by index and the frame-tag rule that picks one (EN 302 307-1 Table 5).
 #include "fec/LdpcCode.h"
 
 int codeIndexForFrame(uint8_t tag)
