@@ -1,6 +1,7 @@
 // LDPC decoding speed: frames per second on one core, reference against the
 // lane-group decoder, on clean frames (first check holds) and on frames just
-// above the standard's QEF Es/N0 (many passes).
+// above the standard's QEF Es/N0 (many passes). The 8PSK 2/3 workload uses the
+// test channel's 8PSK-like bit amplitudes.
 #include "../tests/fec/FecTestFrames.h"
 
 #include <benchmark/benchmark.h>
@@ -23,7 +24,9 @@ const Workload kWorkloads[] = {
     {11, fectest::Channel::Qpsk, -2.35},
 };
 
-void decodeFrames(benchmark::State& state, bool fast)
+enum class Decoder { Reference, Sse41, Avx2 };
+
+void decodeFrames(benchmark::State& state, Decoder which)
 {
     const Workload& w = kWorkloads[state.range(0)];
     const double esN0 = w.qefDb + double(state.range(1)) / 10.0;
@@ -38,11 +41,18 @@ void decodeFrames(benchmark::State& state, bool fast)
     size_t next = 0;
     long passes = 0;
     long failed = 0;
+    if (which == Decoder::Avx2 && LdpcDecoder::bestIsa() != LdpcDecoder::Isa::Avx2) {
+        state.SkipWithError("no AVX2 on this processor");
+        return;
+    }
     for (auto _ : state) {
         const std::vector<int8_t>& soft = frames[next];
         next = (next + 1) % frames.size();
-        const int result = fast ? decoder->decodeFast(soft.data(), out.data())
-                                : decoder->decodeReference(soft.data(), out.data());
+        const int result = which == Decoder::Reference
+                               ? decoder->decodeReference(soft.data(), out.data())
+                               : decoder->decodeFast(soft.data(), out.data(),
+                                                     which == Decoder::Avx2 ? LdpcDecoder::Isa::Avx2
+                                                                            : LdpcDecoder::Isa::Sse41);
         benchmark::DoNotOptimize(out.data());
         passes += result < 0 ? 32 : 32 - result;
         failed += result < 0;
@@ -54,8 +64,9 @@ void decodeFrames(benchmark::State& state, bool fast)
                    " Es/N0 " + std::to_string(esN0).substr(0, 5) + " dB");
 }
 
-void BM_LdpcReference(benchmark::State& state) { decodeFrames(state, false); }
-void BM_LdpcFast(benchmark::State& state) { decodeFrames(state, true); }
+void BM_LdpcReference(benchmark::State& state) { decodeFrames(state, Decoder::Reference); }
+void BM_LdpcFastSse41(benchmark::State& state) { decodeFrames(state, Decoder::Sse41); }
+void BM_LdpcFastAvx2(benchmark::State& state) { decodeFrames(state, Decoder::Avx2); }
 
 // Arguments: workload, Es/N0 above QEF in tenths of a dB (150: clean).
 void workloads(benchmark::internal::Benchmark* b)
@@ -69,4 +80,5 @@ void workloads(benchmark::internal::Benchmark* b)
 } // namespace
 
 BENCHMARK(BM_LdpcReference)->Apply(workloads);
-BENCHMARK(BM_LdpcFast)->Apply(workloads);
+BENCHMARK(BM_LdpcFastSse41)->Apply(workloads);
+BENCHMARK(BM_LdpcFastAvx2)->Apply(workloads);

@@ -40,20 +40,6 @@ private:
     bool failed = false;
 };
 
-// Writes the low `lanes` bytes of x to dst.
-inline void storeLanes(void* dst, __m128i x, int lanes)
-{
-    if (lanes == 16) {
-        _mm_storeu_si128(static_cast<__m128i*>(dst), x);
-    } else if (lanes == 8) {
-        _mm_storel_epi64(static_cast<__m128i*>(dst), x);
-    } else {
-        alignas(16) int8_t t[16];
-        _mm_store_si128(reinterpret_cast<__m128i*>(t), x);
-        std::memcpy(dst, t, size_t(lanes));
-    }
-}
-
 inline __m128i load(const int8_t* src) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)); }
 
 } // namespace
@@ -75,14 +61,16 @@ bool LdpcDecoder::build(const LDPCInterface& code, uint8_t* arena, size_t bytes)
     ArenaCursor cursor(arena, bytes);
     uint16_t* natural = cursor.take<uint16_t>(size_t(R) * W);
     uint8_t* counts = cursor.take<uint8_t>(size_t(R));
-    messages = cursor.take<int8_t>(size_t(L) + 16);
-    parity = cursor.take<int8_t>(size_t(R) + 16);
+    messages = cursor.take<int8_t>(size_t(L) + 32);
+    parity = cursor.take<int8_t>(size_t(R) + 32);
     checkBits = cursor.take<uint16_t>(size_t(R) * W);
     checkInfoCount = cursor.take<uint8_t>(size_t(q));
-    bitValues = cursor.take<int8_t>(size_t(N) + 16);
-    classWidth = cursor.take<uint8_t>(size_t(q));
+    bitValues = cursor.take<int8_t>(size_t(N) + 32);
+    for (int isa = 0; isa < 2; ++isa) {
+        classWidth[isa] = cursor.take<uint8_t>(size_t(q));
+        slotBase[isa] = cursor.take<int32_t>(size_t(R) * W);
+    }
     classOffset = cursor.take<int32_t>(size_t(q));
-    slotBase = cursor.take<int32_t>(size_t(R) * W);
     int32_t* firstSeen = cursor.take<int32_t>(size_t(K));
     int32_t* lastSeen = cursor.take<int32_t>(size_t(K));
     if (!cursor.ok())
@@ -142,25 +130,28 @@ bool LdpcDecoder::build(const LDPCInterface& code, uint8_t* arena, size_t bytes)
                 lastSeen[b] = p;
             }
         }
-        int width = 16;
-        while (width > distance)
-            width /= 2;
-        classWidth[i] = uint8_t(width);
         classOffset[i] = offset;
         offset += (count + 2) * kGroup;
-        for (int j0 = 0; j0 < kGroup; j0 += width) {
-            const int lanes = std::min(width, kGroup - j0);
-            const int p0 = kGroup * i + j0;
-            for (int k = 0; k < count; ++k) {
-                const int base = checkBits[size_t(p0) * W + k];
-                bool consecutive = true;
-                for (int l = 1; l < lanes; ++l)
-                    consecutive = consecutive && checkBits[size_t(p0 + l) * W + k] == base + l;
-                slotBase[size_t(p0) * W + k] = consecutive ? base : -1;
+        for (int isa = 0; isa < 2; ++isa) {
+            int width = isa == 0 ? 16 : 32;
+            while (width > distance)
+                width /= 2;
+            classWidth[isa][i] = uint8_t(width);
+            for (int j0 = 0; j0 < kGroup; j0 += width) {
+                const int lanes = std::min(width, kGroup - j0);
+                const int p0 = kGroup * i + j0;
+                for (int k = 0; k < count; ++k) {
+                    const int base = checkBits[size_t(p0) * W + k];
+                    bool consecutive = true;
+                    for (int l = 1; l < lanes; ++l)
+                        consecutive = consecutive && checkBits[size_t(p0 + l) * W + k] == base + l;
+                    slotBase[isa][size_t(p0) * W + k] = consecutive ? base : -1;
+                }
             }
         }
     }
-    fastMessages = cursor.take<int8_t>(size_t(offset) + 16);
+    fastMessageBytes = size_t(offset);
+    fastMessages = cursor.take<int8_t>(fastMessageBytes + 32);
     if (!cursor.ok())
         return false;
     built = true;
@@ -171,11 +162,11 @@ void LdpcDecoder::loadBits(const int8_t* soft)
 {
     for (int n = 0; n < N; ++n)
         bitValues[n] = int8_t(soft[n] / 4); // toward zero: −128 → −32, −3 → 0
-    std::memset(bitValues + N, 0, 16);
+    std::memset(bitValues + N, 0, 32);
     for (int i = 0; i < q; ++i)
         for (int j = 0; j < kGroup; ++j)
             parity[kGroup * i + j] = bitValues[K + q * j + i];
-    std::memset(parity + R, 0, 16);
+    std::memset(parity + R, 0, 32);
 }
 
 // ---------------------------------------------------------------------------
@@ -275,135 +266,70 @@ int LdpcDecoder::decodeReference(const int8_t* soft, uint8_t* out)
 // ---------------------------------------------------------------------------
 // Fast: lane groups of one residue class at once, SSE4.1.
 
-bool LdpcDecoder::checksHoldFast() const
+namespace {
+
+struct Sse41 {
+    using T = __m128i;
+    static constexpr int kLanes = 16;
+    static T load(const int8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+    static void store(int8_t* p, T x) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x); }
+    static void storeLow8(int8_t* p, T x) { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), x); }
+    static T set1(int8_t x) { return _mm_set1_epi8(x); }
+    static T laneZero() { return _mm_setr_epi8(-1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0); }
+    static T subs(T a, T b) { return _mm_subs_epi8(a, b); }
+    static T adds(T a, T b) { return _mm_adds_epi8(a, b); }
+    static T maxs(T a, T b) { return _mm_max_epi8(a, b); }
+    static T mins(T a, T b) { return _mm_min_epi8(a, b); }
+    static T minu(T a, T b) { return _mm_min_epu8(a, b); }
+    static T maxu(T a, T b) { return _mm_max_epu8(a, b); }
+    static T subsu(T a, T b) { return _mm_subs_epu8(a, b); }
+    static T abs(T a) { return _mm_abs_epi8(a); }
+    static T bxor(T a, T b) { return _mm_xor_si128(a, b); }
+    static T bor(T a, T b) { return _mm_or_si128(a, b); }
+    static T cmpeq(T a, T b) { return _mm_cmpeq_epi8(a, b); }
+    static T blendv(T a, T b, T mask) { return _mm_blendv_epi8(a, b, mask); }
+    static T sign(T a, T b) { return _mm_sign_epi8(a, b); }
+    static uint32_t movemask(T a) { return uint32_t(_mm_movemask_epi8(a)); }
+};
+
+} // namespace
+
+bool ldpcChecksHoldSse41(const LdpcLanePlan& plan) { return lanesChecksHold<Sse41>(plan); }
+void ldpcUpdatePassSse41(const LdpcLanePlan& plan) { lanesUpdatePass<Sse41>(plan); }
+
+LdpcDecoder::Isa LdpcDecoder::bestIsa()
 {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i one = _mm_set1_epi8(1);
-    const __m128i laneZero = _mm_setr_epi8(-1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-    for (int i = 0; i < q; ++i) {
-        const int count = checkInfoCount[i];
-        const int width = classWidth[i];
-        for (int j0 = 0; j0 < kGroup; j0 += width) {
-            const int lanes = std::min(width, kGroup - j0);
-            const int p0 = kGroup * i + j0;
-            __m128i x = load(parity + p0);
-            __m128i signs = x;
-            __m128i zeros = _mm_cmpeq_epi8(x, zero);
-            __m128i pred = load(parity + (i > 0 ? p0 - kGroup : kGroup * (q - 1) + j0 - 1));
-            if (p0 == 0)
-                pred = _mm_blendv_epi8(pred, one, laneZero); // node 0 has no predecessor
-            signs = _mm_xor_si128(signs, pred);
-            zeros = _mm_or_si128(zeros, _mm_cmpeq_epi8(pred, zero));
-            const int32_t* bases = slotBase + size_t(p0) * W;
-            for (int k = 0; k < count; ++k) {
-                if (bases[k] >= 0) {
-                    x = load(bitValues + bases[k]);
-                } else {
-                    alignas(16) int8_t t[16] = {};
-                    for (int l = 0; l < lanes; ++l)
-                        t[l] = bitValues[checkBits[size_t(p0 + l) * W + k]];
-                    x = _mm_load_si128(reinterpret_cast<const __m128i*>(t));
-                }
-                signs = _mm_xor_si128(signs, x);
-                zeros = _mm_or_si128(zeros, _mm_cmpeq_epi8(x, zero));
-            }
-            const int failing = _mm_movemask_epi8(_mm_or_si128(signs, zeros)) & ((1 << lanes) - 1);
-            if (failing)
-                return false;
-        }
-    }
-    return true;
+    static const Isa best = __builtin_cpu_supports("avx2") ? Isa::Avx2 : Isa::Sse41;
+    return best;
 }
 
-void LdpcDecoder::updatePassFast()
-{
-    const __m128i minus127 = _mm_set1_epi8(-127);
-    const __m128i one = _mm_set1_epi8(1);
-    const __m128i lowClamp = _mm_set1_epi8(-32);
-    const __m128i highClamp = _mm_set1_epi8(31);
-    const __m128i neutral = _mm_set1_epi8(127);
-    const __m128i laneZero = _mm_setr_epi8(-1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-
-    __m128i in[32];
-    __m128i m[32];
-    alignas(16) int8_t gathered[32][16];
-    for (int i = 0; i < q; ++i) {
-        const int count = checkInfoCount[i];
-        const int d = count + 2;
-        const int width = classWidth[i];
-        int8_t* classMessages = fastMessages + classOffset[i];
-        for (int j0 = 0; j0 < kGroup; j0 += width) {
-            const int lanes = std::min(width, kGroup - j0);
-            const int p0 = kGroup * i + j0;
-            const int32_t* bases = slotBase + size_t(p0) * W;
-            int8_t* stored = classMessages + j0; // slot k at stored + 360·k
-
-            for (int k = 0; k < count; ++k) {
-                __m128i x;
-                if (bases[k] >= 0) {
-                    x = load(bitValues + bases[k]);
-                } else {
-                    for (int l = 0; l < lanes; ++l)
-                        gathered[k][l] = bitValues[checkBits[size_t(p0 + l) * W + k]];
-                    x = _mm_load_si128(reinterpret_cast<const __m128i*>(gathered[k]));
-                }
-                in[k] = _mm_subs_epi8(x, load(stored + kGroup * k));
-            }
-            int8_t* own = parity + p0;
-            int8_t* pred = parity + (i > 0 ? p0 - kGroup : kGroup * (q - 1) + j0 - 1);
-            const __m128i predBefore = load(pred);
-            in[count] = _mm_subs_epi8(load(own), load(stored + kGroup * count));
-            in[count + 1] = _mm_subs_epi8(predBefore, load(stored + kGroup * (count + 1)));
-            if (p0 == 0) // node 0 has no predecessor: the largest magnitude changes nothing
-                in[count + 1] = _mm_blendv_epi8(in[count + 1], neutral, laneZero);
-
-            // Offset min-sum, offset 1: m = max(|max(in, −127)| − 1, 0).
-            __m128i signs = _mm_setzero_si128();
-            for (int k = 0; k < d; ++k) {
-                m[k] = _mm_subs_epu8(_mm_abs_epi8(_mm_max_epi8(in[k], minus127)), one);
-                signs = _mm_xor_si128(signs, in[k]);
-            }
-            __m128i smallest = _mm_min_epu8(m[0], m[1]);
-            __m128i second = _mm_max_epu8(m[0], m[1]);
-            for (int k = 2; k < d; ++k) {
-                second = _mm_min_epu8(second, _mm_max_epu8(smallest, m[k]));
-                smallest = _mm_min_epu8(smallest, m[k]);
-            }
-            for (int k = 0; k < d; ++k) {
-                const __m128i magnitude = _mm_blendv_epi8(smallest, second, _mm_cmpeq_epi8(m[k], smallest));
-                // Sign from bit 7 of S ⊕ in[k]; the OR with 1 keeps _mm_sign_epi8 off its zero case.
-                const __m128i out = _mm_sign_epi8(magnitude, _mm_or_si128(_mm_xor_si128(signs, in[k]), one));
-                const __m128i updated = _mm_adds_epi8(in[k], out);
-                storeLanes(stored + kGroup * k, _mm_min_epi8(_mm_max_epi8(out, lowClamp), highClamp), lanes);
-                if (k < count) {
-                    if (bases[k] >= 0) {
-                        storeLanes(bitValues + bases[k], updated, lanes);
-                    } else {
-                        _mm_store_si128(reinterpret_cast<__m128i*>(gathered[k]), updated);
-                        for (int l = 0; l < lanes; ++l)
-                            bitValues[checkBits[size_t(p0 + l) * W + k]] = gathered[k][l];
-                    }
-                } else if (k == count) {
-                    storeLanes(own, updated, lanes);
-                } else {
-                    storeLanes(pred, p0 == 0 ? _mm_blendv_epi8(updated, predBefore, laneZero) : updated, lanes);
-                }
-            }
-        }
-    }
-}
-
-int LdpcDecoder::decodeFast(const int8_t* soft, uint8_t* out)
+int LdpcDecoder::decodeFast(const int8_t* soft, uint8_t* out, Isa isa)
 {
     if (!built)
         return -1;
+    if (isa == Isa::Avx2 && bestIsa() != Isa::Avx2)
+        isa = Isa::Sse41;
+    LdpcLanePlan plan;
+    plan.q = q;
+    plan.W = W;
+    plan.infoCount = checkInfoCount;
+    plan.width = classWidth[int(isa)];
+    plan.classOffset = classOffset;
+    plan.slotBase = slotBase[int(isa)];
+    plan.checkBits = checkBits;
+    plan.bits = bitValues;
+    plan.parity = parity;
+    plan.messages = fastMessages;
+    bool (*checksHold)(const LdpcLanePlan&) = isa == Isa::Avx2 ? ldpcChecksHoldAvx2 : ldpcChecksHoldSse41;
+    void (*updatePass)(const LdpcLanePlan&) = isa == Isa::Avx2 ? ldpcUpdatePassAvx2 : ldpcUpdatePassSse41;
+
     loadBits(soft);
-    std::memset(fastMessages, 0, size_t(classOffset[q - 1] + (checkInfoCount[q - 1] + 2) * kGroup + 16));
+    std::memset(fastMessages, 0, fastMessageBytes);
     int budget = kPasses;
-    while (!checksHoldFast()) {
+    while (!checksHold(plan)) {
         if (--budget < 0)
             break;
-        updatePassFast();
+        updatePass(plan);
     }
     for (int i = 0; i < q; ++i)
         for (int j = 0; j < kGroup; ++j)

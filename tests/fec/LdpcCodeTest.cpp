@@ -234,23 +234,27 @@ TEST(LdpcStructure, ProcessingOrderAndLaneGroups)
         const std::vector<std::vector<int>> reference = tx::LdpcEncoder::checkNodes(index);
         for (int i = 0; i < q; ++i) {
             EXPECT_GE(decoder.infoEdges(i), 1);
-            const int width = decoder.laneGroup(i);
-            EXPECT_TRUE(width == 16 || width == 8 || width == 4 || width == 2 || width == 1);
+            for (LdpcDecoder::Isa isa : {LdpcDecoder::Isa::Sse41, LdpcDecoder::Isa::Avx2}) {
+                const int width = decoder.laneGroup(i, isa);
+                const int widest = isa == LdpcDecoder::Isa::Sse41 ? 16 : 32;
+                EXPECT_TRUE(width <= widest && width >= 1 && (width & (width - 1)) == 0);
+                // No bit is shared by two nodes of one lane group.
+                for (int j0 = 0; j0 < 360; j0 += width) {
+                    std::vector<int> seen;
+                    for (int j = j0; j < std::min(360, j0 + width); ++j)
+                        for (int k = 0; k < decoder.infoEdges(i); ++k)
+                            seen.push_back(decoder.bitsOfCheck(360 * i + j)[k]);
+                    std::sort(seen.begin(), seen.end());
+                    ASSERT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end())
+                        << "class " << i << " group " << j0;
+                }
+            }
             for (int j = 0; j < 360; ++j) {
                 std::vector<int> expected = reference[size_t(q * j + i)];
                 std::vector<int> bits(decoder.bitsOfCheck(360 * i + j), decoder.bitsOfCheck(360 * i + j) + decoder.infoEdges(i));
                 std::sort(expected.begin(), expected.end());
                 std::sort(bits.begin(), bits.end());
                 ASSERT_EQ(bits, expected) << "class " << i << " node " << j;
-            }
-            // No bit is shared by two nodes of one lane group.
-            for (int j0 = 0; j0 < 360; j0 += width) {
-                std::vector<int> seen;
-                for (int j = j0; j < std::min(360, j0 + width); ++j)
-                    for (int k = 0; k < decoder.infoEdges(i); ++k)
-                        seen.push_back(decoder.bitsOfCheck(360 * i + j)[k]);
-                std::sort(seen.begin(), seen.end());
-                ASSERT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end()) << "class " << i << " group " << j0;
             }
         }
     }
