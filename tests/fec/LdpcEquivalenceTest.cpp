@@ -64,15 +64,16 @@ TEST(LdpcEquivalence, FastMatchesReferenceOnEveryCode)
 {
     Tally total;
     for (int index = 0; index < kLdpcCodeCount; ++index) {
-        const Tally t = compareOnCode(index, {-4.0, -0.6, 0.0, 0.4, 1.0, 30.0}, 1, 1000);
+        const Tally t = compareOnCode(index, {-4.0, 0.6, 1.5, 30.0}, 1, 1000);
         total.failed += t.failed;
         total.clean += t.clean;
         total.worked += t.worked;
     }
     // The sweep covered failing, hard and clean frames.
-    EXPECT_GT(total.failed, 20);
-    EXPECT_GT(total.worked, 20);
-    EXPECT_GT(total.clean, 20);
+    EXPECT_GT(total.failed, 15);
+    EXPECT_GT(total.worked, 15);
+    EXPECT_GT(total.clean, 15);
+    std::printf("%d failed, %d decoded after passes, %d clean\n", total.failed, total.worked, total.clean);
 }
 
 // Thousands of frames per code (run with the "long" label).
