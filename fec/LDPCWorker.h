@@ -1,0 +1,57 @@
+// The LDPC decoding stage: one DVB-S2 XFECFRAME of soft values in, the decided
+// and BB-descrambled codeword out, with the decode result in the frame's tag.
+#pragma once
+
+#include "core/Worker.h"
+#include "fec/LdpcCode.h"
+#include "fec/LdpcDecoder.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+// Work item: input = frame buffer (64800 soft values, positive = bit 0),
+// output = 5-byte tag buffer (byte 0 the frame's PLS code, bytes 1 … 4 the
+// result as little-endian int32: update passes left 0 … 32 on success, −1 when
+// decoding failed, was disabled or no code applies).
+//
+// When a code applies, the frame buffer leaves holding N/8 bytes: the decided
+// codeword, MSB first, XORed with the BB scrambling sequence. Otherwise (no
+// code, decoding disabled, or fewer than N soft values) it leaves unchanged.
+class LDPCWorker : public Worker {
+public:
+    static constexpr int kTagBytes = 5;
+    static constexpr int kFrameValues = 64800;
+
+    explicit LDPCWorker(DoneCallback onDone);
+    ~LDPCWorker() override;
+
+    size_t objectSize() const override { return sizeof(LDPCWorker); }
+    void process(WorkBuffer* frame, WorkBuffer* tag) override;
+
+    // Written by the GUI thread; read once per frame.
+    void setDecodingEnabled(bool enabled) { decodingEnabled.store(enabled, std::memory_order_seq_cst); }
+    bool isDecodingEnabled() const { return decodingEnabled.load(std::memory_order_seq_cst); }
+
+    // Code index the structure was built for, −1 for none.
+    int currentCodeIndex() const;
+    // Times the code structure has been built since construction.
+    int rebuildCount() const;
+
+    // Reads the result field of a tag buffer (−1 when it is too short).
+    static int32_t tagResult(const WorkBuffer& tag);
+
+private:
+    struct ArenaDeleter {
+        void operator()(uint8_t* p) const;
+    };
+
+    std::atomic<bool> decodingEnabled{true};
+    mutable std::mutex codeMutex;
+    std::unique_ptr<uint8_t, ArenaDeleter> arena;
+    int32_t currentCode = -1;
+    std::unique_ptr<LDPCInterface> code;
+    LdpcDecoder decoder;
+    int rebuilds = 0;
+};

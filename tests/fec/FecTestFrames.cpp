@@ -1,0 +1,83 @@
+#include "FecTestFrames.h"
+
+#include "demod/Demodulator.h"
+#include "tx/BbScrambler.h"
+#include "tx/BchEncoder.h"
+#include "tx/LdpcEncoder.h"
+
+#include <cmath>
+
+namespace fectest {
+
+int frameBits(int codeIndex) { return codeIndex < 11 ? 64800 : 16200; }
+
+int bbframeBits(int codeIndex) { return tx::BchEncoder(codeIndex).kbch(); }
+
+EncodedFrame encodeRandomFrame(int codeIndex, std::mt19937& rng)
+{
+    tx::BchEncoder bch(codeIndex);
+    tx::LdpcEncoder ldpc(codeIndex);
+    EncodedFrame frame;
+    frame.codeIndex = codeIndex;
+    frame.bbframe.resize(size_t(bch.kbch() / 8));
+    for (uint8_t& b : frame.bbframe)
+        b = uint8_t(rng());
+    frame.codeword.assign(size_t(ldpc.n() / 8), 0);
+    std::copy(frame.bbframe.begin(), frame.bbframe.end(), frame.codeword.begin());
+    tx::BbScrambler().apply(frame.codeword.data(), bch.kbch() / 8);
+    bch.encode(frame.codeword.data(), frame.codeword.data());
+    ldpc.encode(frame.codeword.data(), frame.codeword.data());
+    return frame;
+}
+
+std::vector<int8_t> softValues(const std::vector<uint8_t>& codeword, int bits, double esN0dB, Channel channel,
+                               std::mt19937& rng)
+{
+    const double esN0 = std::pow(10.0, esN0dB / 10.0);
+    const double sigma = esN0dB >= 100 ? 0.0 : std::sqrt(1.0 / (2.0 * esN0));
+    std::normal_distribution<double> noise(0.0, 1.0);
+    // Projections of unit 8PSK points on the decision axes.
+    static const double psk8[3] = {0.9238795, 0.3826834, 0.7071068};
+    std::vector<int8_t> soft(static_cast<size_t>(bits));
+    for (int n = 0; n < bits; ++n) {
+        const int bit = (codeword[size_t(n / 8)] >> (7 - n % 8)) & 1;
+        const double amplitude = channel == Channel::Qpsk ? 0.7071068 : psk8[n % 3];
+        const double x = (bit ? -amplitude : amplitude) + sigma * noise(rng);
+        soft[size_t(n)] = softValue(float(x));
+    }
+    return soft;
+}
+
+uint8_t tagForCode(int codeIndex)
+{
+    // QPSK 1/4 … 9/10 are MODCODs 1 … 11; short frames set bit 5.
+    return codeIndex < 11 ? uint8_t(1 + codeIndex) : uint8_t(0x20 | (1 + codeIndex - 11));
+}
+
+} // namespace fectest
+
+#include "fec/LdpcCode.h"
+
+#include <new>
+#include <stdexcept>
+
+namespace fectest {
+
+void TestDecoder::Free::operator()(uint8_t* p) const { ::operator delete(p, std::align_val_t(64)); }
+
+TestDecoder::TestDecoder(int codeIndex)
+    : arena(static_cast<uint8_t*>(::operator new(LdpcDecoder::kArenaBytes, std::align_val_t(64))))
+{
+    std::unique_ptr<LDPCInterface> code(createLdpcCode(codeIndex));
+    if (!code || !decoder.build(*code, arena.get(), LdpcDecoder::kArenaBytes))
+        throw std::runtime_error("LDPC structure not built");
+}
+
+double qpskThresholdDb(int codeIndex)
+{
+    // 1/4, 1/3, 2/5, 1/2, 3/5, 2/3, 3/4, 4/5, 5/6, 8/9, 9/10
+    static const double normal[11] = {-2.35, -1.24, -0.30, 1.00, 2.23, 3.10, 4.03, 4.68, 5.18, 6.20, 6.42};
+    return codeIndex < 11 ? normal[codeIndex] : normal[codeIndex - 11];
+}
+
+} // namespace fectest

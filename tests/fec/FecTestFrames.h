@@ -1,0 +1,63 @@
+// Encoded DVB-S2 FECFRAMEs and their soft values for the LDPC tests: the test
+// transmitter's BB scrambler, BCH and LDPC encoders, then an AWGN channel and
+// the demodulator's soft-value scaling.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace fectest {
+
+struct EncodedFrame {
+    int codeIndex = 0;
+    std::vector<uint8_t> bbframe;   // K_bch bits before scrambling, MSB first
+    std::vector<uint8_t> codeword;  // N bits as transmitted (scrambled), MSB first
+};
+
+// Bits per code: N, K_bch.
+int frameBits(int codeIndex);
+int bbframeBits(int codeIndex);
+
+EncodedFrame encodeRandomFrame(int codeIndex, std::mt19937& rng);
+
+enum class Channel { Qpsk, Psk8 };
+
+// Soft values of a codeword over AWGN at Es/N0 (dB). QPSK: every bit on one
+// axis at amplitude 1/√2. 8PSK-like: the bit's amplitude is one of the three
+// projections of an 8PSK point, as the three bits of a symbol see them.
+// A very large Es/N0 (≥ 100 dB) gives the noiseless values.
+std::vector<int8_t> softValues(const std::vector<uint8_t>& codeword, int bits, double esN0dB, Channel channel,
+                               std::mt19937& rng);
+
+// The LDPC tag byte for a code index (a QPSK or 8PSK MODCOD using it).
+uint8_t tagForCode(int codeIndex);
+
+} // namespace fectest
+
+#include "fec/LdpcDecoder.h"
+
+#include <memory>
+
+namespace fectest {
+
+// An LdpcDecoder with its own 8 MiB block, built for one code.
+class TestDecoder {
+public:
+    explicit TestDecoder(int codeIndex);
+    LdpcDecoder& operator*() { return decoder; }
+    LdpcDecoder* operator->() { return &decoder; }
+
+private:
+    struct Free {
+        void operator()(uint8_t* p) const;
+    };
+    std::unique_ptr<uint8_t, Free> arena;
+    LdpcDecoder decoder;
+};
+
+// Es/N0 (dB) of quasi-error-free QPSK operation for the code's rate
+// (EN 302 307-1 Table 13), the short codes taken at the same rate.
+double qpskThresholdDb(int codeIndex);
+
+} // namespace fectest

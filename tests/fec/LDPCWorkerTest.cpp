@@ -1,0 +1,277 @@
+#include "FecTestFrames.h"
+
+#include "fec/BbDescrambleTable.h"
+#include "fec/LDPCWorker.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
+
+// Counts heap allocations so the tests can see that decoding a frame makes none.
+namespace {
+std::atomic<long> allocations{0};
+}
+void* operator new(size_t size)
+{
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+
+using namespace fectest;
+
+namespace {
+
+struct CleanFrames {
+    std::vector<EncodedFrame> frames; // one per code index
+    CleanFrames()
+    {
+        std::mt19937 rng(21);
+        for (int index = 0; index < kLdpcCodeCount; ++index)
+            frames.push_back(encodeRandomFrame(index, rng));
+    }
+    // A 64800-byte frame buffer of the code's noiseless soft values.
+    WorkBuffer buffer(int index, double esN0 = 200.0) const
+    {
+        std::mt19937 rng(uint32_t(index) + 99);
+        const std::vector<int8_t> soft = softValues(frames[size_t(index)].codeword, frameBits(index), esN0,
+                                                    Channel::Qpsk, rng);
+        WorkBuffer b(64800, 0x33);
+        std::copy(soft.begin(), soft.end(), reinterpret_cast<int8_t*>(b.data()));
+        return b;
+    }
+    std::vector<uint8_t> expected(int index) const
+    {
+        std::vector<uint8_t> out(frames[size_t(index)].codeword);
+        for (size_t b = 0; b < out.size(); ++b)
+            out[b] ^= kBbScrambleTable[b];
+        return out;
+    }
+};
+
+const CleanFrames& clean()
+{
+    static const CleanFrames frames;
+    return frames;
+}
+
+WorkBuffer tagBuffer(uint8_t tag) { return WorkBuffer{tag, 0x55, 0x55, 0x55, 0x55}; }
+
+TEST(LDPCWorker, DecodesAndTagsEveryTagByte)
+{
+    LDPCWorker worker(nullptr);
+    EXPECT_EQ(worker.objectSize(), sizeof(LDPCWorker));
+    EXPECT_EQ(worker.currentCodeIndex(), -1);
+    for (int tagByte = 0; tagByte < 256; ++tagByte) {
+        SCOPED_TRACE(tagByte);
+        const int index = codeIndexForFrame(uint8_t(tagByte));
+        WorkBuffer frame = clean().buffer(index < 0 ? 3 : index);
+        const WorkBuffer before = frame;
+        WorkBuffer tag = tagBuffer(uint8_t(tagByte));
+        worker.process(&frame, &tag);
+        ASSERT_EQ(tag.size(), 5u);
+        EXPECT_EQ(tag[0], tagByte);
+        EXPECT_EQ(worker.currentCodeIndex(), index);
+        if (index < 0) {
+            EXPECT_EQ(LDPCWorker::tagResult(tag), -1);
+            EXPECT_EQ(frame, before);
+        } else {
+            EXPECT_EQ(LDPCWorker::tagResult(tag), 32);
+            EXPECT_EQ(frame, clean().expected(index));
+        }
+    }
+    // Every byte value switches code (or drops it) except runs of equal codes.
+    EXPECT_GT(worker.rebuildCount(), 200);
+}
+
+TEST(LDPCWorker, ResultFieldIsLittleEndian)
+{
+    LDPCWorker worker(nullptr);
+    WorkBuffer frame = clean().buffer(3);
+    frame[100] = 0; // one erased bit: one pass, 31 left
+    WorkBuffer tag = tagBuffer(0x04);
+    worker.process(&frame, &tag);
+    EXPECT_EQ(tag, (WorkBuffer{0x04, 31, 0, 0, 0}));
+    WorkBuffer zeros(64800, 0);
+    worker.process(&zeros, &tag);
+    EXPECT_EQ(tag, (WorkBuffer{0x04, 0xff, 0xff, 0xff, 0xff}));
+    EXPECT_EQ(zeros.size(), 8100u); // failed frames leave decided like decoded ones
+    EXPECT_EQ(0, std::memcmp(zeros.data(), kBbScrambleTable.data(), 8100));
+}
+
+TEST(LDPCWorker, RebuildsOnlyOnCodeChange)
+{
+    LDPCWorker worker(nullptr);
+    auto run = [&](uint8_t tagByte) {
+        WorkBuffer frame = clean().buffer(std::max(0, codeIndexForFrame(tagByte)));
+        WorkBuffer tag = tagBuffer(tagByte);
+        worker.process(&frame, &tag);
+        return LDPCWorker::tagResult(tag);
+    };
+    EXPECT_EQ(run(0x04), 32);
+    EXPECT_EQ(run(0x44), 32); // pilots bit: same code
+    EXPECT_EQ(run(0xc4), 32);
+    EXPECT_EQ(worker.rebuildCount(), 1);
+    EXPECT_EQ(run(0x06), 32); // QPSK 2/3 → B6
+    EXPECT_EQ(run(0x0d), 32); // 8PSK 2/3 → B6 again
+    EXPECT_EQ(worker.rebuildCount(), 2);
+    EXPECT_EQ(run(0x00), -1); // dummy frame drops the structure
+    EXPECT_EQ(worker.currentCodeIndex(), -1);
+    EXPECT_EQ(run(0x0d), 32);
+    EXPECT_EQ(worker.rebuildCount(), 3);
+}
+
+TEST(LDPCWorker, DisabledLeavesFramesAlone)
+{
+    LDPCWorker worker(nullptr);
+    worker.setDecodingEnabled(false);
+    WorkBuffer frame = clean().buffer(3);
+    const WorkBuffer before = frame;
+    WorkBuffer tag = tagBuffer(0x04);
+    worker.process(&frame, &tag);
+    EXPECT_EQ(frame, before);
+    EXPECT_EQ(LDPCWorker::tagResult(tag), -1);
+    worker.setDecodingEnabled(true);
+    worker.process(&frame, &tag);
+    EXPECT_EQ(LDPCWorker::tagResult(tag), 32);
+    EXPECT_EQ(frame, clean().expected(3));
+}
+
+TEST(LDPCWorker, WrongSizedBuffersAreSafe)
+{
+    LDPCWorker worker(nullptr);
+    // Shorter than N (normal and short codes): never read past the end, not decoded.
+    for (auto [tagByte, length] : {std::pair<uint8_t, size_t>{0x04, 64799}, {0x04, 16200}, {0x24, 16199},
+                                  {0x24, 0}, {0x04, 1}}) {
+        SCOPED_TRACE(length);
+        WorkBuffer frame = clean().buffer(3);
+        frame.resize(length);
+        frame.shrink_to_fit(); // so ASan sees the end of the data
+        const WorkBuffer before = frame;
+        WorkBuffer tag = tagBuffer(tagByte);
+        worker.process(&frame, &tag);
+        EXPECT_EQ(frame, before);
+        EXPECT_EQ(LDPCWorker::tagResult(tag), -1);
+    }
+    // A short frame needs only its 16200 values.
+    {
+        WorkBuffer frame = clean().buffer(14);
+        frame.resize(16200);
+        frame.shrink_to_fit();
+        WorkBuffer tag = tagBuffer(0x24);
+        worker.process(&frame, &tag);
+        EXPECT_EQ(LDPCWorker::tagResult(tag), 32);
+        EXPECT_EQ(frame, clean().expected(14));
+    }
+    // Longer than 64800: the first N values are the codeword.
+    {
+        WorkBuffer frame = clean().buffer(3);
+        frame.resize(70000, 0x7f);
+        WorkBuffer tag = tagBuffer(0x04);
+        worker.process(&frame, &tag);
+        EXPECT_EQ(LDPCWorker::tagResult(tag), 32);
+        EXPECT_EQ(frame, clean().expected(3));
+    }
+    // Tags too short for the result field grow to five bytes; an empty one reads as no code.
+    {
+        WorkBuffer frame = clean().buffer(3);
+        const WorkBuffer before = frame;
+        WorkBuffer tag;
+        worker.process(&frame, &tag);
+        EXPECT_EQ(tag, (WorkBuffer{0, 0xff, 0xff, 0xff, 0xff}));
+        EXPECT_EQ(frame, before);
+        WorkBuffer shortTag{0x04, 1};
+        worker.process(&frame, &shortTag);
+        EXPECT_EQ(shortTag.size(), 5u);
+        EXPECT_EQ(LDPCWorker::tagResult(shortTag), 32);
+    }
+    // Missing buffers.
+    WorkBuffer tag = tagBuffer(0x04);
+    worker.process(nullptr, &tag);
+    EXPECT_EQ(LDPCWorker::tagResult(tag), -1);
+    WorkBuffer frame = clean().buffer(3);
+    const WorkBuffer before = frame;
+    worker.process(&frame, nullptr);
+    EXPECT_EQ(frame, before);
+    EXPECT_EQ(LDPCWorker::tagResult(WorkBuffer{0x04, 0}), -1);
+}
+
+TEST(LDPCWorker, NoAllocationPerFrame)
+{
+    LDPCWorker worker(nullptr);
+    WorkBuffer frame = clean().buffer(3, 3.0);
+    WorkBuffer tag = tagBuffer(0x04);
+    worker.process(&frame, &tag); // builds B4
+    std::vector<WorkBuffer> frames;
+    for (int i = 0; i < 3; ++i)
+        frames.push_back(clean().buffer(3, 3.0));
+    const long before = allocations.load();
+    for (WorkBuffer& f : frames) {
+        tag[0] = 0x04;
+        worker.process(&f, &tag);
+    }
+    const long after = allocations.load();
+    EXPECT_EQ(after, before);
+    EXPECT_GE(LDPCWorker::tagResult(tag), 0);
+}
+
+// On its own thread, fed from another while decoding is switched off and on.
+TEST(LDPCWorker, ThreadedFramesAndToggle)
+{
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<int32_t> results;
+    LDPCWorker worker([&](WorkBuffer*, WorkBuffer* tag) {
+        std::lock_guard<std::mutex> lock(m);
+        results.push_back(LDPCWorker::tagResult(*tag));
+        cv.notify_all();
+    });
+    worker.start();
+    const int count = 12;
+    std::vector<WorkBuffer> frames, tags;
+    for (int i = 0; i < count; ++i) {
+        const uint8_t tagByte = (i % 3 == 0) ? 0x24 : (i % 3 == 1 ? 0x04 : 0x1d); // C4, B4, reserved
+        frames.push_back(clean().buffer(std::max(0, codeIndexForFrame(tagByte))));
+        tags.push_back(tagBuffer(tagByte));
+    }
+    std::thread toggler([&] {
+        for (int i = 0; i < 50; ++i) {
+            worker.setDecodingEnabled(i % 2 == 1);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        worker.setDecodingEnabled(true);
+    });
+    for (int i = 0; i < count; ++i)
+        worker.enqueue(&frames[size_t(i)], &tags[size_t(i)]);
+    toggler.join();
+    {
+        std::unique_lock<std::mutex> lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(60), [&] { return int(results.size()) == count; }));
+    }
+    worker.stop();
+    for (int i = 0; i < count; ++i) {
+        SCOPED_TRACE(i);
+        const int index = codeIndexForFrame(tags[size_t(i)][0]);
+        const int32_t result = results[size_t(i)];
+        if (index < 0 || result == -1) { // reserved, or decoded while switched off
+            EXPECT_EQ(result, -1);
+            EXPECT_EQ(frames[size_t(i)].size(), 64800u);
+        } else {
+            EXPECT_EQ(result, 32);
+            EXPECT_EQ(frames[size_t(i)], clean().expected(index));
+        }
+    }
+}
+
+} // namespace
