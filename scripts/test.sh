@@ -11,4 +11,4 @@ case "$flavour" in
   release) dir=build ;;
   *) dir=build-$flavour ;;
 esac
-ctest --test-dir "$dir" --output-on-failure --timeout 600 -j "$(nproc)"
+ctest --test-dir "$dir" --output-on-failure --timeout 600 -j "$(nproc)" -LE long
