@@ -3,8 +3,11 @@
 #include "core/HandOn.h"
 #include "core/Log.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstring>
+#include <thread>
 
 namespace {
 
@@ -43,6 +46,28 @@ ProcessingChain::ProcessingChain()
               handOn(bufferPool, demod, out, 4 * out->size() + Demodulator::kFrameBytes);
       }),
       demod([this](WorkBuffer* in, WorkBuffer* out) { onDemodulated(in, out); }),
+      sequencer([this](WorkBuffer* frame, WorkBuffer* tag) { releaseFrame(frame, tag); }),
+      bbFrames({[this](float rollOff) {
+                    if (rollOffObserver)
+                        rollOffObserver(rollOff);
+                },
+                [this](const uint8_t* bytes, size_t length, bool start) {
+                    tsBlocks.emitTransportStream(bytes, length, start);
+                },
+                [this](const uint8_t* field, uint16_t dfl) { gse.parseGSE(field, dfl); }}),
+      tsBlocks([this](const uint8_t* block, size_t size) {
+          if (tsObserver)
+              tsObserver(block, size);
+          sdt.scanBlockForSDT(block);
+      }),
+      gse([this](const uint8_t* pdu, size_t length) {
+          if (gseObserver)
+              gseObserver(pdu, length);
+      }),
+      sdt([this](const std::vector<std::string>& lines, const std::string& text) {
+          if (serviceObserver)
+              serviceObserver(lines, text);
+      }),
       callback([this](int16_t i, int16_t q) { onSample(i, q); }),
       spectrumAcc(size_t(FFTWorker::kDefaultSize), 0.0f)
 {
@@ -54,8 +79,25 @@ ProcessingChain::~ProcessingChain()
 {
     if (running)
         stop();
+    ldpc.clear();
     releaseIfAny(bufferPool, rawBuffer);
     rawBuffer = nullptr;
+}
+
+void ProcessingChain::createLdpcWorkers(int count)
+{
+    if (!ldpc.empty())
+        return;
+    if (count < 1)
+        count = int(std::thread::hardware_concurrency()) / 2 + 1;
+    std::vector<Worker*> rotation;
+    for (int i = 0; i < count; ++i) {
+        ldpc.push_back(std::make_unique<LDPCWorker>(
+            [this](WorkBuffer* frame, WorkBuffer* tag) { sequencer.finished(frame, tag); }));
+        workerList.push_back(ldpc.back().get());
+        rotation.push_back(ldpc.back().get());
+    }
+    sequencer.setWorkers(rotation);
 }
 
 void ProcessingChain::start(const std::function<void(Worker&)>& beforeStart)
@@ -179,15 +221,43 @@ void ProcessingChain::onDemodulated(WorkBuffer* symbols, WorkBuffer* output)
         if (!dvbS2Mode()) {
             if (dvbsSymbolObserver)
                 dvbsSymbolObserver(*output);
-        } else if (symbols != nullptr && output->size() == 2 * symbols->size() + Demodulator::kFrameBytes) {
+        } else if (symbols != nullptr && output->size() > 2 * symbols->size()) {
             // A frame follows the block's symbols.
             if (frameObserver)
                 frameObserver(reinterpret_cast<const int8_t*>(output->data() + 2 * symbols->size()),
                               demod.deliveredPlsCode());
+            if (!ldpc.empty()) {
+                dispatchFrame(output, 2 * symbols->size());
+                output = nullptr;   // travels on with the frame
+            }
         }
-        bufferPool.dealloc(output);
+        releaseIfAny(bufferPool, output);
     }
     releaseIfAny(bufferPool, symbols);
+}
+
+void ProcessingChain::dispatchFrame(WorkBuffer* output, size_t frameOffset)
+{
+    // The frame moves to the start of the buffer, which then holds only it.
+    std::memmove(output->data(), output->data() + frameOffset, std::min(output->size() - frameOffset,
+                                                                        size_t(Demodulator::kFrameBytes)));
+    output->resize(Demodulator::kFrameBytes);
+    WorkBuffer* tag = bufferPool.alloc(LDPCWorker::kTagBytes);
+    if (tag == nullptr) {
+        bufferPool.dealloc(output);   // no tag, no frame
+        return;
+    }
+    (*tag)[0] = demod.deliveredPlsCode();
+    sequencer.dispatch(output, tag);
+}
+
+void ProcessingChain::releaseFrame(WorkBuffer* frame, WorkBuffer* tag)
+{
+    const int32_t result = tag != nullptr ? LDPCWorker::tagResult(*tag) : -1;
+    releaseIfAny(bufferPool, tag);
+    if (frame != nullptr)
+        bbFrames.processBBFrame(frame->data(), frame->size(), result);
+    releaseIfAny(bufferPool, frame);
 }
 
 void ProcessingChain::setSymbolObserver(std::function<void(const WorkBuffer&)> observer)

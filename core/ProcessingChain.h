@@ -10,10 +10,18 @@
 #include "dsp/FFTWorker.h"
 #include "dsp/FIRWorker.h"
 #include "dsp/ResampleWorker.h"
+#include "fec/FrameSequencer.h"
+#include "fec/LDPCWorker.h"
+#include "stream/BbFrameProcessor.h"
+#include "stream/GseParser.h"
+#include "stream/SdtMonitor.h"
+#include "stream/TsBlockAssembler.h"
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 // Device samples are gathered into blocks of 16384; each block goes as a float
@@ -36,6 +44,10 @@ public:
     ProcessingChain(const ProcessingChain&) = delete;
     ProcessingChain& operator=(const ProcessingChain&) = delete;
 
+    // Creates the LDPC decoders (count < 1: hardware threads / 2 + 1) and
+    // registers them after the other workers. Call once, before start().
+    void createLdpcWorkers(int count);
+
     // "Starting Worker Threads... ", then each worker in registration order,
     // `beforeStart` first (the window adds its statistics row there).
     void start(const std::function<void(Worker&)>& beforeStart = {});
@@ -53,6 +65,9 @@ public:
     FIRWorker& firWorker() { return fir; }
     ResampleWorker& resampleWorker() { return resample; }
     DemodWorker& demodWorker() { return demod; }
+    const std::vector<std::unique_ptr<LDPCWorker>>& ldpcWorkers() const { return ldpc; }
+    GseParser& gseParser() { return gse; }
+    SdtMonitor& sdtMonitor() { return sdt; }
     // Registration order: FFT, baseband, matched filter, resampler,
     // demodulator, then the decoders.
     const std::vector<Worker*>& workers() const { return workerList; }
@@ -76,10 +91,19 @@ public:
     // output, components swapped), on the demodulator's thread.
     void setSymbolObserver(std::function<void(const WorkBuffer&)> observer);
     // Sees every completed DVB-S2 XFECFRAME (64800 soft values, the first
-    // 16200 for short frames) with its own PLS code; the LDPC decoders take
-    // this place.
+    // 16200 for short frames) with its own PLS code, before it is decoded.
     using FrameObserver = std::function<void(const int8_t* frame, uint8_t plsCode)>;
     void setFrameObserver(FrameObserver observer);
+
+    // The outputs of the stream layer, called in transmission order on the
+    // thread that releases the frames: transport-stream blocks of 1316
+    // bytes, GSE PDUs, the roll-off of each decoded frame's BBHEADER, and the
+    // service list of each complete SDT. Set before start().
+    using BytesObserver = std::function<void(const uint8_t* bytes, size_t length)>;
+    void setTransportStreamObserver(BytesObserver observer) { tsObserver = std::move(observer); }
+    void setGsePduObserver(BytesObserver observer) { gseObserver = std::move(observer); }
+    void setRollOffObserver(std::function<void(float)> observer) { rollOffObserver = std::move(observer); }
+    void setServiceListObserver(SdtMonitor::Publisher observer) { serviceObserver = std::move(observer); }
     // Sees every block of DVB-S symbols (complex floats); the Viterbi decoder
     // takes this place.
     void setDvbsSymbolObserver(std::function<void(const WorkBuffer&)> observer);
@@ -89,6 +113,8 @@ private:
     void onBlockFull();
     void accumulateSpectrum(const WorkBuffer& transform);
     void onDemodulated(WorkBuffer* symbols, WorkBuffer* output);
+    void dispatchFrame(WorkBuffer* output, size_t frameOffset);
+    void releaseFrame(WorkBuffer* frame, WorkBuffer* tag);
 
     BufferAllocator bufferPool;   // first: outlives every worker
     FFTWorker fft;
@@ -96,7 +122,20 @@ private:
     FIRWorker fir;
     ResampleWorker resample;
     DemodWorker demod;
+    std::vector<std::unique_ptr<LDPCWorker>> ldpc;
     std::vector<Worker*> workerList;
+
+    // The DVB-S2 stream layer, run in transmission order under the
+    // sequencer's frameOrderMutex.
+    FrameSequencer sequencer;
+    BbFrameProcessor bbFrames;
+    TsBlockAssembler tsBlocks;
+    GseParser gse;
+    SdtMonitor sdt;
+    BytesObserver tsObserver;
+    BytesObserver gseObserver;
+    std::function<void(float)> rollOffObserver;
+    SdtMonitor::Publisher serviceObserver;
     bool running = false;
 
     WorkBuffer* rawBuffer = nullptr;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -89,4 +90,62 @@ TEST(Recording, Dvbs2QpskFramesComeOutAsTransmitted)
         EXPECT_EQ(codes[f], 0x44) << f;
         EXPECT_EQ(errors(f, f + 1), 0u) << "frame " << f;
     }
+}
+
+// The whole receiver: samples in, transport stream out — demodulator, LDPC
+// decoders, in-order release, BBFRAMEs, TS blocks and the SDT.
+TEST(Recording, Dvbs2TransportStreamComesOutWhole)
+{
+    const std::string dir = TAVIREL_TEST_DATA;
+    const std::vector<int8_t> samples = readS8(dir + "/dvbs2_qpsk12_normal_pilots.iq");
+    std::ifstream in(dir + "/dvbs2_qpsk12_normal_pilots.ts", std::ios::binary);
+    const std::vector<uint8_t> expected(std::istreambuf_iterator<char>(in), {});
+
+    testing::internal::CaptureStdout();
+    ProcessingChain chain;
+    chain.createLdpcWorkers(2);
+    chain.firWorker().designMatchedFilter(2000000, 1000000, 64, 0.35f);
+    chain.resampleWorker().setTEDGain(6);
+    chain.resampleWorker().setTEDDamping(15);
+    chain.resampleWorker().setSymbolRate(4000000, 1000000);
+    std::mutex mutex;
+    std::vector<uint8_t> ts;
+    std::vector<std::string> services;
+    std::vector<float> rollOffs;
+    chain.setTransportStreamObserver([&](const uint8_t* b, size_t n) {
+        std::lock_guard<std::mutex> lock(mutex);
+        ts.insert(ts.end(), b, b + n);
+    });
+    chain.setServiceListObserver([&](const std::vector<std::string>& lines, const std::string&) {
+        std::lock_guard<std::mutex> lock(mutex);
+        services = lines;
+    });
+    chain.setRollOffObserver([&](float r) {
+        std::lock_guard<std::mutex> lock(mutex);
+        rollOffs.push_back(r);
+    });
+    chain.start();
+    for (size_t k = 0; k < samples.size(); k += 2)
+        chain.sampleCallback()(int16_t(samples[k] * 256), int16_t(samples[k + 1] * 256));
+    for (int k = 0; k < ProcessingChain::kBlockSamples; ++k)
+        chain.sampleCallback()(0, 0);
+    for (int i = 0; i < 6000 && chain.pool().allocatedCount() > 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    chain.stop();
+    const std::string log = testing::internal::GetCapturedStdout();
+
+    // 22 decoded frames of 4016 bytes: well over 400 packets, every one as sent.
+    ASSERT_GE(ts.size(), 400u * 188) << log.substr(0, 2000);
+    ASSERT_EQ(ts.size() % 188, 0u);
+    const auto first = std::search(expected.begin(), expected.end(), ts.begin(), ts.begin() + 188);
+    ASSERT_NE(first, expected.end()) << "the first packet out is not in the stream";
+    const size_t start = size_t(first - expected.begin());
+    ASSERT_EQ(start % 188, 0u);
+    ASSERT_LE(start + ts.size(), expected.size());
+    EXPECT_TRUE(std::equal(ts.begin(), ts.end(), expected.begin() + long(start)));
+    EXPECT_NE(log.find("| LDPC [OK] "), std::string::npos);
+    EXPECT_FALSE(rollOffs.empty());
+    EXPECT_EQ(rollOffs.back(), 0.35f);
+    ASSERT_EQ(services.size(), 1u);
+    EXPECT_NE(services[0].find("DVBS2 QPSK12 NORMAL PILOTS"), std::string::npos) << services[0];
 }
