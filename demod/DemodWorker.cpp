@@ -49,8 +49,7 @@ void DemodWorker::process(WorkBuffer* input, WorkBuffer* output)
 void DemodWorker::setDVBMode(bool on)
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    dvbS2 = on;
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    dvbS2 = on;   // the mutex orders it with the next block
     LogLine() << "DemodWorker::setDVBMode(" << int(on) << ")";
 }
 
@@ -125,7 +124,6 @@ void DemodWorker::setKeepLock(bool on)
 {
     std::lock_guard<std::mutex> lock(paramMutex);
     demod.keepLock = on;
-    std::atomic_thread_fence(std::memory_order_seq_cst);
 }
 
 void DemodWorker::setDisplaySource(int source)
