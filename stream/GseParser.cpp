@@ -1,22 +1,11 @@
 #include "stream/GseParser.h"
 
 #include "core/Log.h"
+#include "stream/TraceFormat.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
-
-namespace {
-
-template <typename... Args>
-std::string format(const char* fmt, Args... args)
-{
-    char text[160];
-    std::snprintf(text, sizeof text, fmt, args...);
-    return text;
-}
-
-} // namespace
 
 GseParser::GseParser(PduSink sink)
     : sink(std::move(sink)), buffers(new uint8_t[size_t(kFragmentIds) * kBufferSize])
@@ -51,7 +40,7 @@ bool GseParser::parsePackets(const uint8_t* data, size_t remaining)
         const unsigned s = p[0] >> 7, e = (p[0] >> 6) & 1, lt = (p[0] >> 4) & 3;
         const size_t length = size_t((p[0] & 0x0F) << 8 | p[1]);
         if (trace)
-            line += format("GSE Header: S%hhu E%hhu TL%hhu LEN: 0x%04hx, ptr: 0x%04lx\t", (unsigned char)s,
+            line += traceFormat("GSE Header: S%hhu E%hhu TL%hhu LEN: 0x%04hx, ptr: 0x%04lx\t", (unsigned char)s,
                            (unsigned char)e, (unsigned char)lt, (unsigned short)length, (unsigned long)offset);
         if (s == 0 && e == 0 && lt == 0) {
             if (trace)
@@ -69,13 +58,13 @@ bool GseParser::parsePackets(const uint8_t* data, size_t remaining)
                 break;
             f = p[2];
             if (trace)
-                line += format(" FRAG_ID: 0x%02x ", unsigned(f));
+                line += traceFormat(" FRAG_ID: 0x%02x ", unsigned(f));
             if (s) {
                 if (remaining < 5)
                     break;
                 totalLength[f] = uint16_t(p[3] << 8 | p[4]);
                 if (trace)
-                    line += format(" TOTAL_LEN: 0x%04x ", unsigned(totalLength[f]));
+                    line += traceFormat(" TOTAL_LEN: 0x%04x ", unsigned(totalLength[f]));
                 payload = 5;
                 n -= 3;
             } else {
@@ -87,7 +76,7 @@ bool GseParser::parsePackets(const uint8_t* data, size_t remaining)
             if (remaining < payload + 2)
                 break;
             if (trace)
-                line += format(" PROTO: 0x%04x ", unsigned(p[payload] << 8 | p[payload + 1]));
+                line += traceFormat(" PROTO: 0x%04x ", unsigned(p[payload] << 8 | p[payload + 1]));
             const size_t label = lt == 0 ? 6 : lt == 1 ? 3 : 0;
             if (remaining < payload + 2 + label)
                 break;
@@ -102,10 +91,10 @@ bool GseParser::parsePackets(const uint8_t* data, size_t remaining)
             break;   // a length too small for the packet's own fields
 
         if (trace) {
-            line += format(" dptr: 0x%04lx\tDATA:", (unsigned long)(offset + payload));
+            line += traceFormat(" dptr: 0x%04lx\tDATA:", (unsigned long)(offset + payload));
             for (size_t i = 0; i < 8 && payload + i < remaining; ++i)
-                line += format(" %02x", unsigned(p[payload + i]));
-            line += format(" | LEN: 0x%04x\n", unsigned(n));
+                line += traceFormat(" %02x", unsigned(p[payload + i]));
+            line += traceFormat(" | LEN: 0x%04x\n", unsigned(n));
             flush();
         }
         const uint8_t* bytes = p + payload;
@@ -114,7 +103,7 @@ bool GseParser::parsePackets(const uint8_t* data, size_t remaining)
                 sink(bytes, size_t(n));
         } else {
             if (fill[f] + size_t(n) > kBufferSize) {
-                LogLine() << format("PDU Buffer Overflow! fragment 0x%02x exceeded %d bytes!", unsigned(f),
+                LogLine() << traceFormat("PDU Buffer Overflow! fragment 0x%02x exceeded %d bytes!", unsigned(f),
                                     int(kBufferSize));
                 break;
             }
@@ -134,7 +123,7 @@ bool GseParser::parsePackets(const uint8_t* data, size_t remaining)
             uint8_t* pdu = buffers.get() + size_t(f) * kBufferSize;
             fill[f] -= 4;
             if (trace)
-                LogLine() << format("  Complete GSE Frame!  CRC32: %02x %02x %02x %02x", unsigned(pdu[fill[f]]),
+                LogLine() << traceFormat("  Complete GSE Frame!  CRC32: %02x %02x %02x %02x", unsigned(pdu[fill[f]]),
                                     unsigned(pdu[fill[f] + 1]), unsigned(pdu[fill[f] + 2]),
                                     unsigned(pdu[fill[f] + 3]));
             if (sink)

@@ -1,30 +1,11 @@
 #include "stream/SdtMonitor.h"
 
 #include "core/Log.h"
+#include "stream/TraceFormat.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-
-namespace {
-
-template <typename... Args>
-std::string format(const char* fmt, Args... args)
-{
-    char text[160];
-    std::snprintf(text, sizeof text, fmt, args...);
-    return text;
-}
-
-std::string hexBytes(const uint8_t* bytes, size_t n)
-{
-    std::string out;
-    for (size_t i = 0; i < n; ++i)
-        out += format(" %02x", unsigned(bytes[i]));
-    return out;
-}
-
-} // namespace
 
 void SdtMonitor::scanBlockForSDT(const uint8_t* block)
 {
@@ -41,7 +22,7 @@ void SdtMonitor::scanPacket(const uint8_t* p)
     const unsigned afc = (p[3] >> 4) & 3;
     const unsigned pusi = p[1] & 0x40;
     if (debug.load())
-        LogLine() << format("SYNC: 0x%02x, PUSI: %u, PID: 0x%04x, ADAPT: 0x%02x", unsigned(p[0]), pusi, 0x11u, afc);
+        LogLine() << traceFormat("SYNC: 0x%02x, PUSI: %u, PID: 0x%04x, ADAPT: 0x%02x", unsigned(p[0]), pusi, 0x11u, afc);
 
     size_t start;
     if (afc == 1) {
@@ -76,8 +57,8 @@ void SdtMonitor::scanPacket(const uint8_t* p)
 
     if (sectionTotal != 0 && sectionFill == sectionTotal) {
         if (debug.load()) {
-            LogLine() << format("Valid SDT with length of %d bytes", int(sectionTotal));
-            LogLine() << "DATA:" << hexBytes(section, sectionTotal);
+            LogLine() << traceFormat("Valid SDT with length of %d bytes", int(sectionTotal));
+            LogLine() << "DATA:" << traceHex(section, sectionTotal);
         }
         const size_t size = sectionTotal;
         sectionTotal = sectionFill = 0;
@@ -92,7 +73,7 @@ void SdtMonitor::parseSDT(size_t size)
     const bool trace = debug.load();
     const uint8_t* s = section;
     if (trace)
-        LogLine() << format("table id: 0x%02x, section length: 0x%04x, section: %u of %u:", unsigned(s[0]), unsigned(size), unsigned(s[6]), unsigned(s[7]));
+        LogLine() << traceFormat("table id: 0x%02x, section length: 0x%04x, section: %u of %u:", unsigned(s[0]), unsigned(size), unsigned(s[6]), unsigned(s[7]));
     if (s[0] != 0x42)
         return;
 
@@ -103,7 +84,7 @@ void SdtMonitor::parseSDT(size_t size)
         const unsigned serviceId = unsigned(s[pos] << 8 | s[pos + 1]);
         const long loop = long((s[pos + 3] & 0x0F) << 8 | s[pos + 4]);
         if (trace)
-            LogLine() << format(" Service 0x%04x has %d bytes of descriptors:", serviceId, int(loop));
+            LogLine() << traceFormat(" Service 0x%04x has %d bytes of descriptors:", serviceId, int(loop));
         remaining -= 5;
         if (loop > remaining)
             break;
@@ -121,8 +102,8 @@ void SdtMonitor::parseSDT(size_t size)
                 std::string chars;
                 for (size_t i = 0; i < n; ++i)
                     chars += body[i] < 0x20 ? '.' : char(body[i]);
-                LogLine() << format("  Descriptor Tag: 0x%02x, Len: %u bytes, Payload:", unsigned(tag), unsigned(n))
-                          << hexBytes(body, n) << " \"" << chars << "\"";
+                LogLine() << traceFormat("  Descriptor Tag: 0x%02x, Len: %u bytes, Payload:", unsigned(tag), unsigned(n))
+                          << traceHex(body, n) << " \"" << chars << "\"";
             }
             if (tag == 0x48) {
                 // service_type, provider name, service name.
@@ -158,10 +139,10 @@ void SdtMonitor::parseSDT(size_t size)
     if (broken)
         return;
     if (trace)
-        LogLine() << format("SDT bytes left: %d", int(remaining));
+        LogLine() << traceFormat("SDT bytes left: %d", int(remaining));
     if (remaining == 4) {
         if (trace)
-            LogLine() << "CRC32:" << hexBytes(s + pos, 4);
+            LogLine() << "CRC32:" << traceHex(s + pos, 4);
         if (s[6] == s[7]) {
             std::string text;
             for (const std::string& l : lines)
