@@ -148,11 +148,14 @@ void Demodulator::runState(cf& s, bool peak, bool hit, int8_t* frame, bool& deli
 
 void Demodulator::sofSearchState(cf& s, bool peak, bool hit)
 {
+    // Data-aided: the SOF symbol a field position should carry.
+    auto reference = [](int position) {
+        const float sign = sofBit(position) ? -1.0f : 1.0f;
+        return position % 2 == 0 ? cf(0.707f * sign, 0.707f * sign) : cf(0.707f * sign, -0.707f * sign);
+    };
     float error = 0;
     if (fieldPos < 26) {
-        // Data-aided: the SOF symbol this position should carry.
-        const float sign = sofBit(fieldPos) ? -1.0f : 1.0f;
-        const cf r = fieldPos % 2 == 0 ? cf(0.707f * sign, 0.707f * sign) : cf(0.707f * sign, -0.707f * sign);
+        const cf r = reference(fieldPos);
         error = s.imag() * r.real() - s.real() * r.imag();
     }
     loop.update(error);
@@ -160,23 +163,40 @@ void Demodulator::sofSearchState(cf& s, bool peak, bool hit)
 
     const bool accepted = peak && (lengthIndex == 16 || hit);
     if (accepted) {
+        timingCounter = symbolCounter;
+        timingLengthIndex = lengthIndex;
         symbolCounter = 0;
         fieldPos = 0;
         lengthIndex = 0;
         sofRegister = 0;
     }
     sofRegister = (sofRegister << 1) | headerBit(s, fieldPos);
+    if (fieldPos < 26) {
+        if (fieldPos == 0)
+            sofPhase = 0;
+        sofPhase += s * std::conj(reference(fieldPos));
+    }
     if (!accepted && fieldPos == 0 && hit)
         lose();   // no SOF where the last frame said one would be
 
     if (fieldPos == 25) {
         const int errors = __builtin_popcount((sofRegister ^ kSofBits) & 0x3FFFFFFu);
         if (errors <= 7 || locked) {
+            resolvePhaseAmbiguity();
             frameState = HeaderCode;
             fieldPos = 0;
             constellation = qpsk;
         } else {
             fieldPos = 26;
+            // Not an SOF: the correlator in noise and data peaks about once
+            // every thousand symbols. Had the candidate kept the timing it
+            // reset, no peak would be taken again until a whole longest frame
+            // had passed, and a signal of shorter frames could go on missing
+            // its SOFs for dozens of frames. Take back the timing it replaced.
+            symbolCounter = timingCounter + 25;
+            lengthIndex = timingLengthIndex;
+            while (lengthIndex < 16 && symbolCounter > kFrameLengths[size_t(lengthIndex)])
+                ++lengthIndex;
         }
         if (errors >= 13)
             lose();
@@ -185,6 +205,24 @@ void Demodulator::sofSearchState(cf& s, bool peak, bool hit)
     }
     if (accepted && hit)
         gain();
+}
+
+void Demodulator::resolvePhaseAmbiguity()
+{
+    // Decision-directed tracking on the data holds equally well a whole
+    // constellation step away from the true phase (45° for 8PSK, 90° for
+    // QPSK), where a pull-in or a noise burst may leave it; pilots and the
+    // SOF pull back too briefly to undo that. The SOF is known: its average
+    // phase against the reference shows such a slip, and the oscillator
+    // jumps by the whole steps it measures. A loop on the true phase sees
+    // an SOF within a few degrees of it and is left alone.
+    if (!loop.enabled || sofPhase == cf(0, 0))
+        return;
+    const bool psk8 = s2ModcodRow(plsModcod(framePls)).constellationIndex == 3;
+    const double step = psk8 ? M_PI / 4 : M_PI / 2;
+    const long steps = std::lround(double(std::arg(sofPhase)) / step);
+    if (steps != 0)
+        loop.phase = int32_t((loop.phase + steps * (psk8 ? 8192 : 16384)) & 0xFFFF);
 }
 
 void Demodulator::headerState(cf& s, int8_t* frame, bool& delivered, int64_t now)
@@ -230,7 +268,10 @@ void Demodulator::headerState(cf& s, int8_t* frame, bool& delivered, int64_t now
     }
     deliverFrame(frame, delivered);
     framePls = plsCode;
-    fieldPos = 0;
+    // A skipped frame's data is no SOF: wait for the correlator's next
+    // accepted peak rather than reading the following symbols as one (which,
+    // while locked, would decode the frame's data as headers).
+    fieldPos = frameState == SofSearch ? 26 : 0;
     slotInPeriod = 0;
     slotInFrame = 0;
     pilotBlocks = 0;

@@ -61,6 +61,7 @@ private:
     std::complex<float> convert(const int16_t* sample, bool negateSecond) const;
     void runState(std::complex<float>& s, bool peak, bool hit, int8_t* frame, bool& delivered, int64_t now);
     void sofSearchState(std::complex<float>& s, bool peak, bool hit);
+    void resolvePhaseAmbiguity();
     void headerState(std::complex<float>& s, int8_t* frame, bool& delivered, int64_t now);
     void dataState(std::complex<float>& s);
     void pilotState(std::complex<float>& s);
@@ -82,11 +83,16 @@ private:
     int peakIndex = 0;
     int32_t symbolCounter = 0;
     int32_t lengthIndex = 0;
+    // The frame timing before the SOF candidate now being checked, restored
+    // when the candidate turns out not to be an SOF.
+    int32_t timingCounter = 0;
+    int32_t timingLengthIndex = 16;
     int32_t fieldPos = 0;
     int32_t slotInPeriod = 0;
     int32_t slotInFrame = 0;
     int32_t pilotBlocks = 0;
     uint32_t sofRegister = 0;
+    std::complex<float> sofPhase{};   // Σ s·conj(reference) over the SOF so far
     uint64_t headerRegister = 0;
     uint8_t framePls = 0;         // the code of the frame being received
     int32_t descramblerIndex = 0;

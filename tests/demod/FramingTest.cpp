@@ -44,6 +44,7 @@ struct Scenario {
     int dummyEvery;     // a dummy frame after every n data frames (0: none)
     double maxBer;
     double carrier;     // residual carrier, cycles per symbol
+    double phaseHit = 0;   // a sudden phase step (rad) before the SOF of frame 40
 };
 
 struct Received {
@@ -107,7 +108,8 @@ Received run(const Scenario& sc, int frames)
         }
         std::vector<int16_t> in(2 * symbols.size());
         for (size_t k = 0; k < symbols.size(); ++k, ++symbolIndex) {
-            const std::complex<double> rotation = std::polar(1.0, 0.3 + 2 * M_PI * sc.carrier * double(symbolIndex));
+            const double hit = f >= 40 ? sc.phaseHit : 0.0;
+            const std::complex<double> rotation = std::polar(1.0, 0.3 + hit + 2 * M_PI * sc.carrier * double(symbolIndex));
             const std::complex<double> x = std::complex<double>(symbols[k]) * rotation +
                                            std::complex<double>(sigma * noise(rng), sigma * noise(rng));
             // The matched filter negates; the resampler hands over (Im, Re).
@@ -200,7 +202,11 @@ INSTANTIATE_TEST_SUITE_P(
                     Scenario{"QPSK 1/2 normal no pilots 8 dB", 4, false, false, 8, 0, 0.012, 1e-4},
                     Scenario{"QPSK 1/4 short pilots 8 dB, dummies", 1, true, true, 8, 5, 0.012, 1e-4},
                     Scenario{"8PSK 3/4 normal pilots 8 dB", 14, false, true, 8, 0, 0.09, 1e-4},
-                    Scenario{"8PSK 3/5 normal no pilots 8 dB", 12, false, false, 8, 0, 0.09, 1e-4}),
+                    Scenario{"8PSK 3/5 normal no pilots 8 dB", 12, false, false, 8, 0, 0.09, 1e-4},
+                    // A phase hit of one constellation step leaves the data
+                    // loop content where it lands; the next SOF puts it back.
+                    Scenario{"8PSK 2/3 normal pilots 20 dB, 45° phase hit", 13, false, true, 20, 0, 1e-5, 1e-4, M_PI / 4},
+                    Scenario{"QPSK 3/4 short no pilots 20 dB, -90° phase hit", 7, true, false, 20, 0, 0.0, 1e-4, -M_PI / 2}),
     [](const testing::TestParamInfo<Scenario>& info) { return "case" + std::to_string(info.index); });
 
 namespace {
@@ -275,7 +281,10 @@ TEST(FramingBadInput, ReservedModcodIsSkippedWithAMessage)
 TEST(FramingBadInput, KeepLockHoldsThePlsCodeThroughAWrongHeader)
 {
     const std::vector<int16_t> start = shortFrameStream(30, [](int) { return -1; });
-    const std::vector<int16_t> wrong = shortFrameStream(3, [](int) { return tx::plsCode(11, true, true); });
+    // One frame whose header announces another code; only its SOF, header
+    // and first slots are fed, so the next header read is this one.
+    std::vector<int16_t> wrong = shortFrameStream(1, [](int) { return tx::plsCode(11, true, true); });
+    wrong.resize(2 * 500);
     for (bool keep : {false, true}) {
         Demodulator demod;
         demod.equalizer.mode = Equalizer::Off;

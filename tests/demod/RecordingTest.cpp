@@ -149,3 +149,4 @@ TEST(Recording, Dvbs2TransportStreamComesOutWhole)
     ASSERT_EQ(services.size(), 1u);
     EXPECT_NE(services[0].find("DVBS2 QPSK12 NORMAL PILOTS"), std::string::npos) << services[0];
 }
+
