@@ -255,6 +255,8 @@ void ProcessingChain::releaseFrame(WorkBuffer* frame, WorkBuffer* tag)
 {
     const int32_t result = tag != nullptr ? LDPCWorker::tagResult(*tag) : -1;
     releaseIfAny(bufferPool, tag);
+    if (resultObserver)
+        resultObserver(result);
     if (frame != nullptr)
         bbFrames.processBBFrame(frame->data(), frame->size(), result);
     releaseIfAny(bufferPool, frame);

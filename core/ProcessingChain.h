@@ -104,6 +104,9 @@ public:
     void setGsePduObserver(BytesObserver observer) { gseObserver = std::move(observer); }
     void setRollOffObserver(std::function<void(float)> observer) { rollOffObserver = std::move(observer); }
     void setServiceListObserver(SdtMonitor::Publisher observer) { serviceObserver = std::move(observer); }
+    // The LDPC result of every released frame (passes left, −1 when not
+    // decoded), in transmission order.
+    void setFrameResultObserver(std::function<void(int32_t result)> observer) { resultObserver = std::move(observer); }
     // Sees every block of DVB-S symbols (complex floats); the Viterbi decoder
     // takes this place.
     void setDvbsSymbolObserver(std::function<void(const WorkBuffer&)> observer);
@@ -136,6 +139,7 @@ private:
     BytesObserver gseObserver;
     std::function<void(float)> rollOffObserver;
     SdtMonitor::Publisher serviceObserver;
+    std::function<void(int32_t)> resultObserver;
     bool running = false;
 
     WorkBuffer* rawBuffer = nullptr;

@@ -73,6 +73,9 @@ bool TCPInputDevice::open(SampleCallback& callback)
     readConnection = QObject::connect(
         socket.get(), &QTcpSocket::readyRead, socket.get(),
         [this, callback]() { readAvailable(callback); }, Qt::DirectConnection);
+    if (disconnectHandler)
+        closeConnection = QObject::connect(socket.get(), &QTcpSocket::disconnected, socket.get(),
+                                           [this]() { disconnectHandler(); }, Qt::QueuedConnection);
     // Data that came with the connection itself.
     if (socket->bytesAvailable() > 0)
         readAvailable(callback);
@@ -101,6 +104,8 @@ void TCPInputDevice::close()
 {
     QObject::disconnect(readConnection);
     readConnection = QMetaObject::Connection();
+    QObject::disconnect(closeConnection);
+    closeConnection = QMetaObject::Connection();
     socket->close();
     partial.clear();
 }

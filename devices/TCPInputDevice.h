@@ -43,6 +43,8 @@ public:
     void setSettingsPrompt(SettingsPrompt prompt) { settingsPrompt = std::move(prompt); }
     void setErrorReporter(ErrorReporter reporter) { errorReporter = std::move(reporter); }
     void setConnectTimeoutMs(int ms) { connectTimeoutMs = ms; }
+    // Called (on the socket's thread) when the server ends the connection.
+    void setDisconnectHandler(std::function<void()> handler) { disconnectHandler = std::move(handler); }
 
     std::string getTypeName() const override { return "TCPInputDevice"; }
     bool open(SampleCallback& callback) override;
@@ -66,6 +68,8 @@ private:
     ErrorReporter errorReporter;
     int connectTimeoutMs = kConnectTimeoutMs;
     QMetaObject::Connection readConnection;
+    QMetaObject::Connection closeConnection;
+    std::function<void()> disconnectHandler;
     QByteArray partial;   // bytes of a sample whose rest has not arrived yet
 };
 

@@ -1,0 +1,261 @@
+#include "CliOptions.h"
+
+#include <QCommandLineParser>
+#include <QHostAddress>
+
+#include <cmath>
+
+namespace {
+
+bool parseHostPort(const QString& text, std::string& host, int& port)
+{
+    const int colon = text.lastIndexOf(':');
+    if (colon <= 0)
+        return false;
+    bool ok = false;
+    port = text.mid(colon + 1).toInt(&ok);
+    host = text.left(colon).toStdString();
+    if (!host.empty() && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    return ok && port > 0 && port < 65536;
+}
+
+std::string bad(const QString& option, const QString& value, const std::string& why)
+{
+    return "--" + option.toStdString() + " " + value.toStdString() + ": " + why;
+}
+
+} // namespace
+
+bool CliOptions::stdoutCarriesTs() const
+{
+    for (const OutputTarget& o : outputs)
+        if (o.kind == OutputKind::Stdout)
+            return true;
+    return false;
+}
+
+int bytesPerSample(SampleEncoding encoding)
+{
+    switch (encoding) {
+    case SampleEncoding::S8:
+    case SampleEncoding::U8: return 2;
+    case SampleEncoding::S16: return 4;
+    case SampleEncoding::F32: return 8;
+    }
+    return 4;
+}
+
+ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::string& message)
+{
+    QCommandLineParser p;
+    p.setApplicationDescription(
+        "Headless DVB-S2 / DVB-S receiver: IQ samples in, transport stream (or GSE) out.");
+    p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({"h", "help"}, "Show this help.");
+    const QCommandLineOption input("input", "Samples from tcp:HOST:PORT, file:PATH or - (stdin).", "source");
+    const QCommandLineOption format("format", "Sample format: s8, s16, f32 or u8 (offset binary). Default: s16.", "fmt", "s16");
+    const QCommandLineOption sampleRate("sample-rate", "Input sample rate in Hz. Default: 2000000.", "hz", "2000000");
+    const QCommandLineOption symbolRate("symbol-rate", "Symbol rate in symbols/s. Default: 1000000.", "syms", "1000000");
+    const QCommandLineOption standard("standard", "dvbs2 or dvbs. Default: dvbs2.", "std", "dvbs2");
+    const QCommandLineOption codeRate("code-rate", "DVB-S code rate: 1/2, 2/3, 3/4, 5/6 or 7/8. Default: 1/2.", "rate", "1/2");
+    const QCommandLineOption offset("offset", "Carrier offset in Hz moved to zero by the mixer. Default: 0.", "hz", "0");
+    const QCommandLineOption spectrum("spectrum", "Spectrum sense: inverted or normal. Default: inverted.", "sense", "inverted");
+    const QCommandLineOption rolloff("rolloff", "Matched-filter roll-off (DVB-S2 follows the BBHEADER). Default: 0.35.", "r", "0.35");
+    const QCommandLineOption taps("taps", "Matched-filter taps, 16 to 512. Default: 64.", "n", "64");
+    const QCommandLineOption ldpcThreads("ldpc-threads", "LDPC decoding threads; 0: hardware threads / 2 + 1. Default: 0.", "n", "0");
+    const QCommandLineOption carrierLoop("carrier-loop", "Fine carrier loop: on or off. Default: on.", "on|off", "on");
+    const QCommandLineOption equalizer("equalizer", "Equalizer: off, cma or dd. Default: cma.", "mode", "cma");
+    const QCommandLineOption derotate("derotate", "DVB-S constellation derotation 0..255. Default: found automatically.", "v");
+    const QCommandLineOption rs("rs", "DVB-S Reed-Solomon decoding: on or off. Default: on.", "on|off", "on");
+    const QCommandLineOption output("output",
+        "Transport stream to udp:HOST:PORT, tcp-listen:HOST:PORT, file:PATH or - (stdout); repeatable.", "sink");
+    const QCommandLineOption record("record", "Record symbols:PATH or samples:PATH.", "what:path");
+    const QCommandLineOption statusInterval("status-interval", "Seconds between status lines; 0: none. Default: 1.", "s", "1");
+    const QCommandLineOption duration("duration", "Stop after this many seconds; 0: when the input ends. Default: 0.", "s", "0");
+    const QCommandLineOption json("json", "Status and summary as one JSON object per line.");
+    const QCommandLineOption version("version", "Show the version.");
+    p.addOptions({help, version, input, format, sampleRate, symbolRate, standard, codeRate, offset, spectrum, rolloff,
+                  taps, ldpcThreads, carrierLoop, equalizer, derotate, rs, output, record, statusInterval, duration,
+                  json});
+    if (!p.parse(arguments)) {
+        message = p.errorText().toStdString();
+        return ParseResult::Error;
+    }
+    if (p.isSet(help)) {
+        message = p.helpText().toStdString();
+        return ParseResult::Exit;
+    }
+    if (p.isSet(version)) {
+        message = "tavirel-cli\n";
+        return ParseResult::Exit;
+    }
+    if (!p.positionalArguments().isEmpty()) {
+        message = "unexpected argument '" + p.positionalArguments().first().toStdString() + "'";
+        return ParseResult::Error;
+    }
+
+    ReceiverSettings& r = o.receiver;
+    if (!p.isSet(input)) {
+        message = "--input is required (tcp:HOST:PORT, file:PATH or -)";
+        return ParseResult::Error;
+    }
+    const QString in = p.value(input);
+    if (in == "-") {
+        o.input = InputKind::Stdin;
+    } else if (in.startsWith("file:") && in.size() > 5) {
+        o.input = InputKind::File;
+        o.inputPath = in.mid(5).toStdString();
+    } else if (in.startsWith("tcp:") && parseHostPort(in.mid(4), o.inputHost, o.inputPort)) {
+        o.input = InputKind::Tcp;
+    } else {
+        message = bad("input", in, "expected tcp:HOST:PORT, file:PATH or -");
+        return ParseResult::Error;
+    }
+
+    const QString f = p.value(format);
+    if (f == "s8") o.format = SampleEncoding::S8;
+    else if (f == "s16") o.format = SampleEncoding::S16;
+    else if (f == "f32") o.format = SampleEncoding::F32;
+    else if (f == "u8") o.format = SampleEncoding::U8;
+    else {
+        message = bad("format", f, "expected s8, s16, f32 or u8");
+        return ParseResult::Error;
+    }
+    if (o.input == InputKind::Tcp && o.format == SampleEncoding::U8) {
+        message = bad("format", f, "a TCP input carries s8, s16 or f32");
+        return ParseResult::Error;
+    }
+
+    bool ok = false;
+    const double fs = p.value(sampleRate).toDouble(&ok);
+    if (!ok || !(fs >= 1000 && fs <= 200e6)) {
+        message = bad("sample-rate", p.value(sampleRate), "expected 1000 to 200000000 Hz");
+        return ParseResult::Error;
+    }
+    r.sampleRate = uint64_t(std::llround(fs));
+    const double rs_ = p.value(symbolRate).toDouble(&ok);
+    if (!ok || !(rs_ >= 1000)) {
+        message = bad("symbol-rate", p.value(symbolRate), "expected at least 1000 symbols/s");
+        return ParseResult::Error;
+    }
+    // Timing recovery needs more than one sample per symbol.
+    if (rs_ >= fs) {
+        message = bad("symbol-rate", p.value(symbolRate), "must be below the sample rate");
+        return ParseResult::Error;
+    }
+    r.symbolRate = int32_t(std::llround(rs_));
+
+    const QString st = p.value(standard);
+    if (st != "dvbs2" && st != "dvbs") {
+        message = bad("standard", st, "expected dvbs2 or dvbs");
+        return ParseResult::Error;
+    }
+    r.dvbS2 = st == "dvbs2";
+    const QString cr = p.value(codeRate);
+    if (!QStringList{"1/2", "2/3", "3/4", "5/6", "7/8"}.contains(cr)) {
+        message = bad("code-rate", cr, "expected 1/2, 2/3, 3/4, 5/6 or 7/8");
+        return ParseResult::Error;
+    }
+    o.codeRate = cr.toStdString();
+
+    r.offsetHz = p.value(offset).toDouble(&ok);
+    if (!ok || std::fabs(r.offsetHz) > fs / 2) {
+        message = bad("offset", p.value(offset), "expected a frequency within ± half the sample rate");
+        return ParseResult::Error;
+    }
+    const QString sp = p.value(spectrum);
+    if (sp != "inverted" && sp != "normal") {
+        message = bad("spectrum", sp, "expected inverted or normal");
+        return ParseResult::Error;
+    }
+    r.spectrumInverted = sp == "inverted";
+    r.rollOff = p.value(rolloff).toFloat(&ok);
+    if (!ok || !(r.rollOff >= 0.05f && r.rollOff <= 1.0f)) {
+        message = bad("rolloff", p.value(rolloff), "expected 0.05 to 1");
+        return ParseResult::Error;
+    }
+    r.filterTaps = p.value(taps).toInt(&ok);
+    if (!ok || r.filterTaps < 16 || r.filterTaps > 512) {
+        message = bad("taps", p.value(taps), "expected 16 to 512");
+        return ParseResult::Error;
+    }
+    o.ldpcThreads = p.value(ldpcThreads).toInt(&ok);
+    if (!ok || o.ldpcThreads < 0 || o.ldpcThreads > 64) {
+        message = bad("ldpc-threads", p.value(ldpcThreads), "expected 0 to 64");
+        return ParseResult::Error;
+    }
+    const QString cl = p.value(carrierLoop);
+    if (cl != "on" && cl != "off") {
+        message = bad("carrier-loop", cl, "expected on or off");
+        return ParseResult::Error;
+    }
+    r.carrierLoop = cl == "on";
+    const QString eq = p.value(equalizer);
+    if (eq == "off") r.equalizerMode = 0;
+    else if (eq == "cma") r.equalizerMode = 1;
+    else if (eq == "dd") r.equalizerMode = 2;
+    else {
+        message = bad("equalizer", eq, "expected off, cma or dd");
+        return ParseResult::Error;
+    }
+    if (p.isSet(derotate)) {
+        o.derotate = p.value(derotate).toInt(&ok);
+        if (!ok || o.derotate < 0 || o.derotate > 255) {
+            message = bad("derotate", p.value(derotate), "expected 0 to 255");
+            return ParseResult::Error;
+        }
+    }
+    const QString rsv = p.value(rs);
+    if (rsv != "on" && rsv != "off") {
+        message = bad("rs", rsv, "expected on or off");
+        return ParseResult::Error;
+    }
+    o.reedSolomon = rsv == "on";
+
+    for (const QString& out : p.values(output)) {
+        OutputTarget t;
+        if (out == "-") {
+            t.kind = OutputKind::Stdout;
+        } else if (out.startsWith("file:") && out.size() > 5) {
+            t.kind = OutputKind::File;
+            t.path = out.mid(5).toStdString();
+        } else if (out.startsWith("udp:") && parseHostPort(out.mid(4), t.host, t.port)) {
+            t.kind = OutputKind::Udp;
+        } else if (out.startsWith("tcp-listen:") && parseHostPort(out.mid(11), t.host, t.port)) {
+            t.kind = OutputKind::TcpListen;
+        } else {
+            message = bad("output", out, "expected udp:HOST:PORT, tcp-listen:HOST:PORT, file:PATH or -");
+            return ParseResult::Error;
+        }
+        if ((t.kind == OutputKind::Udp || t.kind == OutputKind::TcpListen) &&
+            QHostAddress(QString::fromStdString(t.host)).isNull()) {
+            message = bad("output", out, "the host must be an IPv4 or IPv6 address");
+            return ParseResult::Error;
+        }
+        o.outputs.push_back(t);
+    }
+    if (p.isSet(record)) {
+        const QString rec = p.value(record);
+        const int colon = rec.indexOf(':');
+        const QString kind = rec.left(colon);
+        if (colon < 0 || (kind != "symbols" && kind != "samples") || rec.size() == colon + 1) {
+            message = bad("record", rec, "expected symbols:PATH or samples:PATH");
+            return ParseResult::Error;
+        }
+        o.recordKind = kind.toStdString();
+        o.recordPath = rec.mid(colon + 1).toStdString();
+    }
+    o.statusInterval = p.value(statusInterval).toDouble(&ok);
+    if (!ok || o.statusInterval < 0 || o.statusInterval > 3600) {
+        message = bad("status-interval", p.value(statusInterval), "expected 0 to 3600 seconds");
+        return ParseResult::Error;
+    }
+    o.duration = p.value(duration).toDouble(&ok);
+    if (!ok || o.duration < 0) {
+        message = bad("duration", p.value(duration), "expected a number of seconds, 0 or more");
+        return ParseResult::Error;
+    }
+    o.json = p.isSet(json);
+    return ParseResult::Run;
+}

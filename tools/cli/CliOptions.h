@@ -1,0 +1,53 @@
+// tavirel-cli's command line: every option, its default and its checks.
+#pragma once
+
+#include "core/ReceiverSettings.h"
+
+#include <QStringList>
+
+#include <string>
+#include <vector>
+
+constexpr int kExitDone = 0;
+constexpr int kExitUsage = 1;   // bad options
+constexpr int kExitInput = 2;   // the input could not be opened
+
+enum class InputKind { File, Stdin, Tcp };
+enum class SampleEncoding { S8, S16, F32, U8 };
+enum class OutputKind { Udp, TcpListen, File, Stdout };
+
+struct OutputTarget {
+    OutputKind kind = OutputKind::File;
+    std::string host;   // udp, tcp-listen
+    int port = 0;
+    std::string path;   // file
+};
+
+struct CliOptions {
+    ReceiverSettings receiver;
+    InputKind input = InputKind::File;
+    std::string inputPath;     // file
+    std::string inputHost;     // tcp
+    int inputPort = 0;
+    SampleEncoding format = SampleEncoding::S16;
+    int ldpcThreads = 0;       // below 1: hardware threads / 2 + 1
+    std::string codeRate = "1/2";   // DVB-S
+    int derotate = -1;         // DVB-S; −1: found automatically
+    bool reedSolomon = true;
+    std::vector<OutputTarget> outputs;
+    std::string recordKind;    // "symbols" or "samples", empty: none
+    std::string recordPath;
+    double statusInterval = 1.0;
+    double duration = 0;       // seconds; 0: until the input ends
+    bool json = false;
+    bool stdoutCarriesTs() const;
+};
+
+enum class ParseResult { Run, Exit, Error };
+
+// Exit: --help or --version, with the text to print in `message`. Error:
+// `message` names the option and what is wrong with it.
+ParseResult parseCliOptions(const QStringList& arguments, CliOptions& options, std::string& message);
+
+// Bytes per complex sample of an encoding.
+int bytesPerSample(SampleEncoding encoding);

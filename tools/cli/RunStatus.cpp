@@ -1,0 +1,131 @@
+#include "RunStatus.h"
+
+#include "core/ProcessingChain.h"
+#include "demod/PlSignalling.h"
+
+#include <cstdio>
+#include <sstream>
+
+RunStatus::RunStatus(ProcessingChain& chain, bool dvbS2, bool json, double sampleRate)
+    : chain(chain), dvbS2(dvbS2), json(json), sampleRate(sampleRate)
+{
+}
+
+void RunStatus::onTransportStream(const uint8_t* bytes, size_t length)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    continuity.addPackets(bytes, length);
+}
+
+void RunStatus::onFrameResult(int32_t result)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (result >= 0) {
+        ++framesDecoded;
+        passes += uint64_t(32 - result);
+    } else {
+        ++framesFailed;
+    }
+}
+
+void RunStatus::onServices(const std::vector<std::string>& lines)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    services = lines;
+}
+
+void RunStatus::onSamplesRead(uint64_t count)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    samples += count;
+}
+
+void RunStatus::onRsPackets(uint64_t corrected, uint64_t uncorrectable)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    rsCorrected += corrected;
+    rsUncorrectable += uncorrectable;
+}
+
+std::string jsonString(const std::string& text)
+{
+    std::string out = "\"";
+    for (const char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string RunStatus::line(const char* kind)
+{
+    DemodWorker& demod = chain.demodWorker();
+    const bool locked = demod.locked();
+    const int confidence = demod.lockCounter();
+    const uint8_t pls = demod.deliveredPlsCode();   // of the last frame delivered
+    // The resampler runs at twice the sample rate with a step of
+    // 2^32 · 2 · symbol rate / (2 · sample rate).
+    const double trackedRate = double(chain.resampleWorker().trackedStep()) * sampleRate / 4294967296.0;
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    std::lock_guard<std::mutex> lock(mutex);
+    const double inputRate = elapsed > 0 ? double(samples) / elapsed : 0.0;
+    const std::string modcod = s2ModcodRow(pls & 31).name;
+    const std::string frame = std::string((pls & 0x20) ? "short" : "normal") + ((pls & 0x40) ? " pilots" : "");
+    std::ostringstream out;
+    if (json) {
+        out << "{\"type\":" << jsonString(kind) << ",\"elapsed\":" << elapsed << ",\"locked\":" << (locked ? "true" : "false")
+            << ",\"confidence\":" << confidence;
+        if (dvbS2)
+            out << ",\"modcod\":" << jsonString(modcod) << ",\"pls\":" << int(pls) << ",\"frame\":" << jsonString(frame)
+                << ",\"frames_decoded\":" << framesDecoded << ",\"frames_failed\":" << framesFailed
+                << ",\"average_passes\":" << (framesDecoded > 0 ? double(passes) / double(framesDecoded) : 0.0);
+        else
+            out << ",\"rs_corrected\":" << rsCorrected << ",\"rs_uncorrectable\":" << rsUncorrectable;
+        out << ",\"ts_packets\":" << continuity.packets() << ",\"ts_damaged\":" << continuity.damagedPackets()
+            << ",\"cc_errors\":{";
+        bool first = true;
+        for (const auto& e : continuity.errors()) {
+            out << (first ? "" : ",") << "\"" << e.first << "\":" << e.second;
+            first = false;
+        }
+        out << "},\"services\":[";
+        for (size_t i = 0; i < services.size(); ++i)
+            out << (i ? "," : "") << jsonString(services[i]);
+        out << "],\"symbol_rate\":" << trackedRate << ",\"input_rate\":" << inputRate << "}";
+        return out.str();
+    }
+    out << kind << ": " << (locked ? "locked" : "no lock") << " (" << confidence << "/32)";
+    if (dvbS2) {
+        out << " | " << modcod << " " << frame << " | frames " << framesDecoded << " ok, " << framesFailed << " failed";
+        if (framesDecoded > 0) {
+            char avg[32];
+            std::snprintf(avg, sizeof avg, "%.1f", double(passes) / double(framesDecoded));
+            out << ", " << avg << " passes";
+        }
+    } else {
+        out << " | RS " << rsCorrected << " corrected, " << rsUncorrectable << " uncorrectable";
+    }
+    out << " | TS " << continuity.packets() << " packets, " << continuity.totalErrors() << " CC errors";
+    for (const auto& e : continuity.errors())
+        out << " [pid " << e.first << ": " << e.second << "]";
+    char rates[96];
+    std::snprintf(rates, sizeof rates, " | %.6f Msym/s | input %.3f Msps", trackedRate / 1e6, inputRate / 1e6);
+    out << rates;
+    for (const std::string& s : services)
+        out << " | service " << s;
+    return out.str();
+}

@@ -1,0 +1,50 @@
+// What tavirel-cli reports: counters fed from the chain's observers (on its
+// worker threads) and readouts of the demodulator, printed as status lines,
+// a summary, or one JSON object per line.
+#pragma once
+
+#include "stream/TsContinuity.h"
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class ProcessingChain;
+
+class RunStatus {
+public:
+    RunStatus(ProcessingChain& chain, bool dvbS2, bool json, double sampleRate);
+
+    // Observer feeds, any thread.
+    void onTransportStream(const uint8_t* bytes, size_t length);
+    void onFrameResult(int32_t result);
+    void onServices(const std::vector<std::string>& lines);
+    void onSamplesRead(uint64_t count);
+    // DVB-S outer decoder counts.
+    void onRsPackets(uint64_t corrected, uint64_t uncorrectable);
+
+    // "status" lines while running, "summary" at the end.
+    std::string line(const char* kind);
+
+private:
+    ProcessingChain& chain;
+    const bool dvbS2;
+    const bool json;
+    const double sampleRate;
+    const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+
+    std::mutex mutex;
+    TsContinuity continuity;
+    uint64_t framesDecoded = 0;
+    uint64_t framesFailed = 0;
+    uint64_t passes = 0;
+    uint64_t rsCorrected = 0;
+    uint64_t rsUncorrectable = 0;
+    uint64_t samples = 0;
+    std::vector<std::string> services;
+};
+
+// A JSON string literal for `text`.
+std::string jsonString(const std::string& text);

@@ -1,0 +1,48 @@
+// Reads IQ samples from a file or standard input on its own thread and feeds
+// them to the chain without ever dropping any: it waits while the chain's
+// pool is above a high-water mark, so the input goes as fast as the chain
+// decodes.
+#pragma once
+
+#include "CliOptions.h"
+#include "devices/InputDevice.h"
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <thread>
+
+class BufferAllocator;
+
+class SampleReader {
+public:
+    // Pool buffers in use above which reading pauses.
+    static constexpr int kHighWater = 512;
+
+    SampleReader(BufferAllocator& pool, SampleCallback& callback, SampleEncoding encoding);
+    ~SampleReader();
+
+    // Opens a file (empty path: standard input). False when it cannot be read.
+    bool open(const std::string& path);
+    // Reads on a thread until the input ends or stop() is called; then pushes
+    // the last part block through and calls `finished` (on that thread).
+    void start(std::function<void(uint64_t samples)> onSamples, std::function<void()> finished);
+    void stop();
+
+private:
+    void run();
+
+    BufferAllocator& pool;
+    SampleCallback& callback;
+    const SampleEncoding encoding;
+    std::FILE* file = nullptr;
+    bool ownsFile = false;
+    std::atomic<bool> stopping{false};
+    std::function<void(uint64_t)> samplesRead;
+    std::function<void()> done;
+    std::thread thread;
+};
+
+// Converts whole samples of `encoding` to (I, Q) int16 pairs for `callback`;
+// returns the bytes used (a trailing part sample is left).
+size_t convertSamples(const uint8_t* bytes, size_t size, SampleEncoding encoding, const SampleCallback& callback);

@@ -1,0 +1,179 @@
+// tavirel-cli: the receiver without its window. The same chain the window
+// owns, fed from a file, standard input or a TCP IQ server, delivering the
+// transport stream to files, standard output and the network.
+#include "CliOptions.h"
+#include "RunStatus.h"
+#include "SampleReader.h"
+#include "TsOutputs.h"
+
+#include "core/Log.h"
+#include "core/ProcessingChain.h"
+#include "core/ReceiverSettings.h"
+#include "devices/TCPInputDevice.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+namespace {
+
+int fail(int code, const std::string& message)
+{
+    std::cerr << "tavirel-cli: error: " << message << std::endl;
+    return code;
+}
+
+std::atomic<bool> interrupted{false};
+
+void onInterrupt(int)
+{
+    interrupted.store(true);
+}
+
+// Waits until nothing but the block being filled holds a pool buffer, or
+// until the time is up.
+void drain(ProcessingChain& chain, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (chain.pool().allocatedCount() > 1 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("tavirel-cli");
+    std::signal(SIGPIPE, SIG_IGN);
+
+    CliOptions options;
+    std::string message;
+    const ParseResult parsed = parseCliOptions(app.arguments(), options, message);
+    if (parsed == ParseResult::Exit) {
+        std::cout << message << std::flush;
+        return kExitDone;
+    }
+    if (parsed == ParseResult::Error)
+        return fail(kExitUsage, message + " (see --help)");
+    // Standard output carries only the transport stream then.
+    if (options.stdoutCarriesTs())
+        setLogToStderr(true);
+    auto& report = options.stdoutCarriesTs() ? std::cerr : std::cout;
+
+    TsOutputs outputs;
+    for (const OutputTarget& target : options.outputs) {
+        if (target.kind == OutputKind::File || target.kind == OutputKind::Stdout) {
+            if (!outputs.addStream(target, message))
+                return fail(kExitUsage, "--output: " + message);
+        }
+    }
+
+    ProcessingChain chain;
+    chain.createLdpcWorkers(options.ldpcThreads);
+    ReceiverSettings settings = options.receiver;
+    applyReceiverSettings(chain, settings);
+
+    RunStatus status(chain, settings.dvbS2, options.json, double(settings.sampleRate));
+    chain.setTransportStreamObserver([&](const uint8_t* bytes, size_t length) {
+        outputs.write(bytes, length);
+        status.onTransportStream(bytes, length);
+    });
+    chain.setGsePduObserver([&](const uint8_t* bytes, size_t length) { outputs.write(bytes, length); });
+    chain.setFrameResultObserver([&](int32_t result) { status.onFrameResult(result); });
+    chain.setServiceListObserver(
+        [&](const std::vector<std::string>& lines, const std::string&) { status.onServices(lines); });
+    // The BBHEADER's roll-off redesigns the matched filter, as the window
+    // does: queued to the main thread.
+    float rollOff = settings.rollOff;
+    chain.setRollOffObserver([&](float r) {
+        QMetaObject::invokeMethod(&app, [&, r]() {
+            if (r != rollOff) {
+                rollOff = r;
+                LogLine() << "auto rolloff changed to " << r;
+                applyRollOff(chain, settings, r);
+            }
+        }, Qt::QueuedConnection);
+    });
+
+    // The input.
+    std::unique_ptr<SampleReader> reader;
+    std::unique_ptr<TCPInputDevice> tcp;
+    if (options.input == InputKind::Tcp) {
+        tcp = std::make_unique<TCPInputDevice>();
+        TcpInputSettings tcpSettings;
+        tcpSettings.address = QString::fromStdString(options.inputHost);
+        tcpSettings.port = options.inputPort;
+        tcpSettings.bandwidthMHz = double(settings.sampleRate) / 1e6;
+        tcpSettings.format = options.format == SampleEncoding::S8    ? IqFormat::S8
+                             : options.format == SampleEncoding::F32 ? IqFormat::F32
+                                                                     : IqFormat::S16;
+        tcp->setSettingsPrompt([tcpSettings]() { return std::optional<TcpInputSettings>(tcpSettings); });
+        tcp->setErrorReporter([](const QString&, const QString& text) {
+            std::cerr << "tavirel-cli: " << text.toStdString() << std::endl;
+        });
+        tcp->setDisconnectHandler([&]() {
+            LogLine() << "Input connection closed by the server.";
+            QCoreApplication::quit();
+        });
+    } else {
+        reader = std::make_unique<SampleReader>(chain.pool(), chain.sampleCallback(), options.format);
+        if (!reader->open(options.input == InputKind::Stdin ? std::string() : options.inputPath))
+            return fail(kExitInput, "--input: cannot open '" + options.inputPath + "'");
+    }
+
+    // The TCP device's callback counts what it delivers; it outlives close().
+    SampleCallback counting;
+    chain.start();
+    if (tcp) {
+        SampleCallback& inner = chain.sampleCallback();
+        counting = [&inner, &status](int16_t i, int16_t q) {
+            inner(i, q);
+            status.onSamplesRead(1);
+        };
+        if (tcp->open(counting)) {
+            chain.stop();
+            return fail(kExitInput, "--input: cannot connect to " + options.inputHost + ":" +
+                                        std::to_string(options.inputPort));
+        }
+    } else {
+        reader->start([&](uint64_t n) { status.onSamplesRead(n); },
+                      [&]() { QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection); });
+    }
+
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+    QTimer interruptPoll;
+    QObject::connect(&interruptPoll, &QTimer::timeout, [&]() {
+        if (interrupted.load())
+            QCoreApplication::quit();
+    });
+    interruptPoll.start(50);
+    QTimer statusTimer;
+    if (options.statusInterval > 0) {
+        QObject::connect(&statusTimer, &QTimer::timeout, [&]() { report << status.line("status") << std::endl; });
+        statusTimer.start(int(options.statusInterval * 1000));
+    }
+    if (options.duration > 0)
+        QTimer::singleShot(int(options.duration * 1000), &app, &QCoreApplication::quit);
+
+    app.exec();
+
+    if (tcp)
+        tcp->close();
+    if (reader)
+        reader->stop();
+    // What is in flight still comes out.
+    drain(chain, std::chrono::seconds(10));
+    chain.stop();
+    QCoreApplication::processEvents();   // a last queued roll-off
+    outputs.flush();
+    report << status.line("summary") << std::endl;
+    return kExitDone;
+}
