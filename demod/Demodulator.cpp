@@ -1,6 +1,7 @@
 #include "demod/Demodulator.h"
 
 #include "demod/PlSignalling.h"
+#include "core/Log.h"
 
 #include <cmath>
 #include <cstdio>
@@ -73,7 +74,7 @@ void Demodulator::show(int source, cf s)
 void Demodulator::gain()
 {
     if (lockCounter < 32 && ++lockCounter == 16) {
-        std::cout << "LOCKED :)" << std::endl;
+        LogLine() << "LOCKED :)";
         locked = true;
     }
 }
@@ -81,7 +82,7 @@ void Demodulator::gain()
 void Demodulator::lose()
 {
     if (lockCounter > 0 && --lockCounter == 7) {
-        std::cout << "LOCK has been lost :'(" << std::endl;
+        LogLine() << "LOCK has been lost :'(";
         locked = false;
     }
 }

@@ -1,0 +1,134 @@
+// tavirel-cli's options: defaults, the checks that name the bad option, and
+// the sample conversion of every input format.
+#include "CliOptions.h"
+#include "SampleReader.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <limits>
+#include <vector>
+
+namespace {
+
+ParseResult parse(const QStringList& args, CliOptions& o, std::string& message)
+{
+    return parseCliOptions(QStringList{"tavirel-cli"} + args, o, message);
+}
+
+} // namespace
+
+TEST(CliOptions, DefaultsAreTheWindowsAndEveryValueIsTaken)
+{
+    CliOptions o;
+    std::string m;
+    ASSERT_EQ(parse({"--input", "file:x.iq"}, o, m), ParseResult::Run) << m;
+    EXPECT_EQ(o.input, InputKind::File);
+    EXPECT_EQ(o.inputPath, "x.iq");
+    EXPECT_EQ(o.format, SampleEncoding::S16);
+    EXPECT_TRUE(o.receiver.dvbS2);
+    EXPECT_TRUE(o.receiver.spectrumInverted);
+    EXPECT_TRUE(o.receiver.carrierLoop);
+    EXPECT_EQ(o.receiver.equalizerMode, 1);
+    EXPECT_EQ(o.derotate, -1);
+
+    CliOptions t;
+    ASSERT_EQ(parse({"--input", "tcp:127.0.0.1:7777", "--format", "s8", "--sample-rate", "2400000", "--symbol-rate",
+                     "1000000", "--standard", "dvbs", "--code-rate", "7/8", "--spectrum", "normal", "--equalizer", "dd",
+                     "--derotate", "64", "--output", "udp:127.0.0.1:5000", "--output", "-", "--record",
+                     "samples:/tmp/s.iq", "--json", "--offset", "-1500"},
+                    t, m),
+              ParseResult::Run)
+        << m;
+    EXPECT_EQ(t.input, InputKind::Tcp);
+    EXPECT_EQ(t.inputHost, "127.0.0.1");
+    EXPECT_EQ(t.inputPort, 7777);
+    EXPECT_EQ(t.receiver.sampleRate, 2400000u);
+    EXPECT_FALSE(t.receiver.dvbS2);
+    EXPECT_EQ(t.codeRate, "7/8");
+    EXPECT_FALSE(t.receiver.spectrumInverted);
+    EXPECT_EQ(t.receiver.equalizerMode, 2);
+    EXPECT_EQ(t.derotate, 64);
+    ASSERT_EQ(t.outputs.size(), 2u);
+    EXPECT_EQ(t.outputs[0].kind, OutputKind::Udp);
+    EXPECT_EQ(t.outputs[0].port, 5000);
+    EXPECT_TRUE(t.stdoutCarriesTs());
+    EXPECT_EQ(t.recordKind, "samples");
+    EXPECT_EQ(t.receiver.offsetHz, -1500.0);
+    EXPECT_TRUE(t.json);
+}
+
+TEST(CliOptions, BadValuesAreRefusedNamingTheOption)
+{
+    const std::vector<std::pair<QStringList, std::string>> cases = {
+        {{}, "--input"},
+        {{"--input", "carrier-pigeon"}, "--input"},
+        {{"--input", "-", "--sample-rate", "0"}, "--sample-rate"},
+        {{"--input", "-", "--sample-rate", "1e12"}, "--sample-rate"},
+        {{"--input", "-", "--symbol-rate", "2000000"}, "--symbol-rate"},   // not below the sample rate
+        {{"--input", "-", "--symbol-rate", "abc"}, "--symbol-rate"},
+        {{"--input", "-", "--format", "s24"}, "--format"},
+        {{"--input", "tcp:127.0.0.1:1234", "--format", "u8"}, "--format"},
+        {{"--input", "-", "--standard", "dvbt"}, "--standard"},
+        {{"--input", "-", "--code-rate", "4/5"}, "--code-rate"},
+        {{"--input", "-", "--derotate", "256"}, "--derotate"},
+        {{"--input", "-", "--output", "udp:localhost:5000"}, "--output"},   // addresses, not names
+        {{"--input", "-", "--output", "tcp-listen:127.0.0.1:0"}, "--output"},
+        {{"--input", "-", "--record", "bits:/tmp/x"}, "--record"},
+        {{"--input", "-", "--taps", "8"}, "--taps"},
+        {{"--input", "-", "--offset", "5e6"}, "--offset"},
+        {{"--input", "-", "--frobnicate"}, "frobnicate"},
+    };
+    for (const auto& c : cases) {
+        CliOptions o;
+        std::string m;
+        EXPECT_EQ(parse(c.first, o, m), ParseResult::Error) << c.first.join(' ').toStdString();
+        EXPECT_NE(m.find(c.second), std::string::npos) << m;
+    }
+}
+
+TEST(CliOptions, HelpListsEveryOptionWithItsDefault)
+{
+    int argc = 1;
+    char name[] = "tavirel-cli";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);   // the help text names the program
+    CliOptions o;
+    std::string m;
+    ASSERT_EQ(parse({"--help"}, o, m), ParseResult::Exit);
+    for (const char* option : {"--input", "--format", "--sample-rate", "--symbol-rate", "--standard", "--code-rate",
+                               "--offset", "--spectrum", "--rolloff", "--taps", "--ldpc-threads", "--carrier-loop",
+                               "--equalizer", "--derotate", "--rs", "--output", "--record", "--status-interval",
+                               "--json"})
+        EXPECT_NE(m.find(option), std::string::npos) << option;
+    EXPECT_NE(m.find("Default: s16"), std::string::npos);
+}
+
+TEST(CliSamples, EveryFormatBecomesSixteenBitSamples)
+{
+    std::vector<std::pair<int16_t, int16_t>> got;
+    const SampleCallback collect = [&](int16_t i, int16_t q) { got.emplace_back(i, q); };
+
+    const uint8_t u8[] = {128, 0, 255, 129, 7};   // a part sample at the end stays
+    EXPECT_EQ(convertSamples(u8, sizeof u8, SampleEncoding::U8, collect), 4u);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0], std::make_pair(int16_t(0), int16_t(-32768)));
+    EXPECT_EQ(got[1], std::make_pair(int16_t(127 * 256), int16_t(256)));
+
+    got.clear();
+    const int8_t s8[] = {-128, 127};
+    convertSamples(reinterpret_cast<const uint8_t*>(s8), 2, SampleEncoding::S8, collect);
+    EXPECT_EQ(got[0], std::make_pair(int16_t(-32768), int16_t(127 * 256)));
+
+    got.clear();
+    const float f32[] = {0.5f, -2.0f, 3.0f, std::numeric_limits<float>::quiet_NaN()};
+    EXPECT_EQ(convertSamples(reinterpret_cast<const uint8_t*>(f32), sizeof f32, SampleEncoding::F32, collect), 16u);
+    EXPECT_EQ(got[0], std::make_pair(int16_t(16384), int16_t(-32768)));   // limited, not wrapped
+    EXPECT_EQ(got[1], std::make_pair(int16_t(32767), int16_t(0)));
+
+    got.clear();
+    const int16_t s16[] = {-5, 1234, 99};
+    EXPECT_EQ(convertSamples(reinterpret_cast<const uint8_t*>(s16), sizeof s16, SampleEncoding::S16, collect), 4u);
+    EXPECT_EQ(got[0], std::make_pair(int16_t(-5), int16_t(1234)));
+}

@@ -1,0 +1,228 @@
+// tavirel-cli as a user runs it: recordings of an independent transmitter
+// and signals of our own transmitter in, the transport stream out, checked
+// packet for packet; bad inputs end cleanly with the documented exit codes.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const std::string kData = TAVIREL_TEST_DATA;
+
+std::string temp(const std::string& name)
+{
+    return testing::TempDir() + std::to_string(getpid()) + "_cli_" + name;
+}
+
+std::vector<uint8_t> readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out;   // stdout
+    std::string err;   // stderr
+};
+
+ToolRun run(const std::string& program, const std::string& arguments)
+{
+    const std::string outFile = temp("stdout.txt"), errFile = temp("stderr.txt");
+    const int status = std::system((program + " " + arguments + " >" + outFile + " 2>" + errFile).c_str());
+    ToolRun r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const auto o = readFile(outFile), e = readFile(errFile);
+    r.out.assign(o.begin(), o.end());
+    r.err.assign(e.begin(), e.end());
+    return r;
+}
+
+ToolRun cli(const std::string& arguments)
+{
+    return run(TAVIREL_CLI, arguments);
+}
+
+// The longest run of whole packets of `out`, from its first, that appears in
+// `sent` at a packet boundary. Null packets repeat, so every start is tried.
+size_t packetsInOrder(const std::vector<uint8_t>& out, const std::vector<uint8_t>& sent)
+{
+    const size_t n = out.size() / 188, m = sent.size() / 188;
+    size_t best = 0;
+    for (size_t s = 0; s < m; ++s) {
+        size_t k = 0;
+        while (k < n && s + k < m && std::equal(out.begin() + long(188 * k), out.begin() + long(188 * (k + 1)),
+                                                sent.begin() + long(188 * (s + k))))
+            ++k;
+        best = std::max(best, k);
+    }
+    return best;
+}
+
+struct Recording {
+    const char* name;
+    const char* options;
+    size_t minimumPackets;   // of the packets the recording carries complete
+    const char* service;
+};
+
+class IndependentRecording : public testing::TestWithParam<Recording> {};
+
+} // namespace
+
+// Each recording decodes to its transport stream: every packet out, from the
+// first, in order and unchanged, and the service named in its SDT.
+TEST_P(IndependentRecording, DecodesToTheTransportStreamItCarries)
+{
+    const Recording& rec = GetParam();
+    const std::string out = temp(std::string(rec.name) + ".ts");
+    const ToolRun r = cli("--input file:" + kData + "/" + rec.name + ".iq " + rec.options + " --status-interval 0 --output file:" +
+                      out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<uint8_t> ts = readFile(out);
+    const std::vector<uint8_t> sent = readFile(kData + "/" + rec.name + ".ts");
+    ASSERT_EQ(ts.size() % 188, 0u);
+    EXPECT_GE(ts.size() / 188, rec.minimumPackets);
+    EXPECT_EQ(packetsInOrder(ts, sent), ts.size() / 188);
+    EXPECT_NE(r.out.find("summary: locked"), std::string::npos) << r.out.substr(r.out.size() > 600 ? r.out.size() - 600 : 0);
+    EXPECT_NE(r.out.find(rec.service), std::string::npos);
+    EXPECT_NE(r.out.find(" 0 CC errors"), std::string::npos);
+}
+
+// The first frames go to acquisition (and, at 8 dB, a few fail): the bounds
+// leave that margin and no more.
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, IndependentRecording,
+    testing::Values(Recording{"dvbs2_qpsk12_normal_pilots", "--format s8 --sample-rate 2000000", 400,
+                              "DVBS2 QPSK12 NORMAL PILOTS"},
+                    Recording{"dvbs2_8psk23_normal_pilots", "--format s16 --sample-rate 2400000", 600,
+                              "DVBS2 8PSK23 NORMAL PILOTS"},
+                    Recording{"dvbs2_qpsk34_short_nopilots", "--format s16 --sample-rate 2500000", 250,
+                              "DVBS2 QPSK34 SHORT NOPILOTS"}),
+    [](const testing::TestParamInfo<Recording>& info) { return std::string(info.param.name); });
+
+// Our transmitter's signals through a file: variable coding (every frame
+// decoded with its own code), short frames, 2.5 samples per symbol.
+TEST(CliRun, OwnTransmitterSignalsDecodePacketForPacket)
+{
+    const std::string sent = kData + "/dvbs2_qpsk12_normal_pilots.ts";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"--modcod \"QPSK 1/2,8PSK 2/3\" --pilots on --sample-rate 2000000 --frames 40", "--sample-rate 2000000"},
+        {"--modcod \"QPSK 2/3\" --frame short --rolloff 0.20 --sample-rate 2500000 --offset 3000 --frames 120",
+         "--sample-rate 2500000"},
+    };
+    for (const auto& c : cases) {
+        const std::string iq = temp("own.iq"), out = temp("own.ts");
+        const ToolRun tx = run(TAVIREL_SIGGEN, c.first + " --ts " + sent + " --loop --esn0 15 --output " + iq);
+        ASSERT_EQ(tx.exitCode, 0) << tx.err;
+        const ToolRun r = cli("--input file:" + iq + " " + c.second + " --status-interval 0 --output file:" + out);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const std::vector<uint8_t> ts = readFile(out);
+        const std::vector<uint8_t> source = readFile(sent);
+        // The looped file: the stream out may wrap around it once.
+        std::vector<uint8_t> looped = source;
+        looped.insert(looped.end(), source.begin(), source.end());
+        looped.insert(looped.end(), source.begin(), source.end());
+        EXPECT_GT(ts.size() / 188, 300u) << c.first << "\n" << r.out.substr(0, 3000);
+        EXPECT_EQ(packetsInOrder(ts, looped), ts.size() / 188) << c.first;
+    }
+}
+
+// Over TCP from a server that paces the samples in real time.
+TEST(CliRun, ReceivesFromATcpServer)
+{
+    const int port = 20000 + int(getpid() % 20000);
+    const std::string sent = kData + "/dvbs2_qpsk12_normal_pilots.ts";
+    std::thread server([&] {
+        run(TAVIREL_SIGGEN, "--modcod \"QPSK 1/2\" --pilots on --ts " + sent + " --loop --realtime --duration 4 --serve 127.0.0.1:" +
+                                std::to_string(port));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::string out = temp("tcp.ts");
+    const ToolRun r = cli("--input tcp:127.0.0.1:" + std::to_string(port) + " --status-interval 0 --duration 6 --output file:" +
+                      out);
+    server.join();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<uint8_t> ts = readFile(out);
+    // The server loops its file: several rounds in a few seconds.
+    const std::vector<uint8_t> once = readFile(sent);
+    std::vector<uint8_t> looped;
+    for (int round = 0; round < 12; ++round)
+        looped.insert(looped.end(), once.begin(), once.end());
+    EXPECT_GT(ts.size() / 188, 500u) << r.out.substr(0, 2000);
+    EXPECT_EQ(packetsInOrder(ts, looped), ts.size() / 188);
+}
+
+TEST(CliRun, ExitCodesAndCleanEnds)
+{
+    // Bad options: 1, naming the option.
+    ToolRun r = cli("--input file:x --symbol-rate 3000000");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("--symbol-rate"), std::string::npos) << r.err;
+    EXPECT_EQ(cli("--bogus").exitCode, 1);
+    // An input that cannot be opened: 2.
+    r = cli("--input file:/nonexistent/x.iq");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("/nonexistent/x.iq"), std::string::npos);
+    // Nobody listening.
+    EXPECT_EQ(cli("--input tcp:127.0.0.1:1").exitCode, 2);
+
+    // Random bytes ending mid-sample: no lock, a summary, exit 0.
+    const std::string noise = temp("noise.iq");
+    {
+        std::mt19937 rng(3);
+        std::ofstream f(noise, std::ios::binary);
+        for (int i = 0; i < 3000001; ++i)
+            f.put(char(rng()));
+    }
+    r = cli("--input file:" + noise + " --status-interval 0 --output file:" + temp("noise.ts"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("summary: no lock"), std::string::npos) << r.out.substr(0, 2000);
+
+    // Standard input in, standard output carrying only the stream.
+    r = cli("--input - --format s8 --status-interval 0 --output - < " + kData + "/dvbs2_qpsk12_normal_pilots.iq");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.size() % 188, 0u);
+    EXPECT_GT(r.out.size(), 300u * 188);
+    EXPECT_EQ(r.out[0], char(0x47));
+    EXPECT_NE(r.err.find("summary: locked"), std::string::npos);
+}
+
+// A server that accepts and hangs up at once, and one that sends nothing.
+TEST(CliRun, TcpServerThatClosesOrStaysSilent)
+{
+    for (const bool hangUp : {true, false}) {
+        const int listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = 0;
+        ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        socklen_t len = sizeof addr;
+        getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+        listen(listener, 1);
+        std::thread server([&] {
+            const int c = accept(listener, nullptr, nullptr);
+            if (!hangUp)
+                std::this_thread::sleep_for(std::chrono::seconds(3));
+            close(c);
+        });
+        const ToolRun r = cli("--input tcp:127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) +
+                          " --status-interval 0 --duration 2");
+        server.join();
+        close(listener);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.out.find("summary: no lock"), std::string::npos) << r.out;
+    }
+}
