@@ -14,8 +14,7 @@ std::vector<uint8_t> packet(uint16_t pid, int counter, bool payload = true, bool
     p[1] = uint8_t((error ? 0x80 : 0) | (pid >> 8));
     p[2] = uint8_t(pid);
     p[3] = uint8_t((payload ? 0x10 : 0x20) | (counter & 15));
-    if (!payload)
-    {
+    if (!payload) {
         p[4] = 183;   // adaptation field fills the packet
         p[5] = 0;     // no flags (no discontinuity)
     }

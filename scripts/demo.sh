@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# The receiver's main job on an embedded default: the test transmitter serves
+# a DVB-S2 signal (QPSK 1/2, pilots, Es/N0 10 dB, 1 Msym/s at 2 Msps) on
+# 127.0.0.1:7777 in real time, and tavirel-cli receives it for a few seconds,
+# printing lock, MODCOD and services. Expects a release build in build/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+port=${TAVIREL_DEMO_PORT:-7777}
+seconds=${TAVIREL_DEMO_SECONDS:-5}
+build/tools/siggen/tavirel-siggen --modcod "QPSK 1/2" --pilots on --esn0 10 --service "TAVIREL DEMO" \
+    --realtime --duration $((seconds + 2)) --serve "127.0.0.1:$port" &
+tx=$!
+trap 'kill $tx 2>/dev/null || true' EXIT
+sleep 0.5
+build/tools/cli/tavirel-cli --input "tcp:127.0.0.1:$port" --duration "$seconds" --output file:/dev/null \
+    | grep -E --line-buffered '^(LOCKED|LOCK has|status|summary|auto rolloff)' || true
