@@ -14,7 +14,7 @@ namespace {
 
 class RollOffReceiver : public QObject {
     Q_OBJECT
-public slots:
+public Q_SLOTS:
     void rolloffChangeNotification(float rollOff)
     {
         values.push_back(rollOff);
