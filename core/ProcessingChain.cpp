@@ -144,6 +144,8 @@ void ProcessingChain::onSample(int16_t i, int16_t q)
 
 void ProcessingChain::onBlockFull()
 {
+    if (sampleBlockObserver)
+        sampleBlockObserver(*rawBuffer);
     // A float copy for the spectrum, before any filtering.
     WorkBuffer* floatBlock = bufferPool.alloc(kFloatBlockBytes);
     if (floatBlock != nullptr) {
@@ -265,6 +267,11 @@ void ProcessingChain::releaseFrame(WorkBuffer* frame, WorkBuffer* tag)
 void ProcessingChain::setSymbolObserver(std::function<void(const WorkBuffer&)> observer)
 {
     symbolObserver = std::move(observer);
+}
+
+void ProcessingChain::setSampleBlockObserver(std::function<void(const WorkBuffer&)> observer)
+{
+    sampleBlockObserver = std::move(observer);
 }
 
 void ProcessingChain::setFrameObserver(FrameObserver observer)

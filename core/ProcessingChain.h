@@ -90,6 +90,9 @@ public:
     // Sees every block of symbols the demodulator took in (the resampler's
     // output, components swapped), on the demodulator's thread.
     void setSymbolObserver(std::function<void(const WorkBuffer&)> observer);
+    // Sees every full block of device samples (16384 × int16 I, Q), as the
+    // device delivered them, on the device's thread.
+    void setSampleBlockObserver(std::function<void(const WorkBuffer&)> observer);
     // Sees every completed DVB-S2 XFECFRAME (64800 soft values, the first
     // 16200 for short frames) with its own PLS code, before it is decoded.
     using FrameObserver = std::function<void(const int8_t* frame, uint8_t plsCode)>;
@@ -153,6 +156,7 @@ private:
     int32_t spectrumCount = 0;
     int32_t spectrumSize = FFTWorker::kDefaultSize;
 
+    std::function<void(const WorkBuffer&)> sampleBlockObserver;
     std::function<void(const WorkBuffer&)> symbolObserver;
     FrameObserver frameObserver;
     std::function<void(const WorkBuffer&)> dvbsSymbolObserver;

@@ -1,0 +1,284 @@
+#include "stream/OutputSinks.h"
+
+#include "core/Log.h"
+
+#include <QHostAddress>
+#include <QMetaObject>
+#include <QObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUdpSocket>
+
+#include <algorithm>
+
+#include <sys/socket.h>
+
+namespace {
+
+const QString kSettingsTitle = QStringLiteral("Network Settings");
+
+QString peerText(const QTcpSocket& socket)
+{
+    return socket.peerAddress().toString() + ":" + QString::number(socket.peerPort());
+}
+
+} // namespace
+
+OutputSinks::OutputSinks(size_t clientBacklog) : clientBacklog(clientBacklog)
+{
+    context = new QObject;
+    context->moveToThread(&thread);
+    thread.setObjectName(QStringLiteral("OutputSinks"));
+    thread.start();
+}
+
+OutputSinks::~OutputSinks()
+{
+    runOnSinkThread([this] {
+        closeUdp();
+        stopTcpService();
+    });
+    record.close();
+    thread.quit();
+    thread.wait();
+    delete context;   // its thread has ended
+}
+
+void OutputSinks::setErrorReport(ErrorReport report)
+{
+    errorReport = std::move(report);
+}
+
+void OutputSinks::report(const QString& text)
+{
+    if (errorReport)
+        errorReport(kSettingsTitle, text);
+    else
+        LogLine() << text.toStdString();
+}
+
+void OutputSinks::runOnSinkThread(const std::function<void()>& work)
+{
+    if (QThread::currentThread() == &thread)
+        work();
+    else
+        QMetaObject::invokeMethod(context, work, Qt::BlockingQueuedConnection);
+}
+
+int OutputSinks::applyNetMode(int newMode, const QString& address, int port)
+{
+    LogLine() << "Net Mode changed to " << newMode;
+    if (newMode != kNetOff && QHostAddress(address).isNull()) {
+        report(QStringLiteral("'%1' is not a valid IP address!").arg(address));
+        return applyNetMode(kNetOff, address, port);
+    }
+
+    bool ok = true;
+    runOnSinkThread([&] {
+        // Whatever ran before goes first, also when the same mode is applied
+        // again with a new address.
+        closeUdp();
+        stopTcpService();
+        if (newMode == kNetUdp)
+            ok = openUdp(address, port);
+        else if (newMode == kNetTcp)
+            ok = listenTcp(address, port);
+        std::lock_guard<std::mutex> lock(sinkMutex);
+        mode = ok ? newMode : kNetOff;
+        listenPort = ok && newMode == kNetTcp ? tcpServer->serverPort() : 0;
+    });
+    if (ok)
+        return newMode;
+    if (newMode == kNetUdp)
+        report(QStringLiteral("UDP Socket couldn't be created. addr: %1, port: %2").arg(address).arg(port));
+    else
+        report(QStringLiteral("TCP Listening Socket couldn't be created. addr: %1, port: %2").arg(address).arg(port));
+    return applyNetMode(kNetOff, address, port);
+}
+
+int OutputSinks::netMode() const
+{
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    return mode;
+}
+
+uint16_t OutputSinks::tcpServerPort() const
+{
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    return listenPort;
+}
+
+size_t OutputSinks::tcpClientCount() const
+{
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    return clientCount;
+}
+
+size_t OutputSinks::pendingBytes() const
+{
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    return pendingTotal + drainingTotal;
+}
+
+void OutputSinks::writeToSinks(const uint8_t* bytes, size_t length)
+{
+    bool wakeUp = false;
+    bool dropped = false;
+    {
+        std::lock_guard<std::mutex> lock(sinkMutex);
+        if (netActive && length > 0) {
+            if (pendingTotal + length <= kMaxPendingBytes) {
+                pending.emplace_back(reinterpret_cast<const char*>(bytes), int(length));
+                pendingTotal += length;
+                wakeUp = !wakeUpPosted;
+                wakeUpPosted = true;
+                overflowing = false;
+            } else {
+                dropped = !overflowing;
+                overflowing = true;
+            }
+        }
+    }
+    if (wakeUp)
+        QMetaObject::invokeMethod(context, [this] { drain(); }, Qt::QueuedConnection);
+    if (dropped)
+        LogLine() << "Network output cannot keep up, dropping data";
+    record.write(RecordType::TransportStream, bytes, length);
+}
+
+void OutputSinks::drain()
+{
+    std::deque<QByteArray> batch;
+    {
+        std::lock_guard<std::mutex> lock(sinkMutex);
+        batch.swap(pending);
+        drainingTotal = pendingTotal;
+        pendingTotal = 0;
+        wakeUpPosted = false;
+    }
+    // Closing a socket takes it off `tcpClients` at once (its deletion waits
+    // for the event loop), so the writes go through a snapshot.
+    const std::vector<Client> clients = tcpClients;
+    std::vector<const Client*> tooSlow;
+    for (const QByteArray& chunk : batch) {
+        if (udpSocket != nullptr)
+            udpSocket->write(chunk);   // one datagram; errors are ignored
+        for (const Client& client : clients) {
+            // A client may have gone during this batch.
+            if (!client.socket->isOpen() || std::find(tooSlow.begin(), tooSlow.end(), &client) != tooSlow.end())
+                continue;
+            if (size_t(client.socket->bytesToWrite()) + size_t(chunk.size()) > clientBacklog) {
+                tooSlow.push_back(&client);
+            } else {
+                client.socket->write(chunk);
+                client.socket->flush();   // to the kernel now, as far as it takes it
+            }
+        }
+    }
+    for (const Client* client : tooSlow) {
+        LogLine() << "TCP Socket backlog full [ " << client->peer.toStdString() << " ]";
+        // Reset rather than a FIN that would wait behind the unread data
+        // until the kernel gives up on the peer.
+        const linger reset{1, 0};
+        ::setsockopt(int(client->socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        client->socket->abort();
+        clientClosed(client->socket);   // unless "disconnected" already did
+    }
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    drainingTotal = 0;
+}
+
+void OutputSinks::acceptClients()
+{
+    while (tcpServer != nullptr && tcpServer->hasPendingConnections()) {
+        QTcpSocket* socket = tcpServer->nextPendingConnection();
+        const QString peer = peerText(*socket);
+        LogLine() << "TCP Socket accepted [ " << peer.toStdString() << " ]";
+        QObject::connect(socket, &QTcpSocket::disconnected, context, [this, socket] { clientClosed(socket); });
+        // Nothing is taken from the clients; what they send is thrown away
+        // so that it cannot pile up.
+        QObject::connect(socket, &QTcpSocket::readyRead, context, [socket] { socket->readAll(); });
+        tcpClients.push_back({socket, peer});
+        updateNetActive();
+    }
+}
+
+void OutputSinks::clientClosed(QTcpSocket* socket)
+{
+    const auto it = std::find_if(tcpClients.begin(), tcpClients.end(),
+                                 [socket](const Client& c) { return c.socket == socket; });
+    if (it == tcpClients.end())
+        return;
+    LogLine() << "TCP Socket closed [ " << it->peer.toStdString() << " ]";
+    tcpClients.erase(it);
+    socket->disconnect(context);
+    socket->deleteLater();
+    updateNetActive();
+}
+
+void OutputSinks::closeUdp()
+{
+    if (udpSocket == nullptr)
+        return;
+    udpSocket->close();
+    delete udpSocket;
+    udpSocket = nullptr;
+    updateNetActive();
+}
+
+void OutputSinks::stopTcpService()
+{
+    if (tcpServer == nullptr)
+        return;
+    tcpServer->close();
+    while (tcpServer->hasPendingConnections())
+        tcpServer->nextPendingConnection()->abort();
+    // Closing a client runs clientClosed(), which takes it off the list.
+    const std::vector<Client> clients = tcpClients;
+    for (const Client& client : clients) {
+        client.socket->abort();
+        clientClosed(client.socket);
+    }
+    delete tcpServer;   // also the sockets still parented to it
+    tcpServer = nullptr;
+    updateNetActive();
+}
+
+bool OutputSinks::openUdp(const QString& address, int port)
+{
+    udpSocket = new QUdpSocket;
+    udpSocket->connectToHost(address, quint16(port), QIODevice::WriteOnly, QAbstractSocket::AnyIPProtocol);
+    // An IP literal connects at once (no lookup); a UDP socket that could not
+    // connect is of no use.
+    if (!udpSocket->isValid() || udpSocket->state() != QAbstractSocket::ConnectedState) {
+        delete udpSocket;
+        udpSocket = nullptr;
+        return false;
+    }
+    updateNetActive();
+    return true;
+}
+
+bool OutputSinks::listenTcp(const QString& address, int port)
+{
+    tcpServer = new QTcpServer;
+    QObject::connect(tcpServer, &QTcpServer::newConnection, context, [this] { acceptClients(); });
+    if (!tcpServer->listen(QHostAddress(address), quint16(port))) {
+        delete tcpServer;
+        tcpServer = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void OutputSinks::updateNetActive()
+{
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    netActive = udpSocket != nullptr || !tcpClients.empty();
+    clientCount = tcpClients.size();
+    if (!netActive) {
+        // Nobody to send to: what was waiting is dropped.
+        pending.clear();
+        pendingTotal = 0;
+    }
+}

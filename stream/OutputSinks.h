@@ -1,0 +1,131 @@
+// Where the receiver's output goes: a UDP destination (one datagram per
+// write), a TCP server that sends every write to each connected client, and
+// the recording file.
+#pragma once
+
+#include "stream/RecordFile.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QThread>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+class QObject;
+class QTcpServer;
+class QTcpSocket;
+class QUdpSocket;
+
+// Threads. The sockets and the TCP server live on the sinks' own thread,
+// which runs a Qt event loop and is the only thread that ever touches them.
+// writeToSinks() may be called from any thread (the stage threads that
+// produce the stream): it copies the bytes into a hand-over queue under
+// `sinkMutex` and, when the queue was empty, posts one wake-up to the sink
+// thread; it never waits for the network. The sink thread takes the whole
+// queue at once and writes it out in order: a datagram per write to the UDP
+// socket, the bytes appended and flushed to every TCP client.
+// applyNetMode() runs its socket work on the sink thread and waits for it
+// (binding and connecting a UDP socket or listening return at once).
+//
+// Memory. The hand-over queue holds at most kMaxPendingBytes; writes beyond
+// that are dropped (the network cannot keep up) and logged once per episode.
+// Each TCP client may have at most `clientBacklog` bytes waiting in its socket
+// beyond what the kernel took; a client that lets more pile up (it stopped
+// reading) is closed with "TCP Socket backlog full [ addr:port ]" followed by
+// the usual "TCP Socket closed [ addr:port ]", and the others go on receiving.
+// Anything a client sends is read and discarded.
+//
+// Recording. The file has a lock of its own (RecordFile): every write and the
+// close take it, so it is never closed while a stage writes to it.
+class OutputSinks {
+public:
+    // Values of the network mode chooser.
+    static constexpr int kNetOff = 0;
+    static constexpr int kNetUdp = 1;
+    static constexpr int kNetTcp = 2;
+
+    static constexpr size_t kDefaultClientBacklog = size_t(4) << 20;
+    static constexpr size_t kMaxPendingBytes = size_t(32) << 20;
+
+    // An error the user must see: a title and a text (the window shows a
+    // warning box; without a reporter the text is logged).
+    using ErrorReport = std::function<void(const QString& title, const QString& text)>;
+
+    explicit OutputSinks(size_t clientBacklog = kDefaultClientBacklog);
+    // Switches the network output off, closes the recording, ends the thread.
+    ~OutputSinks();
+    OutputSinks(const OutputSinks&) = delete;
+    OutputSinks& operator=(const OutputSinks&) = delete;
+
+    void setErrorReport(ErrorReport report);
+
+    // Logs "Net Mode changed to <mode>", then switches to mode 0 (off), 1 (UDP
+    // to `address`:`port`) or 2 (TCP server listening on `address`:`port`;
+    // port 0 picks a free one). The address must be a literal IPv4 or IPv6
+    // address. On an invalid address or a socket that cannot be set up the
+    // error is reported under "Network Settings", the output is switched off
+    // (which logs "Net Mode changed to 0" again) and 0 is returned; otherwise
+    // the mode now in effect. Call from one thread at a time, not from a
+    // stage thread that holds the stream's locks.
+    int applyNetMode(int mode, const QString& address, int port);
+    int netMode() const;
+    // The port the TCP server listens on (0 when not listening).
+    uint16_t tcpServerPort() const;
+    size_t tcpClientCount() const;
+
+    // One write: a transport-stream block or a GSE PDU. To the network when
+    // it is on, and to the recording when it records the transport stream.
+    void writeToSinks(const uint8_t* bytes, size_t length);
+
+    // Bytes handed over and not yet passed to the sockets.
+    size_t pendingBytes() const;
+
+    RecordFile& recording() { return record; }
+
+private:
+    struct Client {
+        QTcpSocket* socket;
+        QString peer;   // "addr:port", kept for the closing line
+    };
+
+    // On the sink thread.
+    void runOnSinkThread(const std::function<void()>& work);
+    void drain();
+    void acceptClients();
+    void clientClosed(QTcpSocket* socket);
+    void closeUdp();
+    void stopTcpService();
+    bool openUdp(const QString& address, int port);
+    bool listenTcp(const QString& address, int port);
+    void updateNetActive();
+    void report(const QString& text);
+
+    const size_t clientBacklog;
+    ErrorReport errorReport;
+    QThread thread;
+    QObject* context = nullptr;   // lives on `thread`; queued work runs there
+
+    // Sink thread only.
+    QUdpSocket* udpSocket = nullptr;
+    QTcpServer* tcpServer = nullptr;
+    std::vector<Client> tcpClients;
+
+    // Guards the hand-over between the writers and the sink thread.
+    mutable std::mutex sinkMutex;
+    std::deque<QByteArray> pending;
+    size_t pendingTotal = 0;       // bytes in `pending`
+    size_t drainingTotal = 0;      // bytes the sink thread is writing out
+    bool wakeUpPosted = false;
+    bool netActive = false;       // a UDP socket or at least one TCP client
+    bool overflowing = false;     // writes are being dropped
+    int mode = kNetOff;
+    uint16_t listenPort = 0;
+    size_t clientCount = 0;
+
+    RecordFile record;
+};
