@@ -32,7 +32,19 @@ constexpr const char* kRateNames[ViterbiDecoder::kRateCount] = {"FEC 1/2", "FEC 
 constexpr int kBranchSelect[32] = {0, 1, 2, 3, 2, 3, 0, 1, 0, 1, 2, 3, 2, 3, 0, 1,
                                    3, 2, 1, 0, 1, 0, 3, 2, 3, 2, 1, 0, 1, 0, 3, 2};
 
+// × 8, truncated toward zero, within ±127; NaN gives an erasure.
+inline int32_t softOf(float component)
+{
+    const float v = component * 8.0f;
+    if (!(v == v))
+        return 0;
+    return int32_t(std::clamp(v, -float(ViterbiDecoder::kSoftLimit), float(ViterbiDecoder::kSoftLimit)));
+}
+
 } // namespace
+
+// The per-value path is small and hot: keep it in one piece.
+#define VITERBI_INLINE inline __attribute__((always_inline))
 
 ViterbiDecoder::ViterbiDecoder(Kernel kernel)
     : kernel(kernel)
@@ -58,27 +70,10 @@ void ViterbiDecoder::setRateType(int rateType)
 
 int32_t ViterbiDecoder::softValue(float component)
 {
-    const float v = component * 8.0f;
-    if (!(v == v))
-        return 0;
-    return int32_t(std::clamp(v, -float(kSoftLimit), float(kSoftLimit)));
+    return softOf(component);
 }
 
-void ViterbiDecoder::decodeSymbols(const std::complex<float>* symbols, size_t count, std::vector<uint8_t>& out)
-{
-    for (size_t k = 0; k < count; ++k) {
-        pushValue(softValue(symbols[k].real()), out);
-        pushValue(softValue(symbols[k].imag()), out);
-    }
-}
-
-void ViterbiDecoder::decodeSoft(const int32_t* soft, size_t count, std::vector<uint8_t>& out)
-{
-    for (size_t k = 0; k < count; ++k)
-        pushValue(std::clamp(soft[k], -kSoftLimit, kSoftLimit), out);
-}
-
-void ViterbiDecoder::pushValue(int32_t value, std::vector<uint8_t>& out)
+VITERBI_INLINE void ViterbiDecoder::pushValue(int32_t value, std::vector<uint8_t>& out)
 {
     if (skip) {
         skip = false;
@@ -92,14 +87,14 @@ void ViterbiDecoder::pushValue(int32_t value, std::vector<uint8_t>& out)
         runPeriod(out);
 }
 
-void ViterbiDecoder::runPeriod(std::vector<uint8_t>& out)
+VITERBI_INLINE void ViterbiDecoder::runPeriod(std::vector<uint8_t>& out)
 {
     const Puncturing& p = kPuncturing[rate];
     for (int s = 0; s < p.steps; ++s)
         step(p.x[s] < 0 ? 0 : values[p.x[s]], p.y[s] < 0 ? 0 : values[p.y[s]], out);
 }
 
-void ViterbiDecoder::step(int32_t x, int32_t y, std::vector<uint8_t>& out)
+VITERBI_INLINE void ViterbiDecoder::step(int32_t x, int32_t y, std::vector<uint8_t>& out)
 {
     const bool renormalise = stepCounter % 4 == 0;
     const uint32_t bit = kernel == Kernel::Vector ? stepVector(x, y, renormalise) : stepReference(x, y, renormalise);
@@ -111,7 +106,7 @@ void ViterbiDecoder::step(int32_t x, int32_t y, std::vector<uint8_t>& out)
     }
 }
 
-uint32_t ViterbiDecoder::stepReference(int32_t x, int32_t y, bool renormalise)
+VITERBI_INLINE uint32_t ViterbiDecoder::stepReference(int32_t x, int32_t y, bool renormalise)
 {
     const int32_t candidates[4] = {x + y, y - x, -x - y, x - y};
     const int32_t* p = refMetric[refCurrent];
@@ -143,7 +138,7 @@ uint32_t ViterbiDecoder::stepReference(int32_t x, int32_t y, bool renormalise)
     return uint32_t(refHistory[refCurrent][0][2] >> 63);
 }
 
-uint32_t ViterbiDecoder::stepVector(int32_t x, int32_t y, bool renormalise)
+VITERBI_INLINE uint32_t ViterbiDecoder::stepVector(int32_t x, int32_t y, bool renormalise)
 {
     // Branch metrics of butterflies 0–15: c0 c1 c2 c3 c2 c3 c0 c1 (twice), and
     // of 16–31: c3 c2 c1 c0 c1 c0 c3 c2 (twice), with c2 = −c0 and c3 = −c1.
@@ -202,4 +197,18 @@ uint32_t ViterbiDecoder::stepVector(int32_t x, int32_t y, bool renormalise)
     // The oldest bit of state 0's 192-bit history.
     const uint8_t oldest = uint8_t(now - (kHistoryBits - 1));
     return uint32_t((decisions[oldest] >> path[oldest]) & 1);
+}
+
+void ViterbiDecoder::decodeSymbols(const std::complex<float>* symbols, size_t count, std::vector<uint8_t>& out)
+{
+    for (size_t k = 0; k < count; ++k) {
+        pushValue(softOf(symbols[k].real()), out);
+        pushValue(softOf(symbols[k].imag()), out);
+    }
+}
+
+void ViterbiDecoder::decodeSoft(const int32_t* soft, size_t count, std::vector<uint8_t>& out)
+{
+    for (size_t k = 0; k < count; ++k)
+        pushValue(std::clamp(soft[k], -kSoftLimit, kSoftLimit), out);
 }
