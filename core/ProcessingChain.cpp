@@ -281,6 +281,6 @@ void ProcessingChain::onViterbiDecoded(WorkBuffer* symbols, WorkBuffer* bytes)
     if (bytes == nullptr)
         return;
     outer.processBytes(bytes->data(), bytes->size());
-    alignment.observe(8 * bytes->size(), viterbi.period(), {outer.syncState(), outer.lockedPackets()});
+    alignment.observe(8 * bytes->size(), viterbi.period(), {outer.syncState(), outer.syncConfidence(), outer.lockedPackets()});
     bufferPool.dealloc(bytes);
 }

@@ -22,20 +22,27 @@ void DvbsAlignmentSearch::observe(size_t decodedBits, int period, SyncStatus sta
         skips.store(0);
     }
     const bool locked = status.state == 3;
-    if (locked && status.lockedPackets >= kLastingLockPackets) {
+    // A lock held over from the combination before is not this one's.
+    if (!locked)
+        unlockedSinceStep = true;
+    if (locked && unlockedSinceStep && status.lockedPackets >= kLastingLockPackets) {
         lasting.store(true);
         waited = 0;
         return;
     }
     lasting.store(false);
-    if (status.state >= 2 && !extended) {
+    const bool promising = status.state >= 2 || (status.state == 1 && status.confidence >= 3);
+    if (promising && !extended) {
         // Sync bytes found where they belong: time to finish locking.
         extended = true;
         waited = 0;
         return;
     }
     waited += decodedBits;
-    if (waited >= patience)
+    // Once sync bytes are found, locking takes up to eight more packets to
+    // the inverted sync byte and the lasting lock's sixteen.
+    const uint64_t limit = extended ? patience + kLockingBits : patience;
+    if (waited >= limit)
         advance(period);
 }
 
@@ -43,6 +50,7 @@ void DvbsAlignmentSearch::advance(int period)
 {
     waited = 0;
     extended = false;
+    unlockedSinceStep = false;
     stepCount.fetch_add(1);
     const int skip = period > 0 ? (skips.load() + 1) % period : 0;
     skips.store(skip);

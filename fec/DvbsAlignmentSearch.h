@@ -13,17 +13,22 @@
 // holds its lock; when no lasting lock has been seen for `patience` decoded
 // bits the next combination is tried: one soft value is skipped, and after a
 // whole period of skips the constellation is also turned by a quarter. A
-// combination whose decoder reaches "SYNC_LOCKING" gets its patience once
-// more, to finish locking.
+// combination whose decoder has found three sync bytes in a row (which noise
+// hardly ever gives) gets its patience once more and the time to finish
+// locking; only a lock taken after the last change counts.
 //
 // observe() runs on the decoding thread; setEnabled() and the readouts may be
 // used from any thread.
 class DvbsAlignmentSearch {
 public:
-    static constexpr uint64_t kDefaultPatienceBits = 131072;   // about 80 packets
+    static constexpr uint64_t kDefaultPatienceBits = 48 * 1632;   // 48 packets
     // A lock is lasting after this many packet boundaries: longer than an
     // inverted (180°) stream can hold one.
     static constexpr uint32_t kLastingLockPackets = 16;
+    // Bits a combination gets on top of its patience once its decoder has
+    // confirmed a sync byte twice: the remaining confirmations, up to eight
+    // packets to the inverted sync byte and the lasting lock's sixteen.
+    static constexpr uint64_t kLockingBits = (6 + 8 + kLastingLockPackets + 2) * 1632;
 
     struct Actions {
         std::function<void(int)> setDerotation;   // slider value 0 … 255
@@ -33,6 +38,7 @@ public:
     // What the outer decoder showed after a block.
     struct SyncStatus {
         int state = 0;                 // 0 hunting … 3 locked
+        uint16_t confidence = 0;       // sync bytes confirmed while hunting
         uint32_t lockedPackets = 0;    // boundaries since the lock was taken
     };
 
@@ -65,4 +71,5 @@ private:
     uint64_t waited = 0;
     int lastPeriod = 0;
     bool extended = false;
+    bool unlockedSinceStep = true;
 };
