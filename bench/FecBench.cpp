@@ -1,5 +1,6 @@
 // DVB-S decoding speed: the Viterbi decoder (vector kernel and reference) in
 // decoded Mbit/s, and the outer decoder in packets/s.
+#include "../tests/fec/DvbsAlignmentRig.h"
 #include "fec/DvbS1OuterDecoder.h"
 #include "fec/ViterbiDecoder.h"
 #include "tx/ConvEncoder.h"
@@ -8,6 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -105,3 +107,40 @@ BENCHMARK(BM_ViterbiVectorHeavyNoise)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ViterbiReference)->Arg(0)->Arg(4)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OuterDecoderClean)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OuterDecoderFourErrors)->Unit(benchmark::kMillisecond);
+
+namespace {
+
+// How long the alignment search takes with its default patience (or the
+// second argument's packets, if not 0), from every
+// start (4 turns × every phase): decoded bits until a lasting lock, and the
+// same in seconds of signal at 1 Msym/s (mean and worst).
+void BM_AlignmentSearch(benchmark::State& state)
+{
+    const int rate = int(state.range(0));
+    const int period = ViterbiDecoder::periodOfRate(rate);
+    const double bitsPerSymbol = 2.0 * tx::dvbsRateNumerator(tx::DvbsRate(rate)) /
+                                 double(tx::dvbsRateDenominator(tx::DvbsRate(rate)));
+    double total = 0, worst = 0, starts = 0, unsettled = 0;
+    for (auto _ : state) {
+        for (int turns = 0; turns < 4; ++turns) {
+            for (int stray = 0; stray < period; ++stray) {
+                const uint64_t patience =
+                    state.range(1) > 0 ? uint64_t(state.range(1)) * 1632 : DvbsAlignmentSearch::kDefaultPatienceBits;
+                DvbsAlignmentRig rig(rate, turns, stray, patience);
+                const double bits = double(rig.runUntilSettled(uint64_t(1) << 26));
+                unsettled += rig.search().settled() ? 0 : 1;
+                total += bits;
+                worst = std::max(worst, bits);
+                starts += 1;
+            }
+        }
+    }
+    state.counters["meanBits"] = total / starts;
+    state.counters["meanSec@1Msym"] = total / starts / bitsPerSymbol * 1e-6;
+    state.counters["worstSec@1Msym"] = worst / bitsPerSymbol * 1e-6;
+    state.counters["unsettled"] = unsettled;
+}
+
+} // namespace
+
+BENCHMARK(BM_AlignmentSearch)->ArgsProduct({{0, 1, 2, 3, 4}, {0}})->Iterations(1)->Unit(benchmark::kMillisecond);

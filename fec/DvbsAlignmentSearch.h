@@ -21,7 +21,7 @@
 // used from any thread.
 class DvbsAlignmentSearch {
 public:
-    static constexpr uint64_t kDefaultPatienceBits = 48 * 1632;   // 48 packets
+    static constexpr uint64_t kDefaultPatienceBits = 32 * 1632;   // 32 packets
     // A lock is lasting after this many packet boundaries: longer than an
     // inverted (180°) stream can hold one.
     static constexpr uint32_t kLastingLockPackets = 16;
