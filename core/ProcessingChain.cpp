@@ -46,6 +46,7 @@ ProcessingChain::ProcessingChain()
               handOn(bufferPool, demod, out, 4 * out->size() + Demodulator::kFrameBytes);
       }),
       demod([this](WorkBuffer* in, WorkBuffer* out) { onDemodulated(in, out); }),
+      viterbi([this](WorkBuffer* in, WorkBuffer* out) { onViterbiDecoded(in, out); }),
       sequencer([this](WorkBuffer* frame, WorkBuffer* tag) { releaseFrame(frame, tag); }),
       bbFrames({[this](float rollOff) {
                     if (rollOffObserver)
@@ -68,10 +69,12 @@ ProcessingChain::ProcessingChain()
           if (serviceObserver)
               serviceObserver(lines, text);
       }),
+      outer([this](const uint8_t* packet, size_t length) { tsBlocks.emitTransportStream(packet, length, true); }),
+      alignment({[this](int v) { demod.setDerotation(v); }, [this]() { viterbi.requestSymbolSkip(); }}),
       callback([this](int16_t i, int16_t q) { onSample(i, q); }),
       spectrumAcc(size_t(FFTWorker::kDefaultSize), 0.0f)
 {
-    workerList = {&fft, &baseband, &fir, &resample, &demod};
+    workerList = {&fft, &baseband, &fir, &resample, &demod, &viterbi};
     rawBuffer = bufferPool.alloc(kRawBlockBytes);
 }
 
@@ -221,8 +224,10 @@ void ProcessingChain::onDemodulated(WorkBuffer* symbols, WorkBuffer* output)
         symbolObserver(*symbols);
     if (output != nullptr) {
         if (!dvbS2Mode()) {
-            if (dvbsSymbolObserver)
-                dvbsSymbolObserver(*output);
+            // The symbols travel on to the Viterbi decoder, which refills a
+            // buffer of the same size with fewer bytes.
+            handOn(bufferPool, viterbi, output, output->size());
+            output = nullptr;
         } else if (symbols != nullptr && output->size() > 2 * symbols->size()) {
             // A frame follows the block's symbols.
             if (frameObserver)
@@ -279,7 +284,12 @@ void ProcessingChain::setFrameObserver(FrameObserver observer)
     frameObserver = std::move(observer);
 }
 
-void ProcessingChain::setDvbsSymbolObserver(std::function<void(const WorkBuffer&)> observer)
+void ProcessingChain::onViterbiDecoded(WorkBuffer* symbols, WorkBuffer* bytes)
 {
-    dvbsSymbolObserver = std::move(observer);
+    releaseIfAny(bufferPool, symbols);
+    if (bytes == nullptr)
+        return;
+    outer.processBytes(bytes->data(), bytes->size());
+    alignment.observe(8 * bytes->size(), viterbi.period(), {outer.syncState(), outer.syncConfidence(), outer.lockedPackets()});
+    bufferPool.dealloc(bytes);
 }

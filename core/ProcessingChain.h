@@ -10,8 +10,11 @@
 #include "dsp/FFTWorker.h"
 #include "dsp/FIRWorker.h"
 #include "dsp/ResampleWorker.h"
+#include "fec/DvbS1OuterDecoder.h"
+#include "fec/DvbsAlignmentSearch.h"
 #include "fec/FrameSequencer.h"
 #include "fec/LDPCWorker.h"
+#include "fec/ViterbiWorker.h"
 #include "stream/BbFrameProcessor.h"
 #include "stream/GseParser.h"
 #include "stream/SdtMonitor.h"
@@ -65,11 +68,18 @@ public:
     FIRWorker& firWorker() { return fir; }
     ResampleWorker& resampleWorker() { return resample; }
     DemodWorker& demodWorker() { return demod; }
+    ViterbiWorker& viterbiWorker() { return viterbi; }
+    // DVB-S sync, deinterleaving, Reed–Solomon and descrambling, run by the
+    // Viterbi worker's completion; its packets go to the transport-stream
+    // observer like the DVB-S2 ones.
+    DvbS1OuterDecoder& outerDecoder() { return outer; }
+    // Automatic DVB-S rotation and depuncturing alignment; off unless enabled.
+    DvbsAlignmentSearch& alignmentSearch() { return alignment; }
     const std::vector<std::unique_ptr<LDPCWorker>>& ldpcWorkers() const { return ldpc; }
     GseParser& gseParser() { return gse; }
     SdtMonitor& sdtMonitor() { return sdt; }
     // Registration order: FFT, baseband, matched filter, resampler,
-    // demodulator, then the decoders.
+    // demodulator, Viterbi decoder, then the LDPC decoders.
     const std::vector<Worker*>& workers() const { return workerList; }
 
     // Gain of the spectrum copy: 32768 / spectrum gain.
@@ -110,15 +120,13 @@ public:
     // The LDPC result of every released frame (passes left, −1 when not
     // decoded), in transmission order.
     void setFrameResultObserver(std::function<void(int32_t result)> observer) { resultObserver = std::move(observer); }
-    // Sees every block of DVB-S symbols (complex floats); the Viterbi decoder
-    // takes this place.
-    void setDvbsSymbolObserver(std::function<void(const WorkBuffer&)> observer);
 
 private:
     void onSample(int16_t i, int16_t q);
     void onBlockFull();
     void accumulateSpectrum(const WorkBuffer& transform);
     void onDemodulated(WorkBuffer* symbols, WorkBuffer* output);
+    void onViterbiDecoded(WorkBuffer* symbols, WorkBuffer* bytes);
     void dispatchFrame(WorkBuffer* output, size_t frameOffset);
     void releaseFrame(WorkBuffer* frame, WorkBuffer* tag);
 
@@ -128,6 +136,7 @@ private:
     FIRWorker fir;
     ResampleWorker resample;
     DemodWorker demod;
+    ViterbiWorker viterbi;
     std::vector<std::unique_ptr<LDPCWorker>> ldpc;
     std::vector<Worker*> workerList;
 
@@ -138,6 +147,9 @@ private:
     TsBlockAssembler tsBlocks;
     GseParser gse;
     SdtMonitor sdt;
+    // The DVB-S stream layer, on the Viterbi worker's thread.
+    DvbS1OuterDecoder outer;
+    DvbsAlignmentSearch alignment;
     BytesObserver tsObserver;
     BytesObserver gseObserver;
     std::function<void(float)> rollOffObserver;
@@ -159,5 +171,4 @@ private:
     std::function<void(const WorkBuffer&)> sampleBlockObserver;
     std::function<void(const WorkBuffer&)> symbolObserver;
     FrameObserver frameObserver;
-    std::function<void(const WorkBuffer&)> dvbsSymbolObserver;
 };

@@ -56,7 +56,8 @@ TEST(ProcessingChain, StartAndStopInRegistrationOrder)
         std::vector<std::string> started, stopped;
         chain.start([&](Worker& w) { started.push_back(lengthPrefixedName(typeid(w))); });
         chain.stop([&](Worker& w) { stopped.push_back(lengthPrefixedName(typeid(w))); });
-        const std::vector<std::string> order = {"9FFTWorker", "14BasebandWorker", "9FIRWorker", "14ResampleWorker", "11DemodWorker"};
+        const std::vector<std::string> order = {"9FFTWorker", "14BasebandWorker", "9FIRWorker", "14ResampleWorker", "11DemodWorker",
+                                                 "13ViterbiWorker"};
         EXPECT_EQ(started, order);
         EXPECT_EQ(stopped, order);
     }

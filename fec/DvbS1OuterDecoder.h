@@ -1,0 +1,78 @@
+// DVB-S outer decoding, EN 300 421 §4.4: transport-stream sync in the
+// Viterbi decoder's bit stream, convolutional deinterleaving (I = 12,
+// M = 17), RS(204, 188) and energy-dispersal removal.
+#pragma once
+
+#include "fec/ReedSolomonDecoder.h"
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+// Fed with decoded bytes in order, without known bit alignment; hands on one
+// 188-byte packet per 204 received bytes once locked. Runs on one thread; the
+// confidence, the lock figures, the Reed–Solomon switch and the sync reset may
+// be used from others.
+//
+// A word with more errors than Reed–Solomon corrects is handed on as received
+// (descrambled), with the transport error indicator set, and not logged.
+class DvbS1OuterDecoder {
+public:
+    static constexpr int kPacketBytes = 204;
+    static constexpr int kTsBytes = 188;
+    static constexpr int kBranches = 12;
+    static constexpr int kCellBytes = 17;
+
+    enum SyncState : int { Hunting = 0, Confirming = 1, Waiting = 2, Locked = 3 };
+
+    // Receives each finished 188-byte packet.
+    using PacketSink = std::function<void(const uint8_t* packet, size_t length)>;
+    explicit DvbS1OuterDecoder(PacketSink sink);
+
+    // Every bit of these bytes, most significant first.
+    void processBytes(const uint8_t* bytes, size_t count);
+
+    // Back to hunting (a device was opened). Applies before the next byte.
+    void resetSync() { resetRequested.store(true); }
+    void setReedSolomonEnabled(bool on) { rsEnabled.store(on); }
+    bool reedSolomonEnabled() const { return rsEnabled.load(); }
+
+    // 0 … 32.
+    uint16_t syncConfidence() const { return confidence.load(); }
+    int syncState() const { return state.load(); }
+    // Packet boundaries passed in the locked state since the lock was last
+    // taken (0 when not locked).
+    uint32_t lockedPackets() const { return lockedRun.load(); }
+    // Words Reed–Solomon could not correct, since construction.
+    uint64_t uncorrectableWords() const { return uncorrectable.load(); }
+
+private:
+    void processBit(unsigned bit);
+    void atBoundary();
+    void deinterleave(uint8_t byte);
+    void finishPacket();
+    void removeEnergyDispersal(uint8_t* packet, bool groupStart);
+
+    PacketSink sink;
+    ReedSolomonDecoder rs;
+
+    std::atomic<int> state{Hunting};
+    std::atomic<uint16_t> confidence{0};
+    std::atomic<uint32_t> lockedRun{0};
+    std::atomic<uint64_t> uncorrectable{0};
+    std::atomic<bool> rsEnabled{true};
+    std::atomic<bool> resetRequested{false};
+
+    uint8_t bitRegister = 0;
+    uint16_t bitCounter = 0;
+    int packetIndex = 0;
+    int branch = 0;
+    // Branch j < 11 delays by (11 − j) × 17 bytes; branch 11 not at all.
+    std::array<std::array<uint8_t, (kBranches - 1) * kCellBytes>, kBranches - 1> fifo{};
+    std::array<uint16_t, kBranches - 1> fifoPosition{};
+    std::array<uint8_t, kPacketBytes> packet{};
+    int writePosition = 0;
+    uint16_t scrambler = 0x4A80;
+};

@@ -1,0 +1,33 @@
+// The DVB-S inner decoding stage: depunctures and Viterbi-decodes the
+// demodulator's symbols.
+#pragma once
+
+#include "core/Worker.h"
+#include "fec/ViterbiDecoder.h"
+
+#include <mutex>
+
+// Input: DVB-S symbols, one complex float (I, Q) per symbol. Output: the
+// emptied buffer, refilled with the decoded bytes (a multiple of 8, maybe 0).
+// Rate and skip requests apply at block boundaries.
+class ViterbiWorker : public Worker {
+public:
+    explicit ViterbiWorker(DoneCallback onDone, ViterbiDecoder::Kernel kernel = ViterbiDecoder::Kernel::Vector);
+    ~ViterbiWorker() override;
+    size_t objectSize() const override { return sizeof(*this); }
+    void process(WorkBuffer* input, WorkBuffer* output) override;
+
+    // The depuncturing combo box: 0 = 1/2 … 4 = 7/8. Logs the index, then the
+    // rate's name ("FEC 3/4") or "Unknown FEC!!!"; a negative index changes nothing.
+    void setDepunctureIndex(int index);
+    // The symbol-skip button: the next soft value is dropped.
+    void requestSymbolSkip();
+
+    int rateType();
+    // Soft values per depuncturing period of the current rate.
+    int period();
+
+private:
+    std::mutex paramMutex;
+    ViterbiDecoder decoder;
+};

@@ -1,0 +1,224 @@
+// The whole DVB-S receiver: samples in through the device callback, transport
+// stream out of the chain's observer.
+#include "core/ProcessingChain.h"
+#include "tx/SignalGenerator.h"
+#include "tx/TsSource.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <thread>
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+std::vector<uint8_t> readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+const std::string kSourceTs = std::string(TAVIREL_TEST_DATA) + "/../tx/data/agreement.ts";
+
+// A chain set up for DVB-S at 1 Msym/s from 2 Msps, fed a block at a time.
+struct DvbsReceiver {
+    ProcessingChain chain;
+    std::mutex mutex;
+    std::vector<uint8_t> ts;
+
+    explicit DvbsReceiver(int rateIndex, int derotation)
+    {
+        chain.firWorker().designMatchedFilter(2000000, 1000000, 64, 0.35f);
+        chain.resampleWorker().setTEDGain(6);
+        chain.resampleWorker().setTEDDamping(15);
+        chain.resampleWorker().setSymbolRate(4000000, 1000000);
+        chain.demodWorker().setDVBMode(false);
+        // The resampler hands on (Q, I); "Inverted" negates the second, which
+        // makes that a quarter turn the derotation can undo.
+        chain.demodWorker().setSpectrumInverted(true);
+        chain.demodWorker().setDerotation(derotation);
+        chain.setDvbS2Mode(false);
+        chain.viterbiWorker().setDepunctureIndex(rateIndex);
+        chain.setTransportStreamObserver([this](const uint8_t* b, size_t n) {
+            std::lock_guard<std::mutex> lock(mutex);
+            ts.insert(ts.end(), b, b + n);
+        });
+        chain.start();
+    }
+    ~DvbsReceiver() { chain.stop(); }
+
+    // Feeds s16 samples and waits until the chain has worked through them.
+    void feed(const int16_t* iq, size_t samples)
+    {
+        for (size_t k = 0; k < samples; ++k)
+            chain.sampleCallback()(iq[2 * k], iq[2 * k + 1]);
+        for (int i = 0; i < 4000 && chain.pool().allocatedCount() > 1; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    std::vector<uint8_t> stream()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return ts;
+    }
+};
+
+// The test transmitter's signal, s16 at an RMS of 4096 counts.
+struct DvbsSignal {
+    tx::SignalGenerator generator;
+    std::vector<tx::cf32> pending;
+
+    explicit DvbsSignal(tx::DvbsRate rate) : generator(settings(rate)) {}
+    static tx::TxSettings settings(tx::DvbsRate rate)
+    {
+        tx::TxSettings s;
+        s.standard = tx::Standard::Dvbs;
+        s.dvbsRate = rate;
+        s.tsPath = kSourceTs;
+        s.tsLoop = true;
+        return s;
+    }
+    std::vector<int16_t> next(size_t samples)
+    {
+        while (pending.size() < samples)
+            generator.nextUnit(pending);
+        std::vector<int16_t> out(2 * samples);
+        for (size_t k = 0; k < samples; ++k) {
+            out[2 * k] = int16_t(std::lround(pending[k].real() * 4096.0f));
+            out[2 * k + 1] = int16_t(std::lround(pending[k].imag() * 4096.0f));
+        }
+        pending.erase(pending.begin(), pending.begin() + long(samples));
+        return out;
+    }
+};
+
+// Packets of `ts` from the first one found in `source` (looped): how many
+// follow in order, and how many there were in all from there.
+struct Agreement {
+    size_t start = 0;       // packets before the first one found
+    size_t inOrder = 0;
+    size_t total = 0;
+};
+
+Agreement compareLooped(const std::vector<uint8_t>& ts, const std::vector<uint8_t>& source)
+{
+    Agreement a;
+    const size_t packets = ts.size() / 188, sourcePackets = source.size() / 188;
+    for (; a.start < packets; ++a.start) {
+        const auto p = ts.begin() + long(a.start * 188);
+        const auto it = std::search(source.begin(), source.end(), p, p + 188);
+        if (it == source.end() || (it - source.begin()) % 188 != 0)
+            continue;
+        size_t s = size_t(it - source.begin()) / 188;
+        for (size_t k = a.start; k < packets; ++k, s = (s + 1) % sourcePackets) {
+            if (!std::equal(ts.begin() + long(k * 188), ts.begin() + long(k * 188 + 188),
+                            source.begin() + long(s * 188)))
+                break;
+            ++a.inOrder;
+        }
+        a.total = packets - a.start;
+        break;
+    }
+    return a;
+}
+
+// The derotation that undoes the front end's fixed turn of a clean signal
+// (the swapped components, and the matched filter's sign).
+constexpr int kDerotation = 64;
+
+} // namespace
+
+// Every code rate: after lock (the depuncturing phase found with the skip
+// button, as a user would), the transport stream comes out packet for packet
+// as sent.
+TEST(DvbsChain, EveryRateDecodesToTheTransmittedStream)
+{
+    const std::vector<uint8_t> source = readFile(kSourceTs);
+    ASSERT_EQ(source.size(), 200u * 188);
+    const tx::DvbsRate rates[] = {tx::DvbsRate::R12, tx::DvbsRate::R23, tx::DvbsRate::R34, tx::DvbsRate::R56,
+                                  tx::DvbsRate::R78};
+    for (int r = 0; r < 5; ++r) {
+        CaptureStdout();
+        size_t skips = 0;
+        Agreement a;
+        {
+            DvbsReceiver rx(r, kDerotation);
+            DvbsSignal signal(rates[r]);
+            const int period = rx.chain.viterbiWorker().period();
+            // A phase gets 200 packets' worth of symbols to lock in.
+            const size_t blocksPerPhase = size_t(200 * 1632 / (8192 * 2 * tx::dvbsRateNumerator(rates[r]) /
+                                                                 double(tx::dvbsRateDenominator(rates[r]))) + 1);
+            size_t waited = 0;
+            for (int block = 0; block < 400; ++block) {
+                const std::vector<int16_t> iq = signal.next(ProcessingChain::kBlockSamples);
+                rx.feed(iq.data(), ProcessingChain::kBlockSamples);
+                if (rx.chain.outerDecoder().lockedPackets() >= 130)
+                    break;
+                if (rx.chain.outerDecoder().syncState() < 2 && ++waited > blocksPerPhase &&
+                    skips < size_t(period)) {
+                    rx.chain.viterbiWorker().requestSymbolSkip();
+                    ++skips;
+                    waited = 0;
+                }
+            }
+            a = compareLooped(rx.stream(), source);
+        }
+        const std::string log = GetCapturedStdout();
+        EXPECT_NE(log.find("SYNC_LOCKING\n"), std::string::npos) << "rate " << r;
+        EXPECT_GE(a.total, 90u) << "rate " << r << ", " << skips << " skips";
+        EXPECT_EQ(a.inOrder, a.total) << "rate " << r;
+        EXPECT_LE(a.start, 14u) << "rate " << r << ": only the deinterleaver's first packets are lost";
+    }
+}
+
+// A recording of an independent transmitter (rate 1/2, clean, s16): the
+// packets that come out are the recording's transport stream, in order,
+// without a single correction. The depuncturing phase the chain starts in is
+// tried first, then the other one (one press of the skip button).
+TEST(DvbsChain, IndependentRecordingDecodesToItsStream)
+{
+    const std::string dir = TAVIREL_TEST_DATA;
+    const std::vector<uint8_t> raw = readFile(dir + "/dvbs_qpsk12.iq");
+    const std::vector<uint8_t> expected = readFile(dir + "/dvbs_qpsk12.ts");
+    ASSERT_EQ(raw.size(), 4000000u);
+    std::vector<int16_t> iq(raw.size() / 2);
+    for (size_t k = 0; k < iq.size(); ++k)
+        iq[k] = int16_t(raw[2 * k] | raw[2 * k + 1] << 8);
+    const std::vector<int16_t> silence(2 * ProcessingChain::kBlockSamples, 0);
+
+    bool decoded = false;
+    for (int skips = 0; skips < 2 && !decoded; ++skips) {
+        CaptureStdout();
+        std::vector<uint8_t> ts;
+        {
+            DvbsReceiver rx(0, kDerotation);
+            if (skips)
+                rx.chain.viterbiWorker().requestSymbolSkip();
+            rx.feed(iq.data(), iq.size() / 2);
+            rx.feed(silence.data(), ProcessingChain::kBlockSamples);   // the last block
+            ts = rx.stream();
+        }
+        const std::string log = GetCapturedStdout();
+        if (log.find("SYNC_LOCKING\n") == std::string::npos)
+            continue;
+        decoded = true;
+        EXPECT_EQ(log.find("Reed Solomon corrected"), std::string::npos);
+        ASSERT_EQ(ts.size() % 188, 0u);
+        const Agreement a = compareLooped(ts, expected);
+        // 295 packets are complete in the recording; lock and the
+        // deinterleaver's first packets take a share. Every one after that
+        // comes out right, up to where the recording ends (what follows was
+        // decoded from the silence that pushed the last block through).
+        EXPECT_GE(a.inOrder, 150u) << log.substr(0, 3000);
+        const auto first = std::search(expected.begin(), expected.end(), ts.begin() + long(a.start * 188),
+                                       ts.begin() + long(a.start * 188 + 188));
+        EXPECT_GE(size_t(first - expected.begin()) / 188 + a.inOrder, 290u);
+    }
+    EXPECT_TRUE(decoded) << "no depuncturing phase locked";
+}
