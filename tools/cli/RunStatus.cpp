@@ -40,11 +40,11 @@ void RunStatus::onSamplesRead(uint64_t count)
     samples += count;
 }
 
-void RunStatus::onRsPackets(uint64_t corrected, uint64_t uncorrectable)
+void RunStatus::setOuterDecoder(int confidence, uint64_t uncorrectable)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    rsCorrected += corrected;
-    rsUncorrectable += uncorrectable;
+    syncConfidence = confidence;
+    rsUncorrectable = uncorrectable;
 }
 
 std::string jsonString(const std::string& text)
@@ -72,8 +72,11 @@ std::string jsonString(const std::string& text)
 std::string RunStatus::line(const char* kind)
 {
     DemodWorker& demod = chain.demodWorker();
-    const bool locked = demod.locked();
-    const int confidence = demod.lockCounter();
+    std::unique_lock<std::mutex> counters(mutex);
+    // DVB-S: the transport-stream sync of the outer decoder.
+    const bool locked = dvbS2 ? demod.locked() : syncConfidence >= 16;
+    const int confidence = dvbS2 ? demod.lockCounter() : syncConfidence;
+    counters.unlock();
     const uint8_t pls = demod.deliveredPlsCode();   // of the last frame delivered
     // The resampler runs at twice the sample rate with a step of
     // 2^32 · 2 · symbol rate / (2 · sample rate).
@@ -94,7 +97,7 @@ std::string RunStatus::line(const char* kind)
                 << ",\"frames_decoded\":" << framesDecoded << ",\"frames_failed\":" << framesFailed
                 << ",\"average_passes\":" << (framesDecoded > 0 ? double(passes) / double(framesDecoded) : 0.0);
         else
-            out << ",\"rs_corrected\":" << rsCorrected << ",\"rs_uncorrectable\":" << rsUncorrectable;
+            out << ",\"rs_uncorrectable\":" << rsUncorrectable;
         out << ",\"ts_packets\":" << continuity.packets() << ",\"ts_damaged\":" << continuity.damagedPackets()
             << ",\"cc_errors\":{";
         bool first = true;
@@ -117,7 +120,7 @@ std::string RunStatus::line(const char* kind)
             out << ", " << avg << " passes";
         }
     } else {
-        out << " | RS " << rsCorrected << " corrected, " << rsUncorrectable << " uncorrectable";
+        out << " | RS " << rsUncorrectable << " uncorrectable";
     }
     out << " | TS " << continuity.packets() << " packets, " << continuity.totalErrors() << " CC errors";
     for (const auto& e : continuity.errors())

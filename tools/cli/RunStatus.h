@@ -22,8 +22,9 @@ public:
     void onFrameResult(int32_t result);
     void onServices(const std::vector<std::string>& lines);
     void onSamplesRead(uint64_t count);
-    // DVB-S outer decoder counts.
-    void onRsPackets(uint64_t corrected, uint64_t uncorrectable);
+    // DVB-S: the outer decoder's sync confidence (0 … 32) and the words
+    // Reed–Solomon could not correct.
+    void setOuterDecoder(int confidence, uint64_t uncorrectable);
 
     // "status" lines while running, "summary" at the end.
     std::string line(const char* kind);
@@ -40,7 +41,7 @@ private:
     uint64_t framesDecoded = 0;
     uint64_t framesFailed = 0;
     uint64_t passes = 0;
-    uint64_t rsCorrected = 0;
+    int syncConfidence = 0;
     uint64_t rsUncorrectable = 0;
     uint64_t samples = 0;
     std::vector<std::string> services;

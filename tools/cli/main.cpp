@@ -10,6 +10,7 @@
 #include "core/ProcessingChain.h"
 #include "core/ReceiverSettings.h"
 #include "devices/TCPInputDevice.h"
+#include "stream/OutputSinks.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -75,10 +76,55 @@ int main(int argc, char** argv)
         }
     }
 
+    // Network outputs: one sink set per target, each on its own sink thread.
+    std::vector<std::unique_ptr<OutputSinks>> network;
+    for (const OutputTarget& target : options.outputs) {
+        if (target.kind != OutputKind::Udp && target.kind != OutputKind::TcpListen)
+            continue;
+        auto sinks = std::make_unique<OutputSinks>();
+        sinks->setErrorReport([](const QString&, const QString& text) {
+            std::cerr << "tavirel-cli: " << text.toStdString() << std::endl;
+        });
+        const int mode = target.kind == OutputKind::Udp ? OutputSinks::kNetUdp : OutputSinks::kNetTcp;
+        if (sinks->applyNetMode(mode, QString::fromStdString(target.host), target.port) != mode)
+            return fail(kExitUsage, "--output: cannot use " + target.host + ":" + std::to_string(target.port));
+        OutputSinks* raw = sinks.get();
+        outputs.addWriter([raw](const uint8_t* bytes, size_t length) { raw->writeToSinks(bytes, length); });
+        network.push_back(std::move(sinks));
+    }
+    // Recordings of symbols or samples.
+    OutputSinks recorder;
+    if (!options.recordKind.empty()) {
+        recorder.recording().setType(options.recordKind == "symbols" ? RecordType::Symbols : RecordType::Samples);
+        if (!recorder.recording().open(QString::fromStdString(options.recordPath)))
+            return fail(kExitUsage, "--record: cannot create '" + options.recordPath + "'");
+    }
+
     ProcessingChain chain;
     chain.createLdpcWorkers(options.ldpcThreads);
     ReceiverSettings settings = options.receiver;
     applyReceiverSettings(chain, settings);
+    if (!settings.dvbS2) {
+        static const char* const rates[] = {"1/2", "2/3", "3/4", "5/6", "7/8"};
+        for (int i = 0; i < 5; ++i)
+            if (options.codeRate == rates[i])
+                chain.viterbiWorker().setDepunctureIndex(i);
+        chain.outerDecoder().setReedSolomonEnabled(options.reedSolomon);
+        // Without a derotation given, the four alignments and the
+        // depuncturing skips are searched until sync is found.
+        if (options.derotate >= 0)
+            chain.demodWorker().setDerotation(options.derotate);
+        else
+            chain.alignmentSearch().setEnabled(true);
+    }
+    if (!options.recordKind.empty()) {
+        chain.setSymbolObserver([&recorder](const WorkBuffer& block) {
+            recorder.recording().write(RecordType::Symbols, block.data(), block.size());
+        });
+        chain.setSampleBlockObserver([&recorder](const WorkBuffer& block) {
+            recorder.recording().write(RecordType::Samples, block.data(), block.size());
+        });
+    }
 
     RunStatus status(chain, settings.dvbS2, options.json, double(settings.sampleRate));
     chain.setTransportStreamObserver([&](const uint8_t* bytes, size_t length) {
@@ -157,7 +203,12 @@ int main(int argc, char** argv)
     interruptPoll.start(50);
     QTimer statusTimer;
     if (options.statusInterval > 0) {
-        QObject::connect(&statusTimer, &QTimer::timeout, [&]() { report << status.line("status") << std::endl; });
+        QObject::connect(&statusTimer, &QTimer::timeout, [&]() {
+            if (!settings.dvbS2)
+                status.setOuterDecoder(chain.outerDecoder().syncConfidence(),
+                                       chain.outerDecoder().uncorrectableWords());
+            report << status.line("status") << std::endl;
+        });
         statusTimer.start(int(options.statusInterval * 1000));
     }
     if (options.duration > 0)
@@ -174,6 +225,12 @@ int main(int argc, char** argv)
     chain.stop();
     QCoreApplication::processEvents();   // a last queued roll-off
     outputs.flush();
+    recorder.recording().close();
+    for (auto& sinks : network)   // what was handed over still goes out
+        for (int i = 0; i < 200 && sinks->pendingBytes() > 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!settings.dvbS2)
+        status.setOuterDecoder(chain.outerDecoder().syncConfidence(), chain.outerDecoder().uncorrectableWords());
     report << status.line("summary") << std::endl;
     return kExitDone;
 }
