@@ -18,8 +18,14 @@ struct ReceiverSettings {
     int tedDamping = 15;
     bool carrierLoop = true;
     float carrierKp = 0.5f;          // gain slider at 128: 128 / 256
-    float carrierKi = 0.03125f;      // the loop's own initial damping
-    int equalizerMode = 1;           // 0 off, 1 constant modulus, 2 decision directed
+    // The damping slider at its slow end (2 / 2048). The loop's initial
+    // 0.03125 makes it about five times wider: below Es/N0 ≈ 5 dB the phase
+    // jitter then costs frames and headers.
+    float carrierKi = 2.0f / 2048.0f;
+    // Off: satellite channels are flat, and the constant-modulus equalizer's
+    // adaptation noise costs frames near threshold (its start also turns the
+    // constellation by 0.5 rad until the carrier loop takes it back).
+    int equalizerMode = 0;           // 0 off, 1 constant modulus, 2 decision directed
     int equalizerTaps = 16;
 };
 

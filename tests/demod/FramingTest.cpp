@@ -207,6 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Scenario{"QPSK 1/4 short pilots 8 dB, dummies", 1, true, true, 8, 5, 0.012, 1e-4},
                     Scenario{"8PSK 3/4 normal pilots 8 dB", 14, false, true, 8, 0, 0.09, 1e-4},
                     Scenario{"8PSK 3/5 normal no pilots 8 dB", 12, false, false, 8, 0, 0.09, 1e-4},
+                    Scenario{"QPSK 1/2 normal pilots 4 dB", 4, false, true, 4, 0, 0.058, 1e-4},
                     // A phase hit of one constellation step leaves the data
                     // loop content where it lands; the next SOF puts it back.
                     Scenario{"8PSK 2/3 normal pilots 20 dB, 45° phase hit", 13, false, true, 20, 0, 1e-5, 1e-4, M_PI / 4},

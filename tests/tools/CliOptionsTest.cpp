@@ -30,7 +30,8 @@ TEST(CliOptions, DefaultsAreTheWindowsAndEveryValueIsTaken)
     EXPECT_TRUE(o.receiver.dvbS2);
     EXPECT_TRUE(o.receiver.spectrumInverted);
     EXPECT_TRUE(o.receiver.carrierLoop);
-    EXPECT_EQ(o.receiver.equalizerMode, 1);
+    EXPECT_EQ(o.receiver.equalizerMode, 0);
+    EXPECT_FLOAT_EQ(o.receiver.carrierKi, 2.0f / 2048);
     EXPECT_EQ(o.derotate, -1);
 
     CliOptions t;

@@ -65,7 +65,9 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption taps("taps", "Matched-filter taps, 16 to 512. Default: 64.", "n", "64");
     const QCommandLineOption ldpcThreads("ldpc-threads", "LDPC decoding threads; 0: hardware threads / 2 + 1. Default: 0.", "n", "0");
     const QCommandLineOption carrierLoop("carrier-loop", "Fine carrier loop: on or off. Default: on.", "on|off", "on");
-    const QCommandLineOption equalizer("equalizer", "Equalizer: off, cma or dd. Default: cma.", "mode", "cma");
+    const QCommandLineOption carrierKp("carrier-kp", "Carrier loop proportional gain Kp. Default: 0.5.", "kp", "0.5");
+    const QCommandLineOption carrierKi("carrier-ki", "Carrier loop integral gain Ki. Default: 0.0009765625 (2/2048).", "ki", "0.0009765625");
+    const QCommandLineOption equalizer("equalizer", "Equalizer: off, cma or dd. Default: off.", "mode", "off");
     const QCommandLineOption derotate("derotate", "DVB-S constellation derotation 0..255. Default: found automatically.", "v");
     const QCommandLineOption rs("rs", "DVB-S Reed-Solomon decoding: on or off. Default: on.", "on|off", "on");
     const QCommandLineOption output("output",
@@ -76,7 +78,7 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption json("json", "Status and summary as one JSON object per line.");
     const QCommandLineOption version("version", "Show the version.");
     p.addOptions({help, version, input, format, sampleRate, symbolRate, standard, codeRate, offset, spectrum, rolloff,
-                  taps, ldpcThreads, carrierLoop, equalizer, derotate, rs, output, record, statusInterval, duration,
+                  taps, ldpcThreads, carrierLoop, carrierKp, carrierKi, equalizer, derotate, rs, output, record, statusInterval, duration,
                   json});
     if (!p.parse(arguments)) {
         message = p.errorText().toStdString();
@@ -191,6 +193,16 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         return ParseResult::Error;
     }
     r.carrierLoop = cl == "on";
+    r.carrierKp = p.value(carrierKp).toFloat(&ok);
+    if (!ok || !(r.carrierKp > 0 && r.carrierKp <= 16)) {
+        message = bad("carrier-kp", p.value(carrierKp), "expected above 0, up to 16");
+        return ParseResult::Error;
+    }
+    r.carrierKi = p.value(carrierKi).toFloat(&ok);
+    if (!ok || !(r.carrierKi >= 0 && r.carrierKi <= 1)) {
+        message = bad("carrier-ki", p.value(carrierKi), "expected 0 to 1");
+        return ParseResult::Error;
+    }
     const QString eq = p.value(equalizer);
     if (eq == "off") r.equalizerMode = 0;
     else if (eq == "cma") r.equalizerMode = 1;
