@@ -4,6 +4,7 @@
 #include "core/Log.h"
 
 #include <chrono>
+#include <ctime>
 #include <cxxabi.h>
 #include <cstdlib>
 #include <memory>
@@ -140,6 +141,9 @@ void Worker::threadBody()
         current = nullptr;
 
         load.add(loadPercent(waitStart, waitEnd, timeCounter()));
+        timespec cpu{};
+        if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu) == 0)
+            cpuTime.store(int64_t(cpu.tv_sec) * 1000000000 + cpu.tv_nsec, std::memory_order_relaxed);
     }
 
     LogLine() << "Worker thread stopped: " << threadName << ", thread: " << std::this_thread::get_id()

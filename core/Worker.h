@@ -45,6 +45,9 @@ public:
 
     // Sum of the last 31 load figures (percent); divide by 32 for display.
     int32_t loadSum() const { return load.sum.load(std::memory_order_relaxed); }
+    // CPU time the worker's thread has used so far (processing and
+    // completion), in nanoseconds; updated after every item.
+    int64_t cpuNanoseconds() const { return cpuTime.load(std::memory_order_relaxed); }
     // Items waiting in the queue.
     size_t queuedCount() const;
     // True once stop() has been asked for.
@@ -67,6 +70,7 @@ private:
     WorkItem* current = nullptr;
     DoneCallback onDone;
     LoadStatistic load;
+    std::atomic<int64_t> cpuTime{0};
     std::deque<WorkItem> queue;
     std::condition_variable queueCondition;
     mutable std::mutex queueMutex;

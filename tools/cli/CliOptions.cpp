@@ -77,9 +77,10 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption duration("duration", "Stop after this many seconds; 0: when the input ends. Default: 0.", "s", "0");
     const QCommandLineOption json("json", "Status and summary as one JSON object per line.");
     const QCommandLineOption version("version", "Show the version.");
+    const QCommandLineOption stageTimes("stage-times", "After the summary, the CPU time of every stage per symbol.");
     p.addOptions({help, version, input, format, sampleRate, symbolRate, standard, codeRate, offset, spectrum, rolloff,
                   taps, ldpcThreads, carrierLoop, carrierKp, carrierKi, equalizer, derotate, rs, output, record, statusInterval, duration,
-                  json});
+                  json, stageTimes});
     if (!p.parse(arguments)) {
         message = p.errorText().toStdString();
         return ParseResult::Error;
@@ -269,5 +270,6 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         return ParseResult::Error;
     }
     o.json = p.isSet(json);
+    o.stageTimes = p.isSet(stageTimes);
     return ParseResult::Run;
 }

@@ -40,6 +40,7 @@ struct CliOptions {
     double statusInterval = 1.0;
     double duration = 0;       // seconds; 0: until the input ends
     bool json = false;
+    bool stageTimes = false;   // CPU time per stage after the summary
     bool stdoutCarriesTs() const;
 };
 

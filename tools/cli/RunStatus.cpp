@@ -1,6 +1,7 @@
 #include "RunStatus.h"
 
 #include "core/ProcessingChain.h"
+#include "core/Worker.h"
 #include "demod/PlSignalling.h"
 
 #include <cstdio>
@@ -130,5 +131,43 @@ std::string RunStatus::line(const char* kind)
     out << rates;
     for (const std::string& s : services)
         out << " | service " << s;
+    return out.str();
+}
+
+std::string RunStatus::stageTimes(double symbolRate)
+{
+    uint64_t read = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        read = samples;
+    }
+    const double symbols = double(read) * symbolRate / sampleRate;
+    std::ostringstream out;
+    if (json)
+        out << "{\"type\":\"stages\",\"symbols\":" << symbols << ",\"workers\":[";
+    else
+        out << "stages: " << read << " samples, " << uint64_t(symbols) << " symbols";
+    double total = 0;
+    bool first = true;
+    for (Worker* w : chain.workers()) {
+        const double seconds = double(w->cpuNanoseconds()) * 1e-9;
+        total += seconds;
+        const double perSymbol = symbols > 0 ? seconds * 1e9 / symbols : 0.0;
+        const std::string name = w->name() != nullptr ? w->name() : "?";
+        char text[160];
+        if (json)
+            std::snprintf(text, sizeof text, "%s{\"name\":%s,\"cpu_s\":%.3f,\"ns_per_symbol\":%.1f}", first ? "" : ",",
+                          jsonString(name).c_str(), seconds, perSymbol);
+        else
+            std::snprintf(text, sizeof text, " | %s %.3f s %.1f ns/sym", name.c_str(), seconds, perSymbol);
+        out << text;
+        first = false;
+    }
+    char text[96];
+    if (json)
+        std::snprintf(text, sizeof text, "],\"total_cpu_s\":%.3f}", total);
+    else
+        std::snprintf(text, sizeof text, " | total %.3f s %.1f ns/sym", total, symbols > 0 ? total * 1e9 / symbols : 0.0);
+    out << text;
     return out.str();
 }

@@ -28,6 +28,8 @@ public:
 
     // "status" lines while running, "summary" at the end.
     std::string line(const char* kind);
+    // CPU time per stage: each worker's seconds and nanoseconds per symbol.
+    std::string stageTimes(double symbolRate);
 
 private:
     ProcessingChain& chain;

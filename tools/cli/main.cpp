@@ -232,5 +232,7 @@ int main(int argc, char** argv)
     if (!settings.dvbS2)
         status.setOuterDecoder(chain.outerDecoder().syncConfidence(), chain.outerDecoder().uncorrectableWords());
     report << status.line("summary") << std::endl;
+    if (options.stageTimes)
+        report << status.stageTimes(double(settings.symbolRate)) << std::endl;
     return kExitDone;
 }
