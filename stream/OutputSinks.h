@@ -9,28 +9,36 @@
 #include <QString>
 #include <QThread>
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
+class QEventLoop;
 class QObject;
 class QTcpServer;
 class QTcpSocket;
 class QUdpSocket;
 
 // Threads. The sockets and the TCP server live on the sinks' own thread,
-// which runs a Qt event loop and is the only thread that ever touches them.
+// which runs a Qt event loop and is the only thread that ever touches them
+// (Qt sockets may only be used on the thread they belong to).
 // writeToSinks() may be called from any thread (the stage threads that
 // produce the stream): it copies the bytes into a hand-over queue under
-// `sinkMutex` and, when the queue was empty, posts one wake-up to the sink
-// thread; it never waits for the network. The sink thread takes the whole
-// queue at once and writes it out in order: a datagram per write to the UDP
-// socket, the bytes appended and flushed to every TCP client.
-// applyNetMode() runs its socket work on the sink thread and waits for it
-// (binding and connecting a UDP socket or listening return at once).
+// `sinkMutex` and, unless a wake-up is already on its way, writes to an
+// eventfd that the sink thread's event loop watches; it never waits for the
+// network. The sink thread takes the whole queue at once and writes it out
+// in order: a datagram per write to the UDP socket, the bytes appended and
+// flushed to every TCP client. applyNetMode() hands its socket work to the
+// sink thread through a second queue under the same mutex and waits on a
+// condition variable until it has run (binding, connecting a UDP socket to a
+// literal address and listening return at once). Everything that crosses
+// threads does so under `sinkMutex`, never through Qt's event posting.
+// The sinks need a QCoreApplication.
 //
 // Memory. The hand-over queue holds at most kMaxPendingBytes; writes beyond
 // that are dropped (the network cannot keep up) and logged once per episode.
@@ -93,9 +101,13 @@ private:
         QString peer;   // "addr:port", kept for the closing line
     };
 
-    // On the sink thread.
+    // Runs `work` on the sink thread and waits until it has run.
     void runOnSinkThread(const std::function<void()>& work);
-    void drain();
+    void wakeUp();
+    // On the sink thread.
+    void runSinkThread();
+    void serviceQueues();
+    void writeOut(const std::deque<QByteArray>& batch);
     void acceptClients();
     void clientClosed(QTcpSocket* socket);
     void closeUdp();
@@ -107,10 +119,12 @@ private:
 
     const size_t clientBacklog;
     ErrorReport errorReport;
-    QThread thread;
-    QObject* context = nullptr;   // lives on `thread`; queued work runs there
+    std::unique_ptr<QThread> thread;
+    int wakeFd = -1;   // eventfd: work is waiting
 
     // Sink thread only.
+    QEventLoop* eventLoop = nullptr;
+    QObject* context = nullptr;   // receiver context of the socket connections
     QUdpSocket* udpSocket = nullptr;
     QTcpServer* tcpServer = nullptr;
     std::vector<Client> tcpClients;
@@ -118,6 +132,10 @@ private:
     // Guards the hand-over between the writers and the sink thread.
     mutable std::mutex sinkMutex;
     std::deque<QByteArray> pending;
+    std::deque<std::function<void()>> tasks;
+    uint64_t tasksQueued = 0;
+    uint64_t tasksRun = 0;
+    std::condition_variable tasksFinished;
     size_t pendingTotal = 0;       // bytes in `pending`
     size_t drainingTotal = 0;      // bytes the sink thread is writing out
     bool wakeUpPosted = false;
