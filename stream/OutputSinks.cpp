@@ -2,6 +2,8 @@
 
 #include "core/Log.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QObject>
@@ -32,9 +34,7 @@ QString peerText(const QTcpSocket& socket)
 OutputSinks::OutputSinks(size_t clientBacklog) : clientBacklog(clientBacklog)
 {
     wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    thread.reset(QThread::create([this] { runSinkThread(); }));
-    thread->setObjectName(QStringLiteral("OutputSinks"));
-    thread->start();
+    thread = std::thread([this] { runSinkThread(); });
 }
 
 OutputSinks::~OutputSinks()
@@ -44,7 +44,7 @@ OutputSinks::~OutputSinks()
         stopTcpService();
         eventLoop->quit();
     });
-    thread->wait();
+    thread.join();
     record.close();
     ::close(wakeFd);
 }
@@ -65,6 +65,9 @@ void OutputSinks::runSinkThread()
         serviceQueues();
     });
     loop.exec();
+    // Sockets closed on the way out are deleted here, not by a loop that no
+    // longer runs.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     context = nullptr;
     eventLoop = nullptr;
 }
@@ -105,7 +108,7 @@ void OutputSinks::serviceQueues()
 
 void OutputSinks::runOnSinkThread(const std::function<void()>& work)
 {
-    if (QThread::currentThread() == thread.get()) {
+    if (std::this_thread::get_id() == thread.get_id()) {
         work();
         return;
     }

@@ -7,7 +7,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QThread>
 
 #include <condition_variable>
 #include <cstddef>
@@ -16,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 class QEventLoop;
@@ -38,7 +38,8 @@ class QUdpSocket;
 // condition variable until it has run (binding, connecting a UDP socket to a
 // literal address and listening return at once). Everything that crosses
 // threads does so under `sinkMutex`, never through Qt's event posting.
-// The sinks need a QCoreApplication.
+// The sink thread is a plain std::thread (Qt adopts it and gives it an event
+// dispatcher); the sinks need a QCoreApplication.
 //
 // Memory. The hand-over queue holds at most kMaxPendingBytes; writes beyond
 // that are dropped (the network cannot keep up) and logged once per episode.
@@ -119,7 +120,7 @@ private:
 
     const size_t clientBacklog;
     ErrorReport errorReport;
-    std::unique_ptr<QThread> thread;
+    std::thread thread;
     int wakeFd = -1;   // eventfd: work is waiting
 
     // Sink thread only.
