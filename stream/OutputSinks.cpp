@@ -308,6 +308,8 @@ void OutputSinks::stopTcpService()
 
 bool OutputSinks::openUdp(const QString& address, int port)
 {
+    if (port < 1 || port > 65535)
+        return false;
     udpSocket = new QUdpSocket;
     udpSocket->connectToHost(address, quint16(port), QIODevice::WriteOnly, QAbstractSocket::AnyIPProtocol);
     // An IP literal connects at once (no lookup); a UDP socket that could not
@@ -323,6 +325,8 @@ bool OutputSinks::openUdp(const QString& address, int port)
 
 bool OutputSinks::listenTcp(const QString& address, int port)
 {
+    if (port < 0 || port > 65535)
+        return false;
     tcpServer = new QTcpServer;
     QObject::connect(tcpServer, &QTcpServer::newConnection, context, [this] { acceptClients(); });
     if (!tcpServer->listen(QHostAddress(address), quint16(port))) {

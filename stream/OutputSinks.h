@@ -74,8 +74,9 @@ public:
     void setErrorReport(ErrorReport report);
 
     // Logs "Net Mode changed to <mode>", then switches to mode 0 (off), 1 (UDP
-    // to `address`:`port`) or 2 (TCP server listening on `address`:`port`;
-    // port 0 picks a free one). The address must be a literal IPv4 or IPv6
+    // to `address`:`port`, port 1 … 65535) or 2 (TCP server listening on
+    // `address`:`port`; port 0 picks a free one). Applying a mode again
+    // replaces its socket. The address must be a literal IPv4 or IPv6
     // address. On an invalid address or a socket that cannot be set up the
     // error is reported under "Network Settings", the output is switched off
     // (which logs "Net Mode changed to 0" again) and 0 is returned; otherwise
