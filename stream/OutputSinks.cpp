@@ -2,16 +2,23 @@
 
 #include "core/Log.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
 #include <QHostAddress>
-#include <QMetaObject>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
 
 #include <algorithm>
 
+#include <cerrno>
+
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,10 +33,8 @@ QString peerText(const QTcpSocket& socket)
 
 OutputSinks::OutputSinks(size_t clientBacklog) : clientBacklog(clientBacklog)
 {
-    context = new QObject;
-    context->moveToThread(&thread);
-    thread.setObjectName(QStringLiteral("OutputSinks"));
-    thread.start();
+    wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    thread = std::thread([this] { runSinkThread(); });
 }
 
 OutputSinks::~OutputSinks()
@@ -37,11 +42,86 @@ OutputSinks::~OutputSinks()
     runOnSinkThread([this] {
         closeUdp();
         stopTcpService();
+        eventLoop->quit();
     });
+    thread.join();
     record.close();
-    thread.quit();
-    thread.wait();
-    delete context;   // its thread has ended
+    ::close(wakeFd);
+}
+
+void OutputSinks::runSinkThread()
+{
+    QEventLoop loop;
+    QObject owner;   // context of every connection made on this thread
+    eventLoop = &loop;
+    context = &owner;
+    // The event counter stays readable until it is read, so work queued
+    // before the notifier existed is seen at once.
+    QSocketNotifier wake(wakeFd, QSocketNotifier::Read);
+    QObject::connect(&wake, &QSocketNotifier::activated, &owner, [this] {
+        uint64_t count = 0;
+        if (::read(wakeFd, &count, sizeof count) < 0 && errno != EAGAIN)
+            LogLine() << "OutputSinks: wake-up read failed";
+        serviceQueues();
+    });
+    loop.exec();
+    // Sockets closed on the way out are deleted here, not by a loop that no
+    // longer runs.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    context = nullptr;
+    eventLoop = nullptr;
+}
+
+void OutputSinks::wakeUp()
+{
+    const uint64_t one = 1;
+    if (::write(wakeFd, &one, sizeof one) < 0 && errno != EAGAIN)
+        LogLine() << "OutputSinks: wake-up failed";
+}
+
+void OutputSinks::serviceQueues()
+{
+    for (;;) {
+        std::deque<std::function<void()>> work;
+        std::deque<QByteArray> batch;
+        {
+            std::lock_guard<std::mutex> lock(sinkMutex);
+            work.swap(tasks);
+            batch.swap(pending);
+            drainingTotal = pendingTotal;
+            pendingTotal = 0;
+            wakeUpPosted = false;
+        }
+        if (work.empty() && batch.empty())
+            return;
+        for (const std::function<void()>& task : work) {
+            task();
+            std::lock_guard<std::mutex> lock(sinkMutex);
+            ++tasksRun;
+            tasksFinished.notify_all();
+        }
+        writeOut(batch);
+        std::lock_guard<std::mutex> lock(sinkMutex);
+        drainingTotal = 0;
+    }
+}
+
+void OutputSinks::runOnSinkThread(const std::function<void()>& work)
+{
+    if (std::this_thread::get_id() == thread.get_id()) {
+        work();
+        return;
+    }
+    std::unique_lock<std::mutex> lock(sinkMutex);
+    tasks.push_back(work);
+    const uint64_t ticket = ++tasksQueued;
+    const bool wake = !wakeUpPosted;
+    wakeUpPosted = true;
+    lock.unlock();
+    if (wake)
+        wakeUp();
+    lock.lock();
+    tasksFinished.wait(lock, [&] { return tasksRun >= ticket; });
 }
 
 void OutputSinks::setErrorReport(ErrorReport report)
@@ -55,14 +135,6 @@ void OutputSinks::report(const QString& text)
         errorReport(kSettingsTitle, text);
     else
         LogLine() << text.toStdString();
-}
-
-void OutputSinks::runOnSinkThread(const std::function<void()>& work)
-{
-    if (QThread::currentThread() == &thread)
-        work();
-    else
-        QMetaObject::invokeMethod(context, work, Qt::BlockingQueuedConnection);
 }
 
 int OutputSinks::applyNetMode(int newMode, const QString& address, int port)
@@ -122,7 +194,7 @@ size_t OutputSinks::pendingBytes() const
 
 void OutputSinks::writeToSinks(const uint8_t* bytes, size_t length)
 {
-    bool wakeUp = false;
+    bool wake = false;
     bool dropped = false;
     {
         std::lock_guard<std::mutex> lock(sinkMutex);
@@ -130,7 +202,7 @@ void OutputSinks::writeToSinks(const uint8_t* bytes, size_t length)
             if (pendingTotal + length <= kMaxPendingBytes) {
                 pending.emplace_back(reinterpret_cast<const char*>(bytes), int(length));
                 pendingTotal += length;
-                wakeUp = !wakeUpPosted;
+                wake = !wakeUpPosted;
                 wakeUpPosted = true;
                 overflowing = false;
             } else {
@@ -139,23 +211,15 @@ void OutputSinks::writeToSinks(const uint8_t* bytes, size_t length)
             }
         }
     }
-    if (wakeUp)
-        QMetaObject::invokeMethod(context, [this] { drain(); }, Qt::QueuedConnection);
+    if (wake)
+        wakeUp();
     if (dropped)
         LogLine() << "Network output cannot keep up, dropping data";
     record.write(RecordType::TransportStream, bytes, length);
 }
 
-void OutputSinks::drain()
+void OutputSinks::writeOut(const std::deque<QByteArray>& batch)
 {
-    std::deque<QByteArray> batch;
-    {
-        std::lock_guard<std::mutex> lock(sinkMutex);
-        batch.swap(pending);
-        drainingTotal = pendingTotal;
-        pendingTotal = 0;
-        wakeUpPosted = false;
-    }
     // Closing a socket takes it off `tcpClients` at once (its deletion waits
     // for the event loop), so the writes go through a snapshot.
     const std::vector<Client> clients = tcpClients;
@@ -184,8 +248,6 @@ void OutputSinks::drain()
         client->socket->abort();
         clientClosed(client->socket);   // unless "disconnected" already did
     }
-    std::lock_guard<std::mutex> lock(sinkMutex);
-    drainingTotal = 0;
 }
 
 void OutputSinks::acceptClients()
@@ -246,6 +308,8 @@ void OutputSinks::stopTcpService()
 
 bool OutputSinks::openUdp(const QString& address, int port)
 {
+    if (port < 1 || port > 65535)
+        return false;
     udpSocket = new QUdpSocket;
     udpSocket->connectToHost(address, quint16(port), QIODevice::WriteOnly, QAbstractSocket::AnyIPProtocol);
     // An IP literal connects at once (no lookup); a UDP socket that could not
@@ -261,6 +325,8 @@ bool OutputSinks::openUdp(const QString& address, int port)
 
 bool OutputSinks::listenTcp(const QString& address, int port)
 {
+    if (port < 0 || port > 65535)
+        return false;
     tcpServer = new QTcpServer;
     QObject::connect(tcpServer, &QTcpServer::newConnection, context, [this] { acceptClients(); });
     if (!tcpServer->listen(QHostAddress(address), quint16(port))) {

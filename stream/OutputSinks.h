@@ -7,30 +7,39 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QThread>
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
+class QEventLoop;
 class QObject;
 class QTcpServer;
 class QTcpSocket;
 class QUdpSocket;
 
 // Threads. The sockets and the TCP server live on the sinks' own thread,
-// which runs a Qt event loop and is the only thread that ever touches them.
+// which runs a Qt event loop and is the only thread that ever touches them
+// (Qt sockets may only be used on the thread they belong to).
 // writeToSinks() may be called from any thread (the stage threads that
 // produce the stream): it copies the bytes into a hand-over queue under
-// `sinkMutex` and, when the queue was empty, posts one wake-up to the sink
-// thread; it never waits for the network. The sink thread takes the whole
-// queue at once and writes it out in order: a datagram per write to the UDP
-// socket, the bytes appended and flushed to every TCP client.
-// applyNetMode() runs its socket work on the sink thread and waits for it
-// (binding and connecting a UDP socket or listening return at once).
+// `sinkMutex` and, unless a wake-up is already on its way, writes to an
+// eventfd that the sink thread's event loop watches; it never waits for the
+// network. The sink thread takes the whole queue at once and writes it out
+// in order: a datagram per write to the UDP socket, the bytes appended and
+// flushed to every TCP client. applyNetMode() hands its socket work to the
+// sink thread through a second queue under the same mutex and waits on a
+// condition variable until it has run (binding, connecting a UDP socket to a
+// literal address and listening return at once). Everything that crosses
+// threads does so under `sinkMutex`, never through Qt's event posting.
+// The sink thread is a plain std::thread (Qt adopts it and gives it an event
+// dispatcher); the sinks need a QCoreApplication.
 //
 // Memory. The hand-over queue holds at most kMaxPendingBytes; writes beyond
 // that are dropped (the network cannot keep up) and logged once per episode.
@@ -65,8 +74,9 @@ public:
     void setErrorReport(ErrorReport report);
 
     // Logs "Net Mode changed to <mode>", then switches to mode 0 (off), 1 (UDP
-    // to `address`:`port`) or 2 (TCP server listening on `address`:`port`;
-    // port 0 picks a free one). The address must be a literal IPv4 or IPv6
+    // to `address`:`port`, port 1 … 65535) or 2 (TCP server listening on
+    // `address`:`port`; port 0 picks a free one). Applying a mode again
+    // replaces its socket. The address must be a literal IPv4 or IPv6
     // address. On an invalid address or a socket that cannot be set up the
     // error is reported under "Network Settings", the output is switched off
     // (which logs "Net Mode changed to 0" again) and 0 is returned; otherwise
@@ -93,9 +103,13 @@ private:
         QString peer;   // "addr:port", kept for the closing line
     };
 
-    // On the sink thread.
+    // Runs `work` on the sink thread and waits until it has run.
     void runOnSinkThread(const std::function<void()>& work);
-    void drain();
+    void wakeUp();
+    // On the sink thread.
+    void runSinkThread();
+    void serviceQueues();
+    void writeOut(const std::deque<QByteArray>& batch);
     void acceptClients();
     void clientClosed(QTcpSocket* socket);
     void closeUdp();
@@ -107,10 +121,12 @@ private:
 
     const size_t clientBacklog;
     ErrorReport errorReport;
-    QThread thread;
-    QObject* context = nullptr;   // lives on `thread`; queued work runs there
+    std::thread thread;
+    int wakeFd = -1;   // eventfd: work is waiting
 
     // Sink thread only.
+    QEventLoop* eventLoop = nullptr;
+    QObject* context = nullptr;   // receiver context of the socket connections
     QUdpSocket* udpSocket = nullptr;
     QTcpServer* tcpServer = nullptr;
     std::vector<Client> tcpClients;
@@ -118,6 +134,10 @@ private:
     // Guards the hand-over between the writers and the sink thread.
     mutable std::mutex sinkMutex;
     std::deque<QByteArray> pending;
+    std::deque<std::function<void()>> tasks;
+    uint64_t tasksQueued = 0;
+    uint64_t tasksRun = 0;
+    std::condition_variable tasksFinished;
     size_t pendingTotal = 0;       // bytes in `pending`
     size_t drainingTotal = 0;      // bytes the sink thread is writing out
     bool wakeUpPosted = false;

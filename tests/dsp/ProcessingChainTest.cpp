@@ -113,6 +113,8 @@ TEST(ProcessingChain, KeepsRunningWhenThePoolRunsDryAndRecovers)
         chain.pool().dealloc(b);
     feed(chain, 16384 * 4);
     EXPECT_TRUE(waitUntil([&] { return blocks.load() >= beforeRelease + 3; }));
+    // The last block may still be on its way (the spectrum copy, say).
+    EXPECT_TRUE(waitUntil([&] { return chain.pool().allocatedCount() == 1; }));
     chain.stop();
     const std::string out = GetCapturedStdout();
     EXPECT_NE(out.find("No free buffers found"), std::string::npos);

@@ -82,6 +82,9 @@ TEST(OutputSinks, BadSettingsAreReportedAndSwitchTheOutputOff)
     EXPECT_EQ(sinks.applyNetMode(OutputSinks::kNetTcp, "192.0.2.1", 8888), OutputSinks::kNetOff);
     // A link-local IPv6 address needs an interface: the UDP socket cannot connect.
     EXPECT_EQ(sinks.applyNetMode(OutputSinks::kNetUdp, "fe80::1", 8888), OutputSinks::kNetOff);
+    // Ports the sockets cannot have.
+    EXPECT_EQ(sinks.applyNetMode(OutputSinks::kNetUdp, "127.0.0.1", 70000), OutputSinks::kNetOff);
+    EXPECT_EQ(sinks.applyNetMode(OutputSinks::kNetTcp, "::1", -1), OutputSinks::kNetOff);
     // Off needs no address.
     EXPECT_EQ(sinks.applyNetMode(OutputSinks::kNetOff, "garbage", 0), OutputSinks::kNetOff);
     const std::string log = GetCapturedStderr();
@@ -93,6 +96,8 @@ TEST(OutputSinks, BadSettingsAreReportedAndSwitchTheOutputOff)
         "Network Settings|TCP Listening Socket couldn't be created. addr: 127.0.0.1, port: " + std::to_string(busyPort),
         "Network Settings|TCP Listening Socket couldn't be created. addr: 192.0.2.1, port: 8888",
         "Network Settings|UDP Socket couldn't be created. addr: fe80::1, port: 8888",
+        "Network Settings|UDP Socket couldn't be created. addr: 127.0.0.1, port: 70000",
+        "Network Settings|TCP Listening Socket couldn't be created. addr: ::1, port: -1",
     };
     EXPECT_EQ(reported.boxes, expected);
     EXPECT_EQ(log, "Net Mode changed to 1\nNet Mode changed to 0\n"
@@ -100,6 +105,8 @@ TEST(OutputSinks, BadSettingsAreReportedAndSwitchTheOutputOff)
                    "Net Mode changed to 2\nNet Mode changed to 0\n"
                    "Net Mode changed to 2\nNet Mode changed to 0\n"
                    "Net Mode changed to 1\nNet Mode changed to 0\n"
+                   "Net Mode changed to 1\nNet Mode changed to 0\n"
+                   "Net Mode changed to 2\nNet Mode changed to 0\n"
                    "Net Mode changed to 0\n");
     EXPECT_EQ(sinks.netMode(), OutputSinks::kNetOff);
 }
@@ -119,12 +126,21 @@ TEST(OutputSinks, EveryWriteIsOneUdpDatagramInOrder)
     });
     writer.join();
     EXPECT_TRUE(waitUntil([&] { return receiver.count() >= 200; }));
+    // UDP again to another destination: the old socket is replaced, not kept.
+    UdpReceiver other;
+    ASSERT_EQ(sinks.applyNetMode(OutputSinks::kNetUdp, "127.0.0.1", other.port), OutputSinks::kNetUdp);
+    const std::vector<uint8_t> last = block(999);
+    sinks.writeToSinks(last.data(), last.size());
+    EXPECT_TRUE(waitUntil([&] { return other.count() == 1; }));
     sinks.applyNetMode(OutputSinks::kNetOff, "127.0.0.1", receiver.port);
+    sinks.writeToSinks(last.data(), last.size());   // off: goes nowhere
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     GetCapturedStderr();
     const auto got = receiver.datagrams();
     ASSERT_EQ(got.size(), 200u);
     for (uint32_t k = 0; k < 200; ++k)
         EXPECT_EQ(got[k], block(k, k % 3 == 0 ? 1316 : 1 + k * 7)) << k;
+    EXPECT_EQ(other.datagrams(), std::vector<std::vector<uint8_t>>{last});
 }
 
 TEST(OutputSinks, TcpClientsEachGetEveryWriteAndLeaveIndependently)
