@@ -109,7 +109,8 @@ std::string RunStatus::line(const char* kind)
         out << "},\"services\":[";
         for (size_t i = 0; i < services.size(); ++i)
             out << (i ? "," : "") << jsonString(services[i]);
-        out << "],\"symbol_rate\":" << trackedRate << ",\"input_rate\":" << inputRate << "}";
+        out << "],\"symbol_rate\":" << trackedRate << ",\"input_rate\":" << inputRate
+            << ",\"pool_in_use\":" << chain.pool().allocatedCount() << "}";
         return out.str();
     }
     out << kind << ": " << (locked ? "locked" : "no lock") << " (" << confidence << "/32)";
@@ -127,7 +128,8 @@ std::string RunStatus::line(const char* kind)
     for (const auto& e : continuity.errors())
         out << " [pid " << e.first << ": " << e.second << "]";
     char rates[96];
-    std::snprintf(rates, sizeof rates, " | %.6f Msym/s | input %.3f Msps", trackedRate / 1e6, inputRate / 1e6);
+    std::snprintf(rates, sizeof rates, " | %.6f Msym/s | input %.3f Msps | pool %d", trackedRate / 1e6, inputRate / 1e6,
+                  chain.pool().allocatedCount());
     out << rates;
     for (const std::string& s : services)
         out << " | service " << s;
