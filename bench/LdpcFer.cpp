@@ -16,8 +16,9 @@ int main(int argc, char** argv)
 {
     if (argc < 6) {
         std::fprintf(stderr,
-                     "usage: %s CODE FROM_DB TO_DB STEP_DB FRAMES [qpsk|8psk] [fast|reference]\n"
-                     "  CODE 0 … 10: normal frames B.1 … B.11; 11 … 20: short frames C.1 … C.10\n",
+                     "usage: %s CODE FROM_DB TO_DB STEP_DB FRAMES [qpsk|8psk] [fast|reference] [LEVEL]\n"
+                     "  CODE 0 … 10: normal frames B.1 … B.11; 11 … 20: short frames C.1 … C.10\n"
+                     "  LEVEL: symbol scale before the soft values (the chain delivers about 0.61)\n",
                      argv[0]);
         return 2;
     }
@@ -28,7 +29,8 @@ int main(int argc, char** argv)
     const int frames = std::atoi(argv[5]);
     const bool psk8 = argc > 6 && std::strcmp(argv[6], "8psk") == 0;
     const bool reference = argc > 7 && std::strcmp(argv[7], "reference") == 0;
-    if (code < 0 || code >= kLdpcCodeCount || step <= 0 || frames <= 0) {
+    const double level = argc > 8 ? std::atof(argv[8]) : 1.0;
+    if (code < 0 || code >= kLdpcCodeCount || step <= 0 || frames <= 0 || !(level > 0)) {
         std::fprintf(stderr, "bad arguments\n");
         return 2;
     }
@@ -46,7 +48,7 @@ int main(int argc, char** argv)
         for (int f = 0; f < frames; ++f) {
             const fectest::EncodedFrame frame = fectest::encodeRandomFrame(code, rng);
             const std::vector<int8_t> soft = fectest::softValues(
-                frame.codeword, n, esN0, psk8 ? fectest::Channel::Psk8 : fectest::Channel::Qpsk, rng);
+                frame.codeword, n, esN0, psk8 ? fectest::Channel::Psk8 : fectest::Channel::Qpsk, rng, level);
             const int result = reference ? decoder->decodeReference(soft.data(), out.data())
                                          : decoder->decodeFast(soft.data(), out.data());
             bool wrong = result < 0;

@@ -31,7 +31,7 @@ EncodedFrame encodeRandomFrame(int codeIndex, std::mt19937& rng)
 }
 
 std::vector<int8_t> softValues(const std::vector<uint8_t>& codeword, int bits, double esN0dB, Channel channel,
-                               std::mt19937& rng)
+                               std::mt19937& rng, double level)
 {
     const double esN0 = std::pow(10.0, esN0dB / 10.0);
     const double sigma = esN0dB >= 100 ? 0.0 : std::sqrt(1.0 / (2.0 * esN0));
@@ -43,7 +43,7 @@ std::vector<int8_t> softValues(const std::vector<uint8_t>& codeword, int bits, d
         const int bit = (codeword[size_t(n / 8)] >> (7 - n % 8)) & 1;
         const double amplitude = channel == Channel::Qpsk ? 0.7071068 : psk8[n % 3];
         const double x = (bit ? -amplitude : amplitude) + sigma * noise(rng);
-        soft[size_t(n)] = softValue(float(x));
+        soft[size_t(n)] = softValue(float(x * level));
     }
     return soft;
 }

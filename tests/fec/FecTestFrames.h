@@ -26,9 +26,11 @@ enum class Channel { Qpsk, Psk8 };
 // Soft values of a codeword over AWGN at Es/N0 (dB). QPSK: every bit on one
 // axis at amplitude 1/√2. 8PSK-like: the bit's amplitude is one of the three
 // projections of an 8PSK point, as the three bits of a symbol see them.
-// A very large Es/N0 (≥ 100 dB) gives the noiseless values.
+// A very large Es/N0 (≥ 100 dB) gives the noiseless values. `level` scales
+// the symbols (signal and noise alike) before the soft values are taken: the
+// receiver's gain control leaves clean QPSK at about 0.61 of unit energy.
 std::vector<int8_t> softValues(const std::vector<uint8_t>& codeword, int bits, double esN0dB, Channel channel,
-                               std::mt19937& rng);
+                               std::mt19937& rng, double level = 1.0);
 
 // The LDPC tag byte for a code index (a QPSK or 8PSK MODCOD using it).
 uint8_t tagForCode(int codeIndex);
