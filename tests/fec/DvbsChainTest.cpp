@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <random>
 #include <thread>
 
 using testing::internal::CaptureStdout;
@@ -301,4 +303,43 @@ TEST(DvbsChain, AlignmentSearchFindsTheTurnAndPhase)
     EXPECT_EQ(derotation, kDerotation);
     EXPECT_GE(a.inOrder, 90u);
     EXPECT_EQ(a.inOrder, a.total);
+}
+
+// Noise and constant inputs while the controls change under the running chain
+// (rates, an unknown rate, skips, the Reed–Solomon switch, a sync reset): no
+// crash, no lost buffers, nothing delivered from noise.
+TEST(DvbsChain, SurvivesNoiseAndControlChangesWhileRunning)
+{
+    CaptureStdout();
+    size_t delivered = 0;
+    {
+        DvbsReceiver rx(0, 0);
+        rx.chain.alignmentSearch().setEnabled(true);
+        std::atomic<bool> done{false};
+        std::thread controls([&] {
+            for (int k = 0; !done; ++k) {
+                rx.chain.viterbiWorker().setDepunctureIndex(k % 7);   // 5 and 6 are unknown
+                rx.chain.viterbiWorker().requestSymbolSkip();
+                rx.chain.outerDecoder().setReedSolomonEnabled(k % 2 == 0);
+                if (k % 5 == 0)
+                    rx.chain.outerDecoder().resetSync();
+                (void)rx.chain.outerDecoder().syncConfidence();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        std::mt19937 rng(12);
+        std::vector<int16_t> iq(2 * ProcessingChain::kBlockSamples);
+        for (int block = 0; block < 24; ++block) {
+            for (auto& v : iq)
+                v = block % 3 == 0 ? int16_t(rng()) : int16_t(block % 3 == 1 ? 0 : 32767);
+            rx.feed(iq.data(), ProcessingChain::kBlockSamples);
+        }
+        done = true;
+        controls.join();
+        delivered = rx.stream().size();
+        EXPECT_LE(rx.chain.pool().allocatedCount(), 1) << "every buffer came back";
+    }
+    const std::string log = GetCapturedStdout();
+    EXPECT_NE(log.find("Unknown FEC!!!\n"), std::string::npos);
+    EXPECT_EQ(delivered, 0u);
 }
