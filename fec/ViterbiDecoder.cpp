@@ -49,6 +49,7 @@ inline int32_t softOf(float component)
 ViterbiDecoder::ViterbiDecoder(Kernel kernel)
     : kernel(kernel)
 {
+    startCheckpoint(0);
 }
 
 int ViterbiDecoder::periodOfRate(int rateType)
@@ -84,14 +85,14 @@ VITERBI_INLINE void ViterbiDecoder::pushValue(int32_t value, std::vector<uint8_t
         return;
     valueCount = 0;
     if (rate >= 0 && rate < kRateCount)
-        runPeriod(out);
+        runPeriod(values, out);
 }
 
-VITERBI_INLINE void ViterbiDecoder::runPeriod(std::vector<uint8_t>& out)
+VITERBI_INLINE void ViterbiDecoder::runPeriod(const int32_t* period, std::vector<uint8_t>& out)
 {
     const Puncturing& p = kPuncturing[rate];
     for (int s = 0; s < p.steps; ++s)
-        step(p.x[s] < 0 ? 0 : values[p.x[s]], p.y[s] < 0 ? 0 : values[p.y[s]], out);
+        step(p.x[s] < 0 ? 0 : period[p.x[s]], p.y[s] < 0 ? 0 : period[p.y[s]], out);
 }
 
 VITERBI_INLINE void ViterbiDecoder::step(int32_t x, int32_t y, std::vector<uint8_t>& out)
@@ -148,10 +149,12 @@ VITERBI_INLINE uint32_t ViterbiDecoder::stepVector(int32_t x, int32_t y, bool re
     const __m128i bmLow = _mm_sign_epi16(pairLow, _mm_setr_epi16(1, 1, -1, -1, -1, -1, 1, 1));
     const __m128i bmHigh = _mm_sign_epi16(pairHigh, _mm_setr_epi16(-1, -1, 1, 1, 1, 1, -1, -1));
 
+    const __m128i interleave = _mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
     __m128i p[8];
     for (int v = 0; v < 8; ++v)
         p[v] = _mm_load_si128(reinterpret_cast<const __m128i*>(metric) + v);
     __m128i n[8];
+    __m128i decidedBytes[4];
     uint64_t decided = 0;
     for (int g = 0; g < 4; ++g) {
         // Butterflies 8g … 8g + 7: predecessors in p[g] and p[g + 4].
@@ -163,7 +166,9 @@ VITERBI_INLINE uint32_t ViterbiDecoder::stepVector(int32_t x, int32_t y, bool re
         // New states 16g … 16g + 15, even and odd interleaved.
         n[2 * g] = _mm_unpacklo_epi16(even, odd);
         n[2 * g + 1] = _mm_unpackhi_epi16(even, odd);
-        const __m128i d = _mm_packs_epi16(_mm_unpacklo_epi16(dEven, dOdd), _mm_unpackhi_epi16(dEven, dOdd));
+        // Decisions of the same states as bytes: even ones, odd ones, interleaved.
+        const __m128i d = _mm_shuffle_epi8(_mm_packs_epi16(dEven, dOdd), interleave);
+        decidedBytes[g] = d;
         decided |= uint64_t(uint32_t(_mm_movemask_epi8(d))) << (16 * g);
     }
     if (renormalise) {
@@ -180,35 +185,117 @@ VITERBI_INLINE uint32_t ViterbiDecoder::stepVector(int32_t x, int32_t y, bool re
     for (int v = 0; v < 8; ++v)
         _mm_store_si128(reinterpret_cast<__m128i*>(metric) + v, n[v]);
 
-    // Extend the path of state 0 back until it meets the previous one.
-    ++now;
-    decisions[now] = decided;
-    path[now] = 0;
-    unsigned state = 0;
-    uint8_t t = now;
-    for (int k = 1; k < kHistoryBits; ++k) {
-        const unsigned from = (state >> 1) | unsigned((decisions[t] >> state) & 1) << 5;
-        --t;
-        if (path[t] == from)
-            break;
-        path[t] = uint8_t(from);
-        state = from;
+    // Where each state's survivor was at the two latest checkpoints: the
+    // state of the predecessor it chose, as byte shuffles.
+    for (auto& slot : ancestor) {
+        __m128i* a = reinterpret_cast<__m128i*>(slot);
+        const __m128i v0 = _mm_load_si128(a), v1 = _mm_load_si128(a + 1);
+        const __m128i v2 = _mm_load_si128(a + 2), v3 = _mm_load_si128(a + 3);
+        // New states 16g … 16g + 15 come from 8g … 8g + 7 or 32 + 8g … 32 + 8g + 7.
+        _mm_store_si128(a, _mm_blendv_epi8(_mm_unpacklo_epi8(v0, v0), _mm_unpacklo_epi8(v2, v2), decidedBytes[0]));
+        _mm_store_si128(a + 1, _mm_blendv_epi8(_mm_unpackhi_epi8(v0, v0), _mm_unpackhi_epi8(v2, v2), decidedBytes[1]));
+        _mm_store_si128(a + 2, _mm_blendv_epi8(_mm_unpacklo_epi8(v1, v1), _mm_unpacklo_epi8(v3, v3), decidedBytes[2]));
+        _mm_store_si128(a + 3, _mm_blendv_epi8(_mm_unpackhi_epi8(v1, v1), _mm_unpackhi_epi8(v3, v3), decidedBytes[3]));
     }
-    // The oldest bit of state 0's 192-bit history.
-    const uint8_t oldest = uint8_t(now - (kHistoryBits - 1));
-    return uint32_t((decisions[oldest] >> path[oldest]) & 1);
+    const uint64_t t = ++time;
+    decisions[t % kDecisionRing] = decided;
+    if (t % kCheckpointSpacing == 0)
+        startCheckpoint(t);
+    if (t < uint64_t(kHistoryBits))
+        return 0;   // the histories are still filling with their initial zeros
+    return oldestBit(t);
 }
+
+void ViterbiDecoder::startCheckpoint(uint64_t t)
+{
+    uint8_t* slot = ancestor[(t / kCheckpointSpacing) % 2];
+    for (int s = 0; s < kStates; ++s)
+        slot[s] = uint8_t(s);
+}
+
+VITERBI_INLINE uint32_t ViterbiDecoder::oldestBit(uint64_t t)
+{
+    // The oldest bit of state 0's 192-bit history is the decision that led to
+    // its path's state at t − 192, i.e. that state's top bit. The path is
+    // found from the checkpoint K between 96 and 191 steps back, through
+    // which state 0's survivor passes in state s*, and traced back from there;
+    // s* seldom changes, so the trace is mostly reused.
+    const uint64_t k = (t - kCheckpointSpacing) / kCheckpointSpacing * kCheckpointSpacing;
+    const uint8_t start = ancestor[(k / kCheckpointSpacing) % 2][0];
+    if (k != segmentEnd || start != segment[kCheckpointSpacing]) {
+        const bool sameCheckpoint = k == segmentEnd;
+        segmentEnd = k;
+        // segment[i] is the path's state at time k − 96 + i.
+        unsigned state = start;
+        segment[kCheckpointSpacing] = uint8_t(state);
+        for (uint64_t tau = k, i = kCheckpointSpacing; i > 0; --tau, --i) {
+            state = (state >> 1) | unsigned((decisions[tau % kDecisionRing] >> state) & 1) << 5;
+            if (sameCheckpoint && segment[i - 1] == state)
+                break;   // joins the path traced before
+            segment[i - 1] = uint8_t(state);
+        }
+    }
+    return segment[t - uint64_t(kHistoryBits) - (k - kCheckpointSpacing)] >> 5;
+}
+
+namespace {
+
+constexpr size_t kChunk = 512;   // soft values converted at a time
+
+// Soft values of 2·n components (I, Q, I, Q …): × 8, NaN to 0, limited to
+// ±127, truncated toward zero; four at a time.
+void softValues_cf32(const float* components, size_t count, int32_t* soft)
+{
+    const __m128 scale = _mm_set1_ps(8.0f);
+    const __m128 high = _mm_set1_ps(float(ViterbiDecoder::kSoftLimit));
+    const __m128 low = _mm_set1_ps(-float(ViterbiDecoder::kSoftLimit));
+    size_t k = 0;
+    for (; k + 4 <= count; k += 4) {
+        __m128 v = _mm_mul_ps(_mm_loadu_ps(components + k), scale);
+        v = _mm_and_ps(v, _mm_cmpord_ps(v, v));   // NaN → 0
+        v = _mm_min_ps(_mm_max_ps(v, low), high);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(soft + k), _mm_cvttps_epi32(v));
+    }
+    for (; k < count; ++k)
+        soft[k] = softOf(components[k]);
+}
+
+} // namespace
 
 void ViterbiDecoder::decodeSymbols(const std::complex<float>* symbols, size_t count, std::vector<uint8_t>& out)
 {
-    for (size_t k = 0; k < count; ++k) {
-        pushValue(softOf(symbols[k].real()), out);
-        pushValue(softOf(symbols[k].imag()), out);
+    int32_t soft[kChunk];
+    const float* components = reinterpret_cast<const float*>(symbols);
+    for (size_t k = 0; k < 2 * count; k += kChunk) {
+        const size_t n = std::min(kChunk, 2 * count - k);
+        softValues_cf32(components + k, n, soft);
+        decodeLimited(soft, n, out);
     }
 }
 
-void ViterbiDecoder::decodeSoft(const int32_t* soft, size_t count, std::vector<uint8_t>& out)
+void ViterbiDecoder::decodeSoft(const int32_t* values, size_t count, std::vector<uint8_t>& out)
 {
-    for (size_t k = 0; k < count; ++k)
-        pushValue(std::clamp(soft[k], -kSoftLimit, kSoftLimit), out);
+    int32_t soft[kChunk];
+    for (size_t k = 0; k < count; k += kChunk) {
+        const size_t n = std::min(kChunk, count - k);
+        for (size_t i = 0; i < n; ++i)
+            soft[i] = std::clamp(values[k + i], -kSoftLimit, kSoftLimit);
+        decodeLimited(soft, n, out);
+    }
+}
+
+void ViterbiDecoder::decodeLimited(const int32_t* soft, size_t count, std::vector<uint8_t>& out)
+{
+    size_t k = 0;
+    // A pending skip or a partly filled period, value by value; then whole
+    // periods straight from the input.
+    while (k < count && (skip || valueCount != 0))
+        pushValue(soft[k++], out);
+    if (rate >= 0 && rate < kRateCount) {
+        const size_t period = size_t(periodLength);
+        for (; k + period <= count; k += period)
+            runPeriod(soft + k, out);
+    }
+    while (k < count)
+        pushValue(soft[k++], out);
 }

@@ -21,10 +21,13 @@
 // 8-bit wrap-around metrics stay in range, both give the same decisions.
 //
 // The reference keeps every state's history by register exchange. The vector
-// kernel keeps the 64 decisions of the last 256 steps and the path of state 0
-// through them, and extends that path each step only back to where it meets
-// the previous one: the same bit as the register exchange, at a fraction of
-// the memory traffic (a register exchange moves 64 × 192 bits per step).
+// kernel gives the same bit at a fraction of the memory traffic (a register
+// exchange moves 64 × 192 bits a step): it keeps the decisions of the last
+// 512 steps and, for the two latest checkpoints (every 96 steps), which state
+// each survivor passed through there (64 bytes, updated with byte shuffles).
+// State 0's survivor, followed back from its checkpoint state 96 … 191 steps
+// ago, gives the oldest history bit; that path changes seldom and is traced
+// again only when it does.
 class ViterbiDecoder {
 public:
     enum class Kernel { Reference, Vector };
@@ -65,10 +68,13 @@ public:
 
 private:
     void pushValue(int32_t value, std::vector<uint8_t>& out);
-    void runPeriod(std::vector<uint8_t>& out);
+    void decodeLimited(const int32_t* soft, size_t count, std::vector<uint8_t>& out);
+    void runPeriod(const int32_t* period, std::vector<uint8_t>& out);
     void step(int32_t x, int32_t y, std::vector<uint8_t>& out);
     uint32_t stepReference(int32_t x, int32_t y, bool renormalise);
     uint32_t stepVector(int32_t x, int32_t y, bool renormalise);
+    void startCheckpoint(uint64_t t);
+    uint32_t oldestBit(uint64_t t);
 
     Kernel kernel;
     int rate = 0;
@@ -84,10 +90,15 @@ private:
     uint64_t refHistory[2][kStates][3] = {};   // low, middle, high word
     int refCurrent = 0;
 
-    // Vector kernel: metrics, the decisions of the last 256 steps and the
-    // path of state 0 through them.
+    // Vector kernel: metrics, decisions (bit s: state s chose predecessor
+    // s/2 + 32), the survivors' states at the checkpoints, and state 0's
+    // path over the 96 steps before the checkpoint in use.
+    static constexpr uint64_t kCheckpointSpacing = 96;
+    static constexpr uint64_t kDecisionRing = 512;
     alignas(16) int16_t metric[kStates] = {};
-    uint64_t decisions[256] = {};
-    uint8_t path[256] = {};
-    uint8_t now = 0;   // step index modulo 256
+    alignas(16) uint8_t ancestor[2][kStates] = {};
+    uint64_t decisions[kDecisionRing] = {};
+    uint8_t segment[kCheckpointSpacing + 1] = {};
+    uint64_t segmentEnd = ~uint64_t(0);
+    uint64_t time = 0;   // steps so far
 };

@@ -271,8 +271,8 @@ TEST(ViterbiDecoder, PeriodsPendingValuesAndTheSkipFlag)
 
     // Rate 1/2: nothing before the 64th step, then 8 bytes.
     ViterbiDecoder fresh;
-    std::vector<std::complex<float>> symbols(31, {0.7f, 0.7f});
-    fresh.decodeSymbols(symbols.data(), symbols.size(), out = {});
+    std::vector<std::complex<float>> symbols(32, {0.7f, 0.7f});
+    fresh.decodeSymbols(symbols.data(), 31, out = {});
     EXPECT_TRUE(out.empty());
     fresh.decodeSymbols(symbols.data(), 32, out);
     EXPECT_TRUE(out.empty());
