@@ -17,7 +17,7 @@ class BufferAllocator;
 class SampleReader {
 public:
     // Pool buffers in use above which reading pauses.
-    static constexpr int kHighWater = 512;
+    static constexpr int kHighWater = 48;
 
     SampleReader(BufferAllocator& pool, SampleCallback& callback, SampleEncoding encoding);
     ~SampleReader();
