@@ -23,9 +23,9 @@ rx=$!
 echo "seconds  rss_kib  pool_in_use"
 start=$(date +%s)
 while kill -0 $rx 2>/dev/null; do
-  sleep 30
+  sleep "${TAVIREL_SOAK_STEP:-30}"
   rss=$(ps -o rss= -p $rx 2>/dev/null || true)
-  pool=$(grep -o 'pool [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
+  pool=$(grep -o 'pool [0-9]*' "$log" | tail -1 | cut -d' ' -f2 || true)
   [ -n "$rss" ] && echo "$(( $(date +%s) - start ))  $rss  ${pool:-?}"
 done
 wait $rx || true

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -191,6 +192,28 @@ TEST(CliRun, DISABLED_DvbsEveryRateFindsItsAlignmentAndDecodes)
     }
 }
 
+// A generic stream of GSE packets: every PDU out whole, one per write, in
+// the order sent (the transmitter's PDUs start with a running counter).
+TEST(CliRun, GseStreamDeliversEveryPdu)
+{
+    const std::string iq = temp("gse.iq"), out = temp("gse.bin");
+    const ToolRun tx = run(TAVIREL_SIGGEN, "--gse --gse-pdu-size 1500 --frames 40 --output " + iq);
+    ASSERT_EQ(tx.exitCode, 0) << tx.err;
+    const ToolRun r = cli("--input file:" + iq + " --status-interval 0 --output file:" + out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<uint8_t> pdus = readFile(out);
+    ASSERT_EQ(pdus.size() % 1500, 0u);
+    ASSERT_GT(pdus.size() / 1500, 50u) << r.out.substr(0, 2000);
+    auto counter = [&](size_t k) {
+        uint64_t c = 0;
+        for (int i = 0; i < 8; ++i)
+            c = c << 8 | pdus[1500 * k + size_t(i)];
+        return c;
+    };
+    for (size_t k = 1; k < pdus.size() / 1500; ++k)
+        ASSERT_EQ(counter(k), counter(k - 1) + 1) << k;
+}
+
 // Over TCP from a server that paces the samples in real time.
 TEST(CliRun, ReceivesFromATcpServer)
 {
@@ -201,12 +224,45 @@ TEST(CliRun, ReceivesFromATcpServer)
                                 std::to_string(port));
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // The stream also goes to a UDP socket of ours, one datagram per block.
+    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(udp, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    socklen_t len = sizeof addr;
+    getsockname(udp, reinterpret_cast<sockaddr*>(&addr), &len);
+    int size = 8 << 20;
+    setsockopt(udp, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    std::vector<uint8_t> datagrams;
+    std::vector<size_t> sizes;
+    std::atomic<bool> done{false};
+    std::thread receiver([&] {
+        timeval wait{0, 100000};
+        setsockopt(udp, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        std::vector<uint8_t> buffer(65536);
+        while (!done.load()) {
+            const ssize_t got = recv(udp, buffer.data(), buffer.size(), 0);
+            if (got > 0) {
+                datagrams.insert(datagrams.end(), buffer.begin(), buffer.begin() + got);
+                sizes.push_back(size_t(got));
+            }
+        }
+    });
+
     const std::string out = temp("tcp.ts");
     const ToolRun r = cli("--input tcp:127.0.0.1:" + std::to_string(port) + " --status-interval 0 --duration 6 --output file:" +
-                      out);
+                          out + " --output udp:127.0.0.1:" + std::to_string(ntohs(addr.sin_port)));
     server.join();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    done.store(true);
+    receiver.join();
+    close(udp);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::vector<uint8_t> ts = readFile(out);
+    EXPECT_EQ(datagrams, ts) << "the datagrams carry what the file got";
+    for (const size_t n : sizes)
+        EXPECT_EQ(n, 1316u);
     // The server loops its file: several rounds in a few seconds.
     const std::vector<uint8_t> once = readFile(sent);
     std::vector<uint8_t> looped;
