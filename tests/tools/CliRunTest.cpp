@@ -192,6 +192,30 @@ TEST(CliRun, DISABLED_DvbsEveryRateFindsItsAlignmentAndDecodes)
     }
 }
 
+// Recordings: the raw samples as the device callback gathered them (whole
+// blocks of 16-bit I, Q), and the symbols the demodulator took in.
+TEST(CliRun, RecordsSamplesAndSymbols)
+{
+    const std::string in = kData + "/dvbs2_qpsk12_normal_pilots.iq";
+    const std::string samples = temp("rec_samples.iq"), symbols = temp("rec_symbols.iq");
+    ToolRun r = cli("--input file:" + in + " --format s8 --status-interval 0 --record samples:" + samples);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<uint8_t> raw = readFile(in), recorded = readFile(samples);
+    // Every whole block of the input, then the block completed with silence.
+    const size_t blocks = raw.size() / 2 / 16384;
+    ASSERT_EQ(recorded.size(), (blocks + 1) * 65536);
+    for (size_t k = 0; k < blocks * 16384 * 2; ++k)
+        ASSERT_EQ(int16_t(recorded[2 * k] | recorded[2 * k + 1] << 8), int16_t(int8_t(raw[k]) * 256)) << k;
+
+    r = cli("--input file:" + in + " --format s8 --status-interval 0 --record symbols:" + symbols);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // One 4-byte symbol per two samples, give or take the timing loop.
+    const double ratio = double(readFile(symbols).size()) / double(recorded.size());
+    EXPECT_NEAR(ratio, 0.5, 0.01);
+
+    EXPECT_EQ(cli("--input file:" + in + " --record samples:/nonexistent/dir/x.iq").exitCode, 1);
+}
+
 // A generic stream of GSE packets: every PDU out whole, one per write, in
 // the order sent (the transmitter's PDUs start with a running counter).
 TEST(CliRun, GseStreamDeliversEveryPdu)

@@ -93,10 +93,11 @@ int main(int argc, char** argv)
         network.push_back(std::move(sinks));
     }
     // Recordings of symbols or samples.
-    OutputSinks recorder;
+    std::unique_ptr<OutputSinks> recorder;
     if (!options.recordKind.empty()) {
-        recorder.recording().setType(options.recordKind == "symbols" ? RecordType::Symbols : RecordType::Samples);
-        if (!recorder.recording().open(QString::fromStdString(options.recordPath)))
+        recorder = std::make_unique<OutputSinks>();
+        recorder->recording().setType(options.recordKind == "symbols" ? RecordType::Symbols : RecordType::Samples);
+        if (!recorder->recording().open(QString::fromStdString(options.recordPath)))
             return fail(kExitUsage, "--record: cannot create '" + options.recordPath + "'");
     }
 
@@ -117,13 +118,12 @@ int main(int argc, char** argv)
         else
             chain.alignmentSearch().setEnabled(true);
     }
-    if (!options.recordKind.empty()) {
-        chain.setSymbolObserver([&recorder](const WorkBuffer& block) {
-            recorder.recording().write(RecordType::Symbols, block.data(), block.size());
-        });
-        chain.setSampleBlockObserver([&recorder](const WorkBuffer& block) {
-            recorder.recording().write(RecordType::Samples, block.data(), block.size());
-        });
+    if (recorder) {
+        RecordFile& file = recorder->recording();
+        chain.setSymbolObserver(
+            [&file](const WorkBuffer& block) { file.write(RecordType::Symbols, block.data(), block.size()); });
+        chain.setSampleBlockObserver(
+            [&file](const WorkBuffer& block) { file.write(RecordType::Samples, block.data(), block.size()); });
     }
 
     RunStatus status(chain, settings.dvbS2, options.json, double(settings.sampleRate));
@@ -136,17 +136,13 @@ int main(int argc, char** argv)
     chain.setServiceListObserver(
         [&](const std::vector<std::string>& lines, const std::string&) { status.onServices(lines); });
     // The BBHEADER's roll-off redesigns the matched filter, as the window
-    // does: queued to the main thread.
+    // does, on the main thread: the stage thread leaves the value, the main
+    // loop's poll takes it. (Plain atomics rather than Qt's queued calls, so
+    // that the thread checker sees the hand-over.)
     float rollOff = settings.rollOff;
-    chain.setRollOffObserver([&](float r) {
-        QMetaObject::invokeMethod(&app, [&, r]() {
-            if (r != rollOff) {
-                rollOff = r;
-                LogLine() << "auto rolloff changed to " << r;
-                applyRollOff(chain, settings, r);
-            }
-        }, Qt::QueuedConnection);
-    });
+    std::atomic<float> reportedRollOff{settings.rollOff};
+    chain.setRollOffObserver([&](float r) { reportedRollOff.store(r); });
+    std::atomic<bool> inputEnded{false};
 
     // The input.
     std::unique_ptr<SampleReader> reader;
@@ -189,15 +185,23 @@ int main(int argc, char** argv)
                                         std::to_string(options.inputPort));
         }
     } else {
-        reader->start([&](uint64_t n) { status.onSamplesRead(n); },
-                      [&]() { QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection); });
+        reader->start([&](uint64_t n) { status.onSamplesRead(n); }, [&]() { inputEnded.store(true); });
     }
 
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
     QTimer interruptPoll;
+    auto takeRollOff = [&]() {
+        const float r = reportedRollOff.load();
+        if (r != rollOff) {
+            rollOff = r;
+            LogLine() << "auto rolloff changed to " << r;
+            applyRollOff(chain, settings, r);
+        }
+    };
     QObject::connect(&interruptPoll, &QTimer::timeout, [&]() {
-        if (interrupted.load())
+        takeRollOff();
+        if (interrupted.load() || inputEnded.load())
             QCoreApplication::quit();
     });
     interruptPoll.start(50);
@@ -223,9 +227,10 @@ int main(int argc, char** argv)
     // What is in flight still comes out.
     drain(chain, std::chrono::seconds(10));
     chain.stop();
-    QCoreApplication::processEvents();   // a last queued roll-off
+    takeRollOff();
     outputs.flush();
-    recorder.recording().close();
+    if (recorder)
+        recorder->recording().close();
     for (auto& sinks : network)   // what was handed over still goes out
         for (int i = 0; i < 200 && sinks->pendingBytes() > 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
