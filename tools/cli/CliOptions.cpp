@@ -1,5 +1,7 @@
 #include "CliOptions.h"
 
+#include "core/Version.h"
+
 #include <QCommandLineParser>
 #include <QHostAddress>
 
@@ -90,7 +92,7 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         return ParseResult::Exit;
     }
     if (p.isSet(version)) {
-        message = "tavirel-cli\n";
+        message = std::string("tavirel-cli ") + kAppVersion + "\n";
         return ParseResult::Exit;
     }
     if (!p.positionalArguments().isEmpty()) {
