@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -110,12 +111,15 @@ int main(int argc, char** argv)
             if (options.codeRate == rates[i])
                 chain.viterbiWorker().setDepunctureIndex(i);
         chain.outerDecoder().setReedSolomonEnabled(options.reedSolomon);
-        // Without a derotation given, the four alignments and the
-        // depuncturing skips are searched until sync is found.
-        if (options.derotate >= 0)
-            chain.demodWorker().setDerotation(options.derotate);
-        else
+        // Without a derotation or skip given, the four alignments and the
+        // depuncturing skips are searched until sync is found; with either,
+        // the alignment is the one given (0 for the other).
+        if (options.derotate >= 0 || options.skip >= 0) {
+            chain.demodWorker().setDerotation(std::max(options.derotate, 0));
+            chain.viterbiWorker().skipSoftValues(std::max(options.skip, 0));
+        } else {
             chain.alignmentSearch().setEnabled(true);
+        }
     }
     if (!options.recordKind.empty()) {
         chain.setSymbolObserver([&recorder](const WorkBuffer& block) {
@@ -127,6 +131,9 @@ int main(int argc, char** argv)
     }
 
     RunStatus status(chain, settings.dvbS2, options.json, double(settings.sampleRate));
+    // DVB-S: the sync as the end of a file left it, before the silence that
+    // pushes its last block through (and that no sync survives); −1: not known.
+    std::atomic<int> signalEndConfidence{-1};
     chain.setTransportStreamObserver([&](const uint8_t* bytes, size_t length) {
         outputs.write(bytes, length);
         status.onTransportStream(bytes, length);
@@ -190,7 +197,8 @@ int main(int argc, char** argv)
         }
     } else {
         reader->start([&](uint64_t n) { status.onSamplesRead(n); },
-                      [&]() { QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection); });
+                      [&]() { QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection); },
+                      [&]() { signalEndConfidence.store(chain.outerDecoder().syncConfidence()); });
     }
 
     std::signal(SIGINT, onInterrupt);
@@ -229,8 +237,11 @@ int main(int argc, char** argv)
     for (auto& sinks : network)   // what was handed over still goes out
         for (int i = 0; i < 200 && sinks->pendingBytes() > 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (!settings.dvbS2)
-        status.setOuterDecoder(chain.outerDecoder().syncConfidence(), chain.outerDecoder().uncorrectableWords());
+    if (!settings.dvbS2) {
+        const int endConfidence = signalEndConfidence.load();
+        status.setOuterDecoder(endConfidence >= 0 ? endConfidence : chain.outerDecoder().syncConfidence(),
+                               chain.outerDecoder().uncorrectableWords());
+    }
     report << status.line("summary") << std::endl;
     if (options.stageTimes)
         report << status.stageTimes(double(settings.symbolRate)) << std::endl;
