@@ -134,6 +134,10 @@ int main(int argc, char** argv)
     // DVB-S: the sync as the end of a file left it, before the silence that
     // pushes its last block through (and that no sync survives); −1: not known.
     std::atomic<int> signalEndConfidence{-1};
+    // Set by the reader's thread when a file has been read; the event loop
+    // notices it with the interrupt (a flag, not an event posted from a
+    // thread Qt does not know).
+    std::atomic<bool> inputFinished{false};
     chain.setTransportStreamObserver([&](const uint8_t* bytes, size_t length) {
         outputs.write(bytes, length);
         status.onTransportStream(bytes, length);
@@ -197,7 +201,7 @@ int main(int argc, char** argv)
         }
     } else {
         reader->start([&](uint64_t n) { status.onSamplesRead(n); },
-                      [&]() { QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection); },
+                      [&]() { inputFinished.store(true); },
                       [&]() { signalEndConfidence.store(chain.outerDecoder().syncConfidence()); });
     }
 
@@ -205,7 +209,7 @@ int main(int argc, char** argv)
     std::signal(SIGTERM, onInterrupt);
     QTimer interruptPoll;
     QObject::connect(&interruptPoll, &QTimer::timeout, [&]() {
-        if (interrupted.load())
+        if (interrupted.load() || inputFinished.load())
             QCoreApplication::quit();
     });
     interruptPoll.start(50);
