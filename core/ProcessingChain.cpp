@@ -70,7 +70,10 @@ ProcessingChain::ProcessingChain()
               serviceObserver(lines, text);
       }),
       outer([this](const uint8_t* packet, size_t length) { tsBlocks.emitTransportStream(packet, length, true); }),
-      alignment({[this](int v) { demod.setDerotation(v); }, [this]() { viterbi.requestSymbolSkip(); }}),
+      // The search's turn and skip act in the Viterbi decoder, from its
+      // next block, so each combination is judged on its own bits.
+      alignment({[this](int v) { viterbi.setQuarterTurns(v / 64); }, [this]() { viterbi.requestSymbolSkip(); },
+                 [this]() { outer.resetSync(); }}),
       callback([this](int16_t i, int16_t q) { onSample(i, q); }),
       spectrumAcc(size_t(FFTWorker::kDefaultSize), 0.0f)
 {
@@ -290,6 +293,7 @@ void ProcessingChain::onViterbiDecoded(WorkBuffer* symbols, WorkBuffer* bytes)
     if (bytes == nullptr)
         return;
     outer.processBytes(bytes->data(), bytes->size());
-    alignment.observe(8 * bytes->size(), viterbi.period(), {outer.syncState(), outer.syncConfidence(), outer.lockedPackets()});
+    alignment.observe(bytes->data(), bytes->size(), viterbi.period(),
+                      {outer.syncState(), outer.syncConfidence(), outer.lockedPackets()});
     bufferPool.dealloc(bytes);
 }

@@ -74,6 +74,7 @@ public:
     // observer like the DVB-S2 ones.
     DvbS1OuterDecoder& outerDecoder() { return outer; }
     // Automatic DVB-S rotation and depuncturing alignment; off unless enabled.
+    // Its turn is made in the Viterbi decoder, on top of the derotation slider.
     DvbsAlignmentSearch& alignmentSearch() { return alignment; }
     const std::vector<std::unique_ptr<LDPCWorker>>& ldpcWorkers() const { return ldpc; }
     GseParser& gseParser() { return gse; }

@@ -2,55 +2,121 @@
 
 #include "core/Log.h"
 
+#include <algorithm>
+
+namespace {
+
+constexpr uint8_t kSync = 0x47;
+constexpr uint8_t kInvertedSync = 0xB8;
+
+} // namespace
+
 DvbsAlignmentSearch::DvbsAlignmentSearch(Actions actions, uint64_t patienceBits)
     : actions(std::move(actions)),
-      patience(patienceBits)
+      patience(std::max<uint64_t>(patienceBits, kMinimumSyncBytes * kPacketBits))
 {
 }
 
-void DvbsAlignmentSearch::observe(size_t decodedBits, int period, SyncStatus status)
+void DvbsAlignmentSearch::observe(const uint8_t* bytes, size_t n, int period, SyncStatus status)
 {
     if (!enabled()) {
-        waited = 0;
         lasting.store(false);
+        kept.store(false);
+        restartJudging();
         return;
     }
     if (period != lastPeriod) {
+        // A new rate: its phases start again from the first.
         lastPeriod = period;
-        waited = 0;
-        extended = false;
         skips.store(0);
+        kept.store(false);
+        restartJudging();
+        return;
     }
     const bool locked = status.state == 3;
-    // A lock held over from the combination before is not this one's.
-    if (!locked)
-        unlockedSinceStep = true;
-    if (locked && unlockedSinceStep && status.lockedPackets >= kLastingLockPackets) {
+    if (locked && status.lockedPackets >= kLastingLockPackets) {
         lasting.store(true);
-        waited = 0;
+        kept.store(true);
+        restartJudging();
         return;
     }
-    lasting.store(false);
-    const bool promising = status.state >= 2 || (status.state == 1 && status.confidence >= 3);
-    if (promising && !extended) {
-        // Sync bytes found where they belong: time to finish locking.
-        extended = true;
-        waited = 0;
+    if (lasting.exchange(false)) {
+        // The lock is lost: judge the combination again before leaving it.
+        kept.store(false);
+        restartJudging();
         return;
     }
-    waited += decodedBits;
-    // Once sync bytes are found, locking takes up to eight more packets to
-    // the inverted sync byte and the lasting lock's sixteen.
-    const uint64_t limit = extended ? patience + kLockingBits : patience;
-    if (waited >= limit)
+    count(bytes, n);
+    if (judgedBits < patience)
+        return;
+    switch (judge()) {
+    case Verdict::Sync:
+        // Worth keeping: the outer decoder is given time to lock, and the
+        // combination is judged again meanwhile.
+        kept.store(true);
+        restartJudging();
+        return;
+    case Verdict::Inverted:
+        turnHalf();
+        return;
+    case Verdict::NoSync:
         advance(period);
+        return;
+    }
+}
+
+void DvbsAlignmentSearch::count(const uint8_t* bytes, size_t n)
+{
+    uint8_t reg = shift;
+    uint32_t pos = position;
+    for (size_t k = 0; k < n; ++k) {
+        const unsigned byte = bytes[k];
+        for (int b = 7; b >= 0; --b) {
+            reg = uint8_t((reg << 1) | ((byte >> b) & 1));
+            if (reg == kSync)
+                ++normalCount[pos];
+            else if (reg == kInvertedSync)
+                ++invertedCount[pos];
+            if (++pos == kPacketBits)
+                pos = 0;
+        }
+    }
+    shift = reg;
+    position = pos;
+    judgedBits += 8 * uint64_t(n);
+}
+
+DvbsAlignmentSearch::Verdict DvbsAlignmentSearch::judge() const
+{
+    size_t best = 0;
+    uint32_t bestHits = 0;
+    for (size_t p = 0; p < kPacketBits; ++p) {
+        const uint32_t hits = uint32_t(normalCount[p]) + invertedCount[p];
+        if (hits > bestHits) {
+            bestHits = hits;
+            best = p;
+        }
+    }
+    const uint64_t packets = judgedBits / kPacketBits;
+    if (bestHits < kMinimumSyncBytes || 2 * uint64_t(bestHits) < packets)
+        return Verdict::NoSync;
+    // Sent: one inverted sync byte in eight.
+    return invertedCount[best] > normalCount[best] ? Verdict::Inverted : Verdict::Sync;
+}
+
+void DvbsAlignmentSearch::restartJudging()
+{
+    normalCount.fill(0);
+    invertedCount.fill(0);
+    judgedBits = 0;
+    position = 0;
+    shift = 0;
 }
 
 void DvbsAlignmentSearch::advance(int period)
 {
-    waited = 0;
-    extended = false;
-    unlockedSinceStep = false;
+    restartJudging();
+    kept.store(false);
     stepCount.fetch_add(1);
     const int skip = period > 0 ? (skips.load() + 1) % period : 0;
     skips.store(skip);
@@ -63,5 +129,21 @@ void DvbsAlignmentSearch::advance(int period)
         if (actions.setDerotation)
             actions.setDerotation(turned * 64);
     }
+    if (actions.restartSync)
+        actions.restartSync();
     LogLine() << "DVB-S alignment: derotate " << rotation.load() * 64 << ", skip " << skip;
+}
+
+void DvbsAlignmentSearch::turnHalf()
+{
+    restartJudging();
+    kept.store(false);
+    stepCount.fetch_add(1);
+    const int turned = (rotation.load() + 2) % 4;
+    rotation.store(turned);
+    if (actions.setDerotation)
+        actions.setDerotation(turned * 64);
+    if (actions.restartSync)
+        actions.restartSync();
+    LogLine() << "DVB-S alignment: derotate " << turned * 64 << ", skip " << skips.load();
 }

@@ -76,8 +76,8 @@ int32_t ViterbiDecoder::softValue(float component)
 
 VITERBI_INLINE void ViterbiDecoder::pushValue(int32_t value, std::vector<uint8_t>& out)
 {
-    if (skip) {
-        skip = false;
+    if (skips > 0) {
+        --skips;
         return;
     }
     values[valueCount++] = value;
@@ -289,7 +289,7 @@ void ViterbiDecoder::decodeLimited(const int32_t* soft, size_t count, std::vecto
     size_t k = 0;
     // A pending skip or a partly filled period, value by value; then whole
     // periods straight from the input.
-    while (k < count && (skip || valueCount != 0))
+    while (k < count && (skips > 0 || valueCount != 0))
         pushValue(soft[k++], out);
     if (rate >= 0 && rate < kRateCount) {
         const size_t period = size_t(periodLength);

@@ -52,8 +52,11 @@ public:
     int period() const { return periodLength; }
     // Drops the next soft value. A flag: asking twice before it is used
     // drops one value.
-    void requestSkip() { skip = true; }
-    bool skipPending() const { return skip; }
+    void requestSkip() { skips = skips > 0 ? skips : 1; }
+    // Drops the next n soft values on top of any skip pending (n presses of
+    // the button, each used before the next).
+    void dropValues(int n) { skips += n > 0 ? n : 0; }
+    bool skipPending() const { return skips > 0; }
 
     // A symbol component × 8, truncated toward zero, limited to ±127 (NaN: 0).
     static int32_t softValue(float component);
@@ -81,7 +84,7 @@ private:
     int periodLength = 2;
     int32_t values[8] = {};
     int valueCount = 0;
-    bool skip = false;
+    int skips = 0;   // soft values still to drop
     uint32_t stepCounter = 0;   // modulo 64
     uint64_t outputRegister = 0;
 

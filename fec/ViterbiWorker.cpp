@@ -23,8 +23,20 @@ void ViterbiWorker::process(WorkBuffer* input, WorkBuffer* output)
     if (input == nullptr)
         return;
     std::lock_guard<std::mutex> lock(paramMutex);
-    decoder.decodeSymbols(reinterpret_cast<const std::complex<float>*>(input->data()),
-                          input->size() / sizeof(std::complex<float>), *output);
+    auto* symbols = reinterpret_cast<std::complex<float>*>(input->data());
+    const size_t count = input->size() / sizeof(std::complex<float>);
+    // The symbols are ours until the completion: turned in place, exactly.
+    if (turns == 1) {
+        for (size_t k = 0; k < count; ++k)
+            symbols[k] = {symbols[k].imag(), -symbols[k].real()};
+    } else if (turns == 2) {
+        for (size_t k = 0; k < count; ++k)
+            symbols[k] = -symbols[k];
+    } else if (turns == 3) {
+        for (size_t k = 0; k < count; ++k)
+            symbols[k] = {-symbols[k].imag(), symbols[k].real()};
+    }
+    decoder.decodeSymbols(symbols, count, *output);
 }
 
 void ViterbiWorker::setDepunctureIndex(int index)
@@ -46,6 +58,24 @@ void ViterbiWorker::requestSymbolSkip()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
     decoder.requestSkip();
+}
+
+void ViterbiWorker::skipSoftValues(int n)
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    decoder.dropValues(n);
+}
+
+void ViterbiWorker::setQuarterTurns(int quarterTurns)
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    turns = ((quarterTurns % 4) + 4) % 4;
+}
+
+int ViterbiWorker::quarterTurns()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    return turns;
 }
 
 int ViterbiWorker::rateType()

@@ -9,7 +9,8 @@
 
 // Input: DVB-S symbols, one complex float (I, Q) per symbol. Output: the
 // emptied buffer, refilled with the decoded bytes (a multiple of 8, maybe 0).
-// Rate and skip requests apply at block boundaries.
+// Rate, turn and skip requests apply at block boundaries; made from the
+// completion callback, they apply from the very next block.
 class ViterbiWorker : public Worker {
 public:
     explicit ViterbiWorker(DoneCallback onDone, ViterbiDecoder::Kernel kernel = ViterbiDecoder::Kernel::Vector);
@@ -22,6 +23,12 @@ public:
     void setDepunctureIndex(int index);
     // The symbol-skip button: the next soft value is dropped.
     void requestSymbolSkip();
+    // n presses of the skip button: the next n soft values are dropped.
+    void skipSoftValues(int n);
+    // Turns the symbols by −quarterTurns × 90° before decoding, on top of
+    // the demodulator's derotation (the alignment search's turn).
+    void setQuarterTurns(int quarterTurns);
+    int quarterTurns();
 
     int rateType();
     // Soft values per depuncturing period of the current rate.
@@ -30,4 +37,5 @@ public:
 private:
     std::mutex paramMutex;
     ViterbiDecoder decoder;
+    int turns = 0;   // 0 … 3
 };

@@ -29,7 +29,8 @@ DvbsAlignmentRig::DvbsAlignmentRig(int rateIndex, int quarterTurns, int strayVal
             numbers.push_back(NumberedTsSource::numberOf(p));
     });
     finder = std::make_unique<DvbsAlignmentSearch>(
-        DvbsAlignmentSearch::Actions{[this](int v) { derotation = v; }, [this]() { viterbi.requestSkip(); }},
+        DvbsAlignmentSearch::Actions{[this](int v) { derotation = v; }, [this]() { viterbi.requestSkip(); },
+                                     [this]() { outerDecoder->resetSync(); }},
         patienceBits);
     finder->setEnabled(true);
     const std::complex<float> quarter(0.0f, 1.0f);
@@ -56,7 +57,7 @@ void DvbsAlignmentRig::decodeBlock()
     viterbi.decodeSymbols(symbols.data(), symbols.size(), bytes);
     outerDecoder->processBytes(bytes.data(), bytes.size());
     decodedBits += 8 * bytes.size();
-    finder->observe(8 * bytes.size(), viterbi.period(),
+    finder->observe(bytes.data(), bytes.size(), viterbi.period(),
                     {outerDecoder->syncState(), outerDecoder->syncConfidence(), outerDecoder->lockedPackets()});
 }
 

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+#include <vector>
+
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
@@ -36,63 +40,176 @@ TEST(DvbsAlignmentSearch, FindsTheAlignmentFromEveryStartAtEveryRate)
     }
 }
 
-// Off (the default) it touches nothing; a change of period restarts its wait;
-// it steps through every phase before the next quarter turn.
-TEST(DvbsAlignmentSearch, StepsInOrderOnlyWhenEnabled)
+namespace {
+
+// Packets of random bytes with the sync bytes a transmitter sends (0xB8 at
+// the start of every eighth, 0x47 at the others), starting `offset` bits
+// into the first byte; `inverted`: every bit flipped, as a half turn gives;
+// `syncEvery`: only every so many packets carry their sync byte.
+std::vector<uint8_t> packetBits(int packets, int offset, bool inverted = false, int syncEvery = 1, uint32_t seed = 1)
 {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> plain;
+    for (int k = 0; k < packets; ++k) {
+        plain.push_back(k % syncEvery != 0 ? uint8_t(0x12) : k % 8 == 0 ? uint8_t(0xB8) : uint8_t(0x47));
+        for (int b = 1; b < 204; ++b) {
+            uint8_t byte = uint8_t(rng());
+            if (byte == 0x47 || byte == 0xB8)
+                byte = 0;   // no stray sync patterns at byte positions
+            plain.push_back(byte);
+        }
+    }
+    std::vector<uint8_t> out((plain.size() * 8 + size_t(offset) + 7) / 8, 0);
+    for (size_t bit = 0; bit < plain.size() * 8; ++bit) {
+        const unsigned v = (plain[bit / 8] >> (7 - bit % 8)) & 1;
+        const size_t at = bit + size_t(offset);
+        out[at / 8] = uint8_t(out[at / 8] | (v << (7 - at % 8)));
+    }
+    if (inverted)
+        for (uint8_t& b : out)
+            b = uint8_t(~b);
+    return out;
+}
+
+std::vector<uint8_t> noise(size_t bytes, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> out(bytes);
+    for (uint8_t& b : out)
+        b = uint8_t(rng());
+    return out;
+}
+
+struct Recorder {
     std::vector<int> derotations;
     int skips = 0;
-    DvbsAlignmentSearch search({[&](int v) { derotations.push_back(v); }, [&]() { ++skips; }}, 1000);
+    int restarts = 0;
+    DvbsAlignmentSearch::Actions actions()
+    {
+        return {[this](int v) { derotations.push_back(v); }, [this]() { ++skips; }, [this]() { ++restarts; }};
+    }
+};
+
+constexpr uint64_t kPatience = 8 * 1632;
+
+} // namespace
+
+// Off (the default) it touches nothing; noise is left after its patience,
+// one phase at a time, with a quarter turn after a whole period, and every
+// change sends the outer decoder hunting; a change of period starts the
+// phases again.
+TEST(DvbsAlignmentSearch, StepsThroughNoiseInOrderOnlyWhenEnabled)
+{
+    Recorder r;
+    DvbsAlignmentSearch search(r.actions(), kPatience);
+    const std::vector<uint8_t> block = noise(kPatience / 8, 5);
     EXPECT_FALSE(search.enabled());
-    search.observe(100000, 4, {0, 0, 0});
-    EXPECT_EQ(skips, 0);
+    for (int k = 0; k < 3; ++k)
+        search.observe(block.data(), block.size(), 4, {0, 0, 0});
+    EXPECT_EQ(r.skips, 0);
     EXPECT_EQ(search.steps(), 0u);
 
     search.setEnabled(true);
     CaptureStdout();
-    search.observe(999, 4, {0, 0, 0});
-    EXPECT_EQ(skips, 0);
-    search.observe(1, 4, {1, 2, 0});
-    EXPECT_EQ(skips, 1) << "one confirmation is what noise gives now and then";
+    search.observe(block.data(), block.size(), 4, {0, 0, 0});   // the period is learnt
+    EXPECT_EQ(r.skips, 0);
+    search.observe(block.data(), block.size() - 1, 4, {0, 0, 0});
+    EXPECT_EQ(r.skips, 0) << "judged only after its patience";
+    search.observe(block.data(), 1, 4, {0, 0, 0});
+    EXPECT_EQ(r.skips, 1);
     EXPECT_EQ(search.skippedValues(), 1);
+    EXPECT_EQ(r.restarts, 1);
     for (int k = 0; k < 3; ++k)
-        search.observe(1000, 4, {0, 0, 0});
-    EXPECT_EQ(skips, 4);
-    EXPECT_EQ(derotations, std::vector<int>{64}) << "a whole period of skips, then a quarter turn";
+        search.observe(block.data(), block.size(), 4, {0, 0, 0});
+    EXPECT_EQ(r.skips, 4);
+    EXPECT_EQ(r.derotations, std::vector<int>{64}) << "a whole period of skips, then a quarter turn";
     EXPECT_EQ(search.skippedValues(), 0);
-    // Another period: its wait starts again.
-    search.observe(999, 6, {0, 0, 0});
-    search.observe(999, 6, {0, 0, 0});
-    EXPECT_EQ(skips, 5);
-    // Sync found: the wait starts again, with time to finish locking.
-    constexpr uint64_t locking = DvbsAlignmentSearch::kLockingBits;
-    search.observe(999, 6, {2, 8, 0});
-    search.observe(999 + locking, 6, {2, 8, 0});
-    EXPECT_EQ(skips, 5);
-    search.observe(1, 6, {2, 8, 0});
-    EXPECT_EQ(skips, 6);
-    // A lock carried over from before the step does not count; a fresh one
-    // does, however long it holds.
-    search.observe(100, 6, {3, 8, 40});
-    EXPECT_FALSE(search.settled());
-    search.observe(100, 6, {1, 1, 0});
-    for (int k = 0; k < 50; ++k)
-        search.observe(1000, 6, {3, 8, DvbsAlignmentSearch::kLastingLockPackets});
-    EXPECT_TRUE(search.settled());
-    EXPECT_EQ(skips, 6);
-    // Nor does a short one (an inverted stream holds one a few packets).
-    search.observe(1000 + locking, 6, {3, 8, 3});
-    EXPECT_FALSE(search.settled());
-    EXPECT_EQ(skips, 7);
-    // Three sync bytes in a row while confirming earn the extra time too.
-    DvbsAlignmentSearch second({[](int) {}, [&]() { ++skips; }}, 1000);
-    second.setEnabled(true);
-    const int before = skips;
-    second.observe(999, 2, {1, 3, 0});
-    second.observe(999 + locking, 2, {1, 5, 0});
-    EXPECT_EQ(skips, before);
-    second.observe(1, 2, {1, 6, 0});
-    EXPECT_EQ(skips, before + 1);
+    EXPECT_EQ(search.derotation(), 64);
+    EXPECT_EQ(r.restarts, 4);
+    // Another period: the phases start again.
+    search.observe(block.data(), block.size(), 6, {0, 0, 0});
+    EXPECT_EQ(r.skips, 4);
+    search.observe(block.data(), block.size(), 6, {0, 0, 0});
+    EXPECT_EQ(r.skips, 5);
+    EXPECT_EQ(search.skippedValues(), 1);
     const std::string log = GetCapturedStdout();
     EXPECT_NE(log.find("DVB-S alignment: derotate 64, skip 0\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("DVB-S alignment: derotate 64, skip 1\n"), std::string::npos) << log;
+}
+
+// Sync bytes at any bit offset keep the combination while the outer decoder
+// hunts; the inverted stream is turned by a half at the same phase; sync
+// bytes in fewer than half the packets, or at no common position, are noise.
+TEST(DvbsAlignmentSearch, KeepsSyncTurnsTheInverseAndLeavesTooFewSyncBytes)
+{
+    for (int offset : {0, 3, 7}) {
+        Recorder r;
+        DvbsAlignmentSearch search(r.actions(), kPatience);
+        search.setEnabled(true);
+        const std::vector<uint8_t> bits = packetBits(40, offset);
+        search.observe(bits.data(), 0, 2, {0, 0, 0});
+        for (size_t at = 0; at + 1000 <= bits.size(); at += 1000)
+            search.observe(bits.data() + at, 1000, 2, {0, 0, 0});
+        EXPECT_EQ(search.steps(), 0u) << offset;
+        EXPECT_TRUE(search.syncSeen()) << offset;
+        EXPECT_EQ(r.restarts, 0) << offset;
+    }
+    {
+        Recorder r;
+        DvbsAlignmentSearch search(r.actions(), kPatience);
+        search.setEnabled(true);
+        search.observe(nullptr, 0, 6, {0, 0, 0});
+        const std::vector<uint8_t> noiseFirst = noise(kPatience / 8, 9);
+        search.observe(noiseFirst.data(), noiseFirst.size(), 6, {0, 0, 0});
+        ASSERT_EQ(search.skippedValues(), 1);
+        CaptureStdout();
+        const std::vector<uint8_t> inverse = packetBits(9, 5, true);
+        search.observe(inverse.data(), inverse.size(), 6, {1, 1, 0});
+        const std::string log = GetCapturedStdout();
+        EXPECT_EQ(r.derotations, std::vector<int>{128});
+        EXPECT_EQ(search.skippedValues(), 1) << "same phase";
+        EXPECT_EQ(r.skips, 1);
+        EXPECT_EQ(r.restarts, 2);
+        EXPECT_NE(log.find("DVB-S alignment: derotate 128, skip 1\n"), std::string::npos) << log;
+    }
+    {
+        Recorder r;
+        DvbsAlignmentSearch search(r.actions(), kPatience);
+        search.setEnabled(true);
+        search.observe(nullptr, 0, 2, {0, 0, 0});
+        CaptureStdout();
+        const std::vector<uint8_t> sparse = packetBits(9, 0, false, 3);   // 3 sync bytes in 9 packets
+        search.observe(sparse.data(), sparse.size(), 2, {0, 0, 0});
+        GetCapturedStdout();
+        EXPECT_EQ(r.skips, 1);
+        EXPECT_FALSE(search.syncSeen());
+    }
+}
+
+// A lasting lock settles the search; once lost, the combination is judged
+// again and kept while its sync bytes are still there.
+TEST(DvbsAlignmentSearch, SettlesOnALastingLockAndKeepsItThroughALoss)
+{
+    Recorder r;
+    DvbsAlignmentSearch search(r.actions(), kPatience);
+    search.setEnabled(true);
+    const std::vector<uint8_t> bits = packetBits(60, 2);
+    search.observe(nullptr, 0, 8, {0, 0, 0});
+    const size_t third = bits.size() / 3;
+    search.observe(bits.data(), third, 8, {3, 32, 3});
+    EXPECT_FALSE(search.settled()) << "a short lock is what an inverted stream gives";
+    search.observe(bits.data() + third, third, 8, {3, 32, DvbsAlignmentSearch::kLastingLockPackets});
+    EXPECT_TRUE(search.settled());
+    search.observe(bits.data() + 2 * third, bits.size() - 2 * third, 8, {0, 0, 0});
+    EXPECT_FALSE(search.settled());
+    const std::vector<uint8_t> more = packetBits(20, 2, false, 1, 7);
+    search.observe(more.data(), more.size(), 8, {1, 2, 0});
+    EXPECT_TRUE(search.syncSeen());
+    EXPECT_EQ(search.steps(), 0u);
+    EXPECT_EQ(r.restarts, 0);
+    // Off: it forgets what it saw.
+    search.setEnabled(false);
+    search.observe(more.data(), more.size(), 8, {3, 32, 100});
+    EXPECT_FALSE(search.settled());
+    EXPECT_FALSE(search.syncSeen());
 }

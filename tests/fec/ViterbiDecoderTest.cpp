@@ -269,6 +269,20 @@ TEST(ViterbiDecoder, PeriodsPendingValuesAndTheSkipFlag)
     decoder.decodeSoft(&one, 1, out);
     EXPECT_EQ(decoder.pendingValues(), 1);
 
+    // n values dropped on top of a pending press: n + 1 values.
+    decoder.setRateType(1);   // 2/3: three values a period
+    decoder.requestSkip();
+    decoder.dropValues(3);
+    const int32_t six[6] = {5, 5, 5, 5, 5, 5};
+    decoder.decodeSoft(six, 3, out);
+    EXPECT_TRUE(decoder.skipPending());
+    EXPECT_EQ(decoder.pendingValues(), 0);
+    decoder.decodeSoft(six, 3, out);
+    EXPECT_FALSE(decoder.skipPending());
+    EXPECT_EQ(decoder.pendingValues(), 2);
+    decoder.dropValues(-2);
+    EXPECT_FALSE(decoder.skipPending());
+
     // Rate 1/2: nothing before the 64th step, then 8 bytes.
     ViterbiDecoder fresh;
     std::vector<std::complex<float>> symbols(32, {0.7f, 0.7f});

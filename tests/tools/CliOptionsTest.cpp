@@ -33,11 +33,12 @@ TEST(CliOptions, DefaultsAreTheWindowsAndEveryValueIsTaken)
     EXPECT_EQ(o.receiver.equalizerMode, 0);
     EXPECT_FLOAT_EQ(o.receiver.carrierKi, 2.0f / 2048);
     EXPECT_EQ(o.derotate, -1);
+    EXPECT_EQ(o.skip, -1);
 
     CliOptions t;
     ASSERT_EQ(parse({"--input", "tcp:127.0.0.1:7777", "--format", "s8", "--sample-rate", "2400000", "--symbol-rate",
                      "1000000", "--standard", "dvbs", "--code-rate", "7/8", "--spectrum", "normal", "--equalizer", "dd",
-                     "--derotate", "64", "--output", "udp:127.0.0.1:5000", "--output", "-", "--record",
+                     "--derotate", "64", "--skip", "5", "--output", "udp:127.0.0.1:5000", "--output", "-", "--record",
                      "samples:/tmp/s.iq", "--json", "--offset", "-1500"},
                     t, m),
               ParseResult::Run)
@@ -51,6 +52,7 @@ TEST(CliOptions, DefaultsAreTheWindowsAndEveryValueIsTaken)
     EXPECT_FALSE(t.receiver.spectrumInverted);
     EXPECT_EQ(t.receiver.equalizerMode, 2);
     EXPECT_EQ(t.derotate, 64);
+    EXPECT_EQ(t.skip, 5);
     ASSERT_EQ(t.outputs.size(), 2u);
     EXPECT_EQ(t.outputs[0].kind, OutputKind::Udp);
     EXPECT_EQ(t.outputs[0].port, 5000);
@@ -74,6 +76,8 @@ TEST(CliOptions, BadValuesAreRefusedNamingTheOption)
         {{"--input", "-", "--standard", "dvbt"}, "--standard"},
         {{"--input", "-", "--code-rate", "4/5"}, "--code-rate"},
         {{"--input", "-", "--derotate", "256"}, "--derotate"},
+        {{"--input", "-", "--skip", "8"}, "--skip"},
+        {{"--input", "-", "--skip", "-1"}, "--skip"},
         {{"--input", "-", "--output", "udp:localhost:5000"}, "--output"},   // addresses, not names
         {{"--input", "-", "--output", "tcp-listen:127.0.0.1:0"}, "--output"},
         {{"--input", "-", "--record", "bits:/tmp/x"}, "--record"},
@@ -100,7 +104,7 @@ TEST(CliOptions, HelpListsEveryOptionWithItsDefault)
     ASSERT_EQ(parse({"--help"}, o, m), ParseResult::Exit);
     for (const char* option : {"--input", "--format", "--sample-rate", "--symbol-rate", "--standard", "--code-rate",
                                "--offset", "--spectrum", "--rolloff", "--taps", "--ldpc-threads", "--carrier-loop",
-                               "--equalizer", "--derotate", "--rs", "--output", "--record", "--status-interval",
+                               "--equalizer", "--derotate", "--skip", "--rs", "--output", "--record", "--status-interval",
                                "--json"})
         EXPECT_NE(m.find(option), std::string::npos) << option;
     EXPECT_NE(m.find("Default: s16"), std::string::npos);

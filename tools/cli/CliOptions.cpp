@@ -71,6 +71,8 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption carrierKi("carrier-ki", "Carrier loop integral gain Ki. Default: 0.0009765625 (2/2048).", "ki", "0.0009765625");
     const QCommandLineOption equalizer("equalizer", "Equalizer: off, cma or dd. Default: off.", "mode", "off");
     const QCommandLineOption derotate("derotate", "DVB-S constellation derotation 0..255. Default: found automatically.", "v");
+    const QCommandLineOption skip("skip",
+        "DVB-S soft values dropped at the start (presses of the skip button), 0..7. Default: found automatically.", "n");
     const QCommandLineOption rs("rs", "DVB-S Reed-Solomon decoding: on or off. Default: on.", "on|off", "on");
     const QCommandLineOption output("output",
         "Transport stream to udp:HOST:PORT, tcp-listen:HOST:PORT, file:PATH or - (stdout); repeatable.", "sink");
@@ -81,7 +83,7 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption version("version", "Show the version.");
     const QCommandLineOption stageTimes("stage-times", "After the summary, the CPU time of every stage per symbol.");
     p.addOptions({help, version, input, format, sampleRate, symbolRate, standard, codeRate, offset, spectrum, rolloff,
-                  taps, ldpcThreads, carrierLoop, carrierKp, carrierKi, equalizer, derotate, rs, output, record, statusInterval, duration,
+                  taps, ldpcThreads, carrierLoop, carrierKp, carrierKi, equalizer, derotate, skip, rs, output, record, statusInterval, duration,
                   json, stageTimes});
     if (!p.parse(arguments)) {
         message = p.errorText().toStdString();
@@ -218,6 +220,13 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         o.derotate = p.value(derotate).toInt(&ok);
         if (!ok || o.derotate < 0 || o.derotate > 255) {
             message = bad("derotate", p.value(derotate), "expected 0 to 255");
+            return ParseResult::Error;
+        }
+    }
+    if (p.isSet(skip)) {
+        o.skip = p.value(skip).toInt(&ok);
+        if (!ok || o.skip < 0 || o.skip > 7) {
+            message = bad("skip", p.value(skip), "expected 0 to 7");
             return ParseResult::Error;
         }
     }

@@ -33,6 +33,7 @@ struct CliOptions {
     int ldpcThreads = 0;       // below 1: hardware threads / 2 + 1
     std::string codeRate = "1/2";   // DVB-S
     int derotate = -1;         // DVB-S; −1: found automatically
+    int skip = -1;             // DVB-S soft values dropped at the start; −1: found automatically
     bool reedSolomon = true;
     std::vector<OutputTarget> outputs;
     std::string recordKind;    // "symbols" or "samples", empty: none

@@ -75,10 +75,12 @@ bool SampleReader::open(const std::string& path)
     return file != nullptr;
 }
 
-void SampleReader::start(std::function<void(uint64_t)> onSamples, std::function<void()> finished)
+void SampleReader::start(std::function<void(uint64_t)> onSamples, std::function<void()> finished,
+                         std::function<void()> inputEnded)
 {
     samplesRead = std::move(onSamples);
     done = std::move(finished);
+    ended = std::move(inputEnded);
     thread = std::thread([this] { run(); });
 }
 
@@ -106,6 +108,12 @@ void SampleReader::run()
         if (samplesRead)
             samplesRead(used / size_t(bytesPerSample(encoding)));
     }
+    // The whole blocks read are decoded first (the block being filled holds
+    // one buffer), so that what the signal left is seen before the silence.
+    for (int i = 0; i < 10000 && pool.allocatedCount() > 1 && !stopping.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    if (ended)
+        ended();
     // A part sample at the very end is dropped. Push the last part block
     // through with silence.
     for (int k = 0; k < ProcessingChain::kBlockSamples; ++k)

@@ -24,9 +24,13 @@ public:
 
     // Opens a file (empty path: standard input). False when it cannot be read.
     bool open(const std::string& path);
-    // Reads on a thread until the input ends or stop() is called; then pushes
-    // the last part block through and calls `finished` (on that thread).
-    void start(std::function<void(uint64_t samples)> onSamples, std::function<void()> finished);
+    // Reads on a thread until the input ends or stop() is called; then waits
+    // (a few seconds at most) for the chain to work through the whole blocks
+    // read, calls `inputEnded`, pushes the last part block through with
+    // silence and calls `finished` (all on that thread). `inputEnded` sees
+    // the receiver as the signal left it, before the silence.
+    void start(std::function<void(uint64_t samples)> onSamples, std::function<void()> finished,
+               std::function<void()> inputEnded = {});
     void stop();
 
 private:
@@ -40,6 +44,7 @@ private:
     std::atomic<bool> stopping{false};
     std::function<void(uint64_t)> samplesRead;
     std::function<void()> done;
+    std::function<void()> ended;
     std::thread thread;
 };
 

@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -111,12 +112,15 @@ int main(int argc, char** argv)
             if (options.codeRate == rates[i])
                 chain.viterbiWorker().setDepunctureIndex(i);
         chain.outerDecoder().setReedSolomonEnabled(options.reedSolomon);
-        // Without a derotation given, the four alignments and the
-        // depuncturing skips are searched until sync is found.
-        if (options.derotate >= 0)
-            chain.demodWorker().setDerotation(options.derotate);
-        else
+        // Without a derotation or skip given, the four alignments and the
+        // depuncturing skips are searched until sync is found; with either,
+        // the alignment is the one given (0 for the other).
+        if (options.derotate >= 0 || options.skip >= 0) {
+            chain.demodWorker().setDerotation(std::max(options.derotate, 0));
+            chain.viterbiWorker().skipSoftValues(std::max(options.skip, 0));
+        } else {
             chain.alignmentSearch().setEnabled(true);
+        }
     }
     if (recorder) {
         RecordFile& file = recorder->recording();
@@ -127,6 +131,13 @@ int main(int argc, char** argv)
     }
 
     RunStatus status(chain, settings.dvbS2, options.json, double(settings.sampleRate));
+    // DVB-S: the sync as the end of a file left it, before the silence that
+    // pushes its last block through (and that no sync survives); −1: not known.
+    std::atomic<int> signalEndConfidence{-1};
+    // Set by the reader's thread when a file has been read; the event loop
+    // notices it with the interrupt (a flag, not an event posted from a
+    // thread Qt does not know).
+    std::atomic<bool> inputFinished{false};
     chain.setTransportStreamObserver([&](const uint8_t* bytes, size_t length) {
         outputs.write(bytes, length);
         status.onTransportStream(bytes, length);
@@ -142,7 +153,6 @@ int main(int argc, char** argv)
     float rollOff = settings.rollOff;
     std::atomic<float> reportedRollOff{settings.rollOff};
     chain.setRollOffObserver([&](float r) { reportedRollOff.store(r); });
-    std::atomic<bool> inputEnded{false};
 
     // The input.
     std::unique_ptr<SampleReader> reader;
@@ -185,7 +195,9 @@ int main(int argc, char** argv)
                                         std::to_string(options.inputPort));
         }
     } else {
-        reader->start([&](uint64_t n) { status.onSamplesRead(n); }, [&]() { inputEnded.store(true); });
+        reader->start([&](uint64_t n) { status.onSamplesRead(n); },
+                      [&]() { inputFinished.store(true); },
+                      [&]() { signalEndConfidence.store(chain.outerDecoder().syncConfidence()); });
     }
 
     std::signal(SIGINT, onInterrupt);
@@ -201,7 +213,7 @@ int main(int argc, char** argv)
     };
     QObject::connect(&interruptPoll, &QTimer::timeout, [&]() {
         takeRollOff();
-        if (interrupted.load() || inputEnded.load())
+        if (interrupted.load() || inputFinished.load())
             QCoreApplication::quit();
     });
     interruptPoll.start(50);
@@ -234,8 +246,11 @@ int main(int argc, char** argv)
     for (auto& sinks : network)   // what was handed over still goes out
         for (int i = 0; i < 200 && sinks->pendingBytes() > 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (!settings.dvbS2)
-        status.setOuterDecoder(chain.outerDecoder().syncConfidence(), chain.outerDecoder().uncorrectableWords());
+    if (!settings.dvbS2) {
+        const int endConfidence = signalEndConfidence.load();
+        status.setOuterDecoder(endConfidence >= 0 ? endConfidence : chain.outerDecoder().syncConfidence(),
+                               chain.outerDecoder().uncorrectableWords());
+    }
     report << status.line("summary") << std::endl;
     if (options.stageTimes)
         report << status.stageTimes(double(settings.symbolRate)) << std::endl;
