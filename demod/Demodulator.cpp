@@ -108,7 +108,8 @@ bool Demodulator::processS2(const int16_t* in, size_t n, cf* symbols, int8_t* fr
         previous = z;
         delayRing[ringPos] = z;
         ringPos = (ringPos + 1) % 26;
-        cf s = loop.derotate(delayRing[ringPos]);   // the symbol 25 positions back
+        raw = delayRing[ringPos];
+        cf s = loop.derotate(raw);   // the symbol 25 positions back
         show(DisplayAll, s);
 
         bool peak = false;
@@ -173,6 +174,7 @@ void Demodulator::sofSearchState(cf& s, bool peak, bool hit)
     }
     sofRegister = (sofRegister << 1) | headerBit(s, fieldPos);
     if (fieldPos < 26) {
+        acquisition.store(fieldPos, raw);
         if (fieldPos == 0)
             sofPhase = 0;
         sofPhase += s * std::conj(reference(fieldPos));
@@ -238,10 +240,13 @@ void Demodulator::headerState(cf& s, int8_t* frame, bool& delivered, int64_t now
     show(DisplayHeader, s);
 
     headerRegister = (headerRegister << 1) | headerBit(s, fieldPos);
+    acquisition.store(26 + fieldPos, raw);
     if (fieldPos < 63) {
         ++fieldPos;
         return;
     }
+
+    acquisition.headerDone(headerRegister ^ kPlHeaderScrambling, locked, loop);
 
     if (!keepLock)
         plsCode = decodePlsHeader(headerRegister ^ kPlHeaderScrambling);

@@ -3,6 +3,7 @@
 // derotated QPSK symbols for DVB-S.
 #pragma once
 
+#include "demod/CarrierAcquisition.h"
 #include "demod/CarrierLoop.h"
 #include "demod/Constellation.h"
 #include "demod/Equalizer.h"
@@ -40,6 +41,9 @@ public:
 
     Equalizer equalizer;
     CarrierLoop loop;
+    // Sets the loop's integrator to the carrier measured on the headers
+    // while the framing is not locked (DVB-S2).
+    CarrierAcquisition acquisition;
     bool spectrumInverted = true;
     bool keepLock = false;
     int displaySource = DisplayAll;
@@ -75,6 +79,7 @@ private:
     void show(int source, std::complex<float> s);
 
     std::complex<float> previous{};
+    std::complex<float> raw{};   // the symbol being handled, before the oscillator
     uint32_t diffSigns = 0;   // sign bits of Im(d), bit 0 the newest product
     std::complex<float> delayRing[26] = {};
     int ringPos = 0;

@@ -72,6 +72,15 @@ uint8_t decodePlsHeader(uint64_t r)
     return uint8_t(modcod | constant << 5 | a0 << 6);
 }
 
+uint64_t encodePlsHeader(uint8_t pls)
+{
+    uint64_t word = (pls & 0x40) ? kBasis[0] : 0;
+    for (int t = 1; t < 6; ++t)
+        if ((pls >> (5 - t)) & 1)
+            word ^= kBasis[t];
+    return (pls & 0x20) ? ~word : word;
+}
+
 const std::array<uint8_t, kScramblingLength>& plScramblingCode0()
 {
     static const std::array<uint8_t, kScramblingLength> sequence = makeSequence();

@@ -35,6 +35,8 @@ inline bool plsPilots(uint8_t pls) { return (pls & 0x40) != 0; }
 // the scrambling constant has been removed: the register holds the 64 hard
 // decisions, first symbol in bit 63.
 uint8_t decodePlsHeader(uint64_t descrambled);
+// The code word of a PLS code as decodePlsHeader reads it (before scrambling).
+uint64_t encodePlsHeader(uint8_t pls);
 
 // R(n) ∈ {0, 1, 2, 3} of the PL scrambler with scrambling code 0.
 const std::array<uint8_t, kScramblingLength>& plScramblingCode0();

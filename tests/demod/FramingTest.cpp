@@ -45,6 +45,7 @@ struct Scenario {
     double maxBer;
     double carrier;     // residual carrier, cycles per symbol
     double phaseHit = 0;   // a sudden phase step (rad) before the SOF of frame 40
+    int lockBy = 0;        // locked after at most this many frames (0: no bound)
 };
 
 struct Received {
@@ -157,6 +158,10 @@ TEST_P(Framing, LocksAndDeliversTheTransmittedCodewords)
         // In noise an SOF is sometimes missed on the way up, costing a point.
         EXPECT_GE(r.lockedAfterFrame, r.firstHitFrame + 15);
     }
+    if (sc.lockBy > 0) {
+        EXPECT_GE(r.lockedAfterFrame, 0);
+        EXPECT_LE(r.lockedAfterFrame, sc.lockBy);
+    }
     const uint8_t expectedPls = uint8_t(sc.modcod | (sc.shortFrame ? 0x20 : 0) | (sc.pilots ? 0x40 : 0));
     if (sc.dummyEvery == 0) {
         EXPECT_EQ(r.plsCode, expectedPls);
@@ -208,6 +213,12 @@ INSTANTIATE_TEST_SUITE_P(
                     Scenario{"8PSK 3/4 normal pilots 8 dB", 14, false, true, 8, 0, 0.09, 1e-4},
                     Scenario{"8PSK 3/5 normal no pilots 8 dB", 12, false, false, 8, 0, 0.09, 1e-4},
                     Scenario{"QPSK 1/2 normal pilots 4 dB", 4, false, true, 4, 0, 0.058, 1e-4},
+                    // A residual carrier of 0.2 % of the symbol rate, more
+                    // than the loop's proportional path holds at this gain:
+                    // the carrier measured on the first header read puts the
+                    // loop on it (first hit after frame 11, lock after 32;
+                    // the loop alone needs until 18 and 42).
+                    Scenario{"QPSK 1/2 normal pilots 4 dB, carrier 2e-3", 4, false, true, 4, 0, 0.058, 2e-3, 0, 36},
                     // A phase hit of one constellation step leaves the data
                     // loop content where it lands; the next SOF puts it back.
                     Scenario{"8PSK 2/3 normal pilots 20 dB, 45° phase hit", 13, false, true, 20, 0, 1e-5, 1e-4, M_PI / 4},

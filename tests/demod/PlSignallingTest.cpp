@@ -19,6 +19,8 @@ TEST(PlsHeader, EveryCodeDecodesThroughFifteenBitErrors)
             const uint64_t sent = tx::plsCodeword(tx::plsCode(modcod, shortFrame, pilots)) ^ kPlHeaderScrambling;
             const uint8_t expected = uint8_t(modcod | (shortFrame ? 0x20 : 0) | (pilots ? 0x40 : 0));
             ASSERT_EQ(decodePlsHeader(sent ^ kPlHeaderScrambling), expected);
+            // The receiver's own encoder gives the same code word.
+            ASSERT_EQ(encodePlsHeader(expected), sent ^ kPlHeaderScrambling) << int(expected);
             for (int errors = 1; errors <= 15; ++errors) {
                 for (int trial = 0; trial < 40; ++trial) {
                     uint64_t pattern = 0;

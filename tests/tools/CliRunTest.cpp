@@ -103,6 +103,7 @@ struct Recording {
     const char* options;
     size_t minimumPackets;   // of the packets the recording carries complete
     const char* service;
+    const char* testName = nullptr;   // when a recording runs more than once
 };
 
 class IndependentRecording : public testing::TestWithParam<Recording> {};
@@ -114,7 +115,7 @@ class IndependentRecording : public testing::TestWithParam<Recording> {};
 TEST_P(IndependentRecording, DecodesToTheTransportStreamItCarries)
 {
     const Recording& rec = GetParam();
-    const std::string out = temp(std::string(rec.name) + ".ts");
+    const std::string out = temp(std::string(rec.testName ? rec.testName : rec.name) + ".ts");
     const ToolRun r = cli("--input file:" + kData + "/" + rec.name + ".iq " + rec.options + " --status-interval 0 --output file:" +
                       out);
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -143,13 +144,21 @@ INSTANTIATE_TEST_SUITE_P(
                     // carrier 2 kHz off: tuned to it, as at the window.
                     Recording{"dvbs2_qpsk12_normal_pilots_noisy", "--format s16 --sample-rate 2000000 --offset 2000", 400,
                               "DVBS2 QPSK12 NORMAL PILOTS NOISY"},
+                    // The same untuned: the receiver finds the carrier on the
+                    // headers; the frame whose header turned too far to be
+                    // read and the first after the correction are lost
+                    // (19 of 21 frames of 21 packets).
+                    Recording{"dvbs2_qpsk12_normal_pilots_noisy", "--format s16 --sample-rate 2000000", 399,
+                              "DVBS2 QPSK12 NORMAL PILOTS NOISY", "dvbs2_qpsk12_normal_pilots_noisy_untuned"},
                     // DVB-S, the alignment found automatically: the packets
                     // before it (2 and 10 combinations left behind) are lost.
                     Recording{"dvbs_qpsk12", "--standard dvbs --code-rate 1/2 --format s16 --sample-rate 2000000", 200,
                               "DVBS QPSK12"},
                     Recording{"dvbs_qpsk78", "--standard dvbs --code-rate 7/8 --format s8 --sample-rate 2000000", 350,
                               "DVBS QPSK78"}),
-    [](const testing::TestParamInfo<Recording>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<Recording>& info) {
+        return std::string(info.param.testName ? info.param.testName : info.param.name);
+    });
 
 // Our transmitter's signals through a file: variable coding (every frame
 // decoded with its own code), short frames, 2.5 samples per symbol.

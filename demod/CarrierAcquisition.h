@@ -1,0 +1,53 @@
+// Coarse carrier acquisition for DVB-S2: measures the carrier's frequency on
+// the known symbols of each PLHEADER (SOF and the re-encoded PLS code) and,
+// before lock, sets the fine loop's integrator to it when the loop is
+// plainly elsewhere.
+//
+// The fine loop alone pulls in a residual carrier of a few tenths of a
+// percent of the symbol rate only slowly at low Es/N0: its phase slips while
+// the integrator creeps, and meanwhile the header symbols turn so far that
+// headers are misread and frames lost. The measurement is taken on the
+// symbols before the oscillator, so it gives the carrier itself whatever the
+// loop does meanwhile; it is averaged over the headers since the search
+// began and acted on only once the difference stands clear of its noise.
+#pragma once
+
+#include <array>
+#include <complex>
+#include <cstdint>
+
+class CarrierLoop;
+
+class CarrierAcquisition {
+public:
+    static constexpr int kSymbols = 90;   // SOF and PLS code
+    static constexpr int kLags = 45;      // autocorrelation lags 1 … kLags
+
+    // Stores symbol `position` (0 … 89 from the first SOF symbol) before
+    // the oscillator.
+    void store(int position, std::complex<float> raw)
+    {
+        if (position >= 0 && position < kSymbols)
+            header[size_t(position)] = raw;
+    }
+    // At the end of a header whose 64 bits (descrambled, first symbol in bit
+    // 63) lie within a few bits of the code word of the PLS code they decode
+    // to: adds its measurement and, while `loop` is enabled and the framing
+    // not locked, corrects the integrator when the average differs from it
+    // by clearly more than the average's noise. Locked or disabled, the
+    // measurement restarts and the loop is left alone.
+    void headerDone(uint64_t descrambled, bool locked, CarrierLoop& loop);
+    // Forgets the headers measured so far.
+    void reset();
+
+    // The average so far, in the loop's units (1/256 cycle per symbol), and
+    // the number of headers behind it.
+    float estimate() const;
+    int headers() const { return count; }
+    int corrections = 0;   // integrator corrections made
+
+private:
+    std::array<std::complex<float>, kSymbols> header{};
+    std::array<std::complex<double>, kLags> sums{};
+    int count = 0;
+};

@@ -1,0 +1,132 @@
+// Coarse carrier acquisition on the PLHEADER: the measurement, and when it
+// may and may not touch the carrier loop.
+#include "demod/CarrierAcquisition.h"
+#include "demod/CarrierLoop.h"
+#include "demod/PlSignalling.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+namespace {
+
+using cf = std::complex<float>;
+
+// The SOF and header of a QPSK 1/2 normal frame with pilots, turned by a
+// carrier of `cycles` per symbol from the phase `phase0` (rad), with noise at
+// `esn0` dB, into `acquisition`; returns the descrambled header bits.
+uint64_t sendHeader(CarrierAcquisition& acquisition, double cycles, double phase0, double esn0, std::mt19937& rng)
+{
+    const uint64_t code = encodePlsHeader(0x44);
+    const uint64_t sent = code ^ kPlHeaderScrambling;
+    std::normal_distribution<double> noise(0, std::sqrt(std::pow(10, -esn0 / 10) / 2));
+    for (int p = 0; p < CarrierAcquisition::kSymbols; ++p) {
+        const uint32_t bit = p < 26 ? (kSofBits >> (25 - p)) & 1u : uint32_t((sent >> (63 - (p - 26))) & 1u);
+        const double sign = bit ? -M_SQRT1_2 : M_SQRT1_2;
+        const std::complex<double> symbol = p % 2 == 0 ? std::complex<double>(sign, sign) : std::complex<double>(sign, -sign);
+        const std::complex<double> z = symbol * std::polar(1.0, phase0 + 2 * M_PI * cycles * p) +
+                                       std::complex<double>(noise(rng), noise(rng));
+        acquisition.store(p, cf(z));
+    }
+    return code;
+}
+
+CarrierLoop enabledLoop()
+{
+    CarrierLoop loop;
+    loop.kp = 0.5f;
+    loop.ki = 2.0f / 2048;
+    loop.setEnabled(true);
+    return loop;
+}
+
+} // namespace
+
+// 0.2 % of the symbol rate at 4 dB: one header puts the integrator within the
+// loop's reach and the oscillator on the last header symbol's phase; the
+// average over more headers closes in further.
+TEST(CarrierAcquisition, OneHeaderSetsIntegratorAndPhaseFromTheCarrier)
+{
+    std::mt19937 rng(11);
+    int within = 0;
+    for (int trial = 0; trial < 50; ++trial) {
+        CarrierAcquisition acquisition;
+        CarrierLoop loop = enabledLoop();
+        const double phase0 = 0.1 * trial;
+        acquisition.headerDone(sendHeader(acquisition, 2e-3, phase0, 4, rng), false, loop);
+        ASSERT_EQ(acquisition.corrections, 1);
+        EXPECT_EQ(loop.frequency, loop.integrator);
+        EXPECT_NEAR(loop.integrator, 0.512, 0.3);
+        within += std::fabs(loop.integrator - 0.512) < 0.15;
+        // The phase the carrier has at symbol 89, 65536 per cycle.
+        const double expected = std::fmod(phase0 / (2 * M_PI) + 2e-3 * 89, 1.0) * 65536;
+        double off = std::fabs(double(loop.phase) - expected);
+        off = std::min(off, 65536 - off);
+        EXPECT_LT(off, 65536 / 16.0) << trial;   // within 22.5°
+    }
+    EXPECT_GE(within, 45);
+
+    CarrierAcquisition acquisition;
+    CarrierLoop loop = enabledLoop();
+    for (int h = 0; h < 16; ++h)
+        acquisition.headerDone(sendHeader(acquisition, -2e-3, 1.0, 4, rng), false, loop);
+    EXPECT_EQ(acquisition.headers(), 16);
+    EXPECT_NEAR(acquisition.estimate(), -0.512, 0.06);
+}
+
+// A loop already near the carrier, a disabled loop or locked framing are
+// left exactly as they were; locked or disabled, the average starts over.
+TEST(CarrierAcquisition, LeavesTheLoopAloneWhenNearDisabledOrLocked)
+{
+    std::mt19937 rng(3);
+    CarrierAcquisition acquisition;
+    CarrierLoop loop = enabledLoop();
+    loop.integrator = 0.02f;
+    loop.frequency = 0.03f;
+    loop.phase = 1234;
+    for (int h = 0; h < 20; ++h)
+        acquisition.headerDone(sendHeader(acquisition, 1e-4, 0.3, 20, rng), false, loop);
+    EXPECT_EQ(acquisition.corrections, 0);
+    EXPECT_EQ(acquisition.headers(), 20);
+    EXPECT_NEAR(acquisition.estimate(), 0.0256, 0.005);
+    EXPECT_EQ(loop.integrator, 0.02f);
+    EXPECT_EQ(loop.frequency, 0.03f);
+    EXPECT_EQ(loop.phase, 1234);
+
+    for (bool enabled : {false, true}) {
+        CarrierAcquisition a;
+        CarrierLoop l;
+        l.setEnabled(enabled);
+        l.phase = 777;
+        a.headerDone(sendHeader(a, 3e-3, 0, 20, rng), false, l);   // measured, maybe applied
+        const int before = a.corrections;
+        l.integrator = 0;
+        l.frequency = 0;
+        a.headerDone(sendHeader(a, 3e-3, 0, 20, rng), /*locked*/ enabled, l);
+        EXPECT_EQ(a.corrections, before);
+        EXPECT_EQ(a.headers(), 0);
+        EXPECT_EQ(l.integrator, 0.0f);
+        EXPECT_EQ(l.frequency, 0.0f);
+        if (!enabled) {
+            EXPECT_EQ(before, 0);
+            EXPECT_EQ(l.phase, 777);
+        }
+    }
+}
+
+// A header whose bits are far from any code word (misread, or no header at
+// all) does not enter the average.
+TEST(CarrierAcquisition, MisreadHeaderIsNotMeasured)
+{
+    std::mt19937 rng(8);
+    CarrierAcquisition acquisition;
+    CarrierLoop loop = enabledLoop();
+    const uint64_t code = sendHeader(acquisition, 2e-3, 0, 20, rng);
+    acquisition.headerDone(code ^ 0x0101010101010101ull, false, loop);   // 8 bits wrong
+    EXPECT_EQ(acquisition.headers(), 0);
+    EXPECT_EQ(loop.integrator, 0.0f);
+    acquisition.headerDone(code ^ 0x0101010100000000ull, false, loop);   // 4 bits wrong
+    EXPECT_EQ(acquisition.headers(), 1);
+    EXPECT_EQ(acquisition.corrections, 1);
+}
