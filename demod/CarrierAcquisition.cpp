@@ -10,8 +10,9 @@ namespace {
 // Headers whose bits differ from their code word in more places are left out.
 constexpr int kMaxHeaderErrors = 6;
 // The spread of one header's measurement at Es/N0 4 dB, 1/256 cycle per
-// symbol (0.076 simulated, with some margin); an average of n headers is acted on when it differs from the
-// integrator by more than three times its own spread, kSpread·3/√n.
+// symbol (0.076 simulated, with some margin); an average of n headers is
+// acted on when it differs from the integrator by more than three times its
+// own spread, 3·kSpread/√n.
 constexpr float kSpread = 0.1f;
 // The average restarts after this many headers, so that a carrier that
 // drifts while the framing never locks is followed.
