@@ -37,8 +37,7 @@ void RunStatus::onServices(const std::vector<std::string>& lines)
 
 void RunStatus::onSamplesRead(uint64_t count)
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    samples += count;
+    samples.fetch_add(count, std::memory_order_relaxed);
 }
 
 void RunStatus::setOuterDecoder(int confidence, uint64_t uncorrectable)
@@ -73,11 +72,8 @@ std::string jsonString(const std::string& text)
 std::string RunStatus::line(const char* kind)
 {
     DemodWorker& demod = chain.demodWorker();
-    std::unique_lock<std::mutex> counters(mutex);
-    // DVB-S: the transport-stream sync of the outer decoder.
-    const bool locked = dvbS2 ? demod.locked() : syncConfidence >= 16;
-    const int confidence = dvbS2 ? demod.lockCounter() : syncConfidence;
-    counters.unlock();
+    const bool frameLocked = demod.locked();
+    const int frameLock = demod.lockCounter();
     const uint8_t pls = demod.deliveredPlsCode();   // of the last frame delivered
     // The resampler runs at twice the sample rate with a step of
     // 2^32 · 2 · symbol rate / (2 · sample rate).
@@ -86,7 +82,10 @@ std::string RunStatus::line(const char* kind)
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     std::lock_guard<std::mutex> lock(mutex);
-    const double inputRate = elapsed > 0 ? double(samples) / elapsed : 0.0;
+    // DVB-S: the transport-stream sync of the outer decoder.
+    const bool locked = dvbS2 ? frameLocked : syncConfidence >= 16;
+    const int confidence = dvbS2 ? frameLock : syncConfidence;
+    const double inputRate = elapsed > 0 ? double(samples.load(std::memory_order_relaxed)) / elapsed : 0.0;
     const std::string modcod = s2ModcodRow(pls & 31).name;
     const std::string frame = std::string((pls & 0x20) ? "short" : "normal") + ((pls & 0x40) ? " pilots" : "");
     std::ostringstream out;
@@ -138,11 +137,7 @@ std::string RunStatus::line(const char* kind)
 
 std::string RunStatus::stageTimes(double symbolRate)
 {
-    uint64_t read = 0;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        read = samples;
-    }
+    const uint64_t read = samples.load(std::memory_order_relaxed);
     const double symbols = double(read) * symbolRate / sampleRate;
     std::ostringstream out;
     if (json)

@@ -5,6 +5,7 @@
 
 #include "stream/TsContinuity.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -45,7 +46,7 @@ private:
     uint64_t passes = 0;
     int syncConfidence = 0;
     uint64_t rsUncorrectable = 0;
-    uint64_t samples = 0;
+    std::atomic<uint64_t> samples{0};   // counted per sample on TCP input: no lock
     std::vector<std::string> services;
 };
 
