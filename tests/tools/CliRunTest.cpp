@@ -10,9 +10,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -96,6 +98,24 @@ void dropTrailingErrorPackets(std::vector<uint8_t>& ts)
 {
     while (ts.size() >= 188 && (ts[ts.size() - 187] & 0x80) != 0)
         ts.resize(ts.size() - 188);
+}
+
+// True when a socket listens on the local TCP port (from /proc/net/tcp).
+bool listening(int port)
+{
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    char wanted[8];
+    std::snprintf(wanted, sizeof wanted, ":%04X", port);
+    while (std::getline(table, line)) {
+        // "  sl  local_address rem_address   st ...": state 0A is LISTEN.
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        if (state == "0A" && local.size() > 5 && local.compare(local.size() - 5, 5, wanted) == 0)
+            return true;
+    }
+    return false;
 }
 
 struct Recording {
@@ -299,10 +319,16 @@ TEST(CliRun, ReceivesFromATcpServer)
     const int port = 20000 + int(getpid() % 20000);
     const std::string sent = kData + "/dvbs2_qpsk12_normal_pilots.ts";
     std::thread server([&] {
-        run(TAVIREL_SIGGEN, "--modcod \"QPSK 1/2\" --pilots on --ts " + sent + " --loop --realtime --duration 4 --serve 127.0.0.1:" +
+        // Bounded: after its client has gone the server would wait for the next.
+        run(std::string("timeout 15 ") + TAVIREL_SIGGEN,
+            "--modcod \"QPSK 1/2\" --pilots on --ts " + sent + " --loop --realtime --duration 4 --serve 127.0.0.1:" +
                                 std::to_string(port));
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // Wait until the server listens (slow to start under the sanitizers);
+    // connecting to probe would take its one client place.
+    for (int i = 0; i < 300 && !listening(port); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(listening(port));
     // The stream also goes to a UDP socket of ours, one datagram per block.
     const int udp = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in addr{};
