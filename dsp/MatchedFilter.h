@@ -6,8 +6,13 @@
 #include <cstdint>
 #include <vector>
 
+// Bound on Σ|taps| of each phase: 32768 × 65535 < 2^31, so no 32-bit sum of
+// products can overflow, whatever the input.
+constexpr double kMaxPhaseTapSum = 65535.0;
+
 // A designed filter: the two polyphase halves of an N-tap prototype, scaled
-// so its largest tap is full 16-bit range.
+// so its largest tap is full 16-bit range, or less where that would let a
+// phase's sum of |taps| exceed kMaxPhaseTapSum.
 struct RrcDesign {
     int taps = 0;                 // N, a multiple of 16 up to 256
     std::vector<int16_t> even;    // e[p] = prototype[2p], N/2 values

@@ -40,7 +40,7 @@ std::vector<int16_t> randomSamples(std::mt19937& rng, size_t count, int amplitud
 
 } // namespace
 
-TEST(MatchedFilter, DesignIsASymmetricFullScaleRrc)
+TEST(MatchedFilter, DesignIsASymmetricRrc)
 {
     for (int taps = 16; taps <= 256; taps += 16) {
         const RrcDesign d = designRrc(2000000, 1000000, taps, 0.35f);
@@ -51,11 +51,93 @@ TEST(MatchedFilter, DesignIsASymmetricFullScaleRrc)
         for (int p = 0; p + 1 < n; ++p)
             EXPECT_NEAR(d.even[p], d.odd[n - 2 - p], 1) << taps << " " << p;
         EXPECT_EQ(d.odd[n - 1], 0) << "the last prototype tap is 0";
-        int peak = 0;
-        for (int p = 0; p < n; ++p)
-            peak = std::max({peak, int(d.even[p]), int(d.odd[p])});
-        EXPECT_EQ(peak, 32767);
         EXPECT_GT(d.coefficientSum, 32767);
+    }
+}
+
+// The taps are as large as they can be while no sum of products can leave
+// 32 bits: each phase's Σ|taps| at most 65535, and either the largest tap
+// at full scale or the larger phase sum at the bound (less what truncating
+// each tap toward zero takes off).
+TEST(MatchedFilter, ScaleIsTheLargestThatCannotOverflow)
+{
+    for (const double spsRatio : {1.25, 2.0, 2.4, 4.8, 7.2, 9.6, 19.2, 36.4, 72.7}) {
+        for (int taps = 16; taps <= 256; taps += 48) {
+            for (const float beta : {0.2f, 0.35f}) {
+                SCOPED_TRACE(testing::Message() << spsRatio << " samples/symbol, " << taps << " taps, β " << beta);
+                const RrcDesign d = designRrc(2400000, int32_t(2400000 / spsRatio), taps, beta);
+                long sumEven = 0, sumOdd = 0;
+                int peak = 0;
+                for (int p = 0; p < taps / 2; ++p) {
+                    sumEven += std::abs(d.even[p]);
+                    sumOdd += std::abs(d.odd[p]);
+                    peak = std::max({peak, int(d.even[p]), -int(d.even[p]), int(d.odd[p]), -int(d.odd[p])});
+                }
+                const long larger = std::max(sumEven, sumOdd);
+                EXPECT_LE(larger, 65535);
+                EXPECT_LT(32768.0 * double(larger), 2147483648.0);
+                EXPECT_TRUE(peak >= 32767 || larger > 65535 - taps / 2) << "peak " << peak << ", sum " << larger;
+            }
+        }
+    }
+}
+
+// Full-scale input shaped to the taps at high oversampling (250 ksym/s at
+// 2.4 Msps, 256 taps): every output equals the exact sum of products, taken
+// in 64 bits, through the same gain stage.
+TEST(MatchedFilter, FullScaleInputGivesTheExactSums)
+{
+    const RrcDesign d = designRrc(2400000, 250000, 256, 0.35f);
+    const int n = 128;
+    // The filter weighs the sample of age a with tap (a − 1) mod n (the
+    // newest with the last). Periodic input whose window lines up with the
+    // even taps once per period: x[t − a] = ±full scale with the sign of
+    // e[(a − 1) mod n] whenever t mod n = n − 1.
+    const size_t count = 4 * 512;
+    std::vector<int16_t> in(2 * count);
+    for (size_t t = 0; t < count; ++t) {
+        const int k = int((2 * n - 2 - t % size_t(n)) % size_t(n));
+        const int16_t v = d.even[size_t(k)] < 0 ? int16_t(-32768) : int16_t(32767);
+        in[2 * t] = v;
+        in[2 * t + 1] = int16_t(-v - 1);
+    }
+    for (const bool vector : {false, true}) {
+        SCOPED_TRACE(vector ? "SSE4.1" : "reference");
+        MatchedFilter f;
+        f.install(d);
+        std::vector<int16_t> out(4 * count);
+        (vector ? fir_agc_sse41 : fir_agc_ref)(f, in.data(), count, out.data());
+
+        // The oracle: out[t] = Σ x[t − a]·c[(a − 1) mod n] for each phase, in 64 bits.
+        MatchedFilter gainOnly;
+        gainOnly.install(d);
+        float g = gainOnly.agcGain;
+        int64_t largest = 0;
+        for (size_t group = 0; group < count; group += 4) {
+            const float s = gainOnly.gainNorm * g;
+            for (size_t j = 0; j < 4; ++j) {
+                const size_t t = group + j;
+                int64_t sums[4] = {0, 0, 0, 0};
+                for (int a = 0; a < n && size_t(a) <= t; ++a) {
+                    const size_t k = size_t((a + n - 1) % n);
+                    const int64_t xi = in[2 * (t - size_t(a))], xq = in[2 * (t - size_t(a)) + 1];
+                    sums[0] += xi * d.even[k];
+                    sums[1] += xq * d.even[k];
+                    sums[2] += xi * d.odd[k];
+                    sums[3] += xq * d.odd[k];
+                }
+                float v[4];
+                for (int c = 0; c < 4; ++c) {
+                    largest = std::max(largest, std::abs(sums[c]));
+                    v[c] = float(sums[c]) * s;
+                    ASSERT_EQ(out[4 * t + size_t(c)], roundSaturate16(v[c])) << "sample " << t << " lane " << c;
+                }
+                g = agcUpdate(g, (v[0] * v[0] + v[1] * v[1]) + (v[2] * v[2] + v[3] * v[3]));
+            }
+        }
+        // The input did drive the sums beyond the 16-bit taps' full-scale
+        // product: without the bound they would have wrapped.
+        EXPECT_GT(largest, int64_t(1) << 30);
     }
 }
 
