@@ -175,17 +175,30 @@ void Demodulator::sofSearchState(cf& s, bool peak, bool hit)
     sofRegister = (sofRegister << 1) | headerBit(s, fieldPos);
     if (fieldPos < 26) {
         acquisition.store(fieldPos, raw);
-        if (fieldPos == 0)
+        if (fieldPos == 0) {
             sofPhase = 0;
+            sofRawPhase = 0;
+            sofMagnitude = 0;
+        }
         sofPhase += s * std::conj(reference(fieldPos));
+        sofRawPhase += raw * std::conj(reference(fieldPos));
+        sofMagnitude += std::abs(raw);
     }
     if (!accepted && fieldPos == 0 && hit)
         lose();   // no SOF where the last frame said one would be
 
     if (fieldPos == 25) {
         const int errors = __builtin_popcount((sofRegister ^ kSofBits) & 0x3FFFFFFu);
-        if (errors <= 7 || locked) {
-            resolvePhaseAmbiguity();
+        // Hard decisions see the SOF only within a quarter turn of the right
+        // phase; before lock the oscillator may be anywhere, and a residual
+        // carrier turns it on the way. The sum of the symbols as received
+        // against the known SOF is large at any phase for a real SOF
+        // (26 · |s| when clean) and about √26 · |s| on data. (Symbols come
+        // in at about unit level; silence is no SOF.)
+        const bool coherent = loop.enabled && !locked && sofMagnitude > 26 * kSofMinimumLevel &&
+                              std::abs(sofRawPhase) >= kSofCoherence * sofMagnitude;
+        if (errors <= 7 || locked || coherent) {
+            alignPhaseWithSof();
             frameState = HeaderCode;
             fieldPos = 0;
             constellation = qpsk;
@@ -210,7 +223,7 @@ void Demodulator::sofSearchState(cf& s, bool peak, bool hit)
         gain();
 }
 
-void Demodulator::resolvePhaseAmbiguity()
+void Demodulator::alignPhaseWithSof()
 {
     // Decision-directed tracking on the data holds equally well a whole
     // constellation step away from the true phase (45° for 8PSK, 90° for
@@ -221,6 +234,14 @@ void Demodulator::resolvePhaseAmbiguity()
     // an SOF within a few degrees of it and is left alone.
     if (!loop.enabled || sofPhase == cf(0, 0))
         return;
+    if (!locked) {
+        // Acquiring: the phase of the SOF as received, at its centre, moved on
+        // by the loop's frequency to the first header symbol, is the best
+        // estimate there is (the loop itself was pulling during the SOF).
+        const double centre = double(std::arg(sofRawPhase)) * 32768.0 / M_PI;
+        loop.phase = int32_t(std::lround(centre + 12.5 * double(loop.frequency) * 256.0) & 0xFFFF);
+        return;
+    }
     const bool psk8 = s2ModcodRow(plsModcod(framePls)).constellationIndex == 3;
     const double step = psk8 ? M_PI / 4 : M_PI / 2;
     const long steps = std::lround(double(std::arg(sofPhase)) / step);

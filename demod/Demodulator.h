@@ -26,6 +26,10 @@ public:
     enum DisplaySource { DisplayAll = 0, DisplayData = 1, DisplayHeader = 2, DisplayPilots = 3 };
     static constexpr int kFrameBytes = 64800;
     static constexpr float kInputScale = 8.630371e-05f;   // 2.828 / 32768
+    // Before lock an SOF candidate is taken when |Σ s·conj(reference)| over
+    // its 26 symbols reaches this fraction of Σ |s|.
+    static constexpr float kSofCoherence = 0.6f;
+    static constexpr float kSofMinimumLevel = 0.1f;   // mean |s| of such a candidate
 
     Demodulator();
 
@@ -65,7 +69,7 @@ private:
     std::complex<float> convert(const int16_t* sample, bool negateSecond) const;
     void runState(std::complex<float>& s, bool peak, bool hit, int8_t* frame, bool& delivered, int64_t now);
     void sofSearchState(std::complex<float>& s, bool peak, bool hit);
-    void resolvePhaseAmbiguity();
+    void alignPhaseWithSof();
     void headerState(std::complex<float>& s, int8_t* frame, bool& delivered, int64_t now);
     void dataState(std::complex<float>& s);
     void pilotState(std::complex<float>& s);
@@ -98,6 +102,8 @@ private:
     int32_t pilotBlocks = 0;
     uint32_t sofRegister = 0;
     std::complex<float> sofPhase{};   // Σ s·conj(reference) over the SOF so far
+    std::complex<float> sofRawPhase{};   // the same before the oscillator
+    float sofMagnitude = 0;              // Σ |s| before the oscillator
     uint64_t headerRegister = 0;
     uint8_t framePls = 0;         // the code of the frame being received
     int32_t descramblerIndex = 0;

@@ -46,7 +46,14 @@ struct Scenario {
     double carrier;     // residual carrier, cycles per symbol
     double phaseHit = 0;   // a sudden phase step (rad) before the SOF of frame 40
     int lockBy = 0;        // locked after at most this many frames (0: no bound)
+    double startPhase = 0.3;   // carrier phase of the channel (rad)
+    int firstHitBy = 0;        // first SOF where the last frame said, at most this frame (0: the usual bound)
 };
+
+void PrintTo(const Scenario& sc, std::ostream* os)
+{
+    *os << sc.name;
+}
 
 struct Received {
     std::vector<std::vector<uint8_t>> sentCodewords;   // hard bits per data frame sent
@@ -67,8 +74,8 @@ std::vector<uint8_t> unpack(const std::vector<uint8_t>& packed, size_t bits)
     return out;
 }
 
-// Sends `frames` PLFRAMEs through a channel with a phase offset of 0.3 rad, a
-// residual carrier and noise, into a demodulator with its
+// Sends `frames` PLFRAMEs through a channel with a phase offset (0.3 rad unless
+// the scenario says), a residual carrier and noise, into a demodulator with its
 // carrier loop on; symbols enter as the resampler hands them over.
 Received run(const Scenario& sc, int frames)
 {
@@ -110,7 +117,7 @@ Received run(const Scenario& sc, int frames)
         std::vector<int16_t> in(2 * symbols.size());
         for (size_t k = 0; k < symbols.size(); ++k, ++symbolIndex) {
             const double hit = f >= 40 ? sc.phaseHit : 0.0;
-            const std::complex<double> rotation = std::polar(1.0, 0.3 + hit + 2 * M_PI * sc.carrier * double(symbolIndex));
+            const std::complex<double> rotation = std::polar(1.0, sc.startPhase + hit + 2 * M_PI * sc.carrier * double(symbolIndex));
             const std::complex<double> x = std::complex<double>(symbols[k]) * rotation +
                                            std::complex<double>(sigma * noise(rng), sigma * noise(rng));
             // The matched filter negates; the resampler hands over (Im, Re).
@@ -157,6 +164,9 @@ TEST_P(Framing, LocksAndDeliversTheTransmittedCodewords)
     } else {
         // In noise an SOF is sometimes missed on the way up, costing a point.
         EXPECT_GE(r.lockedAfterFrame, r.firstHitFrame + 15);
+    }
+    if (sc.firstHitBy > 0) {
+        EXPECT_LE(r.firstHitFrame, sc.firstHitBy);
     }
     if (sc.lockBy > 0) {
         EXPECT_GE(r.lockedAfterFrame, 0);
@@ -222,7 +232,18 @@ INSTANTIATE_TEST_SUITE_P(
                     // A phase hit of one constellation step leaves the data
                     // loop content where it lands; the next SOF puts it back.
                     Scenario{"8PSK 2/3 normal pilots 20 dB, 45° phase hit", 13, false, true, 20, 0, 1e-5, 1e-4, M_PI / 4},
-                    Scenario{"QPSK 3/4 short no pilots 20 dB, -90° phase hit", 7, true, false, 20, 0, 0.0, 1e-4, -M_PI / 2}),
+                    Scenario{"QPSK 3/4 short no pilots 20 dB, -90° phase hit", 7, true, false, 20, 0, 0.0, 1e-4, -M_PI / 2},
+                    // The oscillator starts a quarter or a half turn away from
+                    // the carrier: hard decisions misread the first SOFs, their
+                    // sum against the known SOF does not, and the first header
+                    // is read at the SOF's phase. (The first frame's SOF comes
+                    // before the correlator has its 25 products: the second
+                    // frame's is the first taken, the third's the first hit.)
+                    // Uncoded 8PSK at 16 dB: 2.1e-4.
+                    Scenario{"QPSK 1/2 normal pilots 16 dB, 100° at the start", 4, false, true, 16, 0, 0.0, 1e-4, 0, 20,
+                             100 * M_PI / 180, 2},
+                    Scenario{"8PSK 2/3 short pilots 16 dB, 180° at the start", 13, true, true, 16, 0, 5e-4, 1e-4, 0, 20,
+                             M_PI, 2}),
     [](const testing::TestParamInfo<Scenario>& info) { return "case" + std::to_string(info.index); });
 
 namespace {
