@@ -53,8 +53,12 @@ ProcessingChain::ProcessingChain()
                         rollOffObserver(rollOff);
                 },
                 [this](const uint8_t* bytes, size_t length, bool start) {
-                    tsBlocks.emitTransportStream(bytes, length, start);
+                    if (start)
+                        tsBlocks.emitTransportStream(bytes, length, true);
+                    else
+                        tsBlocks.continuePacket(bytes, length);
                 },
+                [this]() { tsBlocks.resynchronise(); },
                 [this](const uint8_t* field, uint16_t dfl) { gse.parseGSE(field, dfl); }}),
       tsBlocks([this](const uint8_t* block, size_t size) {
           if (tsObserver)
@@ -252,23 +256,28 @@ void ProcessingChain::dispatchFrame(WorkBuffer* output, size_t frameOffset)
     std::memmove(output->data(), output->data() + frameOffset, std::min(output->size() - frameOffset,
                                                                         size_t(Demodulator::kFrameBytes)));
     output->resize(Demodulator::kFrameBytes);
-    WorkBuffer* tag = bufferPool.alloc(LDPCWorker::kTagBytes);
+    WorkBuffer* tag = bufferPool.alloc(LDPCWorker::kTagBytes + 1);
     if (tag == nullptr) {
         bufferPool.dealloc(output);   // no tag, no frame
+        frameDropped = true;
         return;
     }
     (*tag)[0] = demod.deliveredPlsCode();
+    (*tag)[LDPCWorker::kGapByte] = uint8_t(frameDropped || demod.deliveredAfterGap());
+    frameDropped = false;
     sequencer.dispatch(output, tag);
 }
 
 void ProcessingChain::releaseFrame(WorkBuffer* frame, WorkBuffer* tag)
 {
     const int32_t result = tag != nullptr ? LDPCWorker::tagResult(*tag) : -1;
+    const bool afterGap = tag == nullptr || tag->size() <= size_t(LDPCWorker::kGapByte) ||
+                          (*tag)[LDPCWorker::kGapByte] != 0;
     releaseIfAny(bufferPool, tag);
     if (resultObserver)
         resultObserver(result);
     if (frame != nullptr)
-        bbFrames.processBBFrame(frame->data(), frame->size(), result);
+        bbFrames.processBBFrame(frame->data(), frame->size(), result, afterGap);
     releaseIfAny(bufferPool, frame);
 }
 

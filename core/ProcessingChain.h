@@ -158,6 +158,9 @@ private:
     std::function<void(int32_t)> resultObserver;
     bool running = false;
 
+    // A frame was dropped at dispatch (no pool buffer): the next one follows a gap.
+    bool frameDropped = false;
+
     WorkBuffer* rawBuffer = nullptr;
     int32_t rawCount = 0;
     std::atomic<float> fftScale{32768.0f};

@@ -162,6 +162,12 @@ uint8_t DemodWorker::deliveredPlsCode()
     return demod.deliveredPls;
 }
 
+bool DemodWorker::deliveredAfterGap()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    return demod.deliveredAfterGap;
+}
+
 int DemodWorker::lockCounter()
 {
     std::lock_guard<std::mutex> lock(paramMutex);

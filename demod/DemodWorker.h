@@ -38,6 +38,7 @@ public:
     bool dvbS2Mode();
     uint8_t plsCode();
     uint8_t deliveredPlsCode();   // the code of the frame in the last output
+    bool deliveredAfterGap();     // stream data was lost before that frame
     int lockCounter();
     bool locked();
     std::array<ModcodStatistic, 128> modcodStatistics();

@@ -128,6 +128,7 @@ bool Demodulator::processS2(const int16_t* in, size_t n, cf* symbols, int8_t* fr
         runState(s, peak, hit, frame, delivered, now);
 
         symbols[k] = s;
+        ++symbolIndex;
         ++symbolCounter;
         if (lengthIndex < 16 && symbolCounter > kFrameLengths[size_t(lengthIndex)])
             ++lengthIndex;
@@ -293,7 +294,10 @@ void Demodulator::headerState(cf& s, int8_t* frame, bool& delivered, int64_t now
         constellation = qpsk;
         sofSearch = true;
     }
-    deliverFrame(frame, delivered);
+    const bool handedOn = deliverFrame(frame, delivered);
+    if (!handedOn && plsModcod(framePls) != 0)
+        dataLost = true;   // a frame of data that was not delivered
+    followFrames(symbolIndex - 89);
     framePls = plsCode;
     // A skipped frame's data is no SOF: wait for the correlator's next
     // accepted peak rather than reading the following symbols as one (which,
@@ -306,16 +310,27 @@ void Demodulator::headerState(cf& s, int8_t* frame, bool& delivered, int64_t now
     softPos = 0;
 }
 
-void Demodulator::deliverFrame(int8_t* frame, bool& delivered)
+void Demodulator::followFrames(int64_t start)
+{
+    // The header just read begins at `start`: it follows on only where the
+    // last frame read said the next would begin.
+    frameAfterGap = dataLost || start != nextFrameStart;
+    dataLost = false;
+    const int length = plFrameSymbols(plsCode);
+    nextFrameStart = length > 0 ? start + length : -1;
+}
+
+bool Demodulator::deliverFrame(int8_t* frame, bool& delivered)
 {
     // The frame just finished is complete when it filled its own codeword:
     // its own code decides, so frames of varying MODCODs keep theirs.
     const uint32_t size = plsShortFrame(framePls) ? 16200u : 64800u;
     if (softPos != size)
-        return;
+        return false;
     std::memcpy(frame, softBits.data(), size);
     delivered = true;
     deliveredPls = framePls;
+    deliveredAfterGap = frameAfterGap;
     if (dumpRequested) {
         dumpRequested = false;
         char name[64];
@@ -325,6 +340,7 @@ void Demodulator::deliverFrame(int8_t* frame, bool& delivered)
             std::fclose(file);
         }
     }
+    return true;
 }
 
 cf Demodulator::descramble(cf s)

@@ -62,6 +62,10 @@ public:
     bool sofSearch = true;
     uint8_t plsCode = 0;
     uint8_t deliveredPls = 0;     // the code of the frame last delivered
+    // True when stream data was lost between the frame last delivered and
+    // the one before it: frames missed (not found, unreadable or not
+    // demapped), or a frame that did not start where its predecessor ended.
+    bool deliveredAfterGap = true;
     const ConstellationObject* constellation = nullptr;
     std::array<ModcodStatistic, 128> statistics{};
 
@@ -77,7 +81,8 @@ private:
     std::complex<float> descramble(std::complex<float> s);
     float dataPhaseError(std::complex<float> s) const;
     void writeSoftValues(std::complex<float> s);
-    void deliverFrame(int8_t* frame, bool& delivered);
+    bool deliverFrame(int8_t* frame, bool& delivered);
+    void followFrames(int64_t start);
     void gain();
     void lose();
     void show(int source, std::complex<float> s);
@@ -118,6 +123,15 @@ private:
     const ConstellationObject* const apsk32 = &const32APSK();
     const std::array<float, 256>& sineTable = demodSineTable();
     int dataSlots = 0;   // slots of the frame being received
+
+    // Continuity of the frames: symbols handled since the start, where the
+    // next frame would start if none is lost (−1: not known), whether data
+    // was lost since the last delivered frame, and whether the frame being
+    // received follows such a loss.
+    int64_t symbolIndex = 0;
+    int64_t nextFrameStart = -1;
+    bool dataLost = false;
+    bool frameAfterGap = true;
 };
 
 // (int)(x · 128) toward zero, limited to −128 … 127.

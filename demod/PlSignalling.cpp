@@ -54,6 +54,18 @@ int slotsPerFrame(int constellationIndex, bool shortFrame)
     return shortFrame ? shortSlots[constellationIndex] : normal[constellationIndex];
 }
 
+int plFrameSymbols(uint8_t pls)
+{
+    const int modcod = plsModcod(pls);
+    if (modcod == 0)
+        return 90 + 90 * slotsPerFrame(0, false);
+    const int slots = slotsPerFrame(s2ModcodRow(modcod).constellationIndex, plsShortFrame(pls));
+    if (slots == 0)
+        return 0;
+    const int pilotBlocks = plsPilots(pls) ? (slots - 1) / 16 : 0;
+    return 90 + 90 * slots + 36 * pilotBlocks;
+}
+
 uint8_t decodePlsHeader(uint64_t r)
 {
     int decisions = 0;

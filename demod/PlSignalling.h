@@ -16,6 +16,10 @@ const ModcodRow& s2ModcodRow(int modcod);
 // Slots of 90 symbols per frame, by constellation index (0 dummy … 5 32APSK).
 int slotsPerFrame(int constellationIndex, bool shortFrame);
 
+// Symbols of a PLFRAME with this PLS code, header included (dummy frames
+// 3330); 0 for the reserved MODCODs.
+int plFrameSymbols(uint8_t pls);
+
 // Every PLFRAME length in symbols, with and without pilots, ascending. A
 // pilot block is inserted after every 16 slots except after the last slot,
 // so 144-slot frames carry 8 blocks: 13050 + 288 = 13338.

@@ -22,6 +22,9 @@
 class LDPCWorker : public Worker {
 public:
     static constexpr int kTagBytes = 5;
+    // The chain's own byte after the tag: 1 when stream data was lost before
+    // the frame. The decoder leaves it alone.
+    static constexpr int kGapByte = kTagBytes;
     static constexpr int kFrameValues = 64800;
 
     explicit LDPCWorker(DoneCallback onDone);

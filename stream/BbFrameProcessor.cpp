@@ -1,6 +1,7 @@
 #include "stream/BbFrameProcessor.h"
 
 #include "core/Log.h"
+#include "stream/Crc.h"
 
 #include <cstdio>
 
@@ -25,6 +26,11 @@ BbHeaderFields parseBbHeader(const uint8_t* f)
     return h;
 }
 
+bool bbHeaderIntact(const uint8_t* frame)
+{
+    return crc8Dvbs2(frame, 9) == frame[9];
+}
+
 std::string bbHeaderLine(const BbHeaderFields& h, int32_t r)
 {
     char line[192];
@@ -38,10 +44,18 @@ std::string bbHeaderLine(const BbHeaderFields& h, int32_t r)
     return line;
 }
 
-void BbFrameProcessor::processBBFrame(uint8_t* frame, size_t length, int32_t r)
+void BbFrameProcessor::lost()
 {
-    if (frame == nullptr || length < 10)
+    if (hooks.discontinuity)
+        hooks.discontinuity();
+}
+
+void BbFrameProcessor::processBBFrame(uint8_t* frame, size_t length, int32_t r, bool afterGap)
+{
+    if (frame == nullptr || length < 10) {
+        lost();
         return;
+    }
     const BbHeaderFields h = parseBbHeader(frame);
     if (r >= 0 && hooks.rollOff)
         hooks.rollOff(kRollOff[h.rollOffCode()]);
@@ -49,36 +63,52 @@ void BbFrameProcessor::processBBFrame(uint8_t* frame, size_t length, int32_t r)
 
     std::lock_guard<std::mutex> lock(consoleMutex);
     LogLine() << line;
+    // The packet in progress is completed only by the very next frame's
+    // first bytes, and only when those are right.
+    if (afterGap || r < 0)
+        lost();
+    if (r < 0 && !bbHeaderIntact(frame))
+        return;
     if (h.tsgs() == 3) {
-        extractTransportStream(frame, length, h);
+        extractTransportStream(frame, length, h, r < 0);
     } else if (h.tsgs() == 1 && r >= 0 && h.dfl <= 58112 && 10 + size_t(h.dfl) / 8 <= length) {
         if (hooks.gse)
             hooks.gse(frame + 10, h.dfl);
     }
 }
 
-void BbFrameProcessor::extractTransportStream(uint8_t* frame, size_t length, const BbHeaderFields& h)
+void BbFrameProcessor::extractTransportStream(uint8_t* frame, size_t length, const BbHeaderFields& h, bool damaged)
 {
+    // A transport-stream frame that gives no packets leaves a hole in the
+    // stream; so does one whose first packet would start beyond its data
+    // field (its bytes cannot be placed).
     if (h.sync != 0x47 || h.upl != 1504 || h.dfl == 0 || h.dfl % 8 != 0 || h.syncd % 8 != 0 ||
-        10 + size_t(h.dfl) / 8 > length || !hooks.transportStream)
+        10 + size_t(h.dfl) / 8 > length || h.syncd > h.dfl || !hooks.transportStream) {
+        lost();
         return;
+    }
     size_t n = h.dfl / 8;
     const size_t s = h.syncd / 8;
     uint8_t* p = frame + 10;
-    if (s <= n) {
-        // The rest of the packet begun in the previous frame.
-        hooks.transportStream(p, s, false);
-        p += s;
-        n -= s;
-    }
+    // The rest of the packet begun in the previous frame.
+    hooks.transportStream(p, s, false);
+    p += s;
+    n -= s;
+    // Packets of a frame that failed decoding keep their place in the
+    // stream, marked with the transport error indicator.
+    const auto start = [damaged](uint8_t* packet, size_t available) {
+        packet[0] = 0x47;   // the byte carried the CRC-8 of the previous packet
+        if (damaged && available > 1)
+            packet[1] |= 0x80;
+    };
     while (n >= 188) {
-        p[0] = 0x47;   // the byte carried the CRC-8 of the previous packet
+        start(p, n);
         hooks.transportStream(p, 188, true);
         p += 188;
         n -= 188;
     }
     if (n > 0) {
-        p[0] = 0x47;
+        start(p, n);
         hooks.transportStream(p, n, true);
     }
 }

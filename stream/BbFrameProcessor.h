@@ -19,6 +19,9 @@ struct BbHeaderFields {
 
 BbHeaderFields parseBbHeader(const uint8_t* frame);
 
+// True when the CRC-8 in byte 9 matches bytes 0 … 8.
+bool bbHeaderIntact(const uint8_t* frame);
+
 // "BBHEADER TYPE: …, LDPC [OK] nn/32" for a header and a decode result.
 std::string bbHeaderLine(const BbHeaderFields& h, int32_t decodeResult);
 
@@ -28,8 +31,12 @@ public:
         // The roll-off of the RO field, for the matched filter (the window
         // delivers it to its own thread).
         std::function<void(float rollOff)> rollOff;
-        // Transport-stream bytes, with packetStart set where a packet begins.
+        // Transport-stream bytes, with packetStart set where a packet begins;
+        // without it they are the rest of the packet the last frame began.
         std::function<void(const uint8_t* bytes, size_t length, bool packetStart)> transportStream;
+        // Stream bytes were lost before this frame or in it: a packet in
+        // progress cannot be completed.
+        std::function<void()> discontinuity;
         // The data field of a continuous (generic) stream and its length in bits.
         std::function<void(const uint8_t* dataField, uint16_t dfl)> gse;
     };
@@ -37,15 +44,22 @@ public:
     explicit BbFrameProcessor(Hooks hooks) : hooks(std::move(hooks)) {}
 
     // One frame in transmission order: the decided, BB-descrambled codeword
-    // bytes (`length` of them) and the decoder's result (< 0: failed). The
-    // frame is modified (sync bytes restored).
-    void processBBFrame(uint8_t* frame, size_t length, int32_t decodeResult);
+    // bytes (`length` of them) and the decoder's result (< 0: failed);
+    // `afterGap` when frames were lost since the last one. The frame is
+    // modified (sync bytes restored).
+    //
+    // A frame that failed decoding, or that follows a gap, ends the packet
+    // in progress; one that failed and whose BBHEADER fails its CRC gives
+    // nothing (its SYNCD and DFL cannot be trusted). The packets of a frame
+    // that failed carry the transport error indicator.
+    void processBBFrame(uint8_t* frame, size_t length, int32_t decodeResult, bool afterGap = false);
 
     // Serialises the status line with the frame's stream processing.
     std::mutex consoleMutex;
 
 private:
-    void extractTransportStream(uint8_t* frame, size_t length, const BbHeaderFields& h);
+    void extractTransportStream(uint8_t* frame, size_t length, const BbHeaderFields& h, bool damaged);
+    void lost();
 
     Hooks hooks;
 };

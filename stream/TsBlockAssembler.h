@@ -17,13 +17,26 @@ public:
     explicit TsBlockAssembler(BlockSink sink) : sink(std::move(sink)) {}
 
     // Appends `length` bytes. With `packetStart` set, a partial block that does
-    // not begin with a sync byte is dropped first, which restores alignment.
+    // not begin with a sync byte is dropped first, and so is a packet left
+    // incomplete: a packet starts only where the last one ended.
     void emitTransportStream(const uint8_t* bytes, size_t length, bool packetStart);
+
+    // The rest of the packet in progress: taken only when it completes that
+    // packet exactly. Anything else means bytes were lost in between; the
+    // packet in progress and these bytes are dropped.
+    void continuePacket(const uint8_t* bytes, size_t length);
+
+    // Bytes were lost (a frame missing or not decoded): the packet in
+    // progress is dropped, and so is everything up to the next packet start.
+    void resynchronise();
 
     size_t fill() const { return filled; }
 
 private:
+    void append(const uint8_t* bytes, size_t length);
+
     BlockSink sink;
     std::array<uint8_t, kBlockSize> block{};
     size_t filled = 0;
+    bool waitingForStart = false;
 };

@@ -1,6 +1,6 @@
 #include "tx/BbHeader.h"
 
-#include "tx/Crc.h"
+#include "stream/Crc.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 #include "tx/GseBbFramer.h"
 
-#include "tx/Crc.h"
+#include "stream/Crc.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "tx/PsiTables.h"
 
-#include "tx/Crc.h"
+#include "stream/Crc.h"
 #include "tx/TsSource.h"
 
 #include <algorithm>

@@ -60,6 +60,7 @@ struct Received {
     std::vector<std::vector<int8_t>> frames;            // delivered XFECFRAMEs
     std::vector<uint8_t> framePls;
     std::vector<bool> frameLocked;                      // delivered while locked
+    std::vector<bool> frameAfterGap;                    // delivered after lost data
     int lockedAfterFrame = -1;
     int firstHitFrame = -1;
     std::string log;
@@ -129,6 +130,7 @@ Received run(const Scenario& sc, int frames)
             r.frames.push_back(frameOut);
             r.framePls.push_back(demod.deliveredPls);
             r.frameLocked.push_back(demod.locked);
+            r.frameAfterGap.push_back(demod.deliveredAfterGap);
         }
         if (r.firstHitFrame < 0 && demod.lockCounter > 0)
             r.firstHitFrame = f;
@@ -198,6 +200,9 @@ TEST_P(Framing, LocksAndDeliversTheTransmittedCodewords)
     for (size_t f = firstLocked; f < r.frames.size() && match + f - firstLocked < r.sentCodewords.size(); ++f) {
         EXPECT_EQ(r.framePls[f], expectedPls);
         EXPECT_TRUE(r.frameLocked[f]) << "lock held";
+        if (sc.esn0 >= 16 && f > firstLocked) {
+            EXPECT_FALSE(r.frameAfterGap[f]) << "frame " << f << " follows on (dummy frames between carry no data)";
+        }
         errors += bitErrors(f, match + f - firstLocked);
         total += bits;
     }
@@ -311,6 +316,47 @@ TEST(FramingBadInput, ReservedModcodIsSkippedWithAMessage)
     GetCapturedStdout();
     EXPECT_GT(delivered, 10);
     EXPECT_EQ(delivered, all - 1);
+}
+
+// Symbols cut out of the middle of a frame: a frame delivered after the cut
+// is marked as following lost data, the frames before it are not. (A whole
+// frame cut out leaves the frame timing as it was: the stream layer sees
+// that loss in the packet lengths.)
+TEST(FramingBadInput, SymbolsCutOutMarkAFrameAsAfterAGap)
+{
+    std::vector<int16_t> in = shortFrameStream(70, [](int) { return -1; });
+    const size_t frameSymbols = size_t(plFrameSymbols(0x24));
+    ASSERT_EQ(frameSymbols, 8190u);
+    const size_t cutAt = 25 * frameSymbols + 2000;
+    in.erase(in.begin() + long(2 * cutAt), in.begin() + long(2 * (cutAt + 3000)));
+    Demodulator demod;
+    demod.equalizer.mode = Equalizer::Off;
+    std::vector<cf> out(frameSymbols);
+    std::vector<int8_t> frame(Demodulator::kFrameBytes);
+    std::vector<bool> afterGap;
+    size_t deliveredBeforeCut = 0;
+    CaptureStdout();
+    for (size_t start = 0; start < in.size() / 2; start += frameSymbols / 3) {
+        const size_t n = std::min(frameSymbols / 3, in.size() / 2 - start);
+        if (demod.processS2(in.data() + 2 * start, n, out.data(), frame.data(), 0))
+            afterGap.push_back(demod.deliveredAfterGap);
+        if (start + n <= cutAt)
+            deliveredBeforeCut = afterGap.size();
+    }
+    GetCapturedStdout();
+    ASSERT_GE(deliveredBeforeCut, 20u);
+    ASSERT_GE(afterGap.size(), deliveredBeforeCut + 8);
+    EXPECT_TRUE(afterGap.front()) << "nothing came before the first";
+    for (size_t k = 1; k < deliveredBeforeCut; ++k)
+        EXPECT_FALSE(afterGap[k]) << "delivered frame " << k;
+    const size_t marked = size_t(std::find(afterGap.begin() + long(deliveredBeforeCut), afterGap.end(), true) -
+                                 afterGap.begin());
+    // Until the lock runs out the frame timing carries on where the cut
+    // left it and reads data as headers (marked or not, those frames fail
+    // decoding); once the SOFs are found again the frames follow on.
+    EXPECT_LT(marked, afterGap.size()) << "no frame after the cut marked";
+    for (size_t k = afterGap.size() - 10; k < afterGap.size(); ++k)
+        EXPECT_FALSE(afterGap[k]) << "delivered frame " << k;
 }
 
 // With keep-lock set, a header that decodes to something else leaves the

@@ -27,8 +27,12 @@ struct StreamLayer {
     }};
     BbFrameProcessor frames{{[](float) {},
                              [this](const uint8_t* bytes, size_t length, bool start) {
-                                 blocks.emitTransportStream(bytes, length, start);
+                                 if (start)
+                                     blocks.emitTransportStream(bytes, length, true);
+                                 else
+                                     blocks.continuePacket(bytes, length);
                              },
+                             [this]() { blocks.resynchronise(); },
                              [this](const uint8_t* field, uint16_t dfl) { gse.parseGSE(field, dfl); }}};
 };
 
@@ -46,6 +50,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     layer.sdt.setDebug((options & 0x20) != 0);
     // A frame of its exact size, so that any read past it is caught.
     std::vector<uint8_t> frame(data + 1, data + size);
-    layer.frames.processBBFrame(frame.data(), frame.size(), result);
+    layer.frames.processBBFrame(frame.data(), frame.size(), result, (options & 0x10) != 0);
     return 0;
 }

@@ -29,8 +29,13 @@ TEST(BbFrameProcessor, TransportStreamComesBackFromTheFrames)
     TsBlockAssembler assembler([&out](const uint8_t* b, size_t n) { out.insert(out.end(), b, b + n); });
     std::vector<float> rollOffs;
     BbFrameProcessor processor({[&](float r) { rollOffs.push_back(r); },
-                                [&](const uint8_t* b, size_t n, bool start) { assembler.emitTransportStream(b, n, start); },
-                                nullptr});
+                                [&](const uint8_t* b, size_t n, bool start) {
+                                    if (start)
+                                        assembler.emitTransportStream(b, n, true);
+                                    else
+                                        assembler.continuePacket(b, n);
+                                },
+                                [&]() { assembler.resynchronise(); }, nullptr});
     CaptureStdout();
     for (int f = 0; f < 24; ++f) {
         std::vector<tx::cf32> symbols;
@@ -65,7 +70,7 @@ TEST(BbFrameProcessor, StatusLineAndRollOffReport)
 
     std::vector<float> reported;
     std::vector<uint8_t> gseField;
-    BbFrameProcessor processor({[&](float r) { reported.push_back(r); }, nullptr,
+    BbFrameProcessor processor({[&](float r) { reported.push_back(r); }, nullptr, nullptr,
                                 [&](const uint8_t* d, uint16_t dfl) { gseField.assign(d, d + dfl / 8); }});
     std::vector<uint8_t> frame(8100, 0);
     std::copy(header, header + 10, frame.begin());
@@ -88,7 +93,7 @@ TEST(BbFrameProcessor, StatusLineAndRollOffReport)
 TEST(BbFrameProcessor, FramesThatAreNotTransportStreamsGiveNoPackets)
 {
     int calls = 0;
-    BbFrameProcessor processor({nullptr, [&](const uint8_t*, size_t, bool) { ++calls; }, nullptr});
+    BbFrameProcessor processor({nullptr, [&](const uint8_t*, size_t, bool) { ++calls; }, nullptr, nullptr});
     std::vector<uint8_t> frame(8100, 0);
     const uint8_t good[10] = {0xF0, 0, 0x05, 0xE0, 0x7D, 0x80, 0x47, 0x00, 0x00, 0};
     CaptureStdout();
@@ -106,4 +111,119 @@ TEST(BbFrameProcessor, FramesThatAreNotTransportStreamsGiveNoPackets)
     processor.processBBFrame(frame.data(), 5, 1);          // shorter than a header
     GetCapturedStdout();
     EXPECT_EQ(calls, 0);
+}
+
+namespace {
+
+// The bundled recording's BBFRAMEs as the LDPC stage hands them over.
+std::vector<std::vector<uint8_t>> recordingFrames(int count)
+{
+    tx::TsFileSource ts(std::string(TAVIREL_TEST_DATA) + "/dvbs2_qpsk12_normal_pilots.ts", false);
+    tx::TsBbFramer framer(ts, tx::RollOff::R035);
+    tx::Dvbs2Config config;
+    config.modcods = {4};
+    config.pilots = true;
+    tx::Dvbs2Transmitter transmitter(config, framer);
+    std::vector<std::vector<uint8_t>> frames;
+    for (int f = 0; f < count; ++f) {
+        std::vector<tx::cf32> symbols;
+        transmitter.nextFrame(symbols);
+        frames.push_back(transmitter.lastBbframe());
+        frames.back().resize(64800 / 8);
+    }
+    return frames;
+}
+
+// The frames through a processor and an assembler: the packets that come out.
+struct StreamOut {
+    std::vector<uint8_t> bytes;
+    TsBlockAssembler assembler{[this](const uint8_t* b, size_t n) { bytes.insert(bytes.end(), b, b + n); }};
+    BbFrameProcessor processor{{nullptr,
+                                [this](const uint8_t* b, size_t n, bool start) {
+                                    if (start)
+                                        assembler.emitTransportStream(b, n, true);
+                                    else
+                                        assembler.continuePacket(b, n);
+                                },
+                                [this]() { assembler.resynchronise(); }, nullptr}};
+};
+
+// Every packet of `out` is a packet of `sent`, or marked damaged.
+void expectOnlySentOrMarkedPackets(const std::vector<uint8_t>& out, const std::vector<uint8_t>& sent, size_t& damaged)
+{
+    damaged = 0;
+    for (size_t k = 0; k + 188 <= out.size(); k += 188) {
+        ASSERT_EQ(out[k], 0x47) << "packet " << k / 188;
+        if (out[k + 1] & 0x80) {
+            ++damaged;
+            continue;
+        }
+        bool found = false;
+        for (size_t s = 0; s + 188 <= sent.size() && !found; s += 188)
+            found = std::equal(out.begin() + long(k), out.begin() + long(k + 188), sent.begin() + long(s)) ||
+                    (s == 0 && std::equal(out.begin() + long(k + 1), out.begin() + long(k + 188), sent.begin() + 1));
+        EXPECT_TRUE(found) << "packet " << k / 188 << " is no packet that was sent";
+    }
+}
+
+} // namespace
+
+// Frames lost between decoded ones (told or not), failed frames with intact
+// and with broken headers: no packet comes out that does not start where a
+// real packet started, and every packet is one that was sent or is marked.
+TEST(BbFrameProcessor, LostAndFailedFramesNeverMisalignPackets)
+{
+    const auto frames = recordingFrames(24);
+    std::ifstream in(std::string(TAVIREL_TEST_DATA) + "/dvbs2_qpsk12_normal_pilots.ts", std::ios::binary);
+    const std::vector<uint8_t> sent(std::istreambuf_iterator<char>(in), {});
+
+    for (int variant = 0; variant < 4; ++variant) {
+        SCOPED_TRACE(variant);
+        StreamOut out;
+        CaptureStdout();
+        for (int f = 0; f < 24; ++f) {
+            std::vector<uint8_t> frame = frames[size_t(f)];
+            bool afterGap = false;
+            int32_t result = 20;
+            switch (variant) {
+            case 0:   // frames 5 and 6 lost, the next one told
+                if (f == 5 || f == 6)
+                    continue;
+                afterGap = f == 7;
+                break;
+            case 1:   // frame 5 lost and nobody noticed: the lengths do not fit
+                if (f == 5)
+                    continue;
+                break;
+            case 2:   // frame 5 failed, its header intact
+                if (f == 5) {
+                    result = -1;
+                    for (size_t k = 100; k < frame.size(); k += 97)
+                        frame[k] ^= 0x24;
+                }
+                break;
+            case 3:   // frame 5 failed with its header broken
+                if (f == 5) {
+                    result = -1;
+                    frame[7] ^= 0x10;   // SYNCD
+                }
+                break;
+            }
+            out.processor.processBBFrame(frame.data(), frame.size(), result, afterGap);
+        }
+        GetCapturedStdout();
+        size_t damaged = 0;
+        expectOnlySentOrMarkedPackets(out.bytes, sent, damaged);
+        // 24 frames carry 512 packets, of which whole blocks of 7 come out; a
+        // lost frame costs its 21 or 22 packets and the one begun before it.
+        // A failed frame's packets are all there, marked, the one it
+        // completes is dropped.
+        const size_t packets = out.bytes.size() / 188;
+        switch (variant) {
+        case 0: EXPECT_GE(packets, 462u); EXPECT_EQ(damaged, 0u); break;
+        case 1: EXPECT_GE(packets, 483u); EXPECT_EQ(damaged, 0u); break;
+        case 2: EXPECT_GE(packets, 504u); EXPECT_EQ(damaged, 22u); break;
+        case 3: EXPECT_GE(packets, 483u); EXPECT_EQ(damaged, 0u); break;
+        }
+    }
 }

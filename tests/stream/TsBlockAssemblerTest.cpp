@@ -79,8 +79,48 @@ TEST(TsBlockAssembler, PacketStartDropsAMisalignedPartialBlock)
     a.emitTransportStream(p.data(), p.size(), true);   // junk does not start with 0x47: dropped
     EXPECT_EQ(a.fill(), 188u);
 
-    a.emitTransportStream(junk.data(), 50, false);     // now the block starts with a sync byte
-    a.emitTransportStream(p.data(), p.size(), true);   // kept, the packet follows the odd bytes
-    EXPECT_EQ(a.fill(), 188u + 50 + 188);
+    // The block starts with a sync byte, but 50 odd bytes leave a packet
+    // incomplete: a packet start drops them, the whole packet before stays.
+    a.emitTransportStream(junk.data(), 50, false);
+    a.emitTransportStream(p.data(), p.size(), true);
+    EXPECT_EQ(a.fill(), 188u + 188);
     EXPECT_TRUE(c.blocks.empty());
+}
+
+// Continuation bytes complete the packet in progress only when they fit it
+// exactly; a gap in the stream drops that packet and whatever follows up to
+// the next packet start. Every block written holds whole packets.
+TEST(TsBlockAssembler, OnlyWholePacketsSurviveAGap)
+{
+    Collector c;
+    TsBlockAssembler a(c.sink());
+    const auto p = packet(9);
+    a.emitTransportStream(p.data(), 100, true);
+    a.continuePacket(p.data() + 100, 88);              // exactly the rest
+    EXPECT_EQ(a.fill(), 188u);
+
+    a.emitTransportStream(p.data(), 100, true);
+    a.continuePacket(p.data() + 100, 60);              // too short: bytes were lost
+    EXPECT_EQ(a.fill(), 188u);
+    a.emitTransportStream(p.data(), 100, true);
+    a.continuePacket(p.data(), 120);                   // too long
+    EXPECT_EQ(a.fill(), 188u);
+    a.continuePacket(p.data(), 30);                    // nothing in progress
+    EXPECT_EQ(a.fill(), 188u);
+
+    a.emitTransportStream(p.data(), 150, true);
+    a.resynchronise();
+    EXPECT_EQ(a.fill(), 188u);
+    a.emitTransportStream(p.data(), 40, false);        // still waiting for a packet start
+    a.continuePacket(p.data(), 38);
+    EXPECT_EQ(a.fill(), 188u);
+    for (int k = 0; k < 6; ++k)
+        a.emitTransportStream(p.data(), p.size(), true);
+    ASSERT_EQ(c.blocks.size(), 1u);
+    for (size_t k = 0; k < 7; ++k)
+        EXPECT_EQ(c.blocks[0][188 * k], 0x47) << k;
+    EXPECT_EQ(a.fill(), 0u);
+    a.continuePacket(p.data(), 0);                     // nothing, and nothing lost
+    a.emitTransportStream(p.data(), 188, false);       // a stream in pieces still flows
+    EXPECT_EQ(a.fill(), 188u);
 }

@@ -4,7 +4,7 @@
 #include "TxTestData.h"
 
 #include "tx/BuiltinTsSource.h"
-#include "tx/Crc.h"
+#include "stream/Crc.h"
 #include "tx/Dvbs2Transmitter.h"
 #include "tx/GseBbFramer.h"
 #include "tx/TsBbFramer.h"
