@@ -25,10 +25,14 @@ WorkBuffer* BufferAllocator::alloc(size_t size)
     {
         std::lock_guard<std::mutex> lock(poolMutex);
         if (freeCount == 0) {
-            LogLine() << "No free buffers found, returning NULL buffer... (thread: "
-                      << std::this_thread::get_id() << ")";
+            ++failed;
+            if (!exhausted)
+                LogLine() << "No free buffers found, returning NULL buffer... (thread: "
+                          << std::this_thread::get_id() << ")";
+            exhausted = true;
             return nullptr;
         }
+        exhausted = false;
         index = freeRing[freeFront];
         freeFront = (freeFront + 1) % kSlotCount;
         --freeCount;
@@ -78,6 +82,12 @@ void BufferAllocator::dealloc(WorkBuffer* buffer)
     freeRing[(freeFront + freeCount) % kSlotCount] = index;
     ++freeCount;
     inUse.store(inUse.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+}
+
+uint64_t BufferAllocator::failedCount() const
+{
+    std::lock_guard<std::mutex> lock(poolMutex);
+    return failed;
 }
 
 uint64_t BufferAllocator::highestCount() const

@@ -30,8 +30,9 @@ public:
     // frees everything, including slots that were never given back.
     virtual ~BufferAllocator();
 
-    // A buffer of exactly `size` zero bytes, or null (with a console line)
-    // when every slot is in use.
+    // A buffer of exactly `size` zero bytes, or null when every slot is in
+    // use. The console line comes once per exhaustion: the first null after
+    // a successful allocation prints it, the ones following do not.
     WorkBuffer* alloc(size_t size);
 
     // Gives the buffer back and frees its memory. Null, a buffer not from this
@@ -41,6 +42,8 @@ public:
     // Number of buffers in use; may be read from any thread without locking.
     int allocatedCount() const { return inUse.load(std::memory_order_relaxed); }
     uint64_t highestCount() const;
+    // Allocations refused since construction.
+    uint64_t failedCount() const;
 
 private:
     static constexpr int kNone = -1;
@@ -61,4 +64,6 @@ private:
 
     mutable std::mutex poolMutex;
     uint64_t highest = 0;
+    uint64_t failed = 0;
+    bool exhausted = false;   // the last allocation was refused
 };

@@ -32,18 +32,18 @@ ProcessingChain::ProcessingChain()
       baseband([this](WorkBuffer* in, WorkBuffer*) {
           // Filtered in place; the filter writes twice as many samples.
           if (in != nullptr)
-              handOn(bufferPool, fir, in, 2 * in->size());
+              forward(fir, in, 2 * in->size());
       }),
       fir([this](WorkBuffer* in, WorkBuffer* out) {
           releaseIfAny(bufferPool, in);
           if (out != nullptr)
-              handOn(bufferPool, resample, out, out->size());
+              forward(resample, out, out->size());
       }),
       resample([this](WorkBuffer* in, WorkBuffer* out) {
           releaseIfAny(bufferPool, in);
           // Room for a complex float per symbol and a completed frame.
           if (out != nullptr)
-              handOn(bufferPool, demod, out, 4 * out->size() + Demodulator::kFrameBytes);
+              forward(demod, out, 4 * out->size() + Demodulator::kFrameBytes);
       }),
       demod([this](WorkBuffer* in, WorkBuffer* out) { onDemodulated(in, out); }),
       viterbi([this](WorkBuffer* in, WorkBuffer* out) { onViterbiDecoded(in, out); }),
@@ -133,6 +133,12 @@ void ProcessingChain::stop(const std::function<void(Worker&)>& beforeStop)
     running = false;
 }
 
+void ProcessingChain::forward(Worker& next, WorkBuffer* data, size_t outputSize)
+{
+    if (data != nullptr && !handOn(bufferPool, next, data, outputSize))
+        dropped.fetch_add(1, std::memory_order_relaxed);
+}
+
 void ProcessingChain::onSample(int16_t i, int16_t q)
 {
     if (rawBuffer != nullptr) {
@@ -149,6 +155,8 @@ void ProcessingChain::onSample(int16_t i, int16_t q)
     rawCount = 0;
     if (rawBuffer != nullptr)
         onBlockFull();
+    else
+        dropped.fetch_add(1, std::memory_order_relaxed);
     rawBuffer = bufferPool.alloc(kRawBlockBytes);
 }
 
@@ -233,7 +241,7 @@ void ProcessingChain::onDemodulated(WorkBuffer* symbols, WorkBuffer* output)
         if (!dvbS2Mode()) {
             // The symbols travel on to the Viterbi decoder, which refills a
             // buffer of the same size with fewer bytes.
-            handOn(bufferPool, viterbi, output, output->size());
+            forward(viterbi, output, output->size());
             output = nullptr;
         } else if (symbols != nullptr && output->size() > 2 * symbols->size()) {
             // A frame follows the block's symbols.
@@ -260,6 +268,7 @@ void ProcessingChain::dispatchFrame(WorkBuffer* output, size_t frameOffset)
     if (tag == nullptr) {
         bufferPool.dealloc(output);   // no tag, no frame
         frameDropped = true;
+        dropped.fetch_add(1, std::memory_order_relaxed);
         return;
     }
     (*tag)[0] = demod.deliveredPlsCode();

@@ -63,6 +63,9 @@ public:
     SampleCallback& sampleCallback() { return callback; }
 
     BufferAllocator& pool() { return bufferPool; }
+    // Blocks of samples, symbols or frames dropped because the pool ran dry
+    // (the spectrum's copies not counted); any thread.
+    uint64_t droppedBlocks() const { return dropped.load(std::memory_order_relaxed); }
     FFTWorker& fftWorker() { return fft; }
     BasebandWorker& basebandWorker() { return baseband; }
     FIRWorker& firWorker() { return fir; }
@@ -124,6 +127,8 @@ public:
 
 private:
     void onSample(int16_t i, int16_t q);
+    // handOn() that counts what it drops.
+    void forward(Worker& next, WorkBuffer* data, size_t outputSize);
     void onBlockFull();
     void accumulateSpectrum(const WorkBuffer& transform);
     void onDemodulated(WorkBuffer* symbols, WorkBuffer* output);
@@ -160,6 +165,7 @@ private:
 
     // A frame was dropped at dispatch (no pool buffer): the next one follows a gap.
     bool frameDropped = false;
+    std::atomic<uint64_t> dropped{0};
 
     WorkBuffer* rawBuffer = nullptr;
     int32_t rawCount = 0;

@@ -162,6 +162,12 @@ uint8_t DemodWorker::deliveredPlsCode()
     return demod.deliveredPls;
 }
 
+uint8_t DemodWorker::dataPlsCode()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    return demod.dataPls;
+}
+
 bool DemodWorker::deliveredAfterGap()
 {
     std::lock_guard<std::mutex> lock(paramMutex);

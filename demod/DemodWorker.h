@@ -39,6 +39,7 @@ public:
     uint8_t plsCode();
     uint8_t deliveredPlsCode();   // the code of the frame in the last output
     bool deliveredAfterGap();     // stream data was lost before that frame
+    uint8_t dataPlsCode();        // the code of the last data frame's header read
     int lockCounter();
     bool locked();
     std::array<ModcodStatistic, 128> modcodStatistics();

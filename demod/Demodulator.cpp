@@ -279,6 +279,7 @@ void Demodulator::headerState(cf& s, int8_t* frame, bool& delivered, int64_t now
     const ModcodRow& info = s2ModcodRow(plsModcod(plsCode));
     dataSlots = slotsPerFrame(info.constellationIndex, plsShortFrame(plsCode));
     if (info.constellationIndex > 0) {
+        dataPls = plsCode;
         constellation = constellationByIndex(info.constellationIndex);
         frameState = DataSlots;
         sofSearch = false;

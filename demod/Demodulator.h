@@ -62,6 +62,7 @@ public:
     bool sofSearch = true;
     uint8_t plsCode = 0;
     uint8_t deliveredPls = 0;     // the code of the frame last delivered
+    uint8_t dataPls = 0;          // the code of the last data frame's header read (MODCODs 1 … 28)
     // True when stream data was lost between the frame last delivered and
     // the one before it: frames missed (not found, unreadable or not
     // demapped), or a frame that did not start where its predecessor ended.

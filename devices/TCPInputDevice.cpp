@@ -4,13 +4,16 @@
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QTimer>
 #include <cmath>
 
 namespace {
 
-// Bound on what the socket buffers ahead of the handler; beyond it TCP flow
-// control holds the server back.
+// Bound on what the socket buffers ahead of the handler. While the handler
+// reads (flow control allows), this is what the kernel's buffers and this
+// one hold; while it pauses, TCP flow control holds the server back.
 constexpr qint64 kReadBufferBytes = 4 << 20;
+constexpr int kResumePollMs = 2;
 
 } // namespace
 
@@ -24,10 +27,13 @@ uint64_t sampleRateFromMHz(double mhz)
 }
 
 TCPInputDevice::TCPInputDevice()
-    : socket(std::make_unique<QTcpSocket>())
+    : socket(std::make_unique<QTcpSocket>()), resumeTimer(std::make_unique<QTimer>())
 {
     deviceName = "TCP Input Device";
     socket->setReadBufferSize(kReadBufferBytes);
+    resumeTimer->setSingleShot(true);
+    resumeTimer->setInterval(kResumePollMs);
+    QObject::connect(resumeTimer.get(), &QTimer::timeout, [this]() { readAvailable(); });
 }
 
 TCPInputDevice::~TCPInputDevice()
@@ -70,34 +76,54 @@ bool TCPInputDevice::open(SampleCallback& callback)
         return true;
     }
 
+    deliver = callback;
+    peerClosed = false;
+    endReported = false;
     readConnection = QObject::connect(
-        socket.get(), &QTcpSocket::readyRead, socket.get(),
-        [this, callback]() { readAvailable(callback); }, Qt::DirectConnection);
-    if (disconnectHandler)
-        closeConnection = QObject::connect(socket.get(), &QTcpSocket::disconnected, socket.get(),
-                                           [this]() { disconnectHandler(); }, Qt::QueuedConnection);
+        socket.get(), &QTcpSocket::readyRead, socket.get(), [this]() { readAvailable(); }, Qt::DirectConnection);
+    // What the server sent before it hung up is still in the socket's
+    // buffer: it is delivered first, then the end is reported.
+    closeConnection = QObject::connect(socket.get(), &QTcpSocket::disconnected, socket.get(),
+                                       [this]() {
+                                           peerClosed = true;
+                                           readAvailable();
+                                       },
+                                       Qt::QueuedConnection);
     // Data that came with the connection itself.
     if (socket->bytesAvailable() > 0)
-        readAvailable(callback);
+        readAvailable();
     return false;
 }
 
-void TCPInputDevice::readAvailable(const SampleCallback& callback)
+void TCPInputDevice::readAvailable()
 {
+    if (!deliver)
+        return;   // closed meanwhile
     const size_t step = iqSampleBytes(sampleFormat);
-    // Complete the sample split over the last read first: TCP is a byte stream,
-    // and dropping those bytes would swap I and Q from then on.
-    if (!partial.isEmpty()) {
-        partial.append(socket->read(qint64(step) - partial.size()));
-        if (size_t(partial.size()) < step)
+    while (socket->bytesAvailable() > 0) {
+        if (flowReady && !flowReady()) {
+            resumeTimer->start();
             return;
-        deliverIqSamples(reinterpret_cast<const uint8_t*>(partial.constData()), step, sampleFormat, callback);
-        partial.clear();
+        }
+        // Complete the sample split over the last read first: TCP is a byte
+        // stream, and dropping those bytes would swap I and Q from then on.
+        if (!partial.isEmpty()) {
+            partial.append(socket->read(qint64(step) - partial.size()));
+            if (size_t(partial.size()) < step)
+                continue;
+            deliverIqSamples(reinterpret_cast<const uint8_t*>(partial.constData()), step, sampleFormat, deliver);
+            partial.clear();
+        }
+        const QByteArray data = socket->read(kReadChunkBytes);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
+        const size_t used = deliverIqSamples(bytes, size_t(data.size()), sampleFormat, deliver);
+        partial = data.mid(int(used));
     }
-    const QByteArray data = socket->readAll();
-    const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
-    const size_t used = deliverIqSamples(bytes, size_t(data.size()), sampleFormat, callback);
-    partial = data.mid(int(used));
+    if (peerClosed && !endReported) {
+        endReported = true;
+        if (disconnectHandler)
+            disconnectHandler();
+    }
 }
 
 void TCPInputDevice::close()
@@ -106,6 +132,8 @@ void TCPInputDevice::close()
     readConnection = QMetaObject::Connection();
     QObject::disconnect(closeConnection);
     closeConnection = QMetaObject::Connection();
+    resumeTimer->stop();
+    deliver = nullptr;
     socket->close();
     partial.clear();
 }

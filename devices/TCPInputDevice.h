@@ -12,6 +12,7 @@
 #include <optional>
 
 class QTcpSocket;
+class QTimer;
 
 // What the user enters each time the device is opened; the initial values
 // are those every prompt starts from.
@@ -43,8 +44,14 @@ public:
     void setSettingsPrompt(SettingsPrompt prompt) { settingsPrompt = std::move(prompt); }
     void setErrorReporter(ErrorReporter reporter) { errorReporter = std::move(reporter); }
     void setConnectTimeoutMs(int ms) { connectTimeoutMs = ms; }
-    // Called (on the socket's thread) when the server ends the connection.
+    // Called (on the socket's thread) once the server has ended the
+    // connection and every whole sample it sent has been delivered.
     void setDisconnectHandler(std::function<void()> handler) { disconnectHandler = std::move(handler); }
+    // Reading pauses while `ready` says false and resumes when it says true
+    // again (asked every few milliseconds meanwhile); the socket's buffer
+    // then fills and TCP flow control holds the sender back. Without it
+    // everything received is delivered at once.
+    void setFlowControl(std::function<bool()> ready) { flowReady = std::move(ready); }
 
     std::string getTypeName() const override { return "TCPInputDevice"; }
     bool open(SampleCallback& callback) override;
@@ -58,11 +65,20 @@ public:
 
     IqFormat format() const { return sampleFormat; }
 
+    // Bytes read from the socket per delivery step: flow control is asked
+    // again after each.
+    static constexpr qint64 kReadChunkBytes = 1 << 16;
+
 private:
-    void readAvailable(const SampleCallback& callback);
+    void readAvailable();
     void reportError(const QString& text);
 
     std::unique_ptr<QTcpSocket> socket;
+    std::unique_ptr<QTimer> resumeTimer;   // asks flow control again while paused
+    SampleCallback deliver;                // the callback of the open connection
+    std::function<bool()> flowReady;
+    bool peerClosed = false;
+    bool endReported = false;
     IqFormat sampleFormat = IqFormat::S16;
     SettingsPrompt settingsPrompt;
     ErrorReporter errorReporter;

@@ -13,11 +13,16 @@ bool RecordFile::open(const QString& fileName)
         file = nullptr;
     }
     written.store(0);
+    writeFailed.store(false);
+    lost.store(0);
     file = std::fopen(QFile::encodeName(fileName).constData(), "wb");
     if (file == nullptr) {
         LogLine() << "Recording file could not be opened for writing!";
         return false;
     }
+    // Each block is one write of its own: a failure shows at the block that
+    // met it, not at some later flush.
+    std::setvbuf(file, nullptr, _IONBF, 0);
     opened.store(true);
     return true;
 }
@@ -27,17 +32,42 @@ void RecordFile::close()
     std::lock_guard<std::mutex> lock(fileMutex);
     opened.store(false);
     if (file != nullptr) {
+        // What the stream still buffers goes out now; it may fail too.
+        const bool flushed = std::fflush(file) == 0;
         std::fclose(file);
         file = nullptr;
+        if (!flushed && !writeFailed.load()) {
+            writeFailed.store(true);
+            LogLine() << "Recording file could not be written, recording stopped.";
+        }
     }
+}
+
+void RecordFile::stopAfterFailure()
+{
+    opened.store(false);
+    writeFailed.store(true);
+    std::fclose(file);
+    file = nullptr;
+    LogLine() << "Recording file could not be written, recording stopped.";
 }
 
 void RecordFile::write(RecordType kind, const uint8_t* bytes, size_t length)
 {
-    if (!opened.load() || int(kind) != chosen.load() || length == 0)
+    if (int(kind) != chosen.load() || length == 0)
         return;
+    if (!opened.load()) {
+        if (writeFailed.load())
+            lost.fetch_add(length);
+        return;
+    }
     std::lock_guard<std::mutex> lock(fileMutex);
     if (file == nullptr)
         return;
-    written.fetch_add(std::fwrite(bytes, 1, length, file));
+    const size_t n = std::fwrite(bytes, 1, length, file);
+    written.fetch_add(n);
+    if (n != length) {
+        lost.fetch_add(length - n);
+        stopAfterFailure();
+    }
 }

@@ -38,11 +38,17 @@ public:
     RecordType type() const { return RecordType(chosen.load()); }
 
     // Appends the block with one write when a file is open and `kind` is the
-    // chosen type. Write errors are ignored.
+    // chosen type. A write that fails (disk full, file system gone) ends the
+    // recording: "Recording file could not be written, recording stopped."
+    // once, the file closed, and what was not written counted as lost.
     void write(RecordType kind, const uint8_t* bytes, size_t length);
 
     // Bytes written to the current file (the status display's counter).
     uint64_t bytesWritten() const { return written.load(); }
+    // True once a write to the current file failed; the bytes that were
+    // meant for it since.
+    bool failed() const { return writeFailed.load(); }
+    uint64_t bytesLost() const { return lost.load(); }
 
 private:
     std::mutex fileMutex;   // guards `file`
@@ -50,4 +56,8 @@ private:
     std::atomic<bool> opened{false};
     std::atomic<int> chosen{int(RecordType::TransportStream)};
     std::atomic<uint64_t> written{0};
+    std::atomic<bool> writeFailed{false};
+    std::atomic<uint64_t> lost{0};
+
+    void stopAfterFailure();   // with fileMutex held
 };

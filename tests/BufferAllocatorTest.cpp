@@ -99,10 +99,23 @@ TEST(BufferAllocator, ExhaustionReturnsNullWithMessageAndRecovers)
     EXPECT_EQ(GetCapturedStdout(),
               "No free buffers found, returning NULL buffer... (thread: " + threadIdText() + ")\n");
     EXPECT_EQ(pool.allocatedCount(), kSlots);
+    // While the pool stays exhausted the line is not repeated: a chain that
+    // drops blocks at full rate must not flood the log.
+    CaptureStdout();
+    for (int i = 0; i < 1000; ++i)
+        EXPECT_EQ(pool.alloc(2), nullptr);
+    EXPECT_EQ(GetCapturedStdout(), "");
+    EXPECT_EQ(pool.failedCount(), 1001u);
 
     pool.dealloc(all[500]);
     EXPECT_EQ(pool.alloc(2), all[500]);
     EXPECT_EQ(pool.highestCount(), uint64_t(kSlots));
+    // A new exhaustion is announced again.
+    CaptureStdout();
+    EXPECT_EQ(pool.alloc(2), nullptr);
+    EXPECT_EQ(pool.alloc(2), nullptr);
+    EXPECT_EQ(GetCapturedStdout(),
+              "No free buffers found, returning NULL buffer... (thread: " + threadIdText() + ")\n");
 }
 
 TEST(BufferAllocator, BadReleasesOnlyPrintTheMessage)

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <atomic>
 #include <arpa/inet.h>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -52,6 +53,7 @@ public:
     }
 
     int port = 0;
+    std::atomic<size_t> sentBytes{0};   // handed to the kernel so far
 
 private:
     void serve()
@@ -62,11 +64,13 @@ private:
         std::mt19937 rng(seed);
         size_t sent = 0;
         while (sent < payload.size()) {
+            sentBytes.store(sent);
             const size_t chunk = std::min<size_t>(1 + rng() % maxChunk, payload.size() - sent);
             const ssize_t n = ::send(client, payload.data() + sent, chunk, MSG_NOSIGNAL);
             if (n <= 0)
                 break;
             sent += size_t(n);
+            sentBytes.store(sent);
             if (maxChunk < 1000 && rng() % 8 == 0)
                 std::this_thread::sleep_for(std::chrono::microseconds(200));   // split the reads
         }
@@ -329,6 +333,85 @@ TEST(TcpInputDevice, ManyMegabytesArriveComplete)
     EXPECT_TRUE(processEventsUntil([&] { return received >= count; }, 120000));
     EXPECT_EQ(received, count);
     EXPECT_EQ(wrong, 0u);
+}
+
+// A server far faster than the chain: while flow control says no, nothing
+// is delivered and TCP holds the server back (it cannot hand the kernel more
+// than the socket buffers take); once it says yes everything arrives, and
+// the end of the stream is reported once, after the last sample.
+TEST(TcpInputDevice, FlowControlHoldsAFastServerBack)
+{
+    const size_t count = 16 << 20;   // 64 MiB of 16-bit samples
+    std::vector<uint8_t> bytes(count * 4);
+    for (size_t k = 0; k < count; ++k) {
+        bytes[4 * k] = uint8_t(k);
+        bytes[4 * k + 1] = uint8_t(k >> 8);
+    }
+    LoopbackServer server(std::move(bytes), 5, false, 1 << 20);
+    TCPInputDevice device;
+    TcpInputSettings settings;
+    settings.port = server.port;
+    device.setSettingsPrompt(promptWith(settings));
+    bool ready = true;
+    device.setFlowControl([&ready] { return ready; });
+    int ends = 0;
+    size_t receivedAtEnd = 0;
+    size_t received = 0, wrong = 0;
+    device.setDisconnectHandler([&] {
+        ++ends;
+        receivedAtEnd = received;
+    });
+    SampleCallback callback = [&](int16_t i, int16_t) {
+        if (uint16_t(i) != uint16_t(received))
+            ++wrong;
+        if (++received == 1000000)
+            ready = false;   // the chain falls behind
+    };
+    ASSERT_FALSE(device.open(callback));
+    ASSERT_TRUE(processEventsUntil([&] { return !ready; }, 20000));
+    processEventsUntil([] { return false; }, 500);
+    EXPECT_LT(received, size_t(1000000) + size_t(TCPInputDevice::kReadChunkBytes))
+        << "at most the chunk being delivered";
+    EXPECT_LT(server.sentBytes.load(), size_t(48) << 20) << "the server was held back";
+    EXPECT_EQ(ends, 0);
+
+    ready = true;
+    EXPECT_TRUE(processEventsUntil([&] { return ends > 0; }, 120000));
+    EXPECT_EQ(received, count);
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(receivedAtEnd, count);
+    processEventsUntil([] { return false; }, 100);
+    EXPECT_EQ(ends, 1);
+}
+
+// A server that sends its samples and hangs up while the reader is paused:
+// the samples still come out, then the end.
+TEST(TcpInputDevice, SamplesSentBeforeTheServerHungUpAreDeliveredFirst)
+{
+    std::vector<uint8_t> bytes(4 * 300000 + 3);   // and a part sample, dropped
+    for (size_t k = 0; k < bytes.size(); ++k)
+        bytes[k] = uint8_t(k / 4);
+    LoopbackServer server(std::move(bytes), 7, false, 1 << 16);
+    TCPInputDevice device;
+    TcpInputSettings settings;
+    settings.port = server.port;
+    device.setSettingsPrompt(promptWith(settings));
+    bool ready = false;
+    device.setFlowControl([&ready] { return ready; });
+    size_t received = 0;
+    int ends = 0;
+    device.setDisconnectHandler([&] { ++ends; });
+    SampleCallback callback = [&](int16_t, int16_t) { ++received; };
+    ASSERT_FALSE(device.open(callback));
+    processEventsUntil([&] { return server.sentBytes.load() == 4 * 300000 + 3; }, 10000);
+    processEventsUntil([] { return false; }, 300);   // the hang-up arrives meanwhile
+    EXPECT_EQ(received, 0u);
+    EXPECT_EQ(ends, 0);
+    ready = true;
+    EXPECT_TRUE(processEventsUntil([&] { return ends > 0; }, 10000));
+    EXPECT_EQ(received, 300000u);
+    device.close();
 }
 
 TEST(DeviceEnumerator, WithoutRadiosListsOnlyTheTcpInput)

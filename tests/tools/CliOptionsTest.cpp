@@ -78,11 +78,32 @@ TEST(CliOptions, BadValuesAreRefusedNamingTheOption)
         {{"--input", "-", "--derotate", "256"}, "--derotate"},
         {{"--input", "-", "--skip", "8"}, "--skip"},
         {{"--input", "-", "--skip", "-1"}, "--skip"},
-        {{"--input", "-", "--output", "udp:localhost:5000"}, "--output"},   // addresses, not names
         {{"--input", "-", "--output", "tcp-listen:127.0.0.1:0"}, "--output"},
         {{"--input", "-", "--record", "bits:/tmp/x"}, "--record"},
-        {{"--input", "-", "--taps", "8"}, "--taps"},
         {{"--input", "-", "--offset", "5e6"}, "--offset"},
+        // The matched filter runs multiples of 16 up to 256 taps, nothing else.
+        {{"--input", "-", "--taps", "8"}, "--taps"},
+        {{"--input", "-", "--taps", "17"}, "--taps"},
+        {{"--input", "-", "--taps", "100"}, "--taps"},
+        {{"--input", "-", "--taps", "250"}, "--taps"},
+        {{"--input", "-", "--taps", "512"}, "--taps"},
+        // Numbers are finite and in range as they will be used.
+        {{"--input", "-", "--offset", "nan"}, "--offset"},
+        {{"--input", "-", "--offset", "inf"}, "--offset"},
+        {{"--input", "-", "--rolloff", "nan"}, "--rolloff"},
+        {{"--input", "-", "--carrier-kp", "nan"}, "--carrier-kp"},
+        {{"--input", "-", "--carrier-ki", "inf"}, "--carrier-ki"},
+        {{"--input", "-", "--sample-rate", "nan"}, "--sample-rate"},
+        {{"--input", "-", "--symbol-rate", "inf"}, "--symbol-rate"},
+        {{"--input", "-", "--duration", "inf"}, "--duration"},
+        {{"--input", "-", "--duration", "nan"}, "--duration"},
+        {{"--input", "-", "--duration", "3000000"}, "--duration"},   // beyond what a timer counts in ms
+        {{"--input", "-", "--duration", "-1"}, "--duration"},
+        {{"--input", "-", "--status-interval", "nan"}, "--status-interval"},
+        {{"--input", "-", "--status-interval", "0.0001"}, "--status-interval"},   // a 0 ms timer
+        {{"--input", "-", "--status-interval", "1e308"}, "--status-interval"},
+        // Both round to 1000 Hz: the check is made on what is used.
+        {{"--input", "-", "--sample-rate", "1000.4", "--symbol-rate", "1000.2"}, "--symbol-rate"},
         {{"--input", "-", "--frobnicate"}, "frobnicate"},
     };
     for (const auto& c : cases) {
@@ -91,6 +112,23 @@ TEST(CliOptions, BadValuesAreRefusedNamingTheOption)
         EXPECT_EQ(parse(c.first, o, m), ParseResult::Error) << c.first.join(' ').toStdString();
         EXPECT_NE(m.find(c.second), std::string::npos) << m;
     }
+}
+
+TEST(CliOptions, HostNamesAndRoundedValuesAreTaken)
+{
+    CliOptions o;
+    std::string m;
+    ASSERT_EQ(parse({"--input", "tcp:localhost:7777", "--output", "udp:localhost:5000", "--sample-rate", "2400000.4",
+                     "--symbol-rate", "999999.6", "--status-interval", "0.05", "--duration", "1000000", "--taps", "256"},
+                    o, m),
+              ParseResult::Run)
+        << m;
+    EXPECT_EQ(o.inputHost, "localhost");   // resolved before the run
+    EXPECT_EQ(o.outputs[0].text, "udp:localhost:5000");
+    EXPECT_EQ(o.receiver.sampleRate, 2400000u);
+    EXPECT_EQ(o.receiver.symbolRate, 1000000);
+    EXPECT_DOUBLE_EQ(o.statusInterval, 0.05);
+    EXPECT_EQ(o.receiver.filterTaps, 256);
 }
 
 TEST(CliOptions, HelpListsEveryOptionWithItsDefault)
@@ -108,6 +146,12 @@ TEST(CliOptions, HelpListsEveryOptionWithItsDefault)
                                "--json"})
         EXPECT_NE(m.find(option), std::string::npos) << option;
     EXPECT_NE(m.find("Default: s16"), std::string::npos);
+    // Every numeric option states its range (read with the help's line
+    // wrapping undone), and the exit codes are listed.
+    const std::string flat = QString::fromStdString(m).simplified().toStdString();
+    for (const char* range : {"1000 to 200000000", "multiple of 16 from 16 to 256", "0.05 to 3600", "up to 1000000",
+                              "0 to 64", "0.05 to 1", "0 to 1.", "3 an output failed"})
+        EXPECT_NE(flat.find(range), std::string::npos) << range;
 }
 
 TEST(CliSamples, EveryFormatBecomesSixteenBitSamples)

@@ -449,6 +449,13 @@ TEST(CliRun, ExitCodesAndCleanEnds)
     EXPECT_NE(r.err.find("/nonexistent/x.iq"), std::string::npos);
     // Nobody listening.
     EXPECT_EQ(cli("--input tcp:127.0.0.1:1").exitCode, 2);
+    // A directory reads as nothing: it cannot be opened as an input.
+    r = cli("--input file:" + kData);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find(kData), std::string::npos);
+    // A host name that does not resolve is a bad option, input or output.
+    EXPECT_EQ(cli("--input tcp:no-such-host.invalid:7777").exitCode, 1);
+    EXPECT_EQ(cli("--input file:/nonexistent/x.iq --output udp:no-such-host.invalid:5000").exitCode, 1);
 
     // Random bytes ending mid-sample: no lock, a summary, exit 0.
     const std::string noise = temp("noise.iq");
@@ -497,4 +504,169 @@ TEST(CliRun, TcpServerThatClosesOrStaysSilent)
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_NE(r.out.find("summary: no lock"), std::string::npos) << r.out;
     }
+}
+
+namespace {
+
+// A server on a free loopback port that accepts one client, sends `bytes`
+// as fast as the client takes them and hangs up.
+class SendOnceServer {
+public:
+    explicit SendOnceServer(std::vector<uint8_t> bytes) : bytes(std::move(bytes))
+    {
+        listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        socklen_t len = sizeof addr;
+        getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+        port = ntohs(addr.sin_port);
+        listen(listener, 1);
+        thread = std::thread([this] {
+            const int c = accept(listener, nullptr, nullptr);
+            for (size_t at = 0; c >= 0 && at < this->bytes.size();) {
+                const ssize_t n = send(c, this->bytes.data() + at, this->bytes.size() - at, MSG_NOSIGNAL);
+                if (n <= 0)
+                    break;
+                at += size_t(n);
+            }
+            close(c);
+        });
+    }
+    ~SendOnceServer()
+    {
+        thread.join();
+        close(listener);
+    }
+    int port = 0;
+
+private:
+    std::vector<uint8_t> bytes;
+    int listener = -1;
+    std::thread thread;
+};
+
+} // namespace
+
+// An output or recording that names the input, however spelled or reached,
+// is refused before anything is opened: the recording stays as it was.
+TEST(CliRun, NoOutputCanDestroyTheInput)
+{
+    const std::string iq = temp("precious.iq");
+    const std::vector<uint8_t> original = readFile(kData + "/dvbs2_qpsk12_normal_pilots.iq");
+    std::ofstream(iq, std::ios::binary).write(reinterpret_cast<const char*>(original.data()), long(original.size()));
+    const std::string dotted = iq.substr(0, iq.find_last_of('/')) + "/./" + iq.substr(iq.find_last_of('/') + 1);
+    for (const std::string& args :
+         {"--input file:" + iq + " --format s8 --output file:" + iq,
+          "--input file:" + iq + " --format s8 --output file:" + dotted,
+          "--input file:" + iq + " --format s8 --record samples:" + iq,
+          "--input - --format s8 --output file:" + iq + " < " + iq}) {
+        const ToolRun r = cli(args);
+        EXPECT_EQ(r.exitCode, 1) << args;
+        EXPECT_NE(r.err.find("is the input"), std::string::npos) << r.err;
+        EXPECT_EQ(readFile(iq), original) << args;
+    }
+    const ToolRun twice = cli("--input file:" + iq + " --format s8 --output - --output -");
+    EXPECT_EQ(twice.exitCode, 1);
+    EXPECT_NE(twice.err.find("--output - is the same target as --output -"), std::string::npos) << twice.err;
+}
+
+// A file output that fails and standard output closed by its reader: the
+// failure is reported once, counted, and the exit code says so; a closed
+// standard output ends the run.
+TEST(CliRun, FailedOutputsAreReportedNotPassedAsSuccess)
+{
+    const std::string in = kData + "/dvbs2_qpsk12_normal_pilots.iq";
+    ToolRun r = cli("--input file:" + in + " --format s8 --status-interval 0 --output file:/dev/full");
+    EXPECT_EQ(r.exitCode, 3);
+    const std::string failed = "writing to '/dev/full' failed";
+    ASSERT_NE(r.err.find(failed), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(failed, r.err.find(failed) + 1), std::string::npos) << "reported once";
+    EXPECT_NE(r.out.find("output lost "), std::string::npos) << r.out.substr(r.out.size() > 600 ? r.out.size() - 600 : 0);
+
+    r = cli("--input file:" + in + " --format s8 --status-interval 0 --record samples:/dev/full");
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.out.find("Recording file could not be written, recording stopped."), std::string::npos);
+
+    // An endless TCP input piped into a reader that stops after 1000 bytes.
+    const int port = 20000 + int((getpid() + 7) % 20000);
+    std::thread server([&] {
+        run(std::string("timeout 40 ") + TAVIREL_SIGGEN,
+            "--modcod \"QPSK 1/2\" --pilots on --duration 600 --serve 127.0.0.1:" + std::to_string(port));
+    });
+    for (int i = 0; i < 300 && !listening(port); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::string status = temp("pipe_status.txt");
+    const int rc = std::system(("bash -c 'timeout 30 " + std::string(TAVIREL_CLI) + " --input tcp:127.0.0.1:" +
+                                std::to_string(port) + " --status-interval 0 --output - 2>/dev/null | head -c 1000 >/dev/null; echo ${PIPESTATUS[0]} >" +
+                                status + "'")
+                                   .c_str());
+    std::system(("pkill -f 'serve 127.0.0.1:" + std::to_string(port) + "'").c_str());
+    server.join();
+    EXPECT_EQ(rc, 0);
+    const std::vector<uint8_t> code = readFile(status);
+    EXPECT_EQ(std::string(code.begin(), code.end()), "3\n") << "124 would mean it never ended";
+}
+
+// A TCP server that sends a recording once and hangs up gives what the file
+// gives: the last part block goes through too.
+TEST(CliRun, TcpStreamThatEndsGivesWhatTheFileGives)
+{
+    const std::string in = kData + "/dvbs2_qpsk12_normal_pilots.iq";
+    const std::string fromFile = temp("end_file.ts"), fromTcp = temp("end_tcp.ts");
+    ToolRun r = cli("--input file:" + in + " --format s8 --status-interval 0 --output file:" + fromFile);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    SendOnceServer server(readFile(in));
+    r = cli("--input tcp:localhost:" + std::to_string(server.port) +
+            " --format s8 --status-interval 0 --output file:" + fromTcp);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_GT(readFile(fromFile).size(), 400u * 188);
+    EXPECT_EQ(readFile(fromTcp), readFile(fromFile));
+}
+
+// A server that sends as fast as it can is held back by TCP flow control:
+// the chain never holds more than a few dozen buffers, nothing is dropped.
+TEST(CliRun, FastTcpServerIsHeldBack)
+{
+    const int port = 20000 + int((getpid() + 13) % 20000);
+    std::thread server([&] {
+        run(std::string("timeout 30 ") + TAVIREL_SIGGEN,
+            "--modcod \"QPSK 1/2\" --pilots on --duration 600 --serve 127.0.0.1:" + std::to_string(port));
+    });
+    for (int i = 0; i < 300 && !listening(port); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const ToolRun r = cli("--input tcp:127.0.0.1:" + std::to_string(port) + " --json --status-interval 0.2 --duration 3");
+    std::system(("pkill -f 'serve 127.0.0.1:" + std::to_string(port) + "'").c_str());
+    server.join();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string line;
+    int reports = 0;
+    while (std::getline(lines, line)) {
+        const size_t at = line.find("\"pool_in_use\":");
+        if (at == std::string::npos)
+            continue;
+        ++reports;
+        EXPECT_LE(std::stoi(line.substr(at + 14)), 80) << line;
+        EXPECT_NE(line.find("\"blocks_dropped\":0"), std::string::npos) << line;
+    }
+    EXPECT_GE(reports, 5);
+    EXPECT_NE(r.out.find("\"type\":\"summary\",\"elapsed\""), std::string::npos);
+    EXPECT_EQ(r.out.find("No free buffers"), std::string::npos);
+}
+
+// 16APSK frames are tracked, not decoded: the summary says which MODCOD is
+// locked and that its frames are not decoded.
+TEST(CliRun, ApskSignalIsReportedAsNotDecoded)
+{
+    const std::string iq = temp("apsk.iq");
+    const ToolRun tx = run(TAVIREL_SIGGEN, "--modcod \"16APSK 2/3\" --pilots on --frames 40 --output " + iq);
+    ASSERT_EQ(tx.exitCode, 0) << tx.err;
+    const ToolRun r = cli("--input file:" + iq + " --status-interval 0");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("| 16APSK 2/3 normal pilots (not decoded) | frames 0 ok"), std::string::npos)
+        << r.out.substr(r.out.size() > 600 ? r.out.size() - 600 : 0);
+    const ToolRun json = cli("--input file:" + iq + " --status-interval 0 --json");
+    EXPECT_NE(json.out.find("\"modcod\":\"16APSK 2/3\",\"modcod_decoded\":false"), std::string::npos);
 }

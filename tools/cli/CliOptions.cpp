@@ -3,7 +3,6 @@
 #include "core/Version.h"
 
 #include <QCommandLineParser>
-#include <QHostAddress>
 
 #include <cmath>
 
@@ -20,6 +19,15 @@ bool parseHostPort(const QString& text, std::string& host, int& port)
     if (!host.empty() && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
     return ok && port > 0 && port < 65536;
+}
+
+// A finite number, or ok = false ("nan", "inf" and overflowing values are
+// not numbers here).
+double number(const QString& text, bool& ok)
+{
+    const double v = text.toDouble(&ok);
+    ok = ok && std::isfinite(v);
+    return ok ? v : 0.0;
 }
 
 std::string bad(const QString& option, const QString& value, const std::string& why)
@@ -52,33 +60,34 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
 {
     QCommandLineParser p;
     p.setApplicationDescription(
-        "Headless DVB-S2 / DVB-S receiver: IQ samples in, transport stream (or GSE) out.");
+        "Headless DVB-S2 / DVB-S receiver: IQ samples in, transport stream (or GSE) out.\n"
+        "Exit codes: 0 done, 1 bad options, 2 the input cannot be opened, 3 an output failed.");
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({"h", "help"}, "Show this help.");
-    const QCommandLineOption input("input", "Samples from tcp:HOST:PORT, file:PATH or - (stdin).", "source");
+    const QCommandLineOption input("input", "Samples from tcp:HOST:PORT (an address or a host name), file:PATH or - (stdin).", "source");
     const QCommandLineOption format("format", "Sample format: s8, s16, f32 or u8 (offset binary). Default: s16.", "fmt", "s16");
-    const QCommandLineOption sampleRate("sample-rate", "Input sample rate in Hz. Default: 2000000.", "hz", "2000000");
-    const QCommandLineOption symbolRate("symbol-rate", "Symbol rate in symbols/s. Default: 1000000.", "syms", "1000000");
+    const QCommandLineOption sampleRate("sample-rate", "Input sample rate in Hz, 1000 to 200000000. Default: 2000000.", "hz", "2000000");
+    const QCommandLineOption symbolRate("symbol-rate", "Symbol rate in symbols/s, 1000 up to below the sample rate. Default: 1000000.", "syms", "1000000");
     const QCommandLineOption standard("standard", "dvbs2 or dvbs. Default: dvbs2.", "std", "dvbs2");
     const QCommandLineOption codeRate("code-rate", "DVB-S code rate: 1/2, 2/3, 3/4, 5/6 or 7/8. Default: 1/2.", "rate", "1/2");
-    const QCommandLineOption offset("offset", "Carrier offset in Hz moved to zero by the mixer. Default: 0.", "hz", "0");
+    const QCommandLineOption offset("offset", "Carrier offset in Hz moved to zero by the mixer, within ± half the sample rate. Default: 0.", "hz", "0");
     const QCommandLineOption spectrum("spectrum", "Spectrum sense: inverted or normal. Default: inverted.", "sense", "inverted");
-    const QCommandLineOption rolloff("rolloff", "Matched-filter roll-off (DVB-S2 follows the BBHEADER). Default: 0.35.", "r", "0.35");
-    const QCommandLineOption taps("taps", "Matched-filter taps, 16 to 512. Default: 64.", "n", "64");
-    const QCommandLineOption ldpcThreads("ldpc-threads", "LDPC decoding threads; 0: hardware threads / 2 + 1. Default: 0.", "n", "0");
+    const QCommandLineOption rolloff("rolloff", "Matched-filter roll-off, 0.05 to 1 (DVB-S2 follows the BBHEADER). Default: 0.35.", "r", "0.35");
+    const QCommandLineOption taps("taps", "Matched-filter taps, a multiple of 16 from 16 to 256. Default: 64.", "n", "64");
+    const QCommandLineOption ldpcThreads("ldpc-threads", "LDPC decoding threads, 0 to 64; 0: hardware threads / 2 + 1. Default: 0.", "n", "0");
     const QCommandLineOption carrierLoop("carrier-loop", "Fine carrier loop: on or off. Default: on.", "on|off", "on");
-    const QCommandLineOption carrierKp("carrier-kp", "Carrier loop proportional gain Kp. Default: 0.5.", "kp", "0.5");
-    const QCommandLineOption carrierKi("carrier-ki", "Carrier loop integral gain Ki. Default: 0.0009765625 (2/2048).", "ki", "0.0009765625");
+    const QCommandLineOption carrierKp("carrier-kp", "Carrier loop proportional gain Kp, above 0 up to 16. Default: 0.5.", "kp", "0.5");
+    const QCommandLineOption carrierKi("carrier-ki", "Carrier loop integral gain Ki, 0 to 1. Default: 0.0009765625 (2/2048).", "ki", "0.0009765625");
     const QCommandLineOption equalizer("equalizer", "Equalizer: off, cma or dd. Default: off.", "mode", "off");
     const QCommandLineOption derotate("derotate", "DVB-S constellation derotation 0..255. Default: found automatically.", "v");
     const QCommandLineOption skip("skip",
         "DVB-S soft values dropped at the start (presses of the skip button), 0..7. Default: found automatically.", "n");
     const QCommandLineOption rs("rs", "DVB-S Reed-Solomon decoding: on or off. Default: on.", "on|off", "on");
     const QCommandLineOption output("output",
-        "Transport stream to udp:HOST:PORT, tcp-listen:HOST:PORT, file:PATH or - (stdout); repeatable.", "sink");
+        "Transport stream to udp:HOST:PORT, tcp-listen:HOST:PORT, file:PATH or - (stdout); repeatable, each target once.", "sink");
     const QCommandLineOption record("record", "Record symbols:PATH or samples:PATH.", "what:path");
-    const QCommandLineOption statusInterval("status-interval", "Seconds between status lines; 0: none. Default: 1.", "s", "1");
-    const QCommandLineOption duration("duration", "Stop after this many seconds; 0: when the input ends. Default: 0.", "s", "0");
+    const QCommandLineOption statusInterval("status-interval", "Seconds between status lines, 0.05 to 3600; 0: none. Default: 1.", "s", "1");
+    const QCommandLineOption duration("duration", "Stop after this many seconds, up to 1000000; 0: when the input ends. Default: 0.", "s", "0");
     const QCommandLineOption json("json", "Status and summary as one JSON object per line.");
     const QCommandLineOption version("version", "Show the version.");
     const QCommandLineOption stageTimes("stage-times", "After the summary, the CPU time of every stage per symbol.");
@@ -108,6 +117,7 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         return ParseResult::Error;
     }
     const QString in = p.value(input);
+    o.inputText = in.toStdString();
     if (in == "-") {
         o.input = InputKind::Stdin;
     } else if (in.startsWith("file:") && in.size() > 5) {
@@ -135,13 +145,15 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     }
 
     bool ok = false;
-    const double fs = p.value(sampleRate).toDouble(&ok);
+    // Every number is finite and in its range as it will be used: rates in
+    // whole Hz, times in whole milliseconds.
+    const double fs = std::round(number(p.value(sampleRate), ok));
     if (!ok || !(fs >= 1000 && fs <= 200e6)) {
         message = bad("sample-rate", p.value(sampleRate), "expected 1000 to 200000000 Hz");
         return ParseResult::Error;
     }
-    r.sampleRate = uint64_t(std::llround(fs));
-    const double rs_ = p.value(symbolRate).toDouble(&ok);
+    r.sampleRate = uint64_t(fs);
+    const double rs_ = std::round(number(p.value(symbolRate), ok));
     if (!ok || !(rs_ >= 1000)) {
         message = bad("symbol-rate", p.value(symbolRate), "expected at least 1000 symbols/s");
         return ParseResult::Error;
@@ -151,7 +163,7 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         message = bad("symbol-rate", p.value(symbolRate), "must be below the sample rate");
         return ParseResult::Error;
     }
-    r.symbolRate = int32_t(std::llround(rs_));
+    r.symbolRate = int32_t(rs_);
 
     const QString st = p.value(standard);
     if (st != "dvbs2" && st != "dvbs") {
@@ -166,8 +178,8 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     }
     o.codeRate = cr.toStdString();
 
-    r.offsetHz = p.value(offset).toDouble(&ok);
-    if (!ok || std::fabs(r.offsetHz) > fs / 2) {
+    r.offsetHz = number(p.value(offset), ok);
+    if (!ok || !(std::fabs(r.offsetHz) <= fs / 2)) {
         message = bad("offset", p.value(offset), "expected a frequency within ± half the sample rate");
         return ParseResult::Error;
     }
@@ -177,14 +189,15 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         return ParseResult::Error;
     }
     r.spectrumInverted = sp == "inverted";
-    r.rollOff = p.value(rolloff).toFloat(&ok);
+    r.rollOff = float(number(p.value(rolloff), ok));
     if (!ok || !(r.rollOff >= 0.05f && r.rollOff <= 1.0f)) {
         message = bad("rolloff", p.value(rolloff), "expected 0.05 to 1");
         return ParseResult::Error;
     }
+    // What the matched filter runs: any other count would switch it off.
     r.filterTaps = p.value(taps).toInt(&ok);
-    if (!ok || r.filterTaps < 16 || r.filterTaps > 512) {
-        message = bad("taps", p.value(taps), "expected 16 to 512");
+    if (!ok || r.filterTaps < 16 || r.filterTaps > 256 || r.filterTaps % 16 != 0) {
+        message = bad("taps", p.value(taps), "expected a multiple of 16 from 16 to 256");
         return ParseResult::Error;
     }
     o.ldpcThreads = p.value(ldpcThreads).toInt(&ok);
@@ -198,12 +211,12 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         return ParseResult::Error;
     }
     r.carrierLoop = cl == "on";
-    r.carrierKp = p.value(carrierKp).toFloat(&ok);
+    r.carrierKp = float(number(p.value(carrierKp), ok));
     if (!ok || !(r.carrierKp > 0 && r.carrierKp <= 16)) {
         message = bad("carrier-kp", p.value(carrierKp), "expected above 0, up to 16");
         return ParseResult::Error;
     }
-    r.carrierKi = p.value(carrierKi).toFloat(&ok);
+    r.carrierKi = float(number(p.value(carrierKi), ok));
     if (!ok || !(r.carrierKi >= 0 && r.carrierKi <= 1)) {
         message = bad("carrier-ki", p.value(carrierKi), "expected 0 to 1");
         return ParseResult::Error;
@@ -239,6 +252,7 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
 
     for (const QString& out : p.values(output)) {
         OutputTarget t;
+        t.text = out.toStdString();
         if (out == "-") {
             t.kind = OutputKind::Stdout;
         } else if (out.startsWith("file:") && out.size() > 5) {
@@ -250,11 +264,6 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
             t.kind = OutputKind::TcpListen;
         } else {
             message = bad("output", out, "expected udp:HOST:PORT, tcp-listen:HOST:PORT, file:PATH or -");
-            return ParseResult::Error;
-        }
-        if ((t.kind == OutputKind::Udp || t.kind == OutputKind::TcpListen) &&
-            QHostAddress(QString::fromStdString(t.host)).isNull()) {
-            message = bad("output", out, "the host must be an IPv4 or IPv6 address");
             return ParseResult::Error;
         }
         o.outputs.push_back(t);
@@ -270,16 +279,19 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         o.recordKind = kind.toStdString();
         o.recordPath = rec.mid(colon + 1).toStdString();
     }
-    o.statusInterval = p.value(statusInterval).toDouble(&ok);
-    if (!ok || o.statusInterval < 0 || o.statusInterval > 3600) {
-        message = bad("status-interval", p.value(statusInterval), "expected 0 to 3600 seconds");
+    const double given = number(p.value(statusInterval), ok);
+    const double interval = std::round(given * 1000) / 1000;
+    if (!ok || !(given == 0 || (interval >= 0.05 && interval <= 3600))) {
+        message = bad("status-interval", p.value(statusInterval), "expected 0 (none) or 0.05 to 3600 seconds");
         return ParseResult::Error;
     }
-    o.duration = p.value(duration).toDouble(&ok);
-    if (!ok || o.duration < 0) {
-        message = bad("duration", p.value(duration), "expected a number of seconds, 0 or more");
+    o.statusInterval = interval;
+    const double seconds = std::round(number(p.value(duration), ok) * 1000) / 1000;
+    if (!ok || !(seconds >= 0 && seconds <= 1e6)) {
+        message = bad("duration", p.value(duration), "expected 0 (until the input ends) to 1000000 seconds");
         return ParseResult::Error;
     }
+    o.duration = seconds;
     o.json = p.isSet(json);
     o.stageTimes = p.isSet(stageTimes);
     return ParseResult::Run;

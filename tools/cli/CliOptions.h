@@ -11,6 +11,7 @@
 constexpr int kExitDone = 0;
 constexpr int kExitUsage = 1;   // bad options
 constexpr int kExitInput = 2;   // the input could not be opened
+constexpr int kExitOutput = 3;  // an output failed (standard output: the program ends)
 
 enum class InputKind { File, Stdin, Tcp };
 enum class SampleEncoding { S8, S16, F32, U8 };
@@ -21,12 +22,14 @@ struct OutputTarget {
     std::string host;   // udp, tcp-listen
     int port = 0;
     std::string path;   // file
+    std::string text;   // as given on the command line
 };
 
 struct CliOptions {
     ReceiverSettings receiver;
     InputKind input = InputKind::File;
     std::string inputPath;     // file
+    std::string inputText;     // as given on the command line
     std::string inputHost;     // tcp
     int inputPort = 0;
     SampleEncoding format = SampleEncoding::S16;

@@ -74,7 +74,17 @@ std::string RunStatus::line(const char* kind)
     DemodWorker& demod = chain.demodWorker();
     const bool frameLocked = demod.locked();
     const int frameLock = demod.lockCounter();
-    const uint8_t pls = demod.deliveredPlsCode();   // of the last frame delivered
+    // The code of the last frame delivered; when the frames received are of
+    // a constellation that is tracked but not demapped (16APSK, 32APSK),
+    // theirs, marked as not decoded.
+    uint8_t pls = demod.deliveredPlsCode();
+    const uint8_t receiving = demod.dataPlsCode();
+    const int receivingConstellation = s2ModcodRow(receiving & 31).constellationIndex;
+    const bool undecodable = receivingConstellation == 4 || receivingConstellation == 5;
+    if (undecodable)
+        pls = receiving;
+    const uint64_t dropped = chain.droppedBlocks();
+    const uint64_t lost = outputLoss ? outputLoss() : 0;
     // The resampler runs at twice the sample rate with a step of
     // 2^32 · 2 · symbol rate / (2 · sample rate).
     const double trackedRate = double(chain.resampleWorker().trackedStep()) * sampleRate / 4294967296.0;
@@ -93,7 +103,8 @@ std::string RunStatus::line(const char* kind)
         out << "{\"type\":" << jsonString(kind) << ",\"elapsed\":" << elapsed << ",\"locked\":" << (locked ? "true" : "false")
             << ",\"confidence\":" << confidence;
         if (dvbS2)
-            out << ",\"modcod\":" << jsonString(modcod) << ",\"pls\":" << int(pls) << ",\"frame\":" << jsonString(frame)
+            out << ",\"modcod\":" << jsonString(modcod) << ",\"modcod_decoded\":" << (undecodable ? "false" : "true")
+                << ",\"pls\":" << int(pls) << ",\"frame\":" << jsonString(frame)
                 << ",\"frames_decoded\":" << framesDecoded << ",\"frames_failed\":" << framesFailed
                 << ",\"average_passes\":" << (framesDecoded > 0 ? double(passes) / double(framesDecoded) : 0.0);
         else
@@ -109,12 +120,14 @@ std::string RunStatus::line(const char* kind)
         for (size_t i = 0; i < services.size(); ++i)
             out << (i ? "," : "") << jsonString(services[i]);
         out << "],\"symbol_rate\":" << trackedRate << ",\"input_rate\":" << inputRate
-            << ",\"pool_in_use\":" << chain.pool().allocatedCount() << "}";
+            << ",\"pool_in_use\":" << chain.pool().allocatedCount() << ",\"blocks_dropped\":" << dropped
+            << ",\"output_bytes_lost\":" << lost << "}";
         return out.str();
     }
     out << kind << ": " << (locked ? "locked" : "no lock") << " (" << confidence << "/32)";
     if (dvbS2) {
-        out << " | " << modcod << " " << frame << " | frames " << framesDecoded << " ok, " << framesFailed << " failed";
+        out << " | " << modcod << " " << frame << (undecodable ? " (not decoded)" : "") << " | frames " << framesDecoded
+            << " ok, " << framesFailed << " failed";
         if (framesDecoded > 0) {
             char avg[32];
             std::snprintf(avg, sizeof avg, "%.1f", double(passes) / double(framesDecoded));
@@ -130,6 +143,10 @@ std::string RunStatus::line(const char* kind)
     std::snprintf(rates, sizeof rates, " | %.6f Msym/s | input %.3f Msps | pool %d", trackedRate / 1e6, inputRate / 1e6,
                   chain.pool().allocatedCount());
     out << rates;
+    if (dropped > 0)
+        out << " | " << dropped << " blocks dropped";
+    if (lost > 0)
+        out << " | output lost " << lost << " bytes";
     for (const std::string& s : services)
         out << " | service " << s;
     return out.str();

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,6 +27,8 @@ public:
     // DVB-S: the outer decoder's sync confidence (0 … 32) and the words
     // Reed–Solomon could not correct.
     void setOuterDecoder(int confidence, uint64_t uncorrectable);
+    // Bytes the outputs lost (failed writes), read at each report.
+    void setOutputLoss(std::function<uint64_t()> lostBytes) { outputLoss = std::move(lostBytes); }
 
     // "status" lines while running, "summary" at the end.
     std::string line(const char* kind);
@@ -48,6 +51,7 @@ private:
     uint64_t rsUncorrectable = 0;
     std::atomic<uint64_t> samples{0};   // counted per sample on TCP input: no lock
     std::vector<std::string> services;
+    std::function<uint64_t()> outputLoss;
 };
 
 // A JSON string literal for `text`.

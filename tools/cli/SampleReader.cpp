@@ -9,6 +9,9 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 int16_t fromFloat(float v)
@@ -70,9 +73,20 @@ bool SampleReader::open(const std::string& path)
         ownsFile = false;
         return true;
     }
+    if (!readable(path))
+        return false;
     file = std::fopen(path.c_str(), "rb");
     ownsFile = file != nullptr;
     return file != nullptr;
+}
+
+bool SampleReader::readable(const std::string& path)
+{
+    // A directory opens for reading but gives nothing.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+        return false;
+    return ::access(path.c_str(), R_OK) == 0;
 }
 
 void SampleReader::start(std::function<void(uint64_t)> onSamples, std::function<void()> finished,

@@ -24,6 +24,9 @@ public:
 
     // Opens a file (empty path: standard input). False when it cannot be read.
     bool open(const std::string& path);
+    // True when `path` can be opened for reading as a stream of bytes (a
+    // file, a pipe, a device; not a directory).
+    static bool readable(const std::string& path);
     // Reads on a thread until the input ends or stop() is called; then waits
     // (a few seconds at most) for the chain to work through the whole blocks
     // read, calls `inputEnded`, pushes the last part block through with

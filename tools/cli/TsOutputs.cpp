@@ -1,18 +1,22 @@
 #include "TsOutputs.h"
 
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
 TsOutputs::~TsOutputs()
 {
-    for (size_t i = 0; i < files.size(); ++i)
-        if (owned[i])
-            std::fclose(files[i]);
+    for (Stream& s : streams)
+        if (s.owned)
+            std::fclose(s.file);
 }
 
 bool TsOutputs::addStream(const OutputTarget& target, std::string& error)
 {
     std::lock_guard<std::mutex> lock(mutex);
     if (target.kind == OutputKind::Stdout) {
-        files.push_back(stdout);
-        owned.push_back(false);
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
+        streams.push_back({stdout, false, "standard output"});
         return true;
     }
     std::FILE* f = std::fopen(target.path.c_str(), "wb");
@@ -20,8 +24,9 @@ bool TsOutputs::addStream(const OutputTarget& target, std::string& error)
         error = "cannot create output file '" + target.path + "'";
         return false;
     }
-    files.push_back(f);
-    owned.push_back(true);
+    // Every block is one write: a failure shows where it happened.
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    streams.push_back({f, true, "'" + target.path + "'"});
     return true;
 }
 
@@ -31,11 +36,33 @@ void TsOutputs::addWriter(std::function<void(const uint8_t*, size_t)> writer)
     writers.push_back(std::move(writer));
 }
 
+void TsOutputs::fail(Stream& s, int error)
+{
+    s.failed = true;
+    if (s.file == stdout)
+        stdoutBroken.store(true);
+    const std::string text = "writing to " + s.name + " failed (" + std::strerror(error) + "); that output is stopped";
+    if (errorReport)
+        errorReport(text);
+    else
+        std::cerr << "tavirel-cli: error: " << text << std::endl;
+}
+
 void TsOutputs::write(const uint8_t* bytes, size_t length)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    for (std::FILE* f : files)
-        std::fwrite(bytes, 1, length, f);
+    for (Stream& s : streams) {
+        if (s.failed) {
+            lost.fetch_add(length);
+            continue;
+        }
+        errno = 0;
+        const size_t n = std::fwrite(bytes, 1, length, s.file);
+        if (n != length) {
+            lost.fetch_add(length - n);
+            fail(s, errno != 0 ? errno : EIO);
+        }
+    }
     for (const auto& w : writers)
         w(bytes, length);
 }
@@ -43,6 +70,9 @@ void TsOutputs::write(const uint8_t* bytes, size_t length)
 void TsOutputs::flush()
 {
     std::lock_guard<std::mutex> lock(mutex);
-    for (std::FILE* f : files)
-        std::fflush(f);
+    for (Stream& s : streams) {
+        errno = 0;
+        if (!s.failed && std::fflush(s.file) != 0)
+            fail(s, errno != 0 ? errno : EIO);
+    }
 }

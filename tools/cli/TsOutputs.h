@@ -4,6 +4,7 @@
 
 #include "CliOptions.h"
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -23,14 +24,34 @@ public:
     bool addStream(const OutputTarget& target, std::string& error);
     // Any other writer (the network sinks).
     void addWriter(std::function<void(const uint8_t*, size_t)> writer);
+    // Where a failed output is reported (once per output); standard error
+    // when not set.
+    void setErrorReport(std::function<void(const std::string&)> report) { errorReport = std::move(report); }
 
-    // From the releasing stage thread, in transmission order.
+    // From the releasing stage thread, in transmission order. A file or
+    // standard output whose write fails (disk full, reader gone) is reported
+    // and written no more; what it missed is counted.
     void write(const uint8_t* bytes, size_t length);
     void flush();
 
+    // Standard output failed: the stream it carried is lost.
+    bool stdoutFailed() const { return stdoutBroken.load(); }
+    // Bytes that failed outputs did not take, over all of them.
+    uint64_t bytesLost() const { return lost.load(); }
+
 private:
+    struct Stream {
+        std::FILE* file;
+        bool owned;
+        std::string name;   // "standard output" or the path
+        bool failed = false;
+    };
+    void fail(Stream& s, int error);
+
     std::mutex mutex;   // the files are written from one thread at a time
-    std::vector<std::FILE*> files;
-    std::vector<bool> owned;
+    std::vector<Stream> streams;
     std::vector<std::function<void(const uint8_t*, size_t)>> writers;
+    std::function<void(const std::string&)> errorReport;
+    std::atomic<bool> stdoutBroken{false};
+    std::atomic<uint64_t> lost{0};
 };

@@ -4,6 +4,7 @@
 #include "CliOptions.h"
 #include "RunStatus.h"
 #include "SampleReader.h"
+#include "Targets.h"
 #include "TsOutputs.h"
 
 #include "core/Log.h"
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <iostream>
 #include <memory>
@@ -64,12 +66,22 @@ int main(int argc, char** argv)
     }
     if (parsed == ParseResult::Error)
         return fail(kExitUsage, message + " (see --help)");
+    // Nothing is opened before every target is known to be distinct: an
+    // output opened for writing on the input file would destroy it.
+    if (!resolveHostNames(options, message))
+        return fail(kExitUsage, message);
+    message = conflictingTargets(options);
+    if (!message.empty())
+        return fail(kExitUsage, message);
+    if (options.input == InputKind::File && !SampleReader::readable(options.inputPath))
+        return fail(kExitInput, "--input: cannot open '" + options.inputPath + "'");
     // Standard output carries only the transport stream then.
     if (options.stdoutCarriesTs())
         setLogToStderr(true);
     auto& report = options.stdoutCarriesTs() ? std::cerr : std::cout;
 
     TsOutputs outputs;
+    outputs.setErrorReport([](const std::string& text) { std::cerr << "tavirel-cli: error: " << text << std::endl; });
     for (const OutputTarget& target : options.outputs) {
         if (target.kind == OutputKind::File || target.kind == OutputKind::Stdout) {
             if (!outputs.addStream(target, message))
@@ -131,6 +143,9 @@ int main(int argc, char** argv)
     }
 
     RunStatus status(chain, settings.dvbS2, options.json, double(settings.sampleRate));
+    status.setOutputLoss([&outputs, &recorder]() {
+        return outputs.bytesLost() + (recorder ? recorder->recording().bytesLost() : 0);
+    });
     // DVB-S: the sync as the end of a file left it, before the silence that
     // pushes its last block through (and that no sync survives); −1: not known.
     std::atomic<int> signalEndConfidence{-1};
@@ -170,9 +185,19 @@ int main(int argc, char** argv)
         tcp->setErrorReporter([](const QString&, const QString& text) {
             std::cerr << "tavirel-cli: " << text.toStdString() << std::endl;
         });
+        // Reading waits while the chain is behind, so that TCP flow control
+        // slows a server that sends faster than the chain decodes.
+        tcp->setFlowControl([&chain]() { return chain.pool().allocatedCount() <= SampleReader::kHighWater; });
         tcp->setDisconnectHandler([&]() {
             LogLine() << "Input connection closed by the server.";
-            QCoreApplication::quit();
+            // As at the end of a file: the whole blocks received are decoded
+            // first and the receiver is seen as the signal left it; then the
+            // last part block goes through with silence.
+            drain(chain, std::chrono::seconds(10));
+            signalEndConfidence.store(chain.outerDecoder().syncConfidence());
+            for (int k = 0; k < ProcessingChain::kBlockSamples; ++k)
+                chain.sampleCallback()(0, 0);
+            inputFinished.store(true);
         });
     } else {
         reader = std::make_unique<SampleReader>(chain.pool(), chain.sampleCallback(), options.format);
@@ -213,7 +238,7 @@ int main(int argc, char** argv)
     };
     QObject::connect(&interruptPoll, &QTimer::timeout, [&]() {
         takeRollOff();
-        if (interrupted.load() || inputFinished.load())
+        if (interrupted.load() || inputFinished.load() || outputs.stdoutFailed())
             QCoreApplication::quit();
     });
     interruptPoll.start(50);
@@ -225,10 +250,10 @@ int main(int argc, char** argv)
                                        chain.outerDecoder().uncorrectableWords());
             report << status.line("status") << std::endl;
         });
-        statusTimer.start(int(options.statusInterval * 1000));
+        statusTimer.start(int(std::lround(options.statusInterval * 1000)));
     }
     if (options.duration > 0)
-        QTimer::singleShot(int(options.duration * 1000), &app, &QCoreApplication::quit);
+        QTimer::singleShot(int(std::lround(options.duration * 1000)), &app, &QCoreApplication::quit);
 
     app.exec();
 
@@ -254,5 +279,7 @@ int main(int argc, char** argv)
     report << status.line("summary") << std::endl;
     if (options.stageTimes)
         report << status.stageTimes(double(settings.symbolRate)) << std::endl;
-    return kExitDone;
+    const bool outputFailed = outputs.bytesLost() > 0 || outputs.stdoutFailed() ||
+                              (recorder && recorder->recording().failed());
+    return outputFailed ? kExitOutput : kExitDone;
 }
