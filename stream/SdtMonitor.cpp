@@ -1,6 +1,7 @@
 #include "stream/SdtMonitor.h"
 
 #include "core/Log.h"
+#include "stream/DvbText.h"
 #include "stream/TraceFormat.h"
 
 #include <algorithm>
@@ -100,8 +101,10 @@ void SdtMonitor::parseSDT(size_t size)
             const uint8_t* body = s + d + 2;
             if (trace) {
                 std::string chars;
+                // Bytes a terminal might act on (controls, DEL and the
+                // 8-bit ones) are shown as full stops too.
                 for (size_t i = 0; i < n; ++i)
-                    chars += body[i] < 0x20 ? '.' : char(body[i]);
+                    chars += body[i] < 0x20 || body[i] >= 0x7F ? '.' : char(body[i]);
                 LogLine() << traceFormat("  Descriptor Tag: 0x%02x, Len: %u bytes, Payload:", unsigned(tag), unsigned(n))
                           << traceHex(body, n) << " \"" << chars << "\"";
             }
@@ -121,8 +124,10 @@ void SdtMonitor::parseSDT(size_t size)
                     broken = true;
                     break;
                 }
-                const std::string provider(reinterpret_cast<const char*>(body + providerAt), providerLength);
-                const std::string name(reinterpret_cast<const char*>(body + nameAt), nameLength);
+                // The names come from the air: decoded by their character
+                // table, with no control character left in them.
+                const std::string provider = dvbTextToUtf8(body + providerAt, providerLength);
+                const std::string name = dvbTextToUtf8(body + nameAt, nameLength);
                 char line[1024];
                 std::snprintf(line, sizeof line, "0x%04x %s [ %s ]", serviceId, name.c_str(), provider.c_str());
                 if (lines.size() <= kMaxServices) {

@@ -1,6 +1,7 @@
 // tavirel-cli's options: defaults, the checks that name the bad option, and
 // the sample conversion of every input format.
 #include "CliOptions.h"
+#include "RunStatus.h"
 #include "SampleReader.h"
 
 #include <gtest/gtest.h>
@@ -180,4 +181,14 @@ TEST(CliSamples, EveryFormatBecomesSixteenBitSamples)
     const int16_t s16[] = {-5, 1234, 99};
     EXPECT_EQ(convertSamples(reinterpret_cast<const uint8_t*>(s16), sizeof s16, SampleEncoding::S16, collect), 4u);
     EXPECT_EQ(got[0], std::make_pair(int16_t(-5), int16_t(1234)));
+}
+
+// The JSON status is valid UTF-8 with every control character escaped,
+// whatever bytes a string holds.
+TEST(CliJson, StringsAreEscapedAndValidUtf8)
+{
+    EXPECT_EQ(jsonString("a\"b\\c\n\t"), "\"a\\\"b\\\\c\\n\\t\"");
+    EXPECT_EQ(jsonString("\x1B]0;x\x07"), "\"\\u001b]0;x\\u0007\"");
+    EXPECT_EQ(jsonString("caf\xE9"), "\"caf\xEF\xBF\xBD\"");            // a Latin-1 byte
+    EXPECT_EQ(jsonString("caf\xC3\xA9"), "\"caf\xC3\xA9\"");            // UTF-8 stays
 }

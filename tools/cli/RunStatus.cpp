@@ -3,6 +3,7 @@
 #include "core/ProcessingChain.h"
 #include "core/Worker.h"
 #include "demod/PlSignalling.h"
+#include "stream/DvbText.h"
 
 #include <cstdio>
 #include <sstream>
@@ -47,8 +48,10 @@ void RunStatus::setOuterDecoder(int confidence, uint64_t uncorrectable)
     rsUncorrectable = uncorrectable;
 }
 
-std::string jsonString(const std::string& text)
+std::string jsonString(const std::string& raw)
 {
+    // JSON is UTF-8: whatever the text holds, the object stays readable.
+    const std::string text = validUtf8(raw);
     std::string out = "\"";
     for (const char c : text) {
         switch (c) {
