@@ -1,5 +1,6 @@
 #include "devices/SampleFormat.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -69,4 +70,26 @@ size_t deliverIqSamples(const uint8_t* bytes, size_t size, IqFormat format, cons
         break;
     }
     return count * step;
+}
+
+size_t IqByteStream::push(const uint8_t* bytes, size_t size, const SampleCallback& callback)
+{
+    const size_t step = iqSampleBytes(format);
+    size_t delivered = 0;
+    if (carried > 0) {
+        const size_t take = std::min(step - carried, size);
+        std::memcpy(partial + carried, bytes, take);
+        carried += take;
+        bytes += take;
+        size -= take;
+        if (carried < step)
+            return 0;
+        deliverIqSamples(partial, step, format, callback);
+        carried = 0;
+        delivered = 1;
+    }
+    const size_t used = deliverIqSamples(bytes, size, format, callback);
+    carried = size - used;
+    std::memcpy(partial, bytes + used, carried);
+    return delivered + used / step;
 }

@@ -26,3 +26,30 @@ int16_t convert_f32le_s16(const uint8_t* bytes);
 // Calls `callback` with every whole sample in `bytes`, in order. Returns the
 // number of bytes used: a partial sample at the end is left for the caller.
 size_t deliverIqSamples(const uint8_t* bytes, size_t size, IqFormat format, const SampleCallback& callback);
+
+// IQ bytes that arrive cut anywhere (network reads, file reads): the bytes
+// of a sample split over two pieces are kept and joined, so I and Q never
+// swap places.
+class IqByteStream {
+public:
+    explicit IqByteStream(IqFormat format = IqFormat::S16) : format(format) {}
+
+    // A new stream: no carried bytes.
+    void reset(IqFormat newFormat)
+    {
+        format = newFormat;
+        carried = 0;
+    }
+    IqFormat sampleFormat() const { return format; }
+    // Bytes of a part sample waiting for the rest.
+    size_t pending() const { return carried; }
+
+    // Delivers every whole sample of the carried bytes and these, in order;
+    // keeps what is left of a part sample. Returns the samples delivered.
+    size_t push(const uint8_t* bytes, size_t size, const SampleCallback& callback);
+
+private:
+    IqFormat format;
+    uint8_t partial[8] = {};
+    size_t carried = 0;
+};

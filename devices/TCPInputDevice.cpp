@@ -57,7 +57,7 @@ bool TCPInputDevice::open(SampleCallback& callback)
         return true;
 
     sampleRate = sampleRateFromMHz(settings->bandwidthMHz);
-    sampleFormat = settings->format;
+    stream.reset(settings->format);
 
     QHostAddress address;
     if (!address.setAddress(settings->address)) {
@@ -66,7 +66,6 @@ bool TCPInputDevice::open(SampleCallback& callback)
     }
 
     close();
-    partial.clear();
     socket->connectToHost(address, quint16(settings->port), QIODevice::ReadWrite);
     if (!socket->waitForConnected(connectTimeoutMs)) {
         socket->abort();
@@ -99,25 +98,14 @@ void TCPInputDevice::readAvailable()
 {
     if (!deliver)
         return;   // closed meanwhile
-    const size_t step = iqSampleBytes(sampleFormat);
     while (socket->bytesAvailable() > 0) {
         if (flowReady && !flowReady()) {
             resumeTimer->start();
             return;
         }
-        // Complete the sample split over the last read first: TCP is a byte
-        // stream, and dropping those bytes would swap I and Q from then on.
-        if (!partial.isEmpty()) {
-            partial.append(socket->read(qint64(step) - partial.size()));
-            if (size_t(partial.size()) < step)
-                continue;
-            deliverIqSamples(reinterpret_cast<const uint8_t*>(partial.constData()), step, sampleFormat, deliver);
-            partial.clear();
-        }
+        // TCP is a byte stream: a sample split over two reads is joined.
         const QByteArray data = socket->read(kReadChunkBytes);
-        const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
-        const size_t used = deliverIqSamples(bytes, size_t(data.size()), sampleFormat, deliver);
-        partial = data.mid(int(used));
+        stream.push(reinterpret_cast<const uint8_t*>(data.constData()), size_t(data.size()), deliver);
     }
     if (peerClosed && !endReported) {
         endReported = true;
@@ -135,5 +123,5 @@ void TCPInputDevice::close()
     resumeTimer->stop();
     deliver = nullptr;
     socket->close();
-    partial.clear();
+    stream.reset(stream.sampleFormat());
 }

@@ -4,7 +4,6 @@
 #include "devices/InputDevice.h"
 #include "devices/SampleFormat.h"
 
-#include <QByteArray>
 #include <QMetaObject>
 #include <QString>
 #include <functional>
@@ -63,7 +62,7 @@ public:
     unsigned getMinFrequency() override { return 0; }
     unsigned getMaxFrequency() override { return 2150000; }
 
-    IqFormat format() const { return sampleFormat; }
+    IqFormat format() const { return stream.sampleFormat(); }
 
     // Bytes read from the socket per delivery step: flow control is asked
     // again after each.
@@ -79,14 +78,13 @@ private:
     std::function<bool()> flowReady;
     bool peerClosed = false;
     bool endReported = false;
-    IqFormat sampleFormat = IqFormat::S16;
     SettingsPrompt settingsPrompt;
     ErrorReporter errorReporter;
     int connectTimeoutMs = kConnectTimeoutMs;
     QMetaObject::Connection readConnection;
     QMetaObject::Connection closeConnection;
     std::function<void()> disconnectHandler;
-    QByteArray partial;   // bytes of a sample whose rest has not arrived yet
+    IqByteStream stream;   // joins samples split over two reads
 };
 
 // The sample rate in Hz for a rate typed in MHz.

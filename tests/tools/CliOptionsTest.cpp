@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 
 #include <limits>
+#include <random>
 #include <vector>
 
 namespace {
@@ -27,7 +28,7 @@ TEST(CliOptions, DefaultsAreTheWindowsAndEveryValueIsTaken)
     ASSERT_EQ(parse({"--input", "file:x.iq"}, o, m), ParseResult::Run) << m;
     EXPECT_EQ(o.input, InputKind::File);
     EXPECT_EQ(o.inputPath, "x.iq");
-    EXPECT_EQ(o.format, SampleEncoding::S16);
+    EXPECT_EQ(o.format, IqFormat::S16);
     EXPECT_TRUE(o.receiver.dvbS2);
     EXPECT_TRUE(o.receiver.spectrumInverted);
     EXPECT_TRUE(o.receiver.carrierLoop);
@@ -160,27 +161,48 @@ TEST(CliSamples, EveryFormatBecomesSixteenBitSamples)
     std::vector<std::pair<int16_t, int16_t>> got;
     const SampleCallback collect = [&](int16_t i, int16_t q) { got.emplace_back(i, q); };
 
-    const uint8_t u8[] = {128, 0, 255, 129, 7};   // a part sample at the end stays
-    EXPECT_EQ(convertSamples(u8, sizeof u8, SampleEncoding::U8, collect), 4u);
+    IqByteStream u8(IqFormat::U8);
+    const uint8_t bytes[] = {128, 0, 255, 129, 7};   // a part sample at the end waits
+    EXPECT_EQ(u8.push(bytes, sizeof bytes, collect), 2u);
+    EXPECT_EQ(u8.pending(), 1u);
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0], std::make_pair(int16_t(0), int16_t(-32768)));
     EXPECT_EQ(got[1], std::make_pair(int16_t(127 * 256), int16_t(256)));
 
     got.clear();
     const int8_t s8[] = {-128, 127};
-    convertSamples(reinterpret_cast<const uint8_t*>(s8), 2, SampleEncoding::S8, collect);
+    IqByteStream(IqFormat::S8).push(reinterpret_cast<const uint8_t*>(s8), 2, collect);
     EXPECT_EQ(got[0], std::make_pair(int16_t(-32768), int16_t(127 * 256)));
 
     got.clear();
     const float f32[] = {0.5f, -2.0f, 3.0f, std::numeric_limits<float>::quiet_NaN()};
-    EXPECT_EQ(convertSamples(reinterpret_cast<const uint8_t*>(f32), sizeof f32, SampleEncoding::F32, collect), 16u);
+    EXPECT_EQ(IqByteStream(IqFormat::F32).push(reinterpret_cast<const uint8_t*>(f32), sizeof f32, collect), 2u);
     EXPECT_EQ(got[0], std::make_pair(int16_t(16384), int16_t(-32768)));   // limited, not wrapped
     EXPECT_EQ(got[1], std::make_pair(int16_t(32767), int16_t(0)));
+}
 
-    got.clear();
-    const int16_t s16[] = {-5, 1234, 99};
-    EXPECT_EQ(convertSamples(reinterpret_cast<const uint8_t*>(s16), sizeof s16, SampleEncoding::S16, collect), 4u);
-    EXPECT_EQ(got[0], std::make_pair(int16_t(-5), int16_t(1234)));
+// A stream cut anywhere gives the samples of the whole, in every format: the
+// part sample at the end of one piece is joined to the next.
+TEST(CliSamples, PiecesOfAnySizeGiveTheWholeStreamsSamples)
+{
+    std::mt19937 rng(9);
+    std::vector<uint8_t> bytes(4000);
+    for (auto& b : bytes)
+        b = uint8_t(rng());
+    for (IqFormat format : {IqFormat::S8, IqFormat::U8, IqFormat::S16, IqFormat::F32}) {
+        std::vector<std::pair<int16_t, int16_t>> whole, pieces;
+        deliverIqSamples(bytes.data(), bytes.size(), format, [&](int16_t i, int16_t q) { whole.emplace_back(i, q); });
+        IqByteStream stream(format);
+        size_t delivered = 0;
+        for (size_t at = 0; at < bytes.size();) {
+            const size_t n = std::min<size_t>(rng() % 11, bytes.size() - at);
+            delivered += stream.push(bytes.data() + at, n, [&](int16_t i, int16_t q) { pieces.emplace_back(i, q); });
+            at += n;
+        }
+        EXPECT_EQ(pieces, whole) << int(format);
+        EXPECT_EQ(delivered, whole.size());
+        EXPECT_EQ(stream.pending(), bytes.size() % iqSampleBytes(format));
+    }
 }
 
 // The JSON status is valid UTF-8 with every control character escaped,

@@ -45,17 +45,6 @@ bool CliOptions::stdoutCarriesTs() const
     return false;
 }
 
-int bytesPerSample(SampleEncoding encoding)
-{
-    switch (encoding) {
-    case SampleEncoding::S8:
-    case SampleEncoding::U8: return 2;
-    case SampleEncoding::S16: return 4;
-    case SampleEncoding::F32: return 8;
-    }
-    return 4;
-}
-
 ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::string& message)
 {
     QCommandLineParser p;
@@ -131,15 +120,15 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     }
 
     const QString f = p.value(format);
-    if (f == "s8") o.format = SampleEncoding::S8;
-    else if (f == "s16") o.format = SampleEncoding::S16;
-    else if (f == "f32") o.format = SampleEncoding::F32;
-    else if (f == "u8") o.format = SampleEncoding::U8;
+    if (f == "s8") o.format = IqFormat::S8;
+    else if (f == "s16") o.format = IqFormat::S16;
+    else if (f == "f32") o.format = IqFormat::F32;
+    else if (f == "u8") o.format = IqFormat::U8;
     else {
         message = bad("format", f, "expected s8, s16, f32 or u8");
         return ParseResult::Error;
     }
-    if (o.input == InputKind::Tcp && o.format == SampleEncoding::U8) {
+    if (o.input == InputKind::Tcp && o.format == IqFormat::U8) {
         message = bad("format", f, "a TCP input carries s8, s16 or f32");
         return ParseResult::Error;
     }

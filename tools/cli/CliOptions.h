@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/ReceiverSettings.h"
+#include "devices/SampleFormat.h"
 
 #include <QStringList>
 
@@ -14,7 +15,6 @@ constexpr int kExitInput = 2;   // the input could not be opened
 constexpr int kExitOutput = 3;  // an output failed (standard output: the program ends)
 
 enum class InputKind { File, Stdin, Tcp };
-enum class SampleEncoding { S8, S16, F32, U8 };
 enum class OutputKind { Udp, TcpListen, File, Stdout };
 
 struct OutputTarget {
@@ -32,7 +32,7 @@ struct CliOptions {
     std::string inputText;     // as given on the command line
     std::string inputHost;     // tcp
     int inputPort = 0;
-    SampleEncoding format = SampleEncoding::S16;
+    IqFormat format = IqFormat::S16;
     int ldpcThreads = 0;       // below 1: hardware threads / 2 + 1
     std::string codeRate = "1/2";   // DVB-S
     int derotate = -1;         // DVB-S; −1: found automatically
@@ -53,6 +53,3 @@ enum class ParseResult { Run, Exit, Error };
 // Exit: --help or --version, with the text to print in `message`. Error:
 // `message` names the option and what is wrong with it.
 ParseResult parseCliOptions(const QStringList& arguments, CliOptions& options, std::string& message);
-
-// Bytes per complex sample of an encoding.
-int bytesPerSample(SampleEncoding encoding);

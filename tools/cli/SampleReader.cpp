@@ -12,50 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-int16_t fromFloat(float v)
-{
-    if (!(v == v))
-        return 0;   // NaN
-    const float scaled = v * 32768.0f;
-    return int16_t(std::clamp(scaled, -32768.0f, 32767.0f));
-}
-
-} // namespace
-
-size_t convertSamples(const uint8_t* bytes, size_t size, SampleEncoding encoding, const SampleCallback& callback)
-{
-    const size_t step = size_t(bytesPerSample(encoding));
-    const size_t whole = size - size % step;
-    for (size_t at = 0; at < whole; at += step) {
-        const uint8_t* p = bytes + at;
-        switch (encoding) {
-        case SampleEncoding::S8:
-            callback(int16_t(int8_t(p[0]) * 256), int16_t(int8_t(p[1]) * 256));
-            break;
-        case SampleEncoding::U8:   // offset binary: 128 is zero
-            callback(int16_t((int(p[0]) - 128) * 256), int16_t((int(p[1]) - 128) * 256));
-            break;
-        case SampleEncoding::S16: {
-            int16_t iq[2];
-            std::memcpy(iq, p, 4);
-            callback(iq[0], iq[1]);
-            break;
-        }
-        case SampleEncoding::F32: {
-            float iq[2];
-            std::memcpy(iq, p, 8);
-            callback(fromFloat(iq[0]), fromFloat(iq[1]));
-            break;
-        }
-        }
-    }
-    return whole;
-}
-
-SampleReader::SampleReader(BufferAllocator& pool, SampleCallback& callback, SampleEncoding encoding)
-    : pool(pool), callback(callback), encoding(encoding)
+SampleReader::SampleReader(BufferAllocator& pool, SampleCallback& callback, IqFormat format)
+    : pool(pool), callback(callback), stream(format)
 {
 }
 
@@ -108,19 +66,15 @@ void SampleReader::stop()
 void SampleReader::run()
 {
     std::vector<uint8_t> chunk(1 << 16);
-    size_t carried = 0;   // bytes of a part sample kept from the last read
     while (!stopping.load()) {
         while (pool.allocatedCount() > kHighWater && !stopping.load())
             std::this_thread::sleep_for(std::chrono::microseconds(500));
-        const size_t got = std::fread(chunk.data() + carried, 1, chunk.size() - carried, file);
+        const size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
         if (got == 0)
             break;
-        const size_t have = carried + got;
-        const size_t used = convertSamples(chunk.data(), have, encoding, callback);
-        carried = have - used;
-        std::memmove(chunk.data(), chunk.data() + used, carried);
+        const size_t samples = stream.push(chunk.data(), got, callback);
         if (samplesRead)
-            samplesRead(used / size_t(bytesPerSample(encoding)));
+            samplesRead(samples);
     }
     // The whole blocks read are decoded first (the block being filled holds
     // one buffer), so that what the signal left is seen before the silence.

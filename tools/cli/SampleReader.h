@@ -6,6 +6,7 @@
 
 #include "CliOptions.h"
 #include "devices/InputDevice.h"
+#include "devices/SampleFormat.h"
 
 #include <atomic>
 #include <cstdio>
@@ -19,7 +20,7 @@ public:
     // Pool buffers in use above which reading pauses.
     static constexpr int kHighWater = 48;
 
-    SampleReader(BufferAllocator& pool, SampleCallback& callback, SampleEncoding encoding);
+    SampleReader(BufferAllocator& pool, SampleCallback& callback, IqFormat format);
     ~SampleReader();
 
     // Opens a file (empty path: standard input). False when it cannot be read.
@@ -41,7 +42,7 @@ private:
 
     BufferAllocator& pool;
     SampleCallback& callback;
-    const SampleEncoding encoding;
+    IqByteStream stream;   // a part sample at the end of one read joins the next
     std::FILE* file = nullptr;
     bool ownsFile = false;
     std::atomic<bool> stopping{false};
@@ -50,7 +51,3 @@ private:
     std::function<void()> ended;
     std::thread thread;
 };
-
-// Converts whole samples of `encoding` to (I, Q) int16 pairs for `callback`;
-// returns the bytes used (a trailing part sample is left).
-size_t convertSamples(const uint8_t* bytes, size_t size, SampleEncoding encoding, const SampleCallback& callback);

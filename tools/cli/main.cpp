@@ -178,9 +178,7 @@ int main(int argc, char** argv)
         tcpSettings.address = QString::fromStdString(options.inputHost);
         tcpSettings.port = options.inputPort;
         tcpSettings.bandwidthMHz = double(settings.sampleRate) / 1e6;
-        tcpSettings.format = options.format == SampleEncoding::S8    ? IqFormat::S8
-                             : options.format == SampleEncoding::F32 ? IqFormat::F32
-                                                                     : IqFormat::S16;
+        tcpSettings.format = options.format;   // s8, s16 or f32: the options check it
         tcp->setSettingsPrompt([tcpSettings]() { return std::optional<TcpInputSettings>(tcpSettings); });
         tcp->setErrorReporter([](const QString&, const QString& text) {
             std::cerr << "tavirel-cli: " << text.toStdString() << std::endl;
