@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the stream layer's libFuzzer targets with clang into build-fuzz/ and
-# runs each for a bounded time on a scratch copy of its corpus.
+# Builds the libFuzzer targets with clang into build-fuzz/ and runs each for a
+# bounded time on a scratch copy of its corpus.
 #   scripts/fuzz.sh [seconds per target]     (default: 20)
 # A crash leaves its input in build-fuzz/ (crash-*, leak-*, timeout-*); add it
 # to tests/fuzz/corpus/<target>/ once fixed.
@@ -20,7 +20,7 @@ cmake --build "$dir" --parallel "$(nproc)" >/dev/null
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 status=0
-for target in bbframe gse sdt; do
+for target in bbframe gse sdt devices_ini iq_stream dvbs_outer; do
   mkdir -p "$scratch/$target"
   log="$dir/fuzz_$target.log"
   # New inputs go to the scratch folder; the kept corpus is only read.

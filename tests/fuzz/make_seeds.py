@@ -73,3 +73,21 @@ write("gse", "field_traced", b"\x01" + struct.pack(">H", len(field) * 8) + field
 packets = ts_packets(sdt_section() * 3)     # one section over several packets
 write("sdt", "sdt_split", b"\x00" + packets)
 write("sdt", "sdt_one", b"\x02" + ts_packets(sdt_section()))
+
+# devices.ini as the receiver writes it, with the LimeSDR's extra keys.
+write("devices_ini", "typical",
+      b"[TCPInputDevice_3493311334]\ndevname=TCP Input Device\nbandwidth=2000000\nfrequency=0\nbbgain=0\nbbfilt=0\n"
+      b"[LimeSDRDevice]\nbandwidth=4000000\nfrequency=1210000000\nbbgain=40\nrx_channel=1\nrx_path=LMS_PATH_LNAW\n")
+
+# IQ bytes: format, eight piece sizes, the stream.
+for fmt in range(4):
+    write("iq_stream", "format%d" % fmt, bytes([fmt]) + bytes([1, 2, 3, 5, 7, 11, 13, 16]) + bytes(range(256)))
+
+# The outer decoder: 204-byte words whose first bytes carry the group's
+# inverted sync byte and the sync bytes, as after the inner decoder.
+words = b""
+for k in range(16):
+    body = bytes((k * 31 + i) & 0xFF for i in range(203))
+    words += (b"\xb8" if k % 8 == 0 else b"\x47") + body
+write("dvbs_outer", "synced_words", b"\x00" + words)
+write("dvbs_outer", "synced_words_no_rs", b"\xfd" + words)
