@@ -53,16 +53,20 @@ void BM_DemodDvbs2(benchmark::State& state)
     const std::vector<int16_t>& in = qpskStream();
     const size_t n = in.size() / 2;
     Demodulator demod;
-    demod.equalizer.length = int(state.range(0));
-    demod.equalizer.mode = state.range(0) > 0 ? Equalizer::ConstantModulus : Equalizer::Off;
-    demod.equalizer.reset();
-    demod.loop.setEnabled(true);
-    demod.loop.kp = 0.5f;
-    demod.loop.ki = 2.0f / 2048;
+    demod.equalizer().length = int(state.range(0));
+    demod.equalizer().mode = state.range(0) > 0 ? Equalizer::ConstantModulus : Equalizer::Off;
+    demod.equalizer().reset();
+    demod.loop().setEnabled(true);
+    demod.loop().kp = 0.5f;
+    demod.loop().ki = 2.0f / 2048;
     std::vector<std::complex<float>> symbols(n);
     std::vector<int8_t> frame(Demodulator::kFrameBytes);
-    for (auto _ : state)
-        benchmark::DoNotOptimize(demod.processS2(in.data(), n, symbols.data(), frame.data(), 0));
+    SymbolTap tap;   // as the worker shows them
+    for (auto _ : state) {
+        tap.symbols.clear();
+        benchmark::DoNotOptimize(demod.processS2(in.data(), n, symbols.data(), frame.data(), &tap));
+        demod.events().clear();
+    }
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
     state.SetLabel(state.range(0) ? "equalizer taps" : "no equalizer");
 }
@@ -73,11 +77,13 @@ void BM_DemodDvbs(benchmark::State& state)
     const std::vector<int16_t>& in = qpskStream();
     const size_t n = in.size() / 2;
     Demodulator demod;
-    demod.equalizer.mode = state.range(0) ? Equalizer::ConstantModulus : Equalizer::Off;
-    demod.loop.setEnabled(true);
+    demod.equalizer().mode = state.range(0) ? Equalizer::ConstantModulus : Equalizer::Off;
+    demod.loop().setEnabled(true);
     std::vector<std::complex<float>> symbols(n);
+    SymbolTap tap;
     for (auto _ : state) {
-        demod.processS1(in.data(), n, symbols.data());
+        tap.symbols.clear();
+        demod.processS1(in.data(), n, symbols.data(), &tap);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));

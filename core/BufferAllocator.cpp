@@ -5,7 +5,7 @@
 #include <thread>
 
 BufferAllocator::BufferAllocator()
-    : slots(kSlotCount)
+    : slotBuffers(kSlotCount)
 {
     for (int i = 0; i < kSlotCount; ++i)
         freeRing[i] = i;
@@ -46,7 +46,7 @@ WorkBuffer* BufferAllocator::alloc(size_t size)
 
     // No other thread can reach this slot until we return it. A free slot
     // holds no memory, so this is one fresh zero-filled block of `size` bytes.
-    WorkBuffer& slot = slots[index];
+    WorkBuffer& slot = slotBuffers[index];
     slot.resize(size);
     if (slot.capacity() != size)
         slot.shrink_to_fit();
@@ -57,8 +57,8 @@ int BufferAllocator::slotIndexOf(const WorkBuffer* buffer) const
 {
     // Compare as integers: pointers into different objects are not ordered.
     const auto address = reinterpret_cast<uintptr_t>(buffer);
-    const auto first = reinterpret_cast<uintptr_t>(slots.data());
-    const auto end = reinterpret_cast<uintptr_t>(slots.data() + kSlotCount);
+    const auto first = reinterpret_cast<uintptr_t>(slotBuffers.data());
+    const auto end = reinterpret_cast<uintptr_t>(slotBuffers.data() + kSlotCount);
     if (address < first || address >= end)
         return kNone;
     const uintptr_t offset = address - first;
@@ -78,7 +78,7 @@ void BufferAllocator::dealloc(WorkBuffer* buffer)
     if (--useCount[index] > 0)
         return;
 
-    WorkBuffer().swap(slots[index]);
+    WorkBuffer().swap(slotBuffers[index]);
     freeRing[(freeFront + freeCount) % kSlotCount] = index;
     ++freeCount;
     inUse.store(inUse.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);

@@ -51,7 +51,7 @@ private:
     // Slot index of `buffer`, or kNone when it is not one of our slots.
     int slotIndexOf(const WorkBuffer* buffer) const;
 
-    std::vector<WorkBuffer> slots;
+    std::vector<WorkBuffer> slotBuffers;   // not `slots`: a Qt keyword macro
     // Per slot: 1 while handed out, 0 while free. A slot's address gives its
     // index directly, so no list of slots in use is needed to find it.
     std::array<int32_t, kSlotCount> useCount{};

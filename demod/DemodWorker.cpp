@@ -1,6 +1,12 @@
 #include "demod/DemodWorker.h"
 
 #include "core/Log.h"
+#include "demod/PlSignalling.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
 
 #include <chrono>
 
@@ -21,29 +27,75 @@ void DemodWorker::process(WorkBuffer* input, WorkBuffer* output)
 {
     if (input == nullptr || output == nullptr)
         return;
-    const size_t n = input->size() / 4;
+    const size_t n = input->size() / 4;   // 16-bit I, Q
     const auto* in = reinterpret_cast<const int16_t*>(input->data());
     const ConstellationObject* reference;
     {
         std::lock_guard<std::mutex> lock(paramMutex);
+        tap.symbols.clear();
+        tap.symbols.reserve(n);
         if (dvbS2) {
-            output->resize(8 * n + Demodulator::kFrameBytes);
+            output->resize(outputBytes(input->size()));
             auto* symbols = reinterpret_cast<std::complex<float>*>(output->data());
-            auto* frame = reinterpret_cast<int8_t*>(output->data() + 8 * n);
-            const int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
-            const bool delivered = demod.processS2(in, n, symbols, frame, now);
-            output->resize(8 * n + (delivered ? Demodulator::kFrameBytes : 0));
+            auto* frame = reinterpret_cast<int8_t*>(output->data() + symbolBytes(input->size()));
+            const bool delivered = demod.processS2(in, n, symbols, frame, &tap);
+            output->resize(symbolBytes(input->size()) + (delivered ? Demodulator::kFrameBytes : 0));
+            takeEvents();
+            if (delivered && dumpRequested) {
+                dumpRequested = false;
+                dumpFrame(frame, plsShortFrame(demod.deliveredPlsCode()) ? 16200 : 64800);
+            }
         } else {
-            output->reserve(8 * n + 8100);
-            output->resize(8 * n);
-            demod.processS1(in, n, reinterpret_cast<std::complex<float>*>(output->data()));
+            output->resize(symbolBytes(input->size()));
+            demod.processS1(in, n, reinterpret_cast<std::complex<float>*>(output->data()), &tap);
         }
         if (display != nullptr)
-            display->showSymbols(demod.display);
-        reference = demod.constellation;
+            display->showSymbols(tap.symbols);
+        reference = demod.constellation();
     }
     if (display != nullptr)
         display->setReference(reference);
+}
+
+void DemodWorker::takeEvents()
+{
+    const int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (const FrameEvent& e : demod.events()) {
+        switch (e.kind) {
+        case FrameEvent::Kind::HeaderRead:
+            if (e.locked) {
+                statistics[e.plsCode & 127].count += 1;
+                statistics[e.plsCode & 127].lastSeen = now;
+            }
+            break;
+        case FrameEvent::Kind::InvalidModcod: {
+            // Framing problems go to the error stream.
+            std::ostringstream line;
+            line << "ignoring frame, invalid modcode (" << s2ModcodRow(plsModcod(e.plsCode)).name << ")\n";
+            std::cerr << line.str() << std::flush;
+            break;
+        }
+        case FrameEvent::Kind::Locked: LogLine() << "LOCKED :)"; break;
+        case FrameEvent::Kind::LockLost: LogLine() << "LOCK has been lost :'("; break;
+        }
+    }
+    demod.events().clear();
+}
+
+void DemodWorker::dumpFrame(const int8_t* frame, size_t size)
+{
+    // In the working directory, made when first needed.
+    std::error_code ec;
+    std::filesystem::create_directories(kDumpFolder, ec);
+    char name[64];
+    std::snprintf(name, sizeof name, "%s/xfecframe.%d", kDumpFolder, dumpCounter++);
+    FILE* file = std::fopen(name, "wb");
+    if (file == nullptr) {
+        LogLine() << "XFECFRAME dump: cannot open " << name << " for writing";
+        return;
+    }
+    std::fwrite(frame, 1, size, file);
+    std::fclose(file);
 }
 
 void DemodWorker::setDVBMode(bool on)
@@ -57,7 +109,7 @@ void DemodWorker::setSpectrumInverted(bool inverted)
 {
     LogLine() << "DemodWorker::setSpectrumInverted(" << int(inverted) << ")";
     std::lock_guard<std::mutex> lock(paramMutex);
-    demod.spectrumInverted = inverted;
+    demod.setSpectrumInverted(inverted);
 }
 
 void DemodWorker::setDerotation(int v)
@@ -70,21 +122,21 @@ void DemodWorker::setFineCarrierRecoveryEnabled(bool on)
 {
     LogLine() << "DemodWorker::setFineCarrierRecoveryEnabled(" << int(on) << ")";
     std::lock_guard<std::mutex> lock(paramMutex);
-    demod.loop.setEnabled(on);
+    demod.loop().setEnabled(on);
 }
 
 void DemodWorker::setFineCarrierRecoveryGain(float kp)
 {
     LogLine() << "DemodWorker::setFineCarrierRecoveryGain(" << kp << ")";
     std::lock_guard<std::mutex> lock(paramMutex);
-    demod.loop.kp = kp;
+    demod.loop().kp = kp;
 }
 
 void DemodWorker::setFineCarrierRecoveryDamping(float ki)
 {
     LogLine() << "DemodWorker::setFineCarrierRecoveryDamping(" << ki << ")";
     std::lock_guard<std::mutex> lock(paramMutex);
-    demod.loop.ki = ki;
+    demod.loop().ki = ki;
 }
 
 void DemodWorker::setEqualizerMode(int mode)
@@ -94,8 +146,8 @@ void DemodWorker::setEqualizerMode(int mode)
         return;
     std::lock_guard<std::mutex> lock(paramMutex);
     if (mode != Equalizer::Off)
-        demod.equalizer.reset();
-    demod.equalizer.mode = mode;
+        demod.equalizer().reset();
+    demod.equalizer().mode = mode;
 }
 
 void DemodWorker::setEqualizerLength(int taps)
@@ -104,38 +156,38 @@ void DemodWorker::setEqualizerLength(int taps)
         return;
     LogLine() << "DemodWorker::setEqualizerLength(" << taps << ")";
     std::lock_guard<std::mutex> lock(paramMutex);
-    demod.equalizer.length = taps;
+    demod.equalizer().length = taps;
 }
 
 void DemodWorker::setCMAGainMu(float mu)
 {
     LogLine() << "DemodWorker::setCMAGainMu(" << mu << ")";
     std::lock_guard<std::mutex> lock(paramMutex);
-    demod.equalizer.mu = mu;
+    demod.equalizer().mu = mu;
 }
 
 void DemodWorker::setUpdateCoefficients(bool on)
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    demod.equalizer.adapt = on;
+    demod.equalizer().adapt = on;
 }
 
 void DemodWorker::setKeepLock(bool on)
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    demod.keepLock = on;
+    demod.setKeepLock(on);
 }
 
-void DemodWorker::setDisplaySource(int source)
+void DemodWorker::setDisplaySource(DisplaySource source)
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    demod.displaySource = source;
+    tap.source = source;
 }
 
 void DemodWorker::requestFrameDump()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    demod.dumpRequested = true;
+    dumpRequested = true;
 }
 
 void DemodWorker::setConstellationDisplay(ConstellationDisplay* target)
@@ -153,50 +205,51 @@ bool DemodWorker::dvbS2Mode()
 uint8_t DemodWorker::plsCode()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    return demod.plsCode;
+    return demod.plsCode();
 }
 
 uint8_t DemodWorker::deliveredPlsCode()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    return demod.deliveredPls;
+    return demod.deliveredPlsCode();
 }
 
 uint8_t DemodWorker::dataPlsCode()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    return demod.dataPls;
+    return demod.dataPlsCode();
 }
 
 bool DemodWorker::deliveredAfterGap()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    return demod.deliveredAfterGap;
+    return demod.deliveredAfterGap();
 }
 
 int DemodWorker::lockCounter()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    return demod.lockCounter;
+    return demod.lockCounter();
 }
 
 bool DemodWorker::locked()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    return demod.locked;
+    return demod.locked();
 }
 
 std::array<ModcodStatistic, 128> DemodWorker::modcodStatistics()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    return demod.statistics;
+    return statistics;
 }
 
 std::vector<std::complex<float>> DemodWorker::equalizerTaps()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
     std::vector<std::complex<float>> taps;
-    for (int i = 0; i < demod.equalizer.length; ++i)
-        taps.emplace_back(demod.equalizer.taps[2 * i], demod.equalizer.taps[2 * i + 1]);
+    const Equalizer& eq = demod.equalizer();
+    for (int i = 0; i < eq.length; ++i)
+        taps.emplace_back(eq.taps[2 * i], eq.taps[2 * i + 1]);
     return taps;
 }

@@ -13,12 +13,21 @@
 // Input: one complex 16-bit sample per symbol from the resampler. Output:
 // 8 bytes (a complex float) per input symbol; in DVB-S2 mode followed by the
 // 64800 soft values of a frame completed during the block.
+struct ModcodStatistic {
+    int64_t count = 0;
+    int64_t lastSeen = 0;   // steady-clock ticks
+};
+
 class DemodWorker : public Worker {
 public:
     explicit DemodWorker(DoneCallback onDone);
     ~DemodWorker() override;
     size_t objectSize() const override { return sizeof(*this); }
     void process(WorkBuffer* input, WorkBuffer* output) override;
+    // A complex float for every whole 16-bit input symbol, then room for
+    // the frame the block may complete.
+    static constexpr size_t symbolBytes(size_t inputBytes) { return 8 * (inputBytes / 4); }
+    static constexpr size_t outputBytes(size_t inputBytes) { return symbolBytes(inputBytes) + Demodulator::kFrameBytes; }
 
     void setDVBMode(bool dvbS2);
     void setSpectrumInverted(bool inverted);
@@ -31,7 +40,7 @@ public:
     void setCMAGainMu(float mu);
     void setUpdateCoefficients(bool on);
     void setKeepLock(bool on);
-    void setDisplaySource(int source);
+    void setDisplaySource(DisplaySource source);
     void requestFrameDump();
     void setConstellationDisplay(ConstellationDisplay* display);
 
@@ -45,9 +54,19 @@ public:
     std::array<ModcodStatistic, 128> modcodStatistics();
     std::vector<std::complex<float>> equalizerTaps();
 
+    // Where a requested XFECFRAME dump goes, under the working directory.
+    static constexpr const char* kDumpFolder = "ldpc_debug";
+
 private:
+    void takeEvents();   // logs and counts what the framing reported
+    void dumpFrame(const int8_t* frame, size_t size);
+
     std::mutex paramMutex;
     bool dvbS2 = true;
     Demodulator demod;
     ConstellationDisplay* display = nullptr;
+    SymbolTap tap;                                  // the block's symbols for the display
+    std::array<ModcodStatistic, 128> statistics{};  // per PLS code, while locked
+    bool dumpRequested = false;
+    int dumpCounter = 0;
 };

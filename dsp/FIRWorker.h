@@ -15,6 +15,8 @@ public:
     ~FIRWorker() override;
     size_t objectSize() const override { return sizeof(*this); }
     void process(WorkBuffer* input, WorkBuffer* output) override;
+    // Two output samples for every input sample.
+    static constexpr size_t outputBytes(size_t inputBytes) { return 2 * inputBytes; }
 
     // Designs and installs the filter for the device rate, symbol rate, tap
     // count (a multiple of 16 up to 256; 0 disables) and roll-off.

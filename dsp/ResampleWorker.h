@@ -16,6 +16,8 @@ public:
     ~ResampleWorker() override;
     size_t objectSize() const override { return sizeof(*this); }
     void process(WorkBuffer* input, WorkBuffer* output) override;
+    // Never more symbols than input samples: the input's size is enough.
+    static constexpr size_t outputBytes(size_t inputBytes) { return inputBytes; }
 
     // Loop gains as right shifts: Kp = 2^-v, Ki = 2^-v.
     void setTEDGain(float v);

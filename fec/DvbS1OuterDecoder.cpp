@@ -21,10 +21,6 @@ DvbS1OuterDecoder::DvbS1OuterDecoder(PacketSink sink)
 
 void DvbS1OuterDecoder::processBytes(const uint8_t* bytes, size_t count)
 {
-    if (resetRequested.exchange(false)) {
-        state.store(Hunting);
-        lockedRun.store(0);
-    }
     for (size_t k = 0; k < count; ++k) {
         const unsigned byte = bytes[k];
         for (int b = 7; b >= 0; --b)
@@ -36,12 +32,12 @@ void DvbS1OuterDecoder::processBit(unsigned bit)
 {
     bitRegister = uint8_t((bitRegister << 1) | bit);
     ++bitCounter;
-    const int current = state.load(std::memory_order_relaxed);
+    const int current = state;
     if (current == Hunting) {
         bitCounter = 0;
         if (bitRegister == kSync || bitRegister == kInvertedSync) {
-            state.store(Confirming, std::memory_order_relaxed);
-            confidence.store(1, std::memory_order_relaxed);
+            state = Confirming;
+            confidence = 1;
         }
         return;
     }
@@ -49,21 +45,21 @@ void DvbS1OuterDecoder::processBit(unsigned bit)
         bitCounter = 0;
         atBoundary();
     }
-    if (state.load(std::memory_order_relaxed) == Locked && bitCounter % 8 == 0)
+    if (state == Locked && bitCounter % 8 == 0)
         deinterleave(bitRegister);
 }
 
 void DvbS1OuterDecoder::atBoundary()
 {
     const bool syncByte = bitRegister == kSync || bitRegister == kInvertedSync;
-    switch (state.load(std::memory_order_relaxed)) {
+    switch (state) {
     case Confirming:
         if (!syncByte) {
-            state.store(Hunting, std::memory_order_relaxed);
+            state = Hunting;
             return;
         }
-        if (confidence.fetch_add(1, std::memory_order_relaxed) + 1 >= 8) {
-            state.store(Waiting, std::memory_order_relaxed);
+        if (++confidence >= 8) {
+            state = Waiting;
             LogLine() << "SYNC_LOCKING";
         }
         return;
@@ -71,26 +67,26 @@ void DvbS1OuterDecoder::atBoundary()
         if (bitRegister != kInvertedSync)
             return;
         packetIndex = 0;
-        confidence.store(32, std::memory_order_relaxed);
-        state.store(Locked, std::memory_order_relaxed);
-        lockedRun.store(0, std::memory_order_relaxed);
+        confidence = 32;
+        state = Locked;
+        lockedRun = 0;
         branch = 0;
         writePosition = 0;
         return;
     case Locked: {
         packetIndex = (packetIndex + 1) % 8;
         const uint8_t expected = packetIndex == 0 ? kInvertedSync : kSync;
-        const uint16_t c = confidence.load(std::memory_order_relaxed);
+        const uint16_t c = confidence;
         if (bitRegister == expected) {
             if (c <= 31)
-                confidence.store(uint16_t(c + 1), std::memory_order_relaxed);
-            lockedRun.fetch_add(1, std::memory_order_relaxed);
+                confidence = uint16_t(c + 1);
+            ++lockedRun;
         } else if (c > 7) {
-            confidence.store(uint16_t(c - 8), std::memory_order_relaxed);
-            lockedRun.fetch_add(1, std::memory_order_relaxed);
+            confidence = uint16_t(c - 8);
+            ++lockedRun;
         } else {
-            state.store(Hunting, std::memory_order_relaxed);
-            lockedRun.store(0, std::memory_order_relaxed);
+            state = Hunting;
+            lockedRun = 0;
         }
         finishPacket();
         return;
@@ -126,11 +122,11 @@ void DvbS1OuterDecoder::finishPacket()
     writePosition = 0;
 
     bool failed = false;
-    if (rsEnabled.load(std::memory_order_relaxed)) {
+    if (rsEnabled) {
         const ReedSolomonDecoder::Result r = rs.decode(result);
         if (!r.corrected) {
             failed = true;
-            uncorrectable.fetch_add(1, std::memory_order_relaxed);
+            ++uncorrectable;
         } else if (r.byteErrors > 0) {
             size_t bits = 0;
             for (int k = 0; k < kTsBytes; ++k)

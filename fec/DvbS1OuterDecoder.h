@@ -6,15 +6,13 @@
 #include "fec/ReedSolomonDecoder.h"
 
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 
 // Fed with decoded bytes in order, without known bit alignment; hands on one
-// 188-byte packet per 204 received bytes once locked. Runs on one thread; the
-// confidence, the lock figures, the Reed–Solomon switch and the sync reset may
-// be used from others.
+// 188-byte packet per 204 received bytes once locked. A plain class on one
+// thread: its owner carries switches and readouts to and from other threads.
 //
 // A word with more errors than Reed–Solomon corrects is handed on as received
 // (descrambled), with the transport error indicator set, and not logged.
@@ -34,19 +32,23 @@ public:
     // Every bit of these bytes, most significant first.
     void processBytes(const uint8_t* bytes, size_t count);
 
-    // Back to hunting (a device was opened). Applies before the next byte.
-    void resetSync() { resetRequested.store(true); }
-    void setReedSolomonEnabled(bool on) { rsEnabled.store(on); }
-    bool reedSolomonEnabled() const { return rsEnabled.load(); }
+    // Back to hunting (a device was opened).
+    void resetSync()
+    {
+        state = Hunting;
+        lockedRun = 0;
+    }
+    void setReedSolomonEnabled(bool on) { rsEnabled = on; }
+    bool reedSolomonEnabled() const { return rsEnabled; }
 
     // 0 … 32.
-    uint16_t syncConfidence() const { return confidence.load(); }
-    int syncState() const { return state.load(); }
+    uint16_t syncConfidence() const { return confidence; }
+    int syncState() const { return state; }
     // Packet boundaries passed in the locked state since the lock was last
     // taken (0 when not locked).
-    uint32_t lockedPackets() const { return lockedRun.load(); }
+    uint32_t lockedPackets() const { return lockedRun; }
     // Words Reed–Solomon could not correct, since construction.
-    uint64_t uncorrectableWords() const { return uncorrectable.load(); }
+    uint64_t uncorrectableWords() const { return uncorrectable; }
 
 private:
     void processBit(unsigned bit);
@@ -58,12 +60,11 @@ private:
     PacketSink sink;
     ReedSolomonDecoder rs;
 
-    std::atomic<int> state{Hunting};
-    std::atomic<uint16_t> confidence{0};
-    std::atomic<uint32_t> lockedRun{0};
-    std::atomic<uint64_t> uncorrectable{0};
-    std::atomic<bool> rsEnabled{true};
-    std::atomic<bool> resetRequested{false};
+    int state = Hunting;
+    uint16_t confidence = 0;
+    uint32_t lockedRun = 0;
+    uint64_t uncorrectable = 0;
+    bool rsEnabled = true;
 
     uint8_t bitRegister = 0;
     uint16_t bitCounter = 0;

@@ -3,6 +3,7 @@
 #include "core/Log.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -20,29 +21,29 @@ DvbsAlignmentSearch::DvbsAlignmentSearch(Actions actions, uint64_t patienceBits)
 void DvbsAlignmentSearch::observe(const uint8_t* bytes, size_t n, int period, SyncStatus status)
 {
     if (!enabled()) {
-        lasting.store(false);
-        kept.store(false);
+        lasting = false;
+        kept = false;
         restartJudging();
         return;
     }
     if (period != lastPeriod) {
         // A new rate: its phases start again from the first.
         lastPeriod = period;
-        skips.store(0);
-        kept.store(false);
+        skips = 0;
+        kept = false;
         restartJudging();
         return;
     }
     const bool locked = status.state == 3;
     if (locked && status.lockedPackets >= kLastingLockPackets) {
-        lasting.store(true);
-        kept.store(true);
+        lasting = true;
+        kept = true;
         restartJudging();
         return;
     }
-    if (lasting.exchange(false)) {
+    if (std::exchange(lasting, false)) {
         // The lock is lost: judge the combination again before leaving it.
-        kept.store(false);
+        kept = false;
         restartJudging();
         return;
     }
@@ -53,7 +54,7 @@ void DvbsAlignmentSearch::observe(const uint8_t* bytes, size_t n, int period, Sy
     case Verdict::Sync:
         // Worth keeping: the outer decoder is given time to lock, and the
         // combination is judged again meanwhile.
-        kept.store(true);
+        kept = true;
         restartJudging();
         return;
     case Verdict::Inverted:
@@ -116,34 +117,34 @@ void DvbsAlignmentSearch::restartJudging()
 void DvbsAlignmentSearch::advance(int period)
 {
     restartJudging();
-    kept.store(false);
-    stepCount.fetch_add(1);
-    const int skip = period > 0 ? (skips.load() + 1) % period : 0;
-    skips.store(skip);
+    kept = false;
+    ++stepCount;
+    const int skip = period > 0 ? (skips + 1) % period : 0;
+    skips = skip;
     if (actions.skipSoftValue)
         actions.skipSoftValue();
     if (skip == 0) {
         // A whole period skipped: back at the first phase, a quarter turn on.
-        const int turned = (rotation.load() + 1) % 4;
-        rotation.store(turned);
+        const int turned = (rotation + 1) % 4;
+        rotation = turned;
         if (actions.setDerotation)
             actions.setDerotation(turned * 64);
     }
     if (actions.restartSync)
         actions.restartSync();
-    LogLine() << "DVB-S alignment: derotate " << rotation.load() * 64 << ", skip " << skip;
+    LogLine() << "DVB-S alignment: derotate " << rotation * 64 << ", skip " << skip;
 }
 
 void DvbsAlignmentSearch::turnHalf()
 {
     restartJudging();
-    kept.store(false);
-    stepCount.fetch_add(1);
-    const int turned = (rotation.load() + 2) % 4;
-    rotation.store(turned);
+    kept = false;
+    ++stepCount;
+    const int turned = (rotation + 2) % 4;
+    rotation = turned;
     if (actions.setDerotation)
         actions.setDerotation(turned * 64);
     if (actions.restartSync)
         actions.restartSync();
-    LogLine() << "DVB-S alignment: derotate " << turned * 64 << ", skip " << skips.load();
+    LogLine() << "DVB-S alignment: derotate " << turned * 64 << ", skip " << skips;
 }

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -31,8 +30,9 @@
 //
 // The actions must take effect from the next block observed on: observe()
 // runs on the decoding thread right after a block, and the chain applies the
-// turn and the skip in the Viterbi decoder before its next block. setEnabled()
-// and the readouts may be used from any thread.
+// turn and the skip in the Viterbi decoder before its next block. A plain
+// class on that thread: its owner carries the switch and the readouts to and
+// from others.
 class DvbsAlignmentSearch {
 public:
     static constexpr uint64_t kPacketBits = 204 * 8;
@@ -58,21 +58,21 @@ public:
 
     explicit DvbsAlignmentSearch(Actions actions, uint64_t patienceBits = kDefaultPatienceBits);
 
-    void setEnabled(bool on) { on_.store(on); }
-    bool enabled() const { return on_.load(); }
+    void setEnabled(bool on) { on_ = on; }
+    bool enabled() const { return on_; }
 
     // After each decoded block: its bytes, the depuncturing period in force
     // and the decoder's sync. A change of period restarts the search's phase.
     void observe(const uint8_t* bytes, size_t count, int period, SyncStatus status);
 
-    int derotation() const { return rotation.load() * 64; }
-    int skippedValues() const { return skips.load(); }
+    int derotation() const { return rotation * 64; }
+    int skippedValues() const { return skips; }
     // Combinations left behind since construction.
-    uint32_t steps() const { return stepCount.load(); }
+    uint32_t steps() const { return stepCount; }
     // True while the current combination holds a lasting lock.
-    bool settled() const { return lasting.load(); }
+    bool settled() const { return lasting; }
     // True once the current combination has shown its sync bytes.
-    bool syncSeen() const { return kept.load(); }
+    bool syncSeen() const { return kept; }
 
 private:
     enum class Verdict { NoSync, Sync, Inverted };
@@ -85,12 +85,12 @@ private:
 
     Actions actions;
     uint64_t patience;
-    std::atomic<bool> on_{false};
-    std::atomic<int> rotation{0};   // quarter turns
-    std::atomic<int> skips{0};      // modulo the period
-    std::atomic<uint32_t> stepCount{0};
-    std::atomic<bool> lasting{false};
-    std::atomic<bool> kept{false};
+    bool on_ = false;
+    int rotation = 0;   // quarter turns
+    int skips = 0;      // modulo the period
+    uint32_t stepCount = 0;
+    bool lasting = false;
+    bool kept = false;
     int lastPeriod = 0;
 
     // Sync bytes seen at each bit position of a packet length, since the

@@ -10,11 +10,9 @@ void writeResult(WorkBuffer* tag, int32_t result)
 {
     if (tag == nullptr)
         return;
-    if (tag->size() < size_t(LDPCWorker::kTagBytes))
-        tag->resize(LDPCWorker::kTagBytes, 0); // a missing tag byte reads as MODCOD 0: no code
-    const uint32_t value = uint32_t(result);
-    for (int b = 0; b < 4; ++b)
-        (*tag)[size_t(1 + b)] = uint8_t(value >> (8 * b));
+    FrameTag t = readFrameTag(*tag);   // a tag too short reads as code 0: no code
+    t.result = result;
+    writeFrameTag(*tag, t);
 }
 
 } // namespace
@@ -47,22 +45,12 @@ int LDPCWorker::rebuildCount() const
     return rebuilds;
 }
 
-int32_t LDPCWorker::tagResult(const WorkBuffer& tag)
-{
-    if (tag.size() < size_t(kTagBytes))
-        return -1;
-    uint32_t value = 0;
-    for (int b = 0; b < 4; ++b)
-        value |= uint32_t(tag[size_t(1 + b)]) << (8 * b);
-    return int32_t(value);
-}
-
 void LDPCWorker::process(WorkBuffer* frame, WorkBuffer* tag)
 {
     writeResult(tag, -1);
     if (!decodingEnabled.load(std::memory_order_seq_cst))
         return;
-    const int index = tag != nullptr ? codeIndexForFrame((*tag)[0]) : -1;
+    const int index = tag != nullptr ? codeIndexForFrame(readFrameTag(*tag).plsCode) : -1;
     {
         std::lock_guard<std::mutex> lock(codeMutex);
         if (index != currentCode) {

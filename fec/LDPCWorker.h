@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/Worker.h"
+#include "fec/FrameTag.h"
 #include "fec/LdpcCode.h"
 #include "fec/LdpcDecoder.h"
 
@@ -12,8 +13,8 @@
 #include <mutex>
 
 // Work item: input = frame buffer (64800 soft values, positive = bit 0),
-// output = 5-byte tag buffer (byte 0 the frame's PLS code, bytes 1 … 4 the
-// result as little-endian int32: update passes left 0 … 32 on success, −1 when
+// output = the frame's tag buffer (fec/FrameTag.h): the decoder reads the PLS
+// code and writes the result (update passes left 0 … 32 on success, −1 when
 // decoding failed, was disabled or no code applies).
 //
 // When a code applies, the frame buffer leaves holding N/8 bytes: the decided
@@ -21,10 +22,6 @@
 // code, decoding disabled, or fewer than N soft values) it leaves unchanged.
 class LDPCWorker : public Worker {
 public:
-    static constexpr int kTagBytes = 5;
-    // The chain's own byte after the tag: 1 when stream data was lost before
-    // the frame. The decoder leaves it alone.
-    static constexpr int kGapByte = kTagBytes;
     static constexpr int kFrameValues = 64800;
 
     explicit LDPCWorker(DoneCallback onDone);
@@ -42,8 +39,6 @@ public:
     // Times the code structure has been built since construction.
     int rebuildCount() const;
 
-    // Reads the result field of a tag buffer (−1 when it is too short).
-    static int32_t tagResult(const WorkBuffer& tag);
 
 private:
     struct ArenaDeleter {

@@ -17,6 +17,8 @@ public:
     ~ViterbiWorker() override;
     size_t objectSize() const override { return sizeof(*this); }
     void process(WorkBuffer* input, WorkBuffer* output) override;
+    // Fewer decoded bytes than the complex-float symbols they come from.
+    static constexpr size_t outputBytes(size_t inputBytes) { return inputBytes; }
 
     // The depuncturing combo box: 0 = 1/2 … 4 = 7/8. Logs the index, then the
     // rate's name ("FEC 3/4") or "Unknown FEC!!!"; a negative index changes nothing.

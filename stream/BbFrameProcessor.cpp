@@ -1,6 +1,5 @@
 #include "stream/BbFrameProcessor.h"
 
-#include "core/Log.h"
 #include "stream/Crc.h"
 
 #include <cstdio>
@@ -59,10 +58,9 @@ void BbFrameProcessor::processBBFrame(uint8_t* frame, size_t length, int32_t r, 
     const BbHeaderFields h = parseBbHeader(frame);
     if (r >= 0 && hooks.rollOff)
         hooks.rollOff(kRollOff[h.rollOffCode()]);
-    const std::string line = bbHeaderLine(h, r);
-
     std::lock_guard<std::mutex> lock(consoleMutex);
-    LogLine() << line;
+    if (hooks.header)
+        hooks.header(h, r);
     // The packet in progress is completed only by the very next frame's
     // first bytes, and only when those are right.
     if (afterGap || r < 0)

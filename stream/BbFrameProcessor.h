@@ -31,6 +31,9 @@ public:
         // The roll-off of the RO field, for the matched filter (the window
         // delivers it to its own thread).
         std::function<void(float rollOff)> rollOff;
+        // Every frame's header and decode result, for the status line
+        // (bbHeaderLine), with consoleMutex held.
+        std::function<void(const BbHeaderFields& header, int32_t decodeResult)> header;
         // Transport-stream bytes, with packetStart set where a packet begins;
         // without it they are the rest of the packet the last frame began.
         std::function<void(const uint8_t* bytes, size_t length, bool packetStart)> transportStream;

@@ -17,34 +17,34 @@ void GseParser::parseGSE(const uint8_t* dataField, uint16_t dfl)
     const size_t remaining = dfl / 8;
     if (remaining > 1 && dataField != nullptr)
         parsePackets(dataField, remaining);
-    int left = debugFrames.load();
-    while (left > 0 && !debugFrames.compare_exchange_weak(left, left - 1)) {
-    }
 }
 
-bool GseParser::parsePackets(const uint8_t* data, size_t remaining)
+void GseParser::parsePackets(const uint8_t* data, size_t remaining)
 {
-    const bool trace = debugFrames.load() != 0;
-    std::string line;   // the trace of one packet, written as a whole
+    const bool trace = bool(traceHooks.packet);
+    GsePacketTrace t;          // the packet being traced
+    bool traced = false;       // t holds a packet not yet handed to the trace
     auto flush = [&] {
-        if (!line.empty()) {
-            if (line.back() == '\n')
-                line.pop_back();
-            LogLine() << line;
-            line.clear();
-        }
+        if (traced)
+            traceHooks.packet(t);
+        traced = false;
     };
     size_t offset = 0;
     while (remaining > 1) {
         const uint8_t* p = data + offset;
         const unsigned s = p[0] >> 7, e = (p[0] >> 6) & 1, lt = (p[0] >> 4) & 3;
         const size_t length = size_t((p[0] & 0x0F) << 8 | p[1]);
-        if (trace)
-            line += traceFormat("GSE Header: S%hhu E%hhu TL%hhu LEN: 0x%04hx, ptr: 0x%04lx\t", (unsigned char)s,
-                           (unsigned char)e, (unsigned char)lt, (unsigned short)length, (unsigned long)offset);
+        if (trace) {
+            t = GsePacketTrace();
+            t.start = s;
+            t.end = e;
+            t.labelType = lt;
+            t.length = length;
+            t.offset = offset;
+            traced = true;
+        }
         if (s == 0 && e == 0 && lt == 0) {
-            if (trace)
-                line += "PADDING DATA\n";
+            t.padding = true;
             break;
         }
         if (remaining - 2 < length)
@@ -57,14 +57,12 @@ bool GseParser::parsePackets(const uint8_t* data, size_t remaining)
             if (remaining - 2 == 0)
                 break;
             f = p[2];
-            if (trace)
-                line += traceFormat(" FRAG_ID: 0x%02x ", unsigned(f));
+            t.fragmentId = f;
             if (s) {
                 if (remaining < 5)
                     break;
                 totalLength[f] = uint16_t(p[3] << 8 | p[4]);
-                if (trace)
-                    line += traceFormat(" TOTAL_LEN: 0x%04x ", unsigned(totalLength[f]));
+                t.totalLength = totalLength[f];
                 payload = 5;
                 n -= 3;
             } else {
@@ -75,8 +73,7 @@ bool GseParser::parsePackets(const uint8_t* data, size_t remaining)
         if (s) {
             if (remaining < payload + 2)
                 break;
-            if (trace)
-                line += traceFormat(" PROTO: 0x%04x ", unsigned(p[payload] << 8 | p[payload + 1]));
+            t.protocol = int(p[payload] << 8 | p[payload + 1]);
             const size_t label = lt == 0 ? 6 : lt == 1 ? 3 : 0;
             if (remaining < payload + 2 + label)
                 break;
@@ -91,10 +88,11 @@ bool GseParser::parsePackets(const uint8_t* data, size_t remaining)
             break;   // a length too small for the packet's own fields
 
         if (trace) {
-            line += traceFormat(" dptr: 0x%04lx\tDATA:", (unsigned long)(offset + payload));
+            t.hasData = true;
+            t.dataOffset = offset + payload;
             for (size_t i = 0; i < 8 && payload + i < remaining; ++i)
-                line += traceFormat(" %02x", unsigned(p[payload + i]));
-            line += traceFormat(" | LEN: 0x%04x\n", unsigned(n));
+                t.data[t.dataBytes++] = p[payload + i];
+            t.payloadLength = n;
             flush();
         }
         const uint8_t* bytes = p + payload;
@@ -104,7 +102,7 @@ bool GseParser::parsePackets(const uint8_t* data, size_t remaining)
         } else {
             if (fill[f] + size_t(n) > kBufferSize) {
                 LogLine() << traceFormat("PDU Buffer Overflow! fragment 0x%02x exceeded %d bytes!", unsigned(f),
-                                    int(kBufferSize));
+                                         int(kBufferSize));
                 break;
             }
             std::memcpy(buffers.get() + size_t(f) * kBufferSize + fill[f], bytes, size_t(n));
@@ -122,14 +120,11 @@ bool GseParser::parsePackets(const uint8_t* data, size_t remaining)
             (counted == uint64_t(totalLength[f]) + 4 || counted == totalLength[f])) {
             uint8_t* pdu = buffers.get() + size_t(f) * kBufferSize;
             fill[f] -= 4;
-            if (trace)
-                LogLine() << traceFormat("  Complete GSE Frame!  CRC32: %02x %02x %02x %02x", unsigned(pdu[fill[f]]),
-                                    unsigned(pdu[fill[f] + 1]), unsigned(pdu[fill[f] + 2]),
-                                    unsigned(pdu[fill[f] + 3]));
+            if (traceHooks.complete)
+                traceHooks.complete(pdu + fill[f]);
             if (sink)
                 sink(pdu, size_t(fill[f]));
         }
     }
     flush();
-    return true;
 }

@@ -3,7 +3,8 @@
 // without GSE header, protocol type, label or CRC-32.
 #pragma once
 
-#include <atomic>
+#include "stream/GseTrace.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -13,7 +14,6 @@ class GseParser {
 public:
     static constexpr int kFragmentIds = 256;
     static constexpr size_t kBufferSize = 65536;
-    static constexpr int kDebugFrames = 64;
 
     using PduSink = std::function<void(const uint8_t* pdu, size_t length)>;
     explicit GseParser(PduSink sink);
@@ -21,15 +21,20 @@ public:
     // One data field of `dfl` bits.
     void parseGSE(const uint8_t* dataField, uint16_t dfl);
 
-    // Traces the next 64 frames.
-    void startDebugTrace() { debugFrames.store(kDebugFrames); }
-    int debugFramesLeft() const { return debugFrames.load(); }
+    // The debug trace: each packet as far as it was parsed, and the CRC-32
+    // of each PDU completed from fragments. Empty hooks: no trace (the
+    // owner switches them between frames).
+    struct Trace {
+        std::function<void(const GsePacketTrace& packet)> packet;
+        std::function<void(const uint8_t* crc)> complete;
+    };
+    void setTrace(Trace hooks) { traceHooks = std::move(hooks); }
 
 private:
-    bool parsePackets(const uint8_t* data, size_t remaining);
+    void parsePackets(const uint8_t* data, size_t remaining);
 
     PduSink sink;
-    std::atomic<int> debugFrames{0};
+    Trace traceHooks;
     // Per fragment ID: the PDU collected so far, its fill, the total length
     // of its first fragment and the protocol type and label bytes that total
     // counts but the payloads do not carry.

@@ -1,8 +1,6 @@
 #include "stream/SdtMonitor.h"
 
-#include "core/Log.h"
 #include "stream/DvbText.h"
-#include "stream/TraceFormat.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -22,8 +20,8 @@ void SdtMonitor::scanPacket(const uint8_t* p)
         return;
     const unsigned afc = (p[3] >> 4) & 3;
     const unsigned pusi = p[1] & 0x40;
-    if (debug.load())
-        LogLine() << traceFormat("SYNC: 0x%02x, PUSI: %u, PID: 0x%04x, ADAPT: 0x%02x", unsigned(p[0]), pusi, 0x11u, afc);
+    if (trace)
+        trace({SdtTrace::Kind::Packet, {unsigned(p[0]), pusi, 0x11u, afc}});
 
     size_t start;
     if (afc == 1) {
@@ -57,10 +55,8 @@ void SdtMonitor::scanPacket(const uint8_t* p)
     }
 
     if (sectionTotal != 0 && sectionFill == sectionTotal) {
-        if (debug.load()) {
-            LogLine() << traceFormat("Valid SDT with length of %d bytes", int(sectionTotal));
-            LogLine() << "DATA:" << traceHex(section, sectionTotal);
-        }
+        if (trace)
+            trace({SdtTrace::Kind::Section, {}, section, sectionTotal});
         const size_t size = sectionTotal;
         sectionTotal = sectionFill = 0;
         parseSDT(size);
@@ -71,10 +67,9 @@ void SdtMonitor::parseSDT(size_t size)
 {
     if (size <= 10 || size > kMaxSection)
         return;
-    const bool trace = debug.load();
     const uint8_t* s = section;
     if (trace)
-        LogLine() << traceFormat("table id: 0x%02x, section length: 0x%04x, section: %u of %u:", unsigned(s[0]), unsigned(size), unsigned(s[6]), unsigned(s[7]));
+        trace({SdtTrace::Kind::Table, {unsigned(s[0]), unsigned(size), unsigned(s[6]), unsigned(s[7])}});
     if (s[0] != 0x42)
         return;
 
@@ -85,7 +80,7 @@ void SdtMonitor::parseSDT(size_t size)
         const unsigned serviceId = unsigned(s[pos] << 8 | s[pos + 1]);
         const long loop = long((s[pos + 3] & 0x0F) << 8 | s[pos + 4]);
         if (trace)
-            LogLine() << traceFormat(" Service 0x%04x has %d bytes of descriptors:", serviceId, int(loop));
+            trace({SdtTrace::Kind::Service, {serviceId, unsigned(loop)}});
         remaining -= 5;
         if (loop > remaining)
             break;
@@ -99,15 +94,8 @@ void SdtMonitor::parseSDT(size_t size)
                 break;
             }
             const uint8_t* body = s + d + 2;
-            if (trace) {
-                std::string chars;
-                // Bytes a terminal might act on (controls, DEL and the
-                // 8-bit ones) are shown as full stops too.
-                for (size_t i = 0; i < n; ++i)
-                    chars += body[i] < 0x20 || body[i] >= 0x7F ? '.' : char(body[i]);
-                LogLine() << traceFormat("  Descriptor Tag: 0x%02x, Len: %u bytes, Payload:", unsigned(tag), unsigned(n))
-                          << traceHex(body, n) << " \"" << chars << "\"";
-            }
+            if (trace)
+                trace({SdtTrace::Kind::Descriptor, {unsigned(tag), unsigned(n)}, body, n});
             if (tag == 0x48) {
                 // service_type, provider name, service name.
                 size_t at = 1;
@@ -144,10 +132,10 @@ void SdtMonitor::parseSDT(size_t size)
     if (broken)
         return;
     if (trace)
-        LogLine() << traceFormat("SDT bytes left: %d", int(remaining));
+        trace({SdtTrace::Kind::BytesLeft, {unsigned(remaining)}});
     if (remaining == 4) {
         if (trace)
-            LogLine() << "CRC32:" << traceHex(s + pos, 4);
+            trace({SdtTrace::Kind::Crc, {}, s + pos, 4});
         if (s[6] == s[7]) {
             std::string text;
             for (const std::string& l : lines)

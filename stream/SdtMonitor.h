@@ -3,7 +3,8 @@
 // line per service, "0x%04x <service> [ <provider> ]".
 #pragma once
 
-#include <atomic>
+#include "stream/SdtTrace.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -25,8 +26,10 @@ public:
     // Parses the `size` bytes of the section buffer.
     void parseSDT(size_t size);
 
-    // Traces packets, sections and descriptors on the log.
-    void setDebug(bool on) { debug.store(on); }
+    // The debug trace: packets, sections, services and descriptors as they
+    // are seen. Empty: no trace (the owner switches it between blocks).
+    using Tracer = std::function<void(const SdtTrace& event)>;
+    void setTrace(Tracer tracer) { trace = std::move(tracer); }
 
     std::vector<std::string> pendingLines() const { return lines; }
 
@@ -34,7 +37,7 @@ private:
     void scanPacket(const uint8_t* packet);
 
     Publisher publish;
-    std::atomic<bool> debug{false};
+    Tracer trace;
     uint8_t section[kMaxSection] = {};
     uint16_t sectionTotal = 0;   // 0: no section in progress
     uint16_t sectionFill = 0;

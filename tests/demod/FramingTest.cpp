@@ -1,5 +1,6 @@
 // DVB-S2 framing on symbol streams from the project's transmitter: lock,
 // header decoding, descrambling, pilots, dummy frames and soft decisions.
+#include "demod/DemodWorker.h"
 #include "demod/Demodulator.h"
 #include "demod/PlSignalling.h"
 #include "tx/Dvbs2Transmitter.h"
@@ -8,7 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <unistd.h>
 #include <functional>
 #include <random>
 
@@ -63,7 +67,8 @@ struct Received {
     std::vector<bool> frameAfterGap;                    // delivered after lost data
     int lockedAfterFrame = -1;
     int firstHitFrame = -1;
-    std::string log;
+    int locks = 0;        // the framing's "LOCKED :)" events
+    int lockLosses = 0;
     uint8_t plsCode = 0;
 };
 
@@ -90,12 +95,12 @@ Received run(const Scenario& sc, int frames)
     tx::PlFramer plFramer;
 
     Demodulator demod;
-    demod.equalizer.mode = Equalizer::Off;
+    demod.equalizer().mode = Equalizer::Off;
     // The window's initial loop gain, with the damping slider at its slow end
     // (2/2048): the initial damping lets the integrator wander at 8 dB.
-    demod.loop.kp = 0.5f;
-    demod.loop.ki = 2.0f / 2048;
-    demod.loop.setEnabled(true);
+    demod.loop().kp = 0.5f;
+    demod.loop().ki = 2.0f / 2048;
+    demod.loop().setEnabled(true);
 
     std::mt19937 rng(5);
     const double sigma = std::sqrt(std::pow(10, -sc.esn0 / 10) / 2);
@@ -104,7 +109,6 @@ Received run(const Scenario& sc, int frames)
     const size_t bits = sc.shortFrame ? 16200 : 64800;
 
     Received r;
-    CaptureStdout();
     size_t symbolIndex = 0;
     std::vector<int8_t> frameOut(Demodulator::kFrameBytes);
     for (int f = 0; f < frames; ++f) {
@@ -128,17 +132,21 @@ Received run(const Scenario& sc, int frames)
         std::vector<cf> out(symbols.size());
         if (demod.processS2(in.data(), symbols.size(), out.data(), frameOut.data(), 0)) {
             r.frames.push_back(frameOut);
-            r.framePls.push_back(demod.deliveredPls);
-            r.frameLocked.push_back(demod.locked);
-            r.frameAfterGap.push_back(demod.deliveredAfterGap);
+            r.framePls.push_back(demod.deliveredPlsCode());
+            r.frameLocked.push_back(demod.locked());
+            r.frameAfterGap.push_back(demod.deliveredAfterGap());
         }
-        if (r.firstHitFrame < 0 && demod.lockCounter > 0)
+        for (const FrameEvent& e : demod.events()) {
+            r.locks += e.kind == FrameEvent::Kind::Locked;
+            r.lockLosses += e.kind == FrameEvent::Kind::LockLost;
+        }
+        demod.events().clear();
+        if (r.firstHitFrame < 0 && demod.lockCounter() > 0)
             r.firstHitFrame = f;
-        if (r.lockedAfterFrame < 0 && demod.locked)
+        if (r.lockedAfterFrame < 0 && demod.locked())
             r.lockedAfterFrame = f;
     }
-    r.log = GetCapturedStdout();
-    r.plsCode = demod.plsCode;
+    r.plsCode = demod.plsCode();
     return r;
 }
 
@@ -154,8 +162,9 @@ TEST_P(Framing, LocksAndDeliversTheTransmittedCodewords)
     const int frames = sc.shortFrame ? 60 : 70;
     const Received r = run(sc, frames);
 
-    // "LOCKED :)" once, at the 16th SOF that came where the last frame said.
-    EXPECT_EQ(r.log, "LOCKED :)\n");
+    // Locked once, at the 16th SOF that came where the last frame said.
+    EXPECT_EQ(r.locks, 1);
+    EXPECT_EQ(r.lockLosses, 0);
     ASSERT_GE(r.firstHitFrame, 0);
     if (sc.esn0 >= 20) {
         // Acquisition: the first SOF is taken once the counter has passed the
@@ -293,27 +302,28 @@ int feed(Demodulator& demod, const std::vector<int16_t>& in)
 
 } // namespace
 
-// A reserved MODCOD in the header: the frame is skipped with a message on the
-// error stream, the search resumes, the lock holds.
-TEST(FramingBadInput, ReservedModcodIsSkippedWithAMessage)
+// A reserved MODCOD in the header: the frame is skipped and reported, the
+// search resumes, the lock holds.
+TEST(FramingBadInput, ReservedModcodIsSkippedAndReported)
 {
     const std::vector<int16_t> in = shortFrameStream(40, [](int f) { return f == 30 ? tx::plsCode(29, true, false) : -1; });
     Demodulator demod;
-    demod.equalizer.mode = Equalizer::Off;
-    testing::internal::CaptureStderr();
-    CaptureStdout();
+    demod.equalizer().mode = Equalizer::Off;
     const int delivered = feed(demod, in);
-    GetCapturedStdout();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ignoring frame, invalid modcode (RESERVED (29))\n");
-    EXPECT_TRUE(demod.locked);
-    EXPECT_EQ(demod.plsCode, 0x24);
+    int invalid = 0;
+    for (const FrameEvent& e : demod.events())
+        if (e.kind == FrameEvent::Kind::InvalidModcod) {
+            ++invalid;
+            EXPECT_EQ(plsModcod(e.plsCode), 29);
+        }
+    EXPECT_EQ(invalid, 1);
+    EXPECT_TRUE(demod.locked());
+    EXPECT_EQ(demod.plsCode(), 0x24);
 
     // The same stream with a proper header delivers exactly one frame more.
     Demodulator plain;
-    plain.equalizer.mode = Equalizer::Off;
-    CaptureStdout();
+    plain.equalizer().mode = Equalizer::Off;
     const int all = feed(plain, shortFrameStream(40, [](int) { return -1; }));
-    GetCapturedStdout();
     EXPECT_GT(delivered, 10);
     EXPECT_EQ(delivered, all - 1);
 }
@@ -330,7 +340,7 @@ TEST(FramingBadInput, SymbolsCutOutMarkAFrameAsAfterAGap)
     const size_t cutAt = 25 * frameSymbols + 2000;
     in.erase(in.begin() + long(2 * cutAt), in.begin() + long(2 * (cutAt + 3000)));
     Demodulator demod;
-    demod.equalizer.mode = Equalizer::Off;
+    demod.equalizer().mode = Equalizer::Off;
     std::vector<cf> out(frameSymbols);
     std::vector<int8_t> frame(Demodulator::kFrameBytes);
     std::vector<bool> afterGap;
@@ -339,7 +349,7 @@ TEST(FramingBadInput, SymbolsCutOutMarkAFrameAsAfterAGap)
     for (size_t start = 0; start < in.size() / 2; start += frameSymbols / 3) {
         const size_t n = std::min(frameSymbols / 3, in.size() / 2 - start);
         if (demod.processS2(in.data() + 2 * start, n, out.data(), frame.data(), 0))
-            afterGap.push_back(demod.deliveredAfterGap);
+            afterGap.push_back(demod.deliveredAfterGap());
         if (start + n <= cutAt)
             deliveredBeforeCut = afterGap.size();
     }
@@ -370,43 +380,84 @@ TEST(FramingBadInput, KeepLockHoldsThePlsCodeThroughAWrongHeader)
     wrong.resize(2 * 500);
     for (bool keep : {false, true}) {
         Demodulator demod;
-        demod.equalizer.mode = Equalizer::Off;
+        demod.equalizer().mode = Equalizer::Off;
         CaptureStdout();
         feed(demod, start);
-        demod.keepLock = keep;
+        demod.setKeepLock(keep);
         feed(demod, wrong);
         GetCapturedStdout();
-        EXPECT_EQ(demod.plsCode, keep ? 0x24 : 0x6B) << keep;
+        EXPECT_EQ(demod.plsCode(), keep ? 0x24 : 0x6B) << keep;
     }
 }
 
-// A requested dump writes the next delivered frame to its file, and a dump
-// that cannot be written is skipped without stopping the frame.
-TEST(FramingBadInput, FrameDumpWrittenOrSilentlySkipped)
+namespace {
+
+// The stream through a worker's process(), a block at a time, as the chain
+// hands it over; returns the frames delivered.
+int feedWorker(DemodWorker& worker, const std::vector<int16_t>& in)
+{
+    int delivered = 0;
+    for (size_t start = 0; start < in.size(); start += 2 * 5000) {
+        const size_t n = std::min<size_t>(2 * 5000, in.size() - start);
+        WorkBuffer input(2 * n), output(DemodWorker::outputBytes(2 * n));
+        std::memcpy(input.data(), in.data() + start, 2 * n);
+        worker.process(&input, &output);
+        delivered += output.size() > DemodWorker::symbolBytes(input.size());
+    }
+    return delivered;
+}
+
+} // namespace
+
+// The worker tells what the framing reports: the lock on standard output,
+// a skipped frame on the error stream.
+TEST(DemodWorkerFraming, LockAndSkippedFramesAreLogged)
+{
+    DemodWorker worker(nullptr);
+    CaptureStdout();
+    testing::internal::CaptureStderr();
+    worker.setEqualizerMode(0);
+    feedWorker(worker, shortFrameStream(40, [](int f) { return f == 30 ? tx::plsCode(29, true, false) : -1; }));
+    const std::string log = GetCapturedStdout();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ignoring frame, invalid modcode (RESERVED (29))\n");
+    EXPECT_NE(log.find("LOCKED :)\n"), std::string::npos);
+    EXPECT_TRUE(worker.locked());
+    const auto statistics = worker.modcodStatistics();
+    EXPECT_GT(statistics[0x24].count, 10) << "headers read while locked";
+}
+
+// A requested dump writes the next delivered frame to ldpc_debug/ under the
+// working directory; a dump that cannot be written is logged and the frame
+// goes on regardless.
+TEST(DemodWorkerFraming, FrameDumpWrittenOrLogged)
 {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::path(testing::TempDir()) / "tavirel-dump";
+    const fs::path dir = fs::path(testing::TempDir()) / ("tavirel-dump-" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     const fs::path previous = fs::current_path();
     fs::current_path(dir);
     const std::vector<int16_t> in = shortFrameStream(30, [](int) { return -1; });
-    for (bool writable : {false, true}) {
-        if (writable)
-            fs::create_directories("Z:/ldpc_debug");
-        Demodulator demod;
-        demod.equalizer.mode = Equalizer::Off;
-        demod.dumpRequested = true;
+    for (bool writable : {true, false}) {
+        fs::remove_all("ldpc_debug");
+        if (!writable)
+            std::ofstream("ldpc_debug") << "a file where the folder would go";
+        DemodWorker worker(nullptr);
         CaptureStdout();
-        const int delivered = feed(demod, in);
-        GetCapturedStdout();
+        worker.setEqualizerMode(0);
+        worker.requestFrameDump();
+        const int delivered = feedWorker(worker, in);
+        const std::string log = GetCapturedStdout();
         EXPECT_GT(delivered, 5);
-        EXPECT_FALSE(demod.dumpRequested);
-        EXPECT_EQ(demod.dumpCounter, 1);
-        EXPECT_EQ(fs::exists("Z:/ldpc_debug/xfecframe.0"), writable);
         if (writable) {
-            EXPECT_EQ(fs::file_size("Z:/ldpc_debug/xfecframe.0"), 16200u);
+            ASSERT_TRUE(fs::exists("ldpc_debug/xfecframe.0"));
+            EXPECT_EQ(fs::file_size("ldpc_debug/xfecframe.0"), 16200u);
+            EXPECT_FALSE(fs::exists("ldpc_debug/xfecframe.1")) << "one frame per request";
+        } else {
+            EXPECT_NE(log.find("XFECFRAME dump: cannot open ldpc_debug/xfecframe.0 for writing\n"), std::string::npos)
+                << log;
         }
     }
     fs::current_path(previous);
+    fs::remove_all(dir);
 }

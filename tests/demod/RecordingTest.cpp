@@ -1,6 +1,6 @@
 // The whole chain on a recording made by an independent transmitter: samples
 // in through the device callback, XFECFRAMEs out of the demodulator.
-#include "core/ProcessingChain.h"
+#include "receiver/ProcessingChain.h"
 #include "tx/Dvbs2Transmitter.h"
 #include "tx/TsBbFramer.h"
 #include "tx/TsSource.h"

@@ -1,7 +1,7 @@
 // The whole front end on a realistic signal: RRC-shaped QPSK with a timing
 // offset, a symbol rate off by 200 ppm, a carrier offset and noise, entering
 // through the sample callback.
-#include "core/ProcessingChain.h"
+#include "receiver/ProcessingChain.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Low symbol rates from a fast device: the whole chain at 2.4 Msps, an
 // RTL-SDR's first rate, from 2.4 to 73 samples per symbol. The matched
 // filter's sums grow with the oversampling; none may wrap.
-#include "core/ProcessingChain.h"
-#include "core/ReceiverSettings.h"
+#include "receiver/ProcessingChain.h"
+#include "receiver/ReceiverSettings.h"
 #include "tx/SignalGenerator.h"
 
 #include <gtest/gtest.h>
@@ -61,9 +61,9 @@ TEST_P(Oversampling, EveryFrameAfterTheFirstDecodes)
     applyReceiverSettings(chain, settings);
     std::mutex mutex;
     std::vector<int32_t> results;
-    chain.setFrameResultObserver([&](int32_t r) {
+    chain.setFrameResultObserver([&](const FrameTag& tag) {
         std::lock_guard<std::mutex> lock(mutex);
-        results.push_back(r);
+        results.push_back(tag.result);
     });
     chain.start();
     // Signal and noise together at an RMS of 30 % of full scale, as a

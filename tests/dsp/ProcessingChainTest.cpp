@@ -1,4 +1,4 @@
-#include "core/ProcessingChain.h"
+#include "receiver/ProcessingChain.h"
 
 #include <gtest/gtest.h>
 

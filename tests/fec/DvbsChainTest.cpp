@@ -1,6 +1,6 @@
 // The whole DVB-S receiver: samples in through the device callback, transport
 // stream out of the chain's observer.
-#include "core/ProcessingChain.h"
+#include "receiver/ProcessingChain.h"
 #include "tx/SignalGenerator.h"
 #include "tx/TsSource.h"
 
@@ -167,9 +167,9 @@ TEST(DvbsChain, EveryRateDecodesToTheTransmittedStream)
             for (int block = 0; block < 400; ++block) {
                 const std::vector<int16_t> iq = signal.next(ProcessingChain::kBlockSamples);
                 rx.feed(iq.data(), ProcessingChain::kBlockSamples);
-                if (rx.chain.outerDecoder().lockedPackets() >= 130)
+                if (rx.chain.dvbsDecoding().status().lockedPackets >= 130)
                     break;
-                if (rx.chain.outerDecoder().syncState() < 2 && ++waited > blocksPerPhase &&
+                if (rx.chain.dvbsDecoding().status().syncState < 2 && ++waited > blocksPerPhase &&
                     skips < size_t(period)) {
                     rx.chain.viterbiWorker().requestSymbolSkip();
                     ++skips;
@@ -265,7 +265,7 @@ TEST(DvbsChain, NoisyRate78RecordingDecodesToItsStream)
                     iq.size() / 2 - ProcessingChain::kBlockSamples * size_t(skips));
             rx.feed(silence.data(), ProcessingChain::kBlockSamples);
             ts = rx.stream();
-            refused = rx.chain.outerDecoder().uncorrectableWords();
+            refused = rx.chain.dvbsDecoding().status().uncorrectable;
         }
         const std::string log = GetCapturedStdout();
         if (log.find("SYNC_LOCKING\n") == std::string::npos)
@@ -294,15 +294,15 @@ TEST(DvbsChain, AlignmentSearchFindsTheTurnAndPhase)
     int derotation = -1;
     {
         DvbsReceiver rx(2, (kDerotation + 64) % 256);
-        EXPECT_FALSE(rx.chain.alignmentSearch().enabled()) << "off unless asked for";
-        rx.chain.alignmentSearch().setEnabled(true);
+        EXPECT_FALSE(rx.chain.dvbsDecoding().alignmentSearch()) << "off unless asked for";
+        rx.chain.dvbsDecoding().setAlignmentSearch(true);
         DvbsSignal signal(tx::DvbsRate::R34);
-        for (int block = 0; block < 1500 && rx.chain.outerDecoder().lockedPackets() < 120; ++block) {
+        for (int block = 0; block < 1500 && rx.chain.dvbsDecoding().status().lockedPackets < 120; ++block) {
             const std::vector<int16_t> iq = signal.next(ProcessingChain::kBlockSamples);
             rx.feed(iq.data(), ProcessingChain::kBlockSamples);
         }
-        EXPECT_TRUE(rx.chain.alignmentSearch().settled());
-        derotation = rx.chain.alignmentSearch().derotation();
+        EXPECT_TRUE(rx.chain.dvbsDecoding().status().settled);
+        derotation = rx.chain.dvbsDecoding().status().derotation;
         a = compareLooped(rx.stream(), source);
     }
     const std::string log = GetCapturedStdout();
@@ -322,16 +322,16 @@ TEST(DvbsChain, SurvivesNoiseAndControlChangesWhileRunning)
     size_t delivered = 0;
     {
         DvbsReceiver rx(0, 0);
-        rx.chain.alignmentSearch().setEnabled(true);
+        rx.chain.dvbsDecoding().setAlignmentSearch(true);
         std::atomic<bool> done{false};
         std::thread controls([&] {
             for (int k = 0; !done; ++k) {
                 rx.chain.viterbiWorker().setDepunctureIndex(k % 7);   // 5 and 6 are unknown
                 rx.chain.viterbiWorker().requestSymbolSkip();
-                rx.chain.outerDecoder().setReedSolomonEnabled(k % 2 == 0);
+                rx.chain.dvbsDecoding().setReedSolomonEnabled(k % 2 == 0);
                 if (k % 5 == 0)
-                    rx.chain.outerDecoder().resetSync();
-                (void)rx.chain.outerDecoder().syncConfidence();
+                    rx.chain.dvbsDecoding().requestSyncReset();
+                (void)rx.chain.dvbsDecoding().status();
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         });

@@ -66,7 +66,21 @@ const CleanFrames& clean()
     return frames;
 }
 
-WorkBuffer tagBuffer(uint8_t tag) { return WorkBuffer{tag, 0x55, 0x55, 0x55, 0x55}; }
+WorkBuffer tagBuffer(uint8_t code)
+{
+    WorkBuffer buffer;
+    FrameTag tag;
+    tag.plsCode = code;
+    tag.result = 0x55555555;
+    tag.afterGap = false;
+    writeFrameTag(buffer, tag);
+    return buffer;
+}
+
+int32_t resultOf(const WorkBuffer& tag)
+{
+    return readFrameTag(tag).result;
+}
 
 TEST(LDPCWorker, DecodesAndTagsEveryTagByte)
 {
@@ -80,14 +94,15 @@ TEST(LDPCWorker, DecodesAndTagsEveryTagByte)
         const WorkBuffer before = frame;
         WorkBuffer tag = tagBuffer(uint8_t(tagByte));
         worker.process(&frame, &tag);
-        ASSERT_EQ(tag.size(), 5u);
-        EXPECT_EQ(tag[0], tagByte);
+        ASSERT_EQ(tag.size(), kFrameTagBytes);
+        EXPECT_EQ(readFrameTag(tag).plsCode, tagByte);
+        EXPECT_FALSE(readFrameTag(tag).afterGap) << "the chain's field is left alone";
         EXPECT_EQ(worker.currentCodeIndex(), index);
         if (index < 0) {
-            EXPECT_EQ(LDPCWorker::tagResult(tag), -1);
+            EXPECT_EQ(resultOf(tag), -1);
             EXPECT_EQ(frame, before);
         } else {
-            EXPECT_EQ(LDPCWorker::tagResult(tag), 32);
+            EXPECT_EQ(resultOf(tag), 32);
             EXPECT_EQ(frame, clean().expected(index));
         }
     }
@@ -95,17 +110,18 @@ TEST(LDPCWorker, DecodesAndTagsEveryTagByte)
     EXPECT_GT(worker.rebuildCount(), 200);
 }
 
-TEST(LDPCWorker, ResultFieldIsLittleEndian)
+TEST(LDPCWorker, ResultGoesIntoTheTag)
 {
     LDPCWorker worker(nullptr);
     WorkBuffer frame = clean().buffer(3);
     frame[100] = 0; // one erased bit: one pass, 31 left
     WorkBuffer tag = tagBuffer(0x04);
     worker.process(&frame, &tag);
-    EXPECT_EQ(tag, (WorkBuffer{0x04, 31, 0, 0, 0}));
+    EXPECT_EQ(readFrameTag(tag).result, 31);
+    EXPECT_EQ(readFrameTag(tag).plsCode, 0x04);
     WorkBuffer zeros(64800, 0);
     worker.process(&zeros, &tag);
-    EXPECT_EQ(tag, (WorkBuffer{0x04, 0xff, 0xff, 0xff, 0xff}));
+    EXPECT_EQ(readFrameTag(tag).result, -1);
     EXPECT_EQ(zeros.size(), 8100u); // failed frames leave decided like decoded ones
     EXPECT_EQ(0, std::memcmp(zeros.data(), kBbScrambleTable.data(), 8100));
 }
@@ -117,7 +133,7 @@ TEST(LDPCWorker, RebuildsOnlyOnCodeChange)
         WorkBuffer frame = clean().buffer(std::max(0, codeIndexForFrame(tagByte)));
         WorkBuffer tag = tagBuffer(tagByte);
         worker.process(&frame, &tag);
-        return LDPCWorker::tagResult(tag);
+        return resultOf(tag);
     };
     EXPECT_EQ(run(0x04), 32);
     EXPECT_EQ(run(0x44), 32); // pilots bit: same code
@@ -141,10 +157,10 @@ TEST(LDPCWorker, DisabledLeavesFramesAlone)
     WorkBuffer tag = tagBuffer(0x04);
     worker.process(&frame, &tag);
     EXPECT_EQ(frame, before);
-    EXPECT_EQ(LDPCWorker::tagResult(tag), -1);
+    EXPECT_EQ(resultOf(tag), -1);
     worker.setDecodingEnabled(true);
     worker.process(&frame, &tag);
-    EXPECT_EQ(LDPCWorker::tagResult(tag), 32);
+    EXPECT_EQ(resultOf(tag), 32);
     EXPECT_EQ(frame, clean().expected(3));
 }
 
@@ -162,7 +178,7 @@ TEST(LDPCWorker, WrongSizedBuffersAreSafe)
         WorkBuffer tag = tagBuffer(tagByte);
         worker.process(&frame, &tag);
         EXPECT_EQ(frame, before);
-        EXPECT_EQ(LDPCWorker::tagResult(tag), -1);
+        EXPECT_EQ(resultOf(tag), -1);
     }
     // A short frame needs only its 16200 values.
     {
@@ -171,7 +187,7 @@ TEST(LDPCWorker, WrongSizedBuffersAreSafe)
         frame.shrink_to_fit();
         WorkBuffer tag = tagBuffer(0x24);
         worker.process(&frame, &tag);
-        EXPECT_EQ(LDPCWorker::tagResult(tag), 32);
+        EXPECT_EQ(resultOf(tag), 32);
         EXPECT_EQ(frame, clean().expected(14));
     }
     // Longer than 64800: the first N values are the codeword.
@@ -180,31 +196,30 @@ TEST(LDPCWorker, WrongSizedBuffersAreSafe)
         frame.resize(70000, 0x7f);
         WorkBuffer tag = tagBuffer(0x04);
         worker.process(&frame, &tag);
-        EXPECT_EQ(LDPCWorker::tagResult(tag), 32);
+        EXPECT_EQ(resultOf(tag), 32);
         EXPECT_EQ(frame, clean().expected(3));
     }
-    // Tags too short for the result field grow to five bytes; an empty one reads as no code.
+    // A tag buffer too short for a tag reads as no code and grows to one.
     {
         WorkBuffer frame = clean().buffer(3);
         const WorkBuffer before = frame;
-        WorkBuffer tag;
+        WorkBuffer tag{0x04, 1};
         worker.process(&frame, &tag);
-        EXPECT_EQ(tag, (WorkBuffer{0, 0xff, 0xff, 0xff, 0xff}));
+        EXPECT_EQ(tag.size(), kFrameTagBytes);
+        EXPECT_EQ(resultOf(tag), -1);
+        EXPECT_EQ(readFrameTag(tag).plsCode, 0);
         EXPECT_EQ(frame, before);
-        WorkBuffer shortTag{0x04, 1};
-        worker.process(&frame, &shortTag);
-        EXPECT_EQ(shortTag.size(), 5u);
-        EXPECT_EQ(LDPCWorker::tagResult(shortTag), 32);
     }
     // Missing buffers.
     WorkBuffer tag = tagBuffer(0x04);
     worker.process(nullptr, &tag);
-    EXPECT_EQ(LDPCWorker::tagResult(tag), -1);
+    EXPECT_EQ(resultOf(tag), -1);
     WorkBuffer frame = clean().buffer(3);
     const WorkBuffer before = frame;
     worker.process(&frame, nullptr);
     EXPECT_EQ(frame, before);
-    EXPECT_EQ(LDPCWorker::tagResult(WorkBuffer{0x04, 0}), -1);
+    EXPECT_EQ(resultOf(WorkBuffer{0x04, 0}), -1);
+    EXPECT_TRUE(readFrameTag(WorkBuffer{0x04, 0}).afterGap);
 }
 
 TEST(LDPCWorker, NoAllocationPerFrame)
@@ -218,12 +233,11 @@ TEST(LDPCWorker, NoAllocationPerFrame)
         frames.push_back(clean().buffer(3, 3.0));
     const long before = allocations.load();
     for (WorkBuffer& f : frames) {
-        tag[0] = 0x04;
         worker.process(&f, &tag);
     }
     const long after = allocations.load();
     EXPECT_EQ(after, before);
-    EXPECT_GE(LDPCWorker::tagResult(tag), 0);
+    EXPECT_GE(resultOf(tag), 0);
 }
 
 // On its own thread, fed from another while decoding is switched off and on.
@@ -234,7 +248,7 @@ TEST(LDPCWorker, ThreadedFramesAndToggle)
     std::vector<int32_t> results;
     LDPCWorker worker([&](WorkBuffer*, WorkBuffer* tag) {
         std::lock_guard<std::mutex> lock(m);
-        results.push_back(LDPCWorker::tagResult(*tag));
+        results.push_back(resultOf(*tag));
         cv.notify_all();
     });
     worker.start();

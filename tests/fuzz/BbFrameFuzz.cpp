@@ -6,6 +6,7 @@
 // are the decoder's result; bit 6: GSE trace; bit 5: SDT trace), then the
 // frame bytes.
 #include "stream/BbFrameProcessor.h"
+#include "tests/fuzz/FuzzTraces.h"
 #include "stream/GseParser.h"
 #include "stream/SdtMonitor.h"
 #include "stream/TsBlockAssembler.h"
@@ -26,6 +27,7 @@ struct StreamLayer {
             sum = uint8_t(sum + pdu[i]);
     }};
     BbFrameProcessor frames{{[](float) {},
+                             [](const BbHeaderFields& h, int32_t r) { volatile size_t n = bbHeaderLine(h, r).size(); (void)n; },
                              [this](const uint8_t* bytes, size_t length, bool start) {
                                  if (start)
                                      blocks.emitTransportStream(bytes, length, true);
@@ -45,9 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const uint8_t options = data[0];
     const int32_t result = (options & 0x80) ? -1 : int32_t(options & 31);
-    if (options & 0x40)
-        layer.gse.startDebugTrace();
-    layer.sdt.setDebug((options & 0x20) != 0);
+    layer.gse.setTrace(formattedGseTrace((options & 0x40) != 0));
+    layer.sdt.setTrace(formattedSdtTrace((options & 0x20) != 0));
     // A frame of its exact size, so that any read past it is caught.
     std::vector<uint8_t> frame(data + 1, data + size);
     layer.frames.processBBFrame(frame.data(), frame.size(), result, (options & 0x10) != 0);

@@ -5,6 +5,7 @@
 // Input: byte 0 = options (bit 0: trace; bit 1: keep the input's PIDs),
 // then the packets, cut into blocks of seven (the last one zero-padded).
 #include "stream/SdtMonitor.h"
+#include "tests/fuzz/FuzzTraces.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -20,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     });
     if (size < 1)
         return 0;
-    monitor.setDebug((data[0] & 1) != 0);
+    monitor.setTrace(formattedSdtTrace((data[0] & 1) != 0));
     const bool keepPids = (data[0] & 2) != 0;
     ++data;
     --size;

@@ -2,8 +2,8 @@
 // the chain's sample callback; the transport stream or the GSE PDUs come out
 // of real sockets on 127.0.0.1, the service names and roll-off reach their
 // observers.
-#include "core/ChainOutputs.h"
-#include "core/ProcessingChain.h"
+#include "receiver/ChainOutputs.h"
+#include "receiver/ProcessingChain.h"
 #include "stream/OutputSinks.h"
 #include "tests/net/NetTestClients.h"
 #include "tx/BuiltinTsSource.h"

@@ -1,6 +1,6 @@
 // The roll-off reports reach an object on another thread through a queued
 // call: the slot runs on the object's thread, once per report, in order.
-#include "core/ChainOutputs.h"
+#include "receiver/ChainOutputs.h"
 #include "tests/net/NetTestClients.h"
 
 #include <QCoreApplication>

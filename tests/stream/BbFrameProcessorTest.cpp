@@ -28,7 +28,9 @@ TEST(BbFrameProcessor, TransportStreamComesBackFromTheFrames)
     std::vector<uint8_t> out;
     TsBlockAssembler assembler([&out](const uint8_t* b, size_t n) { out.insert(out.end(), b, b + n); });
     std::vector<float> rollOffs;
+    std::string log;
     BbFrameProcessor processor({[&](float r) { rollOffs.push_back(r); },
+                                [&](const BbHeaderFields& h, int32_t r) { log += bbHeaderLine(h, r) + "\n"; },
                                 [&](const uint8_t* b, size_t n, bool start) {
                                     if (start)
                                         assembler.emitTransportStream(b, n, true);
@@ -36,7 +38,6 @@ TEST(BbFrameProcessor, TransportStreamComesBackFromTheFrames)
                                         assembler.continuePacket(b, n);
                                 },
                                 [&]() { assembler.resynchronise(); }, nullptr});
-    CaptureStdout();
     for (int f = 0; f < 24; ++f) {
         std::vector<tx::cf32> symbols;
         transmitter.nextFrame(symbols);
@@ -44,7 +45,6 @@ TEST(BbFrameProcessor, TransportStreamComesBackFromTheFrames)
         frame.resize(64800 / 8);
         processor.processBBFrame(frame.data(), frame.size(), 30);
     }
-    const std::string log = GetCapturedStdout();
 
     std::ifstream in(dir + "/dvbs2_qpsk12_normal_pilots.ts", std::ios::binary);
     const std::vector<uint8_t> expected(std::istreambuf_iterator<char>(in), {});
@@ -70,7 +70,7 @@ TEST(BbFrameProcessor, StatusLineAndRollOffReport)
 
     std::vector<float> reported;
     std::vector<uint8_t> gseField;
-    BbFrameProcessor processor({[&](float r) { reported.push_back(r); }, nullptr, nullptr,
+    BbFrameProcessor processor({[&](float r) { reported.push_back(r); }, nullptr, nullptr, nullptr,
                                 [&](const uint8_t* d, uint16_t dfl) { gseField.assign(d, d + dfl / 8); }});
     std::vector<uint8_t> frame(8100, 0);
     std::copy(header, header + 10, frame.begin());
@@ -93,7 +93,7 @@ TEST(BbFrameProcessor, StatusLineAndRollOffReport)
 TEST(BbFrameProcessor, FramesThatAreNotTransportStreamsGiveNoPackets)
 {
     int calls = 0;
-    BbFrameProcessor processor({nullptr, [&](const uint8_t*, size_t, bool) { ++calls; }, nullptr, nullptr});
+    BbFrameProcessor processor({nullptr, nullptr, [&](const uint8_t*, size_t, bool) { ++calls; }, nullptr, nullptr});
     std::vector<uint8_t> frame(8100, 0);
     const uint8_t good[10] = {0xF0, 0, 0x05, 0xE0, 0x7D, 0x80, 0x47, 0x00, 0x00, 0};
     CaptureStdout();
@@ -138,7 +138,7 @@ std::vector<std::vector<uint8_t>> recordingFrames(int count)
 struct StreamOut {
     std::vector<uint8_t> bytes;
     TsBlockAssembler assembler{[this](const uint8_t* b, size_t n) { bytes.insert(bytes.end(), b, b + n); }};
-    BbFrameProcessor processor{{nullptr,
+    BbFrameProcessor processor{{nullptr, nullptr,
                                 [this](const uint8_t* b, size_t n, bool start) {
                                     if (start)
                                         assembler.emitTransportStream(b, n, true);

@@ -123,18 +123,28 @@ TEST(GseParser, OverflowAndDamagedLengthsStopTheFrame)
     EXPECT_TRUE(pdus.empty());
 }
 
-TEST(GseParser, DebugTraceRunsFor64Frames)
+TEST(GseParser, DebugTraceDescribesEachPacket)
 {
     Pdus pdus;
     GseParser parser(collect(pdus));
-    parser.startDebugTrace();
-    CaptureStdout();
+    std::vector<std::string> lines;
+    GseParser::Trace trace;
+    trace.packet = [&](const GsePacketTrace& p) { lines.push_back(formatGsePacket(p)); };
+    trace.complete = [&](const uint8_t* crc) { lines.push_back(formatGseComplete(crc)); };
+    parser.setTrace(trace);
     parse(parser, packet(true, true, 2, {0x08, 0x00}, std::vector<uint8_t>(100, 7)));
-    const std::string out = GetCapturedStdout();
-    EXPECT_EQ(out, "GSE Header: S1 E1 TL2 LEN: 0x0066, ptr: 0x0000\t PROTO: 0x0800  dptr: 0x0004\tDATA: 07 07 07 07 "
-                   "07 07 07 07 | LEN: 0x0064\n");
-    EXPECT_EQ(parser.debugFramesLeft(), 63);
-    for (int i = 0; i < 70; ++i)
-        parser.parseGSE(nullptr, 8);   // a frame with fewer than 2 bytes still counts
-    EXPECT_EQ(parser.debugFramesLeft(), 0);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "GSE Header: S1 E1 TL2 LEN: 0x0066, ptr: 0x0000\t PROTO: 0x0800  dptr: 0x0004\tDATA: 07 07 07 07 "
+                        "07 07 07 07 | LEN: 0x0064");
+    // A packet cut short is traced as far as it was read; padding says so.
+    lines.clear();
+    parse(parser, {0x80, 0x02, 0x01, 0x00});
+    parse(parser, {0x00, 0x00, 0x00});
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "GSE Header: S1 E0 TL0 LEN: 0x0002, ptr: 0x0000\t FRAG_ID: 0x01 ");
+    EXPECT_EQ(lines[1], "GSE Header: S0 E0 TL0 LEN: 0x0000, ptr: 0x0000\tPADDING DATA");
+    parser.setTrace({});
+    lines.clear();
+    parse(parser, packet(true, true, 2, {0x08, 0x00}, std::vector<uint8_t>(10, 7)));
+    EXPECT_TRUE(lines.empty());
 }

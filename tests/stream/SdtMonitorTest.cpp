@@ -123,10 +123,12 @@ TEST(SdtMonitor, DebugTraceLines)
 {
     Published p;
     SdtMonitor monitor(p.publisher());
-    monitor.setDebug(true);
-    CaptureStdout();
+    std::string out;
+    monitor.setTrace([&out](const SdtTrace& event) {
+        for (const std::string& line : formatSdtTrace(event))
+            out += line + "\n";
+    });
     scanAll(monitor, sdtBlocks(tx::makeSdt(1, 2, services(1))));
-    const std::string out = GetCapturedStdout();
     EXPECT_EQ(out.find("SYNC: 0x47, PUSI: 64, PID: 0x0011, ADAPT: 0x01\n"), 0u);
     EXPECT_NE(out.find("Valid SDT with length of "), std::string::npos);
     EXPECT_NE(out.find("\nDATA: 42 "), std::string::npos);

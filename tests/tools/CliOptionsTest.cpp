@@ -29,13 +29,13 @@ TEST(CliOptions, DefaultsAreTheWindowsAndEveryValueIsTaken)
     EXPECT_EQ(o.input, InputKind::File);
     EXPECT_EQ(o.inputPath, "x.iq");
     EXPECT_EQ(o.format, IqFormat::S16);
-    EXPECT_TRUE(o.receiver.dvbS2);
+    EXPECT_TRUE(o.receiver.dvbS2());
     EXPECT_TRUE(o.receiver.spectrumInverted);
     EXPECT_TRUE(o.receiver.carrierLoop);
-    EXPECT_EQ(o.receiver.equalizerMode, 0);
+    EXPECT_EQ(o.receiver.equalizer, EqualizerMode::Off);
     EXPECT_FLOAT_EQ(o.receiver.carrierKi, 2.0f / 2048);
-    EXPECT_EQ(o.derotate, -1);
-    EXPECT_EQ(o.skip, -1);
+    EXPECT_TRUE(o.receiver.alignment.automatic);
+    EXPECT_EQ(o.receiver.codeRate, CodeRate::R1_2);
 
     CliOptions t;
     ASSERT_EQ(parse({"--input", "tcp:127.0.0.1:7777", "--format", "s8", "--sample-rate", "2400000", "--symbol-rate",
@@ -49,12 +49,13 @@ TEST(CliOptions, DefaultsAreTheWindowsAndEveryValueIsTaken)
     EXPECT_EQ(t.inputHost, "127.0.0.1");
     EXPECT_EQ(t.inputPort, 7777);
     EXPECT_EQ(t.receiver.sampleRate, 2400000u);
-    EXPECT_FALSE(t.receiver.dvbS2);
-    EXPECT_EQ(t.codeRate, "7/8");
+    EXPECT_FALSE(t.receiver.dvbS2());
+    EXPECT_EQ(t.receiver.codeRate, CodeRate::R7_8);
     EXPECT_FALSE(t.receiver.spectrumInverted);
-    EXPECT_EQ(t.receiver.equalizerMode, 2);
-    EXPECT_EQ(t.derotate, 64);
-    EXPECT_EQ(t.skip, 5);
+    EXPECT_EQ(t.receiver.equalizer, EqualizerMode::DecisionDirected);
+    EXPECT_FALSE(t.receiver.alignment.automatic);
+    EXPECT_EQ(t.receiver.alignment.derotation, 64);
+    EXPECT_EQ(t.receiver.alignment.skip, 5);
     ASSERT_EQ(t.outputs.size(), 2u);
     EXPECT_EQ(t.outputs[0].kind, OutputKind::Udp);
     EXPECT_EQ(t.outputs[0].port, 5000);

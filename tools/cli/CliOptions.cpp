@@ -159,13 +159,14 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         message = bad("standard", st, "expected dvbs2 or dvbs");
         return ParseResult::Error;
     }
-    r.dvbS2 = st == "dvbs2";
+    r.standard = st == "dvbs2" ? Standard::DvbS2 : Standard::DvbS;
     const QString cr = p.value(codeRate);
-    if (!QStringList{"1/2", "2/3", "3/4", "5/6", "7/8"}.contains(cr)) {
+    const std::optional<CodeRate> rate = codeRateFromText(cr.toStdString());
+    if (!rate) {
         message = bad("code-rate", cr, "expected 1/2, 2/3, 3/4, 5/6 or 7/8");
         return ParseResult::Error;
     }
-    o.codeRate = cr.toStdString();
+    r.codeRate = *rate;
 
     r.offsetHz = number(p.value(offset), ok);
     if (!ok || !(std::fabs(r.offsetHz) <= fs / 2)) {
@@ -189,8 +190,8 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         message = bad("taps", p.value(taps), "expected a multiple of 16 from 16 to 256");
         return ParseResult::Error;
     }
-    o.ldpcThreads = p.value(ldpcThreads).toInt(&ok);
-    if (!ok || o.ldpcThreads < 0 || o.ldpcThreads > 64) {
+    r.ldpcThreads = p.value(ldpcThreads).toInt(&ok);
+    if (!ok || r.ldpcThreads < 0 || r.ldpcThreads > 64) {
         message = bad("ldpc-threads", p.value(ldpcThreads), "expected 0 to 64");
         return ParseResult::Error;
     }
@@ -211,23 +212,27 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         return ParseResult::Error;
     }
     const QString eq = p.value(equalizer);
-    if (eq == "off") r.equalizerMode = 0;
-    else if (eq == "cma") r.equalizerMode = 1;
-    else if (eq == "dd") r.equalizerMode = 2;
+    if (eq == "off") r.equalizer = EqualizerMode::Off;
+    else if (eq == "cma") r.equalizer = EqualizerMode::ConstantModulus;
+    else if (eq == "dd") r.equalizer = EqualizerMode::DecisionDirected;
     else {
         message = bad("equalizer", eq, "expected off, cma or dd");
         return ParseResult::Error;
     }
+    // Either given: the alignment is the one given (0 for the other);
+    // neither: searched.
     if (p.isSet(derotate)) {
-        o.derotate = p.value(derotate).toInt(&ok);
-        if (!ok || o.derotate < 0 || o.derotate > 255) {
+        r.alignment.automatic = false;
+        r.alignment.derotation = p.value(derotate).toInt(&ok);
+        if (!ok || r.alignment.derotation < 0 || r.alignment.derotation > 255) {
             message = bad("derotate", p.value(derotate), "expected 0 to 255");
             return ParseResult::Error;
         }
     }
     if (p.isSet(skip)) {
-        o.skip = p.value(skip).toInt(&ok);
-        if (!ok || o.skip < 0 || o.skip > 7) {
+        r.alignment.automatic = false;
+        r.alignment.skip = p.value(skip).toInt(&ok);
+        if (!ok || r.alignment.skip < 0 || r.alignment.skip > 7) {
             message = bad("skip", p.value(skip), "expected 0 to 7");
             return ParseResult::Error;
         }
@@ -237,7 +242,7 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         message = bad("rs", rsv, "expected on or off");
         return ParseResult::Error;
     }
-    o.reedSolomon = rsv == "on";
+    r.reedSolomon = rsv == "on";
 
     for (const QString& out : p.values(output)) {
         OutputTarget t;

@@ -1,7 +1,7 @@
 // tavirel-cli's command line: every option, its default and its checks.
 #pragma once
 
-#include "core/ReceiverSettings.h"
+#include "receiver/ReceiverSettings.h"
 #include "devices/SampleFormat.h"
 
 #include <QStringList>
@@ -26,18 +26,13 @@ struct OutputTarget {
 };
 
 struct CliOptions {
-    ReceiverSettings receiver;
+    ReceiverSettings receiver;   // with the DVB-S code rate, alignment and LDPC threads
     InputKind input = InputKind::File;
     std::string inputPath;     // file
     std::string inputText;     // as given on the command line
     std::string inputHost;     // tcp
     int inputPort = 0;
     IqFormat format = IqFormat::S16;
-    int ldpcThreads = 0;       // below 1: hardware threads / 2 + 1
-    std::string codeRate = "1/2";   // DVB-S
-    int derotate = -1;         // DVB-S; −1: found automatically
-    int skip = -1;             // DVB-S soft values dropped at the start; −1: found automatically
-    bool reedSolomon = true;
     std::vector<OutputTarget> outputs;
     std::string recordKind;    // "symbols" or "samples", empty: none
     std::string recordPath;

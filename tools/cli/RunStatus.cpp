@@ -1,6 +1,6 @@
 #include "RunStatus.h"
 
-#include "core/ProcessingChain.h"
+#include "receiver/ProcessingChain.h"
 #include "core/Worker.h"
 #include "demod/PlSignalling.h"
 #include "stream/DvbText.h"

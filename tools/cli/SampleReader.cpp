@@ -1,7 +1,7 @@
 #include "SampleReader.h"
 
 #include "core/BufferAllocator.h"
-#include "core/ProcessingChain.h"
+#include "receiver/ProcessingChain.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,8 +1,69 @@
 #include "TsOutputs.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <iostream>
+#include <thread>
+
+bool TsOutputs::open(const CliOptions& options, std::string& error)
+{
+    for (const OutputTarget& target : options.outputs) {
+        if (target.kind == OutputKind::File || target.kind == OutputKind::Stdout) {
+            if (!addStream(target, error)) {
+                error = "--output: " + error;
+                return false;
+            }
+            continue;
+        }
+        auto sinks = std::make_unique<OutputSinks>();
+        sinks->setErrorReport([](const QString&, const QString& text) {
+            std::cerr << "tavirel-cli: " << text.toStdString() << std::endl;
+        });
+        const int mode = target.kind == OutputKind::Udp ? OutputSinks::kNetUdp : OutputSinks::kNetTcp;
+        if (sinks->applyNetMode(mode, QString::fromStdString(target.host), target.port) != mode) {
+            error = "--output: cannot use " + target.host + ":" + std::to_string(target.port);
+            return false;
+        }
+        OutputSinks* raw = sinks.get();
+        addWriter([raw](const uint8_t* bytes, size_t length) { raw->writeToSinks(bytes, length); });
+        network.push_back(std::move(sinks));
+    }
+    if (!options.recordKind.empty()) {
+        recorder = std::make_unique<OutputSinks>();
+        recorder->recording().setType(options.recordKind == "symbols" ? RecordType::Symbols : RecordType::Samples);
+        if (!recorder->recording().open(QString::fromStdString(options.recordPath))) {
+            error = "--record: cannot create '" + options.recordPath + "'";
+            return false;
+        }
+    }
+    return true;
+}
+
+RecordFile* TsOutputs::recording()
+{
+    return recorder ? &recorder->recording() : nullptr;
+}
+
+uint64_t TsOutputs::bytesLost() const
+{
+    return lost.load() + (recorder ? recorder->recording().bytesLost() : 0);
+}
+
+bool TsOutputs::anyFailed() const
+{
+    return bytesLost() > 0 || stdoutBroken.load() || (recorder && recorder->recording().failed());
+}
+
+void TsOutputs::finish()
+{
+    flush();
+    if (recorder)
+        recorder->recording().close();
+    for (auto& sinks : network)   // what was handed over still goes out
+        for (int i = 0; i < 200 && sinks->pendingBytes() > 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
 
 TsOutputs::~TsOutputs()
 {

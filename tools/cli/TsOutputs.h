@@ -3,6 +3,8 @@
 #pragma once
 
 #include "CliOptions.h"
+#include "stream/OutputSinks.h"
+#include "stream/RecordFile.h"
 
 #include <atomic>
 #include <cstdio>
@@ -19,6 +21,14 @@ public:
     TsOutputs(const TsOutputs&) = delete;
     TsOutputs& operator=(const TsOutputs&) = delete;
 
+    // Every output of the options: files and standard output, network
+    // targets (each with sinks of its own, on their own thread) and the
+    // recording. False with `error` naming the option when one cannot be
+    // opened.
+    bool open(const CliOptions& options, std::string& error);
+    // The recording of symbols or samples, if one was asked for.
+    RecordFile* recording();
+
     // Opens a file or standard output target; false with `error` set when
     // the file cannot be created.
     bool addStream(const OutputTarget& target, std::string& error);
@@ -32,12 +42,16 @@ public:
     // standard output whose write fails (disk full, reader gone) is reported
     // and written no more; what it missed is counted.
     void write(const uint8_t* bytes, size_t length);
-    void flush();
+    // Flushes the files, closes the recording, and waits a little for the
+    // network sinks to send what they were handed.
+    void finish();
 
     // Standard output failed: the stream it carried is lost.
     bool stdoutFailed() const { return stdoutBroken.load(); }
-    // Bytes that failed outputs did not take, over all of them.
-    uint64_t bytesLost() const { return lost.load(); }
+    // Bytes that failed outputs (and a failed recording) did not take.
+    uint64_t bytesLost() const;
+    // Some output failed.
+    bool anyFailed() const;
 
 private:
     struct Stream {
@@ -47,6 +61,7 @@ private:
         bool failed = false;
     };
     void fail(Stream& s, int error);
+    void flush();
 
     std::mutex mutex;   // the files are written from one thread at a time
     std::vector<Stream> streams;
@@ -54,4 +69,6 @@ private:
     std::function<void(const std::string&)> errorReport;
     std::atomic<bool> stdoutBroken{false};
     std::atomic<uint64_t> lost{0};
+    std::vector<std::unique_ptr<OutputSinks>> network;
+    std::unique_ptr<OutputSinks> recorder;
 };

@@ -10,17 +10,20 @@
 #include "dsp/FFTWorker.h"
 #include "dsp/FIRWorker.h"
 #include "dsp/ResampleWorker.h"
-#include "fec/DvbS1OuterDecoder.h"
-#include "fec/DvbsAlignmentSearch.h"
+#include "dsp/SpectrumAverager.h"
 #include "fec/FrameSequencer.h"
+#include "fec/FrameTag.h"
 #include "fec/LDPCWorker.h"
 #include "fec/ViterbiWorker.h"
+#include "receiver/DvbsDecoding.h"
+#include "receiver/FrameCountdown.h"
 #include "stream/BbFrameProcessor.h"
 #include "stream/GseParser.h"
 #include "stream/SdtMonitor.h"
 #include "stream/TsBlockAssembler.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -58,6 +61,11 @@ public:
     // registration order (`beforeStop` first), "All worker threads have been stopped.".
     void stop(const std::function<void(Worker&)>& beforeStop = {});
 
+    // Waits until every buffer is back but the block being filled (the
+    // chain has worked through what it was given), or until the time is up.
+    // True when idle.
+    bool waitIdle(std::chrono::milliseconds timeout);
+
     // The one callback for every device, for the chain's lifetime. Call it
     // from one thread at a time (the device's delivery thread).
     SampleCallback& sampleCallback() { return callback; }
@@ -72,16 +80,18 @@ public:
     ResampleWorker& resampleWorker() { return resample; }
     DemodWorker& demodWorker() { return demod; }
     ViterbiWorker& viterbiWorker() { return viterbi; }
-    // DVB-S sync, deinterleaving, Reed–Solomon and descrambling, run by the
-    // Viterbi worker's completion; its packets go to the transport-stream
-    // observer like the DVB-S2 ones.
-    DvbS1OuterDecoder& outerDecoder() { return outer; }
-    // Automatic DVB-S rotation and depuncturing alignment; off unless enabled.
-    // Its turn is made in the Viterbi decoder, on top of the derotation slider.
-    DvbsAlignmentSearch& alignmentSearch() { return alignment; }
+    // DVB-S sync, deinterleaving, Reed–Solomon and descrambling, and the
+    // automatic rotation and depuncturing alignment (off unless enabled; its
+    // turn is made in the Viterbi decoder, on top of the derotation slider),
+    // run by the Viterbi worker's completion; the packets go to the
+    // transport-stream observer like the DVB-S2 ones.
+    DvbsDecoding& dvbsDecoding() { return dvbs; }
     const std::vector<std::unique_ptr<LDPCWorker>>& ldpcWorkers() const { return ldpc; }
-    GseParser& gseParser() { return gse; }
-    SdtMonitor& sdtMonitor() { return sdt; }
+    // The debug traces of the stream layer: the GSE packets of the next 64
+    // frames, the SDT packets, sections and descriptors while on.
+    void startGseTrace() { gseTrace.arm(kGseTraceFrames); }
+    int gseTraceFramesLeft() const { return gseTrace.framesLeft(); }
+    void setSdtTrace(bool on) { sdtTrace.store(on); }
     // Registration order: FFT, baseband, matched filter, resampler,
     // demodulator, Viterbi decoder, then the LDPC decoders.
     const std::vector<Worker*>& workers() const { return workerList; }
@@ -121,11 +131,13 @@ public:
     void setGsePduObserver(BytesObserver observer) { gseObserver = std::move(observer); }
     void setRollOffObserver(std::function<void(float)> observer) { rollOffObserver = std::move(observer); }
     void setServiceListObserver(SdtMonitor::Publisher observer) { serviceObserver = std::move(observer); }
-    // The LDPC result of every released frame (passes left, −1 when not
-    // decoded), in transmission order.
-    void setFrameResultObserver(std::function<void(int32_t result)> observer) { resultObserver = std::move(observer); }
+    // The tag of every released frame (its code, the LDPC result: passes
+    // left, −1 when not decoded), in transmission order.
+    void setFrameResultObserver(std::function<void(const FrameTag&)> observer) { resultObserver = std::move(observer); }
 
 private:
+    BbFrameProcessor::Hooks streamHooks();
+    void followSdtTrace();
     void onSample(int16_t i, int16_t q);
     // handOn() that counts what it drops.
     void forward(Worker& next, WorkBuffer* data, size_t outputSize);
@@ -154,13 +166,17 @@ private:
     GseParser gse;
     SdtMonitor sdt;
     // The DVB-S stream layer, on the Viterbi worker's thread.
-    DvbS1OuterDecoder outer;
-    DvbsAlignmentSearch alignment;
+    DvbsDecoding dvbs;
+    static constexpr int kGseTraceFrames = 64;
+    FrameCountdown gseTrace;
+    bool gseTracing = false;   // on the releasing thread, under the frame order
+    std::atomic<bool> sdtTrace{false};
+    bool sdtTracing = false;   // on the thread that writes blocks
     BytesObserver tsObserver;
     BytesObserver gseObserver;
     std::function<void(float)> rollOffObserver;
     SdtMonitor::Publisher serviceObserver;
-    std::function<void(int32_t)> resultObserver;
+    std::function<void(const FrameTag&)> resultObserver;
     bool running = false;
 
     // A frame was dropped at dispatch (no pool buffer): the next one follows a gap.
@@ -173,10 +189,8 @@ private:
     std::atomic<bool> dvbS2{true};
     SampleCallback callback;
 
-    std::mutex spectrumMutex;
-    std::vector<float> spectrumAcc;
-    int32_t spectrumCount = 0;
-    int32_t spectrumSize = FFTWorker::kDefaultSize;
+    std::mutex spectrumMutex;   // the FFT worker adds, the window takes
+    SpectrumAverager spectrum;
 
     std::function<void(const WorkBuffer&)> sampleBlockObserver;
     std::function<void(const WorkBuffer&)> symbolObserver;

@@ -2,11 +2,19 @@
 // the roll-off reports delivered to an object on another thread.
 #pragma once
 
+#include "receiver/ReceiverSettings.h"
+
+#include <atomic>
 #include <functional>
 
 class OutputSinks;
 class ProcessingChain;
 class QObject;
+class RecordFile;
+
+// The symbol blocks the demodulator takes in and the device's raw sample
+// blocks go to the recording when it records that type.
+void attachRecording(ProcessingChain& chain, RecordFile& recording);
 
 // One call for every owner of a chain (window, headless tools, tests):
 // transport-stream blocks and GSE PDUs go to writeToSinks(); the symbol blocks
@@ -24,3 +32,28 @@ void attachOutputSinks(ProcessingChain& chain, OutputSinks& sinks);
 // the workers before destroying it). A receiver without the method gets
 // nothing; that is logged once.
 std::function<void(float)> queuedRollOffNotification(QObject* receiver);
+
+// The roll-off the BBHEADERs report, followed by the matched filter: the
+// report comes on a stage thread, the filter is redesigned on the owner's
+// (the window's GUI thread, the headless receiver's main loop). In DVB-S
+// mode the roll-off is 0.35. A change is logged "auto rolloff changed to "
+// + value and kept in the settings.
+class RollOffFollower {
+public:
+    // Both must outlive the follower.
+    RollOffFollower(ProcessingChain& chain, ReceiverSettings& settings);
+
+    // For ProcessingChain::setRollOffObserver(): keeps the value, any thread.
+    std::function<void(float)> reporter();
+    // Owner's thread: applies the last value reported since the last call,
+    // if any. True when it changed the filter.
+    bool applyReported();
+    // Owner's thread: applies this value (the window's slot).
+    bool apply(float rollOff);
+
+private:
+    ProcessingChain& chain;
+    ReceiverSettings& settings;
+    std::atomic<float> reported;
+    std::atomic<bool> pending{false};
+};

@@ -1,4 +1,4 @@
-#include "core/ProcessingChain.h"
+#include "receiver/ProcessingChain.h"
 
 #include "core/HandOn.h"
 #include "core/Log.h"
@@ -32,37 +32,27 @@ ProcessingChain::ProcessingChain()
       baseband([this](WorkBuffer* in, WorkBuffer*) {
           // Filtered in place; the filter writes twice as many samples.
           if (in != nullptr)
-              forward(fir, in, 2 * in->size());
+              forward(fir, in, FIRWorker::outputBytes(in->size()));
       }),
       fir([this](WorkBuffer* in, WorkBuffer* out) {
           releaseIfAny(bufferPool, in);
           if (out != nullptr)
-              forward(resample, out, out->size());
+              forward(resample, out, ResampleWorker::outputBytes(out->size()));
       }),
       resample([this](WorkBuffer* in, WorkBuffer* out) {
           releaseIfAny(bufferPool, in);
           // Room for a complex float per symbol and a completed frame.
           if (out != nullptr)
-              forward(demod, out, 4 * out->size() + Demodulator::kFrameBytes);
+              forward(demod, out, DemodWorker::outputBytes(out->size()));
       }),
       demod([this](WorkBuffer* in, WorkBuffer* out) { onDemodulated(in, out); }),
       viterbi([this](WorkBuffer* in, WorkBuffer* out) { onViterbiDecoded(in, out); }),
       sequencer([this](WorkBuffer* frame, WorkBuffer* tag) { releaseFrame(frame, tag); }),
-      bbFrames({[this](float rollOff) {
-                    if (rollOffObserver)
-                        rollOffObserver(rollOff);
-                },
-                [this](const uint8_t* bytes, size_t length, bool start) {
-                    if (start)
-                        tsBlocks.emitTransportStream(bytes, length, true);
-                    else
-                        tsBlocks.continuePacket(bytes, length);
-                },
-                [this]() { tsBlocks.resynchronise(); },
-                [this](const uint8_t* field, uint16_t dfl) { gse.parseGSE(field, dfl); }}),
+      bbFrames(streamHooks()),
       tsBlocks([this](const uint8_t* block, size_t size) {
           if (tsObserver)
               tsObserver(block, size);
+          followSdtTrace();
           sdt.scanBlockForSDT(block);
       }),
       gse([this](const uint8_t* pdu, size_t length) {
@@ -73,16 +63,62 @@ ProcessingChain::ProcessingChain()
           if (serviceObserver)
               serviceObserver(lines, text);
       }),
-      outer([this](const uint8_t* packet, size_t length) { tsBlocks.emitTransportStream(packet, length, true); }),
       // The search's turn and skip act in the Viterbi decoder, from its
       // next block, so each combination is judged on its own bits.
-      alignment({[this](int v) { viterbi.setQuarterTurns(v / 64); }, [this]() { viterbi.requestSymbolSkip(); },
-                 [this]() { outer.resetSync(); }}),
+      dvbs([this](const uint8_t* packet, size_t length) { tsBlocks.emitTransportStream(packet, length, true); },
+           [this](int v) { viterbi.setQuarterTurns(v / 64); }, [this]() { viterbi.requestSymbolSkip(); }),
       callback([this](int16_t i, int16_t q) { onSample(i, q); }),
-      spectrumAcc(size_t(FFTWorker::kDefaultSize), 0.0f)
+      spectrum(FFTWorker::kDefaultSize)
 {
     workerList = {&fft, &baseband, &fir, &resample, &demod, &viterbi};
     rawBuffer = bufferPool.alloc(kRawBlockBytes);
+}
+
+BbFrameProcessor::Hooks ProcessingChain::streamHooks()
+{
+    BbFrameProcessor::Hooks hooks;
+    hooks.rollOff = [this](float rollOff) {
+        if (rollOffObserver)
+            rollOffObserver(rollOff);
+    };
+    hooks.header = [](const BbHeaderFields& header, int32_t result) { LogLine() << bbHeaderLine(header, result); };
+    hooks.transportStream = [this](const uint8_t* bytes, size_t length, bool start) {
+        if (start)
+            tsBlocks.emitTransportStream(bytes, length, true);
+        else
+            tsBlocks.continuePacket(bytes, length);
+    };
+    hooks.discontinuity = [this]() { tsBlocks.resynchronise(); };
+    hooks.gse = [this](const uint8_t* field, uint16_t dfl) {
+        // The trace, when armed, covers the next 64 frames.
+        const bool tracing = gseTrace.next();
+        if (tracing != gseTracing) {
+            gseTracing = tracing;
+            GseParser::Trace trace;
+            if (tracing) {
+                trace.packet = [](const GsePacketTrace& packet) { LogLine() << formatGsePacket(packet); };
+                trace.complete = [](const uint8_t* crc) { LogLine() << formatGseComplete(crc); };
+            }
+            gse.setTrace(trace);
+        }
+        gse.parseGSE(field, dfl);
+    };
+    return hooks;
+}
+
+void ProcessingChain::followSdtTrace()
+{
+    const bool tracing = sdtTrace.load();
+    if (tracing == sdtTracing)
+        return;
+    sdtTracing = tracing;
+    if (tracing)
+        sdt.setTrace([](const SdtTrace& event) {
+            for (const std::string& line : formatSdtTrace(event))
+                LogLine() << line;
+        });
+    else
+        sdt.setTrace(nullptr);
 }
 
 ProcessingChain::~ProcessingChain()
@@ -133,6 +169,17 @@ void ProcessingChain::stop(const std::function<void(Worker&)>& beforeStop)
     running = false;
 }
 
+bool ProcessingChain::waitIdle(std::chrono::milliseconds timeout)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (bufferPool.allocatedCount() > 1) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
 void ProcessingChain::forward(Worker& next, WorkBuffer* data, size_t outputSize)
 {
     if (data != nullptr && !handOn(bufferPool, next, data, outputSize))
@@ -181,27 +228,15 @@ void ProcessingChain::onBlockFull()
 void ProcessingChain::accumulateSpectrum(const WorkBuffer& transform)
 {
     std::lock_guard<std::mutex> lock(spectrumMutex);
-    const int32_t n = spectrumSize;
-    const int32_t half = n / 2;
-    const float scale = float(1.0 / (double(n) * std::sqrt(double(n)))) * 16384.0f;
-    const auto* bins = reinterpret_cast<const std::complex<float>*>(transform.data());
-    const size_t chunkBytes = size_t(n) * sizeof(std::complex<float>);
-    for (size_t offset = 0; offset + chunkBytes <= transform.size(); offset += chunkBytes) {
-        const std::complex<float>* chunk = bins + offset / sizeof(std::complex<float>);
-        for (int32_t j = 0; j < n; ++j) {
-            const std::complex<float> v = chunk[(j + half) % n];
-            spectrumAcc[size_t(j)] += scale * std::sqrt(v.real() * v.real() + v.imag() * v.imag());
-        }
-        ++spectrumCount;
-    }
+    spectrum.accumulate(reinterpret_cast<const std::complex<float>*>(transform.data()),
+                        transform.size() / sizeof(std::complex<float>));
 }
 
 void ProcessingChain::setFftSize(int n)
 {
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
-        spectrumAcc.resize(size_t(n), 0.0f);
-        spectrumSize = n;
+        spectrum.setSize(n);
     }
     fft.setFftSize(n);
 }
@@ -209,28 +244,19 @@ void ProcessingChain::setFftSize(int n)
 int ProcessingChain::fftSize()
 {
     std::lock_guard<std::mutex> lock(spectrumMutex);
-    return spectrumSize;
+    return spectrum.size();
 }
 
 bool ProcessingChain::takeSpectrum(std::vector<float>& average)
 {
     std::lock_guard<std::mutex> lock(spectrumMutex);
-    if (spectrumCount <= 15)
-        return false;
-    average.resize(spectrumAcc.size());
-    for (size_t j = 0; j < spectrumAcc.size(); ++j) {
-        average[j] = spectrumAcc[j] / float(spectrumCount);
-        spectrumAcc[j] = 0;
-    }
-    spectrumCount = 0;
-    return true;
+    return spectrum.take(average);
 }
 
 void ProcessingChain::clearSpectrum()
 {
     std::lock_guard<std::mutex> lock(spectrumMutex);
-    std::fill(spectrumAcc.begin(), spectrumAcc.end(), 0.0f);
-    spectrumCount = 0;
+    spectrum.clear();
 }
 
 void ProcessingChain::onDemodulated(WorkBuffer* symbols, WorkBuffer* output)
@@ -241,15 +267,15 @@ void ProcessingChain::onDemodulated(WorkBuffer* symbols, WorkBuffer* output)
         if (!dvbS2Mode()) {
             // The symbols travel on to the Viterbi decoder, which refills a
             // buffer of the same size with fewer bytes.
-            forward(viterbi, output, output->size());
+            forward(viterbi, output, ViterbiWorker::outputBytes(output->size()));
             output = nullptr;
-        } else if (symbols != nullptr && output->size() > 2 * symbols->size()) {
+        } else if (symbols != nullptr && output->size() > DemodWorker::symbolBytes(symbols->size())) {
             // A frame follows the block's symbols.
             if (frameObserver)
-                frameObserver(reinterpret_cast<const int8_t*>(output->data() + 2 * symbols->size()),
+                frameObserver(reinterpret_cast<const int8_t*>(output->data() + DemodWorker::symbolBytes(symbols->size())),
                               demod.deliveredPlsCode());
             if (!ldpc.empty()) {
-                dispatchFrame(output, 2 * symbols->size());
+                dispatchFrame(output, DemodWorker::symbolBytes(symbols->size()));
                 output = nullptr;   // travels on with the frame
             }
         }
@@ -264,29 +290,29 @@ void ProcessingChain::dispatchFrame(WorkBuffer* output, size_t frameOffset)
     std::memmove(output->data(), output->data() + frameOffset, std::min(output->size() - frameOffset,
                                                                         size_t(Demodulator::kFrameBytes)));
     output->resize(Demodulator::kFrameBytes);
-    WorkBuffer* tag = bufferPool.alloc(LDPCWorker::kTagBytes + 1);
+    WorkBuffer* tag = bufferPool.alloc(kFrameTagBytes);
     if (tag == nullptr) {
         bufferPool.dealloc(output);   // no tag, no frame
         frameDropped = true;
         dropped.fetch_add(1, std::memory_order_relaxed);
         return;
     }
-    (*tag)[0] = demod.deliveredPlsCode();
-    (*tag)[LDPCWorker::kGapByte] = uint8_t(frameDropped || demod.deliveredAfterGap());
+    FrameTag t;
+    t.plsCode = demod.deliveredPlsCode();
+    t.afterGap = frameDropped || demod.deliveredAfterGap();
+    writeFrameTag(*tag, t);
     frameDropped = false;
     sequencer.dispatch(output, tag);
 }
 
 void ProcessingChain::releaseFrame(WorkBuffer* frame, WorkBuffer* tag)
 {
-    const int32_t result = tag != nullptr ? LDPCWorker::tagResult(*tag) : -1;
-    const bool afterGap = tag == nullptr || tag->size() <= size_t(LDPCWorker::kGapByte) ||
-                          (*tag)[LDPCWorker::kGapByte] != 0;
+    const FrameTag t = tag != nullptr ? readFrameTag(*tag) : FrameTag();
     releaseIfAny(bufferPool, tag);
     if (resultObserver)
-        resultObserver(result);
+        resultObserver(t);
     if (frame != nullptr)
-        bbFrames.processBBFrame(frame->data(), frame->size(), result, afterGap);
+        bbFrames.processBBFrame(frame->data(), frame->size(), t.result, t.afterGap);
     releaseIfAny(bufferPool, frame);
 }
 
@@ -310,8 +336,6 @@ void ProcessingChain::onViterbiDecoded(WorkBuffer* symbols, WorkBuffer* bytes)
     releaseIfAny(bufferPool, symbols);
     if (bytes == nullptr)
         return;
-    outer.processBytes(bytes->data(), bytes->size());
-    alignment.observe(bytes->data(), bytes->size(), viterbi.period(),
-                      {outer.syncState(), outer.syncConfidence(), outer.lockedPackets()});
+    dvbs.decode(bytes->data(), bytes->size(), viterbi.period());
     bufferPool.dealloc(bytes);
 }

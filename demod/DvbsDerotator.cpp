@@ -1,0 +1,30 @@
+#include "demod/DvbsDerotator.h"
+
+using cf = std::complex<float>;
+
+DvbsDerotator::DvbsDerotator(Equalizer& equalizer, CarrierLoop& loop)
+    : equalizer(equalizer), loop(loop)
+{
+}
+
+void DvbsDerotator::setDerotation(int v)
+{
+    derotation = {sineTable[size_t((64 - v) & 255)], -sineTable[size_t(v & 255)]};
+}
+
+cf DvbsDerotator::push(cf z, SymbolTap* tap)
+{
+    if (equalizer.mode != Equalizer::Off)
+        z = equalizer.process(z);
+    if (loop.enabled) {
+        z = loop.derotate(z);
+        loop.update(qpskPhaseError(z));
+    }
+    const cf out(derotation.real() * z.real() - derotation.imag() * z.imag(),
+                 derotation.imag() * z.real() + derotation.real() * z.imag());
+    // Every symbol is shown, whatever the source chosen.
+    if (tap != nullptr)
+        tap->symbols.push_back(out);
+    loop.advance();
+    return out;
+}

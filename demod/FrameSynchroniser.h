@@ -1,0 +1,141 @@
+// DVB-S2 physical-layer framing (EN 302 307-1 §5.5): the start-of-frame
+// correlator, the frame timing and lock, the PLS code, descrambling, the
+// carrier loop's phase detectors per field, and the soft decisions of each
+// frame's data. A plain stage: the demodulator feeds it symbols, its owner
+// reads what happened in the block from its events.
+#pragma once
+
+#include "demod/CarrierAcquisition.h"
+#include "demod/CarrierLoop.h"
+#include "demod/Constellation.h"
+#include "demod/SoftDemapper.h"
+#include "demod/SymbolTap.h"
+
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// What the framing reports from a block, in order.
+struct FrameEvent {
+    enum class Kind {
+        HeaderRead,      // a PLS code was read (`locked`: while the lock held)
+        InvalidModcod,   // a reserved MODCOD: the frame is skipped
+        Locked,          // the 16th SOF where the last frame said ("LOCKED :)")
+        LockLost,        // down to 7 ("LOCK has been lost :'(")
+    };
+    Kind kind;
+    uint8_t plsCode;
+    bool locked;
+};
+
+class FrameSynchroniser {
+public:
+    enum class State { SofSearch, HeaderCode, DataSlots, PilotBlock, DummySlots };
+    // Before lock an SOF candidate is taken when |Σ s·conj(reference)| over
+    // its 26 symbols reaches this fraction of Σ |s|.
+    static constexpr float kSofCoherence = 0.6f;
+    static constexpr float kSofMinimumLevel = 0.1f;   // mean |s| of such a candidate
+
+    // The loop and the acquisition belong to the demodulator, which shares
+    // them with the DVB-S path.
+    FrameSynchroniser(CarrierLoop& loop, CarrierAcquisition& acquisition);
+
+    // One symbol z (after the equalizer): returns the symbol handed on (the
+    // one 25 positions back, derotated, descrambled in the slots). A frame
+    // whose code word is complete when the next header has been read is
+    // copied to `frame` and `delivered` set.
+    std::complex<float> push(std::complex<float> z, int8_t* frame, bool& delivered, SymbolTap* tap);
+
+    // Events since the last call.
+    std::vector<FrameEvent>& events() { return pending; }
+
+    // With keep-lock set the PLS code read is not taken (the MODCOD stays).
+    void setKeepLock(bool on) { keepLock = on; }
+
+    int lockCounter() const { return lockCount; }
+    bool locked() const { return isLocked; }
+    uint8_t plsCode() const { return pls; }
+    uint8_t deliveredPlsCode() const { return deliveredPls; }
+    // Stream data was lost between the frame last delivered and the one
+    // before it: frames missed (not found, unreadable or not demapped), or a
+    // frame that did not start where its predecessor ended.
+    bool deliveredAfterGap() const { return deliveredGap; }
+    // The code of the last data frame's header read (MODCODs 1 … 28).
+    uint8_t dataPlsCode() const { return dataPls; }
+    const ConstellationObject* constellation() const { return current; }
+
+private:
+    void runState(std::complex<float>& s, bool peak, bool hit, int8_t* frame, bool& delivered, SymbolTap* tap);
+    void sofSearchState(std::complex<float>& s, bool peak, bool hit, SymbolTap* tap);
+    void alignPhaseWithSof();
+    void headerState(std::complex<float>& s, int8_t* frame, bool& delivered, SymbolTap* tap);
+    void dataState(std::complex<float>& s, SymbolTap* tap);
+    void pilotState(std::complex<float>& s, SymbolTap* tap);
+    void dummyState(std::complex<float>& s, SymbolTap* tap);
+    std::complex<float> descramble(std::complex<float> s);
+    float dataPhaseError(std::complex<float> s) const;
+    bool deliverFrame(int8_t* frame, bool& delivered);
+    void followFrames(int64_t start);
+    void gain();
+    void lose();
+
+    CarrierLoop& loop;
+    CarrierAcquisition& acquisition;
+    SoftDemapper demapper;
+    std::vector<FrameEvent> pending;
+    bool keepLock = false;
+
+    State state = State::SofSearch;
+    int lockCount = 0;
+    bool isLocked = false;
+    bool sofSearch = true;
+    uint8_t pls = 0;
+    uint8_t deliveredPls = 0;
+    bool deliveredGap = true;
+    uint8_t dataPls = 0;
+    const ConstellationObject* current = nullptr;
+
+    std::complex<float> previous{};
+    std::complex<float> raw{};   // the symbol being handled, before the oscillator
+    uint32_t diffSigns = 0;      // sign bits of Im(d), bit 0 the newest product
+    std::complex<float> delayRing[26] = {};
+    int ringPos = 0;
+    float peakHistory[32] = {};
+    float peakSum = 0;
+    int peakIndex = 0;
+    int32_t symbolCounter = 0;
+    int32_t lengthIndex = 0;
+    // The frame timing before the SOF candidate now being checked, restored
+    // when the candidate turns out not to be an SOF.
+    int32_t timingCounter = 0;
+    int32_t timingLengthIndex = 16;
+    int32_t fieldPos = 0;
+    int32_t slotInPeriod = 0;
+    int32_t slotInFrame = 0;
+    int32_t pilotBlocks = 0;
+    uint32_t sofRegister = 0;
+    std::complex<float> sofPhase{};      // Σ s·conj(reference) over the SOF so far
+    std::complex<float> sofRawPhase{};   // the same before the oscillator
+    float sofMagnitude = 0;              // Σ |s| before the oscillator
+    uint64_t headerRegister = 0;
+    uint8_t framePls = 0;                // the code of the frame being received
+    int32_t descramblerIndex = 0;
+    int dataSlots = 0;                   // slots of the frame being received
+
+    // Continuity of the frames: symbols handled since the start, where the
+    // next frame would start if none is lost (−1: not known), whether data
+    // was lost since the last delivered frame, and whether the frame being
+    // received follows such a loss.
+    int64_t symbolIndex = 0;
+    int64_t nextFrameStart = -1;
+    bool dataLost = false;
+    bool frameAfterGap = true;
+
+    // The constellations compared by identity, looked up once.
+    const ConstellationObject* const qpsk = &constQPSK();
+    const ConstellationObject* const psk8 = &const8PSK();
+    const ConstellationObject* const apsk16 = &const16APSK();
+    const ConstellationObject* const apsk32 = &const32APSK();
+    const std::array<float, 256>& sineTable = demodSineTable();
+};

@@ -1,0 +1,35 @@
+// What travels with a DVB-S2 frame from the demodulator through the LDPC
+// decoder to the stream layer, in a small pool buffer of its own next to the
+// frame's.
+#pragma once
+
+#include "core/WorkBuffer.h"
+
+#include <cstdint>
+#include <cstring>
+
+struct FrameTag {
+    uint8_t plsCode = 0;     // bits 0–4 MODCOD, bit 5 short frame, bit 6 pilots
+    int32_t result = -1;     // update passes left, 0 … 32; −1: not decoded
+    bool afterGap = true;    // stream data was lost before this frame
+};
+
+// The size of a tag buffer.
+constexpr size_t kFrameTagBytes = sizeof(FrameTag);
+
+// A buffer too short to hold a tag reads as code 0, not decoded, after a gap.
+inline FrameTag readFrameTag(const WorkBuffer& buffer)
+{
+    FrameTag tag;
+    if (buffer.size() >= kFrameTagBytes)
+        std::memcpy(&tag, buffer.data(), kFrameTagBytes);
+    return tag;
+}
+
+// Writes the tag, making the buffer large enough.
+inline void writeFrameTag(WorkBuffer& buffer, const FrameTag& tag)
+{
+    if (buffer.size() < kFrameTagBytes)
+        buffer.resize(kFrameTagBytes);
+    std::memcpy(buffer.data(), &tag, kFrameTagBytes);
+}

@@ -1,0 +1,99 @@
+#include "receiver/ReceiverSettings.h"
+
+#include "receiver/ProcessingChain.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace {
+
+constexpr const char* kRateTexts[] = {"1/2", "2/3", "3/4", "5/6", "7/8"};
+
+} // namespace
+
+std::optional<CodeRate> codeRateFromText(const std::string& text)
+{
+    for (int i = 0; i < 5; ++i)
+        if (text == kRateTexts[i])
+            return CodeRate(i);
+    return std::nullopt;
+}
+
+const char* codeRateText(CodeRate rate)
+{
+    return kRateTexts[int(rate)];
+}
+
+int depunctureIndex(CodeRate rate)
+{
+    return int(rate);
+}
+
+int ldpcWorkerCount(int configured)
+{
+    return configured >= 1 ? configured : int(std::thread::hardware_concurrency()) / 2 + 1;
+}
+
+void applyMatchedFilter(ProcessingChain& chain, const ReceiverSettings& s)
+{
+    chain.firWorker().designMatchedFilter(s.sampleRate, s.symbolRate, s.filterTaps, s.rollOff);
+}
+
+void applySymbolTiming(ProcessingChain& chain, const ReceiverSettings& s)
+{
+    chain.resampleWorker().setTEDGain(float(s.tedGain));
+    chain.resampleWorker().setTEDDamping(float(s.tedDamping));
+    // The matched filter interpolates by two.
+    chain.resampleWorker().setSymbolRate(2.0 * double(s.sampleRate), double(s.symbolRate));
+}
+
+void applyCarrierLoop(ProcessingChain& chain, const ReceiverSettings& s)
+{
+    DemodWorker& demod = chain.demodWorker();
+    demod.setFineCarrierRecoveryGain(s.carrierKp);
+    demod.setFineCarrierRecoveryDamping(s.carrierKi);
+    demod.setFineCarrierRecoveryEnabled(s.carrierLoop);
+}
+
+void applyEqualizer(ProcessingChain& chain, const ReceiverSettings& s)
+{
+    chain.demodWorker().setEqualizerLength(s.equalizerTaps);
+    chain.demodWorker().setEqualizerMode(int(s.equalizer));
+}
+
+void applyDvbsDecoding(ProcessingChain& chain, const ReceiverSettings& s)
+{
+    chain.viterbiWorker().setDepunctureIndex(depunctureIndex(s.codeRate));
+    chain.dvbsDecoding().setReedSolomonEnabled(s.reedSolomon);
+    // Searched until the sync shows, or as given (the derotation on the
+    // slider, the skip as presses of the button).
+    if (s.alignment.automatic) {
+        chain.dvbsDecoding().setAlignmentSearch(true);
+    } else {
+        chain.dvbsDecoding().setAlignmentSearch(false);
+        chain.demodWorker().setDerotation(s.alignment.derotation);
+        chain.viterbiWorker().skipSoftValues(std::max(s.alignment.skip, 0));
+    }
+}
+
+void applyReceiverSettings(ProcessingChain& chain, const ReceiverSettings& s)
+{
+    // The mixer multiplies by e^(−j2πpn): a signal at +offset lands on zero.
+    chain.basebandWorker().setPhaseIncrement(s.sampleRate > 0 ? s.offsetHz / double(s.sampleRate) : 0.0);
+    applyMatchedFilter(chain, s);
+    applySymbolTiming(chain, s);
+
+    DemodWorker& demod = chain.demodWorker();
+    chain.setDvbS2Mode(s.dvbS2());
+    demod.setDVBMode(s.dvbS2());
+    demod.setSpectrumInverted(s.spectrumInverted);
+    applyCarrierLoop(chain, s);
+    applyEqualizer(chain, s);
+    if (!s.dvbS2())
+        applyDvbsDecoding(chain, s);
+}
+
+void applyRollOff(ProcessingChain& chain, const ReceiverSettings& s, float rollOff)
+{
+    chain.firWorker().designMatchedFilter(s.sampleRate, s.symbolRate, s.filterTaps, rollOff);
+}

@@ -1,0 +1,81 @@
+// The tuning of a receiver in one place: what the window's controls and the
+// headless tools set, and the rules both follow in applying it to a chain's
+// workers through their setters.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+class ProcessingChain;
+
+enum class Standard { DvbS2, DvbS };
+
+// DVB-S inner code rates, in the order of the depuncturing table.
+enum class CodeRate { R1_2, R2_3, R3_4, R5_6, R7_8 };
+
+enum class EqualizerMode { Off = 0, ConstantModulus = 1, DecisionDirected = 2 };
+
+// "1/2" … "7/8"; nothing for any other text.
+std::optional<CodeRate> codeRateFromText(const std::string& text);
+const char* codeRateText(CodeRate rate);
+// The Viterbi decoder's depuncturing index of a rate.
+int depunctureIndex(CodeRate rate);
+
+// How the DVB-S constellation turn and the depuncturing phase are found:
+// searched until the transport-stream sync shows (automatic), or as given
+// (the derotation slider 0 … 255 and presses of the symbol-skip button).
+struct DvbsAlignment {
+    bool automatic = true;
+    int derotation = 0;
+    int skip = 0;
+};
+
+struct ReceiverSettings {
+    uint64_t sampleRate = 2000000;   // device samples per second
+    int32_t symbolRate = 1000000;
+    Standard standard = Standard::DvbS2;
+    double offsetHz = 0;             // moved to zero frequency by the baseband mixer
+    bool spectrumInverted = true;    // the window's initial choice ("Inverted")
+    float rollOff = 0.35f;
+    int32_t filterTaps = 64;         // matched filter
+    int tedGain = 6;                 // timing loop shifts (the sliders' initial values)
+    int tedDamping = 15;
+    bool carrierLoop = true;
+    float carrierKp = 0.5f;          // gain slider at 128: 128 / 256
+    // The damping slider at its slow end (2 / 2048). The loop's initial
+    // 0.03125 makes it about five times wider: below Es/N0 ≈ 5 dB the phase
+    // jitter then costs frames and headers.
+    float carrierKi = 2.0f / 2048.0f;
+    // Off: satellite channels are flat, and the constant-modulus equalizer's
+    // adaptation noise costs frames near threshold (its start also turns the
+    // constellation by 0.5 rad until the carrier loop takes it back).
+    EqualizerMode equalizer = EqualizerMode::Off;
+    int equalizerTaps = 16;
+    // DVB-S decoding.
+    CodeRate codeRate = CodeRate::R1_2;
+    DvbsAlignment alignment;
+    bool reedSolomon = true;
+    // LDPC decoding workers; below 1: hardware threads / 2 + 1.
+    int ldpcThreads = 0;
+
+    bool dvbS2() const { return standard == Standard::DvbS2; }
+};
+
+// The number of LDPC workers the setting asks for.
+int ldpcWorkerCount(int configured);
+
+// Everything: the mixer offset, the matched filter, the resampler's step and
+// loops, the DVB mode, the demodulator's loops and equalizer and, for DVB-S,
+// the code rate, the alignment and the Reed–Solomon switch.
+void applyReceiverSettings(ProcessingChain& chain, const ReceiverSettings& settings);
+
+// One control at a time, as the window's slots change them.
+void applyMatchedFilter(ProcessingChain& chain, const ReceiverSettings& settings);
+void applySymbolTiming(ProcessingChain& chain, const ReceiverSettings& settings);
+void applyDvbsDecoding(ProcessingChain& chain, const ReceiverSettings& settings);
+void applyCarrierLoop(ProcessingChain& chain, const ReceiverSettings& settings);
+void applyEqualizer(ProcessingChain& chain, const ReceiverSettings& settings);
+
+// Redesigns the matched filter for a new roll-off (the BBHEADER's, say).
+void applyRollOff(ProcessingChain& chain, const ReceiverSettings& settings, float rollOff);

@@ -1,0 +1,81 @@
+#include "CliInput.h"
+
+#include "RunStatus.h"
+#include "core/Log.h"
+#include "receiver/ProcessingChain.h"
+
+#include <iostream>
+
+CliInput::CliInput(ProcessingChain& chain, const CliOptions& options, RunStatus& status)
+    : chain(chain), options(options), status(status)
+{
+}
+
+CliInput::~CliInput()
+{
+    stop();
+}
+
+void CliInput::atEnd()
+{
+    confidenceAtEnd.store(chain.dvbsDecoding().status().confidence);
+}
+
+bool CliInput::open(std::string& message)
+{
+    if (options.input == InputKind::Tcp)
+        return true;
+    reader = std::make_unique<SampleReader>(chain.pool(), chain.sampleCallback(), options.format);
+    if (!reader->open(options.input == InputKind::Stdin ? std::string() : options.inputPath)) {
+        message = "--input: cannot open '" + options.inputPath + "'";
+        return false;
+    }
+    return true;
+}
+
+bool CliInput::start(std::string& message)
+{
+    if (reader) {
+        reader->start([this](uint64_t n) { status.onSamplesRead(n); }, [this]() { ended.store(true); },
+                      [this]() { atEnd(); });
+        return true;
+    }
+    tcp = std::make_unique<TCPInputDevice>();
+    TcpInputSettings settings;
+    settings.address = QString::fromStdString(options.inputHost);
+    settings.port = options.inputPort;
+    settings.bandwidthMHz = double(options.receiver.sampleRate) / 1e6;
+    settings.format = options.format;   // s8, s16 or f32: the options check it
+    tcp->setSettingsPrompt([settings]() { return std::optional<TcpInputSettings>(settings); });
+    tcp->setErrorReporter(
+        [](const QString&, const QString& text) { std::cerr << "tavirel-cli: " << text.toStdString() << std::endl; });
+    // Reading waits while the chain is behind, so that TCP flow control
+    // slows a server that sends faster than the chain decodes.
+    tcp->setFlowControl([this]() { return chain.pool().allocatedCount() <= SampleReader::kHighWater; });
+    tcp->setDisconnectHandler([this]() {
+        LogLine() << "Input connection closed by the server.";
+        chain.waitIdle(std::chrono::seconds(10));
+        atEnd();
+        for (int k = 0; k < ProcessingChain::kBlockSamples; ++k)
+            chain.sampleCallback()(0, 0);
+        ended.store(true);
+    });
+    SampleCallback& inner = chain.sampleCallback();
+    counting = [&inner, this](int16_t i, int16_t q) {
+        inner(i, q);
+        status.onSamplesRead(1);
+    };
+    if (tcp->open(counting)) {
+        message = "--input: cannot connect to " + options.inputHost + ":" + std::to_string(options.inputPort);
+        return false;
+    }
+    return true;
+}
+
+void CliInput::stop()
+{
+    if (tcp)
+        tcp->close();
+    if (reader)
+        reader->stop();
+}
