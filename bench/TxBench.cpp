@@ -27,7 +27,7 @@ void runGenerator(benchmark::State& state, int modcod, bool noise)
         samples.clear();
         generator.nextUnit(samples); // one PLFRAME
         bytes.resize(samples.size() * 4);
-        convertSamples(samples.data(), samples.size(), 0.25f * 32767.0f, SampleFormat::S16, bytes.data());
+        convertSamples(samples.data(), samples.size(), 0.25f * 32767.0f, IqFormat::S16, bytes.data());
         benchmark::DoNotOptimize(bytes.data());
         produced += int64_t(samples.size());
     }

@@ -4,17 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-size_t iqSampleBytes(IqFormat format)
-{
-    switch (format) {
-    case IqFormat::S8: return 2;
-    case IqFormat::U8: return 2;
-    case IqFormat::S16: return 4;
-    case IqFormat::F32: return 8;
-    }
-    return 4;
-}
-
 int16_t convert_s8_s16(uint8_t byte)
 {
     return int16_t(int8_t(byte) * 256);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Byte formats of interleaved I, Q streams. The first three are the TCP
 // input's format indices.
@@ -16,7 +17,22 @@ enum class IqFormat {
 };
 
 // Bytes per complex sample.
-size_t iqSampleBytes(IqFormat format);
+constexpr size_t iqSampleBytes(IqFormat format)
+{
+    return format == IqFormat::S16 ? 4 : format == IqFormat::F32 ? 8 : 2;
+}
+
+// "s8", "s16", "f32" or "u8"; false for any other name.
+inline bool iqFormatFromName(const std::string& name, IqFormat& format)
+{
+    static const char* const names[] = {"s8", "s16", "f32", "u8"};
+    for (int i = 0; i < 4; ++i)
+        if (name == names[i]) {
+            format = IqFormat(i);
+            return true;
+        }
+    return false;
+}
 
 int16_t convert_s8_s16(uint8_t byte);
 int16_t convert_u8_s16(uint8_t byte);

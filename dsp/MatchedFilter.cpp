@@ -134,21 +134,28 @@ size_t MatchedFilter::process(const int16_t* in, size_t count, int16_t* out)
 namespace {
 
 // Output and gain update of one group of four samples, shared by both
-// kernels: sums[j] = (SIe, SQe, SIo, SQo) of sample j.
+// kernels: sums[j] = (SIe, SQe, SIo, SQo) of sample j. v = sums × (gainNorm ×
+// g) with g as it was at the group's start, rounded to nearest and saturated
+// to 16 bits (as roundSaturate16 does); g updated after every sample.
 inline void finishGroup(MatchedFilter& f, const int32_t (*sums)[4], int16_t* out)
 {
     float g = f.agcGain;
-    const float s = f.gainNorm * g;
+    const __m128 s = _mm_set1_ps(f.gainNorm * g);
+    __m128i packed[2];
     for (int j = 0; j < 4; ++j) {
-        float v[4];
-        for (int c = 0; c < 4; ++c) {
-            v[c] = float(sums[j][c]) * s;
-            out[4 * j + c] = roundSaturate16(v[c]);
-        }
-        const float p = (v[0] * v[0] + v[1] * v[1]) + (v[2] * v[2] + v[3] * v[3]);
-        g = agcUpdate(g, p);
+        const __m128 v = _mm_mul_ps(_mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums[j]))), s);
+        const __m128i rounded = _mm_cvtps_epi32(v);
+        if (j % 2 == 0)
+            packed[j / 2] = rounded;
+        else
+            packed[j / 2] = _mm_packs_epi32(packed[j / 2], rounded);
+        const __m128 sq = _mm_mul_ps(v, v);
+        const __m128 pairs = _mm_hadd_ps(sq, sq);   // (v0²+v1², v2²+v3², ...)
+        g = agcUpdate(g, _mm_cvtss_f32(_mm_hadd_ps(pairs, pairs)));
     }
     f.agcGain = g;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), packed[0]);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), packed[1]);
 }
 
 inline void endBlock(MatchedFilter& f, uint64_t pos)
@@ -224,24 +231,7 @@ void fir_agc_sse41(MatchedFilter& f, const int16_t* in, size_t count, int16_t* o
             _mm_store_si128(reinterpret_cast<__m128i*>(sums[j]), total);
         }
 
-        // Gain stage: v = sums × (gainNorm × g), g updated after every sample.
-        float g = f.agcGain;
-        const __m128 s = _mm_set1_ps(f.gainNorm * g);
-        __m128i packed[2];
-        for (int j = 0; j < 4; ++j) {
-            const __m128 v = _mm_mul_ps(_mm_cvtepi32_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(sums[j]))), s);
-            const __m128i rounded = _mm_cvtps_epi32(v);
-            if (j % 2 == 0)
-                packed[j / 2] = rounded;
-            else
-                packed[j / 2] = _mm_packs_epi32(packed[j / 2], rounded);
-            const __m128 sq = _mm_mul_ps(v, v);
-            const __m128 pairs = _mm_hadd_ps(sq, sq);   // (v0²+v1², v2²+v3², ...)
-            g = agcUpdate(g, _mm_cvtss_f32(_mm_hadd_ps(pairs, pairs)));
-        }
-        f.agcGain = g;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * group), packed[0]);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * group + 8), packed[1]);
+        finishGroup(f, sums, out + 4 * group);
         P += 4;
         if (P == n)
             P = 0;

@@ -1,6 +1,5 @@
 #include "stream/BbFrameProcessor.h"
 
-#include "stream/Crc.h"
 
 #include <cstdio>
 
@@ -11,24 +10,6 @@ const char* const kRollOffText[4] = {"0.35", "0.25", "0.20", "????"};
 const float kRollOff[4] = {0.35f, 0.25f, 0.20f, 0.0f};
 
 } // namespace
-
-BbHeaderFields parseBbHeader(const uint8_t* f)
-{
-    BbHeaderFields h;
-    h.matype1 = f[0];
-    h.isi = f[1];
-    h.upl = uint16_t(f[2] << 8 | f[3]);
-    h.dfl = uint16_t(f[4] << 8 | f[5]);
-    h.sync = f[6];
-    h.syncd = uint16_t(f[7] << 8 | f[8]);
-    h.crc = f[9];
-    return h;
-}
-
-bool bbHeaderIntact(const uint8_t* frame)
-{
-    return crc8Dvbs2(frame, 9) == frame[9];
-}
 
 std::string bbHeaderLine(const BbHeaderFields& h, int32_t r)
 {

@@ -3,24 +3,13 @@
 // or handed to the GSE parser.
 #pragma once
 
+#include "stream/BbHeader.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
-
-struct BbHeaderFields {
-    uint8_t matype1 = 0, isi = 0, sync = 0, crc = 0;
-    uint16_t upl = 0, dfl = 0, syncd = 0;
-
-    int tsgs() const { return matype1 >> 6; }
-    int rollOffCode() const { return matype1 & 3; }
-};
-
-BbHeaderFields parseBbHeader(const uint8_t* frame);
-
-// True when the CRC-8 in byte 9 matches bytes 0 … 8.
-bool bbHeaderIntact(const uint8_t* frame);
 
 // "BBHEADER TYPE: …, LDPC [OK] nn/32" for a header and a decode result.
 std::string bbHeaderLine(const BbHeaderFields& h, int32_t decodeResult);

@@ -21,19 +21,6 @@ void writeBbHeader(BbHeader& h, uint8_t* out)
     out[9] = h.crc8;
 }
 
-BbHeader readBbHeader(const uint8_t* in)
-{
-    BbHeader h;
-    h.matype1 = in[0];
-    h.matype2 = in[1];
-    h.upl = uint16_t(in[2] << 8 | in[3]);
-    h.dfl = uint16_t(in[4] << 8 | in[5]);
-    h.sync = in[6];
-    h.syncd = uint16_t(in[7] << 8 | in[8]);
-    h.crc8 = in[9];
-    return h;
-}
-
 double rollOffFactor(RollOff r)
 {
     switch (r) {

@@ -28,9 +28,6 @@ constexpr uint8_t kCcm = 0x10;             // CCM/ACM = 1 (0 for ACM/VCM)
 // Writes the 10 header bytes with their CRC-8 (normal mode: CRC-8 XOR 0).
 void writeBbHeader(BbHeader& header, uint8_t* out);
 
-// Reads the 10 header bytes back (the CRC-8 as stored).
-BbHeader readBbHeader(const uint8_t* in);
-
 // Sample-rate independent roll-off factor.
 double rollOffFactor(RollOff r);
 

@@ -5,39 +5,13 @@
 
 namespace tx {
 
-bool sampleFormatFromName(const std::string& name, SampleFormat& format)
-{
-    if (name == "s8")
-        format = SampleFormat::S8;
-    else if (name == "s16")
-        format = SampleFormat::S16;
-    else if (name == "f32")
-        format = SampleFormat::F32;
-    else if (name == "u8")
-        format = SampleFormat::U8;
-    else
-        return false;
-    return true;
-}
-
-int bytesPerSample(SampleFormat format)
+double fullScale(IqFormat format)
 {
     switch (format) {
-    case SampleFormat::S8:
-    case SampleFormat::U8: return 2;
-    case SampleFormat::S16: return 4;
-    case SampleFormat::F32: return 8;
-    }
-    return 0;
-}
-
-double fullScale(SampleFormat format)
-{
-    switch (format) {
-    case SampleFormat::S8:
-    case SampleFormat::U8: return 127.0;
-    case SampleFormat::S16: return 32767.0;
-    case SampleFormat::F32: return 1.0;
+    case IqFormat::S8:
+    case IqFormat::U8: return 127.0;
+    case IqFormat::S16: return 32767.0;
+    case IqFormat::F32: return 1.0;
     }
     return 1.0;
 }
@@ -58,27 +32,27 @@ inline T quantise(float v, float lo, float hi, size_t& clipped)
 }
 } // namespace
 
-size_t convertSamples(const cf32* in, size_t n, float scale, SampleFormat format, uint8_t* out)
+size_t convertSamples(const cf32* in, size_t n, float scale, IqFormat format, uint8_t* out)
 {
     size_t clipped = 0;
     const float* v = reinterpret_cast<const float*>(in);
     switch (format) {
-    case SampleFormat::S8:
+    case IqFormat::S8:
         for (size_t i = 0; i < 2 * n; ++i)
             out[i] = uint8_t(quantise<int8_t>(v[i] * scale, -128.0f, 127.0f, clipped));
         break;
-    case SampleFormat::U8:
+    case IqFormat::U8:
         for (size_t i = 0; i < 2 * n; ++i)
             out[i] = uint8_t(quantise<int>(v[i] * scale, -128.0f, 127.0f, clipped) + 128);
         break;
-    case SampleFormat::S16:
+    case IqFormat::S16:
         for (size_t i = 0; i < 2 * n; ++i) {
             const int16_t s = quantise<int16_t>(v[i] * scale, -32768.0f, 32767.0f, clipped);
             out[2 * i] = uint8_t(s & 0xFF);
             out[2 * i + 1] = uint8_t((s >> 8) & 0xFF);
         }
         break;
-    case SampleFormat::F32:
+    case IqFormat::F32:
         for (size_t i = 0; i < 2 * n; ++i) {
             float f = v[i] * scale;
             if (f > 1.0f || f < -1.0f)

@@ -1,7 +1,9 @@
-// Interleaved IQ output formats (I first, little-endian): signed 8-bit,
-// signed 16-bit, 32-bit float and unsigned 8-bit offset binary.
+// The transmitter's samples in the receiver's interleaved IQ formats (I first,
+// little-endian): signed 8-bit, signed 16-bit, 32-bit float and unsigned 8-bit
+// offset binary.
 #pragma once
 
+#include "devices/SampleFormat.h"
 #include "tx/Constellations.h"
 
 #include <cstdint>
@@ -9,15 +11,11 @@
 
 namespace tx {
 
-enum class SampleFormat { S8, S16, F32, U8 };
-
-bool sampleFormatFromName(const std::string& name, SampleFormat& format);
-int bytesPerSample(SampleFormat format); // per complex sample
 // Full-scale value of one component: 127, 32767, 1.0, 127 (around 128 for u8).
-double fullScale(SampleFormat format);
+double fullScale(IqFormat format);
 
 // Scales by `scale` (counts per unit), rounds and clips; returns the number of
 // clipped components. u8 is s8 + 128.
-size_t convertSamples(const cf32* in, size_t n, float scale, SampleFormat format, uint8_t* out);
+size_t convertSamples(const cf32* in, size_t n, float scale, IqFormat format, uint8_t* out);
 
 } // namespace tx

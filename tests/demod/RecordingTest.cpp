@@ -53,8 +53,7 @@ TEST(Recording, Dvbs2QpskFramesComeOutAsTransmitted)
     for (int k = 0; k < ProcessingChain::kBlockSamples; ++k)   // push the last block through
         chain.sampleCallback()(0, 0);
     // Drained when no buffer is held but the block being filled.
-    for (int i = 0; i < 3000 && chain.pool().allocatedCount() > 1; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    chain.waitIdle(std::chrono::seconds(30));
     chain.stop();
     const std::string log = testing::internal::GetCapturedStdout();
     EXPECT_NE(log.find("LOCKED :)\n"), std::string::npos);
@@ -129,8 +128,7 @@ TEST(Recording, Dvbs2TransportStreamComesOutWhole)
         chain.sampleCallback()(int16_t(samples[k] * 256), int16_t(samples[k + 1] * 256));
     for (int k = 0; k < ProcessingChain::kBlockSamples; ++k)
         chain.sampleCallback()(0, 0);
-    for (int i = 0; i < 6000 && chain.pool().allocatedCount() > 1; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    chain.waitIdle(std::chrono::seconds(60));
     chain.stop();
     const std::string log = testing::internal::GetCapturedStdout();
 

@@ -75,8 +75,7 @@ TEST_P(Oversampling, EveryFrameAfterTheFirstDecodes)
         chain.sampleCallback()(int16_t(std::lround(s.real() * scale)), int16_t(std::lround(s.imag() * scale)));
     for (int k = 0; k < 2 * ProcessingChain::kBlockSamples; ++k)   // the last frame's successor's header
         chain.sampleCallback()(0, 0);
-    for (int i = 0; i < 6000 && chain.pool().allocatedCount() > 1; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    chain.waitIdle(std::chrono::seconds(30));
     chain.stop();
     testing::internal::GetCapturedStdout();
 

@@ -1,4 +1,5 @@
 #include "receiver/ProcessingChain.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -20,9 +21,7 @@ void feed(ProcessingChain& chain, int samples, int16_t value = 1000)
 template <typename Pred>
 bool waitUntil(Pred done)
 {
-    for (int i = 0; i < 1000 && !done(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return done();
+    return testsupport::waitUntil(done, 5000);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "receiver/ProcessingChain.h"
 #include "tx/SignalGenerator.h"
 #include "tx/TsSource.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -21,11 +22,7 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
-std::vector<uint8_t> readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
+using testsupport::readFile;
 
 const std::string kSourceTs = std::string(TAVIREL_TEST_DATA) + "/../tx/data/agreement.ts";
 
@@ -61,8 +58,7 @@ struct DvbsReceiver {
     {
         for (size_t k = 0; k < samples; ++k)
             chain.sampleCallback()(iq[2 * k], iq[2 * k + 1]);
-        for (int i = 0; i < 4000 && chain.pool().allocatedCount() > 1; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        chain.waitIdle(std::chrono::seconds(8));
     }
     std::vector<uint8_t> stream()
     {

@@ -1,4 +1,5 @@
 #include "fec/FrameSequencer.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -59,9 +60,7 @@ public:
 template <typename Pred>
 bool waitUntil(Pred p)
 {
-    for (int i = 0; i < 1000 && !p(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return p();
+    return testsupport::waitUntil(p, 2000);
 }
 
 } // namespace

@@ -117,7 +117,7 @@ Received receive(OutputSinks& sinks, const tx::TxSettings& s, const std::vector<
         chain.sampleCallback()(iq[k], iq[k + 1]);
     for (int k = 0; k < ProcessingChain::kBlockSamples; ++k)   // push the last block through
         chain.sampleCallback()(0, 0);
-    waitUntil([&] { return chain.pool().allocatedCount() <= 1; }, 120000);
+    EXPECT_TRUE(chain.waitIdle(std::chrono::seconds(120)));
     chain.stop();
     return got;
 }

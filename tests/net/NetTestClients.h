@@ -2,6 +2,8 @@
 // TCP client that reads everything, and one that never reads.
 #pragma once
 
+#include "tests/TestSupport.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -20,10 +22,7 @@ namespace nettest {
 template <typename Pred>
 bool waitUntil(Pred done, int timeoutMs = 10000)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return done();
+    return testsupport::waitUntil(done, timeoutMs);
 }
 
 inline sockaddr_in loopback(uint16_t port)

@@ -2,6 +2,7 @@
 // UDP datagrams, TCP clients (also one that stops reading), the recording.
 #include "stream/OutputSinks.h"
 #include "tests/net/NetTestClients.h"
+#include "tests/TestSupport.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -43,8 +44,7 @@ std::vector<uint8_t> block(uint32_t k, size_t size = 1316)
 
 std::vector<uint8_t> readFile(const QString& path)
 {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    return testsupport::readFile(path.toStdString());
 }
 
 // The concatenation of blocks first … first + count − 1.

@@ -1,6 +1,8 @@
 // tavirel-cli as a user runs it: recordings of an independent transmitter
 // and signals of our own transmitter in, the transport stream out, checked
 // packet for packet; bad inputs end cleanly with the documented exit codes.
+#include "tests/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -23,33 +25,17 @@ namespace {
 
 const std::string kData = TAVIREL_TEST_DATA;
 
+using testsupport::readFile;
+using testsupport::ToolRun;
+
 std::string temp(const std::string& name)
 {
-    return testing::TempDir() + std::to_string(getpid()) + "_cli_" + name;
+    return testsupport::tempPath("cli_" + name);
 }
-
-std::vector<uint8_t> readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;   // stdout
-    std::string err;   // stderr
-};
 
 ToolRun run(const std::string& program, const std::string& arguments)
 {
-    const std::string outFile = temp("stdout.txt"), errFile = temp("stderr.txt");
-    const int status = std::system((program + " " + arguments + " >" + outFile + " 2>" + errFile).c_str());
-    ToolRun r;
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    const auto o = readFile(outFile), e = readFile(errFile);
-    r.out.assign(o.begin(), o.end());
-    r.err.assign(e.begin(), e.end());
-    return r;
+    return testsupport::runTool(program, arguments);
 }
 
 ToolRun cli(const std::string& arguments)

@@ -216,19 +216,19 @@ TEST(SampleFormat, ConversionsScaleRoundAndClip)
 {
     const cf32 in[3] = {cf32(0.5f, -0.5f), cf32(2.0f, -2.0f), cf32(0.0f, 0.004f)};
     uint8_t out[3 * 8];
-    EXPECT_EQ(convertSamples(in, 3, 127.0f, SampleFormat::S8, out), 2u);
+    EXPECT_EQ(convertSamples(in, 3, 127.0f, IqFormat::S8, out), 2u);
     EXPECT_EQ(int8_t(out[0]), 64);
     EXPECT_EQ(int8_t(out[1]), -64);
     EXPECT_EQ(int8_t(out[2]), 127);
     EXPECT_EQ(int8_t(out[3]), -128);
-    EXPECT_EQ(convertSamples(in, 1, 127.0f, SampleFormat::U8, out), 0u);
+    EXPECT_EQ(convertSamples(in, 1, 127.0f, IqFormat::U8, out), 0u);
     EXPECT_EQ(out[0], 192);
     EXPECT_EQ(out[1], 64);
-    EXPECT_EQ(convertSamples(in, 2, 32767.0f, SampleFormat::S16, out), 2u);
+    EXPECT_EQ(convertSamples(in, 2, 32767.0f, IqFormat::S16, out), 2u);
     EXPECT_EQ(int16_t(out[0] | out[1] << 8), 16384);
     EXPECT_EQ(int16_t(out[2] | out[3] << 8), -16384);
     EXPECT_EQ(int16_t(out[4] | out[5] << 8), 32767);
-    EXPECT_EQ(convertSamples(in, 1, 1.0f, SampleFormat::F32, out), 0u);
+    EXPECT_EQ(convertSamples(in, 1, 1.0f, IqFormat::F32, out), 0u);
     float f[2];
     std::memcpy(f, out, 8);
     EXPECT_EQ(f[0], 0.5f);
@@ -252,7 +252,7 @@ TEST(SignalGenerator, MatchesTheIndependentRecordingWithinOneCount)
     while (samples.size() < recording.size() / 2)
         generator.nextUnit(samples);
     std::vector<uint8_t> ours(recording.size());
-    convertSamples(samples.data(), recording.size() / 2, float(0.25 * 127), SampleFormat::S8, ours.data());
+    convertSamples(samples.data(), recording.size() / 2, float(0.25 * 127), IqFormat::S8, ours.data());
     int worst = 0;
     for (size_t i = 0; i < ours.size(); ++i)
         worst = std::max(worst, std::abs(int(int8_t(ours[i])) - int(int8_t(recording[i]))));
@@ -275,7 +275,7 @@ TEST(SignalGenerator, DvbsMatchesTheIndependentRecording)
     while (samples.size() < n)
         generator.nextUnit(samples);
     std::vector<uint8_t> ours(recording.size());
-    convertSamples(samples.data(), n, float(0.125 * 32767), SampleFormat::S16, ours.data());
+    convertSamples(samples.data(), n, float(0.125 * 32767), IqFormat::S16, ours.data());
     int worst = 0;
     for (size_t i = 0; i < 2 * n; ++i) {
         const int a = int16_t(ours[2 * i] | ours[2 * i + 1] << 8);

@@ -1,5 +1,6 @@
 // tavirel-siggen as a user runs it: outputs, exit codes and messages.
 #include "TxTestData.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -15,32 +16,17 @@
 
 namespace {
 
-struct ToolRun {
-    int exitCode;
-    std::string err;
-    std::string out;
-};
+using testsupport::ToolRun;
 
-// Runs the tool with `arguments` (shell words), capturing stdout and stderr.
 std::string temp(const std::string& name)
 {
-    return testing::TempDir() + std::to_string(getpid()) + "_" + name;
+    return testsupport::tempPath(name);
 }
 
+// Runs the tool with `arguments` (shell words), capturing stdout and stderr.
 ToolRun siggen(const std::string& arguments)
 {
-    // Per process: CTest runs the tests of this file side by side.
-    const std::string outFile = temp("siggen_stdout.txt");
-    const std::string errFile = temp("siggen_stderr.txt");
-    const std::string command =
-        std::string(TAVIREL_SIGGEN) + " " + arguments + " >" + outFile + " 2>" + errFile;
-    const int status = std::system(command.c_str());
-    ToolRun r;
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream e(errFile), o(outFile, std::ios::binary);
-    r.err.assign(std::istreambuf_iterator<char>(e), std::istreambuf_iterator<char>());
-    r.out.assign(std::istreambuf_iterator<char>(o), std::istreambuf_iterator<char>());
-    return r;
+    return testsupport::runTool(TAVIREL_SIGGEN, arguments);
 }
 
 size_t fileSize(const std::string& path)

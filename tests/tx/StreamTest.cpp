@@ -4,6 +4,7 @@
 #include "TxTestData.h"
 
 #include "tx/BuiltinTsSource.h"
+#include "stream/BbHeader.h"
 #include "stream/Crc.h"
 #include "tx/Dvbs2Transmitter.h"
 #include "tx/GseBbFramer.h"
@@ -211,8 +212,9 @@ std::vector<uint8_t> extractTs(const std::vector<std::vector<uint8_t>>& frames, 
     uint8_t previousCrc = 0;
     size_t packetStart = 0;
     for (const auto& f : frames) {
-        const BbHeader h = readBbHeader(f.data());
-        EXPECT_EQ(crc8Dvbs2(f.data(), 9), h.crc8);
+        const BbHeaderFields h = parseBbHeader(f.data());
+        EXPECT_EQ(crc8Dvbs2(f.data(), 9), h.crc);
+        EXPECT_TRUE(bbHeaderIntact(f.data()));
         EXPECT_EQ(h.matype1 & 0xF0, expectCcm ? 0xF0 : 0xE0);
         EXPECT_EQ(h.upl, 1504);
         EXPECT_EQ(h.sync, 0x47);
@@ -257,7 +259,7 @@ TEST(TsBbFramer, VcmFramesCarryTheTsUnchanged)
     const std::vector<uint8_t> out = extractTs(frames, false);
     EXPECT_EQ(out, input);
     // The last frame ends with the file and is padded.
-    const BbHeader last = readBbHeader(frames.back().data());
+    const BbHeaderFields last = parseBbHeader(frames.back().data());
     FecParams p;
     fecParams(modcods.back(), FrameSize::Normal, p);
     EXPECT_LT(last.dfl, p.kbch - 80);
@@ -275,7 +277,7 @@ struct GseReader {
 
     void frame(const std::vector<uint8_t>& f, int labelType)
     {
-        const BbHeader h = readBbHeader(f.data());
+        const BbHeaderFields h = parseBbHeader(f.data());
         EXPECT_EQ(h.matype1 >> 6, 1) << "continuous generic stream";
         EXPECT_EQ(h.upl, 0);
         size_t pos = 10;

@@ -1,6 +1,5 @@
 #include "CliOptions.h"
 
-#include "core/Version.h"
 
 #include <QCommandLineParser>
 
@@ -52,7 +51,6 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         "Headless DVB-S2 / DVB-S receiver: IQ samples in, transport stream (or GSE) out.\n"
         "Exit codes: 0 done, 1 bad options, 2 the input cannot be opened, 3 an output failed.");
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help({"h", "help"}, "Show this help.");
     const QCommandLineOption input("input", "Samples from tcp:HOST:PORT (an address or a host name), file:PATH or - (stdin).", "source");
     const QCommandLineOption format("format", "Sample format: s8, s16, f32 or u8 (offset binary). Default: s16.", "fmt", "s16");
     const QCommandLineOption sampleRate("sample-rate", "Input sample rate in Hz, 1000 to 200000000. Default: 2000000.", "hz", "2000000");
@@ -78,27 +76,14 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption statusInterval("status-interval", "Seconds between status lines, 0.05 to 3600; 0: none. Default: 1.", "s", "1");
     const QCommandLineOption duration("duration", "Stop after this many seconds, up to 1000000; 0: when the input ends. Default: 0.", "s", "0");
     const QCommandLineOption json("json", "Status and summary as one JSON object per line.");
-    const QCommandLineOption version("version", "Show the version.");
+    const StandardOptions standardOptions;
     const QCommandLineOption stageTimes("stage-times", "After the summary, the CPU time of every stage per symbol.");
-    p.addOptions({help, version, input, format, sampleRate, symbolRate, standard, codeRate, offset, spectrum, rolloff,
+    p.addOptions({standardOptions.help, standardOptions.version, input, format, sampleRate, symbolRate, standard, codeRate, offset, spectrum, rolloff,
                   taps, ldpcThreads, carrierLoop, carrierKp, carrierKi, equalizer, derotate, skip, rs, output, record, statusInterval, duration,
                   json, stageTimes});
-    if (!p.parse(arguments)) {
-        message = p.errorText().toStdString();
-        return ParseResult::Error;
-    }
-    if (p.isSet(help)) {
-        message = p.helpText().toStdString();
-        return ParseResult::Exit;
-    }
-    if (p.isSet(version)) {
-        message = std::string("tavirel-cli ") + kAppVersion + "\n";
-        return ParseResult::Exit;
-    }
-    if (!p.positionalArguments().isEmpty()) {
-        message = "unexpected argument '" + p.positionalArguments().first().toStdString() + "'";
-        return ParseResult::Error;
-    }
+    const ParseResult parsed = parseToolCommandLine(p, standardOptions, arguments, "tavirel-cli", message);
+    if (parsed != ParseResult::Run)
+        return parsed;
 
     ReceiverSettings& r = o.receiver;
     if (!p.isSet(input)) {

@@ -3,6 +3,7 @@
 
 #include "receiver/ReceiverSettings.h"
 #include "devices/SampleFormat.h"
+#include "ToolCommandLine.h"
 
 #include <QStringList>
 
@@ -42,8 +43,6 @@ struct CliOptions {
     bool stageTimes = false;   // CPU time per stage after the summary
     bool stdoutCarriesTs() const;
 };
-
-enum class ParseResult { Run, Exit, Error };
 
 // Exit: --help or --version, with the text to print in `message`. Error:
 // `message` names the option and what is wrong with it.

@@ -11,15 +11,13 @@
 
 #include <QCoreApplication>
 
-#include <csignal>
 #include <iostream>
 
 namespace {
 
 int fail(int code, const std::string& message)
 {
-    std::cerr << "tavirel-cli: error: " << message << std::endl;
-    return code;
+    return toolError("tavirel-cli", code, message);
 }
 
 } // namespace
@@ -27,18 +25,16 @@ int fail(int code, const std::string& message)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("tavirel-cli");
-    std::signal(SIGPIPE, SIG_IGN);
+    startTool("tavirel-cli");
 
     CliOptions options;
     std::string message;
     const ParseResult parsed = parseCliOptions(app.arguments(), options, message);
-    if (parsed == ParseResult::Exit) {
-        std::cout << message << std::flush;
-        return kExitDone;
-    }
     if (parsed == ParseResult::Error)
-        return fail(kExitUsage, message + " (see --help)");
+        message += " (see --help)";
+    const int answered = answerParse(parsed, message, "tavirel-cli", kExitUsage);
+    if (answered >= 0)
+        return answered;
     // Nothing is opened before every target is known to be distinct: an
     // output opened for writing on the input file would destroy it.
     if (!resolveHostNames(options, message))
@@ -53,7 +49,7 @@ int main(int argc, char** argv)
         setLogToStderr(true);
 
     TsOutputs outputs;
-    outputs.setErrorReport([](const std::string& text) { std::cerr << "tavirel-cli: error: " << text << std::endl; });
+    outputs.setErrorReport([](const std::string& text) { toolError("tavirel-cli", 0, text); });
     if (!outputs.open(options, message))
         return fail(kExitUsage, message);
     return runReceiver(options, outputs);

@@ -2,7 +2,6 @@
 
 #include "SampleSink.h"
 
-#include "core/Version.h"
 
 #include <QCommandLineParser>
 
@@ -80,8 +79,7 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
     QCommandLineParser p;
     p.setApplicationDescription(kDescription);
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
-    const QCommandLineOption version("version", "Show the version and exit.");
+    const StandardOptions standardOptions;
     const QCommandLineOption standard("standard", "dvbs2 or dvbs (default: dvbs2).", "dvbs2|dvbs", "dvbs2");
     const QCommandLineOption modcod("modcod",
                                     "DVB-S2 MODCOD by name, e.g. \"QPSK 1/2\" ... \"32APSK 9/10\", or number; a "
@@ -153,26 +151,13 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
                                          "Also write each DVB-S2 BBFRAME before BB scrambling (Kbch/8 bytes each) "
                                          "(default: not written).",
                                          "path");
-    p.addOptions({help, version, standard, modcod, frame, pilots, rolloff, codeRate, gse, gsePdu, gseLabel, ts, loop,
+    p.addOptions({standardOptions.help, standardOptions.version, standard, modcod, frame, pilots, rolloff, codeRate, gse, gsePdu, gseLabel, ts, loop,
                   service, provider, payloadRate, symbolRate, sampleRate, span, offset, phase, timing, esn0, level,
                   format, seed, output, serve, realtime, duration, frames, symbolsOut, bbframesOut});
 
-    if (!p.parse(arguments)) {
-        message = p.errorText().toStdString();
-        return ParseResult::Error;
-    }
-    if (p.isSet(help)) {
-        message = p.helpText().toStdString();
-        return ParseResult::Exit;
-    }
-    if (p.isSet(version)) {
-        message = std::string("tavirel-siggen ") + kAppVersion + "\n";
-        return ParseResult::Exit;
-    }
-    if (!p.positionalArguments().isEmpty()) {
-        message = "unexpected argument '" + p.positionalArguments().first().toStdString() + "'";
-        return ParseResult::Error;
-    }
+    const ParseResult parsed = parseToolCommandLine(p, standardOptions, arguments, "tavirel-siggen", message);
+    if (parsed != ParseResult::Run)
+        return parsed;
     auto bad = [&](const QCommandLineOption& opt, const QString& why) {
         message = "--" + opt.names().last().toStdString() + ": " + why.toStdString();
         return ParseResult::Error;
@@ -264,7 +249,7 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
     if (!parseDouble(p.value(level), o.level) || o.level <= 0 || o.level > 1)
         return bad(level, "'" + p.value(level) + "' is not a fraction of full scale above 0 and at most 1");
     o.formatName = p.value(format).toStdString();
-    if (!sampleFormatFromName(o.formatName, o.format))
+    if (!iqFormatFromName(o.formatName, o.format))
         return bad(format, "'" + p.value(format) + "' is not s8, s16, f32 or u8");
     s.seed = p.value(seed).toULongLong(&ok);
     if (!ok)

@@ -3,6 +3,7 @@
 
 #include "tx/SampleFormat.h"
 #include "tx/SignalGenerator.h"
+#include "ToolCommandLine.h"
 
 #include <QStringList>
 
@@ -15,7 +16,7 @@ constexpr int kExitIo = 2;    // an output or a port that cannot be used
 
 struct SiggenOptions {
     tx::TxSettings tx;
-    tx::SampleFormat format = tx::SampleFormat::S16;
+    IqFormat format = IqFormat::S16;
     std::string formatName = "s16";
     double level = 0.25;        // signal RMS (complex, without noise) as a fraction of full scale
     std::string outputPath;     // file or "-"
@@ -27,7 +28,6 @@ struct SiggenOptions {
     std::string bbframesPath;
 };
 
-enum class ParseResult { Run, Exit, Error };
 
 // Exit: --help or --version, with the text to print in `message`.
 // Error: `message` names the problem.

@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -24,8 +23,7 @@ namespace {
 
 int fail(int code, const std::string& message)
 {
-    std::cerr << "tavirel-siggen: error: " << message << std::endl;
-    return code;
+    return toolError("tavirel-siggen", code, message);
 }
 
 } // namespace
@@ -33,18 +31,14 @@ int fail(int code, const std::string& message)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("tavirel-siggen");
-    std::signal(SIGPIPE, SIG_IGN);
+    startTool("tavirel-siggen");
 
     SiggenOptions options;
     std::string message;
-    const ParseResult parsed = parseSiggenOptions(app.arguments(), options, message);
-    if (parsed == ParseResult::Exit) {
-        std::cout << message << std::flush;
-        return 0;
-    }
-    if (parsed == ParseResult::Error)
-        return fail(kExitUsage, message);
+    const int answered = answerParse(parseSiggenOptions(app.arguments(), options, message), message,
+                                     "tavirel-siggen", kExitUsage);
+    if (answered >= 0)
+        return answered;
     if (options.outputPath == "-")
         setLogToStderr(true);
 
@@ -104,7 +98,7 @@ int main(int argc, char** argv)
     LogLine() << "tavirel-siggen: " << describeSettings(options.tx) << ", " << options.formatName << " at "
               << options.tx.sampleRate << " samples/s, level " << options.level;
     const float scale = float(options.level * fullScale(options.format));
-    const int sampleBytes = bytesPerSample(options.format);
+    const int sampleBytes = int(iqSampleBytes(options.format));
     std::vector<cf32> samples;
     std::vector<uint8_t> bytes;
     int64_t written = 0;
@@ -145,7 +139,7 @@ int main(int argc, char** argv)
     LogLine() << "Wrote " << written << " samples (" << double(written) / double(options.tx.sampleRate)
               << " s)"
               << (clipped ? ", " + std::to_string(clipped) + " components beyond full scale"
-                      + (options.format == SampleFormat::F32 ? "" : " (clipped)")
+                      + (options.format == IqFormat::F32 ? "" : " (clipped)")
                           : std::string());
     return 0;
 }

@@ -1,0 +1,64 @@
+// What tests of every kind need: waiting on a condition, reading a file,
+// running one of the project's programs.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+// Polls `done` until it holds or the time is up; returns its last answer.
+template <typename Pred>
+bool waitUntil(Pred done, int timeoutMs = 10000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return done();
+}
+
+// The whole file (empty when it cannot be read).
+inline std::vector<uint8_t> readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// A path in the test scratch folder, unique to this process (CTest runs the
+// tests of one binary side by side).
+inline std::string tempPath(const std::string& name)
+{
+    return testing::TempDir() + std::to_string(getpid()) + "_" + name;
+}
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out;   // standard output
+    std::string err;   // standard error
+};
+
+// Runs `program arguments` through the shell, output captured.
+inline ToolRun runTool(const std::string& program, const std::string& arguments)
+{
+    const std::string outFile = tempPath("tool_stdout.txt"), errFile = tempPath("tool_stderr.txt");
+    const int status = std::system((program + " " + arguments + " >" + outFile + " 2>" + errFile).c_str());
+    ToolRun r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const std::vector<uint8_t> o = readFile(outFile), e = readFile(errFile);
+    r.out.assign(o.begin(), o.end());
+    r.err.assign(e.begin(), e.end());
+    return r;
+}
+
+} // namespace testsupport
