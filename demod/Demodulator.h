@@ -4,7 +4,6 @@
 // public data; the worker owns it and what is shown, counted or dumped.
 #pragma once
 
-#include "demod/CarrierAcquisition.h"
 #include "demod/CarrierLoop.h"
 #include "demod/Constellation.h"
 #include "demod/DvbsDerotator.h"
@@ -42,8 +41,8 @@ public:
     // The loops, which both paths share.
     Equalizer& equalizer() { return eq; }
     const Equalizer& equalizer() const { return eq; }
-    CarrierLoop& loop() { return carrier; }
-    const CarrierLoop& loop() const { return carrier; }
+    CarrierLoop& loop() { return sync.carrierLoop(); }
+    const CarrierLoop& loop() const { return sync.carrierLoop(); }
 
     // The framing's readouts.
     const FrameSynchroniser& framing() const { return sync; }
@@ -56,14 +55,8 @@ public:
     const ConstellationObject* constellation() const { return sync.constellation(); }
 
 private:
-    std::complex<float> convert(const int16_t* sample, bool negateSecond) const;
-
     Equalizer eq;
-    CarrierLoop carrier;
-    // Sets the loop's integrator to the carrier measured on the headers
-    // while the framing is not locked (DVB-S2).
-    CarrierAcquisition acquisition;
-    FrameSynchroniser sync{carrier, acquisition};
-    DvbsDerotator dvbs{eq, carrier};
+    FrameSynchroniser sync;   // owns the carrier loop, which the DVB-S path shares
+    DvbsDerotator dvbs{eq, sync.carrierLoop()};
     bool inverted = true;
 };

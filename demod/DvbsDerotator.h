@@ -15,8 +15,11 @@ public:
 
     // Manual derotation by −2πv/256.
     void setDerotation(int v);
-    // One symbol z (spectrum inversion applied): the QPSK symbol handed on.
-    std::complex<float> push(std::complex<float> z, SymbolTap* tap);
+    // One block: n input symbols (16-bit pairs as the resampler writes them,
+    // scaled by `scale`, the second component negated when `inverted`) to n
+    // QPSK symbols, all of them shown.
+    void process(const int16_t* in, size_t n, float scale, bool inverted, std::complex<float>* symbols,
+                 SymbolTap* tap);
 
 private:
     Equalizer& equalizer;

@@ -34,8 +34,8 @@ inline uint32_t headerBit(cf s, int position)
 
 } // namespace
 
-FrameSynchroniser::FrameSynchroniser(CarrierLoop& loop, CarrierAcquisition& acquisition)
-    : loop(loop), acquisition(acquisition)
+FrameSynchroniser::FrameSynchroniser()
+    : scrambling(plScramblingCode0().data())
 {
 }
 
@@ -55,7 +55,29 @@ void FrameSynchroniser::lose()
     }
 }
 
-cf FrameSynchroniser::push(cf z, int8_t* frame, bool& delivered, SymbolTap* tap)
+bool FrameSynchroniser::process(const int16_t* in, size_t n, float scale, bool inverted, Equalizer& equalizer,
+                                cf* symbols, int8_t* frame, SymbolTap* tap)
+{
+    blockTap = tap;
+    frameOut = frame;
+    delivered = false;
+    for (size_t k = 0; k < n; ++k) {
+        // The matched filter's gain control settles at a negative gain, so its
+        // output is the signal turned by π. With the default inversion flag
+        // that turn is taken back here, so that a standard signal shows its
+        // SOF and header as transmitted; the other setting stays as it was.
+        const float a = float(in[2 * k]) * scale;
+        const float b = float(in[2 * k + 1]) * scale;
+        cf z = inverted ? cf(-a, -b) : cf(a, -b);
+        if (equalizer.mode != Equalizer::Off)
+            z = equalizer.process(z);
+        symbols[k] = push(z);
+    }
+    return delivered;
+}
+
+// Inlined into the block loop: as a call it costs a third of the stage's speed.
+__attribute__((always_inline)) inline cf FrameSynchroniser::push(cf z)
 {
     const cf d = std::conj(z) * previous;
     diffSigns = (diffSigns << 1) | uint32_t(d.imag() < 0);
@@ -64,8 +86,8 @@ cf FrameSynchroniser::push(cf z, int8_t* frame, bool& delivered, SymbolTap* tap)
     ringPos = (ringPos + 1) % 26;
     raw = delayRing[ringPos];
     cf s = loop.derotate(raw);   // the symbol 25 positions back
-    if (tap != nullptr)
-        tap->offer(DisplaySource::All, s);
+    if (blockTap != nullptr)
+        blockTap->offer(DisplaySource::All, s);
 
     bool peak = false;
     if (sofSearch) {
@@ -80,7 +102,7 @@ cf FrameSynchroniser::push(cf z, int8_t* frame, bool& delivered, SymbolTap* tap)
     }
     const bool hit = lengthIndex < 16 && symbolCounter == kFrameLengths[size_t(lengthIndex)];
 
-    runState(s, peak, hit, frame, delivered, tap);
+    runState(s, peak, hit);
 
     ++symbolIndex;
     ++symbolCounter;
@@ -90,18 +112,18 @@ cf FrameSynchroniser::push(cf z, int8_t* frame, bool& delivered, SymbolTap* tap)
     return s;
 }
 
-void FrameSynchroniser::runState(cf& s, bool peak, bool hit, int8_t* frame, bool& delivered, SymbolTap* tap)
+void FrameSynchroniser::runState(cf& s, bool peak, bool hit)
 {
     switch (state) {
-    case State::SofSearch: sofSearchState(s, peak, hit, tap); break;
-    case State::HeaderCode: headerState(s, frame, delivered, tap); break;
-    case State::DataSlots: dataState(s, tap); break;
-    case State::PilotBlock: pilotState(s, tap); break;
-    case State::DummySlots: dummyState(s, tap); break;
+    case State::SofSearch: sofSearchState(s, peak, hit); break;
+    case State::HeaderCode: headerState(s); break;
+    case State::DataSlots: dataState(s); break;
+    case State::PilotBlock: pilotState(s); break;
+    case State::DummySlots: dummyState(s); break;
     }
 }
 
-void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit, SymbolTap* tap)
+void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit)
 {
     // Data-aided: the SOF symbol a field position should carry.
     auto reference = [](int position) {
@@ -114,8 +136,8 @@ void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit, SymbolTap* ta
         error = s.imag() * r.real() - s.real() * r.imag();
     }
     loop.update(error);
-    if (tap != nullptr)
-        tap->offer(DisplaySource::Header, s);
+    if (blockTap != nullptr)
+        blockTap->offer(DisplaySource::Header, s);
 
     const bool accepted = peak && (lengthIndex == 16 || hit);
     if (accepted) {
@@ -203,7 +225,7 @@ void FrameSynchroniser::alignPhaseWithSof()
         loop.phase = int32_t((loop.phase + steps * (psk8 ? 8192 : 16384)) & 0xFFFF);
 }
 
-void FrameSynchroniser::headerState(cf& s, int8_t* frame, bool& delivered, SymbolTap* tap)
+void FrameSynchroniser::headerState(cf& s)
 {
     const bool even = fieldPos % 2 == 0;
     cf d;
@@ -212,8 +234,8 @@ void FrameSynchroniser::headerState(cf& s, int8_t* frame, bool& delivered, Symbo
     else
         d = s.real() - s.imag() >= 0 ? cf(1, -1) : cf(-1, 1);
     loop.update(s.imag() * d.real() - s.real() * d.imag());
-    if (tap != nullptr)
-        tap->offer(DisplaySource::Header, s);
+    if (blockTap != nullptr)
+        blockTap->offer(DisplaySource::Header, s);
 
     headerRegister = (headerRegister << 1) | headerBit(s, fieldPos);
     acquisition.store(26 + fieldPos, raw);
@@ -244,7 +266,7 @@ void FrameSynchroniser::headerState(cf& s, int8_t* frame, bool& delivered, Symbo
         current = qpsk;
         sofSearch = true;
     }
-    const bool handedOn = deliverFrame(frame, delivered);
+    const bool handedOn = deliverFrame();
     if (!handedOn && plsModcod(framePls) != 0)
         dataLost = true;   // a frame of data that was not delivered
     followFrames(symbolIndex - 89);
@@ -270,13 +292,13 @@ void FrameSynchroniser::followFrames(int64_t start)
     nextFrameStart = length > 0 ? start + length : -1;
 }
 
-bool FrameSynchroniser::deliverFrame(int8_t* frame, bool& delivered)
+bool FrameSynchroniser::deliverFrame()
 {
     // The frame just finished is complete when it filled its own codeword:
     // its own code decides, so frames of varying MODCODs keep theirs.
     if (!demapper.complete())
         return false;
-    std::memcpy(frame, demapper.values(), demapper.size());
+    std::memcpy(frameOut, demapper.values(), demapper.size());
     delivered = true;
     deliveredPls = framePls;
     deliveredGap = frameAfterGap;
@@ -285,7 +307,7 @@ bool FrameSynchroniser::deliverFrame(int8_t* frame, bool& delivered)
 
 cf FrameSynchroniser::descramble(cf s)
 {
-    const uint8_t r = plScramblingCode0()[size_t(descramblerIndex)];
+    const uint8_t r = scrambling[descramblerIndex];
     descramblerIndex = descramblerIndex + 1 == kScramblingLength ? 0 : descramblerIndex + 1;
     // × j^R without a branch on the (random) sequence value.
     static constexpr float kRe[4] = {1, 0, -1, 0};
@@ -310,15 +332,15 @@ float FrameSynchroniser::dataPhaseError(cf s) const
     return 0;
 }
 
-void FrameSynchroniser::dataState(cf& s, SymbolTap* tap)
+void FrameSynchroniser::dataState(cf& s)
 {
     const int slots = dataSlots;
     if (slotInFrame >= slots - 1)
         sofSearch = true;   // find the next SOF in time
     s = descramble(s);
     loop.update(dataPhaseError(s));
-    if (tap != nullptr)
-        tap->offer(DisplaySource::Data, s);
+    if (blockTap != nullptr)
+        blockTap->offer(DisplaySource::Data, s);
     demapper.demap(s);
 
     if (fieldPos < 89) {
@@ -345,12 +367,12 @@ void FrameSynchroniser::dataState(cf& s, SymbolTap* tap)
     ++slotInFrame;
 }
 
-void FrameSynchroniser::pilotState(cf& s, SymbolTap* tap)
+void FrameSynchroniser::pilotState(cf& s)
 {
     s = descramble(s);
     loop.update(s.imag() - s.real());
-    if (tap != nullptr)
-        tap->offer(DisplaySource::Pilots, s);
+    if (blockTap != nullptr)
+        blockTap->offer(DisplaySource::Pilots, s);
     if (fieldPos < 35) {
         ++fieldPos;
         return;
@@ -362,15 +384,15 @@ void FrameSynchroniser::pilotState(cf& s, SymbolTap* tap)
     ++pilotBlocks;
 }
 
-void FrameSynchroniser::dummyState(cf& s, SymbolTap* tap)
+void FrameSynchroniser::dummyState(cf& s)
 {
     const int slots = slotsPerFrame(0, false);
     if (slotInFrame >= slots - 1)
         sofSearch = true;
     s = descramble(s);
     loop.update(s.imag() - s.real());
-    if (tap != nullptr)
-        tap->offer(DisplaySource::Data, s);
+    if (blockTap != nullptr)
+        blockTap->offer(DisplaySource::Data, s);
     if (fieldPos < 89) {
         ++fieldPos;
         return;

@@ -8,6 +8,7 @@
 #include "demod/CarrierAcquisition.h"
 #include "demod/CarrierLoop.h"
 #include "demod/Constellation.h"
+#include "demod/Equalizer.h"
 #include "demod/SoftDemapper.h"
 #include "demod/SymbolTap.h"
 
@@ -37,15 +38,22 @@ public:
     static constexpr float kSofCoherence = 0.6f;
     static constexpr float kSofMinimumLevel = 0.1f;   // mean |s| of such a candidate
 
-    // The loop and the acquisition belong to the demodulator, which shares
-    // them with the DVB-S path.
-    FrameSynchroniser(CarrierLoop& loop, CarrierAcquisition& acquisition);
+    FrameSynchroniser();
 
-    // One symbol z (after the equalizer): returns the symbol handed on (the
-    // one 25 positions back, derotated, descrambled in the slots). A frame
-    // whose code word is complete when the next header has been read is
-    // copied to `frame` and `delivered` set.
-    std::complex<float> push(std::complex<float> z, int8_t* frame, bool& delivered, SymbolTap* tap);
+    // The fine carrier loop, which the framing drives with the phase error
+    // of each field (the DVB-S path shares it), and the coarse acquisition
+    // on the headers that sets its integrator before lock.
+    CarrierLoop& carrierLoop() { return loop; }
+    const CarrierLoop& carrierLoop() const { return loop; }
+
+    // One block: n input symbols (16-bit pairs as the resampler writes
+    // them, scaled by `scale`, the spectrum inversion applied) through the
+    // equalizer when it is on, to n symbols handed on (each the one 25
+    // positions back, derotated, descrambled in the slots). A frame whose
+    // code word is complete when the next header has been read is copied to
+    // `frame`; returns true then.
+    bool process(const int16_t* in, size_t n, float scale, bool inverted, Equalizer& equalizer,
+                 std::complex<float>* symbols, int8_t* frame, SymbolTap* tap);
 
     // Events since the last call.
     std::vector<FrameEvent>& events() { return pending; }
@@ -66,24 +74,30 @@ public:
     const ConstellationObject* constellation() const { return current; }
 
 private:
-    void runState(std::complex<float>& s, bool peak, bool hit, int8_t* frame, bool& delivered, SymbolTap* tap);
-    void sofSearchState(std::complex<float>& s, bool peak, bool hit, SymbolTap* tap);
+    std::complex<float> push(std::complex<float> z);
+    void runState(std::complex<float>& s, bool peak, bool hit);
+    void sofSearchState(std::complex<float>& s, bool peak, bool hit);
     void alignPhaseWithSof();
-    void headerState(std::complex<float>& s, int8_t* frame, bool& delivered, SymbolTap* tap);
-    void dataState(std::complex<float>& s, SymbolTap* tap);
-    void pilotState(std::complex<float>& s, SymbolTap* tap);
-    void dummyState(std::complex<float>& s, SymbolTap* tap);
+    void headerState(std::complex<float>& s);
+    void dataState(std::complex<float>& s);
+    void pilotState(std::complex<float>& s);
+    void dummyState(std::complex<float>& s);
     std::complex<float> descramble(std::complex<float> s);
     float dataPhaseError(std::complex<float> s) const;
-    bool deliverFrame(int8_t* frame, bool& delivered);
+    bool deliverFrame();
     void followFrames(int64_t start);
     void gain();
     void lose();
 
-    CarrierLoop& loop;
-    CarrierAcquisition& acquisition;
+    CarrierLoop loop;
+    CarrierAcquisition acquisition;
     SoftDemapper demapper;
     std::vector<FrameEvent> pending;
+    // Of the block being processed: where symbols are shown, where a frame
+    // goes, whether one went.
+    SymbolTap* blockTap = nullptr;
+    int8_t* frameOut = nullptr;
+    bool delivered = false;
     bool keepLock = false;
 
     State state = State::SofSearch;
@@ -138,4 +152,5 @@ private:
     const ConstellationObject* const apsk16 = &const16APSK();
     const ConstellationObject* const apsk32 = &const32APSK();
     const std::array<float, 256>& sineTable = demodSineTable();
+    const uint8_t* const scrambling;
 };

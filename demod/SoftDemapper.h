@@ -3,6 +3,7 @@
 // meaning bit 0. QPSK and 8PSK; 16APSK and 32APSK are tracked, not demapped.
 #pragma once
 
+#include <cmath>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
@@ -14,8 +15,8 @@ public:
 
     // A new frame of this PLS code.
     void start(uint8_t plsCode);
-    // One descrambled data symbol.
-    void demap(std::complex<float> s);
+    // One descrambled data symbol (inline: it runs for every data symbol).
+    inline void demap(std::complex<float> s);
 
     // The frame's code word is complete: 16200 or 64800 values.
     bool complete() const { return written == frameValues; }
@@ -23,6 +24,10 @@ public:
     const int8_t* values() const { return soft.data(); }
 
 private:
+    // cos and sin 22.5° as the sine table holds them (entries 48 and 16).
+    static const float kCos22_5;
+    static const float kSin22_5;
+
     uint8_t pls = 0;
     int constellation = 0;        // 2 QPSK, 3 8PSK (index of Part 3.1); others not demapped
     bool reversedColumns = false; // 8PSK 3/5
@@ -32,4 +37,39 @@ private:
 };
 
 // (int)(x · 128) toward zero, limited to −128 … 127.
-int8_t softValue(float x);
+inline int8_t softValue(float x)
+{
+    const float scaled = x * 128.0f;
+    if (!(scaled > -128.0f))
+        return -128;
+    if (!(scaled < 127.0f))
+        return scaled != scaled ? 0 : 127;
+    return int8_t(int(scaled));
+}
+
+inline void SoftDemapper::demap(std::complex<float> s)
+{
+    if (constellation == 2) {
+        if (written + 2 <= kMaxValues) {
+            soft[written] = softValue(s.imag());
+            soft[written + 1] = softValue(s.real());
+            written += 2;
+        }
+    } else if (constellation == 3) {
+        if (written + 3 <= frameValues) {
+            const float c = kCos22_5, sn = kSin22_5;
+            const float u = s.real() * c - s.imag() * sn;
+            const float v = s.real() * sn + s.imag() * c;
+            const int8_t b0 = softValue(std::fabs(v) - std::fabs(u));
+            const int8_t b1 = softValue(v);
+            const int8_t b2 = softValue(u);
+            // Column-wise interleaving: the three bits of a symbol go to the
+            // three thirds of the code word.
+            const uint32_t m = written / 3;
+            soft[m] = reversedColumns ? b2 : b0;
+            soft[m + frameValues / 3] = b1;
+            soft[m + 2 * frameValues / 3] = reversedColumns ? b0 : b2;
+            written += 3;
+        }
+    }
+}

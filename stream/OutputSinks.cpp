@@ -137,12 +137,12 @@ void OutputSinks::report(const QString& text)
         LogLine() << text.toStdString();
 }
 
-int OutputSinks::applyNetMode(int newMode, const QString& address, int port)
+NetworkMode OutputSinks::applyNetMode(NetworkMode newMode, const QString& address, int port)
 {
-    LogLine() << "Net Mode changed to " << newMode;
-    if (newMode != kNetOff && QHostAddress(address).isNull()) {
+    LogLine() << "Net Mode changed to " << int(newMode);
+    if (newMode != NetworkMode::Off && QHostAddress(address).isNull()) {
         report(QStringLiteral("'%1' is not a valid IP address!").arg(address));
-        return applyNetMode(kNetOff, address, port);
+        return applyNetMode(NetworkMode::Off, address, port);
     }
 
     bool ok = true;
@@ -151,24 +151,24 @@ int OutputSinks::applyNetMode(int newMode, const QString& address, int port)
         // again with a new address.
         closeUdp();
         stopTcpService();
-        if (newMode == kNetUdp)
+        if (newMode == NetworkMode::Udp)
             ok = openUdp(address, port);
-        else if (newMode == kNetTcp)
+        else if (newMode == NetworkMode::TcpServer)
             ok = listenTcp(address, port);
         std::lock_guard<std::mutex> lock(sinkMutex);
-        mode = ok ? newMode : kNetOff;
-        listenPort = ok && newMode == kNetTcp ? tcpServer->serverPort() : 0;
+        mode = ok ? newMode : NetworkMode::Off;
+        listenPort = ok && newMode == NetworkMode::TcpServer ? tcpServer->serverPort() : 0;
     });
     if (ok)
         return newMode;
-    if (newMode == kNetUdp)
+    if (newMode == NetworkMode::Udp)
         report(QStringLiteral("UDP Socket couldn't be created. addr: %1, port: %2").arg(address).arg(port));
     else
         report(QStringLiteral("TCP Listening Socket couldn't be created. addr: %1, port: %2").arg(address).arg(port));
-    return applyNetMode(kNetOff, address, port);
+    return applyNetMode(NetworkMode::Off, address, port);
 }
 
-int OutputSinks::netMode() const
+NetworkMode OutputSinks::netMode() const
 {
     std::lock_guard<std::mutex> lock(sinkMutex);
     return mode;
@@ -192,6 +192,12 @@ size_t OutputSinks::pendingBytes() const
     return pendingTotal + drainingTotal;
 }
 
+uint64_t OutputSinks::networkBytes() const
+{
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    return networkTotal;
+}
+
 void OutputSinks::writeToSinks(const uint8_t* bytes, size_t length)
 {
     bool wake = false;
@@ -202,6 +208,7 @@ void OutputSinks::writeToSinks(const uint8_t* bytes, size_t length)
             if (pendingTotal + length <= kMaxPendingBytes) {
                 pending.emplace_back(reinterpret_cast<const char*>(bytes), int(length));
                 pendingTotal += length;
+                networkTotal += length;
                 wake = !wakeUpPosted;
                 wakeUpPosted = true;
                 overflowing = false;

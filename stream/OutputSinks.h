@@ -51,12 +51,11 @@ class QUdpSocket;
 //
 // Recording. The file has a lock of its own (RecordFile): every write and the
 // close take it, so it is never closed while a stage writes to it.
+// The network mode chooser's entries, in its order.
+enum class NetworkMode { Off = 0, Udp = 1, TcpServer = 2 };
+
 class OutputSinks {
 public:
-    // Values of the network mode chooser.
-    static constexpr int kNetOff = 0;
-    static constexpr int kNetUdp = 1;
-    static constexpr int kNetTcp = 2;
 
     static constexpr size_t kDefaultClientBacklog = size_t(4) << 20;
     static constexpr size_t kMaxPendingBytes = size_t(32) << 20;
@@ -82,8 +81,8 @@ public:
     // (which logs "Net Mode changed to 0" again) and 0 is returned; otherwise
     // the mode now in effect. Call from one thread at a time, not from a
     // stage thread that holds the stream's locks.
-    int applyNetMode(int mode, const QString& address, int port);
-    int netMode() const;
+    NetworkMode applyNetMode(NetworkMode mode, const QString& address, int port);
+    NetworkMode netMode() const;
     // The port the TCP server listens on (0 when not listening).
     uint16_t tcpServerPort() const;
     size_t tcpClientCount() const;
@@ -94,6 +93,9 @@ public:
 
     // Bytes handed over and not yet passed to the sockets.
     size_t pendingBytes() const;
+    // Bytes taken for the network since construction (what the sockets were
+    // or will be given).
+    uint64_t networkBytes() const;
 
     RecordFile& recording() { return record; }
 
@@ -135,6 +137,7 @@ private:
     mutable std::mutex sinkMutex;
     std::deque<QByteArray> pending;
     std::deque<std::function<void()>> tasks;
+    uint64_t networkTotal = 0;   // under sinkMutex
     uint64_t tasksQueued = 0;
     uint64_t tasksRun = 0;
     std::condition_variable tasksFinished;
@@ -143,7 +146,7 @@ private:
     bool wakeUpPosted = false;
     bool netActive = false;       // a UDP socket or at least one TCP client
     bool overflowing = false;     // writes are being dropped
-    int mode = kNetOff;
+    NetworkMode mode = NetworkMode::Off;
     uint16_t listenPort = 0;
     size_t clientCount = 0;
 

@@ -238,12 +238,22 @@ TEST(Worker, StopLeavesQueuedItemsUnprocessed)
     EXPECT_EQ(worker.queuedCount(), 5u);
 }
 
+// A stop right after the start, before the thread has run, still ends it:
+// the stop returns at once, and the thread takes nothing queued after it.
 TEST(Worker, StopBeforeTheThreadIsUpIsNotLost)
 {
     for (int i = 0; i < 50; ++i) {
-        RecordingWorker worker([](WorkBuffer*, WorkBuffer*) {});
+        Completions done;
+        RecordingWorker worker(done.callback());
         worker.start();
+        const auto before = std::chrono::steady_clock::now();
         worker.stop();   // would hang if the thread re-armed itself after this
+        EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+        EXPECT_TRUE(worker.stopRequested());
+        worker.enqueue(fakeBuffer(1), nullptr);
+        std::this_thread::sleep_for(1ms);
+        EXPECT_TRUE(worker.seenItems().empty());
+        EXPECT_EQ(worker.queuedCount(), 1u);
     }
 }
 
@@ -272,25 +282,32 @@ TEST(Worker, FirstItemBeforeAnyWaitCountsAsFullLoad)
     EXPECT_EQ(worker.loadSum(), 100);
 }
 
-// Items that keep the thread busy for as long as it then waits for the next
-// one give loads near 50 percent.
+// The load follows the share of time spent working: items that keep the
+// thread busy four times as long as it then waits give a higher load than
+// items that keep it busy a quarter as long. (Compared with each other, not
+// with fixed bounds: on a loaded machine every sleep runs long.)
 TEST(Worker, LoadFollowsBusyAndIdleTime)
 {
-    Completions done;
-    RecordingWorker worker(done.callback());
-    worker.busyFor = 40ms;
-    worker.start();
-    std::this_thread::sleep_for(40ms);
-    constexpr int kItems = 6;
-    for (int i = 1; i <= kItems; ++i) {
-        worker.enqueue(fakeBuffer(i), nullptr);
-        ASSERT_TRUE(done.waitFor(i));
-        std::this_thread::sleep_for(40ms);
-    }
-    worker.stop();
-    const int average = worker.loadSum() / kItems;
-    EXPECT_GT(average, 25);
-    EXPECT_LT(average, 75);
+    auto load = [](std::chrono::milliseconds busy, std::chrono::milliseconds idle) {
+        Completions done;
+        RecordingWorker worker(done.callback());
+        worker.busyFor = busy;
+        worker.start();
+        std::this_thread::sleep_for(idle);
+        constexpr int kItems = 6;
+        for (int i = 1; i <= kItems; ++i) {
+            worker.enqueue(fakeBuffer(uintptr_t(i)), nullptr);
+            EXPECT_TRUE(done.waitFor(size_t(i)));
+            std::this_thread::sleep_for(idle);
+        }
+        worker.stop();
+        return worker.loadSum() / kItems;
+    };
+    const int mostlyBusy = load(80ms, 20ms);
+    const int mostlyIdle = load(20ms, 80ms);
+    EXPECT_GT(mostlyBusy, mostlyIdle);
+    EXPECT_GT(mostlyBusy, 50);
+    EXPECT_LT(mostlyIdle, 50);
 }
 
 TEST(Worker, TerminationSignalsAreBlockedOnWorkerThreads)

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -258,7 +259,20 @@ INSTANTIATE_TEST_SUITE_P(
                              100 * M_PI / 180, 2},
                     Scenario{"8PSK 2/3 short pilots 16 dB, 180° at the start", 13, true, true, 16, 0, 5e-4, 1e-4, 0, 20,
                              M_PI, 2}),
-    [](const testing::TestParamInfo<Scenario>& info) { return "case" + std::to_string(info.index); });
+    [](const testing::TestParamInfo<Scenario>& info) {
+        // The scenario's name in letters and digits ("QPSK_1_2_normal_pilots_20_dB").
+        std::string name;
+        for (const char* c = info.param.name; *c != '\0'; ++c) {
+            const bool keep = std::isalnum(static_cast<unsigned char>(*c)) != 0;
+            if (keep)
+                name += *c;
+            else if (!name.empty() && name.back() != '_')
+                name += '_';
+        }
+        while (!name.empty() && name.back() == '_')
+            name.pop_back();
+        return name;
+    });
 
 namespace {
 

@@ -165,4 +165,8 @@ TEST_P(FrontEnd, RecoversQpskSymbolsAndTheirRate)
     std::printf("front end: EVM %.2f %%, tracked rate %.1f sym/s (true %.1f)\n", evm * 100, trackedRate, trueRate);
 }
 
-INSTANTIATE_TEST_SUITE_P(SamplesPerSymbol, FrontEnd, testing::Values(2.0, 2.3, 2.6));
+INSTANTIATE_TEST_SUITE_P(SamplesPerSymbol, FrontEnd, testing::Values(2.0, 2.3, 2.6),
+                         [](const testing::TestParamInfo<double>& info) {
+                             const int tenths = int(std::lround(info.param * 10));
+                             return std::to_string(tenths / 10) + "p" + std::to_string(tenths % 10);
+                         });

@@ -75,18 +75,18 @@ TEST(OutputSinks, BadSettingsAreReportedAndSwitchTheOutputOff)
     const int busyPort = ntohs(a.sin_port);
 
     CaptureStderr();
-    EXPECT_EQ(sinks.applyNetMode(OutputSinks::kNetUdp, "192.168.1.256", 8888), OutputSinks::kNetOff);
-    EXPECT_EQ(sinks.applyNetMode(OutputSinks::kNetTcp, "localhost", 8888), OutputSinks::kNetOff);
-    EXPECT_EQ(sinks.applyNetMode(OutputSinks::kNetTcp, "127.0.0.1", busyPort), OutputSinks::kNetOff);
+    EXPECT_EQ(sinks.applyNetMode(NetworkMode::Udp, "192.168.1.256", 8888), NetworkMode::Off);
+    EXPECT_EQ(sinks.applyNetMode(NetworkMode::TcpServer, "localhost", 8888), NetworkMode::Off);
+    EXPECT_EQ(sinks.applyNetMode(NetworkMode::TcpServer, "127.0.0.1", busyPort), NetworkMode::Off);
     // Not an address of this machine (TEST-NET-1).
-    EXPECT_EQ(sinks.applyNetMode(OutputSinks::kNetTcp, "192.0.2.1", 8888), OutputSinks::kNetOff);
+    EXPECT_EQ(sinks.applyNetMode(NetworkMode::TcpServer, "192.0.2.1", 8888), NetworkMode::Off);
     // A link-local IPv6 address needs an interface: the UDP socket cannot connect.
-    EXPECT_EQ(sinks.applyNetMode(OutputSinks::kNetUdp, "fe80::1", 8888), OutputSinks::kNetOff);
+    EXPECT_EQ(sinks.applyNetMode(NetworkMode::Udp, "fe80::1", 8888), NetworkMode::Off);
     // Ports the sockets cannot have.
-    EXPECT_EQ(sinks.applyNetMode(OutputSinks::kNetUdp, "127.0.0.1", 70000), OutputSinks::kNetOff);
-    EXPECT_EQ(sinks.applyNetMode(OutputSinks::kNetTcp, "::1", -1), OutputSinks::kNetOff);
+    EXPECT_EQ(sinks.applyNetMode(NetworkMode::Udp, "127.0.0.1", 70000), NetworkMode::Off);
+    EXPECT_EQ(sinks.applyNetMode(NetworkMode::TcpServer, "::1", -1), NetworkMode::Off);
     // Off needs no address.
-    EXPECT_EQ(sinks.applyNetMode(OutputSinks::kNetOff, "garbage", 0), OutputSinks::kNetOff);
+    EXPECT_EQ(sinks.applyNetMode(NetworkMode::Off, "garbage", 0), NetworkMode::Off);
     const std::string log = GetCapturedStderr();
     ::close(busy);
 
@@ -108,7 +108,7 @@ TEST(OutputSinks, BadSettingsAreReportedAndSwitchTheOutputOff)
                    "Net Mode changed to 1\nNet Mode changed to 0\n"
                    "Net Mode changed to 2\nNet Mode changed to 0\n"
                    "Net Mode changed to 0\n");
-    EXPECT_EQ(sinks.netMode(), OutputSinks::kNetOff);
+    EXPECT_EQ(sinks.netMode(), NetworkMode::Off);
 }
 
 TEST(OutputSinks, EveryWriteIsOneUdpDatagramInOrder)
@@ -116,7 +116,7 @@ TEST(OutputSinks, EveryWriteIsOneUdpDatagramInOrder)
     UdpReceiver receiver;
     OutputSinks sinks;
     CaptureStderr();
-    ASSERT_EQ(sinks.applyNetMode(OutputSinks::kNetUdp, "127.0.0.1", receiver.port), OutputSinks::kNetUdp);
+    ASSERT_EQ(sinks.applyNetMode(NetworkMode::Udp, "127.0.0.1", receiver.port), NetworkMode::Udp);
     // A transport-stream block and PDUs of other sizes, from a stage thread.
     std::thread writer([&] {
         for (uint32_t k = 0; k < 200; ++k) {
@@ -128,11 +128,11 @@ TEST(OutputSinks, EveryWriteIsOneUdpDatagramInOrder)
     EXPECT_TRUE(waitUntil([&] { return receiver.count() >= 200; }));
     // UDP again to another destination: the old socket is replaced, not kept.
     UdpReceiver other;
-    ASSERT_EQ(sinks.applyNetMode(OutputSinks::kNetUdp, "127.0.0.1", other.port), OutputSinks::kNetUdp);
+    ASSERT_EQ(sinks.applyNetMode(NetworkMode::Udp, "127.0.0.1", other.port), NetworkMode::Udp);
     const std::vector<uint8_t> last = block(999);
     sinks.writeToSinks(last.data(), last.size());
     EXPECT_TRUE(waitUntil([&] { return other.count() == 1; }));
-    sinks.applyNetMode(OutputSinks::kNetOff, "127.0.0.1", receiver.port);
+    sinks.applyNetMode(NetworkMode::Off, "127.0.0.1", receiver.port);
     sinks.writeToSinks(last.data(), last.size());   // off: goes nowhere
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     GetCapturedStderr();
@@ -147,7 +147,7 @@ TEST(OutputSinks, TcpClientsEachGetEveryWriteAndLeaveIndependently)
 {
     OutputSinks sinks;
     CaptureStderr();
-    ASSERT_EQ(sinks.applyNetMode(OutputSinks::kNetTcp, "127.0.0.1", 0), OutputSinks::kNetTcp);
+    ASSERT_EQ(sinks.applyNetMode(NetworkMode::TcpServer, "127.0.0.1", 0), NetworkMode::TcpServer);
     const uint16_t port = sinks.tcpServerPort();
     ASSERT_NE(port, 0);
     TcpClient first(port, true), second(port, true);
@@ -173,7 +173,7 @@ TEST(OutputSinks, TcpClientsEachGetEveryWriteAndLeaveIndependently)
 
     // Switching to UDP ends the TCP service and its clients.
     UdpReceiver receiver;
-    ASSERT_EQ(sinks.applyNetMode(OutputSinks::kNetUdp, "127.0.0.1", receiver.port), OutputSinks::kNetUdp);
+    ASSERT_EQ(sinks.applyNetMode(NetworkMode::Udp, "127.0.0.1", receiver.port), NetworkMode::Udp);
     EXPECT_TRUE(waitUntil([&] { return second.closedByServer(); }));
     EXPECT_EQ(sinks.tcpClientCount(), 0u);
     EXPECT_EQ(sinks.tcpServerPort(), 0);
@@ -195,7 +195,7 @@ TEST(OutputSinks, AStalledClientIsClosedAndTheOtherKeepsReceiving)
     const size_t backlog = 1024 * 1024;
     OutputSinks sinks(backlog);
     CaptureStderr();
-    ASSERT_EQ(sinks.applyNetMode(OutputSinks::kNetTcp, "127.0.0.1", 0), OutputSinks::kNetTcp);
+    ASSERT_EQ(sinks.applyNetMode(NetworkMode::TcpServer, "127.0.0.1", 0), NetworkMode::TcpServer);
     TcpClient stalled(sinks.tcpServerPort(), false);
     TcpClient reader(sinks.tcpServerPort(), true);
     ASSERT_TRUE(waitUntil([&] { return sinks.tcpClientCount() == 2; }));
@@ -217,7 +217,7 @@ TEST(OutputSinks, AStalledClientIsClosedAndTheOtherKeepsReceiving)
     EXPECT_EQ(reader.bytes(), blocks(0, count));
     EXPECT_TRUE(waitUntil([&] { return stalled.peerGone(); }));
     EXPECT_EQ(sinks.tcpClientCount(), 1u);
-    sinks.applyNetMode(OutputSinks::kNetOff, "", 0);
+    sinks.applyNetMode(NetworkMode::Off, "", 0);
     const std::string log = GetCapturedStderr();
     const std::string peer = "[ 127.0.0.1:" + std::to_string(stalled.localPort) + " ]\n";
     const size_t full = log.find("TCP Socket backlog full " + peer);
@@ -300,10 +300,10 @@ TEST(OutputSinks, WritesRaceSafelyWithModeAndRecordingChanges)
         const QString name = dir.filePath(QString("rec%1.ts").arg(round));
         files.push_back(name);
         ASSERT_TRUE(sinks.recording().open(name));
-        const int mode = round % 3;
-        sinks.applyNetMode(mode, "127.0.0.1", mode == OutputSinks::kNetUdp ? receiver.port : 0);
+        const NetworkMode mode = NetworkMode(round % 3);
+        sinks.applyNetMode(mode, "127.0.0.1", mode == NetworkMode::Udp ? receiver.port : 0);
         std::unique_ptr<TcpClient> client;
-        if (mode == OutputSinks::kNetTcp)
+        if (mode == NetworkMode::TcpServer)
             client = std::make_unique<TcpClient>(sinks.tcpServerPort(), true);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         if (round % 2)

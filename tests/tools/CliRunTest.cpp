@@ -122,6 +122,11 @@ struct Recording {
     const char* testName = nullptr;   // when a recording runs more than once
 };
 
+void PrintTo(const Recording& r, std::ostream* os)
+{
+    *os << (r.testName ? r.testName : r.name);
+}
+
 class IndependentRecording : public testing::TestWithParam<Recording> {};
 
 } // namespace

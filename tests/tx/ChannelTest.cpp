@@ -115,7 +115,13 @@ TEST_P(RrcBandwidth, OccupiedBandwidthIsOnePlusRollOffTimesSymbolRate)
 }
 
 INSTANTIATE_TEST_SUITE_P(RollOffsAndRates, RrcBandwidth,
-                         testing::Combine(testing::Values(0.35, 0.25, 0.20), testing::Values(2.0, 2.4, 4.0)));
+                         testing::Combine(testing::Values(0.35, 0.25, 0.20), testing::Values(2.0, 2.4, 4.0)),
+                         [](const testing::TestParamInfo<std::tuple<double, double>>& info) {
+                             const int beta = int(std::lround(std::get<0>(info.param) * 100));
+                             const int sps = int(std::lround(std::get<1>(info.param) * 10));
+                             return "rolloff0" + std::to_string(beta) + "_sps" + std::to_string(sps / 10) + "p" +
+                                    std::to_string(sps % 10);
+                         });
 
 // Symbol k is centred on sample k·fs/Rs: with an isolated symbol the output
 // peaks there, also at a fractional ratio and with a timing offset.

@@ -20,7 +20,7 @@ bool TsOutputs::open(const CliOptions& options, std::string& error)
         sinks->setErrorReport([](const QString&, const QString& text) {
             std::cerr << "tavirel-cli: " << text.toStdString() << std::endl;
         });
-        const int mode = target.kind == OutputKind::Udp ? OutputSinks::kNetUdp : OutputSinks::kNetTcp;
+        const NetworkMode mode = target.kind == OutputKind::Udp ? NetworkMode::Udp : NetworkMode::TcpServer;
         if (sinks->applyNetMode(mode, QString::fromStdString(target.host), target.port) != mode) {
             error = "--output: cannot use " + target.host + ":" + std::to_string(target.port);
             return false;
