@@ -39,13 +39,23 @@ std::string unqualified(const std::string& name)
 
 } // namespace
 
-std::string lengthPrefixedName(const std::type_info& type)
+std::string plainClassName(const std::type_info& type)
 {
     int status = 0;
     std::unique_ptr<char, decltype(&std::free)> demangled(
         abi::__cxa_demangle(type.name(), nullptr, nullptr, &status), &std::free);
-    const std::string name = unqualified(status == 0 ? demangled.get() : type.name());
+    return unqualified(status == 0 ? demangled.get() : type.name());
+}
+
+std::string lengthPrefixedName(const std::type_info& type)
+{
+    const std::string name = plainClassName(type);
     return std::to_string(name.size()) + name;
+}
+
+std::string Worker::className() const
+{
+    return plainClassName(typeid(*this));
 }
 
 Worker::Worker(DoneCallback onDone)

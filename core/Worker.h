@@ -55,6 +55,8 @@ public:
 
     // Length-prefixed class name ("14BasebandWorker"); null until the thread runs.
     const char* name() const { return threadName; }
+    // The class name alone ("BasebandWorker"), at any time.
+    std::string className() const;
     // The item being processed, as seen by the worker thread.
     const WorkItem* currentItem() const { return current; }
     // Address of the thread object, shown in the thread log lines.
@@ -85,3 +87,5 @@ private:
 // The compiler's name for a class in the global namespace, built for any
 // class: decimal length of the unqualified name, then the name.
 std::string lengthPrefixedName(const std::type_info& type);
+// The class name without namespace or length prefix.
+std::string plainClassName(const std::type_info& type);

@@ -244,6 +244,25 @@ std::array<ModcodStatistic, 128> DemodWorker::modcodStatistics()
     return statistics;
 }
 
+DemodControls DemodWorker::controls()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    DemodControls c;
+    c.dvbS2 = dvbS2;
+    c.spectrumInverted = demod.spectrumInverted();
+    c.carrierLoop = demod.loop().enabled;
+    c.carrierKp = demod.loop().kp;
+    c.carrierKi = demod.loop().ki;
+    c.equalizerMode = demod.equalizer().mode;
+    c.equalizerLength = demod.equalizer().length;
+    c.equalizerMu = demod.equalizer().mu;
+    c.updateCoefficients = demod.equalizer().adapt;
+    c.keepLock = demod.keepsLock();
+    c.displaySource = tap.source;
+    c.frameDumpRequested = dumpRequested;
+    return c;
+}
+
 std::vector<std::complex<float>> DemodWorker::equalizerTaps()
 {
     std::lock_guard<std::mutex> lock(paramMutex);

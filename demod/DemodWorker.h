@@ -18,6 +18,22 @@ struct ModcodStatistic {
     int64_t lastSeen = 0;   // steady-clock ticks
 };
 
+// The worker's controls as it holds them, read in one go.
+struct DemodControls {
+    bool dvbS2 = true;
+    bool spectrumInverted = true;
+    bool carrierLoop = false;
+    float carrierKp = 0;
+    float carrierKi = 0;
+    int equalizerMode = 0;
+    int equalizerLength = 0;
+    float equalizerMu = 0;
+    bool updateCoefficients = true;
+    bool keepLock = false;
+    DisplaySource displaySource = DisplaySource::All;
+    bool frameDumpRequested = false;
+};
+
 class DemodWorker : public Worker {
 public:
     explicit DemodWorker(DoneCallback onDone);
@@ -53,6 +69,7 @@ public:
     bool locked();
     std::array<ModcodStatistic, 128> modcodStatistics();
     std::vector<std::complex<float>> equalizerTaps();
+    DemodControls controls();
 
     // Where a requested XFECFRAME dump goes, under the working directory.
     static constexpr const char* kDumpFolder = "ldpc_debug";

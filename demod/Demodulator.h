@@ -34,9 +34,11 @@ public:
     std::vector<FrameEvent>& events() { return sync.events(); }
 
     void setSpectrumInverted(bool on) { inverted = on; }
+    bool spectrumInverted() const { return inverted; }
     // Manual derotation by −2πv/256 (DVB-S).
     void setDerotation(int v) { dvbs.setDerotation(v); }
     void setKeepLock(bool on) { sync.setKeepLock(on); }
+    bool keepsLock() const { return sync.keepsLock(); }
 
     // The loops, which both paths share.
     Equalizer& equalizer() { return eq; }

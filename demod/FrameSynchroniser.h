@@ -60,6 +60,7 @@ public:
 
     // With keep-lock set the PLS code read is not taken (the MODCOD stays).
     void setKeepLock(bool on) { keepLock = on; }
+    bool keepsLock() const { return keepLock; }
 
     int lockCounter() const { return lockCount; }
     bool locked() const { return isLocked; }

@@ -36,6 +36,12 @@ float FIRWorker::agcGain()
     return filter.agcGain;
 }
 
+int FIRWorker::tapCount()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    return int(filter.tapCount);
+}
+
 void FIRWorker::process(WorkBuffer* input, WorkBuffer* output)
 {
     if (input == nullptr || output == nullptr)

@@ -24,6 +24,8 @@ public:
 
     // Current automatic gain, for tests and displays.
     float agcGain();
+    // Taps of the installed filter; 0 when it is off.
+    int tapCount();
 
 private:
     std::mutex paramMutex;

@@ -52,6 +52,18 @@ int64_t ResampleWorker::trackedStep()
     return resampler.trackedStep();
 }
 
+int ResampleWorker::gainShift()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    return int(resampler.gainShift);
+}
+
+int ResampleWorker::dampingShift()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    return int(resampler.dampingShift);
+}
+
 void ResampleWorker::setDebugMode(bool on)
 {
     debugMode.store(on);

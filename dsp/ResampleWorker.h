@@ -26,6 +26,9 @@ public:
     void setSymbolRate(double inputRate, double symbolRate);
     // step + correction: the tracked rate, 2^32 × 2·symbolRate / inputRate.
     int64_t trackedStep();
+    // The loop's shifts (Kp = 2^-gain, Ki = 2^-damping).
+    int gainShift();
+    int dampingShift();
     // Runs the per-sample path instead of the vector kernel from the next block.
     void setDebugMode(bool on);
 

@@ -71,6 +71,10 @@ public:
     SampleCallback& sampleCallback() { return callback; }
 
     BufferAllocator& pool() { return bufferPool; }
+    // Pool buffers in use above which an input that can wait (a file, a TCP
+    // stream under flow control) should pause: the chain is behind.
+    static constexpr int kInputHighWater = 48;
+    bool readyForInput() const { return bufferPool.allocatedCount() <= kInputHighWater; }
     // Blocks of samples, symbols or frames dropped because the pool ran dry
     // (the spectrum's copies not counted); any thread.
     uint64_t droppedBlocks() const { return dropped.load(std::memory_order_relaxed); }

@@ -39,12 +39,23 @@ void applyMatchedFilter(ProcessingChain& chain, const ReceiverSettings& s)
     chain.firWorker().designMatchedFilter(s.sampleRate, s.symbolRate, s.filterTaps, s.rollOff);
 }
 
-void applySymbolTiming(ProcessingChain& chain, const ReceiverSettings& s)
+void applyTimingLoop(ProcessingChain& chain, const ReceiverSettings& s)
 {
     chain.resampleWorker().setTEDGain(float(s.tedGain));
     chain.resampleWorker().setTEDDamping(float(s.tedDamping));
+}
+
+void applySymbolRate(ProcessingChain& chain, const ReceiverSettings& s)
+{
     // The matched filter interpolates by two.
-    chain.resampleWorker().setSymbolRate(2.0 * double(s.sampleRate), double(s.symbolRate));
+    const int shift = std::clamp(s.decimation, 0, 63);
+    chain.resampleWorker().setSymbolRate(2.0 * double(s.sampleRate >> shift), double(s.symbolRate));
+}
+
+void applySymbolTiming(ProcessingChain& chain, const ReceiverSettings& s)
+{
+    applyTimingLoop(chain, s);
+    applySymbolRate(chain, s);
 }
 
 void applyCarrierLoop(ProcessingChain& chain, const ReceiverSettings& s)

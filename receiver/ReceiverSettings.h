@@ -33,6 +33,9 @@ struct DvbsAlignment {
 
 struct ReceiverSettings {
     uint64_t sampleRate = 2000000;   // device samples per second
+    // The resampler takes its input rate as 2 × (sampleRate >> decimation);
+    // nothing decimates the samples themselves.
+    int decimation = 0;
     int32_t symbolRate = 1000000;
     Standard standard = Standard::DvbS2;
     double offsetHz = 0;             // moved to zero frequency by the baseband mixer
@@ -72,7 +75,11 @@ void applyReceiverSettings(ProcessingChain& chain, const ReceiverSettings& setti
 
 // One control at a time, as the window's slots change them.
 void applyMatchedFilter(ProcessingChain& chain, const ReceiverSettings& settings);
+// The timing loop's gains and the resampler's step.
 void applySymbolTiming(ProcessingChain& chain, const ReceiverSettings& settings);
+void applyTimingLoop(ProcessingChain& chain, const ReceiverSettings& settings);
+// The resampler's step for the symbol rate, its phase and loop cleared.
+void applySymbolRate(ProcessingChain& chain, const ReceiverSettings& settings);
 void applyDvbsDecoding(ProcessingChain& chain, const ReceiverSettings& settings);
 void applyCarrierLoop(ProcessingChain& chain, const ReceiverSettings& settings);
 void applyEqualizer(ProcessingChain& chain, const ReceiverSettings& settings);

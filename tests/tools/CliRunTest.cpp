@@ -1,6 +1,7 @@
 // tavirel-cli as a user runs it: recordings of an independent transmitter
 // and signals of our own transmitter in, the transport stream out, checked
 // packet for packet; bad inputs end cleanly with the documented exit codes.
+#include "tests/LoopbackServer.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -94,24 +95,6 @@ void dropLeadingErrorPackets(std::vector<uint8_t>& ts)
     while (k + 188 <= ts.size() && (ts[k + 1] & 0x80) != 0)
         k += 188;
     ts.erase(ts.begin(), ts.begin() + long(k));
-}
-
-// True when a socket listens on the local TCP port (from /proc/net/tcp).
-bool listening(int port)
-{
-    std::ifstream table("/proc/net/tcp");
-    std::string line;
-    char wanted[8];
-    std::snprintf(wanted, sizeof wanted, ":%04X", port);
-    while (std::getline(table, line)) {
-        // "  sl  local_address rem_address   st ...": state 0A is LISTEN.
-        std::istringstream fields(line);
-        std::string slot, local, remote, state;
-        fields >> slot >> local >> remote >> state;
-        if (state == "0A" && local.size() > 5 && local.compare(local.size() - 5, 5, wanted) == 0)
-            return true;
-    }
-    return false;
 }
 
 struct Recording {
@@ -376,9 +359,9 @@ TEST(CliRun, ReceivesFromATcpServer)
     });
     // Wait until the server listens (slow to start under the sanitizers);
     // connecting to probe would take its one client place.
-    for (int i = 0; i < 300 && !listening(port); ++i)
+    for (int i = 0; i < 300 && !testsupport::tcpListening(port); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_TRUE(listening(port));
+    EXPECT_TRUE(testsupport::tcpListening(port));
     // The stream also goes to a UDP socket of ours, one datagram per block.
     const int udp = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in addr{};
@@ -497,48 +480,6 @@ TEST(CliRun, TcpServerThatClosesOrStaysSilent)
     }
 }
 
-namespace {
-
-// A server on a free loopback port that accepts one client, sends `bytes`
-// as fast as the client takes them and hangs up.
-class SendOnceServer {
-public:
-    explicit SendOnceServer(std::vector<uint8_t> bytes) : bytes(std::move(bytes))
-    {
-        listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        socklen_t len = sizeof addr;
-        getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-        port = ntohs(addr.sin_port);
-        listen(listener, 1);
-        thread = std::thread([this] {
-            const int c = accept(listener, nullptr, nullptr);
-            for (size_t at = 0; c >= 0 && at < this->bytes.size();) {
-                const ssize_t n = send(c, this->bytes.data() + at, this->bytes.size() - at, MSG_NOSIGNAL);
-                if (n <= 0)
-                    break;
-                at += size_t(n);
-            }
-            close(c);
-        });
-    }
-    ~SendOnceServer()
-    {
-        thread.join();
-        close(listener);
-    }
-    int port = 0;
-
-private:
-    std::vector<uint8_t> bytes;
-    int listener = -1;
-    std::thread thread;
-};
-
-} // namespace
 
 // An output or recording that names the input, however spelled or reached,
 // is refused before anything is opened: the recording stays as it was.
@@ -586,7 +527,7 @@ TEST(CliRun, FailedOutputsAreReportedNotPassedAsSuccess)
         run(std::string("timeout 40 ") + TAVIREL_SIGGEN,
             "--modcod \"QPSK 1/2\" --pilots on --duration 600 --serve 127.0.0.1:" + std::to_string(port));
     });
-    for (int i = 0; i < 300 && !listening(port); ++i)
+    for (int i = 0; i < 300 && !testsupport::tcpListening(port); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const std::string status = temp("pipe_status.txt");
     const int rc = std::system(("bash -c 'timeout 30 " + std::string(TAVIREL_CLI) + " --input tcp:127.0.0.1:" +
@@ -608,7 +549,7 @@ TEST(CliRun, TcpStreamThatEndsGivesWhatTheFileGives)
     const std::string fromFile = temp("end_file.ts"), fromTcp = temp("end_tcp.ts");
     ToolRun r = cli("--input file:" + in + " --format s8 --status-interval 0 --output file:" + fromFile);
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    SendOnceServer server(readFile(in));
+    testsupport::SendOnceServer server(readFile(in));
     r = cli("--input tcp:localhost:" + std::to_string(server.port) +
             " --format s8 --status-interval 0 --output file:" + fromTcp);
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -625,7 +566,7 @@ TEST(CliRun, FastTcpServerIsHeldBack)
         run(std::string("timeout 30 ") + TAVIREL_SIGGEN,
             "--modcod \"QPSK 1/2\" --pilots on --duration 600 --serve 127.0.0.1:" + std::to_string(port));
     });
-    for (int i = 0; i < 300 && !listening(port); ++i)
+    for (int i = 0; i < 300 && !testsupport::tcpListening(port); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const ToolRun r = cli("--input tcp:127.0.0.1:" + std::to_string(port) + " --json --status-interval 0.2 --duration 3");
     std::system(("pkill -f 'serve 127.0.0.1:" + std::to_string(port) + "'").c_str());

@@ -51,7 +51,7 @@ bool CliInput::start(std::string& message)
         [](const QString&, const QString& text) { std::cerr << "tavirel-cli: " << text.toStdString() << std::endl; });
     // Reading waits while the chain is behind, so that TCP flow control
     // slows a server that sends faster than the chain decodes.
-    tcp->setFlowControl([this]() { return chain.pool().allocatedCount() <= SampleReader::kHighWater; });
+    tcp->setFlowControl([this]() { return chain.readyForInput(); });
     tcp->setDisconnectHandler([this]() {
         LogLine() << "Input connection closed by the server.";
         chain.waitIdle(std::chrono::seconds(10));

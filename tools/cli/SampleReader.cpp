@@ -67,7 +67,7 @@ void SampleReader::run()
 {
     std::vector<uint8_t> chunk(1 << 16);
     while (!stopping.load()) {
-        while (pool.allocatedCount() > kHighWater && !stopping.load())
+        while (pool.allocatedCount() > ProcessingChain::kInputHighWater && !stopping.load())
             std::this_thread::sleep_for(std::chrono::microseconds(500));
         const size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
         if (got == 0)

@@ -17,9 +17,6 @@ class BufferAllocator;
 
 class SampleReader {
 public:
-    // Pool buffers in use above which reading pauses.
-    static constexpr int kHighWater = 48;
-
     SampleReader(BufferAllocator& pool, SampleCallback& callback, IqFormat format);
     ~SampleReader();
 

@@ -1,0 +1,81 @@
+#include "app/GeneralSettings.h"
+
+#include <QSettings>
+
+#include <algorithm>
+
+namespace {
+
+// The value of `key` as an integer, or `fallback` when absent or no number.
+int readInt(const QSettings& s, const char* key, int fallback)
+{
+    if (!s.contains(key))
+        return fallback;
+    bool ok = false;
+    const qlonglong v = s.value(key).toString().trimmed().toLongLong(&ok);
+    if (!ok)
+        return fallback;
+    return int(std::clamp<qlonglong>(v, INT32_MIN, INT32_MAX));
+}
+
+// A space-separated list (QSettings reads an unquoted "a b c" as one string,
+// "a, b" as a list).
+QStringList readList(const QSettings& s, const char* key, const QStringList& fallback)
+{
+    if (!s.contains(key))
+        return fallback;
+    const QVariant v = s.value(key);
+    const QString text = v.type() == QVariant::StringList ? v.toStringList().join(' ') : v.toString();
+    return text.split(' ', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+GeneralSettings loadGeneralSettings(const QString& path)
+{
+    GeneralSettings g;
+    QSettings s(path, QSettings::IniFormat);
+    s.beginGroup("Generic");
+
+    g.uiStyles = readList(s, "ui_style", g.uiStyles);
+    const QStringList rgb = readList(s, "ui_iqplot_rgb", {});
+    if (rgb.size() >= 3) {
+        int c[3];
+        bool ok = true;
+        for (int i = 0; i < 3 && ok; ++i)
+            c[i] = std::clamp(rgb[i].toInt(&ok), 0, 255);
+        if (ok)
+            g.iqPlotColour = QColor(c[0], c[1], c[2], 255);
+    }
+    g.freqLo0 = std::max(0, readInt(s, "freq_lo0", g.freqLo0));
+    g.freqLo1 = std::max(0, readInt(s, "freq_lo1", g.freqLo1));
+    g.srMin = std::clamp(readInt(s, "sr_min", g.srMin), 0, kMaxSymbolRateKsym);
+    g.srMax = std::clamp(readInt(s, "sr_max", g.srMax), 0, kMaxSymbolRateKsym);
+    g.srMin = std::min(g.srMin, g.srMax);
+    g.ldpcThreads = std::clamp(readInt(s, "conf_ldpc_threads", g.ldpcThreads), 0, kMaxLdpcThreads);
+
+    QStringList presets;
+    if (s.contains("sr_presets")) {
+        presets = readList(s, "sr_presets", {});
+    } else {
+        for (const int p : g.srPresets)
+            presets << QString::number(p);
+    }
+    g.srPresets.clear();
+    for (const QString& item : presets) {
+        bool ok = false;
+        const int v = item.toInt(&ok);
+        if (ok && v >= g.srMin && v <= g.srMax)
+            g.srPresets.push_back(v);
+    }
+
+    if (s.contains("ip_out_addr"))
+        g.ipOutAddr = s.value("ip_out_addr").toString().trimmed();
+    g.ipOutPort = std::clamp(readInt(s, "ip_out_port", g.ipOutPort), kMinPort, kMaxPort);
+    g.ipOutMode = readInt(s, "ip_out_mode", g.ipOutMode);
+    if (g.ipOutMode > 2 || g.ipOutMode < 0)
+        g.ipOutMode = 0;
+    g.iioNetContexts = readList(s, "iio_net_contexts", g.iioNetContexts);
+    s.endGroup();
+    return g;
+}

@@ -1,0 +1,868 @@
+#include "app/MainWindow.h"
+
+#include "app/ReleaseNotes.h"
+#include "app/StatusText.h"
+#include "core/CpuInfo.h"
+#include "core/Log.h"
+#include "demod/PlSignalling.h"
+#include "devices/DeviceSettings.h"
+#include "devices/TCPInputDevice.h"
+#include "ui/DebugWindow.h"
+#include "ui/EqualizerWindow.h"
+#include "ui/TCPInputDialog.h"
+#include "ui/WorkerStatsWidget.h"
+#include "ui_MainWindow.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStyleFactory>
+
+#include <chrono>
+#include <cmath>
+
+namespace {
+
+// The window's start: the workers' own initial loop settings (the sliders
+// beside them show where they go once moved), the carrier loop off, the
+// constant-modulus equalizer on with 16 taps.
+ReceiverSettings windowStartSettings()
+{
+    ReceiverSettings s;
+    s.tedGain = 4;
+    s.tedDamping = 14;
+    s.carrierLoop = false;
+    s.carrierKp = 2.0f;
+    s.carrierKi = 0.03125f;
+    s.equalizer = EqualizerMode::ConstantModulus;
+    s.equalizerTaps = 16;
+    return s;
+}
+
+QString powerOfTwoText(int v)
+{
+    return QString("1/%1").arg(quint64(1) << std::clamp(v, 0, 62));
+}
+
+} // namespace
+
+MainWindow::MainWindow(const WindowOptions& options, WindowMessages shown, QWidget* parent)
+    : QMainWindow(parent),
+      messages(std::move(shown)),
+      ui(std::make_unique<Ui::MainWindow>()),
+      settings(windowStartSettings()),
+      receiverChain(std::make_unique<ProcessingChain>())
+{
+    if (!messages.warning)
+        messages.warning = [this](const QString& title, const QString& text) {
+            QMessageBox::warning(this, title, text, QMessageBox::Ok);
+        };
+    if (!messages.information)
+        messages.information = [this](const QString& title, const QString& text) {
+            QMessageBox::information(this, title, text, QMessageBox::Ok);
+        };
+
+    LogLine() << "Loading generic settings...";
+    general = loadGeneralSettings();
+    settings.ldpcThreads = general.ldpcThreads;
+    receiverChain->createLdpcWorkers(ldpcWorkerCount(general.ldpcThreads));
+    applyStyle();
+
+    LogLine() << "Setting up GUI...";
+    setUpGui(options);
+    setUpDevices();
+    startWorkers();
+    LogLine() << "Init Complete! ";
+}
+
+MainWindow::~MainWindow()
+{
+    statusTimer.stop();
+    // Nothing reaches the window's slots from here on: its own signals, the
+    // widgets', the timer's and the roll-off notifications.
+    disconnect();
+    for (QObject* child : findChildren<QObject*>())
+        child->disconnect(this);
+    statusTimer.disconnect();
+    if (device != nullptr) {
+        LogLine() << "Closing input device... ";
+        saveDeviceSettings(device);
+        device->close();
+        device = nullptr;
+    }
+    // Statistics rows leave the panel's layout as their workers stop; the
+    // widgets go with the window.
+    receiverChain->stop([this](Worker&) {
+        if (QLayoutItem* item = ui->vl_workerstats->takeAt(0))
+            delete item;
+    });
+    if (outputs.recording().isOpen()) {
+        LogLine() << "Closing recoring file. ";
+        outputs.recording().close();
+    }
+    outputs.applyNetMode(NetworkMode::Off, ui->box_udp_addr->text(), ui->box_udp_port->value());
+    ui->box_udp_addr->setEnabled(true);
+    ui->box_udp_port->setEnabled(true);
+    LogLine() << "Cleaning up... ";
+    // The chain deletes the LDPC workers, gives back the part block and
+    // reports the pool last.
+    receiverChain.reset();
+}
+
+void MainWindow::showWarning(const QString& title, const QString& text)
+{
+    messages.warning(title, text);
+}
+
+// ---------------------------------------------------------------- start-up
+
+void MainWindow::applyStyle()
+{
+    const QStringList available = QStyleFactory::keys();
+    LogLine() << "Available UI styles: (" << available.join(", ").toStdString() << ")";
+    for (const QString& wanted : general.uiStyles) {
+        for (const QString& offered : available) {
+            if (offered.compare(wanted, Qt::CaseInsensitive) != 0)
+                continue;
+            LogLine() << "Applying UI Style '" << wanted.toStdString() << "' ...";
+            QApplication::setStyle(QStyleFactory::create(offered));
+            return;
+        }
+    }
+}
+
+void MainWindow::setUpGui(const WindowOptions& options)
+{
+    ui->setupUi(this);
+    setWindowTitle(QString::fromStdString(::windowTitle(cpuInfo())));
+
+    // The chosen equalizer at start (the demodulator starts with it).
+    ui->box_equ_mode->blockSignals(true);
+    ui->box_equ_mode->setCurrentIndex(equalizerModeIndex);
+    ui->box_equ_mode->blockSignals(false);
+    ui->cb_crec_fine_enabled->setChecked(settings.carrierLoop);
+    ui->lbl_tedgain->setText(powerOfTwoText(ui->sld_tedgain->value()));
+    ui->lbl_teddamp->setText(powerOfTwoText(ui->sld_teddamp->value()));
+
+    // The standard buttons show which one is active; pressing it again does nothing.
+    for (QPushButton* b : {ui->btn_std_s1, ui->btn_std_s2}) {
+        b->setCheckable(true);
+        b->setAutoExclusive(true);
+    }
+
+    overlayChoices = new QActionGroup(this);
+    for (QAction* a : {ui->act_tpov_75p, ui->act_tpov_50p, ui->act_tpov_25p, ui->act_tpov_10p, ui->act_tpov_0p})
+        overlayChoices->addAction(a);
+
+    recordDialog = new QFileDialog(this, "Recording file");
+    recordDialog->setFileMode(QFileDialog::AnyFile);
+    recordDialog->setAcceptMode(QFileDialog::AcceptSave);
+    recordDialog->setViewMode(QFileDialog::Detail);
+    recordDialog->setOption(QFileDialog::DontConfirmOverwrite, false);
+    recordDialog->setWindowModality(Qt::WindowModal);
+    connect(recordDialog, &QFileDialog::fileSelected, this, &MainWindow::slot_rec_file_chosen);
+
+    equalizerWindow = new EqualizerWindow(this);
+    debugWindow = new DebugWindow(this);
+
+    connect(&statusTimer, &QTimer::timeout, this, &MainWindow::slot_60hz_timer_ovf);
+    outputs.setErrorReport([this](const QString& title, const QString& text) { showWarning(title, text); });
+    rollOff = std::make_unique<RollOffFollower>(*receiverChain, settings);
+    attachOutputSinks(*receiverChain, outputs);
+    receiverChain->setRollOffObserver(queuedRollOffNotification(this));
+
+    showStandardControls();
+    applyGeneralSettings();
+
+    if (options.symbolRate)
+        ui->sld_srate->setValue(std::clamp(*options.symbolRate, ui->sld_srate->minimum(), ui->sld_srate->maximum()));
+    if (options.standard == Standard::DvbS)
+        on_btn_std_s1_clicked();
+}
+
+void MainWindow::applyGeneralSettings()
+{
+    if (general.iqPlotColour)
+        iqPlotDotColour = *general.iqPlotColour;
+    updateBandLabels(ui->sld_freq->value());
+
+    // The symbol-rate controls: the slider in sym/s, the box in ksym/s.
+    const int rate = ui->sld_srate->value();
+    ui->sld_srate->blockSignals(true);
+    ui->box_srate->blockSignals(true);
+    ui->sld_srate->setRange(general.srMin * 1000, general.srMax * 1000);
+    ui->box_srate->setRange(general.srMin, general.srMax);
+    ui->sld_srate->setValue(std::clamp(rate, general.srMin * 1000, general.srMax * 1000));
+    ui->box_srate->setValue(ui->sld_srate->value() / 1000);
+    ui->sld_srate->blockSignals(false);
+    ui->box_srate->blockSignals(false);
+    settings.symbolRate = ui->sld_srate->value();
+
+    ui->box_srate_preset->blockSignals(true);
+    ui->box_srate_preset->clear();
+    for (int preset : general.srPresets)
+        ui->box_srate_preset->addItem(QString::number(preset));
+    ui->box_srate_preset->setCurrentIndex(-1);
+    ui->box_srate_preset->blockSignals(false);
+
+    ui->box_udp_addr->setText(general.ipOutAddr);
+    ui->box_udp_port->setValue(general.ipOutPort);
+    // Applied by choosing it, as the user would.
+    ui->box_net_mode->setCurrentIndex(general.ipOutMode);
+}
+
+void MainWindow::setUpDevices()
+{
+    LogLine() << "Enumerating Devices... ";
+    enumerator = std::make_unique<DeviceEnumerator>();
+    for (const QString& address : general.iioNetContexts)
+        enumerator->addNetworkContext(address.toUtf8().constData());
+    devices = enumerator->devices();
+    for (InputDevice* d : devices)
+        ui->box_devlist->addItem(QString::fromStdString(d->getDeviceName()));
+    ui->btn_dcon->setEnabled(!devices.empty());
+
+    TCPInputDevice& tcp = enumerator->tcpDevice();
+    attachTcpInputDialogs(tcp, this);
+    tcp.setErrorReporter([this](const QString& title, const QString& text) { showWarning(title, text); });
+    // A fast server is held back by TCP flow control while the chain is behind.
+    tcp.setFlowControl([this]() { return receiverChain->readyForInput(); });
+    // The server ended the connection: disconnect once the device has
+    // returned from its delivery.
+    tcp.setDisconnectHandler([this]() {
+        QMetaObject::invokeMethod(
+            this,
+            [this]() {
+                if (device == &enumerator->tcpDevice())
+                    ui->btn_dcon->setChecked(false);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void MainWindow::startWorkers()
+{
+    receiverChain->start([this](Worker& worker) {
+        auto* row = new WorkerStatsWidget(QString::fromStdString(worker.className()), ui->grp_workerstats);
+        ui->vl_workerstats->addWidget(row);
+        statsRows.push_back(row);
+    });
+}
+
+void MainWindow::connectTcp(const TcpInputSettings& tcp)
+{
+    TCPInputDevice& input = enumerator->tcpDevice();
+    const auto it = std::find(devices.begin(), devices.end(), &input);
+    if (it == devices.end())
+        return;
+    if (ui->btn_dcon->isChecked())
+        ui->btn_dcon->setChecked(false);
+    ui->box_devlist->setCurrentIndex(int(it - devices.begin()));
+    input.setSettingsPrompt([tcp]() -> std::optional<TcpInputSettings> { return tcp; });
+    ui->btn_dcon->setChecked(true);
+    attachTcpInputDialogs(input, this);
+    input.setErrorReporter([this](const QString& title, const QString& text) { showWarning(title, text); });
+}
+
+// ---------------------------------------------------------------- device
+
+void MainWindow::on_btn_dcon_toggled(bool checked)
+{
+    ui->btn_dcon->setText(checked ? "Disconnect" : "Connect");
+    if (device != nullptr) {
+        saveDeviceSettings(device);
+        device->close();
+    }
+    if (!checked) {
+        deviceClosed();
+        return;
+    }
+    const int index = ui->box_devlist->currentIndex();
+    if (index < 0 || size_t(index) >= devices.size()) {
+        ui->btn_dcon->setChecked(false);
+        return;
+    }
+    device = devices[size_t(index)];
+    loadDeviceSettings(*device);
+    if (device->open(receiverChain->sampleCallback())) {
+        // The disconnect path runs (and saves the settings) as the button
+        // comes up.
+        ui->btn_dcon->setChecked(false);
+        device = nullptr;
+        return;
+    }
+    deviceOpened();
+}
+
+void MainWindow::deviceOpened()
+{
+    ui->box_devlist->setEnabled(false);
+
+    ui->box_bandwidth->blockSignals(true);
+    ui->box_bandwidth->clear();
+    const std::vector<uint64_t> rates = device->getSampleRates();
+    int chosen = 0;
+    for (size_t i = 0; i < rates.size(); ++i) {
+        ui->box_bandwidth->addItem(QString::number(rates[i]));
+        if (rates[i] == device->getSampleRate())
+            chosen = int(i);
+    }
+    ui->box_bandwidth->setCurrentIndex(chosen);
+    ui->box_bandwidth->blockSignals(false);
+
+    ui->sld_bbgain->setRange(device->getMinGain(), device->getMaxGain());
+    ui->sld_bbgain->setValue(device->getGain());
+    const int minKHz = int(std::min<unsigned>(device->getMinFrequency(), INT32_MAX));
+    const int maxKHz = int(std::min<unsigned>(device->getMaxFrequency(), INT32_MAX));
+    const uint64_t hz = device->getFrequency();
+    const int kHz = int(std::clamp<uint64_t>(hz / 1000, uint64_t(minKHz), uint64_t(maxKHz)));
+    ui->sld_freq->setRange(minKHz, maxKHz);
+    ui->sld_freq->setValue(kHz);
+    ui->box_freq->setRange(minKHz * 0.001, maxKHz * 0.001);
+    ui->box_freq->setValue(kHz * 0.001);
+    ui->sld_filter->blockSignals(true);
+    ui->sld_filter->setEnabled(device->hasFilterBandwidth());
+    ui->sld_filter->setValue(int(std::min<uint64_t>(device->getFilterBandwidth(), uint64_t(ui->sld_filter->maximum()))));
+    ui->sld_filter->blockSignals(false);
+    updateBandLabels(ui->sld_freq->value());
+
+    recomputeFront();
+    receiverChain->demodWorker().setEqualizerMode(equalizerModeIndex);
+    receiverChain->clearSpectrum();
+    statusTimer.start(20);
+    receiverChain->dvbsDecoding().requestSyncReset();
+    LogLine() << "device has been opened.";
+}
+
+void MainWindow::deviceClosed()
+{
+    statusTimer.stop();
+    device = nullptr;
+    // The samples the device delivered are still on their way through the
+    // chain: they reach the recording before it is closed.
+    if (outputs.recording().isOpen())
+        receiverChain->waitIdle(std::chrono::seconds(2));
+    closeRecording();
+    ui->btn_rec->blockSignals(true);
+    ui->btn_rec->setChecked(false);
+    ui->btn_rec->blockSignals(false);
+    recordDialog->hide();
+    ui->box_rectype->setEnabled(true);
+    ui->box_rectype->setCurrentIndex(0);
+    ui->box_devlist->setEnabled(true);
+    ui->sld_filter->setEnabled(false);
+    LogLine() << "disconnected";
+}
+
+void MainWindow::recomputeFront()
+{
+    if (device == nullptr)
+        return;
+    settings.sampleRate = device->getSampleRate();
+    settings.decimation = decimationExponent;
+    applyMatchedFilter(*receiverChain, settings);
+    applySymbolRate(*receiverChain, settings);
+}
+
+void MainWindow::on_box_bandwidth_currentIndexChanged(int index)
+{
+    if (device == nullptr || index < 0)
+        return;
+    device->setSampleRateIndex(unsigned(index));
+    recomputeFront();
+}
+
+void MainWindow::on_box_decimate_currentIndexChanged(int index)
+{
+    decimationExponent = std::max(index, 0);
+    settings.decimation = decimationExponent;
+    if (device != nullptr)
+        applyMatchedFilter(*receiverChain, settings);
+}
+
+void MainWindow::on_sld_freq_valueChanged(int kHz)
+{
+    if (device != nullptr)
+        device->setFrequency(uint64_t(kHz) * 1000);
+    ui->box_freq->blockSignals(true);
+    ui->box_freq->setValue(kHz * 0.001);
+    ui->box_freq->blockSignals(false);
+    updateBandLabels(kHz);
+}
+
+void MainWindow::on_sld_freq_sliderMoved(int kHz)
+{
+    ui->box_freq->blockSignals(true);
+    ui->box_freq->setValue(kHz * 0.001);
+    ui->box_freq->blockSignals(false);
+    updateBandLabels(kHz);
+}
+
+void MainWindow::on_box_freq_valueChanged(double mhz)
+{
+    ui->sld_freq->setValue(int(std::lround(mhz * 1000)));
+    updateBandLabels(int(std::lround(mhz * 1000)));
+}
+
+void MainWindow::updateBandLabels(int kHz)
+{
+    const double mhz = kHz * 0.001;
+    ui->lbl_lofreq->setText(QString("Lo Freq: %1 MHz").arg(general.freqLo0 + mhz));
+    ui->lbl_hifreq->setText(QString("Hi Freq: %1 MHz").arg(general.freqLo1 + mhz));
+}
+
+void MainWindow::centerFreqChanged(float position)
+{
+    if (device == nullptr)
+        return;
+    const double step = double(position) * 0.0005 * double(device->getSampleRate());
+    ui->sld_freq->setValue(ui->sld_freq->value() + int(std::lround(step)));
+}
+
+void MainWindow::offsetFreqChanged(float position)
+{
+    const double cycles = 0.5 * double(position);
+    settings.offsetHz = cycles * double(settings.sampleRate);
+    receiverChain->basebandWorker().setPhaseIncrement(cycles);
+}
+
+void MainWindow::on_sld_bbgain_valueChanged(int gain)
+{
+    if (device != nullptr)
+        device->setGain(gain);
+}
+
+void MainWindow::on_sld_filter_valueChanged(int hz)
+{
+    LogLine() << "Setting device filter bandwidth to " << hz;
+    if (device != nullptr)
+        device->setFilterBandwidth(uint64_t(std::max(hz, 0)));
+}
+
+// ---------------------------------------------------------------- receiver
+
+void MainWindow::on_sld_srate_valueChanged(int symbolRate)
+{
+    ui->box_srate->blockSignals(true);
+    ui->box_srate->setValue(symbolRate / 1000);
+    ui->box_srate->blockSignals(false);
+    settings.symbolRate = symbolRate;
+    recomputeFront();
+}
+
+void MainWindow::on_box_srate_valueChanged(int ksym)
+{
+    ui->sld_srate->setValue(ksym * 1000);
+}
+
+void MainWindow::on_box_srate_preset_currentIndexChanged(const QString& text)
+{
+    bool ok = false;
+    const int ksym = text.toInt(&ok);
+    if (ok)
+        ui->box_srate->setValue(ksym);
+}
+
+void MainWindow::on_sld_rrc_taps_valueChanged(int v)
+{
+    settings.filterTaps = 16 * v;
+    ui->lbl_rrc_taps->setText(QString::number(settings.filterTaps));
+    if (device != nullptr)
+        applyMatchedFilter(*receiverChain, settings);
+}
+
+void MainWindow::rolloffChangeNotification(float value)
+{
+    if (rollOff->apply(value))
+        ui->lbl_rolloff->setText(QString("Rolloff: %1").arg(double(settings.rollOff), 0, 'f', 2));
+}
+
+void MainWindow::on_sld_tedgain_valueChanged(int v)
+{
+    settings.tedGain = v;
+    receiverChain->resampleWorker().setTEDGain(float(v));
+    ui->lbl_tedgain->setText(powerOfTwoText(v));
+}
+
+void MainWindow::on_sld_teddamp_valueChanged(int v)
+{
+    settings.tedDamping = v;
+    receiverChain->resampleWorker().setTEDDamping(float(v));
+    ui->lbl_teddamp->setText(powerOfTwoText(v));
+}
+
+void MainWindow::on_box_spectrum_inversion_currentIndexChanged(int index)
+{
+    settings.spectrumInverted = index == 0;
+    receiverChain->demodWorker().setSpectrumInverted(settings.spectrumInverted);
+}
+
+void MainWindow::on_btn_std_s1_clicked()
+{
+    switchStandard(Standard::DvbS);
+}
+
+void MainWindow::on_btn_std_s2_clicked()
+{
+    switchStandard(Standard::DvbS2);
+}
+
+void MainWindow::switchStandard(Standard standard)
+{
+    if (standard == settings.standard)
+        return;
+    LogLine() << (standard == Standard::DvbS ? "Switching mode to DVB-S1" : "Switching mode to DVB-S2");
+    settings.standard = standard;
+    DemodWorker& demod = receiverChain->demodWorker();
+    demod.setSpectrumInverted(settings.spectrumInverted);
+    receiverChain->setDvbS2Mode(settings.dvbS2());
+    demod.setDVBMode(settings.dvbS2());
+    if (!settings.dvbS2()) {
+        settings.codeRate = CodeRate(std::clamp(ui->box_depuncture->currentIndex(), 0, 4));
+        settings.reedSolomon = ui->cb_rsdecoder->isChecked();
+        receiverChain->dvbsDecoding().setReedSolomonEnabled(settings.reedSolomon);
+        receiverChain->dvbsDecoding().setAlignmentSearch(settings.alignment.automatic);
+        rolloffChangeNotification(0.35f);
+    }
+    showStandardControls();
+}
+
+void MainWindow::showStandardControls()
+{
+    const bool s2 = settings.dvbS2();
+    ui->lbl_modcode->setVisible(s2);
+    ui->lbl_pilots->setVisible(s2);
+    ui->lbl_frametype->setVisible(s2);
+    ui->grp_dvbs->setVisible(!s2);
+    ui->btn_std_s1->setChecked(!s2);
+    ui->btn_std_s2->setChecked(s2);
+}
+
+void MainWindow::on_sld_derotate_valueChanged(int v)
+{
+    settings.alignment.derotation = v;
+    receiverChain->demodWorker().setDerotation(v);
+}
+
+void MainWindow::on_btn_fec_skip_clicked()
+{
+    receiverChain->viterbiWorker().requestSymbolSkip();
+}
+
+void MainWindow::on_cb_rsdecoder_clicked(bool on)
+{
+    settings.reedSolomon = on;
+    receiverChain->dvbsDecoding().setReedSolomonEnabled(on);
+}
+
+void MainWindow::on_box_depuncture_currentIndexChanged(int index)
+{
+    receiverChain->viterbiWorker().setDepunctureIndex(index);
+    if (index >= 0 && index <= 4)
+        settings.codeRate = CodeRate(index);
+}
+
+void MainWindow::on_cb_keep_lock_clicked(bool on)
+{
+    receiverChain->demodWorker().setKeepLock(on);
+}
+
+void MainWindow::on_box_ldpc_enable_clicked(bool on)
+{
+    for (const auto& worker : receiverChain->ldpcWorkers())
+        worker->setDecodingEnabled(on);
+}
+
+void MainWindow::on_cb_crec_fine_enabled_clicked(bool on)
+{
+    settings.carrierLoop = on;
+    receiverChain->demodWorker().setFineCarrierRecoveryEnabled(on);
+}
+
+void MainWindow::on_sld_crec_fine_gain_valueChanged(int v)
+{
+    settings.carrierKp = float(v) / 256.0f;
+    receiverChain->demodWorker().setFineCarrierRecoveryGain(settings.carrierKp);
+    ui->lbl_crec_fine_gain->setText(QString::number(double(settings.carrierKp), 'f', 4));
+}
+
+void MainWindow::on_sld_crec_fine_damp_valueChanged(int v)
+{
+    settings.carrierKi = 2.0f / float(std::max(v, 1));
+    receiverChain->demodWorker().setFineCarrierRecoveryDamping(settings.carrierKi);
+    ui->lbl_crec_fine_damp->setText(QString::number(double(settings.carrierKi), 'f', 4));
+}
+
+void MainWindow::on_box_equ_mode_currentIndexChanged(int index)
+{
+    if (index < 0)
+        return;
+    equalizerModeIndex = index;
+    settings.equalizer = EqualizerMode(std::clamp(index, 0, 2));
+    receiverChain->demodWorker().setEqualizerMode(index);
+}
+
+void MainWindow::on_btn_equ_reset_clicked()
+{
+    receiverChain->demodWorker().setEqualizerMode(equalizerModeIndex);
+}
+
+void MainWindow::on_sld_cma_taps_valueChanged(int v)
+{
+    settings.equalizerTaps = 16 * v;
+    receiverChain->demodWorker().setEqualizerLength(settings.equalizerTaps);
+    ui->lbl_cma_taps->setText(QString::number(settings.equalizerTaps));
+}
+
+void MainWindow::on_sld_cma_gain_valueChanged(int v)
+{
+    const double mu = 0.01 / std::sqrt(double(std::max(v, 1)));
+    receiverChain->demodWorker().setCMAGainMu(float(mu));
+    ui->lbl_cma_gain->setText(QString::number(mu, 'f', 6));
+}
+
+void MainWindow::on_cb_update_coeffs_clicked(bool on)
+{
+    receiverChain->demodWorker().setUpdateCoefficients(on);
+}
+
+void MainWindow::on_cb_cma_show_clicked(bool on)
+{
+    equalizerWindow->setVisible(on);
+}
+
+// ---------------------------------------------------------------- spectrum
+
+void MainWindow::on_sld_fftsize_valueChanged(int n)
+{
+    const int size = 1 << std::clamp(n, 8, 13);
+    ui->box_fftsize->setText(QString::number(size));
+    receiverChain->setFftSize(size);
+}
+
+void MainWindow::on_sld_fft_gain_valueChanged(int v)
+{
+    receiverChain->setFftScale(32768.0f / float(std::max(v, 1)));
+}
+
+void MainWindow::setOverlayOpacity(double opacity)
+{
+    overlayOpacity = opacity;
+}
+
+void MainWindow::on_act_tpov_75p_triggered()
+{
+    setOverlayOpacity(0.75);
+}
+
+void MainWindow::on_act_tpov_50p_triggered()
+{
+    setOverlayOpacity(0.5);
+}
+
+void MainWindow::on_act_tpov_25p_triggered()
+{
+    setOverlayOpacity(0.25);
+}
+
+void MainWindow::on_act_tpov_10p_triggered()
+{
+    setOverlayOpacity(0.1);
+}
+
+void MainWindow::on_act_tpov_0p_triggered()
+{
+    setOverlayOpacity(0);
+}
+
+void MainWindow::on_act_view_fft_show_fir_triggered()
+{
+    showFftAfterFilter = ui->act_view_fft_show_fir->isChecked();
+}
+
+// ---------------------------------------------------------------- outputs
+
+void MainWindow::on_box_net_mode_currentIndexChanged(int index)
+{
+    applyNetMode(index);
+}
+
+void MainWindow::applyNetMode(int mode)
+{
+    const NetworkMode wanted = mode == 1 ? NetworkMode::Udp : mode == 2 ? NetworkMode::TcpServer : NetworkMode::Off;
+    const NetworkMode now = outputs.applyNetMode(wanted, ui->box_udp_addr->text(), ui->box_udp_port->value());
+    if (now != wanted) {
+        // The sinks reported why and switched off: the chooser follows.
+        ui->box_net_mode->blockSignals(true);
+        ui->box_net_mode->setCurrentIndex(0);
+        ui->box_net_mode->blockSignals(false);
+    }
+    const bool editable = now == NetworkMode::Off;
+    ui->box_udp_addr->setEnabled(editable);
+    ui->box_udp_port->setEnabled(editable);
+}
+
+void MainWindow::on_box_rectype_currentIndexChanged(int index)
+{
+    outputs.recording().setType(RecordType(std::clamp(index, 0, 2)));
+}
+
+void MainWindow::on_btn_rec_toggled(bool on)
+{
+    ui->box_rectype->setEnabled(!on);
+    if (on) {
+        recordDialog->show();
+        return;
+    }
+    recordDialog->hide();
+    closeRecording();
+}
+
+void MainWindow::slot_rec_file_chosen(const QString& name)
+{
+    if (!outputs.recording().open(name)) {
+        ui->btn_rec->setChecked(false);
+        return;
+    }
+    ui->lbl_recsize->setText(recordingSizeText(0));
+}
+
+bool MainWindow::startRecording(RecordType type, const QString& path)
+{
+    ui->btn_rec->setChecked(false);
+    ui->box_rectype->setCurrentIndex(int(type));
+    ui->btn_rec->blockSignals(true);
+    ui->btn_rec->setChecked(true);
+    ui->btn_rec->blockSignals(false);
+    ui->box_rectype->setEnabled(false);
+    slot_rec_file_chosen(path);
+    return outputs.recording().isOpen();
+}
+
+void MainWindow::closeRecording()
+{
+    outputs.recording().close();
+}
+
+// ---------------------------------------------------------------- status
+
+void MainWindow::slot_60hz_timer_ovf()
+{
+    ProcessingChain& chain = *receiverChain;
+    DemodWorker& demod = chain.demodWorker();
+
+    // 1. A waterfall line once more than 15 spectra are in.
+    if (chain.takeSpectrum(spectrumLine) && waterfallLine)
+        waterfallLine(spectrumLine);
+
+    // 2. Worker loads.
+    const std::vector<Worker*>& workers = chain.workers();
+    for (size_t i = 0; i < statsRows.size() && i < workers.size(); ++i)
+        statsRows[i]->setLoad(workers[i]->loadSum());
+
+    // 3. The constellation's source, 4. its fading and repaint.
+    demod.setDisplaySource(DisplaySource(std::clamp(ui->box_iqsource->currentIndex(), 0, 3)));
+    if (constellationTick)
+        constellationTick();
+
+    // 5. The recording's size.
+    if (outputs.recording().isOpen())
+        ui->lbl_recsize->setText(recordingSizeText(outputs.recording().bytesWritten()));
+
+    // 6. Sync confidence.
+    const int confidence = settings.dvbS2() ? demod.lockCounter() : chain.dvbsDecoding().status().confidence;
+    ui->sync_confidence->setText(QString("sync_confidence: %0").arg(confidence));
+    const QColor colour = syncConfidenceColour(settings.dvbS2(), confidence);
+    if (colour != syncColour) {
+        syncColour = colour;
+        QPalette p = ui->sync_confidence->palette();
+        p.setColor(QPalette::WindowText, colour);
+        ui->sync_confidence->setPalette(p);
+    }
+
+    // 7. Equalizer taps.
+    if (ui->cb_cma_show->isChecked()) {
+        const std::vector<double> magnitudes = equalizerTapMagnitudes(demod.equalizerTaps());
+        equalizerWindow->equ_plot->setMagnitudes(magnitudes);
+        if (equalizerTaps)
+            equalizerTaps(magnitudes);
+    }
+
+    // 8. Labels, 9. the waterfall's annotations.
+    refreshLabels();
+    if (waterfallAnnotations && device != nullptr)
+        waterfallAnnotations(device->getFrequency(), device->getSampleRate(), settings.symbolRate, settings.rollOff);
+}
+
+void MainWindow::refreshLabels()
+{
+    ProcessingChain& chain = *receiverChain;
+    const double fs = double(device != nullptr ? device->getSampleRate() : settings.sampleRate);
+    const double ksym = double(chain.resampleWorker().trackedStep()) * std::ldexp(1.0, -32) * fs * 0.001;
+    ui->lbl_symrate->setText(QString("Symbolrate: %0 ksym/s").arg(threeDigits(ksym)));
+    ui->lbl_bandwidth->setText(
+        QString("Bandwidth: %0 KHz").arg(threeDigits(ksym * (1.0 + double(settings.rollOff)))));
+    ui->lbl_buffers->setText(
+        QString("Buffers: %0 / %1").arg(chain.pool().allocatedCount()).arg(BufferAllocator::kSlotCount));
+    if (settings.dvbS2()) {
+        const uint8_t pls = chain.demodWorker().plsCode();
+        ui->lbl_modcode->setText(QString("Modcode: %1").arg(s2ModcodRow(plsModcod(pls)).name));
+        ui->lbl_pilots->setText(plsPilots(pls) ? "Pilot symbols: on" : "Pilot symbols: off");
+        ui->lbl_frametype->setText(plsShortFrame(pls) ? "Frame type: short" : "Frame type: long");
+    }
+}
+
+// ---------------------------------------------------------------- menus
+
+void MainWindow::on_act_help_info_triggered()
+{
+    showReleaseNotes(this);
+}
+
+void MainWindow::on_act_debug_plots_triggered()
+{
+    receiverChain->demodWorker().requestFrameDump();
+    debugWindow->frameDumpRequested(DemodWorker::kDumpFolder);
+    debugWindow->show();
+}
+
+void MainWindow::on_act_debug_fecframe_triggered()
+{
+}
+
+void MainWindow::on_act_debug_modcode_triggered()
+{
+    DemodWorker& demod = receiverChain->demodWorker();
+    std::array<ModcodStatistic, 128> statistics = demod.modcodStatistics();
+    const QString text = modcodStatisticsText(demod.dvbS2Mode(), demod.locked(), statistics,
+                                              std::chrono::steady_clock::now().time_since_epoch().count(),
+                                              std::chrono::steady_clock::period::den);
+    messages.information("DVB-S2 Stats", text);
+}
+
+void MainWindow::on_act_debug_workerstats_triggered(bool on)
+{
+    ui->grp_workerstats->setVisible(on);
+}
+
+void MainWindow::on_act_debug_sdt_toggled(bool on)
+{
+    receiverChain->setSdtTrace(on);
+}
+
+void MainWindow::on_act_debug_gse_toggled(bool on)
+{
+    if (on)
+        receiverChain->startGseTrace();
+}
+
+void MainWindow::on_actionDebug_Resampler_toggled(bool on)
+{
+    receiverChain->resampleWorker().setDebugMode(on);
+}
+
+void MainWindow::on_act_quit_triggered()
+{
+    close();
+}

@@ -1,0 +1,36 @@
+// The texts and colours of the window's status refresh, apart from the
+// widgets that show them.
+#pragma once
+
+#include <QColor>
+#include <QString>
+
+#include <array>
+#include <complex>
+#include <cstdint>
+#include <vector>
+
+struct ModcodStatistic;
+
+// "%1 %2": the byte count divided by 1024 once when at least 1024 ("KiB"),
+// twice when at least 1048576 ("MiB"), else "B".
+QString recordingSizeText(uint64_t bytes);
+
+// The colour of the sync_confidence label. DVB-S2, the frame-lock counter:
+// green above 31, orange above 7, red otherwise. DVB-S, the outer decoder's
+// confidence (0 … 32): green above 4095, red below 9, orange otherwise (so
+// a DVB-S lock shows orange).
+QColor syncConfidenceColour(bool dvbS2, int value);
+
+// A value with three significant digits and no exponent ("1000", "33.3").
+QString threeDigits(double value);
+
+// The "DVB-S2 Stats" text: empty in DVB-S mode, "No Lock!" without frame
+// lock, else "Modcode Stats:\n" and a line per code counted in the last
+// 10 s (entries older than that are cleared first).
+QString modcodStatisticsText(bool dvbS2, bool locked, std::array<ModcodStatistic, 128>& statistics, int64_t now,
+                             int64_t ticksPerSecond);
+
+// The equalizer window's curve: each tap's magnitude (at most 10), scaled by
+// N / Σ magnitudes so that their mean is 1; all zero when every tap is.
+std::vector<double> equalizerTapMagnitudes(const std::vector<std::complex<float>>& taps);

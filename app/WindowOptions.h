@@ -1,0 +1,37 @@
+// The window's own command-line options: connect a TCP input at start without
+// the dialog, skip the release notes, take a screenshot and quit.
+#pragma once
+
+#include "devices/TCPInputDevice.h"
+#include "receiver/ReceiverSettings.h"
+#include "stream/RecordFile.h"
+#include "tools/common/ToolCommandLine.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <string>
+
+struct WindowOptions {
+    bool releaseNotes = true;
+    // --tcp HOST:PORT with --format and --sample-rate: the TCP input,
+    // connected at start as if chosen in the device list and its dialog.
+    std::optional<TcpInputSettings> tcp;
+    std::optional<int32_t> symbolRate;      // --symbol-rate, sym/s
+    std::optional<Standard> standard;       // --standard dvbs2|dvbs
+    // --record [ts:|symbols:|samples:]PATH: recording from the start (once
+    // the input is connected), as if chosen with the Record button.
+    std::optional<RecordType> recordType;
+    QString recordPath;
+    QString screenshotPath;                 // --screenshot: a PNG of the window before quitting
+    double quitAfter = 0;                   // --quit-after: seconds; 0: run until closed
+};
+
+// Exit: --help with its text in `message`; Error: `message` names the option.
+// A host name in --tcp is resolved here (the dialog takes addresses only).
+ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& options, std::string& message);
+
+// True when the arguments ask for --help (looked at before the application
+// object exists, which needs a display).
+bool wantsHelp(int argc, char** argv);

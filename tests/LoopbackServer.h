@@ -1,0 +1,78 @@
+// A TCP server on a free loopback port, for tests of the programs' TCP input.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+// True when a socket listens on the local TCP port (from /proc/net/tcp):
+// probing by connecting would take a one-client server's only place.
+inline bool tcpListening(int port)
+{
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    char wanted[8];
+    std::snprintf(wanted, sizeof wanted, ":%04X", port);
+    while (std::getline(table, line)) {
+        // "  sl  local_address rem_address   st ...": state 0A is LISTEN.
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        if (state == "0A" && local.size() > 5 && local.compare(local.size() - 5, 5, wanted) == 0)
+            return true;
+    }
+    return false;
+}
+
+// A server on a free loopback port that accepts one client, sends `bytes`
+// as fast as the client takes them and hangs up.
+class SendOnceServer {
+public:
+    explicit SendOnceServer(std::vector<uint8_t> bytes) : bytes(std::move(bytes))
+    {
+        listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        socklen_t len = sizeof addr;
+        getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+        port = ntohs(addr.sin_port);
+        listen(listener, 1);
+        thread = std::thread([this] {
+            const int c = accept(listener, nullptr, nullptr);
+            for (size_t at = 0; c >= 0 && at < this->bytes.size();) {
+                const ssize_t n = send(c, this->bytes.data() + at, this->bytes.size() - at, MSG_NOSIGNAL);
+                if (n <= 0)
+                    break;
+                at += size_t(n);
+            }
+            close(c);
+        });
+    }
+    ~SendOnceServer()
+    {
+        shutdown(listener, SHUT_RDWR);   // a client that never came no longer holds accept()
+        thread.join();
+        close(listener);
+    }
+    int port = 0;
+
+private:
+    std::vector<uint8_t> bytes;
+    int listener = -1;
+    std::thread thread;
+};
+
+} // namespace testsupport

@@ -1,0 +1,114 @@
+#include "app/GeneralSettings.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace {
+
+// Loads a config.ini holding `generic` as its "Generic" group.
+GeneralSettings loadFrom(const std::string& generic)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("config.ini");
+    std::ofstream(path.toStdString()) << "[Generic]\n" << generic;
+    return loadGeneralSettings(path);
+}
+
+} // namespace
+
+TEST(GeneralSettings, AMissingFileGivesEveryDefault)
+{
+    QTemporaryDir dir;
+    const GeneralSettings g = loadGeneralSettings(dir.filePath("config.ini"));
+    EXPECT_EQ(g.uiStyles, QStringList({"windowsvista", "Fusion"}));
+    EXPECT_FALSE(g.iqPlotColour.has_value());
+    EXPECT_EQ(g.freqLo0, 9750);
+    EXPECT_EQ(g.freqLo1, 10600);
+    EXPECT_EQ(g.srMin, 8);
+    EXPECT_EQ(g.srMax, 8000);
+    EXPECT_EQ(g.ldpcThreads, 0);
+    EXPECT_EQ(g.srPresets, std::vector<int>({2000, 1000, 500, 333, 250, 125, 66, 33}));
+    EXPECT_EQ(g.ipOutAddr, "127.0.0.1");
+    EXPECT_EQ(g.ipOutPort, 8888);
+    EXPECT_EQ(g.ipOutMode, 1);
+    EXPECT_EQ(g.iioNetContexts, QStringList({"192.168.2.1"}));
+}
+
+TEST(GeneralSettings, ValuesAreReadAndClampedByTheirRules)
+{
+    const GeneralSettings g = loadFrom("ui_style=Fusion Windows\n"
+                                       "ui_iqplot_rgb=10 200 30\n"
+                                       "freq_lo0=-5\n"
+                                       "freq_lo1=9750\n"
+                                       "sr_min=33\n"
+                                       "sr_max=2000\n"
+                                       "sr_presets=5000 33 1000 abc 2000 32\n"
+                                       "ip_out_addr=192.168.1.20\n"
+                                       "ip_out_port=5000\n"
+                                       "ip_out_mode=7\n"
+                                       "iio_net_contexts=10.0.0.1 10.0.0.2\n"
+                                       "conf_ldpc_threads=3\n");
+    EXPECT_EQ(g.uiStyles, QStringList({"Fusion", "Windows"}));
+    ASSERT_TRUE(g.iqPlotColour.has_value());
+    EXPECT_EQ(*g.iqPlotColour, QColor(10, 200, 30, 255));
+    EXPECT_EQ(g.freqLo0, 0) << "a negative LO becomes 0";
+    EXPECT_EQ(g.freqLo1, 9750);
+    EXPECT_EQ(g.srPresets, std::vector<int>({33, 1000, 2000})) << "only presets within sr_min … sr_max";
+    EXPECT_EQ(g.ipOutAddr, "192.168.1.20");
+    EXPECT_EQ(g.ipOutPort, 5000);
+    EXPECT_EQ(g.ipOutMode, 0) << "a mode above 2 is off";
+    EXPECT_EQ(g.iioNetContexts, QStringList({"10.0.0.1", "10.0.0.2"}));
+    EXPECT_EQ(g.ldpcThreads, 3);
+
+    EXPECT_EQ(loadFrom("sr_presets=5000 33\nsr_max=2000\n").srPresets, std::vector<int>({33}));
+}
+
+TEST(GeneralSettings, GarbledAndHugeValuesNeverBreakTheWindow)
+{
+    // Text where numbers belong: the defaults.
+    GeneralSettings g = loadFrom("sr_min=fast\nsr_max=\nfreq_lo0=ten\nip_out_port=eighty\nip_out_mode=udp\n"
+                                 "conf_ldpc_threads=many\nui_iqplot_rgb=red green blue\n");
+    EXPECT_EQ(g.srMin, 8);
+    EXPECT_EQ(g.srMax, 8000);
+    EXPECT_EQ(g.freqLo0, 9750);
+    EXPECT_EQ(g.ipOutPort, 8888);
+    EXPECT_EQ(g.ipOutMode, 1);
+    EXPECT_EQ(g.ldpcThreads, 0);
+    EXPECT_FALSE(g.iqPlotColour.has_value());
+
+    // Huge and negative values: clamped to what the controls can take.
+    g = loadFrom("sr_min=-100\nsr_max=99999999999\nip_out_port=99999\nip_out_mode=-1\nconf_ldpc_threads=100000\n"
+                 "ui_iqplot_rgb=300 -4 20 99\n");
+    EXPECT_EQ(g.srMin, 0);
+    EXPECT_EQ(g.srMax, kMaxSymbolRateKsym);
+    EXPECT_EQ(g.ipOutPort, kMaxPort);
+    EXPECT_EQ(g.ipOutMode, 0);
+    EXPECT_EQ(g.ldpcThreads, kMaxLdpcThreads);
+    ASSERT_TRUE(g.iqPlotColour.has_value());
+    EXPECT_EQ(*g.iqPlotColour, QColor(255, 0, 20));
+
+    // sr_min above sr_max: the range collapses to sr_max.
+    g = loadFrom("sr_min=5000\nsr_max=100\n");
+    EXPECT_EQ(g.srMin, 100);
+    EXPECT_EQ(g.srMax, 100);
+
+    // Empty lists stay empty (no style applied, no preset, no network radio).
+    g = loadFrom("ui_style=\nsr_presets=\niio_net_contexts=\n");
+    EXPECT_TRUE(g.uiStyles.isEmpty());
+    EXPECT_TRUE(g.srPresets.empty());
+    EXPECT_TRUE(g.iioNetContexts.isEmpty());
+}
+
+TEST(GeneralSettings, AFileThatIsNoIniFileGivesTheDefaults)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("config.ini");
+    std::ofstream(path.toStdString(), std::ios::binary) << std::string("\x00\xff\x01[Gen\neric]]]\n=\n\x7f", 18);
+    const GeneralSettings g = loadGeneralSettings(path);
+    EXPECT_EQ(g.srMax, 8000);
+    EXPECT_EQ(g.ipOutMode, 1);
+    EXPECT_EQ(g.srPresets.size(), 8u);
+}

@@ -1,0 +1,527 @@
+// The window's controls, each checked where it lands: in the workers, the
+// device, the outputs and the window's own labels.
+#include "tests/window/WindowFixture.h"
+
+#include "core/CpuInfo.h"
+#include "devices/DeviceSettings.h"
+#include "devices/TCPInputDevice.h"
+#include "tests/LoopbackServer.h"
+#include "ui/DebugWindow.h"
+#include "ui/EqualizerWindow.h"
+#include "ui/WorkerStatsWidget.h"
+
+#include <QFileDialog>
+#include <QImage>
+#include <QLabel>
+#include <QSettings>
+#include <QTcpServer>
+
+#include <cmath>
+
+namespace {
+
+// The resampler's step for a symbol rate and an input of 2 × rate samples/s.
+int64_t expectedStep(double symbolRate, double sampleRate)
+{
+    return 2 * int64_t(std::floor(symbolRate * 4294967296.0 / (2.0 * sampleRate)));
+}
+
+TcpInputSettings localInput(quint16 port, double mhz = 2.0)
+{
+    TcpInputSettings s;
+    s.address = "127.0.0.1";
+    s.port = port;
+    s.bandwidthMHz = mhz;
+    return s;
+}
+
+// A port nothing listens on.
+quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+void invoke(QObject* target, const char* slot)
+{
+    ASSERT_TRUE(QMetaObject::invokeMethod(target, slot, Qt::DirectConnection)) << slot;
+}
+
+int pixelsNear(const QImage& image, QColor colour, int tolerance = 40)
+{
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
+                    std::abs(c.blue() - colour.blue()) <
+                tolerance)
+                ++n;
+        }
+    return n;
+}
+
+} // namespace
+
+// The window connected to a server of the test's own that accepts and sends
+// nothing: a device that stays open.
+class ConnectedWindowTest : public WindowTest {
+protected:
+    void connectSilentServer(double mhz = 2.0)
+    {
+        ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+        window->connectTcp(localInput(server.serverPort(), mhz));
+        ASSERT_NE(window->currentDevice(), nullptr) << (warnings.empty() ? "" : warnings.back().second.toStdString());
+    }
+    QTcpServer server;
+};
+
+TEST_F(WindowTest, StartsInDvbS2WithTheWorkersListedAndNoDevice)
+{
+    open();
+    const QString title = window->windowTitle();
+    EXPECT_TRUE(title.startsWith("Tavirel - Version 2.0.21 | CPU: ")) << title.toStdString();
+    EXPECT_TRUE(title.endsWith(QString(" | Features: ") + QString::fromStdString(cpuInfo().featureList)));
+    EXPECT_FALSE(title.contains(QChar('\0')));
+
+    // A statistics row per worker, in registration order, named by class.
+    const std::vector<Worker*>& workers = chain().workers();
+    ASSERT_EQ(ui().vl_workerstats->count(), int(workers.size()));
+    const QStringList expected = {"FFTWorker",   "BasebandWorker", "FIRWorker", "ResampleWorker",
+                                  "DemodWorker", "ViterbiWorker",  "LDPCWorker"};
+    for (int i = 0; i < ui().vl_workerstats->count(); ++i) {
+        QWidget* row = ui().vl_workerstats->itemAt(i)->widget();
+        ASSERT_NE(row, nullptr);
+        EXPECT_EQ(row->objectName(), "Form");
+        EXPECT_EQ(row->findChild<QLabel*>("worker_name")->text(), expected[std::min(i, int(expected.size()) - 1)]);
+    }
+
+    EXPECT_GE(ui().box_devlist->findText("TCP Input Device"), 0);
+    EXPECT_TRUE(ui().btn_dcon->isEnabled());
+    EXPECT_EQ(window->currentDevice(), nullptr);
+    EXPECT_TRUE(ui().btn_std_s2->isChecked());
+    EXPECT_TRUE(ui().grp_dvbs->isHidden());
+    EXPECT_FALSE(ui().lbl_modcode->isHidden());
+    EXPECT_EQ(window->transponderOverlayOpacity(), 0.5);
+
+    // The workers' own start values stay until their controls are moved.
+    const DemodControls demod = chain().demodWorker().controls();
+    EXPECT_TRUE(demod.dvbS2);
+    EXPECT_FALSE(demod.carrierLoop);
+    EXPECT_FALSE(ui().cb_crec_fine_enabled->isChecked());
+    EXPECT_EQ(demod.equalizerMode, 1);
+    EXPECT_EQ(ui().box_equ_mode->currentIndex(), 1);
+    EXPECT_EQ(demod.equalizerLength, 16);
+    EXPECT_EQ(chain().resampleWorker().gainShift(), 4);
+    EXPECT_EQ(chain().resampleWorker().dampingShift(), 14);
+    EXPECT_EQ(ui().lbl_tedgain->text(), "1/64");
+}
+
+TEST_F(WindowTest, GeneralSettingsShapeTheControls)
+{
+    open("conf_ldpc_threads=2\nip_out_mode=7\nsr_min=33\nsr_max=2000\nsr_presets=5000 33 1000\nfreq_lo0=-3\n"
+         "ip_out_port=5000\nui_iqplot_rgb=1 2 3\n");
+    EXPECT_EQ(chain().ldpcWorkers().size(), 2u);
+    EXPECT_EQ(ui().box_net_mode->currentIndex(), 0);
+    EXPECT_EQ(window->sinks().netMode(), NetworkMode::Off);
+    EXPECT_TRUE(ui().box_udp_addr->isEnabled());
+    EXPECT_EQ(ui().box_udp_port->value(), 5000);
+    EXPECT_EQ(ui().box_srate->minimum(), 33);
+    EXPECT_EQ(ui().box_srate->maximum(), 2000);
+    EXPECT_EQ(ui().sld_srate->minimum(), 33000);
+    EXPECT_EQ(ui().sld_srate->maximum(), 2000000);
+    EXPECT_EQ(ui().sld_srate->value(), 1000000);
+    ASSERT_EQ(ui().box_srate_preset->count(), 2);
+    EXPECT_EQ(ui().box_srate_preset->itemText(0), "33");
+    EXPECT_EQ(ui().box_srate_preset->itemText(1), "1000");
+    EXPECT_EQ(ui().lbl_lofreq->text(), "Lo Freq: 742 MHz");
+    EXPECT_EQ(ui().lbl_hifreq->text(), "Hi Freq: 11342 MHz");
+    EXPECT_EQ(window->constellationColour(), QColor(1, 2, 3));
+}
+
+TEST_F(WindowTest, NetworkOutputFollowsTheChooserAndFallsBackOnFailure)
+{
+    const quint16 port = closedPort();
+    open("conf_ldpc_threads=1\nip_out_mode=1\nip_out_port=" + std::to_string(port) + "\n");
+    EXPECT_EQ(window->sinks().netMode(), NetworkMode::Udp);
+    EXPECT_FALSE(ui().box_udp_addr->isEnabled());
+    EXPECT_FALSE(ui().box_udp_port->isEnabled());
+
+    ui().box_net_mode->setCurrentIndex(0);
+    EXPECT_EQ(window->sinks().netMode(), NetworkMode::Off);
+    EXPECT_TRUE(ui().box_udp_addr->isEnabled());
+
+    ui().box_udp_addr->setText("300.1.1.1");
+    ui().box_net_mode->setCurrentIndex(1);
+    ASSERT_FALSE(warnings.empty());
+    EXPECT_EQ(warnings.back().first, "Network Settings");
+    EXPECT_EQ(warnings.back().second, "'300.1.1.1' is not a valid IP address!");
+    EXPECT_EQ(ui().box_net_mode->currentIndex(), 0);
+    EXPECT_EQ(window->sinks().netMode(), NetworkMode::Off);
+    EXPECT_TRUE(ui().box_udp_addr->isEnabled());
+
+    // A TCP server on a port that is taken.
+    QTcpServer occupant;
+    ASSERT_TRUE(occupant.listen(QHostAddress::LocalHost));
+    ui().box_udp_addr->setText("127.0.0.1");
+    ui().box_udp_port->setValue(occupant.serverPort());
+    ui().box_net_mode->setCurrentIndex(2);
+    EXPECT_EQ(warnings.back().second,
+              QString("TCP Listening Socket couldn't be created. addr: 127.0.0.1, port: %1").arg(occupant.serverPort()));
+    EXPECT_EQ(ui().box_net_mode->currentIndex(), 0);
+    EXPECT_TRUE(ui().box_udp_port->isEnabled());
+
+    ui().box_udp_port->setValue(port);
+    ui().box_net_mode->setCurrentIndex(2);
+    EXPECT_EQ(window->sinks().netMode(), NetworkMode::TcpServer);
+    EXPECT_EQ(window->sinks().tcpServerPort(), port);
+}
+
+TEST_F(WindowTest, AnInvalidConfiguredAddressStartsWithTheOutputOff)
+{
+    open("conf_ldpc_threads=1\nip_out_mode=1\nip_out_addr=not-an-address\n");
+    EXPECT_EQ(window->sinks().netMode(), NetworkMode::Off);
+    EXPECT_EQ(ui().box_net_mode->currentIndex(), 0);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].second, "'not-an-address' is not a valid IP address!");
+}
+
+TEST_F(ConnectedWindowTest, SymbolRateSetsTheResamplerStepWithAndWithoutDecimation)
+{
+    open();
+    connectSilentServer(2.0);
+    EXPECT_EQ(chain().resampleWorker().trackedStep(), expectedStep(1000000, 2000000)) << "computed on connecting";
+
+    ui().sld_srate->setValue(300000);
+    EXPECT_EQ(ui().box_srate->value(), 300);
+    EXPECT_EQ(window->receiverSettings().symbolRate, 300000);
+    EXPECT_EQ(chain().resampleWorker().trackedStep(), expectedStep(300000, 2000000));
+
+    // The decimation exponent enters the next computation only.
+    ui().box_decimate->setCurrentIndex(1);
+    EXPECT_EQ(window->decimation(), 1);
+    EXPECT_EQ(chain().resampleWorker().trackedStep(), expectedStep(300000, 2000000));
+    ui().box_srate->setValue(333);
+    EXPECT_EQ(ui().sld_srate->value(), 333000);
+    EXPECT_EQ(chain().resampleWorker().trackedStep(), expectedStep(333000, 1000000));
+
+    ui().box_srate_preset->setCurrentIndex(ui().box_srate_preset->findText("125"));
+    EXPECT_EQ(ui().box_srate->value(), 125);
+    EXPECT_EQ(chain().resampleWorker().trackedStep(), expectedStep(125000, 1000000));
+
+    // The status labels use the undivided device rate.
+    invoke(window.get(), "slot_60hz_timer_ovf");
+    EXPECT_EQ(ui().lbl_symrate->text(), "Symbolrate: 250 ksym/s");
+    // 250 × (1 + 0.35f): the roll-off is a float, just below 0.35.
+    EXPECT_EQ(ui().lbl_bandwidth->text(), "Bandwidth: 337 KHz");
+}
+
+TEST_F(ConnectedWindowTest, TapCountAndRollOffRedesignTheMatchedFilter)
+{
+    open();
+    connectSilentServer();
+    EXPECT_EQ(chain().firWorker().tapCount(), 64);
+    ui().sld_rrc_taps->setValue(8);
+    EXPECT_EQ(chain().firWorker().tapCount(), 128);
+    EXPECT_EQ(ui().lbl_rrc_taps->text(), "128");
+
+    window->rolloffChangeNotification(0.25f);
+    EXPECT_FLOAT_EQ(window->receiverSettings().rollOff, 0.25f);
+    EXPECT_EQ(ui().lbl_rolloff->text(), "Rolloff: 0.25");
+    EXPECT_EQ(chain().firWorker().tapCount(), 128);
+}
+
+TEST_F(WindowTest, SwitchingStandardsBothWays)
+{
+    open();
+    window->rolloffChangeNotification(0.2f);
+    ASSERT_EQ(ui().lbl_rolloff->text(), "Rolloff: 0.20");
+
+    ui().btn_std_s1->click();
+    EXPECT_FALSE(chain().dvbS2Mode());
+    EXPECT_FALSE(chain().demodWorker().controls().dvbS2);
+    EXPECT_TRUE(chain().demodWorker().controls().spectrumInverted) << "inversion re-applied as chosen";
+    EXPECT_FLOAT_EQ(window->receiverSettings().rollOff, 0.35f) << "DVB-S forces 0.35";
+    EXPECT_EQ(ui().lbl_rolloff->text(), "Rolloff: 0.35");
+    EXPECT_FALSE(ui().grp_dvbs->isHidden());
+    EXPECT_TRUE(ui().lbl_modcode->isHidden());
+    EXPECT_TRUE(ui().lbl_pilots->isHidden());
+    EXPECT_TRUE(ui().lbl_frametype->isHidden());
+    EXPECT_TRUE(ui().btn_std_s1->isChecked());
+
+    // Again: nothing changes; a BBHEADER's roll-off is not taken in DVB-S.
+    ui().btn_std_s1->click();
+    EXPECT_FALSE(chain().dvbS2Mode());
+    window->rolloffChangeNotification(0.25f);
+    EXPECT_FLOAT_EQ(window->receiverSettings().rollOff, 0.35f);
+
+    // The DVB-S controls.
+    ui().box_depuncture->setCurrentIndex(2);
+    EXPECT_EQ(chain().viterbiWorker().rateType(), 2);
+    ui().cb_rsdecoder->click();
+    EXPECT_FALSE(chain().dvbsDecoding().reedSolomonEnabled());
+    ui().cb_rsdecoder->click();
+    EXPECT_TRUE(chain().dvbsDecoding().reedSolomonEnabled());
+
+    // The sync label shows the outer decoder's confidence, red without sync.
+    invoke(window.get(), "slot_60hz_timer_ovf");
+    EXPECT_EQ(ui().sync_confidence->text(), "sync_confidence: 0");
+    EXPECT_EQ(ui().sync_confidence->palette().color(QPalette::WindowText), QColor(192, 0, 0));
+
+    ui().btn_std_s2->click();
+    EXPECT_TRUE(chain().dvbS2Mode());
+    EXPECT_TRUE(chain().demodWorker().controls().dvbS2);
+    EXPECT_TRUE(ui().grp_dvbs->isHidden());
+    EXPECT_FALSE(ui().lbl_modcode->isHidden());
+    window->rolloffChangeNotification(0.25f);
+    EXPECT_FLOAT_EQ(window->receiverSettings().rollOff, 0.25f);
+}
+
+TEST_F(WindowTest, LoopAndEqualizerControlsReachTheDemodulator)
+{
+    open();
+    DemodWorker& demod = chain().demodWorker();
+
+    ui().sld_crec_fine_gain->setValue(512);
+    EXPECT_FLOAT_EQ(demod.controls().carrierKp, 2.0f);
+    EXPECT_EQ(ui().lbl_crec_fine_gain->text(), "2.0000");
+    ui().sld_crec_fine_damp->setValue(1000);
+    EXPECT_FLOAT_EQ(demod.controls().carrierKi, 0.002f);
+    EXPECT_EQ(ui().lbl_crec_fine_damp->text(), "0.0020");
+    ui().cb_crec_fine_enabled->click();
+    EXPECT_TRUE(demod.controls().carrierLoop);
+
+    ui().box_equ_mode->setCurrentIndex(2);
+    EXPECT_EQ(demod.controls().equalizerMode, 2);
+    demod.setEqualizerMode(0);
+    ui().btn_equ_reset->click();
+    EXPECT_EQ(demod.controls().equalizerMode, 2) << "reset re-applies the chosen mode";
+    ui().box_equ_mode->setCurrentIndex(0);
+    EXPECT_EQ(demod.controls().equalizerMode, 0);
+
+    ui().sld_cma_taps->setValue(5);
+    EXPECT_EQ(demod.controls().equalizerLength, 80);
+    EXPECT_EQ(ui().lbl_cma_taps->text(), "80");
+    ui().sld_cma_gain->setValue(10000);
+    EXPECT_FLOAT_EQ(demod.controls().equalizerMu, 0.0001f);
+    EXPECT_EQ(ui().lbl_cma_gain->text(), "0.000100");
+    ui().cb_update_coeffs->click();
+    EXPECT_FALSE(demod.controls().updateCoefficients);
+
+    ui().cb_keep_lock->click();
+    EXPECT_TRUE(demod.controls().keepLock);
+    ui().box_spectrum_inversion->setCurrentIndex(1);
+    EXPECT_FALSE(demod.controls().spectrumInverted);
+    EXPECT_FALSE(window->receiverSettings().spectrumInverted);
+    ui().box_spectrum_inversion->setCurrentIndex(0);
+    EXPECT_TRUE(demod.controls().spectrumInverted);
+
+    ui().sld_tedgain->setValue(8);
+    EXPECT_EQ(chain().resampleWorker().gainShift(), 8);
+    EXPECT_EQ(ui().lbl_tedgain->text(), "1/256");
+    ui().sld_teddamp->setValue(16);
+    EXPECT_EQ(chain().resampleWorker().dampingShift(), 16);
+    EXPECT_EQ(ui().lbl_teddamp->text(), "1/65536");
+
+    // The constellation source is published by the status refresh.
+    ui().box_iqsource->setCurrentIndex(2);
+    invoke(window.get(), "slot_60hz_timer_ovf");
+    EXPECT_EQ(demod.controls().displaySource, DisplaySource::Header);
+
+    ui().box_ldpc_enable->click();
+    for (const auto& worker : chain().ldpcWorkers())
+        EXPECT_FALSE(worker->isDecodingEnabled());
+    ui().box_ldpc_enable->click();
+    for (const auto& worker : chain().ldpcWorkers())
+        EXPECT_TRUE(worker->isDecodingEnabled());
+}
+
+TEST_F(WindowTest, SpectrumViewAndDebugMenus)
+{
+    open();
+    ui().sld_fftsize->setValue(9);
+    EXPECT_EQ(chain().fftSize(), 512);
+    EXPECT_EQ(ui().box_fftsize->text(), "512");
+
+    ui().act_tpov_25p->trigger();
+    EXPECT_EQ(window->transponderOverlayOpacity(), 0.25);
+    EXPECT_FALSE(ui().act_tpov_50p->isChecked()) << "one overlay choice at a time";
+    ui().act_tpov_0p->trigger();
+    EXPECT_EQ(window->transponderOverlayOpacity(), 0.0);
+    ui().act_view_fft_show_fir->trigger();
+    EXPECT_TRUE(window->fftAfterMatchedFilter());
+
+    ui().act_debug_workerstats->trigger();
+    EXPECT_TRUE(ui().grp_workerstats->isHidden());
+    ui().act_debug_workerstats->trigger();
+    EXPECT_FALSE(ui().grp_workerstats->isHidden());
+
+    ui().act_debug_gse->trigger();
+    EXPECT_EQ(chain().gseTraceFramesLeft(), 64);
+
+    ui().act_debug_modcode->trigger();
+    ASSERT_EQ(informations.size(), 1u);
+    EXPECT_EQ(informations[0], std::make_pair(QString("DVB-S2 Stats"), QString("No Lock!")));
+    ui().btn_std_s1->click();
+    ui().act_debug_modcode->trigger();
+    EXPECT_EQ(informations.back().second, "");
+
+    window->show();
+    ui().act_debug_plots->trigger();
+    EXPECT_TRUE(chain().demodWorker().controls().frameDumpRequested);
+    EXPECT_TRUE(window->debugPlotWindow()->isVisible());
+    EXPECT_EQ(window->debugPlotWindow()->windowTitle(), "Debug Window");
+}
+
+TEST_F(WindowTest, EqualizerWindowPlotsTheTapsOnEachRefresh)
+{
+    open();
+    window->show();
+    ui().btn_equ_reset->click();
+    ui().cb_cma_show->click();
+    EqualizerWindow* taps = window->equalizerTapWindow();
+    ASSERT_TRUE(taps->isVisible());
+    EXPECT_EQ(taps->windowTitle(), "CMA Equalizer Taps");
+    invoke(window.get(), "slot_60hz_timer_ovf");
+
+    // After a reset two centre taps carry e^(j·0.5): 16 / 2 = 8 each.
+    const std::vector<double>& m = taps->equ_plot->magnitudes();
+    ASSERT_EQ(m.size(), 16u);
+    EXPECT_NEAR(m[7], 8.0, 1e-4);
+    EXPECT_NEAR(m[8], 8.0, 1e-4);
+    EXPECT_EQ(m[0], 0.0);
+    const QImage image = taps->equ_plot->grab().toImage();
+    EXPECT_GT(pixelsNear(image, EqualizerTapPlot::curveColour()), 20) << "the curve is drawn";
+
+    ui().cb_cma_show->click();
+    EXPECT_FALSE(taps->isVisible());
+}
+
+TEST_F(ConnectedWindowTest, DeviceControlsActOnTheOpenDevice)
+{
+    open();
+    connectSilentServer(2.0);
+    InputDevice* device = window->currentDevice();
+    EXPECT_FALSE(ui().box_devlist->isEnabled());
+    EXPECT_EQ(ui().btn_dcon->text(), "Disconnect");
+    ASSERT_EQ(ui().box_bandwidth->count(), 1);
+    EXPECT_EQ(ui().box_bandwidth->itemText(0), "2000000");
+    EXPECT_FALSE(ui().sld_filter->isEnabled()) << "the TCP input has no filter";
+    EXPECT_EQ(ui().sld_freq->maximum(), 2150000);
+
+    ui().sld_freq->setValue(1200000);
+    EXPECT_EQ(device->getFrequency(), 1200000000u);
+    EXPECT_DOUBLE_EQ(ui().box_freq->value(), 1200.0);
+    EXPECT_EQ(ui().lbl_lofreq->text(), "Lo Freq: 10950 MHz");
+    EXPECT_EQ(ui().lbl_hifreq->text(), "Hi Freq: 11800 MHz");
+    ui().box_freq->setValue(1300.5);
+    EXPECT_EQ(ui().sld_freq->value(), 1300500);
+    EXPECT_EQ(device->getFrequency(), 1300500000u);
+
+    // From the waterfall: half the span to the right is fs / 4 … in kHz.
+    window->centerFreqChanged(0.5f);
+    EXPECT_EQ(ui().sld_freq->value(), 1301000);
+    window->offsetFreqChanged(0.25f);
+    EXPECT_DOUBLE_EQ(chain().basebandWorker().getPhaseIncrement(), 0.125);
+
+    // Disconnecting saves the device's settings.
+    ui().btn_dcon->setChecked(false);
+    EXPECT_EQ(window->currentDevice(), nullptr);
+    EXPECT_TRUE(ui().box_devlist->isEnabled());
+    EXPECT_EQ(ui().btn_dcon->text(), "Connect");
+    QSettings saved(path("devices.ini"), QSettings::IniFormat);
+    EXPECT_EQ(saved.value(deviceSettingsSection(*device) + "/frequency").toULongLong(), 1301000000u);
+
+    // Without a device the controls touch nothing.
+    ui().sld_freq->setValue(1000000);
+    window->centerFreqChanged(0.5f);
+    EXPECT_EQ(ui().sld_freq->value(), 1000000);
+    EXPECT_EQ(device->getFrequency(), 1301000000u);
+}
+
+TEST_F(WindowTest, ARefusingOrVanishingServerLeavesTheDeviceDisconnected)
+{
+    open();
+    window->show();
+    window->connectTcp(localInput(closedPort()));
+    EXPECT_EQ(window->currentDevice(), nullptr);
+    EXPECT_FALSE(ui().btn_dcon->isChecked());
+    EXPECT_TRUE(ui().box_devlist->isEnabled());
+    ASSERT_FALSE(warnings.empty());
+    EXPECT_TRUE(warnings.back().second.startsWith("TCP Socket couldn't be created.")) << warnings.back().second.toStdString();
+
+    {
+        testsupport::SendOnceServer hangsUp{std::vector<uint8_t>()};
+        window->connectTcp(localInput(quint16(hangsUp.port)));
+        EXPECT_TRUE(pumpUntil([&] { return !ui().btn_dcon->isChecked(); }));
+        EXPECT_EQ(window->currentDevice(), nullptr);
+        EXPECT_TRUE(ui().box_devlist->isEnabled());
+    }
+
+    // A server that accepts and never sends: connected, and the window keeps
+    // answering.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    window->connectTcp(localInput(silent.serverPort()));
+    ASSERT_NE(window->currentDevice(), nullptr);
+    pumpFor(200);
+    ui().sld_fftsize->setValue(10);
+    EXPECT_EQ(ui().box_fftsize->text(), "1024");
+    EXPECT_TRUE(ui().btn_dcon->isChecked());
+}
+
+TEST_F(ConnectedWindowTest, RecordingStartsStopsAndEndsWithTheDevice)
+{
+    open();
+    EXPECT_TRUE(window->startRecording(RecordType::TransportStream, path("a.ts")));
+    EXPECT_TRUE(window->sinks().recording().isOpen());
+    EXPECT_FALSE(ui().box_rectype->isEnabled());
+    EXPECT_TRUE(ui().btn_rec->isChecked());
+    EXPECT_EQ(ui().lbl_recsize->text(), "0 B");
+    ui().btn_rec->setChecked(false);
+    EXPECT_FALSE(window->sinks().recording().isOpen());
+    EXPECT_TRUE(ui().box_rectype->isEnabled());
+
+    // A file that cannot be created leaves recording off.
+    EXPECT_FALSE(window->startRecording(RecordType::TransportStream, path("no/such/folder/a.ts")));
+    EXPECT_FALSE(ui().btn_rec->isChecked());
+    EXPECT_TRUE(ui().box_rectype->isEnabled());
+
+    // The button opens the file dialog; its choice opens the file.
+    window->show();
+    ui().btn_rec->setChecked(true);
+    auto* dialog = window->findChild<QFileDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    Q_EMIT dialog->fileSelected(path("b.iq"));
+    EXPECT_TRUE(window->sinks().recording().isOpen());
+    ui().btn_rec->setChecked(false);
+    EXPECT_FALSE(dialog->isVisible());
+
+    // Disconnecting closes the recording and returns to the first type.
+    connectSilentServer();
+    EXPECT_TRUE(window->startRecording(RecordType::Symbols, path("c.iq")));
+    EXPECT_EQ(ui().box_rectype->currentIndex(), 1);
+    EXPECT_EQ(window->sinks().recording().type(), RecordType::Symbols);
+    ui().btn_dcon->setChecked(false);
+    EXPECT_FALSE(window->sinks().recording().isOpen());
+    EXPECT_EQ(ui().box_rectype->currentIndex(), 0);
+    EXPECT_EQ(window->sinks().recording().type(), RecordType::TransportStream);
+    EXPECT_FALSE(ui().btn_rec->isChecked());
+}
+
+TEST(WorkerStatsWidget, ShowsTheLoadOverThirtyTwoWithinAHundred)
+{
+    WorkerStatsWidget row("DemodWorker");
+    EXPECT_EQ(row.objectName(), "Form");
+    EXPECT_EQ(row.findChild<QLabel*>("worker_name")->text(), "DemodWorker");
+    row.setLoad(640);
+    EXPECT_EQ(row.shownLoad(), 20);
+    row.setLoad(32 * 150);
+    EXPECT_EQ(row.shownLoad(), 100);
+    row.setLoad(-40);
+    EXPECT_EQ(row.shownLoad(), 0);
+}

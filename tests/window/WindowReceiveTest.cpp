@@ -1,0 +1,127 @@
+// The whole window receiving the test transmitter over TCP: lock and MODCOD
+// shown, the transport stream at a UDP socket, and nothing lost to the window
+// (the same stream as the headless receiver decodes from the same samples).
+#include "tests/window/WindowFixture.h"
+
+#include "stream/TsContinuity.h"
+#include "tests/LoopbackServer.h"
+#include "tests/TestSupport.h"
+
+#include <QImage>
+#include <QUdpSocket>
+
+namespace {
+
+using testsupport::readFile;
+
+int greenPixels(const QImage& image)
+{
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.green() > 120 && c.red() < 90 && c.blue() < 90)
+                ++n;
+        }
+    return n;
+}
+
+} // namespace
+
+TEST_F(WindowTest, ReceivesTheTestTransmitterOverTcp)
+{
+    // Three seconds of DVB-S2 QPSK 1/2 with pilots at 1 Msym/s, 2 Msps s16,
+    // then a block of silence that pushes the last samples through.
+    const std::string iq = path("signal.iq").toStdString();
+    const testsupport::ToolRun tx = testsupport::runTool(
+        TAVIREL_SIGGEN, "--modcod \"QPSK 1/2\" --pilots on --esn0 10 --duration 3 --output " + iq);
+    ASSERT_EQ(tx.exitCode, 0) << tx.err;
+    std::vector<uint8_t> samples = readFile(iq);
+    ASSERT_GT(samples.size(), 20000000u);
+    samples.resize(samples.size() + 4 * 16384, 0);
+    {
+        std::ofstream(iq, std::ios::binary).write(reinterpret_cast<const char*>(samples.data()), long(samples.size()));
+    }
+
+    QUdpSocket udp;
+    ASSERT_TRUE(udp.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    udp.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 8 << 20);
+    open("conf_ldpc_threads=2\nip_out_mode=1\nip_out_addr=127.0.0.1\nip_out_port=" + std::to_string(udp.localPort()) +
+         "\n");
+    window->show();
+    // The timing loop as the headless receiver runs it, for the comparison below.
+    ui().sld_tedgain->setValue(6);
+    ui().sld_teddamp->setValue(15);
+    ASSERT_TRUE(window->startRecording(RecordType::TransportStream, path("window.ts")));
+
+    std::vector<uint8_t> datagrams;
+    size_t oddDatagrams = 0;
+    auto takeDatagrams = [&] {
+        while (udp.hasPendingDatagrams()) {
+            QByteArray d(int(udp.pendingDatagramSize()), 0);
+            udp.readDatagram(d.data(), d.size());
+            if (d.size() != 1316)
+                ++oddDatagrams;
+            datagrams.insert(datagrams.end(), d.begin(), d.end());
+        }
+    };
+
+    testsupport::SendOnceServer server(samples);
+    TcpInputSettings input;
+    input.port = server.port;
+    input.bandwidthMHz = 2.0;
+    window->connectTcp(input);
+    ASSERT_NE(window->currentDevice(), nullptr);
+
+    // While the samples flow: the sync label turns green and the labels read
+    // the transmitted MODCOD.
+    bool lockShown = false;
+    int green = 0;
+    pumpUntil(
+        [&] {
+            takeDatagrams();
+            if (!lockShown && ui().sync_confidence->palette().color(QPalette::WindowText) == QColor(0, 192, 0) &&
+                ui().lbl_modcode->text() == "Modcode: QPSK 1/2") {
+                lockShown = true;
+                EXPECT_EQ(ui().lbl_pilots->text(), "Pilot symbols: on");
+                EXPECT_EQ(ui().lbl_frametype->text(), "Frame type: long");
+                green = greenPixels(ui().sync_confidence->grab().toImage());
+            }
+            return window->currentDevice() == nullptr;   // the server hung up
+        },
+        240000);
+    ASSERT_EQ(window->currentDevice(), nullptr) << "the server's end disconnects the device";
+    EXPECT_TRUE(lockShown);
+    EXPECT_GT(green, 20) << "the label is drawn in green";
+
+    // What is still in the chain comes out; the recording is closed by the
+    // disconnection.
+    ASSERT_TRUE(chain().waitIdle(std::chrono::seconds(60)));
+    EXPECT_FALSE(window->sinks().recording().isOpen());
+    const std::vector<uint8_t> ts = readFile(path("window.ts").toStdString());
+    pumpUntil(
+        [&] {
+            takeDatagrams();
+            return datagrams.size() >= ts.size();
+        },
+        20000);
+    EXPECT_EQ(chain().droppedBlocks(), 0u);
+
+    TsContinuity continuity;
+    continuity.addPackets(ts.data(), ts.size());
+    EXPECT_GT(continuity.packets(), 1500u);
+    EXPECT_EQ(continuity.totalErrors(), 0u);
+    EXPECT_EQ(datagrams, ts) << "the UDP output carries what the recording got";
+    EXPECT_EQ(oddDatagrams, 0u);
+
+    // The headless receiver with the window's start-up settings decodes the
+    // very same packets from the same samples.
+    const std::string cliTs = path("cli.ts").toStdString();
+    const testsupport::ToolRun cli = testsupport::runTool(
+        TAVIREL_CLI, "--input file:" + iq +
+                         " --format s16 --sample-rate 2000000 --carrier-loop off --carrier-kp 2 --carrier-ki 0.03125"
+                         " --equalizer cma --status-interval 0 --output file:" +
+                         cliTs);
+    ASSERT_EQ(cli.exitCode, 0) << cli.err;
+    EXPECT_EQ(readFile(cliTs), ts);
+}

@@ -1,0 +1,35 @@
+#include "ui/WorkerStatsWidget.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+
+#include <algorithm>
+
+WorkerStatsWidget::WorkerStatsWidget(const QString& name, QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName("Form");
+    worker_name = new QLabel(name, this);
+    worker_name->setObjectName("worker_name");
+    worker_name->setMinimumWidth(130);
+    worker_stat = new QProgressBar(this);
+    worker_stat->setObjectName("worker_stat");
+    worker_stat->setRange(0, 100);
+    worker_stat->setValue(0);
+    worker_stat->setMaximumHeight(14);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(worker_name);
+    layout->addWidget(worker_stat);
+}
+
+void WorkerStatsWidget::setLoad(int loadSum)
+{
+    worker_stat->setValue(std::clamp(loadSum / 32, 0, 100));
+}
+
+int WorkerStatsWidget::shownLoad() const
+{
+    return worker_stat->value();
+}
