@@ -16,6 +16,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QStyleFactory>
 
@@ -38,6 +39,14 @@ ReceiverSettings windowStartSettings()
     s.equalizer = EqualizerMode::ConstantModulus;
     s.equalizerTaps = 16;
     return s;
+}
+
+// The refresh sets a label only when its text changes: an unchanged label
+// costs no layout and no repaint.
+void showText(QLabel* label, const QString& text)
+{
+    if (label->text() != text)
+        label->setText(text);
 }
 
 QString powerOfTwoText(int v)
@@ -150,6 +159,11 @@ void MainWindow::setUpGui(const WindowOptions& options)
         b->setCheckable(true);
         b->setAutoExclusive(true);
     }
+
+    // The labels the refresh rewrites are opaque: a new text repaints the
+    // label alone, not the panel behind it.
+    for (QLabel* label : ui->grp_info->findChildren<QLabel*>())
+        label->setAutoFillBackground(true);
 
     overlayChoices = new QActionGroup(this);
     for (QAction* a : {ui->act_tpov_75p, ui->act_tpov_50p, ui->act_tpov_25p, ui->act_tpov_10p, ui->act_tpov_0p})
@@ -768,11 +782,11 @@ void MainWindow::slot_60hz_timer_ovf()
 
     // 5. The recording's size.
     if (outputs.recording().isOpen())
-        ui->lbl_recsize->setText(recordingSizeText(outputs.recording().bytesWritten()));
+        showText(ui->lbl_recsize, recordingSizeText(outputs.recording().bytesWritten()));
 
     // 6. Sync confidence.
     const int confidence = settings.dvbS2() ? demod.lockCounter() : chain.dvbsDecoding().status().confidence;
-    ui->sync_confidence->setText(QString("sync_confidence: %0").arg(confidence));
+    showText(ui->sync_confidence, QString("sync_confidence: %0").arg(confidence));
     const QColor colour = syncConfidenceColour(settings.dvbS2(), confidence);
     if (colour != syncColour) {
         syncColour = colour;
@@ -800,16 +814,15 @@ void MainWindow::refreshLabels()
     ProcessingChain& chain = *receiverChain;
     const double fs = double(device != nullptr ? device->getSampleRate() : settings.sampleRate);
     const double ksym = double(chain.resampleWorker().trackedStep()) * std::ldexp(1.0, -32) * fs * 0.001;
-    ui->lbl_symrate->setText(QString("Symbolrate: %0 ksym/s").arg(threeDigits(ksym)));
-    ui->lbl_bandwidth->setText(
-        QString("Bandwidth: %0 KHz").arg(threeDigits(ksym * (1.0 + double(settings.rollOff)))));
-    ui->lbl_buffers->setText(
-        QString("Buffers: %0 / %1").arg(chain.pool().allocatedCount()).arg(BufferAllocator::kSlotCount));
+    showText(ui->lbl_symrate, QString("Symbolrate: %0 ksym/s").arg(threeDigits(ksym)));
+    showText(ui->lbl_bandwidth, QString("Bandwidth: %0 KHz").arg(threeDigits(ksym * (1.0 + double(settings.rollOff)))));
+    showText(ui->lbl_buffers,
+             QString("Buffers: %0 / %1").arg(chain.pool().allocatedCount()).arg(BufferAllocator::kSlotCount));
     if (settings.dvbS2()) {
         const uint8_t pls = chain.demodWorker().plsCode();
-        ui->lbl_modcode->setText(QString("Modcode: %1").arg(s2ModcodRow(plsModcod(pls)).name));
-        ui->lbl_pilots->setText(plsPilots(pls) ? "Pilot symbols: on" : "Pilot symbols: off");
-        ui->lbl_frametype->setText(plsShortFrame(pls) ? "Frame type: short" : "Frame type: long");
+        showText(ui->lbl_modcode, QString("Modcode: %1").arg(s2ModcodRow(plsModcod(pls)).name));
+        showText(ui->lbl_pilots, plsPilots(pls) ? "Pilot symbols: on" : "Pilot symbols: off");
+        showText(ui->lbl_frametype, plsShortFrame(pls) ? "Frame type: short" : "Frame type: long");
     }
 }
 

@@ -104,8 +104,11 @@ void TCPInputDevice::readAvailable()
             return;
         }
         // TCP is a byte stream: a sample split over two reads is joined.
-        const QByteArray data = socket->read(kReadChunkBytes);
-        stream.push(reinterpret_cast<const uint8_t*>(data.constData()), size_t(data.size()), deliver);
+        readBuffer.resize(size_t(kReadChunkBytes));
+        const qint64 got = socket->read(reinterpret_cast<char*>(readBuffer.data()), kReadChunkBytes);
+        if (got <= 0)
+            break;
+        stream.push(readBuffer.data(), size_t(got), deliver);
     }
     if (peerClosed && !endReported) {
         endReported = true;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QTcpSocket;
 class QTimer;
@@ -85,6 +86,7 @@ private:
     QMetaObject::Connection closeConnection;
     std::function<void()> disconnectHandler;
     IqByteStream stream;   // joins samples split over two reads
+    std::vector<uint8_t> readBuffer;   // one read's bytes, kept between reads
 };
 
 // The sample rate in Hz for a rate typed in MHz.

@@ -13,6 +13,7 @@ case "$flavour" in
   *) echo "unknown build flavour '$flavour' (release, asan or tsan)" >&2; exit 1 ;;
 esac
 [ "${CI:-}" = "true" ] && flags+=(-DTAVIREL_WERROR=ON)
+command -v ccache >/dev/null && flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 generator=()
 command -v ninja >/dev/null && [ ! -f "$dir/Makefile" ] && generator=(-G Ninja)

@@ -12,12 +12,15 @@ WorkerStatsWidget::WorkerStatsWidget(const QString& name, QWidget* parent)
     setObjectName("Form");
     worker_name = new QLabel(name, this);
     worker_name->setObjectName("worker_name");
-    worker_name->setMinimumWidth(130);
+    // Every row's bar starts at the same place: room for the longest name.
+    worker_name->setFixedWidth(worker_name->fontMetrics().horizontalAdvance("ResampleWorkerMM"));
     worker_stat = new QProgressBar(this);
     worker_stat->setObjectName("worker_stat");
     worker_stat->setRange(0, 100);
     worker_stat->setValue(0);
     worker_stat->setMaximumHeight(14);
+    // Opaque: a new value repaints the bar alone, not the panel behind it.
+    worker_stat->setAutoFillBackground(true);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(worker_name);
