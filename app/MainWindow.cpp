@@ -160,12 +160,6 @@ void MainWindow::setUpGui(const WindowOptions& options)
         b->setAutoExclusive(true);
     }
 
-    // The labels the refresh rewrites are opaque: a new text repaints the
-    // label alone, not the panel behind it.
-    for (QLabel* label : ui->grp_info->findChildren<QLabel*>())
-        label->setAutoFillBackground(true);
-    ui->grp_info->setFlat(true);   // no panel shade around them
-
     overlayChoices = new QActionGroup(this);
     for (QAction* a : {ui->act_tpov_75p, ui->act_tpov_50p, ui->act_tpov_25p, ui->act_tpov_10p, ui->act_tpov_0p})
         overlayChoices->addAction(a);

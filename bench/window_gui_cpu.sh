@@ -17,17 +17,10 @@ dir=$(mktemp -d)
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$dir"' EXIT
 
+source scripts/serve_demo.sh
 serve() {
-  build/tools/siggen/tavirel-siggen --modcod "QPSK 1/2" --pilots on --esn0 10 --realtime \
-      --duration $((warmup + seconds + 3)) --serve "127.0.0.1:$port" >/dev/null 2>&1 &
-  tx=$!
-  pids+=($tx)
-  local hexport
-  hexport=$(printf ':%04X' "$port")
-  for _ in $(seq 100); do
-    awk -v p="$hexport" '$4 == "0A" && substr($2, length($2) - 4) == p { f = 1 } END { exit !f }' /proc/net/tcp && return
-    sleep 0.05
-  done
+  serve_demo "$port" --duration $((warmup + seconds + 3))
+  pids+=("$demo_tx")
 }
 
 ticks() {   # utime + stime of a thread or process, in clock ticks
@@ -44,8 +37,8 @@ gui0=$(ticks "/proc/$app/task/$app/stat"); all0=$(ticks "/proc/$app/stat")
 sleep "$seconds"
 gui1=$(ticks "/proc/$app/task/$app/stat"); all1=$(ticks "/proc/$app/stat")
 wait "$app"
-kill "$tx" 2>/dev/null || true
-wait "$tx" 2>/dev/null || true
+kill "$demo_tx" 2>/dev/null || true
+wait "$demo_tx" 2>/dev/null || true
 
 serve
 build/tools/cli/tavirel-cli --input "tcp:127.0.0.1:$port" --duration $((warmup + seconds + 1)) --status-interval 0 \

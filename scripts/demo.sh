@@ -8,10 +8,8 @@ cd "$(dirname "$0")/.."
 
 port=${TAVIREL_DEMO_PORT:-7777}
 seconds=${TAVIREL_DEMO_SECONDS:-5}
-build/tools/siggen/tavirel-siggen --modcod "QPSK 1/2" --pilots on --esn0 10 --service "TAVIREL DEMO" \
-    --realtime --duration $((seconds + 2)) --serve "127.0.0.1:$port" &
-tx=$!
-trap 'kill $tx 2>/dev/null || true' EXIT
-sleep 0.5
+source scripts/serve_demo.sh
+serve_demo "$port" --duration $((seconds + 2))
+trap 'kill $demo_tx 2>/dev/null || true' EXIT
 build/tools/cli/tavirel-cli --input "tcp:127.0.0.1:$port" --duration "$seconds" --output file:/dev/null \
     | grep -E --line-buffered '^(LOCKED|LOCK has|status|summary|auto rolloff)' || true

@@ -20,17 +20,9 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 port=${TAVIREL_DEMO_PORT:-7777}
-build/tools/siggen/tavirel-siggen --modcod "QPSK 1/2" --pilots on --esn0 10 --service "TAVIREL DEMO" \
-    --realtime --serve "127.0.0.1:$port" >/dev/null &
-tx=$!
-trap 'kill $tx 2>/dev/null || true' EXIT
-# Wait until it listens (state 0A in /proc/net/tcp).
-hexport=$(printf ':%04X' "$port")
-for _ in $(seq 100); do
-  awk -v p="$hexport" '$4 == "0A" && substr($2, length($2) - 4) == p { found = 1 } END { exit !found }' \
-      /proc/net/tcp && break
-  sleep 0.05
-done
+source scripts/serve_demo.sh
+serve_demo "$port"
+trap 'kill $demo_tx 2>/dev/null || true' EXIT
 
 mkdir -p run
 cd run

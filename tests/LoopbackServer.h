@@ -35,6 +35,20 @@ inline bool tcpListening(int port)
     return false;
 }
 
+// A loopback port on which nothing listens.
+inline int closedPort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
 // A server on a free loopback port that accepts one client, sends `bytes`
 // as fast as the client takes them and hangs up.
 class SendOnceServer {

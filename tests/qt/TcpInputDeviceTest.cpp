@@ -1,5 +1,6 @@
 #include "devices/DeviceEnumerator.h"
 #include "devices/TCPInputDevice.h"
+#include "tests/LoopbackServer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -116,20 +117,6 @@ void watchErrors(TCPInputDevice& device, ReportedError& error)
     });
 }
 
-// A port on which nothing listens.
-int closedPort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 } // namespace
 
 // Every format, random chunk sizes: the exact sample sequence arrives, with
@@ -234,7 +221,7 @@ TEST(TcpInputDevice, RefusedConnectionIsReported)
     ReportedError error;
     watchErrors(device, error);
     TcpInputSettings settings;
-    settings.port = closedPort();
+    settings.port = testsupport::closedPort();
     device.setSettingsPrompt(promptWith(settings));
     SampleCallback callback = [](int16_t, int16_t) {};
     EXPECT_TRUE(device.open(callback));

@@ -35,16 +35,6 @@ TcpInputSettings localInput(quint16 port, double mhz = 2.0)
     return s;
 }
 
-// A port nothing listens on.
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
 void invoke(QObject* target, const char* slot)
 {
     ASSERT_TRUE(QMetaObject::invokeMethod(target, slot, Qt::DirectConnection)) << slot;
@@ -144,7 +134,7 @@ TEST_F(WindowTest, GeneralSettingsShapeTheControls)
 
 TEST_F(WindowTest, NetworkOutputFollowsTheChooserAndFallsBackOnFailure)
 {
-    const quint16 port = closedPort();
+    const quint16 port = quint16(testsupport::closedPort());
     open("conf_ldpc_threads=1\nip_out_mode=1\nip_out_port=" + std::to_string(port) + "\n");
     EXPECT_EQ(window->sinks().netMode(), NetworkMode::Udp);
     EXPECT_FALSE(ui().box_udp_addr->isEnabled());
@@ -446,7 +436,7 @@ TEST_F(WindowTest, ARefusingOrVanishingServerLeavesTheDeviceDisconnected)
 {
     open();
     window->show();
-    window->connectTcp(localInput(closedPort()));
+    window->connectTcp(localInput(quint16(testsupport::closedPort())));
     EXPECT_EQ(window->currentDevice(), nullptr);
     EXPECT_FALSE(ui().btn_dcon->isChecked());
     EXPECT_TRUE(ui().box_devlist->isEnabled());
