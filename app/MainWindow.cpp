@@ -164,14 +164,6 @@ void MainWindow::setUpGui(const WindowOptions& options)
     for (QAction* a : {ui->act_tpov_75p, ui->act_tpov_50p, ui->act_tpov_25p, ui->act_tpov_10p, ui->act_tpov_0p})
         overlayChoices->addAction(a);
 
-    recordDialog = new QFileDialog(this, "Recording file");
-    recordDialog->setFileMode(QFileDialog::AnyFile);
-    recordDialog->setAcceptMode(QFileDialog::AcceptSave);
-    recordDialog->setViewMode(QFileDialog::Detail);
-    recordDialog->setOption(QFileDialog::DontConfirmOverwrite, false);
-    recordDialog->setWindowModality(Qt::WindowModal);
-    connect(recordDialog, &QFileDialog::fileSelected, this, &MainWindow::slot_rec_file_chosen);
-
     equalizerWindow = new EqualizerWindow(this);
     debugWindow = new DebugWindow(this);
 
@@ -356,7 +348,8 @@ void MainWindow::deviceClosed()
     ui->btn_rec->blockSignals(true);
     ui->btn_rec->setChecked(false);
     ui->btn_rec->blockSignals(false);
-    recordDialog->hide();
+    if (recordDialog != nullptr)
+        recordDialog->hide();
     ui->box_rectype->setEnabled(true);
     ui->box_rectype->setCurrentIndex(0);
     ui->box_devlist->setEnabled(true);
@@ -721,10 +714,21 @@ void MainWindow::on_btn_rec_toggled(bool on)
 {
     ui->box_rectype->setEnabled(!on);
     if (on) {
+        // Made when first needed: a file dialog watches the file system
+        // with a thread of its own.
+        if (recordDialog == nullptr) {
+            recordDialog = new QFileDialog(this, "Recording file");
+            recordDialog->setFileMode(QFileDialog::AnyFile);
+            recordDialog->setAcceptMode(QFileDialog::AcceptSave);
+            recordDialog->setViewMode(QFileDialog::Detail);
+            recordDialog->setWindowModality(Qt::WindowModal);
+            connect(recordDialog, &QFileDialog::fileSelected, this, &MainWindow::slot_rec_file_chosen);
+        }
         recordDialog->show();
         return;
     }
-    recordDialog->hide();
+    if (recordDialog != nullptr)
+        recordDialog->hide();
     closeRecording();
 }
 

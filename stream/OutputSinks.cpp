@@ -35,6 +35,10 @@ OutputSinks::OutputSinks(size_t clientBacklog) : clientBacklog(clientBacklog)
 {
     wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     thread = std::thread([this] { runSinkThread(); });
+    // Back only once the thread's event loop runs: what Qt set up for the
+    // thread (its event dispatcher, shared plugin and thread lists) is
+    // complete before the caller goes on using Qt.
+    runOnSinkThread([] {});
 }
 
 OutputSinks::~OutputSinks()
