@@ -10,6 +10,10 @@
 #include "ui/DebugWindow.h"
 #include "ui/EqualizerWindow.h"
 #include "ui/TCPInputDialog.h"
+#include "ui/IQPlot.h"
+#include "ui/SpectrumLevels.h"
+#include "ui/SpectrumTrace.h"
+#include "ui/WaterfallDisplay.h"
 #include "ui/WorkerStatsWidget.h"
 #include "ui_MainWindow.h"
 
@@ -166,6 +170,22 @@ void MainWindow::setUpGui(const WindowOptions& options)
 
     equalizerWindow = new EqualizerWindow(this);
     debugWindow = new DebugWindow(this);
+    debugFeed = std::make_unique<DebugFeed>(*receiverChain);
+    connect(debugWindow, &DebugWindow::iq_selection_changed, ui->box_iqsource, &QComboBox::setCurrentIndex);
+
+    // The displays: the demodulator draws into the constellation, the
+    // waterfall's clicks tune, the service list labels the band.
+    receiverChain->demodWorker().setConstellationDisplay(ui->widget_iqplot);
+    connect(ui->widget_waterfall, &WaterfallDisplay::centerFreqChanged, this, &MainWindow::centerFreqChanged);
+    connect(ui->widget_waterfall, &WaterfallDisplay::offsetFreqChanged, this, &MainWindow::offsetFreqChanged);
+    WaterfallDisplay* waterfall = ui->widget_waterfall;
+    receiverChain->setServiceListObserver([waterfall](const std::vector<std::string>& lines, const std::string& text) {
+        QStringList list;
+        for (const std::string& line : lines)
+            list << QString::fromStdString(line);
+        waterfall->setOverlayText(QString::fromStdString(text), list);
+    });
+    waterfall->setOverlayOpacity(overlayOpacity);
 
     connect(&statusTimer, &QTimer::timeout, this, &MainWindow::slot_60hz_timer_ovf);
     outputs.setErrorReport([this](const QString& title, const QString& text) { showWarning(title, text); });
@@ -180,12 +200,15 @@ void MainWindow::setUpGui(const WindowOptions& options)
         ui->sld_srate->setValue(std::clamp(*options.symbolRate, ui->sld_srate->minimum(), ui->sld_srate->maximum()));
     if (options.standard == Standard::DvbS)
         on_btn_std_s1_clicked();
+    if (options.carrierLoop && *options.carrierLoop != ui->cb_crec_fine_enabled->isChecked())
+        ui->cb_crec_fine_enabled->click();
 }
 
 void MainWindow::applyGeneralSettings()
 {
     if (general.iqPlotColour)
         iqPlotDotColour = *general.iqPlotColour;
+    ui->widget_iqplot->setDotColour(iqPlotDotColour);
     updateBandLabels(ui->sld_freq->value());
 
     // The symbol-rate controls: the slider in sym/s, the box in ksym/s.
@@ -651,6 +674,7 @@ void MainWindow::on_sld_fft_gain_valueChanged(int v)
 void MainWindow::setOverlayOpacity(double opacity)
 {
     overlayOpacity = opacity;
+    ui->widget_waterfall->setOverlayOpacity(opacity);
 }
 
 void MainWindow::on_act_tpov_75p_triggered()
@@ -676,6 +700,11 @@ void MainWindow::on_act_tpov_10p_triggered()
 void MainWindow::on_act_tpov_0p_triggered()
 {
     setOverlayOpacity(0);
+}
+
+void MainWindow::on_act_view_spectrum_trace_toggled(bool on)
+{
+    ui->widget_spectrum_trace->setVisible(on);
 }
 
 void MainWindow::on_act_view_fft_show_fir_triggered()
@@ -766,8 +795,13 @@ void MainWindow::slot_60hz_timer_ovf()
     DemodWorker& demod = chain.demodWorker();
 
     // 1. A waterfall line once more than 15 spectra are in.
-    if (chain.takeSpectrum(spectrumLine) && waterfallLine)
-        waterfallLine(spectrumLine);
+    if (chain.takeSpectrum(spectrumLine)) {
+        waterfallValues.resize(spectrumLine.size());
+        std::transform(spectrumLine.begin(), spectrumLine.end(), waterfallValues.begin(), waterfallLevel);
+        ui->widget_waterfall->addLine(waterfallValues);
+        if (ui->widget_spectrum_trace->isVisible())
+            ui->widget_spectrum_trace->setLine(spectrumLine);
+    }
 
     // 2. Worker loads.
     const std::vector<Worker*>& workers = chain.workers();
@@ -776,8 +810,7 @@ void MainWindow::slot_60hz_timer_ovf()
 
     // 3. The constellation's source, 4. its fading and repaint.
     demod.setDisplaySource(DisplaySource(std::clamp(ui->box_iqsource->currentIndex(), 0, 3)));
-    if (constellationTick)
-        constellationTick();
+    ui->widget_iqplot->fade();
 
     // 5. The recording's size.
     if (outputs.recording().isOpen())
@@ -797,15 +830,22 @@ void MainWindow::slot_60hz_timer_ovf()
     // 7. Equalizer taps.
     if (ui->cb_cma_show->isChecked()) {
         const std::vector<double> magnitudes = equalizerTapMagnitudes(demod.equalizerTaps());
-        equalizerWindow->equ_plot->setMagnitudes(magnitudes);
-        if (equalizerTaps)
-            equalizerTaps(magnitudes);
+        equalizerWindow->setMagnitudes(magnitudes);
     }
 
     // 8. Labels, 9. the waterfall's annotations.
     refreshLabels();
-    if (waterfallAnnotations && device != nullptr)
-        waterfallAnnotations(device->getFrequency(), device->getSampleRate(), settings.symbolRate, settings.rollOff);
+    if (device != nullptr) {
+        const uint64_t fs = device->getSampleRate();
+        ui->widget_waterfall->setAnnotations(device->getFrequency(), fs, float(settings.symbolRate), settings.rollOff);
+        ui->widget_spectrum_trace->setBand(ui->widget_waterfall->offsetPosition(), float(settings.symbolRate),
+                                           settings.rollOff, overlayOpacity > 0 ? fs : 0);
+    }
+
+    const bool debugOpen = debugWindow->isVisible();
+    debugFeed->setWanted(debugOpen);
+    if (debugOpen)
+        debugFeed->refresh(*debugWindow, settings.symbolRate);
 }
 
 void MainWindow::refreshLabels()
@@ -836,6 +876,7 @@ void MainWindow::on_act_debug_plots_triggered()
 {
     receiverChain->demodWorker().requestFrameDump();
     debugWindow->frameDumpRequested(DemodWorker::kDumpFolder);
+    debugFeed->setWanted(true);
     debugWindow->show();
 }
 

@@ -3,6 +3,7 @@
 // refreshes the signal labels on a 20 ms timer.
 #pragma once
 
+#include "app/DebugFeed.h"
 #include "app/GeneralSettings.h"
 #include "app/WindowOptions.h"
 #include "devices/DeviceEnumerator.h"
@@ -60,14 +61,6 @@ public:
     bool fftAfterMatchedFilter() const { return showFftAfterFilter; }
     // The constellation's dot colour: config.ini's ui_iqplot_rgb, else (16, 64, 192).
     QColor constellationColour() const { return iqPlotDotColour; }
-
-    // Filled by the displays: the averaged spectrum line of each refresh,
-    // the constellation's fading tick and repaint, the equalizer's
-    // normalised tap magnitudes, and the waterfall's annotations.
-    std::function<void(const std::vector<float>& line)> waterfallLine;
-    std::function<void()> constellationTick;
-    std::function<void(const std::vector<double>& magnitudes)> equalizerTaps;
-    std::function<void(uint64_t frequency, uint64_t sampleRate, int32_t symbolRate, float rollOff)> waterfallAnnotations;
 
     // Connects the TCP input with these settings, as if chosen in the list
     // and entered in its dialog.
@@ -129,6 +122,7 @@ private Q_SLOTS:
     void on_act_tpov_10p_triggered();
     void on_act_tpov_0p_triggered();
     void on_act_view_fft_show_fir_triggered();
+    void on_act_view_spectrum_trace_toggled(bool on);
     void on_act_debug_plots_triggered();
     void on_act_debug_fecframe_triggered();
     void on_act_debug_modcode_triggered();
@@ -181,5 +175,7 @@ private:
     bool showFftAfterFilter = false;
     QColor iqPlotDotColour{16, 64, 192};
     QColor syncColour;                 // of the sync_confidence label now
-    std::vector<float> spectrumLine;   // the last waterfall line
+    std::vector<float> spectrumLine;   // the last averaged spectrum
+    std::vector<float> waterfallValues;   // the same as the waterfall's 0 … 1
+    std::unique_ptr<DebugFeed> debugFeed;
 };

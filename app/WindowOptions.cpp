@@ -34,11 +34,12 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& o, s
     const QCommandLineOption sampleRate("sample-rate", "With --tcp: sample rate in Hz, 100000 to 100000000. Default: 2000000.", "hz", "2000000");
     const QCommandLineOption symbolRate("symbol-rate", "Symbol rate in symbols/s to start with. Default: 1000000.", "syms");
     const QCommandLineOption standardOpt("standard", "dvbs2 or dvbs to start with. Default: dvbs2.", "std");
+    const QCommandLineOption carrierLoop("carrier-loop", "The fine carrier loop at start: on or off. Default: off, as the demodulator starts.", "on|off");
     const QCommandLineOption record("record", "Record from the start: [ts:|symbols:|samples:]PATH (ts: the transport stream, the default; symbols: the demodulator's input; samples: the device's samples).", "what:path");
     const QCommandLineOption noNotes("no-release-notes", "Do not show the release notes at start.");
     const QCommandLineOption screenshot("screenshot", "Grab the window into this PNG file before quitting (with --quit-after).", "path");
     const QCommandLineOption quitAfter("quit-after", "Quit through the normal shutdown after this many seconds, up to 86400.", "s");
-    p.addOptions({standard.help, standard.version, tcp, format, sampleRate, symbolRate, standardOpt, record, noNotes, screenshot,
+    p.addOptions({standard.help, standard.version, tcp, format, sampleRate, symbolRate, standardOpt, carrierLoop, record, noNotes, screenshot,
                   quitAfter});
     const ParseResult parsed = parseToolCommandLine(p, standard, arguments, "tavirel", message);
     if (parsed != ParseResult::Run)
@@ -102,6 +103,14 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& o, s
             return ParseResult::Error;
         }
         o.standard = st == "dvbs2" ? Standard::DvbS2 : Standard::DvbS;
+    }
+    if (p.isSet(carrierLoop)) {
+        const QString on = p.value(carrierLoop);
+        if (on != "on" && on != "off") {
+            message = bad("carrier-loop", on, "expected on or off");
+            return ParseResult::Error;
+        }
+        o.carrierLoop = on == "on";
     }
     if (p.isSet(record)) {
         const QString text = p.value(record);

@@ -20,6 +20,7 @@ struct WindowOptions {
     std::optional<TcpInputSettings> tcp;
     std::optional<int32_t> symbolRate;      // --symbol-rate, sym/s
     std::optional<Standard> standard;       // --standard dvbs2|dvbs
+    std::optional<bool> carrierLoop;        // --carrier-loop on|off: the fine carrier loop at start
     // --record [ts:|symbols:|samples:]PATH: recording from the start (once
     // the input is connected), as if chosen with the Record button.
     std::optional<RecordType> recordType;

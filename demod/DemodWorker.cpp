@@ -263,6 +263,12 @@ DemodControls DemodWorker::controls()
     return c;
 }
 
+float DemodWorker::carrierFrequency()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    return demod.loop().frequency / 256.0f;
+}
+
 std::vector<std::complex<float>> DemodWorker::equalizerTaps()
 {
     std::lock_guard<std::mutex> lock(paramMutex);

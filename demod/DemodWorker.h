@@ -70,6 +70,8 @@ public:
     std::array<ModcodStatistic, 128> modcodStatistics();
     std::vector<std::complex<float>> equalizerTaps();
     DemodControls controls();
+    // The fine carrier loop's frequency, in cycles per symbol.
+    float carrierFrequency();
 
     // Where a requested XFECFRAME dump goes, under the working directory.
     static constexpr const char* kDumpFolder = "ldpc_debug";

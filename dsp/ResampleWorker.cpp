@@ -52,6 +52,12 @@ int64_t ResampleWorker::trackedStep()
     return resampler.trackedStep();
 }
 
+int64_t ResampleWorker::nominalStep()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    return int64_t(resampler.step);
+}
+
 int ResampleWorker::gainShift()
 {
     std::lock_guard<std::mutex> lock(paramMutex);

@@ -26,6 +26,8 @@ public:
     void setSymbolRate(double inputRate, double symbolRate);
     // step + correction: the tracked rate, 2^32 × 2·symbolRate / inputRate.
     int64_t trackedStep();
+    // The step set for the symbol rate, before the loop's correction.
+    int64_t nominalStep();
     // The loop's shifts (Kp = 2^-gain, Ki = 2^-damping).
     int gainShift();
     int dampingShift();

@@ -15,5 +15,5 @@ trap 'kill $demo_tx 2>/dev/null || true; rm -rf "$work"' EXIT
 mkdir -p docs
 out="$PWD/docs/screenshot.png"
 (cd "$work" && QT_QPA_PLATFORM=offscreen "$root/build/tavirel" \
-    --tcp "127.0.0.1:$port" --no-release-notes --quit-after "$seconds" --screenshot "$out" >/dev/null)
+    --tcp "127.0.0.1:$port" --carrier-loop on --no-release-notes --quit-after "$seconds" --screenshot "$out" >/dev/null)
 echo "Wrote docs/screenshot.png"

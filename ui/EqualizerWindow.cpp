@@ -1,57 +1,39 @@
 #include "ui/EqualizerWindow.h"
 
-#include <QPainter>
-#include <QPainterPath>
+#include <qcustomplot.h>
+
 #include <QVBoxLayout>
-
-#include <algorithm>
-
-EqualizerTapPlot::EqualizerTapPlot(QWidget* parent)
-    : QWidget(parent)
-{
-    setObjectName("equ_plot");
-    setMinimumSize(320, 200);
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, Qt::white);
-    setPalette(p);
-}
-
-void EqualizerTapPlot::setMagnitudes(std::vector<double> magnitudes)
-{
-    shown = std::move(magnitudes);
-    update();
-}
-
-void EqualizerTapPlot::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF area = QRectF(rect()).adjusted(8, 8, -8, -8);
-    painter.setPen(QPen(Qt::lightGray, 1));
-    painter.drawRect(area);
-    if (shown.empty())
-        return;
-    // x: 0 … N taps, y: 0 … 1 (values beyond the axis are clipped).
-    const double n = double(shown.size());
-    auto at = [&](size_t i) {
-        const double y = std::clamp(shown[i], 0.0, 1.0);
-        return QPointF(area.left() + area.width() * double(i) / n, area.bottom() - area.height() * y);
-    };
-    QPainterPath curve(at(0));
-    for (size_t i = 1; i < shown.size(); ++i)
-        curve.lineTo(at(i));
-    painter.setClipRect(area);
-    painter.setPen(QPen(curveColour(), 2));
-    painter.drawPath(curve);
-}
 
 EqualizerWindow::EqualizerWindow(QWidget* parent)
     : QWidget(parent, Qt::Window)
 {
     setWindowTitle("CMA Equalizer Taps");
-    equ_plot = new EqualizerTapPlot(this);
+    equ_plot = new QCustomPlot(this);
+    equ_plot->setObjectName("equ_plot");
+    // The plot's own layers, named as the window's parts refer to them.
+    equ_plot->layer("background")->setMode(QCPLayer::lmBuffered);
+    equ_plot->layer("overlay")->setMode(QCPLayer::lmBuffered);
+    QCPGraph* graph = equ_plot->addGraph();
+    graph->setPen(QPen(curveColour(), 2));
+    equ_plot->xAxis->setLabel("Tap");
+    equ_plot->yAxis->setLabel("Magnitude / mean");
+    equ_plot->xAxis->setRange(0, 16);
+    equ_plot->yAxis->setRange(0, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(equ_plot);
     resize(480, 300);
+}
+
+void EqualizerWindow::setMagnitudes(const std::vector<double>& magnitudes)
+{
+    shown = magnitudes;
+    QVector<double> x(int(magnitudes.size())), y(int(magnitudes.size()));
+    for (int i = 0; i < x.size(); ++i) {
+        x[i] = i;
+        y[i] = magnitudes[size_t(i)];
+    }
+    equ_plot->graph(0)->setData(x, y, true);
+    equ_plot->xAxis->setRange(0, double(magnitudes.size()));
+    equ_plot->yAxis->setRange(0, 1);
+    equ_plot->replot(QCustomPlot::rpQueuedReplot);
 }

@@ -8,13 +8,16 @@
 #include "tests/LoopbackServer.h"
 #include "ui/DebugWindow.h"
 #include "ui/EqualizerWindow.h"
+#include "ui/WaterfallDisplay.h"
 #include "ui/WorkerStatsWidget.h"
 
 #include <QFileDialog>
+#include <qcustomplot.h>
 #include <QImage>
 #include <QLabel>
 #include <QSettings>
 #include <QTcpServer>
+#include <QTest>
 
 #include <cmath>
 
@@ -378,13 +381,14 @@ TEST_F(WindowTest, EqualizerWindowPlotsTheTapsOnEachRefresh)
     invoke(window.get(), "slot_60hz_timer_ovf");
 
     // After a reset two centre taps carry e^(j·0.5): 16 / 2 = 8 each.
-    const std::vector<double>& m = taps->equ_plot->magnitudes();
+    const std::vector<double>& m = taps->magnitudes();
     ASSERT_EQ(m.size(), 16u);
     EXPECT_NEAR(m[7], 8.0, 1e-4);
     EXPECT_NEAR(m[8], 8.0, 1e-4);
     EXPECT_EQ(m[0], 0.0);
+    pumpFor(50);   // the plot redraws on the event loop
     const QImage image = taps->equ_plot->grab().toImage();
-    EXPECT_GT(pixelsNear(image, EqualizerTapPlot::curveColour()), 20) << "the curve is drawn";
+    EXPECT_GT(pixelsNear(image, EqualizerWindow::curveColour()), 20) << "the curve is drawn";
 
     ui().cb_cma_show->click();
     EXPECT_FALSE(taps->isVisible());
@@ -514,4 +518,27 @@ TEST(WorkerStatsWidget, ShowsTheLoadOverThirtyTwoWithinAHundred)
     EXPECT_EQ(row.shownLoad(), 100);
     row.setLoad(-40);
     EXPECT_EQ(row.shownLoad(), 0);
+}
+
+// Clicks into the waterfall tune the device (left) and the mixer (right).
+TEST_F(ConnectedWindowTest, WaterfallClicksRetuneTheDeviceAndTheMixer)
+{
+    open();
+    window->show();
+    connectSilentServer(2.0);
+    auto* waterfall = window->findChild<WaterfallDisplay*>("widget_waterfall");
+    ASSERT_NE(waterfall, nullptr);
+    ui().sld_freq->setValue(1000000);
+    const int width = waterfall->width();
+
+    // Three quarters across: half the half-span (500 kHz at 2 Msps) up.
+    QTest::mouseClick(waterfall, Qt::LeftButton, {}, QPoint(width * 3 / 4, 20));
+    EXPECT_EQ(ui().sld_freq->value(), 1000000 + int(std::lround((float(width * 3 / 4) / float(width) * 2 - 1) * 1000)));
+    EXPECT_NEAR(double(window->currentDevice()->getFrequency()), 1.0005e9, 2e3);
+
+    // A right click a quarter across puts the mixer a quarter of the rate down.
+    QTest::mouseClick(waterfall, Qt::RightButton, {}, QPoint(width / 4, 20));
+    const double expected = 0.5 * (double(width / 4) / double(width) * 2 - 1);
+    EXPECT_NEAR(chain().basebandWorker().getPhaseIncrement(), expected, 1e-6);
+    EXPECT_NEAR(chain().basebandWorker().getPhaseIncrement(), -0.25, 0.01);
 }

@@ -6,9 +6,13 @@
 #include "stream/TsContinuity.h"
 #include "tests/LoopbackServer.h"
 #include "tests/TestSupport.h"
+#include "ui/IQPlot.h"
+#include "ui/WaterfallDisplay.h"
 
 #include <QImage>
 #include <QUdpSocket>
+
+#include <cmath>
 
 namespace {
 
@@ -124,4 +128,87 @@ TEST_F(WindowTest, ReceivesTheTestTransmitterOverTcp)
                          cliTs);
     ASSERT_EQ(cli.exitCode, 0) << cli.err;
     EXPECT_EQ(readFile(cliTs), ts);
+}
+
+namespace {
+
+// Fraction of the constellation's hit pixels within `radius` of each of
+// `points` (pixel positions), and of all hits near none of them.
+struct Clusters {
+    std::vector<double> share;
+    double stray = 0;
+};
+
+Clusters clustersAround(const QImage& persistence, const std::vector<QPointF>& points, double radius)
+{
+    Clusters c;
+    c.share.assign(points.size(), 0.0);
+    double total = 0;
+    for (int y = 0; y < persistence.height(); ++y)
+        for (int x = 0; x < persistence.width(); ++x) {
+            if (persistence.constScanLine(y)[x] >= 200)
+                continue;
+            ++total;
+            bool near = false;
+            for (size_t k = 0; k < points.size(); ++k)
+                if (std::hypot(x - points[k].x(), y - points[k].y()) <= radius) {
+                    c.share[k] += 1;
+                    near = true;
+                }
+            if (!near)
+                c.stray += 1;
+        }
+    for (double& s : c.share)
+        s /= std::max(total, 1.0);
+    c.stray /= std::max(total, 1.0);
+    return c;
+}
+
+} // namespace
+
+// The displays on a live signal: the service name from the SDT in the
+// waterfall's band, and the constellation's hits in clusters on the ideal
+// points that are drawn with it (four for QPSK, eight for 8PSK).
+TEST_F(WindowTest, DisplaysShowTheServiceAndTheConstellationOfTheSignal)
+{
+    struct Case {
+        const char* modcod;
+        int points;
+    };
+    for (const Case c : {Case{"QPSK 3/4", 4}, Case{"8PSK 2/3", 8}}) {
+        SCOPED_TRACE(c.modcod);
+        const std::string iq = path("signal.iq").toStdString();
+        const testsupport::ToolRun tx = testsupport::runTool(
+            TAVIREL_SIGGEN, std::string("--modcod \"") + c.modcod + "\" --pilots on --esn0 25 --duration 1.5 --output " + iq);
+        ASSERT_EQ(tx.exitCode, 0) << tx.err;
+
+        open();
+        window->show();
+        ui().cb_crec_fine_enabled->click();   // the loop turns the constellation onto its points
+        testsupport::SendOnceServer server(readFile(iq));
+        TcpInputSettings input;
+        input.port = server.port;
+        input.bandwidthMHz = 2.0;
+        window->connectTcp(input);
+        ASSERT_NE(window->currentDevice(), nullptr);
+        pumpUntil([&] { return window->currentDevice() == nullptr; }, 240000);
+        ASSERT_TRUE(chain().waitIdle(std::chrono::seconds(60)));
+
+        auto* waterfall = window->findChild<WaterfallDisplay*>("widget_waterfall");
+        ASSERT_NE(waterfall, nullptr);
+        EXPECT_TRUE(waterfall->overlayText().contains("TAVIREL TEST")) << waterfall->overlayText().toStdString();
+
+        auto* plot = window->findChild<IQPlot*>("widget_iqplot");
+        ASSERT_NE(plot, nullptr);
+        std::vector<QPointF> points;
+        for (int k = 0; k < c.points; ++k) {
+            const double phase = c.points == 4 ? M_PI / 4 + k * M_PI / 2 : k * M_PI / 4;
+            points.emplace_back(128 + IQPlot::kPointScale * std::cos(phase), 128 + IQPlot::kPointScale * std::sin(phase));
+        }
+        const Clusters found = clustersAround(plot->persistence(), points, 22);
+        EXPECT_LT(found.stray, 0.1);
+        for (size_t k = 0; k < points.size(); ++k)
+            EXPECT_GT(found.share[k], 0.5 / double(c.points)) << "point " << k;
+        window.reset();
+    }
 }

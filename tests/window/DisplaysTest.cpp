@@ -1,0 +1,312 @@
+// The waterfall, the spectrum trace and the constellation, each rendered to an
+// image and read back pixel by pixel.
+#include "demod/Constellation.h"
+#include "ui/IQPlot.h"
+#include "ui/SpectrumLevels.h"
+#include "ui/SpectrumTrace.h"
+#include "ui/WaterfallColours.h"
+#include "ui/WaterfallDisplay.h"
+#include "ui/WaterfallImage.h"
+
+#include <QPainter>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+QColor at(const QImage& image, int x, int y)
+{
+    return image.pixelColor(x, y);
+}
+
+// A value that lands on colour-table entry k.
+float entry(int k)
+{
+    return (float(k) + 0.5f) / 255.0f;
+}
+
+bool near(QColor a, QColor b, int tolerance = 6)
+{
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+           std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+// A waterfall the size of one 1000-bin line, drawn once.
+struct Waterfall {
+    WaterfallDisplay display;
+    Waterfall()
+    {
+        display.resize(1000, 200);
+        display.setAnnotations(742000000, 2000000, 1000000.0f, 0.35f);
+    }
+    QImage render() { return display.grab().toImage(); }
+};
+
+} // namespace
+
+TEST(WaterfallColours, KnotsAndSaturation)
+{
+    const std::array<QRgb, 256>& table = waterfallColourTable();
+    EXPECT_EQ(table[0], qRgb(0, 0, 0));
+    EXPECT_EQ(table[37], qRgb(0, 0, 128));
+    EXPECT_EQ(table[74], qRgb(64, 128, 255));
+    EXPECT_EQ(table[111], qRgb(255, 255, 128));
+    EXPECT_EQ(table[147], qRgb(255, 255, 0));
+    EXPECT_EQ(table[219], qRgb(255, 0, 0));
+    EXPECT_EQ(table[255], qRgb(255, 255, 255));
+    // Between knots, each channel truncated: halfway from 0 to 37 is 18.
+    EXPECT_EQ(table[18], qRgb(0, 0, 62));
+    // Falling from red toward (64, 0, 0) at 256.
+    EXPECT_EQ(table[254], qRgb(int(255 - 191.0 * 35 / 37), 0, 0));
+
+    EXPECT_EQ(waterfallColourIndex(0.0f), 0);
+    EXPECT_EQ(waterfallColourIndex(0.999f), 254);
+    EXPECT_EQ(waterfallColourIndex(1.0f), 255);
+    EXPECT_EQ(waterfallColourIndex(-0.001f), 255);
+    EXPECT_EQ(waterfallColourIndex(7.0f), 255);
+    EXPECT_EQ(waterfallColourIndex(std::nanf("")), 255);
+}
+
+TEST(WaterfallDisplay, DrawsEachValueInItsColourWithSaturationWhite)
+{
+    Waterfall w;
+    w.display.setOverlayOpacity(0);
+    std::vector<float> line(1000, entry(37));
+    const int knots[] = {0, 37, 74, 111, 147, 219};
+    for (int k = 0; k < 6; ++k)
+        std::fill(line.begin() + 100 * k, line.begin() + 100 * (k + 1), entry(knots[k]));
+    std::fill(line.begin() + 600, line.begin() + 700, 1.0f);
+    std::fill(line.begin() + 700, line.begin() + 800, -0.5f);
+    w.display.addLine(line);   // the first line of a new length only rescales
+    w.display.addLine(line);
+    const QImage image = w.render();
+    for (int k = 0; k < 6; ++k)
+        EXPECT_EQ(at(image, 100 * k + 50, 0), QColor(waterfallColourTable()[size_t(knots[k])])) << knots[k];
+    EXPECT_EQ(at(image, 650, 0), QColor(Qt::white)) << "1.0 saturates";
+    EXPECT_EQ(at(image, 750, 0), QColor(Qt::white)) << "a negative value is white too";
+    EXPECT_EQ(at(image, 50, 5), QColor(Qt::black)) << "below the one line: nothing yet";
+}
+
+TEST(WaterfallImage, NewestLineOnTopAfterTheRingWraps)
+{
+    WaterfallImage ring(4, 3);
+    const int entries[] = {10, 60, 120, 160, 230};   // five lines into three rows
+    for (int e : entries)
+        ASSERT_TRUE(ring.addLine(std::vector<float>(4, entry(e))));
+    QImage target(4, 3, QImage::Format_RGB32);
+    QPainter painter(&target);
+    ring.draw(painter, target.rect());
+    painter.end();
+    EXPECT_EQ(target.pixel(0, 0), waterfallColourTable()[230]);
+    EXPECT_EQ(target.pixel(0, 1), waterfallColourTable()[160]);
+    EXPECT_EQ(target.pixel(0, 2), waterfallColourTable()[120]);
+}
+
+TEST(WaterfallImage, ANewLineLengthFirstOnlyRescales)
+{
+    WaterfallImage ring(8, 4);
+    ASSERT_TRUE(ring.addLine(std::vector<float>(8, entry(200))));
+    const int next = ring.nextRow();
+    EXPECT_FALSE(ring.addLine(std::vector<float>(16, entry(40))));
+    EXPECT_EQ(ring.image().width(), 16);
+    EXPECT_EQ(ring.image().height(), 4);
+    EXPECT_EQ(ring.nextRow(), next) << "nothing drawn on the rescaling tick";
+    EXPECT_EQ(ring.image().pixel(15, next + 1), waterfallColourTable()[200]) << "the old line is kept, stretched";
+    EXPECT_TRUE(ring.addLine(std::vector<float>(16, entry(40))));
+    EXPECT_EQ(ring.image().pixel(15, next), waterfallColourTable()[40]);
+}
+
+TEST(WaterfallDisplay, OverlayBandSitsAtTheSymbolRateAroundTheOffset)
+{
+    // 1000 pixels: half-width 500; 1 Msym/s at 2 Msps: half-band 250.
+    EXPECT_EQ(WaterfallDisplay::bandSpan(1000, 0.0f, 1e6f, 2000000), std::make_pair(250, 500));
+    EXPECT_EQ(WaterfallDisplay::bandSpan(1000, 0.5f, 1e6f, 2000000), std::make_pair(500, 500));
+    EXPECT_EQ(WaterfallDisplay::bandSpan(1000, 0.0f, 250000.0f, 2000000), std::make_pair(438, 124));
+    EXPECT_EQ(WaterfallDisplay::bandSpan(1000, 0.0f, 1e6f, 0), std::make_pair(0, 0));
+
+    Waterfall w;
+    QImage image = w.render();
+    // White at half opacity over the black of no lines; dark edges.
+    EXPECT_TRUE(near(at(image, 400, 100), QColor(127, 127, 127), 2)) << at(image, 400, 100).name().toStdString();
+    EXPECT_EQ(at(image, 200, 100), QColor(Qt::black));
+    EXPECT_EQ(at(image, 800, 100), QColor(Qt::black));
+    EXPECT_LT(at(image, 250, 100).red(), 60) << "left edge line";
+    EXPECT_LT(at(image, 750, 100).red(), 60) << "right edge line";
+    EXPECT_GT(at(image, 255, 100).red(), 100);
+
+    w.display.setOverlayOpacity(0.75);
+    image = w.render();
+    EXPECT_TRUE(near(at(image, 400, 100), QColor(191, 191, 191), 2));
+
+    // Opacity 0: no band, no edges, no text.
+    w.display.setOverlayText("0x0001 TAVIREL TEST [ TAVIREL ]\n", {"0x0001 TAVIREL TEST [ TAVIREL ]"});
+    w.display.setOverlayOpacity(0);
+    image = w.render();
+    for (int x = 0; x < 1000; x += 7)
+        for (int y = 0; y < 200; y += 3)
+            ASSERT_EQ(at(image, x, y), QColor(Qt::black)) << x << "," << y;
+}
+
+TEST(WaterfallDisplay, ServiceListIsWrittenBlackWithAWhiteShadowInTheBand)
+{
+    Waterfall w;
+    w.display.setOverlayOpacity(0.5);
+    w.display.setOverlayText("0x0001 TAVIREL TEST [ TAVIREL ]\n", {"0x0001 TAVIREL TEST [ TAVIREL ]"});
+    const QImage image = w.render();
+    int black = 0, white = 0, outside = 0;
+    for (int y = 10; y < 40; ++y)
+        for (int x = 0; x < 1000; ++x) {
+            const QColor c = at(image, x, y);
+            const bool inBand = x > 252 && x < 748;
+            if (c.red() < 40 && inBand)
+                ++black;
+            if (c.red() > 230 && inBand)
+                ++white;
+            if (!inBand && c != QColor(Qt::black) && (x < 245 || x > 755))
+                ++outside;
+        }
+    EXPECT_GT(black, 50) << "the text";
+    EXPECT_GT(white, 20) << "its shadow";
+    EXPECT_EQ(outside, 0) << "nothing outside the band";
+}
+
+TEST(WaterfallDisplay, ClicksRetuneAndPlaceTheOffset)
+{
+    Waterfall w;
+    w.display.setOverlayText("text\n", {"text"});
+    QSignalSpy centre(&w.display, &WaterfallDisplay::centerFreqChanged);
+    QSignalSpy offset(&w.display, &WaterfallDisplay::offsetFreqChanged);
+
+    QTest::mouseClick(&w.display, Qt::LeftButton, {}, QPoint(750, 50));
+    ASSERT_EQ(centre.count(), 1);
+    EXPECT_FLOAT_EQ(centre[0][0].toFloat(), 0.5f);
+    EXPECT_EQ(w.display.overlayText(), "text\n") << "a left click keeps the text";
+
+    QTest::mousePress(&w.display, Qt::RightButton, {}, QPoint(250, 50));
+    EXPECT_FLOAT_EQ(w.display.offsetPosition(), -0.5f);
+    EXPECT_TRUE(w.display.overlayText().isEmpty()) << "a right press clears the text";
+    QMouseEvent move(QEvent::MouseMove, QPointF(400, 60), Qt::NoButton, Qt::RightButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&w.display, &move);
+    QTest::mouseRelease(&w.display, Qt::RightButton, {}, QPoint(500, 60));
+    ASSERT_EQ(offset.count(), 3);
+    EXPECT_FLOAT_EQ(offset[0][0].toFloat(), -0.5f);
+    EXPECT_FLOAT_EQ(offset[1][0].toFloat(), -0.2f);
+    EXPECT_FLOAT_EQ(offset[2][0].toFloat(), 0.0f);
+    EXPECT_FLOAT_EQ(w.display.offsetPosition(), 0.0f);
+
+    // Not dragging any more: a move does nothing.
+    QMouseEvent after(QEvent::MouseMove, QPointF(900, 60), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&w.display, &after);
+    EXPECT_EQ(offset.count(), 3);
+}
+
+TEST(SpectrumLevels, DecibelsRelativeToFullScale)
+{
+    EXPECT_NEAR(spectrumDbfs(32768.0f), 0.0, 1e-9);
+    EXPECT_NEAR(spectrumDbfs(3276.8f), -20.0, 1e-6);
+    EXPECT_EQ(spectrumDbfs(0.0f), -200.0);
+    EXPECT_EQ(waterfallLevel(0.0f), 0.0f);
+    EXPECT_NEAR(waterfallLevel(float(32768.0 * std::pow(10.0, kWaterfallFloorDbfs / 20))), 0.0f, 1e-6);
+    EXPECT_FLOAT_EQ(waterfallLevel(float(32768.0 * std::pow(10.0, kWaterfallTopDbfs / 20))), 1.0f);
+    EXPECT_NEAR(waterfallLevel(float(32768.0 * std::pow(10.0, -12.5 / 20))), 0.5f, 1e-5);
+    EXPECT_EQ(waterfallColourIndex(waterfallLevel(1e9f)), 255) << "far above full scale: saturation";
+}
+
+TEST(SpectrumTrace, DrawsTheLevelsAndTheBand)
+{
+    SpectrumTrace trace;
+    trace.resize(800, 141);
+    // −20 dBFS in the middle half, −50 dBFS elsewhere.
+    std::vector<float> line(1600, 32768.0f * 0.00316228f);
+    std::fill(line.begin() + 400, line.begin() + 1200, 3276.8f);
+    trace.setLine(line);
+    trace.setBand(0.0f, 1e6f, 0.35f, 2000000);
+    ASSERT_EQ(trace.levels().size(), 1600u);
+    EXPECT_NEAR(trace.levels()[800], -20.0, 1e-4);
+    EXPECT_EQ(SpectrumTrace::levelDb(0.0f), SpectrumTrace::kFloorDb);
+
+    const QImage image = trace.grab().toImage();
+    auto traceRow = [&](int x) {
+        for (int y = 0; y < image.height(); ++y)
+            if (near(at(image, x, y), SpectrumTrace::traceColour(), 40))
+                return y;
+        return -1;
+    };
+    // 80 dB over 140 rows: −20 dBFS at row 52.5, −50 dBFS at row 105.
+    EXPECT_NEAR(traceRow(400), 52, 2);
+    EXPECT_NEAR(traceRow(100), 105, 2);
+    // The band: 1 Msym/s of 2 Msps is the middle half; the skirts beyond.
+    EXPECT_NE(at(image, 400, 130), at(image, 100, 130));
+    EXPECT_NE(at(image, 400, 130), at(image, 160, 130)) << "skirt and core differ";
+    EXPECT_NE(at(image, 160, 130), at(image, 100, 130)) << "the skirt is marked";
+    EXPECT_EQ(at(image, 30, 130), at(image, 770, 130)) << "outside on both sides alike";
+}
+
+TEST(IQPlot, SymbolsLandOnTheirPixelsAndFadeInSixTicks)
+{
+    EXPECT_EQ(IQPlot::pixelOf({1.0f, 0.0f}), QPoint(0, 128)) << "I = 1 wraps to column 0";
+    EXPECT_EQ(IQPlot::pixelOf({-1.0f, -1.0f}), QPoint(0, 0));
+    EXPECT_EQ(IQPlot::pixelOf({0.5f, -0.25f}), QPoint(192, 96));
+    EXPECT_EQ(IQPlot::pixelOf({1.0001f, 0.0f}), QPoint(-1, -1));
+    EXPECT_EQ(IQPlot::pixelOf({0.0f, -1.01f}), QPoint(-1, -1));
+
+    IQPlot plot;
+    plot.showSymbols({{0.5f, -0.25f}, {1.2f, 0.0f}});
+    QImage image = plot.persistence();
+    EXPECT_EQ(image.constScanLine(96)[192], 0);
+    int hits = 0;
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x)
+            hits += image.constScanLine(y)[x] == 0;
+    EXPECT_EQ(hits, 1) << "the symbol outside the square is not drawn";
+
+    // Each tick with new symbols (elsewhere) brightens by 48: 0 → 255 in six.
+    const int expected[] = {48, 96, 144, 192, 240, 255};
+    for (int tick = 0; tick < 6; ++tick) {
+        plot.fade();
+        EXPECT_EQ(plot.persistence().constScanLine(96)[192], expected[tick]) << tick;
+        plot.showSymbols({{-0.9f, -0.9f}});
+    }
+    // Without new symbols a tick changes nothing.
+    plot.fade();
+    const uchar before = plot.persistence().constScanLine(12)[12];
+    plot.fade();
+    EXPECT_EQ(plot.persistence().constScanLine(12)[12], before);
+}
+
+TEST(IQPlot, PaintsHitsInTheDotColourAxesAndTheIdealPoints)
+{
+    IQPlot plot;
+    plot.setDotColour(QColor(200, 30, 30));
+    std::vector<std::complex<float>> cluster;
+    for (int k = 0; k < 50; ++k)
+        cluster.emplace_back(0.5f + 0.002f * float(k % 7), 0.5f + 0.002f * float(k / 7));
+    plot.showSymbols(cluster);
+    QImage image = plot.grab().toImage();
+    EXPECT_TRUE(near(at(image, 193, 193), QColor(200, 30, 30), 10)) << at(image, 193, 193).name().toStdString();
+    const QColor background = at(image, 60, 193);
+    EXPECT_EQ(background, plot.palette().color(QPalette::Window)) << "empty places keep the background";
+    // The axes darken what they cross (overlay of black).
+    EXPECT_LT(at(image, 128, 40).lightness(), background.lightness() - 5) << "the vertical axis";
+    EXPECT_LT(at(image, 40, 128).lightness(), background.lightness() - 5) << "the horizontal axis";
+    EXPECT_LT(at(image, 128, 193).lightness(), at(image, 120, 193).lightness()) << "also across the hits";
+    int green = 0;
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x)
+            green += at(image, x, y) == QColor(0, 255, 0);
+    EXPECT_EQ(green, 0) << "no constellation, no points";
+
+    // QPSK's ideal points at radius 1 land 90.5 pixels out on the diagonals.
+    plot.setReference(&constQPSK());
+    image = plot.grab().toImage();
+    for (const QPoint p : {QPoint(192, 192), QPoint(64, 192), QPoint(64, 64), QPoint(192, 64)}) {
+        EXPECT_EQ(at(image, p.x(), p.y()), QColor(0, 255, 0)) << p.x() << "," << p.y();
+        EXPECT_EQ(at(image, p.x() + 1, p.y()), QColor(0, 255, 0));
+        EXPECT_EQ(at(image, p.x(), p.y() - 1), QColor(0, 255, 0));
+        EXPECT_NE(at(image, p.x() + 1, p.y() + 1), QColor(0, 255, 0)) << "a plus, not a square";
+    }
+}

@@ -1,0 +1,107 @@
+#include "ui/IQPlot.h"
+
+#include "demod/Constellation.h"
+
+#include <QPainter>
+
+#include <cmath>
+
+IQPlot::IQPlot(QWidget* parent)
+    : QWidget(parent),
+      image(kSize, kSize, QImage::Format_Alpha8)
+{
+    image.fill(255);
+    setFixedSize(kSize, kSize);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+QPoint IQPlot::pixelOf(std::complex<float> s)
+{
+    const float i = s.real(), q = s.imag();
+    if (!(std::fabs(i) <= 1.0f && std::fabs(q) <= 1.0f))
+        return {-1, -1};
+    const int column = int(std::floor((i + 1.0f) * 128.0f)) & (kSize - 1);
+    const int row = int(std::floor((q + 1.0f) * 128.0f)) & (kSize - 1);
+    return {column, row};
+}
+
+void IQPlot::showSymbols(const std::vector<std::complex<float>>& symbols)
+{
+    std::lock_guard<std::mutex> lock(imageMutex);
+    for (const std::complex<float>& s : symbols) {
+        const QPoint p = pixelOf(s);
+        if (p.x() >= 0)
+            image.scanLine(p.y())[p.x()] = 0;
+    }
+    updated = true;
+}
+
+void IQPlot::setReference(const ConstellationObject* constellation)
+{
+    reference.store(constellation);
+}
+
+void IQPlot::fade()
+{
+    {
+        std::lock_guard<std::mutex> lock(imageMutex);
+        if (!updated)
+            return;
+        updated = false;
+        for (int y = 0; y < kSize; ++y) {
+            uchar* row = image.scanLine(y);
+            for (int x = 0; x < kSize; ++x)
+                row[x] = uchar(std::min(int(row[x]) + kFadeStep, 255));
+        }
+    }
+    update();
+}
+
+void IQPlot::setDotColour(const QColor& colour)
+{
+    dots = QColor(colour.red(), colour.green(), colour.blue(), 255);
+    update();
+}
+
+QImage IQPlot::persistence() const
+{
+    std::lock_guard<std::mutex> lock(imageMutex);
+    return image.copy();
+}
+
+void IQPlot::paintEvent(QPaintEvent*)
+{
+    // Composed off screen, where transparency exists, then shown.
+    QImage canvas(size(), QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(palette().color(QPalette::Window));
+    QPainter p(&canvas);
+    // 1. The background stays where the image is empty (255) and becomes
+    //    transparent where symbols fell (0).
+    p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    {
+        std::lock_guard<std::mutex> lock(imageMutex);
+        p.drawImage(rect(), image);
+    }
+    // 2. The dot colour shows through what became transparent.
+    p.setCompositionMode(QPainter::CompositionMode_DestinationOver);
+    p.fillRect(rect(), dots);
+    // 3. The axes.
+    p.setCompositionMode(QPainter::CompositionMode_Overlay);
+    p.setPen(Qt::black);
+    p.drawLine(0, height() / 2, width(), height() / 2);
+    p.drawLine(width() / 2, 0, width() / 2, height());
+    // 4. The ideal points of the current constellation: green plus signs.
+    if (const ConstellationObject* constellation = reference.load()) {
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        p.setPen(QColor(0, 255, 0));
+        p.setBrush(QColor(0, 255, 0));
+        for (const std::complex<float>& point : constellation->points()) {
+            const int x = int(std::lround(point.real() * kPointScale + width() / 2.0));
+            const int y = int(std::lround(point.imag() * kPointScale + height() / 2.0));
+            p.drawLine(x - 1, y, x + 1, y);
+            p.drawLine(x, y - 1, x, y + 1);
+        }
+    }
+    p.end();
+    QPainter(this).drawImage(0, 0, canvas);
+}

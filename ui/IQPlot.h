@@ -1,0 +1,49 @@
+// The constellation: where the demodulated symbols fall, as a fading
+// persistence image over the ideal points of the current constellation.
+#pragma once
+
+#include "demod/ConstellationDisplay.h"
+
+#include <QColor>
+#include <QImage>
+#include <QWidget>
+
+#include <atomic>
+#include <mutex>
+
+class IQPlot : public QWidget, public ConstellationDisplay {
+public:
+    static constexpr int kSize = 256;
+    static constexpr int kFadeStep = 48;
+    // Pixels per unit for the ideal points: 128 / √2.
+    static constexpr double kPointScale = 90.50967;
+
+    explicit IQPlot(QWidget* parent = nullptr);
+
+    // Demodulator thread, under its parameter mutex: every symbol inside the
+    // unit square clears its pixel (0: a fresh hit).
+    void showSymbols(const std::vector<std::complex<float>>& symbols) override;
+    void setReference(const ConstellationObject* constellation) override;
+
+    // The refresh tick: when symbols came since the last tick, every pixel
+    // brightens by 48 (a hit is gone after six ticks) and the plot repaints.
+    void fade();
+
+    void setDotColour(const QColor& colour);
+    QColor dotColour() const { return dots; }
+
+    // A copy of the persistence image (255: empty, 0: a fresh hit).
+    QImage persistence() const;
+    // The pixel a symbol lands on, or (−1, −1) when it is outside the square.
+    static QPoint pixelOf(std::complex<float> symbol);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    mutable std::mutex imageMutex;   // `image` and `updated`
+    QImage image;                    // kSize × kSize, one byte per pixel
+    bool updated = false;
+    std::atomic<const ConstellationObject*> reference{nullptr};
+    QColor dots{16, 64, 192};
+};

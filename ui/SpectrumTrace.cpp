@@ -1,0 +1,97 @@
+#include "ui/SpectrumTrace.h"
+
+#include "ui/SpectrumLevels.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+SpectrumTrace::SpectrumTrace(QWidget* parent)
+    : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumHeight(120);
+    setMaximumHeight(160);
+}
+
+double SpectrumTrace::levelDb(float value)
+{
+    return std::clamp(spectrumDbfs(value), kFloorDb, kTopDb);
+}
+
+void SpectrumTrace::setLine(const std::vector<float>& spectrum)
+{
+    shown.resize(spectrum.size());
+    for (size_t i = 0; i < spectrum.size(); ++i)
+        shown[i] = levelDb(spectrum[i]);
+    update();
+}
+
+void SpectrumTrace::setBand(float offsetPosition, float rate, float rolloff, uint64_t fs)
+{
+    if (offsetPosition == offset && rate == symbolRate && rolloff == rollOff && fs == sampleRate)
+        return;
+    offset = offsetPosition;
+    symbolRate = rate;
+    rollOff = rolloff;
+    sampleRate = fs;
+    update();
+}
+
+int SpectrumTrace::yOf(double db) const
+{
+    return int(std::lround((kTopDb - db) / (kTopDb - kFloorDb) * (height() - 1)));
+}
+
+void SpectrumTrace::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(16, 16, 24));
+    const int w = width();
+
+    // The band: the symbol rate bright, the roll-off skirts dimmer.
+    if (sampleRate > 0) {
+        const double half = w / 2.0;
+        const double centre = half + half * double(offset);
+        const double core = double(symbolRate) / double(sampleRate) * w / 2.0;
+        const double skirt = core * (1.0 + double(rollOff));
+        painter.fillRect(QRectF(centre - skirt, 0, 2 * skirt, height()), QColor(80, 80, 120));
+        painter.fillRect(QRectF(centre - core, 0, 2 * core, height()), QColor(60, 90, 160));
+    }
+
+    // A line every 10 dB, labelled: drawn once per size.
+    if (grid.size() != size()) {
+        grid = QPixmap(size());
+        grid.fill(Qt::transparent);
+        QPainter g(&grid);
+        QFont small = font();
+        small.setPointSizeF(7);
+        g.setFont(small);
+        for (double db = kTopDb - 10; db > kFloorDb; db -= 10) {
+            const int y = yOf(db);
+            g.setPen(QColor(70, 70, 80));
+            g.drawLine(0, y, w, y);
+            g.setPen(QColor(150, 150, 160));
+            g.drawText(3, y - 2, QString("%1 dBFS").arg(db));
+        }
+    }
+    painter.drawPixmap(0, 0, grid);
+
+    if (shown.size() < 2 || w < 2)
+        return;
+    // One point per pixel column: the highest bin that falls in it, so that
+    // narrow carriers stay visible however many bins there are.
+    QPolygon trace(w);
+    const double binsPerPixel = double(shown.size()) / double(w);
+    for (int x = 0; x < w; ++x) {
+        const size_t first = size_t(x * binsPerPixel);
+        const size_t last = std::min(shown.size(), std::max(first + 1, size_t((x + 1) * binsPerPixel)));
+        double peak = kFloorDb;
+        for (size_t i = first; i < last; ++i)
+            peak = std::max(peak, shown[i]);
+        trace[x] = QPoint(x, yOf(peak));
+    }
+    painter.setPen(QPen(traceColour(), 1));
+    painter.drawPolyline(trace);
+}

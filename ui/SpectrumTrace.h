@@ -1,0 +1,43 @@
+// The averaged spectrum as a line in dB above the waterfall, with the band the
+// symbol rate occupies (and its roll-off skirts) marked around the offset.
+// It draws the waterfall's own lines: no second transform.
+#pragma once
+
+#include <QPixmap>
+#include <QWidget>
+
+#include <cstdint>
+#include <vector>
+
+class SpectrumTrace : public QWidget {
+public:
+    explicit SpectrumTrace(QWidget* parent = nullptr);
+
+    // A line of the averaged spectrum (bin N/2 at zero frequency).
+    void setLine(const std::vector<float>& spectrum);
+    // The band: the offset position (−1 … +1), symbol rate, roll-off and
+    // device sample rate; a sample rate of 0 draws none.
+    void setBand(float offsetPosition, float symbolRate, float rollOff, uint64_t sampleRate);
+
+    // The level of a spectrum value in dB relative to full scale, within
+    // kFloorDb … kTopDb.
+    static double levelDb(float value);
+    static constexpr double kFloorDb = -70.0;
+    static constexpr double kTopDb = 10.0;
+
+    const std::vector<double>& levels() const { return shown; }
+    static QColor traceColour() { return QColor(255, 220, 0); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    int yOf(double db) const;
+
+    std::vector<double> shown;   // dB
+    QPixmap grid;                // the dB lines and their labels, for the current size
+    float offset = 0;
+    float symbolRate = 0;
+    float rollOff = 0.35f;
+    uint64_t sampleRate = 0;
+};

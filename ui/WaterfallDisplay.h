@@ -1,0 +1,72 @@
+// The scrolling spectrogram of the "Spectrum View": one averaged spectrum line
+// per refresh, newest on top; a left click retunes, a right click (or drag)
+// places the demodulation offset; a translucent band marks where the current
+// symbol rate sits around that offset, labelled with the service list.
+#pragma once
+
+#include "ui/WaterfallImage.h"
+
+#include <QFont>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+class WaterfallDisplay : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit WaterfallDisplay(QWidget* parent = nullptr);
+
+    // A line of the averaged spectrum (bin N/2 at zero frequency); a new
+    // length rescales the image on this call and draws from the next.
+    void addLine(const std::vector<float>& spectrum);
+
+    // What the band is drawn from (any thread).
+    void setAnnotations(uint64_t frequency, uint64_t sampleRate, float symbolRate, float rollOff);
+    // The service list shown in the band: lines separated by newlines (any thread).
+    void setOverlayText(const QString& text, const QStringList& lines);
+    QString overlayText() const;
+    // 0 hides the band and its text.
+    void setOverlayOpacity(double opacity);
+    double overlayOpacity() const { return opacity; }
+    // −1 … +1 across the view, 0 in the centre.
+    float offsetPosition() const { return offset; }
+
+    // The band's left edge and width in pixels for a view `width` wide, or
+    // an empty range when the sample rate is not known.
+    static std::pair<int, int> bandSpan(int width, float offsetPosition, float symbolRate, uint64_t sampleRate);
+
+    const WaterfallImage& lines() const { return waterfall; }
+
+Q_SIGNALS:
+    // Positions −1 … +1 across the view.
+    void centerFreqChanged(float position);
+    void offsetFreqChanged(float position);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    float positionOf(int x) const;
+
+    WaterfallImage waterfall;
+    QFont textFont;
+    float offset = 0;
+    bool dragging = false;
+    double opacity = 0.5;
+
+    mutable std::mutex annotationMutex;   // the fields below
+    uint64_t deviceFrequency = 0;
+    uint64_t deviceSampleRate = 0;
+    float symbolRate = 0;
+    float rollOff = 0.35f;
+    QString text;
+    QStringList textLines;
+};

@@ -1,0 +1,48 @@
+#include "ui/WaterfallImage.h"
+
+#include "ui/WaterfallColours.h"
+
+#include <QPainter>
+
+#include <algorithm>
+
+WaterfallImage::WaterfallImage(int width, int height)
+    : lines(std::max(width, 1), std::max(height, 1), QImage::Format_RGB32),
+      current(lines.height() - 1)
+{
+    lines.fill(Qt::black);
+}
+
+bool WaterfallImage::addLine(const std::vector<float>& values)
+{
+    if (values.empty())
+        return false;
+    if (int(values.size()) != lines.width()) {
+        lines = lines.scaled(int(values.size()), lines.height());
+        if (current < 0)
+            current = lines.height() - 1;
+        return false;
+    }
+    auto* row = reinterpret_cast<QRgb*>(lines.scanLine(current));
+    if (--current < 0)
+        current = lines.height() - 1;
+    const std::array<QRgb, 256>& colours = waterfallColourTable();
+    for (size_t i = 0; i < values.size(); ++i)
+        row[i] = colours[size_t(waterfallColourIndex(values[i]))];
+    return true;
+}
+
+void WaterfallImage::draw(QPainter& painter, const QRect& target) const
+{
+    // Rows after `current` are the newest, from the one just written down
+    // to the last row; the rows from 0 to `current` are older still.
+    const int height = lines.height();
+    const int newest = current + 1;
+    const int upper = height - newest;   // rows newest … height − 1
+    if (upper > 0)
+        painter.drawImage(QRect(target.left(), target.top(), target.width(), upper), lines,
+                          QRect(0, newest, lines.width(), upper));
+    if (newest > 0)
+        painter.drawImage(QRect(target.left(), target.top() + upper, target.width(), newest), lines,
+                          QRect(0, 0, lines.width(), newest));
+}
