@@ -796,11 +796,13 @@ void MainWindow::slot_60hz_timer_ovf()
 
     // 1. A waterfall line once more than 15 spectra are in.
     if (chain.takeSpectrum(spectrumLine)) {
+        spectrumLevels.resize(spectrumLine.size());
         waterfallValues.resize(spectrumLine.size());
-        std::transform(spectrumLine.begin(), spectrumLine.end(), waterfallValues.begin(), waterfallLevel);
+        std::transform(spectrumLine.begin(), spectrumLine.end(), spectrumLevels.begin(), spectrumDbfs);
+        std::transform(spectrumLevels.begin(), spectrumLevels.end(), waterfallValues.begin(), waterfallLevel);
         ui->widget_waterfall->addLine(waterfallValues);
         if (ui->widget_spectrum_trace->isVisible())
-            ui->widget_spectrum_trace->setLine(spectrumLine);
+            ui->widget_spectrum_trace->setLevels(spectrumLevels);
     }
 
     // 2. Worker loads.

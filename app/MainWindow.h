@@ -176,6 +176,7 @@ private:
     QColor iqPlotDotColour{16, 64, 192};
     QColor syncColour;                 // of the sync_confidence label now
     std::vector<float> spectrumLine;   // the last averaged spectrum
+    std::vector<double> spectrumLevels;   // the same in dBFS
     std::vector<float> waterfallValues;   // the same as the waterfall's 0 … 1
     std::unique_ptr<DebugFeed> debugFeed;
 };

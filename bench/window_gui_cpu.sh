@@ -28,7 +28,7 @@ ticks() {   # utime + stime of a thread or process, in clock ticks
 }
 
 serve
-(cd "$dir" && QT_QPA_PLATFORM=offscreen exec "$root/build/tavirel" --tcp "127.0.0.1:$port" --no-release-notes \
+(cd "$dir" && QT_QPA_PLATFORM=offscreen exec "$root/build/tavirel" --tcp "127.0.0.1:$port" --carrier-loop on --no-release-notes \
     --record "ts:$dir/window.ts" --quit-after $((warmup + seconds + 1)) >"$dir/window.log") &
 app=$!
 pids+=($app)

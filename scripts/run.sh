@@ -26,4 +26,5 @@ trap 'kill $demo_tx 2>/dev/null || true' EXIT
 
 mkdir -p run
 cd run
-../build/tavirel --tcp "127.0.0.1:$port" --sample-rate 2000000 --symbol-rate 1000000 --no-release-notes "$@"
+../build/tavirel --tcp "127.0.0.1:$port" --sample-rate 2000000 --symbol-rate 1000000 --carrier-loop on \
+    --no-release-notes "$@"

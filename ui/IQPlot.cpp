@@ -72,7 +72,8 @@ QImage IQPlot::persistence() const
 void IQPlot::paintEvent(QPaintEvent*)
 {
     // Composed off screen, where transparency exists, then shown.
-    QImage canvas(size(), QImage::Format_ARGB32_Premultiplied);
+    if (canvas.size() != size())
+        canvas = QImage(size(), QImage::Format_ARGB32_Premultiplied);
     canvas.fill(palette().color(QPalette::Window));
     QPainter p(&canvas);
     // 1. The background stays where the image is empty (255) and becomes
@@ -85,7 +86,7 @@ void IQPlot::paintEvent(QPaintEvent*)
     // 2. The dot colour shows through what became transparent.
     p.setCompositionMode(QPainter::CompositionMode_DestinationOver);
     p.fillRect(rect(), dots);
-    // 3. The axes.
+    // 3. The axes, black in overlay: they darken what they cross.
     p.setCompositionMode(QPainter::CompositionMode_Overlay);
     p.setPen(Qt::black);
     p.drawLine(0, height() / 2, width(), height() / 2);
@@ -94,7 +95,6 @@ void IQPlot::paintEvent(QPaintEvent*)
     if (const ConstellationObject* constellation = reference.load()) {
         p.setCompositionMode(QPainter::CompositionMode_Source);
         p.setPen(QColor(0, 255, 0));
-        p.setBrush(QColor(0, 255, 0));
         for (const std::complex<float>& point : constellation->points()) {
             const int x = int(std::lround(point.real() * kPointScale + width() / 2.0));
             const int y = int(std::lround(point.imag() * kPointScale + height() / 2.0));

@@ -46,4 +46,5 @@ private:
     bool updated = false;
     std::atomic<const ConstellationObject*> reference{nullptr};
     QColor dots{16, 64, 192};
+    QImage canvas;   // where the plot is composed, kept between paints
 };

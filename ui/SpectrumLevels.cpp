@@ -10,8 +10,8 @@ double spectrumDbfs(float amplitude)
     return 20.0 * std::log10(double(amplitude) / 32768.0);
 }
 
-float waterfallLevel(float amplitude)
+float waterfallLevel(double dbfs)
 {
-    const double level = (spectrumDbfs(amplitude) - kWaterfallFloorDbfs) / (kWaterfallTopDbfs - kWaterfallFloorDbfs);
+    const double level = (dbfs - kWaterfallFloorDbfs) / (kWaterfallTopDbfs - kWaterfallFloorDbfs);
     return float(std::clamp(level, 0.0, 1.0));
 }

@@ -7,9 +7,9 @@
 // 20 log10(amplitude / 32768); −200 for nothing.
 double spectrumDbfs(float amplitude);
 
-// The waterfall's value for an amplitude: −35 dBFS and below 0 (black),
+// The waterfall's value for a level: −35 dBFS and below 0 (black),
 // +10 dBFS 1 (white, saturation), linear in dB between.
-float waterfallLevel(float amplitude);
+float waterfallLevel(double dbfs);
 
 constexpr double kWaterfallFloorDbfs = -35.0;
 constexpr double kWaterfallTopDbfs = 10.0;

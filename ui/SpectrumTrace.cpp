@@ -1,6 +1,5 @@
 #include "ui/SpectrumTrace.h"
 
-#include "ui/SpectrumLevels.h"
 
 #include <QPainter>
 
@@ -15,16 +14,15 @@ SpectrumTrace::SpectrumTrace(QWidget* parent)
     setMaximumHeight(160);
 }
 
-double SpectrumTrace::levelDb(float value)
+double SpectrumTrace::shownDb(double dbfs)
 {
-    return std::clamp(spectrumDbfs(value), kFloorDb, kTopDb);
+    return std::clamp(dbfs, kFloorDb, kTopDb);
 }
 
-void SpectrumTrace::setLine(const std::vector<float>& spectrum)
+void SpectrumTrace::setLevels(const std::vector<double>& dbfs)
 {
-    shown.resize(spectrum.size());
-    for (size_t i = 0; i < spectrum.size(); ++i)
-        shown[i] = levelDb(spectrum[i]);
+    shown.resize(dbfs.size());
+    std::transform(dbfs.begin(), dbfs.end(), shown.begin(), shownDb);
     update();
 }
 

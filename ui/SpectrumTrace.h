@@ -13,15 +13,14 @@ class SpectrumTrace : public QWidget {
 public:
     explicit SpectrumTrace(QWidget* parent = nullptr);
 
-    // A line of the averaged spectrum (bin N/2 at zero frequency).
-    void setLine(const std::vector<float>& spectrum);
+    // A line of the averaged spectrum in dBFS (bin N/2 at zero frequency).
+    void setLevels(const std::vector<double>& dbfs);
     // The band: the offset position (−1 … +1), symbol rate, roll-off and
     // device sample rate; a sample rate of 0 draws none.
     void setBand(float offsetPosition, float symbolRate, float rollOff, uint64_t sampleRate);
 
-    // The level of a spectrum value in dB relative to full scale, within
-    // kFloorDb … kTopDb.
-    static double levelDb(float value);
+    // A level as shown: within kFloorDb … kTopDb.
+    static double shownDb(double dbfs);
     static constexpr double kFloorDb = -70.0;
     static constexpr double kTopDb = 10.0;
 

@@ -30,8 +30,39 @@ WaterfallDisplay::WaterfallDisplay(QWidget* parent)
 
 void WaterfallDisplay::addLine(const std::vector<float>& spectrum)
 {
-    if (waterfall.addLine(spectrum))
-        update();
+    if (!waterfall.addLine(spectrum)) {
+        rebuildView();   // a new line length: the image was rescaled
+        return;
+    }
+    scaleRowIntoView(waterfall.newestRow());
+    update();
+}
+
+void WaterfallDisplay::resizeEvent(QResizeEvent*)
+{
+    rebuildView();
+}
+
+void WaterfallDisplay::scaleRowIntoView(int row)
+{
+    const QImage& lines = waterfall.image();
+    if (view.isNull() || row >= view.height())
+        return;
+    const auto* from = reinterpret_cast<const QRgb*>(lines.constScanLine(row));
+    auto* to = reinterpret_cast<QRgb*>(view.scanLine(row));
+    const int w = view.width();
+    const int n = lines.width();
+    for (int x = 0; x < w; ++x)
+        to[x] = from[int(int64_t(x) * n / w)];
+}
+
+void WaterfallDisplay::rebuildView()
+{
+    const QImage& lines = waterfall.image();
+    view = QImage(std::max(width(), 1), lines.height(), QImage::Format_RGB32);
+    for (int row = 0; row < lines.height(); ++row)
+        scaleRowIntoView(row);
+    update();
 }
 
 void WaterfallDisplay::setAnnotations(uint64_t frequency, uint64_t sampleRate, float rate, float rolloff)
@@ -75,8 +106,15 @@ std::pair<int, int> WaterfallDisplay::bandSpan(int width, float offsetPosition, 
 void WaterfallDisplay::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    waterfall.draw(painter, QRect(0, 0, width(), waterfall.image().height()));
+    // The newest line at the top, older ones below, as far as the view goes.
+    const int rows = view.height();
+    const int newest = waterfall.newestRow();
+    const int upper = std::min(rows - newest, height());
+    painter.drawImage(QPoint(0, 0), view, QRect(0, newest, view.width(), upper));
+    if (upper < height())
+        painter.drawImage(QPoint(0, upper), view, QRect(0, 0, view.width(), std::min(height() - upper, newest)));
+    if (rows < height())
+        painter.fillRect(QRect(0, rows, width(), height() - rows), Qt::black);
 
     uint64_t sampleRate;
     float rate;
@@ -99,12 +137,18 @@ void WaterfallDisplay::paintEvent(QPaintEvent*)
     // so the black text has a white shadow.
     if (overlay.isEmpty() || span <= 12)
         return;
+    // Laid out once per text and band width.
+    if (shownText.text() != overlay.toHtmlEscaped().replace('\n', "<br>") || shownText.textWidth() != span - 10) {
+        shownText.setTextFormat(Qt::RichText);
+        shownText.setText(overlay.toHtmlEscaped().replace('\n', "<br>"));
+        shownText.setTextWidth(span - 10);
+        shownText.prepare(QTransform(), textFont);
+    }
     painter.setFont(textFont);
-    const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
     painter.setPen(Qt::white);
-    painter.drawText(QRect(left + 5, 15, span - 10, height() - 15), flags, overlay);
+    painter.drawStaticText(left + 5, 15, shownText);
     painter.setPen(Qt::black);
-    painter.drawText(QRect(left + 6, 16, span - 10, height() - 16), flags, overlay);
+    painter.drawStaticText(left + 6, 16, shownText);
 }
 
 float WaterfallDisplay::positionOf(int x) const

@@ -7,6 +7,7 @@
 #include "ui/WaterfallImage.h"
 
 #include <QFont>
+#include <QStaticText>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -49,14 +50,21 @@ Q_SIGNALS:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     float positionOf(int x) const;
+    // The lines at the view's width, rows as in the line image: a new line is
+    // scaled once, and painting copies pixels without scaling.
+    void scaleRowIntoView(int row);
+    void rebuildView();
 
     WaterfallImage waterfall;
+    QImage view;
+    QStaticText shownText;   // the overlay text laid out for the band's width
     QFont textFont;
     float offset = 0;
     bool dragging = false;

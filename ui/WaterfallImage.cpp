@@ -2,8 +2,6 @@
 
 #include "ui/WaterfallColours.h"
 
-#include <QPainter>
-
 #include <algorithm>
 
 WaterfallImage::WaterfallImage(int width, int height)
@@ -30,19 +28,4 @@ bool WaterfallImage::addLine(const std::vector<float>& values)
     for (size_t i = 0; i < values.size(); ++i)
         row[i] = colours[size_t(waterfallColourIndex(values[i]))];
     return true;
-}
-
-void WaterfallImage::draw(QPainter& painter, const QRect& target) const
-{
-    // Rows after `current` are the newest, from the one just written down
-    // to the last row; the rows from 0 to `current` are older still.
-    const int height = lines.height();
-    const int newest = current + 1;
-    const int upper = height - newest;   // rows newest … height − 1
-    if (upper > 0)
-        painter.drawImage(QRect(target.left(), target.top(), target.width(), upper), lines,
-                          QRect(0, newest, lines.width(), upper));
-    if (newest > 0)
-        painter.drawImage(QRect(target.left(), target.top() + upper, target.width(), newest), lines,
-                          QRect(0, 0, lines.width(), newest));
 }

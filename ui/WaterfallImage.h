@@ -6,8 +6,6 @@
 
 #include <vector>
 
-class QPainter;
-
 class WaterfallImage {
 public:
     WaterfallImage(int width, int height);
@@ -18,13 +16,11 @@ public:
     // false then.
     bool addLine(const std::vector<float>& values);
 
-    // The lines, newest at the top of `target` and older below it, each line
-    // stretched to the target's width.
-    void draw(QPainter& painter, const QRect& target) const;
-
     const QImage& image() const { return lines; }
     // The row the next line goes to.
     int nextRow() const { return current; }
+    // The row of the newest line.
+    int newestRow() const { return current + 1 < lines.height() ? current + 1 : 0; }
 
 private:
     QImage lines;

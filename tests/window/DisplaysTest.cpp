@@ -8,7 +8,6 @@
 #include "ui/WaterfallDisplay.h"
 #include "ui/WaterfallImage.h"
 
-#include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -91,19 +90,22 @@ TEST(WaterfallDisplay, DrawsEachValueInItsColourWithSaturationWhite)
     EXPECT_EQ(at(image, 50, 5), QColor(Qt::black)) << "below the one line: nothing yet";
 }
 
-TEST(WaterfallImage, NewestLineOnTopAfterTheRingWraps)
+TEST(WaterfallDisplay, NewestLineOnTopAfterTheRingWraps)
 {
-    WaterfallImage ring(4, 3);
-    const int entries[] = {10, 60, 120, 160, 230};   // five lines into three rows
-    for (int e : entries)
-        ASSERT_TRUE(ring.addLine(std::vector<float>(4, entry(e))));
-    QImage target(4, 3, QImage::Format_RGB32);
-    QPainter painter(&target);
-    ring.draw(painter, target.rect());
-    painter.end();
-    EXPECT_EQ(target.pixel(0, 0), waterfallColourTable()[230]);
-    EXPECT_EQ(target.pixel(0, 1), waterfallColourTable()[160]);
-    EXPECT_EQ(target.pixel(0, 2), waterfallColourTable()[120]);
+    Waterfall w;
+    w.display.setOverlayOpacity(0);
+    const int rows = w.display.lines().image().height();
+    std::vector<float> line(1000);
+    w.display.addLine(line);   // the first line of a new length only rescales
+    // More lines than the ring holds; line k in colour-table entry k mod 200.
+    const int total = rows + 5;
+    for (int k = 0; k < total; ++k) {
+        std::fill(line.begin(), line.end(), entry(k % 200));
+        w.display.addLine(line);
+    }
+    const QImage image = w.render();
+    for (int row = 0; row < 6; ++row)
+        EXPECT_EQ(at(image, 500, row), QColor(waterfallColourTable()[size_t((total - 1 - row) % 200)])) << row;
 }
 
 TEST(WaterfallImage, ANewLineLengthFirstOnlyRescales)
@@ -209,11 +211,11 @@ TEST(SpectrumLevels, DecibelsRelativeToFullScale)
     EXPECT_NEAR(spectrumDbfs(32768.0f), 0.0, 1e-9);
     EXPECT_NEAR(spectrumDbfs(3276.8f), -20.0, 1e-6);
     EXPECT_EQ(spectrumDbfs(0.0f), -200.0);
-    EXPECT_EQ(waterfallLevel(0.0f), 0.0f);
-    EXPECT_NEAR(waterfallLevel(float(32768.0 * std::pow(10.0, kWaterfallFloorDbfs / 20))), 0.0f, 1e-6);
-    EXPECT_FLOAT_EQ(waterfallLevel(float(32768.0 * std::pow(10.0, kWaterfallTopDbfs / 20))), 1.0f);
-    EXPECT_NEAR(waterfallLevel(float(32768.0 * std::pow(10.0, -12.5 / 20))), 0.5f, 1e-5);
-    EXPECT_EQ(waterfallColourIndex(waterfallLevel(1e9f)), 255) << "far above full scale: saturation";
+    EXPECT_EQ(waterfallLevel(spectrumDbfs(0.0f)), 0.0f);
+    EXPECT_EQ(waterfallLevel(kWaterfallFloorDbfs), 0.0f);
+    EXPECT_EQ(waterfallLevel(kWaterfallTopDbfs), 1.0f);
+    EXPECT_NEAR(waterfallLevel((kWaterfallFloorDbfs + kWaterfallTopDbfs) / 2), 0.5f, 1e-6);
+    EXPECT_EQ(waterfallColourIndex(waterfallLevel(spectrumDbfs(1e9f))), 255) << "far above full scale: saturation";
 }
 
 TEST(SpectrumTrace, DrawsTheLevelsAndTheBand)
@@ -221,13 +223,14 @@ TEST(SpectrumTrace, DrawsTheLevelsAndTheBand)
     SpectrumTrace trace;
     trace.resize(800, 141);
     // −20 dBFS in the middle half, −50 dBFS elsewhere.
-    std::vector<float> line(1600, 32768.0f * 0.00316228f);
-    std::fill(line.begin() + 400, line.begin() + 1200, 3276.8f);
-    trace.setLine(line);
+    std::vector<double> line(1600, -50.0);
+    std::fill(line.begin() + 400, line.begin() + 1200, -20.0);
+    trace.setLevels(line);
     trace.setBand(0.0f, 1e6f, 0.35f, 2000000);
     ASSERT_EQ(trace.levels().size(), 1600u);
-    EXPECT_NEAR(trace.levels()[800], -20.0, 1e-4);
-    EXPECT_EQ(SpectrumTrace::levelDb(0.0f), SpectrumTrace::kFloorDb);
+    EXPECT_EQ(trace.levels()[800], -20.0);
+    EXPECT_EQ(SpectrumTrace::shownDb(spectrumDbfs(0.0f)), SpectrumTrace::kFloorDb);
+    EXPECT_EQ(SpectrumTrace::shownDb(40.0), SpectrumTrace::kTopDb);
 
     const QImage image = trace.grab().toImage();
     auto traceRow = [&](int x) {
