@@ -101,6 +101,8 @@ void DemodWorker::dumpFrame(const int8_t* frame, size_t size)
 void DemodWorker::setDVBMode(bool on)
 {
     std::lock_guard<std::mutex> lock(paramMutex);
+    if (on != dvbS2)
+        demod.clearSignalQuality();
     dvbS2 = on;   // the mutex orders it with the next block
     LogLine() << "DemodWorker::setDVBMode(" << int(on) << ")";
 }
@@ -267,6 +269,18 @@ float DemodWorker::carrierFrequency()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
     return demod.loop().frequency / 256.0f;
+}
+
+SignalQualityReading DemodWorker::signalQuality()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    return dvbS2 ? demod.signalQualityS2() : demod.signalQualityS1();
+}
+
+void DemodWorker::clearSignalQuality()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    demod.clearSignalQuality();
 }
 
 std::vector<std::complex<float>> DemodWorker::equalizerTaps()

@@ -72,6 +72,14 @@ public:
     DemodControls controls();
     // The fine carrier loop's frequency, in cycles per symbol.
     float carrierFrequency();
+    // MER and Es/N0 in dB of the mode running: DVB-S2 from the known
+    // symbols of the last 16 blocks of about 1024 (valid from 4 blocks on,
+    // while locked), DVB-S from the decisions on the last 16 blocks of 16384
+    // symbols (valid from 4 blocks on, while the carrier loop holds the
+    // constellation). Both are cleared when the mode changes.
+    SignalQualityReading signalQuality();
+    // Starts both measurements afresh (another signal tuned, say).
+    void clearSignalQuality();
 
     // Where a requested XFECFRAME dump goes, under the working directory.
     static constexpr const char* kDumpFolder = "ldpc_debug";

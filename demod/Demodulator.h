@@ -56,6 +56,17 @@ public:
     uint8_t dataPlsCode() const { return sync.dataPlsCode(); }
     const ConstellationObject* constellation() const { return sync.constellation(); }
 
+    // MER and Es/N0: DVB-S2 on the known symbols while locked, DVB-S from
+    // the decisions on the symbols handed on. Each path measures only while
+    // it runs; clearing forgets both (another signal, another mode).
+    SignalQualityReading signalQualityS2() const { return sync.signalQuality(); }
+    SignalQualityReading signalQualityS1() const { return dvbs.signalQuality(); }
+    void clearSignalQuality()
+    {
+        sync.clearSignalQuality();
+        dvbs.clearSignalQuality();
+    }
+
 private:
     Equalizer eq;
     FrameSynchroniser sync;   // owns the carrier loop, which the DVB-S path shares

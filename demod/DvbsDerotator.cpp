@@ -32,4 +32,5 @@ void DvbsDerotator::process(const int16_t* in, size_t n, float scale, bool inver
         symbols[k] = out;
         loop.advance();
     }
+    quality.add(symbols, n);
 }

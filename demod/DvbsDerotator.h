@@ -5,6 +5,7 @@
 
 #include "demod/CarrierLoop.h"
 #include "demod/Equalizer.h"
+#include "demod/QpskDecisionQuality.h"
 #include "demod/SymbolTap.h"
 
 #include <complex>
@@ -21,9 +22,14 @@ public:
     void process(const int16_t* in, size_t n, float scale, bool inverted, std::complex<float>* symbols,
                  SymbolTap* tap);
 
+    // MER and Es/N0 of the symbols handed on, from their decisions.
+    SignalQualityReading signalQuality() const { return quality.reading(); }
+    void clearSignalQuality() { quality.clear(); }
+
 private:
     Equalizer& equalizer;
     CarrierLoop& loop;
     std::complex<float> derotation{1.0f, 0.0f};
+    QpskDecisionQuality quality;
     const std::array<float, 256>& sineTable = demodSineTable();
 };

@@ -9,6 +9,7 @@
 #include "demod/CarrierLoop.h"
 #include "demod/Constellation.h"
 #include "demod/Equalizer.h"
+#include "demod/KnownSymbolQuality.h"
 #include "demod/SoftDemapper.h"
 #include "demod/SymbolTap.h"
 
@@ -74,6 +75,12 @@ public:
     uint8_t dataPlsCode() const { return dataPls; }
     const ConstellationObject* constellation() const { return current; }
 
+    // MER and Es/N0 on the symbols known while locked: the PLS code of each
+    // header that reads cleanly, and the pilot blocks and dummy slots of its
+    // frame. Forgotten when the lock is lost.
+    SignalQualityReading signalQuality() const { return quality.reading(); }
+    void clearSignalQuality() { quality.clear(); }
+
 private:
     std::complex<float> push(std::complex<float> z);
     void runState(std::complex<float>& s, bool peak, bool hit);
@@ -83,6 +90,13 @@ private:
     void dataState(std::complex<float>& s);
     void pilotState(std::complex<float>& s);
     void dummyState(std::complex<float>& s);
+    void storeHeaderSymbol(int position, std::complex<float> s)
+    {
+        if (position >= 0 && position < 64)
+            headerSymbols[position] = s;
+    }
+    void measureHeader(uint64_t descrambled);
+    void measureKnown(std::complex<float> s, int last);
     std::complex<float> descramble(std::complex<float> s);
     float dataPhaseError(std::complex<float> s) const;
     bool deliverFrame();
@@ -93,6 +107,7 @@ private:
     CarrierLoop loop;
     CarrierAcquisition acquisition;
     SoftDemapper demapper;
+    KnownSymbolQuality quality;
     std::vector<FrameEvent> pending;
     // Of the block being processed: where symbols are shown, where a frame
     // goes, whether one went.
@@ -134,6 +149,13 @@ private:
     std::complex<float> sofRawPhase{};   // the same before the oscillator
     float sofMagnitude = 0;              // Σ |s| before the oscillator
     uint64_t headerRegister = 0;
+    // The PLS code symbols of the header being read, at the loop's phase.
+    std::complex<float> headerSymbols[64] = {};
+    // The frame's header read cleanly while locked: its pilot blocks and
+    // dummy slots are known. Sums over the field of them being received.
+    bool frameKnown = false;
+    std::complex<float> knownSum{};
+    float knownPower = 0;
     uint8_t framePls = 0;                // the code of the frame being received
     int32_t descramblerIndex = 0;
     int dataSlots = 0;                   // slots of the frame being received

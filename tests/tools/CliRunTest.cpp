@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -601,4 +603,65 @@ TEST(CliRun, ApskSignalIsReportedAsNotDecoded)
         << r.out.substr(r.out.size() > 600 ? r.out.size() - 600 : 0);
     const ToolRun json = cli("--input file:" + iq + " --status-interval 0 --json");
     EXPECT_NE(json.out.find("\"modcod\":\"16APSK 2/3\",\"modcod_decoded\":false"), std::string::npos);
+}
+
+namespace {
+
+// The number after `key` in `text`, or NaN when the key is missing or no
+// number follows.
+double numberAfter(const std::string& text, const std::string& key)
+{
+    const size_t at = text.rfind(key);
+    if (at == std::string::npos)
+        return std::nan("");
+    char* end = nullptr;
+    const char* start = text.c_str() + at + key.size();
+    const double v = std::strtod(start, &end);
+    return end == start ? std::nan("") : v;
+}
+
+} // namespace
+
+// MER and Es/N0 of our transmitter's signals at a known Es/N0, in the
+// summary and in its JSON; null in JSON and left out of the text where
+// nothing could be measured.
+TEST(CliRun, ReportsMerAndEsN0)
+{
+    struct Case {
+        std::string transmitter, receiver;
+        double esn0, tolerance;
+    };
+    const std::vector<Case> cases = {
+        {"--modcod \"QPSK 1/2\" --pilots on --esn0 7 --frames 60", "", 7, 0.3},
+        {"--modcod \"8PSK 2/3\" --frame short --esn0 11 --frames 200", "", 11, 0.3},
+        {"--standard dvbs --esn0 5 --duration 1", "--standard dvbs", 5, 0.5},
+    };
+    for (const Case& c : cases) {
+        const std::string iq = temp("quality.iq");
+        const ToolRun tx = run(TAVIREL_SIGGEN, c.transmitter + " --output " + iq);
+        ASSERT_EQ(tx.exitCode, 0) << tx.err;
+        const ToolRun text = cli("--input file:" + iq + " " + c.receiver + " --status-interval 0");
+        ASSERT_EQ(text.exitCode, 0) << text.err;
+        EXPECT_NEAR(numberAfter(text.out, "| MER "), c.esn0, c.tolerance) << c.transmitter << "\n" << text.out;
+        EXPECT_NEAR(numberAfter(text.out, " dB, Es/N0 "), c.esn0, c.tolerance) << c.transmitter;
+        const ToolRun json = cli("--input file:" + iq + " " + c.receiver + " --status-interval 0 --json");
+        ASSERT_EQ(json.exitCode, 0) << json.err;
+        EXPECT_NEAR(numberAfter(json.out, "\"mer_db\":"), c.esn0, c.tolerance) << c.transmitter;
+        EXPECT_NEAR(numberAfter(json.out, "\"esn0_db\":"), c.esn0, c.tolerance) << c.transmitter;
+    }
+
+    const std::string noise = temp("quality_noise.iq");
+    {
+        std::mt19937 rng(5);
+        std::ofstream f(noise, std::ios::binary);
+        for (int i = 0; i < 2000000; ++i)
+            f.put(char(rng()));
+    }
+    for (const std::string standard : {"dvbs2", "dvbs"}) {
+        const ToolRun text = cli("--input file:" + noise + " --standard " + standard + " --status-interval 0");
+        EXPECT_NE(text.out.find("summary: no lock"), std::string::npos) << standard;
+        EXPECT_EQ(text.out.find("MER"), std::string::npos) << standard;
+        const ToolRun json = cli("--input file:" + noise + " --standard " + standard + " --status-interval 0 --json");
+        EXPECT_NE(json.out.find("\"mer_db\":null,\"esn0_db\":null"), std::string::npos) << standard;
+    }
 }

@@ -19,6 +19,7 @@ CliInput::~CliInput()
 void CliInput::atEnd()
 {
     confidenceAtEnd.store(chain.dvbsDecoding().status().confidence);
+    status.holdSignalQuality(chain.demodWorker().signalQuality());
 }
 
 bool CliInput::open(std::string& message)

@@ -34,7 +34,8 @@ public:
     bool finished() const { return ended.load(); }
     // DVB-S: the outer decoder's sync confidence as the signal left it, before
     // the silence that pushes the last block through (and that no sync
-    // survives); −1 while not known.
+    // survives); −1 while not known. The MER and Es/N0 of that moment go to
+    // the status.
     int endConfidence() const { return confidenceAtEnd.load(); }
 
 private:

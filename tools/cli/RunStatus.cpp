@@ -6,6 +6,8 @@
 #include "stream/DvbText.h"
 
 #include <cstdio>
+#include <iomanip>
+#include <locale>
 #include <sstream>
 
 RunStatus::RunStatus(ProcessingChain& chain, bool dvbS2, bool json, double sampleRate)
@@ -48,6 +50,26 @@ void RunStatus::setOuterDecoder(int confidence, uint64_t uncorrectable)
     rsUncorrectable = uncorrectable;
 }
 
+void RunStatus::holdSignalQuality(const SignalQualityReading& reading)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    heldQuality = reading;
+}
+
+namespace {
+
+// dB with a fixed number of decimals and a decimal point, whatever locale
+// the C library was given.
+std::string decibels(double value, int decimals)
+{
+    std::ostringstream s;
+    s.imbue(std::locale::classic());
+    s << std::fixed << std::setprecision(decimals) << value;
+    return s.str();
+}
+
+} // namespace
+
 std::string jsonString(const std::string& raw)
 {
     // JSON is UTF-8: whatever the text holds, the object stays readable.
@@ -77,6 +99,7 @@ std::string RunStatus::line(const char* kind)
     DemodWorker& demod = chain.demodWorker();
     const bool frameLocked = demod.locked();
     const int frameLock = demod.lockCounter();
+    const SignalQualityReading measured = demod.signalQuality();
     // The code of the last frame delivered; when the frames received are of
     // a constellation that is tracked but not demapped (16APSK, 32APSK),
     // theirs, marked as not decoded.
@@ -101,10 +124,12 @@ std::string RunStatus::line(const char* kind)
     const double inputRate = elapsed > 0 ? double(samples.load(std::memory_order_relaxed)) / elapsed : 0.0;
     const std::string modcod = s2ModcodRow(pls & 31).name;
     const std::string frame = std::string((pls & 0x20) ? "short" : "normal") + ((pls & 0x40) ? " pilots" : "");
+    const SignalQualityReading quality = heldQuality ? *heldQuality : measured;
     std::ostringstream out;
     if (json) {
         out << "{\"type\":" << jsonString(kind) << ",\"elapsed\":" << elapsed << ",\"locked\":" << (locked ? "true" : "false")
-            << ",\"confidence\":" << confidence;
+            << ",\"confidence\":" << confidence << ",\"mer_db\":" << (quality.valid ? decibels(quality.merDb, 2) : "null")
+            << ",\"esn0_db\":" << (quality.valid ? decibels(quality.esn0Db, 2) : "null");
         if (dvbS2)
             out << ",\"modcod\":" << jsonString(modcod) << ",\"modcod_decoded\":" << (undecodable ? "false" : "true")
                 << ",\"pls\":" << int(pls) << ",\"frame\":" << jsonString(frame)
@@ -128,6 +153,8 @@ std::string RunStatus::line(const char* kind)
         return out.str();
     }
     out << kind << ": " << (locked ? "locked" : "no lock") << " (" << confidence << "/32)";
+    if (quality.valid)
+        out << " | MER " << decibels(quality.merDb, 1) << " dB, Es/N0 " << decibels(quality.esn0Db, 1) << " dB";
     if (dvbS2) {
         out << " | " << modcod << " " << frame << (undecodable ? " (not decoded)" : "") << " | frames " << framesDecoded
             << " ok, " << framesFailed << " failed";

@@ -3,6 +3,7 @@
 // a summary, or one JSON object per line.
 #pragma once
 
+#include "demod/SignalQuality.h"
 #include "stream/TsContinuity.h"
 
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,10 @@ public:
     void setOuterDecoder(int confidence, uint64_t uncorrectable);
     // Bytes the outputs lost (failed writes), read at each report.
     void setOutputLoss(std::function<uint64_t()> lostBytes) { outputLoss = std::move(lostBytes); }
+    // From now on reports show this MER and Es/N0 instead of the
+    // demodulator's: the signal's, taken before the silence that ends an
+    // input (and that would count in the measurement).
+    void holdSignalQuality(const SignalQualityReading& reading);
 
     // "status" lines while running, "summary" at the end.
     std::string line(const char* kind);
@@ -52,6 +58,7 @@ private:
     std::atomic<uint64_t> samples{0};   // counted per sample on TCP input: no lock
     std::vector<std::string> services;
     std::function<uint64_t()> outputLoss;
+    std::optional<SignalQualityReading> heldQuality;
 };
 
 // A JSON string literal for `text`.
