@@ -807,8 +807,12 @@ void MainWindow::slot_60hz_timer_ovf()
 
     // 2. Worker loads.
     const std::vector<Worker*>& workers = chain.workers();
-    for (size_t i = 0; i < statsRows.size() && i < workers.size(); ++i)
+    const SignalQualityReading quality = demod.signalQuality();
+    for (size_t i = 0; i < statsRows.size() && i < workers.size(); ++i) {
         statsRows[i]->setLoad(workers[i]->loadSum());
+        if (workers[i] == &demod)
+            statsRows[i]->setDetail(merDetailText(quality));
+    }
 
     // 3. The constellation's source, 4. its fading and repaint.
     demod.setDisplaySource(DisplaySource(std::clamp(ui->box_iqsource->currentIndex(), 0, 3)));
@@ -837,6 +841,10 @@ void MainWindow::slot_60hz_timer_ovf()
 
     // 8. Labels, 9. the waterfall's annotations.
     refreshLabels();
+    showText(ui->lbl_snr, merText(quality));
+    const QString esn0 = esn0Text(quality);
+    if (ui->lbl_snr->toolTip() != esn0)
+        ui->lbl_snr->setToolTip(esn0);
     if (device != nullptr) {
         const uint64_t fs = device->getSampleRate();
         ui->widget_waterfall->setAnnotations(device->getFrequency(), fs, float(settings.symbolRate), settings.rollOff);

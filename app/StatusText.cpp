@@ -2,6 +2,7 @@
 
 #include "demod/DemodWorker.h"
 #include "demod/PlSignalling.h"
+#include "demod/SignalQuality.h"
 
 #include <algorithm>
 #include <cmath>
@@ -80,4 +81,32 @@ std::vector<double> equalizerTapMagnitudes(const std::vector<std::complex<float>
         for (double& m : magnitudes)
             m *= double(magnitudes.size()) / sum;
     return magnitudes;
+}
+
+namespace {
+
+// One decimal, never "-0.0".
+QString tenths(double db)
+{
+    double rounded = std::round(db * 10) / 10;
+    if (rounded == 0)
+        rounded = 0;
+    return QString::number(rounded, 'f', 1);
+}
+
+} // namespace
+
+QString merText(const SignalQualityReading& quality)
+{
+    return quality.valid ? "MER: " + tenths(quality.merDb) + " dB" : QString("MER: -");
+}
+
+QString merDetailText(const SignalQualityReading& quality)
+{
+    return quality.valid ? "MER " + tenths(quality.merDb) + " dB" : QString();
+}
+
+QString esn0Text(const SignalQualityReading& quality)
+{
+    return quality.valid ? "Es/N0: " + tenths(quality.esn0Db) + " dB" : QString();
 }

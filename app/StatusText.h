@@ -11,6 +11,7 @@
 #include <vector>
 
 struct ModcodStatistic;
+struct SignalQualityReading;
 
 // "%1 %2": the byte count divided by 1024 once when at least 1024 ("KiB"),
 // twice when at least 1048576 ("MiB"), else "B".
@@ -34,3 +35,11 @@ QString modcodStatisticsText(bool dvbS2, bool locked, std::array<ModcodStatistic
 // The equalizer window's curve: each tap's magnitude (at most 10), scaled by
 // N / Σ magnitudes so that their mean is 1; all zero when every tap is.
 std::vector<double> equalizerTapMagnitudes(const std::vector<std::complex<float>>& taps);
+
+// The signal-quality label: "MER: 12.3 dB" (one decimal, the point whatever
+// the locale), "MER: -" while there is no valid reading.
+QString merText(const SignalQualityReading& quality);
+// The same for the demodulator's statistics row: "MER 12.3 dB", or empty.
+QString merDetailText(const SignalQualityReading& quality);
+// Its tooltip: "Es/N0: 12.3 dB", or empty.
+QString esn0Text(const SignalQualityReading& quality);

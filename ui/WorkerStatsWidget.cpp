@@ -21,10 +21,15 @@ WorkerStatsWidget::WorkerStatsWidget(const QString& name, QWidget* parent)
     worker_stat->setMaximumHeight(14);
     // Opaque: a new value repaints the bar alone, not the panel behind it.
     worker_stat->setAutoFillBackground(true);
+    worker_detail = new QLabel(this);
+    worker_detail->setObjectName("worker_detail");
+    worker_detail->setFixedWidth(worker_detail->fontMetrics().horizontalAdvance("MER -99.9 dBM"));
+    worker_detail->hide();
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(worker_name);
     layout->addWidget(worker_stat);
+    layout->addWidget(worker_detail);
 }
 
 void WorkerStatsWidget::setLoad(int loadSum)
@@ -35,4 +40,17 @@ void WorkerStatsWidget::setLoad(int loadSum)
 int WorkerStatsWidget::shownLoad() const
 {
     return worker_stat->value();
+}
+
+void WorkerStatsWidget::setDetail(const QString& text)
+{
+    if (text == worker_detail->text())
+        return;
+    worker_detail->setText(text);
+    worker_detail->setVisible(!text.isEmpty());
+}
+
+QString WorkerStatsWidget::shownDetail() const
+{
+    return worker_detail->text();
 }

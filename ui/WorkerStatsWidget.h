@@ -14,8 +14,13 @@ public:
     // load / 32, limited to 0 … 100.
     void setLoad(int loadSum);
     int shownLoad() const;
+    // A short reading shown after the bar (the demodulator's MER, say);
+    // empty hides it.
+    void setDetail(const QString& text);
+    QString shownDetail() const;
 
 private:
     QLabel* worker_name;
     QProgressBar* worker_stat;
+    QLabel* worker_detail;
 };

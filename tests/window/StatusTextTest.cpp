@@ -1,4 +1,5 @@
 #include "app/StatusText.h"
+#include "demod/SignalQuality.h"
 
 #include "demod/DemodWorker.h"
 #include "demod/PlSignalling.h"
@@ -82,4 +83,22 @@ TEST(StatusText, EqualizerTapsAreScaledToAMeanOfOne)
     m = equalizerTapMagnitudes({c(0, 0), c(0, 0)});
     EXPECT_EQ(m, std::vector<double>({0.0, 0.0}));
     EXPECT_TRUE(equalizerTapMagnitudes({}).empty());
+}
+
+TEST(StatusText, SignalQualityWithOneDecimalOrADash)
+{
+    SignalQualityReading q;
+    q.merDb = 12.345;
+    q.esn0Db = 12.04;
+    EXPECT_EQ(merText(q), "MER: -") << "not valid yet";
+    EXPECT_EQ(esn0Text(q), "");
+    EXPECT_EQ(merDetailText(q), "");
+    q.valid = true;
+    EXPECT_EQ(merDetailText(q), "MER 12.3 dB");
+    EXPECT_EQ(merText(q), "MER: 12.3 dB");
+    EXPECT_EQ(esn0Text(q), "Es/N0: 12.0 dB");
+    q.merDb = -0.04;
+    EXPECT_EQ(merText(q), "MER: 0.0 dB");
+    q.merDb = 3.96;
+    EXPECT_EQ(merText(q), "MER: 4.0 dB");
 }

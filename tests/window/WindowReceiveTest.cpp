@@ -81,9 +81,17 @@ TEST_F(WindowTest, ReceivesTheTestTransmitterOverTcp)
     // the transmitted MODCOD.
     bool lockShown = false;
     int green = 0;
+    QString merShown, esn0Shown, demodRowDetail;
     pumpUntil(
         [&] {
             takeDatagrams();
+            if (lockShown && ui().lbl_snr->text() != "MER: -") {
+                merShown = ui().lbl_snr->text();
+                esn0Shown = ui().lbl_snr->toolTip();
+                for (QLabel* detail : ui().grp_workerstats->findChildren<QLabel*>("worker_detail"))
+                    if (!detail->text().isEmpty())
+                        demodRowDetail = detail->text();
+            }
             if (!lockShown && ui().sync_confidence->palette().color(QPalette::WindowText) == QColor(0, 192, 0) &&
                 ui().lbl_modcode->text() == "Modcode: QPSK 1/2") {
                 lockShown = true;
@@ -97,6 +105,18 @@ TEST_F(WindowTest, ReceivesTheTestTransmitterOverTcp)
     ASSERT_EQ(window->currentDevice(), nullptr) << "the server's end disconnects the device";
     EXPECT_TRUE(lockShown);
     EXPECT_GT(green, 20) << "the label is drawn in green";
+    // The signal went out at Es/N0 10 dB: the label's tooltip reads it. The
+    // MER counts whatever else spreads the constellation too (here the
+    // start-up equalizer with the fine loop off), so it reads lower; the
+    // demodulator's statistics row shows the same.
+    ASSERT_TRUE(merShown.startsWith("MER: ") && merShown.endsWith(" dB")) << merShown.toStdString();
+    ASSERT_TRUE(esn0Shown.startsWith("Es/N0: ") && esn0Shown.endsWith(" dB")) << esn0Shown.toStdString();
+    const double esn0 = esn0Shown.mid(7, esn0Shown.size() - 10).toDouble();
+    const double mer = merShown.mid(5, merShown.size() - 8).toDouble();
+    EXPECT_NEAR(esn0, 10.0, 0.5) << esn0Shown.toStdString();
+    EXPECT_GT(mer, 1.0);
+    EXPECT_LT(mer, esn0 + 0.3);
+    EXPECT_EQ(demodRowDetail, "MER " + merShown.mid(5));
 
     // What is still in the chain comes out; the recording is closed by the
     // disconnection.
