@@ -2,18 +2,32 @@
 
 #include "core/Log.h"
 #include "devices/TCPInputDevice.h"
+#include "devices/rtlsdr/RTLSDRDevice.h"
 
-DeviceEnumerator::DeviceEnumerator()
+DeviceEnumerator::DeviceEnumerator(const DeviceLibraries& libraries)
 {
-    // Radios come first, each kind from its own library, as drivers are built
-    // in; a library that fails only drops its own devices. The TCP input is
-    // always the last local entry.
+    // Radios come first, each kind from its own library; a library that is
+    // missing or fails only drops its own devices. The TCP input is always
+    // the last local entry.
+    if (libraries.rtlsdr != nullptr)
+        listRtlsdr(*libraries.rtlsdr);
+
     auto tcpInput = std::make_unique<TCPInputDevice>();
     tcp = tcpInput.get();
     append(std::move(tcpInput));
 }
 
 DeviceEnumerator::~DeviceEnumerator() = default;
+
+void DeviceEnumerator::listRtlsdr(const RtlsdrLibrary& library)
+{
+    const uint32_t count = library.get_device_count();
+    for (uint32_t i = 0; i < count; ++i) {
+        auto device = std::make_unique<RTLSDRDevice>(library, i);
+        device->setDeviceName(RTLSDRDevice::listingName(library, i));
+        append(std::move(device));
+    }
+}
 
 void DeviceEnumerator::append(std::unique_ptr<InputDevice> device)
 {

@@ -1,6 +1,7 @@
 // The list of input devices, built once at start-up from what is attached.
 #pragma once
 
+#include "devices/DeviceLibraries.h"
 #include "devices/InputDevice.h"
 
 #include <memory>
@@ -14,7 +15,7 @@ class TCPInputDevice;
 // window's device list. The devices live as long as the enumerator.
 class DeviceEnumerator {
 public:
-    DeviceEnumerator();
+    explicit DeviceEnumerator(const DeviceLibraries& libraries = DeviceLibraries::system());
     ~DeviceEnumerator();
     DeviceEnumerator(const DeviceEnumerator&) = delete;
     DeviceEnumerator& operator=(const DeviceEnumerator&) = delete;
@@ -27,6 +28,7 @@ public:
 
 private:
     void append(std::unique_ptr<InputDevice> device);
+    void listRtlsdr(const RtlsdrLibrary& library);
 
     std::vector<std::unique_ptr<InputDevice>> owned;
     std::vector<InputDevice*> list;

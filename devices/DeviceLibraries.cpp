@@ -1,0 +1,13 @@
+#include "devices/DeviceLibraries.h"
+
+#include "devices/DeviceConfig.h"
+#include "devices/rtlsdr/RtlsdrLibrary.h"
+
+DeviceLibraries DeviceLibraries::system()
+{
+    DeviceLibraries libraries;
+#if TAVIREL_HAVE_RTLSDR
+    libraries.rtlsdr = &systemRtlsdrLibrary();
+#endif
+    return libraries;
+}
