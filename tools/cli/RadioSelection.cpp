@@ -1,5 +1,6 @@
 #include "RadioSelection.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <map>
 
@@ -17,6 +18,18 @@ const std::map<std::string, std::string>& kindsByType()
 bool isNumber(const std::string& text)
 {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// `word` stands in `text` on its own, not inside a longer name or number.
+bool containsWord(const std::string& text, const std::string& word)
+{
+    const auto partOfWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+        const size_t end = at + word.size();
+        if ((at == 0 || !partOfWord(text[at - 1])) && (end == text.size() || !partOfWord(text[end])))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -55,20 +68,26 @@ InputDevice* selectRadio(const std::vector<InputDevice*>& devices, const std::st
         error = "no " + kind + " device is attached (--list-devices shows what is)";
         return nullptr;
     }
-    if (isNumber(selector)) {
+    // A number within the count is a position; a larger one must stand on
+    // its own in a listing (a serial number); other text may be any part.
+    const bool number = isNumber(selector);
+    if (number) {
         const unsigned long n = std::strtoul(selector.c_str(), nullptr, 10);
         if (n < ofKind.size())
             return ofKind[n];
+    }
+    std::vector<InputDevice*> matching;
+    for (InputDevice* d : ofKind)
+        if (number ? containsWord(d->getDeviceName(), selector)
+                   : d->getDeviceName().find(selector) != std::string::npos)
+            matching.push_back(d);
+    if (matching.size() == 1)
+        return matching[0];
+    if (matching.empty() && number) {
         error = "there " + std::string(ofKind.size() == 1 ? "is " : "are ") + std::to_string(ofKind.size()) + " " +
                 kind + " device" + (ofKind.size() == 1 ? "" : "s") + ", numbered from 0";
         return nullptr;
     }
-    std::vector<InputDevice*> matching;
-    for (InputDevice* d : ofKind)
-        if (d->getDeviceName().find(selector) != std::string::npos)
-            matching.push_back(d);
-    if (matching.size() == 1)
-        return matching[0];
     error = matching.empty() ? "no " + kind + " device's listing contains '" + selector + "'"
                              : "'" + selector + "' matches " + std::to_string(matching.size()) + " " + kind +
                                    " devices; give its number";
