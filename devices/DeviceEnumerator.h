@@ -8,6 +8,7 @@
 #include <vector>
 
 class TCPInputDevice;
+class HackrfSession;
 
 // Lists, in this order: HackRF, RTL-SDR, LimeSDR, SDRplay, Airspy and local
 // PlutoSDR radios (each driver built in adds its own), then the TCP input,
@@ -29,7 +30,12 @@ public:
 private:
     void append(std::unique_ptr<InputDevice> device);
     void listRtlsdr(const RtlsdrLibrary& library);
+    void listHackrf(const HackrfLibrary& library);
+    void listAirspy(const AirspyLibrary& library);
 
+    // Declared before the devices so that it outlives them: HackRF devices
+    // are opened by index into its list.
+    std::unique_ptr<HackrfSession> hackrf;
     std::vector<std::unique_ptr<InputDevice>> owned;
     std::vector<InputDevice*> list;
     TCPInputDevice* tcp = nullptr;

@@ -4,9 +4,13 @@
 #pragma once
 
 struct RtlsdrLibrary;
+struct HackrfLibrary;
+struct AirspyLibrary;
 
 struct DeviceLibraries {
     const RtlsdrLibrary* rtlsdr = nullptr;
+    const HackrfLibrary* hackrf = nullptr;
+    const AirspyLibrary* airspy = nullptr;
 
     // Those this build was made with.
     static DeviceLibraries system();
