@@ -3,6 +3,9 @@
 #include "core/Log.h"
 #include "devices/TCPInputDevice.h"
 #include "devices/rtlsdr/RTLSDRDevice.h"
+#include "devices/lime/LimeSDRDevice.h"
+
+#include <algorithm>
 
 DeviceEnumerator::DeviceEnumerator(const DeviceLibraries& libraries)
 {
@@ -11,6 +14,8 @@ DeviceEnumerator::DeviceEnumerator(const DeviceLibraries& libraries)
     // the last local entry.
     if (libraries.rtlsdr != nullptr)
         listRtlsdr(*libraries.rtlsdr);
+    if (libraries.lime != nullptr)
+        listLime(*libraries.lime);
 
     auto tcpInput = std::make_unique<TCPInputDevice>();
     tcp = tcpInput.get();
@@ -25,6 +30,26 @@ void DeviceEnumerator::listRtlsdr(const RtlsdrLibrary& library)
     for (uint32_t i = 0; i < count; ++i) {
         auto device = std::make_unique<RTLSDRDevice>(library, i);
         device->setDeviceName(RTLSDRDevice::listingName(library, i));
+        append(std::move(device));
+    }
+}
+
+void DeviceEnumerator::listLime(const LimeLibrary& library)
+{
+    // Room for radios plugged in between counting and listing.
+    int count = library.GetDeviceList(nullptr);
+    const int capacity = std::max(count, 0) + 8;
+    std::unique_ptr<lms_info_str_t[]> infos(new lms_info_str_t[capacity]());
+    if (count >= 0)
+        count = library.GetDeviceList(infos.get());
+    if (count < 0) {
+        LogLine() << "LMS_GetDeviceList returned an error: " << count;
+        return;
+    }
+    for (int i = 0; i < std::min(count, capacity); ++i) {
+        infos[i][sizeof(lms_info_str_t) - 1] = '\0';
+        auto device = std::make_unique<LimeSDRDevice>(library, infos[i], i);
+        device->setDeviceName(LimeSDRDevice::listingName(infos[i]));
         append(std::move(device));
     }
 }

@@ -29,6 +29,7 @@ public:
 private:
     void append(std::unique_ptr<InputDevice> device);
     void listRtlsdr(const RtlsdrLibrary& library);
+    void listLime(const LimeLibrary& library);
 
     std::vector<std::unique_ptr<InputDevice>> owned;
     std::vector<InputDevice*> list;

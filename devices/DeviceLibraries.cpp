@@ -2,12 +2,16 @@
 
 #include "devices/DeviceConfig.h"
 #include "devices/rtlsdr/RtlsdrLibrary.h"
+#include "devices/lime/LimeLibrary.h"
 
 DeviceLibraries DeviceLibraries::system()
 {
     DeviceLibraries libraries;
 #if TAVIREL_HAVE_RTLSDR
     libraries.rtlsdr = &systemRtlsdrLibrary();
+#endif
+#if TAVIREL_HAVE_LIMESUITE
+    libraries.lime = &systemLimeLibrary();
 #endif
     return libraries;
 }

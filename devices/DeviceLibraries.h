@@ -4,9 +4,11 @@
 #pragma once
 
 struct RtlsdrLibrary;
+struct LimeLibrary;
 
 struct DeviceLibraries {
     const RtlsdrLibrary* rtlsdr = nullptr;
+    const LimeLibrary* lime = nullptr;
 
     // Those this build was made with.
     static DeviceLibraries system();
