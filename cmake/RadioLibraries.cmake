@@ -24,6 +24,7 @@ endfunction()
 
 tavirel_radio_library(RTLSDR librtlsdr)
 tavirel_radio_library(LIMESUITE LimeSuite)
+tavirel_radio_library(IIO libiio)
 
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/devices/DeviceConfig.h.in
                ${CMAKE_CURRENT_BINARY_DIR}/generated/devices/DeviceConfig.h)
@@ -38,5 +39,9 @@ function(tavirel_add_radio_bindings target)
   if(TAVIREL_HAVE_LIMESUITE)
     target_sources(${target} PRIVATE devices/lime/LimeSystem.cpp)
     target_link_libraries(${target} PUBLIC PkgConfig::LIMESUITE)
+  endif()
+  if(TAVIREL_HAVE_IIO)
+    target_sources(${target} PRIVATE devices/pluto/IioSystem.cpp)
+    target_link_libraries(${target} PUBLIC PkgConfig::IIO)
   endif()
 endfunction()

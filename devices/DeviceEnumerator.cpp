@@ -4,6 +4,7 @@
 #include "devices/TCPInputDevice.h"
 #include "devices/rtlsdr/RTLSDRDevice.h"
 #include "devices/lime/LimeSDRDevice.h"
+#include "devices/pluto/PlutoSDRDevice.h"
 
 #include <algorithm>
 
@@ -16,6 +17,9 @@ DeviceEnumerator::DeviceEnumerator(const DeviceLibraries& libraries)
         listRtlsdr(*libraries.rtlsdr);
     if (libraries.lime != nullptr)
         listLime(*libraries.lime);
+    iio = libraries.iio;
+    if (libraries.iio != nullptr)
+        listPlutoLocal(*libraries.iio);
 
     auto tcpInput = std::make_unique<TCPInputDevice>();
     tcp = tcpInput.get();
@@ -54,6 +58,38 @@ void DeviceEnumerator::listLime(const LimeLibrary& library)
     }
 }
 
+namespace {
+
+std::string text(const char* s)
+{
+    return s != nullptr ? s : "";
+}
+
+} // namespace
+
+void DeviceEnumerator::listPlutoLocal(const IioLibrary& library)
+{
+    iio_scan_context* scan = library.create_scan_context("local,usb", 0);
+    if (scan == nullptr)
+        return;
+    iio_context_info** infos = nullptr;
+    const ssize_t count = library.scan_context_get_info_list(scan, &infos);
+    for (ssize_t i = 0; i < count; ++i) {
+        const std::string description = text(library.context_info_get_description(infos[i]));
+        LogLine() << "plutosdr local context: " << description;
+        const char* uri = library.context_info_get_uri(infos[i]);
+        iio_context* context = uri != nullptr ? library.create_context_from_uri(uri) : nullptr;
+        if (context == nullptr)
+            continue;
+        auto device = std::make_unique<PlutoSDRDevice>(library, context);
+        device->setDeviceName(description);
+        append(std::move(device));
+    }
+    if (count >= 0 && infos != nullptr)
+        library.context_info_list_free(infos);
+    library.scan_context_destroy(scan);
+}
+
 void DeviceEnumerator::append(std::unique_ptr<InputDevice> device)
 {
     list.push_back(device.get());
@@ -64,4 +100,13 @@ void DeviceEnumerator::addNetworkContext(const char* address)
 {
     LogLine() << "plutosdr network context: " << (address ? address : "");
     // Without PlutoSDR support there is no context to create: nothing is added.
+    // An empty address would make the library search the network instead.
+    if (iio == nullptr || address == nullptr || *address == '\0')
+        return;
+    iio_context* context = iio->create_network_context(address);
+    if (context == nullptr)
+        return;
+    auto device = std::make_unique<PlutoSDRDevice>(*iio, context);
+    device->setDeviceName(text(iio->context_get_description(context)));
+    append(std::move(device));
 }

@@ -30,8 +30,10 @@ private:
     void append(std::unique_ptr<InputDevice> device);
     void listRtlsdr(const RtlsdrLibrary& library);
     void listLime(const LimeLibrary& library);
+    void listPlutoLocal(const IioLibrary& library);
 
     std::vector<std::unique_ptr<InputDevice>> owned;
     std::vector<InputDevice*> list;
     TCPInputDevice* tcp = nullptr;
+    const IioLibrary* iio = nullptr;   // for network PlutoSDRs
 };

@@ -3,6 +3,7 @@
 #include "devices/DeviceConfig.h"
 #include "devices/rtlsdr/RtlsdrLibrary.h"
 #include "devices/lime/LimeLibrary.h"
+#include "devices/pluto/IioLibrary.h"
 
 DeviceLibraries DeviceLibraries::system()
 {
@@ -12,6 +13,9 @@ DeviceLibraries DeviceLibraries::system()
 #endif
 #if TAVIREL_HAVE_LIMESUITE
     libraries.lime = &systemLimeLibrary();
+#endif
+#if TAVIREL_HAVE_IIO
+    libraries.iio = &systemIioLibrary();
 #endif
     return libraries;
 }

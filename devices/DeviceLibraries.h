@@ -5,10 +5,12 @@
 
 struct RtlsdrLibrary;
 struct LimeLibrary;
+struct IioLibrary;
 
 struct DeviceLibraries {
     const RtlsdrLibrary* rtlsdr = nullptr;
     const LimeLibrary* lime = nullptr;
+    const IioLibrary* iio = nullptr;
 
     // Those this build was made with.
     static DeviceLibraries system();
