@@ -32,6 +32,8 @@ private:
     void listRtlsdr(const RtlsdrLibrary& library);
     void listHackrf(const HackrfLibrary& library);
     void listAirspy(const AirspyLibrary& library);
+    void listLime(const LimeLibrary& library);
+    void listPlutoLocal(const IioLibrary& library);
 
     // Declared before the devices so that it outlives them: HackRF devices
     // are opened by index into its list.
@@ -39,4 +41,5 @@ private:
     std::vector<std::unique_ptr<InputDevice>> owned;
     std::vector<InputDevice*> list;
     TCPInputDevice* tcp = nullptr;
+    const IioLibrary* iio = nullptr;   // for network PlutoSDRs
 };

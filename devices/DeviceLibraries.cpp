@@ -4,6 +4,8 @@
 #include "devices/rtlsdr/RtlsdrLibrary.h"
 #include "devices/hackrf/HackrfLibrary.h"
 #include "devices/airspy/AirspyLibrary.h"
+#include "devices/lime/LimeLibrary.h"
+#include "devices/pluto/IioLibrary.h"
 
 DeviceLibraries DeviceLibraries::system()
 {
@@ -16,6 +18,12 @@ DeviceLibraries DeviceLibraries::system()
 #endif
 #if TAVIREL_HAVE_AIRSPY
     libraries.airspy = &systemAirspyLibrary();
+#endif
+#if TAVIREL_HAVE_LIMESUITE
+    libraries.lime = &systemLimeLibrary();
+#endif
+#if TAVIREL_HAVE_IIO
+    libraries.iio = &systemIioLibrary();
 #endif
     return libraries;
 }

@@ -6,11 +6,15 @@
 struct RtlsdrLibrary;
 struct HackrfLibrary;
 struct AirspyLibrary;
+struct LimeLibrary;
+struct IioLibrary;
 
 struct DeviceLibraries {
     const RtlsdrLibrary* rtlsdr = nullptr;
     const HackrfLibrary* hackrf = nullptr;
+    const LimeLibrary* lime = nullptr;
     const AirspyLibrary* airspy = nullptr;
+    const IioLibrary* iio = nullptr;
 
     // Those this build was made with.
     static DeviceLibraries system();
