@@ -3,6 +3,7 @@
 #include "core/Log.h"
 #include "devices/TCPInputDevice.h"
 #include "devices/rtlsdr/RTLSDRDevice.h"
+#include "devices/sdrplay/SDRPlayDevice.h"
 
 DeviceEnumerator::DeviceEnumerator(const DeviceLibraries& libraries)
 {
@@ -11,6 +12,8 @@ DeviceEnumerator::DeviceEnumerator(const DeviceLibraries& libraries)
     // the last local entry.
     if (libraries.rtlsdr != nullptr)
         listRtlsdr(*libraries.rtlsdr);
+    if (libraries.sdrplay != nullptr)
+        listSdrplay(*libraries.sdrplay);
 
     auto tcpInput = std::make_unique<TCPInputDevice>();
     tcp = tcpInput.get();
@@ -27,6 +30,24 @@ void DeviceEnumerator::listRtlsdr(const RtlsdrLibrary& library)
         device->setDeviceName(RTLSDRDevice::listingName(library, i));
         append(std::move(device));
     }
+}
+
+void DeviceEnumerator::listSdrplay(const SdrplayLibrary& library)
+{
+    sdrplayApi = std::make_unique<SdrplayApiSession>(library);
+    if (library.Open() != sdrplay_api_Success)
+        return;
+    library.LockDeviceApi();
+    sdrplay_api_DeviceT records[8] = {};
+    unsigned int count = 0;
+    if (library.GetDevices(records, &count, 8) == sdrplay_api_Success) {
+        for (unsigned int i = 0; i < count && i < 8; ++i) {
+            auto device = std::make_unique<SDRPlayDevice>(library, records[i]);
+            device->setDeviceName(SDRPlayDevice::listingName(records[i]));
+            append(std::move(device));
+        }
+    }
+    library.UnlockDeviceApi();
 }
 
 void DeviceEnumerator::append(std::unique_ptr<InputDevice> device)

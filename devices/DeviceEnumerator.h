@@ -8,6 +8,7 @@
 #include <vector>
 
 class TCPInputDevice;
+class SdrplayApiSession;
 
 // Lists, in this order: HackRF, RTL-SDR, LimeSDR, SDRplay, Airspy and local
 // PlutoSDR radios (each driver built in adds its own), then the TCP input,
@@ -29,7 +30,9 @@ public:
 private:
     void append(std::unique_ptr<InputDevice> device);
     void listRtlsdr(const RtlsdrLibrary& library);
+    void listSdrplay(const SdrplayLibrary& library);
 
+    std::unique_ptr<SdrplayApiSession> sdrplayApi;   // before the devices: closed after them
     std::vector<std::unique_ptr<InputDevice>> owned;
     std::vector<InputDevice*> list;
     TCPInputDevice* tcp = nullptr;

@@ -2,6 +2,7 @@
 
 #include "devices/DeviceConfig.h"
 #include "devices/rtlsdr/RtlsdrLibrary.h"
+#include "devices/sdrplay/SdrplayLibrary.h"
 
 DeviceLibraries DeviceLibraries::system()
 {
@@ -9,5 +10,6 @@ DeviceLibraries DeviceLibraries::system()
 #if TAVIREL_HAVE_RTLSDR
     libraries.rtlsdr = &systemRtlsdrLibrary();
 #endif
+    libraries.sdrplay = systemSdrplayLibrary();
     return libraries;
 }

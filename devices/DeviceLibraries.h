@@ -4,9 +4,11 @@
 #pragma once
 
 struct RtlsdrLibrary;
+struct SdrplayLibrary;
 
 struct DeviceLibraries {
     const RtlsdrLibrary* rtlsdr = nullptr;
+    const SdrplayLibrary* sdrplay = nullptr;   // loaded at run time when installed
 
     // Those this build was made with.
     static DeviceLibraries system();
