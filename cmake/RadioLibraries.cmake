@@ -23,6 +23,7 @@ function(tavirel_radio_library name module)
 endfunction()
 
 tavirel_radio_library(RTLSDR librtlsdr)
+tavirel_radio_library(SOAPYSDR SoapySDR)
 
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/devices/DeviceConfig.h.in
                ${CMAKE_CURRENT_BINARY_DIR}/generated/devices/DeviceConfig.h)
@@ -33,5 +34,9 @@ function(tavirel_add_radio_bindings target)
   if(TAVIREL_HAVE_RTLSDR)
     target_sources(${target} PRIVATE devices/rtlsdr/RtlsdrSystem.cpp)
     target_link_libraries(${target} PUBLIC PkgConfig::RTLSDR)
+  endif()
+  if(TAVIREL_HAVE_SOAPYSDR)
+    target_sources(${target} PRIVATE devices/soapysdr/SoapysdrSystem.cpp)
+    target_link_libraries(${target} PUBLIC PkgConfig::SOAPYSDR)
   endif()
 endfunction()

@@ -4,6 +4,7 @@
 #include "devices/TCPInputDevice.h"
 #include "devices/rtlsdr/RTLSDRDevice.h"
 #include "devices/sdrplay/SDRPlayDevice.h"
+#include "devices/soapysdr/SoapySDRDevice.h"
 
 DeviceEnumerator::DeviceEnumerator(const DeviceLibraries& libraries)
 {
@@ -14,6 +15,9 @@ DeviceEnumerator::DeviceEnumerator(const DeviceLibraries& libraries)
         listRtlsdr(*libraries.rtlsdr);
     if (libraries.sdrplay != nullptr)
         listSdrplay(*libraries.sdrplay);
+    // Any other radio, after those with drivers of their own.
+    if (libraries.soapysdr != nullptr)
+        listSoapysdr(*libraries.soapysdr);
 
     auto tcpInput = std::make_unique<TCPInputDevice>();
     tcp = tcpInput.get();
@@ -48,6 +52,12 @@ void DeviceEnumerator::listSdrplay(const SdrplayLibrary& library)
         }
     }
     library.UnlockDeviceApi();
+}
+
+void DeviceEnumerator::listSoapysdr(const SoapysdrLibrary& library)
+{
+    for (std::unique_ptr<SoapySDRDevice>& device : SoapySDRDevice::enumerate(library))
+        append(std::move(device));
 }
 
 void DeviceEnumerator::append(std::unique_ptr<InputDevice> device)

@@ -31,6 +31,7 @@ private:
     void append(std::unique_ptr<InputDevice> device);
     void listRtlsdr(const RtlsdrLibrary& library);
     void listSdrplay(const SdrplayLibrary& library);
+    void listSoapysdr(const SoapysdrLibrary& library);
 
     std::unique_ptr<SdrplayApiSession> sdrplayApi;   // before the devices: closed after them
     std::vector<std::unique_ptr<InputDevice>> owned;

@@ -5,10 +5,12 @@
 
 struct RtlsdrLibrary;
 struct SdrplayLibrary;
+struct SoapysdrLibrary;
 
 struct DeviceLibraries {
     const RtlsdrLibrary* rtlsdr = nullptr;
     const SdrplayLibrary* sdrplay = nullptr;   // loaded at run time when installed
+    const SoapysdrLibrary* soapysdr = nullptr;
 
     // Those this build was made with.
     static DeviceLibraries system();

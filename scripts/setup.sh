@@ -8,6 +8,7 @@ packages=(
   qtbase5-dev qtbase5-dev-tools libqt5network5 libqcustomplot-dev
   libfftw3-dev
   librtlsdr-dev libhackrf-dev liblimesuite-dev libairspy-dev libiio-dev
+  libsoapysdr-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
 )
