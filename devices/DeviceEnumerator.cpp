@@ -8,6 +8,8 @@
 #include "devices/lime/LimeSDRDevice.h"
 #include "devices/pluto/PlutoSDRDevice.h"
 #include "devices/rtlsdr/RTLSDRDevice.h"
+#include "devices/sdrplay/SDRPlayDevice.h"
+#include "devices/soapysdr/SoapySDRDevice.h"
 
 #include <algorithm>
 
@@ -22,11 +24,16 @@ DeviceEnumerator::DeviceEnumerator(const DeviceLibraries& libraries)
         listRtlsdr(*libraries.rtlsdr);
     if (libraries.lime != nullptr)
         listLime(*libraries.lime);
+    if (libraries.sdrplay != nullptr)
+        listSdrplay(*libraries.sdrplay);
     if (libraries.airspy != nullptr)
         listAirspy(*libraries.airspy);
     iio = libraries.iio;
     if (libraries.iio != nullptr)
         listPlutoLocal(*libraries.iio);
+    // Any other radio, after those with drivers of their own.
+    if (libraries.soapysdr != nullptr)
+        listSoapysdr(*libraries.soapysdr);
 
     auto tcpInput = std::make_unique<TCPInputDevice>();
     tcp = tcpInput.get();
@@ -120,6 +127,30 @@ void DeviceEnumerator::listPlutoLocal(const IioLibrary& library)
     if (count >= 0 && infos != nullptr)
         library.context_info_list_free(infos);
     library.scan_context_destroy(scan);
+}
+
+void DeviceEnumerator::listSdrplay(const SdrplayLibrary& library)
+{
+    sdrplayApi = std::make_unique<SdrplayApiSession>(library);
+    if (library.Open() != sdrplay_api_Success)
+        return;
+    library.LockDeviceApi();
+    sdrplay_api_DeviceT records[8] = {};
+    unsigned int count = 0;
+    if (library.GetDevices(records, &count, 8) == sdrplay_api_Success) {
+        for (unsigned int i = 0; i < count && i < 8; ++i) {
+            auto device = std::make_unique<SDRPlayDevice>(library, records[i]);
+            device->setDeviceName(SDRPlayDevice::listingName(records[i]));
+            append(std::move(device));
+        }
+    }
+    library.UnlockDeviceApi();
+}
+
+void DeviceEnumerator::listSoapysdr(const SoapysdrLibrary& library)
+{
+    for (std::unique_ptr<SoapySDRDevice>& device : SoapySDRDevice::enumerate(library))
+        append(std::move(device));
 }
 
 void DeviceEnumerator::append(std::unique_ptr<InputDevice> device)

@@ -6,6 +6,8 @@
 #include "devices/airspy/AirspyLibrary.h"
 #include "devices/lime/LimeLibrary.h"
 #include "devices/pluto/IioLibrary.h"
+#include "devices/sdrplay/SdrplayLibrary.h"
+#include "devices/soapysdr/SoapysdrLibrary.h"
 
 DeviceLibraries DeviceLibraries::system()
 {
@@ -25,5 +27,9 @@ DeviceLibraries DeviceLibraries::system()
 #if TAVIREL_HAVE_IIO
     libraries.iio = &systemIioLibrary();
 #endif
+#if TAVIREL_HAVE_SOAPYSDR
+    libraries.soapysdr = &systemSoapysdrLibrary();
+#endif
+    libraries.sdrplay = systemSdrplayLibrary();
     return libraries;
 }

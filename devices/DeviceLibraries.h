@@ -8,13 +8,17 @@ struct HackrfLibrary;
 struct AirspyLibrary;
 struct LimeLibrary;
 struct IioLibrary;
+struct SdrplayLibrary;
+struct SoapysdrLibrary;
 
 struct DeviceLibraries {
     const RtlsdrLibrary* rtlsdr = nullptr;
     const HackrfLibrary* hackrf = nullptr;
     const LimeLibrary* lime = nullptr;
+    const SdrplayLibrary* sdrplay = nullptr;   // loaded at run time when installed
     const AirspyLibrary* airspy = nullptr;
     const IioLibrary* iio = nullptr;
+    const SoapysdrLibrary* soapysdr = nullptr;
 
     // Those this build was made with.
     static DeviceLibraries system();
