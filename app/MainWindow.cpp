@@ -5,6 +5,7 @@
 #include "core/CpuInfo.h"
 #include "core/Log.h"
 #include "demod/PlSignalling.h"
+#include "devices/DeviceLibraries.h"
 #include "devices/DeviceSettings.h"
 #include "devices/TCPInputDevice.h"
 #include "ui/DebugWindow.h"
@@ -84,7 +85,7 @@ MainWindow::MainWindow(const WindowOptions& options, WindowMessages shown, QWidg
 
     LogLine() << "Setting up GUI...";
     setUpGui(options);
-    setUpDevices();
+    setUpDevices(options.radioLibraries != nullptr ? *options.radioLibraries : DeviceLibraries::system());
     startWorkers();
     LogLine() << "Init Complete! ";
 }
@@ -236,10 +237,10 @@ void MainWindow::applyGeneralSettings()
     ui->box_net_mode->setCurrentIndex(general.ipOutMode);
 }
 
-void MainWindow::setUpDevices()
+void MainWindow::setUpDevices(const DeviceLibraries& radioLibraries)
 {
     LogLine() << "Enumerating Devices... ";
-    enumerator = std::make_unique<DeviceEnumerator>();
+    enumerator = std::make_unique<DeviceEnumerator>(radioLibraries);
     for (const QString& address : general.iioNetContexts)
         enumerator->addNetworkContext(address.toUtf8().constData());
     devices = enumerator->devices();
@@ -309,6 +310,9 @@ void MainWindow::on_btn_dcon_toggled(bool checked)
     }
     device = devices[size_t(index)];
     loadDeviceSettings(*device);
+    // Radios hand over whole converted buffers; the chain gathers them into
+    // its blocks as it does single samples.
+    device->setBlockCallback(&receiverChain->blockCallback());
     if (device->open(receiverChain->sampleCallback())) {
         // The disconnect path runs (and saves the settings) as the button
         // comes up.

@@ -140,7 +140,7 @@ private:
     void applyStyle();
     void setUpGui(const WindowOptions& options);
     void applyGeneralSettings();
-    void setUpDevices();
+    void setUpDevices(const DeviceLibraries& radioLibraries);
     void startWorkers();
     void applyNetMode(int mode);
     void closeRecording();

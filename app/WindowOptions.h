@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 
+struct DeviceLibraries;
+
 struct WindowOptions {
     bool releaseNotes = true;
     // --tcp HOST:PORT with --format and --sample-rate: the TCP input,
@@ -27,6 +29,9 @@ struct WindowOptions {
     QString recordPath;
     QString screenshotPath;                 // --screenshot: a PNG of the window before quitting
     double quitAfter = 0;                   // --quit-after: seconds; 0: run until closed
+    // The radio libraries the device list is made from; none: the system's.
+    // Tests put stand-ins here.
+    const DeviceLibraries* radioLibraries = nullptr;
 };
 
 // Exit: --help with its text in `message`; Error: `message` names the option.

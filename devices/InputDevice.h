@@ -11,6 +11,10 @@
 // to the caller of open() and must outlive close().
 using SampleCallback = std::function<void(int16_t i, int16_t q)>;
 
+// Receives `count` complex samples at once, interleaved int16 I, Q: the same
+// samples the sample callback would get one by one, without a call per sample.
+using SampleBlockCallback = std::function<void(const int16_t* iq, size_t count)>;
+
 class InputDevice {
 public:
     InputDevice() = default;
@@ -54,7 +58,26 @@ public:
     // The listing text the enumerator names the device with.
     void setDeviceName(std::string name) { deviceName = std::move(name); }
 
+    // Radios convert their library's samples a buffer at a time: with a block
+    // callback set (before open()) they hand each converted run to it instead
+    // of calling the sample callback per sample. The object must outlive
+    // close().
+    void setBlockCallback(SampleBlockCallback* callback) { blockCallback = callback; }
+
 protected:
+    // Hands a converted run on: to the block callback when one is set, else
+    // sample by sample to `callback`.
+    void deliver(SampleCallback& callback, const int16_t* iq, size_t count) const
+    {
+        if (blockCallback != nullptr) {
+            (*blockCallback)(iq, count);
+            return;
+        }
+        for (size_t k = 0; k < count; ++k)
+            callback(iq[2 * k], iq[2 * k + 1]);
+    }
+
+    SampleBlockCallback* blockCallback = nullptr;
     std::string deviceName = "<unknown>";
     uint64_t sampleRate = 0;
     uint64_t frequency = 0;

@@ -4,16 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-int16_t convert_s8_s16(uint8_t byte)
-{
-    return int16_t(int8_t(byte) * 256);
-}
-
-int16_t convert_u8_s16(uint8_t byte)
-{
-    return int16_t((int(byte) - 128) * 256);
-}
-
 int16_t convert_s16le_s16(const uint8_t* bytes)
 {
     return int16_t(uint16_t(bytes[0] | (bytes[1] << 8)));

@@ -34,8 +34,17 @@ inline bool iqFormatFromName(const std::string& name, IqFormat& format)
     return false;
 }
 
-int16_t convert_s8_s16(uint8_t byte);
-int16_t convert_u8_s16(uint8_t byte);
+// Per sample in the radios' conversion loops: inline.
+inline int16_t convert_s8_s16(uint8_t byte)
+{
+    return int16_t(int8_t(byte) * 256);
+}
+
+inline int16_t convert_u8_s16(uint8_t byte)
+{
+    return int16_t((int(byte) - 128) * 256);
+}
+
 int16_t convert_s16le_s16(const uint8_t* bytes);
 int16_t convert_f32le_s16(const uint8_t* bytes);
 

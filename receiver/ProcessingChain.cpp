@@ -68,6 +68,7 @@ ProcessingChain::ProcessingChain()
       dvbs([this](const uint8_t* packet, size_t length) { tsBlocks.emitTransportStream(packet, length, true); },
            [this](int v) { viterbi.setQuarterTurns(v / 64); }, [this]() { viterbi.requestSymbolSkip(); }),
       callback([this](int16_t i, int16_t q) { onSample(i, q); }),
+      blockInput([this](const int16_t* iq, size_t count) { pushSamples(iq, count); }),
       spectrum(FFTWorker::kDefaultSize)
 {
     workerList = {&fft, &baseband, &fir, &resample, &demod, &viterbi};
@@ -205,6 +206,28 @@ void ProcessingChain::onSample(int16_t i, int16_t q)
     else
         dropped.fetch_add(1, std::memory_order_relaxed);
     rawBuffer = bufferPool.alloc(kRawBlockBytes);
+}
+
+void ProcessingChain::pushSamples(const int16_t* iq, size_t count)
+{
+    while (count > 0) {
+        // As onSample(): the samples of a block without a buffer are dropped.
+        const size_t room = size_t(kBlockSamples - rawCount);
+        const size_t take = std::min(room, count);
+        if (rawBuffer != nullptr)
+            std::memcpy(reinterpret_cast<int16_t*>(rawBuffer->data()) + 2 * rawCount, iq, take * 4);
+        iq += 2 * take;
+        count -= take;
+        rawCount += int32_t(take);
+        if (rawCount < kBlockSamples)
+            return;
+        rawCount = 0;
+        if (rawBuffer != nullptr)
+            onBlockFull();
+        else
+            dropped.fetch_add(1, std::memory_order_relaxed);
+        rawBuffer = bufferPool.alloc(kRawBlockBytes);
+    }
 }
 
 void ProcessingChain::onBlockFull()

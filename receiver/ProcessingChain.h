@@ -69,6 +69,10 @@ public:
     // The one callback for every device, for the chain's lifetime. Call it
     // from one thread at a time (the device's delivery thread).
     SampleCallback& sampleCallback() { return callback; }
+    // The same samples a run at a time (radios that convert whole buffers);
+    // gathered into the same blocks as sample by sample.
+    SampleBlockCallback& blockCallback() { return blockInput; }
+    void pushSamples(const int16_t* iq, size_t count);
 
     BufferAllocator& pool() { return bufferPool; }
     // Pool buffers in use above which an input that can wait (a file, a TCP
@@ -192,6 +196,7 @@ private:
     std::atomic<float> fftScale{32768.0f};
     std::atomic<bool> dvbS2{true};
     SampleCallback callback;
+    SampleBlockCallback blockInput;
 
     std::mutex spectrumMutex;   // the FFT worker adds, the window takes
     SpectrumAverager spectrum;

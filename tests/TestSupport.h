@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -59,6 +60,22 @@ inline ToolRun runTool(const std::string& program, const std::string& arguments)
     r.out.assign(o.begin(), o.end());
     r.err.assign(e.begin(), e.end());
     return r;
+}
+
+// The longest run of whole packets of `out`, from its first, that appears in
+// `sent` at a packet boundary. Null packets repeat, so every start is tried.
+inline size_t packetsInOrder(const std::vector<uint8_t>& out, const std::vector<uint8_t>& sent)
+{
+    const size_t n = out.size() / 188, m = sent.size() / 188;
+    size_t best = 0;
+    for (size_t s = 0; s < m; ++s) {
+        size_t k = 0;
+        while (k < n && s + k < m && std::equal(out.begin() + long(188 * k), out.begin() + long(188 * (k + 1)),
+                                                sent.begin() + long(188 * (s + k))))
+            ++k;
+        best = std::max(best, k);
+    }
+    return best;
 }
 
 } // namespace testsupport

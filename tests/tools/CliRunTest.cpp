@@ -28,6 +28,7 @@ namespace {
 
 const std::string kData = TAVIREL_TEST_DATA;
 
+using testsupport::packetsInOrder;
 using testsupport::readFile;
 using testsupport::ToolRun;
 
@@ -44,22 +45,6 @@ ToolRun run(const std::string& program, const std::string& arguments)
 ToolRun cli(const std::string& arguments)
 {
     return run(TAVIREL_CLI, arguments);
-}
-
-// The longest run of whole packets of `out`, from its first, that appears in
-// `sent` at a packet boundary. Null packets repeat, so every start is tried.
-size_t packetsInOrder(const std::vector<uint8_t>& out, const std::vector<uint8_t>& sent)
-{
-    const size_t n = out.size() / 188, m = sent.size() / 188;
-    size_t best = 0;
-    for (size_t s = 0; s < m; ++s) {
-        size_t k = 0;
-        while (k < n && s + k < m && std::equal(out.begin() + long(188 * k), out.begin() + long(188 * (k + 1)),
-                                                sent.begin() + long(188 * (s + k))))
-            ++k;
-        best = std::max(best, k);
-    }
-    return best;
 }
 
 // The longest run of whole packets that ends with the last packet of `out`

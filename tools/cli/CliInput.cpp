@@ -6,8 +6,8 @@
 
 #include <iostream>
 
-CliInput::CliInput(ProcessingChain& chain, const CliOptions& options, RunStatus& status)
-    : chain(chain), options(options), status(status)
+CliInput::CliInput(ProcessingChain& chain, const CliOptions& options, RunStatus& status, InputDevice* radio)
+    : chain(chain), options(options), status(status), radio(radio)
 {
 }
 
@@ -24,7 +24,7 @@ void CliInput::atEnd()
 
 bool CliInput::open(std::string& message)
 {
-    if (options.input == InputKind::Tcp)
+    if (options.input == InputKind::Tcp || options.input == InputKind::Radio)
         return true;
     reader = std::make_unique<SampleReader>(chain.pool(), chain.sampleCallback(), options.format);
     if (!reader->open(options.input == InputKind::Stdin ? std::string() : options.inputPath)) {
@@ -41,6 +41,8 @@ bool CliInput::start(std::string& message)
                       [this]() { atEnd(); });
         return true;
     }
+    if (radio != nullptr)
+        return startRadio(message);
     tcp = std::make_unique<TCPInputDevice>();
     TcpInputSettings settings;
     settings.address = QString::fromStdString(options.inputHost);
@@ -73,8 +75,38 @@ bool CliInput::start(std::string& message)
     return true;
 }
 
+bool CliInput::startRadio(std::string& message)
+{
+    // As the window connects: open (a radio may start at its first rate and
+    // without tuning), then the rate, frequency and gain.
+    SampleCallback& inner = chain.sampleCallback();
+    counting = [&inner, this](int16_t i, int16_t q) {
+        inner(i, q);
+        status.onSamplesRead(1);
+    };
+    SampleBlockCallback& innerRuns = chain.blockCallback();
+    countingRuns = [&innerRuns, this](const int16_t* iq, size_t count) {
+        innerRuns(iq, count);
+        status.onSamplesRead(count);
+    };
+    radio->setBlockCallback(&countingRuns);
+    if (radio->open(counting)) {
+        radio->setBlockCallback(nullptr);
+        message = "--input " + options.radioSpec + ": cannot open " + radio->getDeviceName();
+        return false;
+    }
+    radio->setSampleRateIndex(options.radioRateIndex);
+    radio->setFrequency(options.frequency.value_or(radio->getFrequency()));
+    radio->setGain(options.gain.value_or(radio->getGain()));
+    return true;
+}
+
 void CliInput::stop()
 {
+    if (radio != nullptr) {
+        radio->close();
+        radio->setBlockCallback(nullptr);
+    }
     if (tcp)
         tcp->close();
     if (reader)

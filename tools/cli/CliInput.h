@@ -19,7 +19,8 @@ class RunStatus;
 
 class CliInput {
 public:
-    CliInput(ProcessingChain& chain, const CliOptions& options, RunStatus& status);
+    // `radio`: the device for a radio input (it must outlive this object).
+    CliInput(ProcessingChain& chain, const CliOptions& options, RunStatus& status, InputDevice* radio = nullptr);
     ~CliInput();
 
     // Opens a file or standard input (before the chain starts). False with
@@ -40,13 +41,16 @@ public:
 
 private:
     void atEnd();   // the chain has the whole blocks; look at it before the silence
+    bool startRadio(std::string& message);
 
     ProcessingChain& chain;
     const CliOptions& options;
     RunStatus& status;
     std::unique_ptr<SampleReader> reader;
     std::unique_ptr<TCPInputDevice> tcp;
-    SampleCallback counting;   // the TCP device's callback; outlives close()
+    InputDevice* radio;
+    SampleCallback counting;   // the device's callback; outlives close()
+    SampleBlockCallback countingRuns;   // a radio's runs of samples
     std::atomic<bool> ended{false};
     std::atomic<int> confidenceAtEnd{-1};
 };

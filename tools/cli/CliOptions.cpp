@@ -1,5 +1,6 @@
 #include "CliOptions.h"
 
+#include "RadioSelection.h"
 
 #include <QCommandLineParser>
 
@@ -51,9 +52,17 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         "Headless DVB-S2 / DVB-S receiver: IQ samples in, transport stream (or GSE) out.\n"
         "Exit codes: 0 done, 1 bad options, 2 the input cannot be opened, 3 an output failed.");
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption input("input", "Samples from tcp:HOST:PORT (an address or a host name), file:PATH or - (stdin).", "source");
+    const QCommandLineOption input("input",
+        "Samples from tcp:HOST:PORT (an address or a host name), file:PATH, - (stdin), or a radio: KIND:N or "
+        "KIND:TEXT (rtlsdr, hackrf, lime, sdrplay, airspy, pluto, soapy; N counts from 0 among that kind, TEXT "
+        "is part of its listing such as a serial number, or driver=NAME for soapy).", "source");
+    const QCommandLineOption listDevices("list-devices", "List the radios and inputs that are attached, and exit.");
+    const QCommandLineOption frequency("frequency", "Radio: tuning frequency in Hz. Default: as devices.ini has it.", "hz");
+    const QCommandLineOption gain("gain", "Radio: gain in the device's own units. Default: as devices.ini has it.", "n");
     const QCommandLineOption format("format", "Sample format: s8, s16, f32 or u8 (offset binary). Default: s16.", "fmt", "s16");
-    const QCommandLineOption sampleRate("sample-rate", "Input sample rate in Hz, 1000 to 200000000. Default: 2000000.", "hz", "2000000");
+    const QCommandLineOption sampleRate("sample-rate",
+        "Input sample rate in Hz, 1000 to 200000000; a radio runs at its nearest listed rate. Default: 2000000.", "hz",
+        "2000000");
     const QCommandLineOption symbolRate("symbol-rate", "Symbol rate in symbols/s, 1000 up to below the sample rate. Default: 1000000.", "syms", "1000000");
     const QCommandLineOption standard("standard", "dvbs2 or dvbs. Default: dvbs2.", "std", "dvbs2");
     const QCommandLineOption codeRate("code-rate", "DVB-S code rate: 1/2, 2/3, 3/4, 5/6 or 7/8. Default: 1/2.", "rate", "1/2");
@@ -78,7 +87,7 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption json("json", "Status and summary as one JSON object per line.");
     const StandardOptions standardOptions;
     const QCommandLineOption stageTimes("stage-times", "After the summary, the CPU time of every stage per symbol.");
-    p.addOptions({standardOptions.help, standardOptions.version, input, format, sampleRate, symbolRate, standard, codeRate, offset, spectrum, rolloff,
+    p.addOptions({standardOptions.help, standardOptions.version, input, listDevices, frequency, gain, format, sampleRate, symbolRate, standard, codeRate, offset, spectrum, rolloff,
                   taps, ldpcThreads, carrierLoop, carrierKp, carrierKi, equalizer, derotate, skip, rs, output, record, statusInterval, duration,
                   json, stageTimes});
     const ParseResult parsed = parseToolCommandLine(p, standardOptions, arguments, "tavirel-cli", message);
@@ -86,8 +95,11 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         return parsed;
 
     ReceiverSettings& r = o.receiver;
+    o.listDevices = p.isSet(listDevices);
+    if (o.listDevices)
+        return ParseResult::Run;
     if (!p.isSet(input)) {
-        message = "--input is required (tcp:HOST:PORT, file:PATH or -)";
+        message = "--input is required (tcp:HOST:PORT, file:PATH, - or a radio such as rtlsdr:0)";
         return ParseResult::Error;
     }
     const QString in = p.value(input);
@@ -99,8 +111,32 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         o.inputPath = in.mid(5).toStdString();
     } else if (in.startsWith("tcp:") && parseHostPort(in.mid(4), o.inputHost, o.inputPort)) {
         o.input = InputKind::Tcp;
+    } else if (namesRadio(in.toStdString()) && in.indexOf(':') + 1 < in.size()) {
+        o.input = InputKind::Radio;
+        o.radioSpec = in.toStdString();
     } else {
-        message = bad("input", in, "expected tcp:HOST:PORT, file:PATH or -");
+        message = bad("input", in, "expected tcp:HOST:PORT, file:PATH, - or a radio such as rtlsdr:0");
+        return ParseResult::Error;
+    }
+    bool valid = false;
+    if (p.isSet(frequency)) {
+        const double hz = std::round(number(p.value(frequency), valid));
+        if (!valid || !(hz >= 0 && hz <= 20e9)) {
+            message = bad("frequency", p.value(frequency), "expected 0 to 20000000000 Hz");
+            return ParseResult::Error;
+        }
+        o.frequency = uint64_t(hz);
+    }
+    if (p.isSet(gain)) {
+        const double g = number(p.value(gain), valid);
+        if (!valid || g != std::round(g) || std::fabs(g) > 100000) {
+            message = bad("gain", p.value(gain), "expected a whole number");
+            return ParseResult::Error;
+        }
+        o.gain = int(g);
+    }
+    if ((o.frequency || o.gain) && o.input != InputKind::Radio) {
+        message = std::string(o.frequency ? "--frequency" : "--gain") + " goes with a radio input (rtlsdr:0 …)";
         return ParseResult::Error;
     }
 

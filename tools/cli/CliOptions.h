@@ -7,6 +7,7 @@
 
 #include <QStringList>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,7 @@ constexpr int kExitUsage = 1;   // bad options
 constexpr int kExitInput = 2;   // the input could not be opened
 constexpr int kExitOutput = 3;  // an output failed (standard output: the program ends)
 
-enum class InputKind { File, Stdin, Tcp };
+enum class InputKind { File, Stdin, Tcp, Radio };
 enum class OutputKind { Udp, TcpListen, File, Stdout };
 
 struct OutputTarget {
@@ -33,6 +34,11 @@ struct CliOptions {
     std::string inputText;     // as given on the command line
     std::string inputHost;     // tcp
     int inputPort = 0;
+    std::string radioSpec;     // radio: "<kind>:<selector>", e.g. "rtlsdr:0"
+    unsigned radioRateIndex = 0;   // radio: the listed rate it runs at (chosen in main)
+    std::optional<uint64_t> frequency;   // radio: Hz
+    std::optional<int> gain;             // radio: in the device's units
+    bool listDevices = false;
     IqFormat format = IqFormat::S16;
     std::vector<OutputTarget> outputs;
     std::string recordKind;    // "symbols" or "samples", empty: none

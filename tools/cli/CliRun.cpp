@@ -28,7 +28,7 @@ void onInterrupt(int)
 
 } // namespace
 
-int runReceiver(const CliOptions& options, TsOutputs& outputs)
+int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radio)
 {
     auto& report = options.stdoutCarriesTs() ? std::cerr : std::cout;
     ReceiverSettings settings = options.receiver;
@@ -53,7 +53,7 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs)
     RollOffFollower rollOff(chain, settings);
     chain.setRollOffObserver(rollOff.reporter());
 
-    CliInput input(chain, options, status);
+    CliInput input(chain, options, status, radio);
     std::string message;
     if (!input.open(message)) {
         std::cerr << "tavirel-cli: error: " << message << std::endl;

@@ -5,8 +5,10 @@
 
 #include "CliOptions.h"
 
+class InputDevice;
 class TsOutputs;
 
 // Runs until the input ends, the duration is up, an interrupt arrives or
 // standard output is closed; returns the exit code. `outputs` are open.
-int runReceiver(const CliOptions& options, TsOutputs& outputs);
+// `radio`: the device of a radio input, chosen and set up by the caller.
+int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radio = nullptr);

@@ -3,11 +3,14 @@
 // transport stream to files, standard output and the network.
 #include "CliOptions.h"
 #include "CliRun.h"
+#include "RadioSelection.h"
 #include "SampleReader.h"
 #include "Targets.h"
 #include "TsOutputs.h"
 
 #include "core/Log.h"
+#include "devices/DeviceEnumerator.h"
+#include "devices/DeviceSettings.h"
 
 #include <QCoreApplication>
 
@@ -35,6 +38,12 @@ int main(int argc, char** argv)
     const int answered = answerParse(parsed, message, "tavirel-cli", kExitUsage);
     if (answered >= 0)
         return answered;
+    if (options.listDevices) {
+        const DeviceEnumerator enumerator;
+        for (const std::string& line : radioListing(enumerator.devices()))
+            std::cout << line << std::endl;
+        return 0;
+    }
     // Nothing is opened before every target is known to be distinct: an
     // output opened for writing on the input file would destroy it.
     if (!resolveHostNames(options, message))
@@ -48,9 +57,33 @@ int main(int argc, char** argv)
     if (options.stdoutCarriesTs())
         setLogToStderr(true);
 
+    // A radio: found in the enumeration, its devices.ini settings loaded as
+    // the window does, and its listed rate nearest to --sample-rate.
+    std::unique_ptr<DeviceEnumerator> enumerator;
+    InputDevice* radio = nullptr;
+    if (options.input == InputKind::Radio) {
+        enumerator = std::make_unique<DeviceEnumerator>();
+        radio = selectRadio(enumerator->devices(), options.radioSpec, message);
+        if (radio == nullptr)
+            return fail(kExitInput, "--input " + options.radioSpec + ": " + message);
+        loadDeviceSettings(*radio);
+        const std::vector<uint64_t> rates = radio->getSampleRates();
+        if (rates.empty())
+            return fail(kExitInput, "--input " + options.radioSpec + ": the device offers no sample rate");
+        options.radioRateIndex = nearestRateIndex(rates, options.receiver.sampleRate);
+        const uint64_t rate = rates[options.radioRateIndex];
+        if (rate != options.receiver.sampleRate)
+            std::cerr << "tavirel-cli: --sample-rate " << options.receiver.sampleRate << ": " << radio->getTypeName()
+                      << " runs at " << rate << " instead (the nearest rate it offers)" << std::endl;
+        options.receiver.sampleRate = rate;
+        if (uint64_t(options.receiver.symbolRate) >= rate)
+            return fail(kExitUsage, "--symbol-rate " + std::to_string(options.receiver.symbolRate) +
+                                        ": must be below the radio's sample rate " + std::to_string(rate));
+    }
+
     TsOutputs outputs;
     outputs.setErrorReport([](const std::string& text) { toolError("tavirel-cli", 0, text); });
     if (!outputs.open(options, message))
         return fail(kExitUsage, message);
-    return runReceiver(options, outputs);
+    return runReceiver(options, outputs, radio);
 }
