@@ -188,6 +188,22 @@ TEST(LimeSDRDevice, TwelveBitSamplesAreScaledToSixteenBits)
     EXPECT_EQ(lastEntries(fake.calls(), 2), (Lines{"DestroyStream()", "Close()"}));
 }
 
+// A radio that stops answering (every read fails at once) delivers nothing
+// and still closes.
+TEST(LimeSDRDevice, FailingReadsDeliverNothingAndStillClose)
+{
+    FakeLime fake;
+    fake.failing = "RecvStream";
+    fake.stream = {1, 2, 3, 4};
+    LimeSDRDevice device(fake.library(), kInfo, 0);
+    Received received;
+    ASSERT_FALSE(device.open(received.callback));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return fake.reads() >= 3; })) << "it keeps trying";
+    device.close();
+    EXPECT_EQ(received.count(), 0u);
+    EXPECT_EQ(lastEntries(fake.calls(), 3), (Lines{"StopStream()", "DestroyStream()", "Close()"}));
+}
+
 // The stream thread reads while the window changes the rate: no stop, start or
 // rate change may fall inside a read, and the stream runs on afterwards.
 TEST(LimeSDRDevice, RateChangesWhileStreamingNeverOverlapARead)

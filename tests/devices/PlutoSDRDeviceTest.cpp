@@ -162,6 +162,23 @@ TEST(PlutoSDRDevice, WithoutItsStreamItLogsWhyAndDeliversNothing)
     }
 }
 
+// A radio that stops answering (every refill fails at once) delivers nothing
+// and still closes.
+TEST(PlutoSDRDevice, FailingRefillsDeliverNothingAndStillClose)
+{
+    FakeIio fake;
+    fake.failing = "refill";
+    fake.stream = {1, 2, 3, 4};
+    std::unique_ptr<PlutoSDRDevice> device = makeDevice(fake);
+    Received received;
+    ASSERT_FALSE(device->open(received.callback));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return fake.refills() >= 3; })) << "it keeps trying";
+    device->close();
+    EXPECT_EQ(received.count(), 0u);
+    EXPECT_EQ(fake.buffersAlive(), 0);
+    EXPECT_EQ(fake.calls().back(), "buffer_destroy()");
+}
+
 TEST(PlutoSDRDevice, TheGainIsADigitalFactorOfSixteenthsTruncatedTowardZero)
 {
     struct Case {

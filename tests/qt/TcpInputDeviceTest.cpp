@@ -403,7 +403,10 @@ TEST(TcpInputDevice, SamplesSentBeforeTheServerHungUpAreDeliveredFirst)
 
 TEST(DeviceEnumerator, WithoutRadiosListsOnlyTheTcpInput)
 {
-    DeviceEnumerator enumerator;
+    const DeviceEnumerator enumeratorOfThisBuild;
+    EXPECT_EQ(enumeratorOfThisBuild.devices().back()->getDeviceName(), "TCP Input Device");
+
+    DeviceEnumerator enumerator(DeviceLibraries{});
     ASSERT_EQ(enumerator.devices().size(), 1u);
     InputDevice* last = enumerator.devices().back();
     EXPECT_EQ(last->getDeviceName(), "TCP Input Device");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/MainWindow.h"
+#include "devices/DeviceLibraries.h"
 #include "ui_MainWindow.h"
 
 #include <QCoreApplication>
@@ -64,7 +65,13 @@ protected:
         messages.information = [this](const QString& title, const QString& text) {
             informations.emplace_back(title, text);
         };
-        window = std::make_unique<MainWindow>(options, messages);
+        // No radio libraries unless a test brings its stand-ins: the tests
+        // neither find a radio on the machine nor probe the network for one.
+        static const DeviceLibraries noRadios;
+        WindowOptions hermetic = options;
+        if (hermetic.radioLibraries == nullptr)
+            hermetic.radioLibraries = &noRadios;
+        window = std::make_unique<MainWindow>(hermetic, messages);
     }
 
     Ui::MainWindow& ui() { return *window->form(); }
