@@ -4,12 +4,26 @@
 
 #include "devices/DeviceLibraries.h"
 #include "tests/TestSupport.h"
+#include "tests/devices/FakeAirspy.h"
+#include "tests/devices/FakeHackrf.h"
+#include "tests/devices/FakeIio.h"
+#include "tests/devices/FakeLime.h"
 #include "tests/devices/FakeRtlsdr.h"
+#include "tests/devices/FakeSdrplay.h"
+#include "tests/devices/FakeSoapysdr.h"
 #include "tests/devices/RadioChain.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace {
+
+// Closes the window (and its devices) before the stand-in libraries that
+// outlive it in the test go.
+struct WindowClosedFirst {
+    std::unique_ptr<MainWindow>& window;
+    ~WindowClosedFirst() { window.reset(); }
+};
 
 bool called(const std::vector<std::string>& calls, const std::string& call)
 {
@@ -28,6 +42,7 @@ TEST_F(WindowTest, ListsOpensAndReceivesARadio)
     fake.stream.resize(fake.stream.size() + 4 * 16384, 0x80);
     DeviceLibraries libraries;
     libraries.rtlsdr = &fake.library();
+    const WindowClosedFirst closedFirst{window};
 
     WindowOptions options;
     options.releaseNotes = false;
@@ -72,4 +87,67 @@ TEST_F(WindowTest, ListsOpensAndReceivesARadio)
     const std::vector<uint8_t> ts = testsupport::readFile(path("radio.ts").toStdString());
     EXPECT_GT(ts.size() / 188, 450u);
     EXPECT_EQ(testsupport::packetsInOrder(ts, testsupport::readFile(tsFile)), ts.size() / 188);
+}
+
+// Every kind of radio at once: listed in the order of the device list (the
+// network PlutoSDR of config.ini's default address after the TCP input), and
+// each opened from the list and closed again by the Connect button.
+TEST_F(WindowTest, ListsEveryKindOfRadioAndOpensEach)
+{
+    FakeHackrf hackrf;
+    FakeRtlsdr rtlsdr;
+    FakeLime lime;
+    FakeSdrplay sdrplay;
+    FakeAirspy airspy;
+    FakeIio iio;
+    FakeSoapysdr soapysdr;
+    FakeSoapysdr::Radio usrp;
+    usrp.args = {{"driver", "uhd"}, {"label", "B210 [31A5]"}, {"serial", "31A5"}};
+    soapysdr.radios = {usrp};
+    DeviceLibraries libraries;
+    libraries.hackrf = &hackrf.library();
+    libraries.rtlsdr = &rtlsdr.library();
+    libraries.lime = &lime.library();
+    libraries.sdrplay = &sdrplay.library();
+    libraries.airspy = &airspy.library();
+    libraries.iio = &iio.library();
+    libraries.soapysdr = &soapysdr.library();
+    const WindowClosedFirst closedFirst{window};
+
+    WindowOptions options;
+    options.releaseNotes = false;
+    options.radioLibraries = &libraries;
+    open(kQuietConfig, options);
+
+    const std::vector<std::string> kinds = {"HackRFDevice",   "RTLSDRDevice",   "LimeSDRDevice",
+                                            "SDRPlayDevice",  "AirSpyDevice",   "PlutoSDRDevice",
+                                            "SoapySDRDevice", "TCPInputDevice", "PlutoSDRDevice"};
+    ASSERT_EQ(ui().box_devlist->count(), int(kinds.size()));
+    EXPECT_EQ(ui().box_devlist->itemText(6), "soapysdr | uhd | B210 [31A5]");
+    EXPECT_EQ(ui().box_devlist->itemText(7), "TCP Input Device");
+
+    const std::vector<std::function<size_t()>> callCounts = {
+        [&] { return hackrf.calls().size(); },  [&] { return rtlsdr.calls().size(); },
+        [&] { return lime.calls().size(); },    [&] { return sdrplay.calls().size(); },
+        [&] { return airspy.calls().size(); },  [&] { return iio.calls().size(); },
+        [&] { return soapysdr.calls().size(); }, [] { return size_t(0); },
+        [&] { return iio.calls().size(); }};
+    for (size_t i = 0; i < kinds.size(); ++i) {
+        if (kinds[i] == "TCPInputDevice")
+            continue;   // opened through its dialog: the TCP tests
+        SCOPED_TRACE(ui().box_devlist->itemText(int(i)).toStdString());
+        ui().box_devlist->setCurrentIndex(int(i));
+        const size_t before = callCounts[i]();
+        ui().btn_dcon->setChecked(true);
+        ASSERT_NE(window->currentDevice(), nullptr) << "opened";
+        EXPECT_EQ(window->currentDevice()->getTypeName(), kinds[i]);
+        EXPECT_GT(ui().box_bandwidth->count(), 0) << "its sample rates offered";
+        const size_t opened = callCounts[i]();
+        EXPECT_GT(opened, before) << "the radio's library was called to open it";
+        pumpFor(50);
+        ui().btn_dcon->setChecked(false);
+        EXPECT_EQ(window->currentDevice(), nullptr);
+        EXPECT_GT(callCounts[i](), opened) << "and to close it";
+        EXPECT_TRUE(ui().box_devlist->isEnabled());
+    }
 }
