@@ -336,6 +336,25 @@ TEST(SdrplayLibrary, AMissingOrForeignLibraryIsOneLogLineAndNoTable)
     EXPECT_EQ(table.Open, nullptr) << "nothing half filled";
 }
 
+TEST(SdrplayLibrary, TheInstalledApiIsLoadedByItsFunctionNamesAndListsItsReceivers)
+{
+    SdrplayLibrary table{};
+    {
+        LogCapture log;
+        ASSERT_TRUE(loadSdrplayLibrary(TAVIREL_SDRPLAY_MODULE, table));
+        EXPECT_TRUE(log.lines().empty());
+    }
+    EXPECT_STREQ(table.GetErrorString(sdrplay_api_Fail), "module: fail");
+    DeviceLibraries libraries;
+    libraries.sdrplay = &table;
+    DeviceEnumerator enumerator(libraries);
+    ASSERT_EQ(enumerator.devices().size(), 2u);
+    EXPECT_EQ(enumerator.devices()[0]->getDeviceName(), "sdrplay | SerNo: MODULE1, hwVer: 2, tuner: 0x01");
+    Received received;
+    EXPECT_TRUE(enumerator.devices()[0]->open(received.callback)) << "the module gives no parameter block";
+    EXPECT_EQ(SDRPlayDevice::activeDevice(), nullptr);
+}
+
 // The transmitter's signal as the API's I and Q arrays, through the device
 // into the receiver, comes out as the transmitted TS.
 TEST(SDRPlayDevice, TransmittedSignalDecodesToItsTransportStream)
