@@ -300,6 +300,6 @@ INSTANTIATE_TEST_SUITE_P(Dvbs, SignalQualityChain, testing::ValuesIn(dvbsCases({
 // The whole range, 1 … 15 dB for DVB-S2 (every frame kind), 3 … 12 dB for
 // DVB-S.
 INSTANTIATE_TEST_SUITE_P(Dvbs2, SignalQualityLong,
-                         testing::ValuesIn(dvbs2Cases({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 15}, true)), paramName);
+                         testing::ValuesIn(dvbs2Cases({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, true)), paramName);
 INSTANTIATE_TEST_SUITE_P(Dvbs, SignalQualityLong, testing::ValuesIn(dvbsCases({3, 4, 5, 6, 7, 8, 9, 10, 11, 12})),
                          paramName);
