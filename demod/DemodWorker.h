@@ -72,11 +72,16 @@ public:
     DemodControls controls();
     // The fine carrier loop's frequency, in cycles per symbol.
     float carrierFrequency();
-    // MER and Es/N0 in dB of the mode running: DVB-S2 from the known
-    // symbols of the last 16 blocks of about 1024 (valid from 4 blocks on,
-    // while locked), DVB-S from the decisions on the last 16 blocks of 16384
-    // symbols (valid from 4 blocks on, while the carrier loop holds the
-    // constellation). Both are cleared when the mode changes.
+    // The signal quality of the mode running, safe from any thread (a copy,
+    // taken between blocks; cheap enough for a 20 ms display refresh):
+    // `esn0Db` when `valid`, `merDb` when `merValid` too, both in dB.
+    // DVB-S2: MER and Es/N0 from the known symbols of the last 16 blocks of
+    // about 1024 (valid from 4 blocks on, while the frames are locked);
+    // until then, or once the lock is lost in the noise, Es/N0 alone from
+    // the moments of the last 16 blocks of 16384 symbols. DVB-S: from the
+    // decisions on the last 16 blocks of 16384 symbols (valid from 4 blocks
+    // on, while the carrier loop holds the constellation). Cleared when the
+    // mode changes.
     SignalQualityReading signalQuality();
     // Starts both measurements afresh (another signal tuned, say).
     void clearSignalQuality();

@@ -52,6 +52,7 @@ void FrameSynchroniser::gain()
 {
     if (lockCount < 32 && ++lockCount == 16) {
         isLocked = true;
+        framesHeld = true;
         pending.push_back({FrameEvent::Kind::Locked, pls, true});
     }
 }
@@ -84,7 +85,16 @@ bool FrameSynchroniser::process(const int16_t* in, size_t n, float scale, bool i
             z = equalizer.process(z);
         symbols[k] = push(z);
     }
+    blind.add(symbols, n);
     return delivered;
+}
+
+SignalQualityReading FrameSynchroniser::signalQuality() const
+{
+    const SignalQualityReading known = quality.reading();
+    if (known.valid || !framesHeld || apskData)
+        return known;
+    return blind.reading();
 }
 
 // Inlined into the block loop: as a call it costs a third of the stage's speed.
@@ -299,6 +309,11 @@ void FrameSynchroniser::measureHeader(uint64_t descrambled)
 {
     knownSum = 0;
     knownPower = 0;
+    // Data frames read while locked tell whether the symbols are of
+    // constant modulus (headers read in the noise may say anything).
+    const int index = s2ModcodRow(plsModcod(pls)).constellationIndex;
+    if (isLocked && index > 0)
+        apskData = index > 3;
     // The code this header carries, whatever keep-lock does with it.
     const uint8_t heard = decodePlsHeader(descrambled);
     const uint64_t codeWord = encodePlsHeader(heard);

@@ -10,6 +10,7 @@
 #include "demod/Constellation.h"
 #include "demod/Equalizer.h"
 #include "demod/KnownSymbolQuality.h"
+#include "demod/QpskDecisionQuality.h"
 #include "demod/SoftDemapper.h"
 #include "demod/SymbolTap.h"
 
@@ -77,9 +78,20 @@ public:
 
     // MER and Es/N0 on the symbols known while locked: the PLS code of each
     // header that reads cleanly, and the pilot blocks and dummy slots of its
-    // frame. Forgotten when the lock is lost.
-    SignalQualityReading signalQuality() const { return quality.reading(); }
-    void clearSignalQuality() { quality.clear(); }
+    // frame; forgotten when the lock is lost. Where that has no reading but
+    // the frames have been locked since the last clearing (the lock lost in
+    // the noise, or regained and not yet measured), Es/N0 alone from the
+    // moments of all symbols, unless the last data frames read were APSK.
+    // Never before a lock: clipped noise, or a carrier of another kind, has
+    // moments that may pass for a signal.
+    SignalQualityReading signalQuality() const;
+    void clearSignalQuality()
+    {
+        quality.clear();
+        blind.clear();
+        apskData = false;
+        framesHeld = isLocked;
+    }
 
 private:
     std::complex<float> push(std::complex<float> z);
@@ -108,6 +120,7 @@ private:
     CarrierAcquisition acquisition;
     SoftDemapper demapper;
     KnownSymbolQuality quality;
+    ConstantModulusQuality blind;
     std::vector<FrameEvent> pending;
     // Of the block being processed: where symbols are shown, where a frame
     // goes, whether one went.
@@ -154,6 +167,8 @@ private:
     // The frame's header read cleanly while locked: its pilot blocks and
     // dummy slots are known. Sums over the field of them being received.
     bool frameKnown = false;
+    bool apskData = false;   // the last data frames read while locked were APSK
+    bool framesHeld = false; // locked since the quality was last cleared
     std::complex<float> knownSum{};
     float knownPower = 0;
     uint8_t framePls = 0;                // the code of the frame being received

@@ -52,6 +52,7 @@ SignalQualityReading KnownSymbolQuality::reading() const
     const double signal = (t.coherentPower - t.fields * noise) / n;
 
     r.valid = true;
+    r.merValid = true;
     r.merDb = amplitude > 0 ? qualityDb(amplitude * amplitude, power - amplitude * amplitude) : kQualityFloorDb;
     r.esn0Db = qualityDb(signal, noise);
     return r;

@@ -58,15 +58,56 @@ QpskMoments qpsk_moments_sse41(const std::complex<float>* symbols, size_t n)
     return m;
 }
 
-void QpskDecisionQuality::add(const std::complex<float>* symbols, size_t n)
+namespace {
+
+// In pieces that end where the window's blocks do.
+template <typename Window>
+void addMoments(Window& window, const std::complex<float>* symbols, size_t n)
 {
-    // In pieces that end where the window's blocks do.
     while (n > 0) {
         const size_t piece = std::min(n, size_t(window.room()));
         window.add(qpsk_moments_sse41(symbols, piece));
         symbols += piece;
         n -= piece;
     }
+}
+
+} // namespace
+
+bool constantModulusEsn0Db(const QpskMoments& t, double& esn0Db)
+{
+    if (!(t.symbols > 0))
+        return false;
+    const double m2 = t.power / t.symbols;
+    const double m4 = t.fourthPower / t.symbols;
+    const double s2 = 2 * m2 * m2 - m4;
+    if (!(s2 > 0))
+        return false;
+    const double signal = std::sqrt(s2);
+    esn0Db = qualityDb(signal, m2 - signal);
+    return true;
+}
+
+void QpskDecisionQuality::add(const std::complex<float>* symbols, size_t n)
+{
+    addMoments(window, symbols, n);
+}
+
+void ConstantModulusQuality::add(const std::complex<float>* symbols, size_t n)
+{
+    addMoments(window, symbols, n);
+}
+
+SignalQualityReading ConstantModulusQuality::reading() const
+{
+    SignalQualityReading r;
+    double esn0Db = 0;
+    if (window.blocks() < QpskDecisionQuality::kMinBlocks || !constantModulusEsn0Db(window.total(), esn0Db) ||
+        esn0Db < QpskDecisionQuality::kFloorDb)
+        return r;
+    r.valid = true;
+    r.esn0Db = esn0Db;
+    return r;
 }
 
 double QpskDecisionQuality::decisionRatio(double esn0)
@@ -99,14 +140,9 @@ SignalQualityReading QpskDecisionQuality::reading() const
         return r;
     const QpskMoments t = window.total();
 
-    // Es/N0 by M2M4.
-    const double m2 = t.power / t.symbols;
-    const double m4 = t.fourthPower / t.symbols;
-    const double s2 = 2 * m2 * m2 - m4;
-    if (!(s2 > 0))
+    double esn0Db = 0;
+    if (!constantModulusEsn0Db(t, esn0Db))
         return r;
-    const double signal = std::sqrt(s2);
-    const double esn0Db = qualityDb(signal, m2 - signal);
 
     // MER from the decisions, per component: mean |x| and mean x² over 2N
     // components.
@@ -118,6 +154,7 @@ SignalQualityReading QpskDecisionQuality::reading() const
     if (esn0Db < kFloorDb || coherence < 0.5 * lockedCoherence(std::pow(10, esn0Db / 10)))
         return r;
     r.valid = true;
+    r.merValid = true;
     r.merDb = qualityDb(mer, 1);
     r.esn0Db = esn0Db;
     return r;

@@ -87,3 +87,24 @@ public:
 private:
     BlockWindow<QpskMoments, kBlocks> window{double(kBlockSymbols)};
 };
+
+// Es/N0 (dB) of symbols of constant modulus in circular Gaussian noise by
+// M2M4, as above: false when the moments leave no signal to speak of.
+bool constantModulusEsn0Db(const QpskMoments& moments, double& esn0Db);
+
+// Es/N0 alone of a stream of constant-modulus symbols (π/2-BPSK, QPSK, 8PSK
+// — all of a DVB-S2 frame but APSK data) by M2M4: no decisions, no phase,
+// no framing, so it reads while nothing holds the signal, but it has no
+// ideal points to measure MER against. The same window as the decisions'
+// (16 blocks of 16384 symbols, valid from 4 blocks on and from −3 dB up,
+// where noise alone does not reach).
+class ConstantModulusQuality {
+public:
+    void add(const std::complex<float>* symbols, size_t n);
+    void clear() { window.clear(); }
+    // `valid` and `esn0Db`; MER never.
+    SignalQualityReading reading() const;
+
+private:
+    BlockWindow<QpskMoments, QpskDecisionQuality::kBlocks> window{double(QpskDecisionQuality::kBlockSymbols)};
+};

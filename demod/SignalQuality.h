@@ -7,13 +7,16 @@
 #include <cmath>
 #include <cstddef>
 
-// MER: the power of the ideal symbols over the power of the error vectors
-// (received minus ideal) at the carrier loop's phase, everything that
-// spreads the constellation counted. Es/N0: the symbol energy over the
-// noise in the symbols. Both in dB; not valid until enough symbols are in,
-// nor while the symbols are not locked.
+// Es/N0: the symbol energy over the noise in the symbols. MER: the power of
+// the ideal symbols over the power of the error vectors (received minus
+// ideal) at the carrier loop's phase, everything that spreads the
+// constellation counted. Both in dB. `valid`: Es/N0 is measured (enough
+// symbols in, a signal there); `merValid`: MER is too, which needs the
+// constellation held (DVB-S2 frames locked, the DVB-S carrier loop on the
+// diagonals). MER is never valid without Es/N0.
 struct SignalQualityReading {
     bool valid = false;
+    bool merValid = false;
     double merDb = 0;
     double esn0Db = 0;
 };

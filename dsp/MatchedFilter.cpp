@@ -77,7 +77,7 @@ RrcDesign designRrc(uint64_t sampleRate, int32_t symbolRate, int taps, float rol
     }
     const double fullScale = std::min(std::fabs(32767.0 / maxTap), std::fabs(-32768.0 / minTap));
     const double largestPhase = std::max(absEven, absOdd);
-    const double f = getenv("NOCAP") ? fullScale : largestPhase > 0 ? std::min(fullScale, kMaxPhaseTapSum / largestPhase) : fullScale;
+    const double f = largestPhase > 0 ? std::min(fullScale, kMaxPhaseTapSum / largestPhase) : fullScale;
     d.even.resize(size_t(n));
     d.odd.resize(size_t(n));
     double sum = 0;

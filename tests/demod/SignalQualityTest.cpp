@@ -88,7 +88,7 @@ TEST(KnownSymbolQuality, UnbiasedAtAnyEsN0)
             fillKnown(onPhase, source, KnownSymbolQuality::kBlocks, [] { return 0.0f; });
             fillKnown(wandering, source, KnownSymbolQuality::kBlocks, [&] { return anyPhase(source.rng); });
             const SignalQualityReading r = onPhase.reading(), rw = wandering.reading();
-            ASSERT_TRUE(r.valid && rw.valid) << esn0;
+            ASSERT_TRUE(r.valid && rw.valid && r.merValid && rw.merValid) << esn0;
             merSum += r.merDb;
             esn0Sum += r.esn0Db;
             wanderingEsn0 += rw.esn0Db;
@@ -227,7 +227,7 @@ TEST(QpskDecisionQuality, ReadsTheTrueEsN0OfNoisySymbols)
     for (double esn0 : {0.0, 3.0, 6.0, 10.0, 20.0}) {
         QpskMoments m;
         const SignalQualityReading r = qpskReading(esn0, 0.37f, uint32_t(esn0 + 20), [](size_t) { return 0.0f; }, &m);
-        ASSERT_TRUE(r.valid) << esn0;
+        ASSERT_TRUE(r.valid && r.merValid) << esn0;
         EXPECT_NEAR(r.merDb, esn0, 0.1) << esn0;
         EXPECT_NEAR(r.esn0Db, esn0, 0.1) << esn0;
         const double rho = (m.absolute / (2 * m.symbols)) * (m.absolute / (2 * m.symbols)) / (m.power / (2 * m.symbols));
@@ -263,6 +263,43 @@ TEST(QpskDecisionQuality, ValidOnlyForALockedConstellation)
     EXPECT_TRUE(q.reading().valid);
     q.clear();
     EXPECT_FALSE(q.reading().valid);
+}
+
+// The blind reading of DVB-S2 symbols while the frames are not held: any
+// mix of constant-modulus constellations (π/2-BPSK, QPSK, 8PSK) at any
+// phase, turning or not, reads its Es/N0 from −1 dB up; there is no MER.
+// Noise alone stays below the floor, and nothing reads before 4 blocks.
+TEST(ConstantModulusQuality, ReadsTheEsN0OfTurningMixedPskWithoutMer)
+{
+    auto reading = [](double esn0, uint32_t seed, size_t blocks) {
+        NoisySymbols source(esn0, 0.6f, seed);
+        ConstantModulusQuality q;
+        std::vector<cf> block(QpskDecisionQuality::kBlockSymbols);
+        size_t index = 0;
+        for (size_t b = 0; b < blocks; ++b) {
+            for (cf& s : block) {
+                const int kind = int(source.rng() % 3);   // π/2-BPSK, QPSK, 8PSK
+                const int points = kind == 0 ? 2 : kind == 1 ? 4 : 8;
+                const float angle = float(2 * M_PI) * float(source.rng() % uint32_t(points)) / float(points) +
+                                    (kind == 0 && index % 2 == 1 ? float(M_PI / 2) : 0.0f);
+                s = source.noisy(std::polar(1.0f, angle)) * std::polar(1.0f, float(1e-3 * double(index)));
+                ++index;
+            }
+            q.add(block.data(), block.size());
+        }
+        return q.reading();
+    };
+    for (double esn0 : {-1.0, 1.0, 3.0, 8.0, 15.0}) {
+        const SignalQualityReading r = reading(esn0, uint32_t(40 + esn0), QpskDecisionQuality::kBlocks);
+        ASSERT_TRUE(r.valid) << esn0;
+        EXPECT_FALSE(r.merValid) << esn0;
+        // Blind moments scatter more than known symbols: at 1 dB by about
+        // 0.05 dB over a window.
+        EXPECT_NEAR(r.esn0Db, esn0, 0.2) << esn0;
+    }
+    EXPECT_FALSE(reading(-60, 1, QpskDecisionQuality::kBlocks).valid);
+    EXPECT_FALSE(reading(10, 2, QpskDecisionQuality::kMinBlocks - 1).valid);
+    EXPECT_TRUE(reading(10, 3, QpskDecisionQuality::kMinBlocks).valid);
 }
 
 TEST(QpskDecisionQuality, VectorMomentsMatchTheReferenceWithinRounding)
@@ -306,14 +343,15 @@ public:
 class Dvbs2Feed {
 public:
     Dvbs2Feed(int modcod, bool shortFrame, bool pilots, double esn0)
-        : framer(ts, tx::RollOff::R035), transmitter(config(modcod, shortFrame, pilots), framer),
-          sigma(std::sqrt(std::pow(10, -esn0 / 10) / 2))
+        : framer(ts, tx::RollOff::R035), transmitter(config(modcod, shortFrame, pilots), framer)
     {
+        setEsn0(esn0);
         demod.equalizer().mode = Equalizer::Off;
         demod.loop().kp = 0.5f;
         demod.loop().ki = 2.0f / 2048;
         demod.loop().setEnabled(true);
     }
+    void setEsn0(double esn0) { sigma = std::sqrt(std::pow(10, -esn0 / 10) / 2); }
     void frames(int count, bool dummy = false, bool signal = true)
     {
         for (int f = 0; f < count; ++f) {
@@ -354,7 +392,7 @@ private:
     tx::TsBbFramer framer;
     tx::Dvbs2Transmitter transmitter;
     tx::PlFramer plFramer;
-    const double sigma;
+    double sigma = 0;
     std::mt19937 rng{17};
     std::normal_distribution<double> gauss{0.0, 1.0};
     int64_t index = 0;
@@ -364,24 +402,45 @@ private:
 } // namespace
 
 // Nothing is measured before the lock; once locked the PLS codes and pilots
-// give the Es/N0; the reading ends with the lock when the signal goes.
-TEST(FramingSignalQuality, MeasuredWhileLockedOnly)
+// give MER and Es/N0; when the signal goes, the lock and the reading go
+// with it.
+TEST(FramingSignalQuality, MeasuredOnceLocked)
 {
     Dvbs2Feed feed(4, true, true, 7.0);   // QPSK 1/2 short frames with pilots
     feed.frames(10);
-    EXPECT_FALSE(feed.demod.locked());
+    ASSERT_FALSE(feed.demod.locked());
     EXPECT_FALSE(feed.demod.signalQualityS2().valid);
     feed.frames(40);
     ASSERT_TRUE(feed.demod.locked());
     feed.demod.clearSignalQuality();
     feed.frames(70);
     const SignalQualityReading r = feed.demod.signalQualityS2();
-    ASSERT_TRUE(r.valid);
+    ASSERT_TRUE(r.valid && r.merValid);
     EXPECT_NEAR(r.esn0Db, 7.0, 0.3);
     EXPECT_NEAR(r.merDb, 7.0, 0.3);
 
     feed.frames(60, false, false);   // noise alone
     EXPECT_FALSE(feed.demod.locked());
+    EXPECT_FALSE(feed.demod.signalQualityS2().valid);
+}
+
+// 8PSK without pilots fading to 1 dB: the lock is lost in the noise, and
+// Es/N0 reads on from the moments of the symbols, without MER; clearing
+// while unlocked ends that until the next lock.
+TEST(FramingSignalQuality, EsN0ReadsOnWhenTheLockIsLostInTheNoise)
+{
+    Dvbs2Feed feed(13, true, false, 11.0);   // 8PSK 2/3 short frames, no pilots
+    feed.frames(40);
+    ASSERT_TRUE(feed.demod.locked());
+    feed.setEsn0(1.0);
+    feed.frames(150);
+    ASSERT_FALSE(feed.demod.locked());
+    const SignalQualityReading r = feed.demod.signalQualityS2();
+    ASSERT_TRUE(r.valid);
+    EXPECT_FALSE(r.merValid);
+    EXPECT_NEAR(r.esn0Db, 1.0, 0.3);
+    feed.demod.clearSignalQuality();
+    feed.frames(20);
     EXPECT_FALSE(feed.demod.signalQualityS2().valid);
 }
 
@@ -395,7 +454,7 @@ TEST(FramingSignalQuality, DummyFramesAreMeasured)
     feed.demod.clearSignalQuality();
     feed.frames(8, true);
     const SignalQualityReading r = feed.demod.signalQualityS2();
-    ASSERT_TRUE(r.valid);
+    ASSERT_TRUE(r.valid && r.merValid);
     EXPECT_NEAR(r.esn0Db, 11.0, 0.3);
     EXPECT_NEAR(r.merDb, 11.0, 0.3);
 }
@@ -424,12 +483,12 @@ TEST(DemodWorkerSignalQuality, ModeChangeStartsTheMeasurementAfresh)
     };
     feedBlocks(2 * int(QpskDecisionQuality::kBlocks));
     const SignalQualityReading dvbs = worker.signalQuality();
-    ASSERT_TRUE(dvbs.valid);
+    ASSERT_TRUE(dvbs.valid && dvbs.merValid);
     EXPECT_NEAR(dvbs.esn0Db, 9.0, 0.2);
     EXPECT_NEAR(dvbs.merDb, 9.0, 0.2);
 
     worker.setDVBMode(true);
-    EXPECT_FALSE(worker.signalQuality().valid);   // not locked
+    EXPECT_FALSE(worker.signalQuality().valid);   // nothing in yet
     worker.setDVBMode(false);
     EXPECT_FALSE(worker.signalQuality().valid);   // forgotten
     feedBlocks(2 * int(QpskDecisionQuality::kMinBlocks));   // two worker blocks to one of the window

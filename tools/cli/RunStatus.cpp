@@ -128,7 +128,7 @@ std::string RunStatus::line(const char* kind)
     std::ostringstream out;
     if (json) {
         out << "{\"type\":" << jsonString(kind) << ",\"elapsed\":" << elapsed << ",\"locked\":" << (locked ? "true" : "false")
-            << ",\"confidence\":" << confidence << ",\"mer_db\":" << (quality.valid ? decibels(quality.merDb, 2) : "null")
+            << ",\"confidence\":" << confidence << ",\"mer_db\":" << (quality.merValid ? decibels(quality.merDb, 2) : "null")
             << ",\"esn0_db\":" << (quality.valid ? decibels(quality.esn0Db, 2) : "null");
         if (dvbS2)
             out << ",\"modcod\":" << jsonString(modcod) << ",\"modcod_decoded\":" << (undecodable ? "false" : "true")
@@ -153,8 +153,10 @@ std::string RunStatus::line(const char* kind)
         return out.str();
     }
     out << kind << ": " << (locked ? "locked" : "no lock") << " (" << confidence << "/32)";
-    if (quality.valid)
+    if (quality.merValid)
         out << " | MER " << decibels(quality.merDb, 1) << " dB, Es/N0 " << decibels(quality.esn0Db, 1) << " dB";
+    else if (quality.valid)
+        out << " | Es/N0 " << decibels(quality.esn0Db, 1) << " dB";
     if (dvbS2) {
         out << " | " << modcod << " " << frame << (undecodable ? " (not decoded)" : "") << " | frames " << framesDecoded
             << " ok, " << framesFailed << " failed";
