@@ -98,12 +98,18 @@ QString tenths(double db)
 
 QString merText(const SignalQualityReading& quality)
 {
-    return quality.valid ? "MER: " + tenths(quality.merDb) + " dB" : QString("MER: -");
+    if (quality.valid && quality.merValid)
+        return "MER: " + tenths(quality.merDb) + " dB";
+    // Frames lost in the noise: the MER cannot be measured, the symbols'
+    // Es/N0 still moves with the signal.
+    if (quality.valid)
+        return "MER: -  Es/N0: " + tenths(quality.esn0Db) + " dB";
+    return "MER: -";
 }
 
 QString merDetailText(const SignalQualityReading& quality)
 {
-    return quality.valid ? "MER " + tenths(quality.merDb) + " dB" : QString();
+    return quality.valid && quality.merValid ? "MER " + tenths(quality.merDb) + " dB" : QString();
 }
 
 QString esn0Text(const SignalQualityReading& quality)

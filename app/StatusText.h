@@ -37,7 +37,8 @@ QString modcodStatisticsText(bool dvbS2, bool locked, std::array<ModcodStatistic
 std::vector<double> equalizerTapMagnitudes(const std::vector<std::complex<float>>& taps);
 
 // The signal-quality label: "MER: 12.3 dB" (one decimal, the point whatever
-// the locale), "MER: -" while there is no valid reading.
+// the locale); "MER: -  Es/N0: 1.0 dB" when only the Es/N0 is measured (the
+// frames lost in the noise); "MER: -" while there is no reading.
 QString merText(const SignalQualityReading& quality);
 // The same for the demodulator's statistics row: "MER 12.3 dB", or empty.
 QString merDetailText(const SignalQualityReading& quality);

@@ -94,6 +94,9 @@ TEST(StatusText, SignalQualityWithOneDecimalOrADash)
     EXPECT_EQ(esn0Text(q), "");
     EXPECT_EQ(merDetailText(q), "");
     q.valid = true;
+    EXPECT_EQ(merText(q), "MER: -  Es/N0: 12.0 dB") << "Es/N0 alone";
+    EXPECT_EQ(merDetailText(q), "");
+    q.merValid = true;
     EXPECT_EQ(merDetailText(q), "MER 12.3 dB");
     EXPECT_EQ(merText(q), "MER: 12.3 dB");
     EXPECT_EQ(esn0Text(q), "Es/N0: 12.0 dB");
