@@ -169,7 +169,8 @@ int FakeSoapysdr::read(void* const* buffers, size_t numElems, long timeoutUs)
         std::lock_guard<std::mutex> lock(mutex);
         const size_t left = (stream.size() - readAt) / 2;
         n = std::min(std::min(numElems, mtu), left);
-        std::memcpy(buffers[0], stream.data() + readAt, n * 2 * sizeof(int16_t));
+        if (n > 0)
+            std::memcpy(buffers[0], stream.data() + readAt, n * 2 * sizeof(int16_t));
         readAt += 2 * n;
         if (n > 0)
             return int(n);
