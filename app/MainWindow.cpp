@@ -325,6 +325,7 @@ void MainWindow::on_btn_dcon_toggled(bool checked)
 
 void MainWindow::deviceOpened()
 {
+    ticksSinceReadings = kReadingTicks - 1;   // readings at the first refresh
     ui->box_devlist->setEnabled(false);
 
     ui->box_bandwidth->blockSignals(true);
@@ -809,10 +810,13 @@ void MainWindow::slot_60hz_timer_ovf()
             ui->widget_spectrum_trace->setLevels(spectrumLevels);
     }
 
-    // 2. Worker loads.
+    // 2. Worker loads (and the demodulator's MER), every few refreshes.
+    const bool readingsDue = ++ticksSinceReadings >= kReadingTicks;
+    if (readingsDue)
+        ticksSinceReadings = 0;
+    const SignalQualityReading quality = readingsDue ? demod.signalQuality() : SignalQualityReading{};
     const std::vector<Worker*>& workers = chain.workers();
-    const SignalQualityReading quality = demod.signalQuality();
-    for (size_t i = 0; i < statsRows.size() && i < workers.size(); ++i) {
+    for (size_t i = 0; readingsDue && i < statsRows.size() && i < workers.size(); ++i) {
         statsRows[i]->setLoad(workers[i]->loadSum());
         if (workers[i] == &demod)
             statsRows[i]->setDetail(merDetailText(quality));
@@ -844,11 +848,13 @@ void MainWindow::slot_60hz_timer_ovf()
     }
 
     // 8. Labels, 9. the waterfall's annotations.
-    refreshLabels();
-    showText(ui->lbl_snr, merText(quality));
-    const QString esn0 = esn0Text(quality);
-    if (ui->lbl_snr->toolTip() != esn0)
-        ui->lbl_snr->setToolTip(esn0);
+    refreshLabels(readingsDue);
+    if (readingsDue) {
+        showText(ui->lbl_snr, merText(quality));
+        const QString esn0 = esn0Text(quality);
+        if (ui->lbl_snr->toolTip() != esn0)
+            ui->lbl_snr->setToolTip(esn0);
+    }
     if (device != nullptr) {
         const uint64_t fs = device->getSampleRate();
         ui->widget_waterfall->setAnnotations(device->getFrequency(), fs, float(settings.symbolRate), settings.rollOff);
@@ -862,15 +868,20 @@ void MainWindow::slot_60hz_timer_ovf()
         debugFeed->refresh(*debugWindow, settings.symbolRate);
 }
 
-void MainWindow::refreshLabels()
+void MainWindow::refreshLabels(bool readingsDue)
 {
     ProcessingChain& chain = *receiverChain;
     const double fs = double(device != nullptr ? device->getSampleRate() : settings.sampleRate);
     const double ksym = double(chain.resampleWorker().trackedStep()) * std::ldexp(1.0, -32) * fs * 0.001;
-    showText(ui->lbl_symrate, QString("Symbolrate: %0 ksym/s").arg(threeDigits(ksym)));
-    showText(ui->lbl_bandwidth, QString("Bandwidth: %0 KHz").arg(threeDigits(ksym * (1.0 + double(settings.rollOff)))));
-    showText(ui->lbl_buffers,
-             QString("Buffers: %0 / %1").arg(chain.pool().allocatedCount()).arg(BufferAllocator::kSlotCount));
+    // Tracked rate and buffers in use move with every block: shown at the
+    // readings' pace, each change repaints the panel behind the labels.
+    if (readingsDue) {
+        showText(ui->lbl_symrate, QString("Symbolrate: %0 ksym/s").arg(threeDigits(ksym)));
+        showText(ui->lbl_bandwidth,
+                 QString("Bandwidth: %0 KHz").arg(threeDigits(ksym * (1.0 + double(settings.rollOff)))));
+        showText(ui->lbl_buffers,
+                 QString("Buffers: %0 / %1").arg(chain.pool().allocatedCount()).arg(BufferAllocator::kSlotCount));
+    }
     if (settings.dvbS2()) {
         const uint8_t pls = chain.demodWorker().plsCode();
         showText(ui->lbl_modcode, QString("Modcode: %1").arg(s2ModcodRow(plsModcod(pls)).name));

@@ -41,6 +41,12 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
+    // Readings a person reads as numbers (worker loads, MER, tracked symbol
+    // rate, buffers) move with every block: shown every kReadingTicks-th
+    // status refresh (100 ms), steady enough to read and without
+    // repainting the panels behind them at the refresh rate.
+    static constexpr int kReadingTicks = 5;
+
     // Builds the chain, reads config.ini (in the working directory), lists
     // the devices and starts the workers, logging each step.
     explicit MainWindow(const WindowOptions& options = WindowOptions(), WindowMessages messages = WindowMessages(),
@@ -151,7 +157,7 @@ private:
     void showStandardControls();
     void setOverlayOpacity(double opacity);
     void switchStandard(Standard standard);
-    void refreshLabels();
+    void refreshLabels(bool readingsDue);
 
     WindowMessages messages;
     std::unique_ptr<Ui::MainWindow> ui;
@@ -165,6 +171,7 @@ private:
     InputDevice* device = nullptr;
     std::vector<WorkerStatsWidget*> statsRows;
     QTimer statusTimer;
+    int ticksSinceReadings = kReadingTicks - 1;   // the first refresh shows them
     QFileDialog* recordDialog = nullptr;
     EqualizerWindow* equalizerWindow = nullptr;
     DebugWindow* debugWindow = nullptr;

@@ -69,23 +69,46 @@ QImage IQPlot::persistence() const
     return image.copy();
 }
 
+namespace {
+
+// `over` where `weight` is 0, `under` where it is 255, linear between.
+QRgb blend(QRgb over, QRgb under, int weight)
+{
+    const auto mix = [weight](int a, int b) { return (a * (255 - weight) + b * weight + 127) / 255; };
+    return qRgb(mix(qRed(over), qRed(under)), mix(qGreen(over), qGreen(under)), mix(qBlue(over), qBlue(under)));
+}
+
+} // namespace
+
 void IQPlot::paintEvent(QPaintEvent*)
 {
-    // Composed off screen, where transparency exists, then shown.
-    if (canvas.size() != size())
-        canvas = QImage(size(), QImage::Format_ARGB32_Premultiplied);
-    canvas.fill(palette().color(QPalette::Window));
-    QPainter p(&canvas);
-    // 1. The background stays where the image is empty (255) and becomes
-    //    transparent where symbols fell (0).
-    p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    // Composed off screen, then shown.
+    if (composed.isNull())
+        composed = QImage(kSize, kSize, QImage::Format_RGB32);
+    // 1. The background stays where the image is empty (255), 2. the dot
+    //    colour shows where symbols fell (0), in between the two blend: one
+    //    pass over the image.
+    const QRgb background = palette().color(QPalette::Window).rgb();
+    const QRgb dot = dots.rgb();
+    if (shades.front() != dot || shades.back() != background)
+        for (int weight = 0; weight < 256; ++weight)
+            shades[size_t(weight)] = blend(dot, background, weight);
     {
         std::lock_guard<std::mutex> lock(imageMutex);
-        p.drawImage(rect(), image);
+        for (int y = 0; y < kSize; ++y) {
+            const uchar* from = image.constScanLine(y);
+            auto* to = reinterpret_cast<QRgb*>(composed.scanLine(y));
+            for (int x = 0; x < kSize; ++x)
+                to[x] = shades[from[x]];
+        }
     }
-    // 2. The dot colour shows through what became transparent.
-    p.setCompositionMode(QPainter::CompositionMode_DestinationOver);
-    p.fillRect(rect(), dots);
+    if (canvas.size() != size())
+        canvas = QImage(size(), QImage::Format_RGB32);
+    QPainter p(&canvas);
+    if (size() == composed.size())
+        p.drawImage(0, 0, composed);
+    else
+        p.drawImage(rect(), composed);
     // 3. The axes, black in overlay: they darken what they cross.
     p.setCompositionMode(QPainter::CompositionMode_Overlay);
     p.setPen(Qt::black);

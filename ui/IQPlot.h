@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QWidget>
 
+#include <array>
 #include <atomic>
 #include <mutex>
 
@@ -46,5 +47,7 @@ private:
     bool updated = false;
     std::atomic<const ConstellationObject*> reference{nullptr};
     QColor dots{16, 64, 192};
-    QImage canvas;   // where the plot is composed, kept between paints
+    QImage composed;   // the persistence image in colour, kSize × kSize
+    std::array<QRgb, 256> shades{};   // image value → colour, dot (0) to background (255)
+    QImage canvas;     // where the plot is composed, kept between paints
 };

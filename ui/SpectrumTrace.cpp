@@ -45,36 +45,16 @@ int SpectrumTrace::yOf(double db) const
 void SpectrumTrace::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), QColor(16, 16, 24));
     const int w = width();
-
-    // The band: the symbol rate bright, the roll-off skirts dimmer.
-    if (sampleRate > 0) {
-        const double half = w / 2.0;
-        const double centre = half + half * double(offset);
-        const double core = double(symbolRate) / double(sampleRate) * w / 2.0;
-        const double skirt = core * (1.0 + double(rollOff));
-        painter.fillRect(QRectF(centre - skirt, 0, 2 * skirt, height()), QColor(80, 80, 120));
-        painter.fillRect(QRectF(centre - core, 0, 2 * core, height()), QColor(60, 90, 160));
+    // Background, band and grid change with the band or the size only: drawn
+    // once into an opaque picture, then copied under each new trace.
+    const std::array<double, 4> drawnFor = {double(offset), double(symbolRate), double(rollOff), double(sampleRate)};
+    if (backdrop.size() != size() || backdropBand != drawnFor) {
+        backdrop = QPixmap(size());
+        backdropBand = drawnFor;
+        drawBackdrop();
     }
-
-    // A line every 10 dB, labelled: drawn once per size.
-    if (grid.size() != size()) {
-        grid = QPixmap(size());
-        grid.fill(Qt::transparent);
-        QPainter g(&grid);
-        QFont small = font();
-        small.setPointSizeF(7);
-        g.setFont(small);
-        for (double db = kTopDb - 10; db > kFloorDb; db -= 10) {
-            const int y = yOf(db);
-            g.setPen(QColor(70, 70, 80));
-            g.drawLine(0, y, w, y);
-            g.setPen(QColor(150, 150, 160));
-            g.drawText(3, y - 2, QString("%1 dBFS").arg(db));
-        }
-    }
-    painter.drawPixmap(0, 0, grid);
+    painter.drawPixmap(0, 0, backdrop);
 
     if (shown.size() < 2 || w < 2)
         return;
@@ -92,4 +72,33 @@ void SpectrumTrace::paintEvent(QPaintEvent*)
     }
     painter.setPen(QPen(traceColour(), 1));
     painter.drawPolyline(trace);
+}
+
+void SpectrumTrace::drawBackdrop()
+{
+    QPainter painter(&backdrop);
+    painter.fillRect(backdrop.rect(), QColor(16, 16, 24));
+    const int w = width();
+
+    // The band: the symbol rate bright, the roll-off skirts dimmer.
+    if (sampleRate > 0) {
+        const double half = w / 2.0;
+        const double centre = half + half * double(offset);
+        const double core = double(symbolRate) / double(sampleRate) * w / 2.0;
+        const double skirt = core * (1.0 + double(rollOff));
+        painter.fillRect(QRectF(centre - skirt, 0, 2 * skirt, height()), QColor(80, 80, 120));
+        painter.fillRect(QRectF(centre - core, 0, 2 * core, height()), QColor(60, 90, 160));
+    }
+
+    // A line every 10 dB, labelled.
+    QFont small = font();
+    small.setPointSizeF(7);
+    painter.setFont(small);
+    for (double db = kTopDb - 10; db > kFloorDb; db -= 10) {
+        const int y = yOf(db);
+        painter.setPen(QColor(70, 70, 80));
+        painter.drawLine(0, y, w, y);
+        painter.setPen(QColor(150, 150, 160));
+        painter.drawText(3, y - 2, QString("%1 dBFS").arg(db));
+    }
 }

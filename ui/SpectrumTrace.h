@@ -6,6 +6,7 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -32,9 +33,13 @@ protected:
 
 private:
     int yOf(double db) const;
+    void drawBackdrop();
 
     std::vector<double> shown;   // dB
-    QPixmap grid;                // the dB lines and their labels, for the current size
+    // Background, band and dB grid with its labels, for the current size and
+    // the band it was drawn for.
+    QPixmap backdrop;
+    std::array<double, 4> backdropBand{};
     float offset = 0;
     float symbolRate = 0;
     float rollOff = 0.35f;

@@ -54,15 +54,31 @@ void WaterfallDisplay::scaleRowIntoView(int row)
     const int n = lines.width();
     for (int x = 0; x < w; ++x)
         to[x] = from[int(int64_t(x) * n / w)];
+    // The band's white veil, laid on as the row is made rather than over the
+    // whole picture at every paint.
+    const int end = std::min(w, tint.left + tint.span);
+    for (int x = std::max(0, tint.left); x < end; ++x)
+        to[x] = veiled(to[x], tint.alpha);
+}
+
+QRgb WaterfallDisplay::veiled(QRgb colour, int alpha)
+{
+    const auto mix = [alpha](int c) { return (255 * alpha + c * (255 - alpha) + 127) / 255; };
+    return qRgb(mix(qRed(colour)), mix(qGreen(colour)), mix(qBlue(colour)));
 }
 
 void WaterfallDisplay::rebuildView()
+{
+    scaleAllRows();
+    update();
+}
+
+void WaterfallDisplay::scaleAllRows()
 {
     const QImage& lines = waterfall.image();
     view = QImage(std::max(width(), 1), lines.height(), QImage::Format_RGB32);
     for (int row = 0; row < lines.height(); ++row)
         scaleRowIntoView(row);
-    update();
 }
 
 void WaterfallDisplay::setAnnotations(uint64_t frequency, uint64_t sampleRate, float rate, float rolloff)
@@ -105,17 +121,6 @@ std::pair<int, int> WaterfallDisplay::bandSpan(int width, float offsetPosition, 
 
 void WaterfallDisplay::paintEvent(QPaintEvent*)
 {
-    QPainter painter(this);
-    // The newest line at the top, older ones below, as far as the view goes.
-    const int rows = view.height();
-    const int newest = waterfall.newestRow();
-    const int upper = std::min(rows - newest, height());
-    painter.drawImage(QPoint(0, 0), view, QRect(0, newest, view.width(), upper));
-    if (upper < height())
-        painter.drawImage(QPoint(0, upper), view, QRect(0, 0, view.width(), std::min(height() - upper, newest)));
-    if (rows < height())
-        painter.fillRect(QRect(0, rows, width(), height() - rows), Qt::black);
-
     uint64_t sampleRate;
     float rate;
     QString overlay;
@@ -125,10 +130,27 @@ void WaterfallDisplay::paintEvent(QPaintEvent*)
         rate = symbolRate;
         overlay = text;
     }
+    const auto [left, span] = bandSpan(width(), offset, rate, sampleRate);
+    const Veil wanted = sampleRate == 0 || opacity <= 0 ? Veil{} : Veil{left, span, int(std::lround(255 * opacity))};
+    if (wanted != tint) {
+        tint = wanted;
+        scaleAllRows();
+    }
+
+    QPainter painter(this);
+    // The newest line at the top, older ones below, as far as the view goes.
+    const int rows = view.height();
+    const int newest = waterfall.newestRow();
+    const int upper = std::min(rows - newest, height());
+    painter.drawImage(QPoint(0, 0), view, QRect(0, newest, view.width(), upper));
+    if (upper < height())
+        painter.drawImage(QPoint(0, upper), view, QRect(0, 0, view.width(), std::min(height() - upper, newest)));
+    if (rows < height()) {
+        painter.fillRect(QRect(0, rows, width(), height() - rows), Qt::black);
+        painter.fillRect(QRect(tint.left, rows, tint.span, height() - rows), QColor(veiled(qRgb(0, 0, 0), tint.alpha)));
+    }
     if (sampleRate == 0 || opacity <= 0)
         return;
-    const auto [left, span] = bandSpan(width(), offset, rate, sampleRate);
-    painter.fillRect(QRect(left, 0, span, height()), QColor(255, 255, 255, int(255 * opacity)));
     painter.setPen(QPen(QColor(0, 0, 0, 200), 2.5));
     painter.drawLine(QPointF(left, 0), QPointF(left, height()));
     painter.drawLine(QPointF(left + span, 0), QPointF(left + span, height()));

@@ -61,6 +61,18 @@ private:
     // scaled once, and painting copies pixels without scaling.
     void scaleRowIntoView(int row);
     void rebuildView();
+    void scaleAllRows();
+    // A colour under the band's veil of white at `alpha` (0 … 255).
+    static QRgb veiled(QRgb colour, int alpha);
+
+    // The band the view's rows are veiled in: none has span 0.
+    struct Veil {
+        int left = 0;
+        int span = 0;
+        int alpha = 0;
+        bool operator!=(const Veil& o) const { return left != o.left || span != o.span || alpha != o.alpha; }
+    };
+    Veil tint;
 
     WaterfallImage waterfall;
     QImage view;

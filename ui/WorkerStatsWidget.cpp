@@ -24,6 +24,7 @@ WorkerStatsWidget::WorkerStatsWidget(const QString& name, QWidget* parent)
     worker_detail = new QLabel(this);
     worker_detail->setObjectName("worker_detail");
     worker_detail->setFixedWidth(worker_detail->fontMetrics().horizontalAdvance("MER -99.9 dBM"));
+    worker_detail->setAutoFillBackground(true);
     worker_detail->hide();
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

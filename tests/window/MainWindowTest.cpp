@@ -205,8 +205,10 @@ TEST_F(ConnectedWindowTest, SymbolRateSetsTheResamplerStepWithAndWithoutDecimati
     EXPECT_EQ(ui().box_srate->value(), 125);
     EXPECT_EQ(chain().resampleWorker().trackedStep(), expectedStep(125000, 1000000));
 
-    // The status labels use the undivided device rate.
-    invoke(window.get(), "slot_60hz_timer_ovf");
+    // The status labels use the undivided device rate (readings are shown
+    // every few refreshes).
+    for (int tick = 0; tick < MainWindow::kReadingTicks; ++tick)
+        invoke(window.get(), "slot_60hz_timer_ovf");
     EXPECT_EQ(ui().lbl_symrate->text(), "Symbolrate: 250 ksym/s");
     // 250 × (1 + 0.35f): the roll-off is a float, just below 0.35.
     EXPECT_EQ(ui().lbl_bandwidth->text(), "Bandwidth: 337 KHz");
