@@ -82,6 +82,12 @@ public:
     // Blocks of samples, symbols or frames dropped because the pool ran dry
     // (the spectrum's copies not counted); any thread.
     uint64_t droppedBlocks() const { return dropped.load(std::memory_order_relaxed); }
+    // DVB-S2 transport-stream packets handed on with the transport error
+    // indicator set: their CRC-8 failed, or their frame failed decoding.
+    uint64_t packetCrcFailures() const { return bbFrames.packetCrcFailures(); }
+    uint64_t packetsFromFailedFrames() const { return bbFrames.packetsFromFailedFrames(); }
+    // SDT sections not read because their CRC-32 failed.
+    uint64_t sdtCrcFailures() const { return sdt.sectionCrcFailures(); }
     FFTWorker& fftWorker() { return fft; }
     BasebandWorker& basebandWorker() { return baseband; }
     FIRWorker& firWorker() { return fir; }

@@ -1,7 +1,10 @@
 #include "stream/BbFrameProcessor.h"
 
+#include "stream/Crc.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -26,8 +29,37 @@ std::string bbHeaderLine(const BbHeaderFields& h, int32_t r)
 
 void BbFrameProcessor::lost()
 {
+    flush();
     if (hooks.discontinuity)
         hooks.discontinuity();
+}
+
+void BbFrameProcessor::flush()
+{
+    if (heldLength == held.size())
+        handOnHeld(false);
+    heldLength = 0;
+}
+
+void BbFrameProcessor::packetBegins(uint8_t check)
+{
+    if (heldLength == held.size())
+        handOnHeld(crc8Dvbs2(held.data() + 1, held.size() - 1) != check);
+    heldLength = 0;
+}
+
+void BbFrameProcessor::handOnHeld(bool crcFailed)
+{
+    held[0] = 0x47;
+    if (crcFailed)
+        crcFailures.fetch_add(1, std::memory_order_relaxed);
+    if (heldDamaged)
+        damagedPackets.fetch_add(1, std::memory_order_relaxed);
+    if (crcFailed || heldDamaged)
+        held[1] |= 0x80;
+    heldLength = 0;
+    if (hooks.transportStream)
+        hooks.transportStream(held.data(), held.size(), true);
 }
 
 void BbFrameProcessor::processBBFrame(uint8_t* frame, size_t length, int32_t r, bool afterGap)
@@ -66,28 +98,26 @@ void BbFrameProcessor::extractTransportStream(uint8_t* frame, size_t length, con
         lost();
         return;
     }
-    size_t n = h.dfl / 8;
+    const size_t n = h.dfl / 8;
     const size_t s = h.syncd / 8;
-    uint8_t* p = frame + 10;
-    // The rest of the packet begun in the previous frame.
-    hooks.transportStream(p, s, false);
-    p += s;
-    n -= s;
+    const uint8_t* p = frame + 10;
+    // The rest of the packet begun in the previous frame: taken only when it
+    // completes that packet exactly, anything else means bytes were lost.
+    if (heldLength > 0 && heldLength < held.size() && heldLength + s == held.size()) {
+        std::memcpy(held.data() + heldLength, p, s);
+        heldLength = held.size();
+        heldDamaged = heldDamaged || damaged;
+    } else if (s > 0 || (heldLength > 0 && heldLength < held.size())) {
+        lost();
+    }
     // Packets of a frame that failed decoding keep their place in the
     // stream, marked with the transport error indicator.
-    const auto start = [damaged](uint8_t* packet, size_t available) {
-        packet[0] = 0x47;   // the byte carried the CRC-8 of the previous packet
-        if (damaged && available > 1)
-            packet[1] |= 0x80;
-    };
-    while (n >= 188) {
-        start(p, n);
-        hooks.transportStream(p, 188, true);
-        p += 188;
-        n -= 188;
-    }
-    if (n > 0) {
-        start(p, n);
-        hooks.transportStream(p, n, true);
+    for (size_t at = s; at < n;) {
+        packetBegins(p[at]);
+        const size_t take = std::min(held.size(), n - at);
+        std::memcpy(held.data(), p + at, take);
+        heldLength = take;
+        heldDamaged = damaged;
+        at += take;
     }
 }

@@ -5,6 +5,8 @@
 
 #include "stream/BbHeader.h"
 
+#include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -37,14 +39,29 @@ public:
 
     // One frame in transmission order: the decided, BB-descrambled codeword
     // bytes (`length` of them) and the decoder's result (< 0: failed);
-    // `afterGap` when frames were lost since the last one. The frame is
-    // modified (sync bytes restored).
+    // `afterGap` when frames were lost since the last one.
     //
     // A frame that failed decoding, or that follows a gap, ends the packet
     // in progress; one that failed and whose BBHEADER fails its CRC gives
     // nothing (its SYNCD and DFL cannot be trusted). The packets of a frame
     // that failed carry the transport error indicator.
+    //
+    // Each packet's sync byte carries the CRC-8 of the packet before it: a
+    // packet is handed on once the next one has begun and its CRC has been
+    // checked (so the last packet of a frame waits for the next frame), with
+    // the transport error indicator set when the check fails. Packets are
+    // handed on whole (188 bytes, packetStart set).
     void processBBFrame(uint8_t* frame, size_t length, int32_t decodeResult, bool afterGap = false);
+
+    // Hands on the packet waiting for its check (unchecked; marked only when
+    // its frame failed) and drops a part packet: the stream has ended or
+    // been broken off.
+    void flush();
+
+    // Packets whose CRC-8 failed, and packets marked because their frame
+    // failed decoding.
+    uint64_t packetCrcFailures() const { return crcFailures.load(std::memory_order_relaxed); }
+    uint64_t packetsFromFailedFrames() const { return damagedPackets.load(std::memory_order_relaxed); }
 
     // Serialises the status line with the frame's stream processing.
     std::mutex consoleMutex;
@@ -52,6 +69,17 @@ public:
 private:
     void extractTransportStream(uint8_t* frame, size_t length, const BbHeaderFields& h, bool damaged);
     void lost();
+    // A packet begins whose first byte, as received, is `check`: the packet
+    // held whole is checked against it and handed on.
+    void packetBegins(uint8_t check);
+    void handOnHeld(bool crcFailed);
 
     Hooks hooks;
+    // The packet in progress: whole and waiting for its check, or a part
+    // waiting for its rest. Byte 0 as received (the CRC of the one before).
+    std::array<uint8_t, 188> held{};
+    size_t heldLength = 0;
+    bool heldDamaged = false;
+    std::atomic<uint64_t> crcFailures{0};
+    std::atomic<uint64_t> damagedPackets{0};
 };

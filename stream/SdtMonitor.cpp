@@ -1,5 +1,7 @@
 #include "stream/SdtMonitor.h"
 
+#include "stream/Crc.h"
+
 #include "stream/DvbText.h"
 
 #include <algorithm>
@@ -70,6 +72,12 @@ void SdtMonitor::parseSDT(size_t size)
     const uint8_t* s = section;
     if (trace)
         trace({SdtTrace::Kind::Table, {unsigned(s[0]), unsigned(size), unsigned(s[6]), unsigned(s[7])}});
+    // A section whose CRC-32 fails is not read: its names could be anything.
+    if (crc32Mpeg(s, size) != 0) {
+        crcFailures.fetch_add(1, std::memory_order_relaxed);
+        lines.clear();
+        return;
+    }
     if (s[0] != 0x42)
         return;
 

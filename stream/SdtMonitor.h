@@ -5,6 +5,7 @@
 
 #include "stream/SdtTrace.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -32,12 +33,15 @@ public:
     void setTrace(Tracer tracer) { trace = std::move(tracer); }
 
     std::vector<std::string> pendingLines() const { return lines; }
+    // Sections dropped because their CRC-32 failed.
+    uint64_t sectionCrcFailures() const { return crcFailures.load(std::memory_order_relaxed); }
 
 private:
     void scanPacket(const uint8_t* packet);
 
     Publisher publish;
     Tracer trace;
+    std::atomic<uint64_t> crcFailures{0};
     uint8_t section[kMaxSection] = {};
     uint16_t sectionTotal = 0;   // 0: no section in progress
     uint16_t sectionFill = 0;

@@ -227,3 +227,51 @@ TEST(BbFrameProcessor, LostAndFailedFramesNeverMisalignPackets)
         }
     }
 }
+
+// A frame that decoded (as far as LDPC can tell) with wrong bytes in it: each
+// packet carries the CRC-8 of the one before in its sync byte, so the packets
+// hit are marked with the transport error indicator and counted, also one
+// whose check lies in the next frame; every other packet comes out as sent.
+TEST(BbFrameProcessor, PacketsFailingTheirCrcAreMarked)
+{
+    const auto frames = recordingFrames(24);
+    std::ifstream in(std::string(TAVIREL_TEST_DATA) + "/dvbs2_qpsk12_normal_pilots.ts", std::ios::binary);
+    const std::vector<uint8_t> sent(std::istreambuf_iterator<char>(in), {});
+
+    StreamOut out;
+    CaptureStdout();
+    for (int f = 0; f < 24; ++f) {
+        std::vector<uint8_t> frame = frames[size_t(f)];
+        const BbHeaderFields h = parseBbHeader(frame.data());
+        const size_t field = 10, firstStart = field + h.syncd / 8, end = field + h.dfl / 8;
+        if (f == 3)
+            frame[firstStart + 5 * 188 + 50] ^= 0x01;   // inside a packet of this frame
+        if (f == 8)
+            frame[end - 3] ^= 0x40;   // in the packet that the next frame completes
+        out.processor.processBBFrame(frame.data(), frame.size(), 20);
+    }
+    out.processor.flush();
+    GetCapturedStdout();
+
+    EXPECT_EQ(out.processor.packetCrcFailures(), 2u);
+    EXPECT_EQ(out.processor.packetsFromFailedFrames(), 0u);
+    size_t marked = 0;
+    for (size_t k = 0; k + 188 <= out.bytes.size(); k += 188) {
+        const uint8_t* packet = out.bytes.data() + k;
+        ASSERT_EQ(packet[0], 0x47);
+        const uint8_t* original = sent.data() + k;
+        if (packet[1] & 0x80) {
+            ++marked;
+            // The packet as received: the bytes hit differ, nothing else but
+            // the indicator.
+            size_t differing = 0;
+            for (size_t b = 2; b < 188; ++b)
+                differing += packet[b] != original[b];
+            EXPECT_EQ(differing + size_t((packet[1] & 0x7F) != (original[1] & 0x7F)), 1u) << "packet " << k / 188;
+        } else {
+            EXPECT_TRUE(std::equal(packet + 1, packet + 188, original + 1)) << "packet " << k / 188;
+        }
+    }
+    EXPECT_EQ(marked, 2u);
+    EXPECT_GE(out.bytes.size() / 188, 511u) << "every packet is handed on, the last one by flush()";
+}

@@ -137,3 +137,21 @@ TEST(SdtMonitor, DebugTraceLines)
     EXPECT_NE(out.find("\"...Service 0\"\n"), std::string::npos) << out;
     EXPECT_NE(out.find("SDT bytes left: 4\nCRC32:"), std::string::npos);
 }
+
+// A section whose CRC-32 fails publishes nothing and is counted; the intact
+// table after it is published.
+TEST(SdtMonitor, SectionsFailingTheirCrcAreNotPublished)
+{
+    const std::vector<uint8_t> ts = sdtBlocks(tx::makeSdt(1, 2, services(2)));
+    Published p;
+    SdtMonitor monitor(p.publisher());
+    auto corrupted = ts;
+    corrupted[5 + 11 + 5 + 2 + 5] ^= 0x20;   // a letter of the first provider or name
+    scanAll(monitor, corrupted);
+    EXPECT_TRUE(p.tables.empty());
+    EXPECT_EQ(monitor.sectionCrcFailures(), 1u);
+    scanAll(monitor, ts);
+    ASSERT_EQ(p.tables.size(), 1u);
+    EXPECT_EQ(p.tables[0].size(), 2u);
+    EXPECT_EQ(monitor.sectionCrcFailures(), 1u);
+}

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -658,4 +659,40 @@ TEST(CliRun, ReportsMerAndEsN0)
         const ToolRun json = cli("--input file:" + noise + " --standard " + standard + " --status-interval 0 --json");
         EXPECT_NE(json.out.find("\"mer_db\":null,\"esn0_db\":null"), std::string::npos) << standard;
     }
+}
+
+// Near the decoding threshold some frames fail: whatever comes out is either
+// a packet that was sent or carries the transport error indicator, and the
+// marked packets are counted in the JSON.
+TEST(CliRun, NoWrongPacketLeavesWithoutItsErrorIndicator)
+{
+    const std::string sentFile = kData + "/dvbs2_qpsk12_normal_pilots.ts";
+    const std::string iq = temp("threshold.iq");
+    const ToolRun tx = run(TAVIREL_SIGGEN, "--ts " + sentFile +
+                                               " --loop --modcod \"QPSK 1/2\" --pilots on --esn0 1.1 --frames 80 --output " + iq);
+    ASSERT_EQ(tx.exitCode, 0) << tx.err;
+    const std::string out = temp("threshold.ts");
+    const ToolRun json = cli("--input file:" + iq + " --status-interval 0 --json --output file:" + out);
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+
+    const std::vector<uint8_t> sent = testsupport::readFile(sentFile);
+    std::set<std::string> sentPackets;
+    for (size_t k = 0; k + 188 <= sent.size(); k += 188)
+        sentPackets.emplace(reinterpret_cast<const char*>(sent.data() + k + 1), 187);
+    const std::vector<uint8_t> ts = testsupport::readFile(out);
+    size_t marked = 0;
+    for (size_t k = 0; k + 188 <= ts.size(); k += 188) {
+        ASSERT_EQ(ts[k], 0x47);
+        if (ts[k + 1] & 0x80)
+            ++marked;
+        else
+            EXPECT_TRUE(sentPackets.count(std::string(reinterpret_cast<const char*>(ts.data() + k + 1), 187)))
+                << "packet " << k / 188 << " was not sent and is not marked";
+    }
+    EXPECT_GT(ts.size() / 188, 500u) << "most frames decode";
+    EXPECT_GT(marked, 0u) << "some frames fail at this level: " << json.out;
+    EXPECT_EQ(double(marked), numberAfter(json.out, "\"ts_damaged\":")) << json.out;
+    EXPECT_GE(numberAfter(json.out, "\"packet_crc_errors\":") + numberAfter(json.out, "\"packets_from_failed_frames\":"),
+              double(marked))
+        << json.out;
 }

@@ -134,7 +134,9 @@ std::string RunStatus::line(const char* kind)
             out << ",\"modcod\":" << jsonString(modcod) << ",\"modcod_decoded\":" << (undecodable ? "false" : "true")
                 << ",\"pls\":" << int(pls) << ",\"frame\":" << jsonString(frame)
                 << ",\"frames_decoded\":" << framesDecoded << ",\"frames_failed\":" << framesFailed
-                << ",\"average_passes\":" << (framesDecoded > 0 ? double(passes) / double(framesDecoded) : 0.0);
+                << ",\"average_passes\":" << (framesDecoded > 0 ? double(passes) / double(framesDecoded) : 0.0)
+                << ",\"packet_crc_errors\":" << chain.packetCrcFailures()
+                << ",\"packets_from_failed_frames\":" << chain.packetsFromFailedFrames();
         else
             out << ",\"rs_uncorrectable\":" << rsUncorrectable;
         out << ",\"ts_packets\":" << continuity.packets() << ",\"ts_damaged\":" << continuity.damagedPackets()
@@ -144,7 +146,7 @@ std::string RunStatus::line(const char* kind)
             out << (first ? "" : ",") << "\"" << e.first << "\":" << e.second;
             first = false;
         }
-        out << "},\"services\":[";
+        out << "},\"sdt_crc_errors\":" << chain.sdtCrcFailures() << ",\"services\":[";
         for (size_t i = 0; i < services.size(); ++i)
             out << (i ? "," : "") << jsonString(services[i]);
         out << "],\"symbol_rate\":" << trackedRate << ",\"input_rate\":" << inputRate
@@ -169,6 +171,8 @@ std::string RunStatus::line(const char* kind)
         out << " | RS " << rsUncorrectable << " uncorrectable";
     }
     out << " | TS " << continuity.packets() << " packets, " << continuity.totalErrors() << " CC errors";
+    if (dvbS2 && chain.packetCrcFailures() > 0)
+        out << ", " << chain.packetCrcFailures() << " failed their CRC";
     for (const auto& e : continuity.errors())
         out << " [pid " << e.first << ": " << e.second << "]";
     char rates[96];
