@@ -88,6 +88,8 @@ public:
     uint64_t packetsFromFailedFrames() const { return bbFrames.packetsFromFailedFrames(); }
     // SDT sections not read because their CRC-32 failed.
     uint64_t sdtCrcFailures() const { return sdt.sectionCrcFailures(); }
+    // GSE PDUs dropped because their CRC-32 failed.
+    uint64_t gseCrcFailures() const { return gse.crcFailures(); }
     FFTWorker& fftWorker() { return fft; }
     BasebandWorker& basebandWorker() { return baseband; }
     FIRWorker& firWorker() { return fir; }

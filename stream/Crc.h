@@ -48,9 +48,10 @@ inline uint8_t crc8Dvbs2(const uint8_t* data, size_t size)
 }
 
 // g(x) = 0x04C11DB7, register set to all ones, MSB first, no final XOR.
-inline uint32_t crc32Mpeg(const uint8_t* data, size_t size)
+// `register_` continues a CRC over data that comes in pieces.
+inline uint32_t crc32Mpeg(const uint8_t* data, size_t size, uint32_t register_ = 0xFFFFFFFFu)
 {
-    uint32_t r = 0xFFFFFFFFu;
+    uint32_t r = register_;
     for (size_t i = 0; i < size; ++i)
         r = (r << 8) ^ crcdetail::kCrc32[(r >> 24) ^ data[i]];
     return r;

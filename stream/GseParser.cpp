@@ -1,6 +1,7 @@
 #include "stream/GseParser.h"
 
 #include "core/Log.h"
+#include "stream/Crc.h"
 #include "stream/TraceFormat.h"
 
 #include <cstdio>
@@ -82,6 +83,9 @@ void GseParser::parsePackets(const uint8_t* data, size_t remaining)
             if (f >= 0) {
                 fill[f] = 0;
                 headerBytes[f] = uint16_t(2 + label);
+                startFields[f][0] = p[3];
+                startFields[f][1] = p[4];
+                std::memcpy(startFields[f] + 2, p + payload - 2 - label, 2 + label);
             }
         }
         if (n < 0)
@@ -122,7 +126,12 @@ void GseParser::parsePackets(const uint8_t* data, size_t remaining)
             fill[f] -= 4;
             if (traceHooks.complete)
                 traceHooks.complete(pdu + fill[f]);
-            if (sink)
+            const uint8_t* sent = pdu + fill[f];
+            const uint32_t carried = uint32_t(sent[0]) << 24 | uint32_t(sent[1]) << 16 | uint32_t(sent[2]) << 8 | sent[3];
+            const uint32_t computed = crc32Mpeg(pdu, size_t(fill[f]), crc32Mpeg(startFields[f], 2 + headerBytes[f]));
+            if (computed != carried)
+                failures.fetch_add(1, std::memory_order_relaxed);
+            else if (sink)
                 sink(pdu, size_t(fill[f]));
         }
     }

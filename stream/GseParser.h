@@ -5,6 +5,7 @@
 
 #include "stream/GseTrace.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -30,6 +31,10 @@ public:
     };
     void setTrace(Trace hooks) { traceHooks = std::move(hooks); }
 
+    // PDUs completed from fragments and dropped because their CRC-32 (over
+    // total length, protocol type, label and PDU) failed.
+    uint64_t crcFailures() const { return failures.load(std::memory_order_relaxed); }
+
 private:
     void parsePackets(const uint8_t* data, size_t remaining);
 
@@ -42,4 +47,8 @@ private:
     uint64_t fill[kFragmentIds] = {};
     uint16_t totalLength[kFragmentIds] = {};
     uint16_t headerBytes[kFragmentIds] = {};
+    // The first fragment's total length, protocol type and label as sent:
+    // the start of what the CRC-32 covers.
+    uint8_t startFields[kFragmentIds][10] = {};
+    std::atomic<uint64_t> failures{0};
 };

@@ -1,4 +1,5 @@
 #include "stream/GseParser.h"
+#include "stream/Crc.h"
 #include "tx/GseBbFramer.h"
 
 #include <gtest/gtest.h>
@@ -72,11 +73,23 @@ void parse(GseParser& parser, std::vector<uint8_t> field)
 
 } // namespace
 
+namespace {
+
+// The CRC-32 a fragmented PDU ends with: over total length, protocol type,
+// label and the PDU, big-endian.
+std::vector<uint8_t> gseCrc(const std::vector<uint8_t>& startFields, const std::vector<uint8_t>& pdu)
+{
+    const uint32_t r = crc32Mpeg(pdu.data(), pdu.size(), crc32Mpeg(startFields.data(), startFields.size()));
+    return {uint8_t(r >> 24), uint8_t(r >> 16), uint8_t(r >> 8), uint8_t(r)};
+}
+
+} // namespace
+
 TEST(GseParser, FragmentsOfInterleavedIdsAndPadding)
 {
     Pdus pdus;
     GseParser parser(collect(pdus));
-    const std::vector<uint8_t> a(300, 0xAA), b(200, 0xBB), crc = {1, 2, 3, 4};
+    const std::vector<uint8_t> a(300, 0xAA), b(200, 0xBB);
     // Frame k: first fragments of IDs 5 and 9 (no label); total = 2 + data for
     // 5 as the standard counts it, 2 + data + CRC for 9 as some streams do.
     std::vector<uint8_t> field;
@@ -88,8 +101,9 @@ TEST(GseParser, FragmentsOfInterleavedIdsAndPadding)
     // Frame k + 1: the end of 9, then the end of 5, then padding and junk.
     field.clear();
     std::vector<uint8_t> endB(b.begin() + 50, b.end()), endA(a.begin() + 100, a.end());
-    endB.insert(endB.end(), crc.begin(), crc.end());
-    endA.insert(endA.end(), crc.begin(), crc.end());
+    const std::vector<uint8_t> crcB = gseCrc({0x00, 0xCE, 0x08, 0x00}, b), crcA = gseCrc({0x01, 0x2E, 0x08, 0x00}, a);
+    endB.insert(endB.end(), crcB.begin(), crcB.end());
+    endA.insert(endA.end(), crcA.begin(), crcA.end());
     for (auto part : {packet(false, true, 3, {9}, endB), packet(false, true, 3, {5}, endA)})
         field.insert(field.end(), part.begin(), part.end());
     field.insert(field.end(), {0x00, 0x10, 0x80, 0x05});   // padding header: stop
@@ -147,4 +161,25 @@ TEST(GseParser, DebugTraceDescribesEachPacket)
     lines.clear();
     parse(parser, packet(true, true, 2, {0x08, 0x00}, std::vector<uint8_t>(10, 7)));
     EXPECT_TRUE(lines.empty());
+}
+
+// A fragmented PDU whose CRC-32 fails is dropped and counted; the next one,
+// intact, is handed on.
+TEST(GseParser, PdusFailingTheirCrcAreDropped)
+{
+    Pdus pdus;
+    GseParser parser(collect(pdus));
+    const std::vector<uint8_t> data(120, 0x5A);
+    const std::vector<uint8_t> crc = gseCrc({0x00, 0x7A, 0x08, 0x00}, data);
+    for (int damaged = 1; damaged >= 0; --damaged) {
+        std::vector<uint8_t> end(data.begin() + 40, data.end());
+        if (damaged)
+            end[10] ^= 0x01;
+        end.insert(end.end(), crc.begin(), crc.end());
+        parse(parser, packet(true, false, 2, {3, 0x00, 0x7A, 0x08, 0x00}, std::vector<uint8_t>(data.begin(), data.begin() + 40)));
+        parse(parser, packet(false, true, 3, {3}, end));
+        EXPECT_EQ(pdus.size(), damaged ? 0u : 1u);
+        EXPECT_EQ(parser.crcFailures(), 1u);
+    }
+    EXPECT_EQ(pdus[0], data);
 }

@@ -146,7 +146,8 @@ std::string RunStatus::line(const char* kind)
             out << (first ? "" : ",") << "\"" << e.first << "\":" << e.second;
             first = false;
         }
-        out << "},\"sdt_crc_errors\":" << chain.sdtCrcFailures() << ",\"services\":[";
+        out << "},\"sdt_crc_errors\":" << chain.sdtCrcFailures() << ",\"gse_crc_errors\":" << chain.gseCrcFailures()
+            << ",\"services\":[";
         for (size_t i = 0; i < services.size(); ++i)
             out << (i ? "," : "") << jsonString(services[i]);
         out << "],\"symbol_rate\":" << trackedRate << ",\"input_rate\":" << inputRate
