@@ -175,7 +175,7 @@ bool BchDecoder::syndromesReference(const uint8_t* frame, uint16_t* s) const
     return zero;
 }
 
-bool BchDecoder::locate(const uint16_t* s, std::vector<int>& positions, bool reference) const
+bool BchDecoder::locate(const uint16_t* s, int* positions, int& count, bool reference) const
 {
     // Berlekamp–Massey: the shortest LFSR Λ(x) generating S_1 … S_2t.
     uint16_t c[2 * kMaxT + 1] = {1};
@@ -214,15 +214,15 @@ bool BchDecoder::locate(const uint16_t* s, std::vector<int>& positions, bool ref
 
     // Chien search: position i (power p = n − 1 − i) is in error when
     // Λ(α^−p) = 0. Only the N_bch positions of the shortened code count.
-    positions.clear();
+    count = 0;
     if (reference) {
-        for (int p = 0; p < n && int(positions.size()) < length; ++p) {
+        for (int p = 0; p < n && count < length; ++p) {
             const uint16_t x = power(order - p % order);
             uint16_t v = 0;
             for (int i = length; i >= 0; --i)
                 v = uint16_t(mul(v, x) ^ c[i]);
             if (v == 0)
-                positions.push_back(n - 1 - p);
+                positions[count++] = n - 1 - p;
         }
     } else {
         int logs[kMaxT + 1];
@@ -236,7 +236,7 @@ bool BchDecoder::locate(const uint16_t* s, std::vector<int>& positions, bool ref
             ++terms;
         }
         const uint16_t* exp = gf->exp.data();
-        for (int p = 0; p < n && int(positions.size()) < length; ++p) {
+        for (int p = 0; p < n && count < length; ++p) {
             uint16_t v = 1;
             for (int i = 0; i < terms; ++i) {
                 v ^= exp[logs[i]];
@@ -245,21 +245,21 @@ bool BchDecoder::locate(const uint16_t* s, std::vector<int>& positions, bool ref
                     logs[i] += order;
             }
             if (v == 0)
-                positions.push_back(n - 1 - p);
+                positions[count++] = n - 1 - p;
         }
     }
-    return int(positions.size()) == length;
+    return count == length;
 }
 
 int BchDecoder::correct(uint8_t* frame, const uint16_t* s, bool reference) const
 {
-    std::vector<int> positions;
-    positions.reserve(size_t(kMaxT));
-    if (!locate(s, positions, reference))
+    int positions[kMaxT];
+    int count = 0;
+    if (!locate(s, positions, count, reference))
         return kFailed;
-    for (const int i : positions)
-        frame[i >> 3] ^= uint8_t(0x80 >> (i & 7));
-    return int(positions.size());
+    for (int j = 0; j < count; ++j)
+        frame[positions[j] >> 3] ^= uint8_t(0x80 >> (positions[j] & 7));
+    return count;
 }
 
 int BchDecoder::decode(uint8_t* frame) const

@@ -61,7 +61,8 @@ private:
     Reg remainder(const uint8_t* frame) const;
     void syndromesOfRemainder(const Reg& r, uint16_t* s) const;
     // Error positions (bit indexes) from the syndromes; false on failure.
-    bool locate(const uint16_t* s, std::vector<int>& positions, bool reference) const;
+    // positions: room for t; count: how many were found.
+    bool locate(const uint16_t* s, int* positions, int& count, bool reference) const;
     int correct(uint8_t* frame, const uint16_t* s, bool reference) const;
 
     int n = 0;

@@ -82,6 +82,10 @@ public:
     // Blocks of samples, symbols or frames dropped because the pool ran dry
     // (the spectrum's copies not counted); any thread.
     uint64_t droppedBlocks() const { return dropped.load(std::memory_order_relaxed); }
+    // The outer BCH decoding of the released DVB-S2 frames: bits corrected,
+    // and frames with more errors than it corrects; any thread.
+    uint64_t bchCorrectedBits() const { return bchCorrected.load(std::memory_order_relaxed); }
+    uint64_t bchFailures() const { return bchFailed.load(std::memory_order_relaxed); }
     FFTWorker& fftWorker() { return fft; }
     BasebandWorker& basebandWorker() { return baseband; }
     FIRWorker& firWorker() { return fir; }
@@ -190,6 +194,8 @@ private:
     // A frame was dropped at dispatch (no pool buffer): the next one follows a gap.
     bool frameDropped = false;
     std::atomic<uint64_t> dropped{0};
+    std::atomic<uint64_t> bchCorrected{0};
+    std::atomic<uint64_t> bchFailed{0};
 
     WorkBuffer* rawBuffer = nullptr;
     int32_t rawCount = 0;
