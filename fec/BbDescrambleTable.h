@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 constexpr int kBbScrambleBytes = 8100; // the longest codeword, 64800 bits

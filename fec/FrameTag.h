@@ -12,6 +12,8 @@ struct FrameTag {
     uint8_t plsCode = 0;     // bits 0–4 MODCOD, bit 5 short frame, bit 6 pilots
     int32_t result = -1;     // update passes left, 0 … 32; −1: not decoded
     bool afterGap = true;    // stream data was lost before this frame
+    bool bchFailed = false;  // the outer BCH code found more errors than it corrects
+    int16_t bchCorrected = 0; // bits the outer BCH code corrected
 };
 
 // The size of a tag buffer.

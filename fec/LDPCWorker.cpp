@@ -1,17 +1,21 @@
 // The LDPC decoding stage on its worker thread.
 #include "fec/LDPCWorker.h"
 
+#include "fec/BbDescrambleTable.h"
+
 #include <cstring>
 #include <new>
 
 namespace {
 
-void writeResult(WorkBuffer* tag, int32_t result)
+void writeResult(WorkBuffer* tag, int32_t result, bool bchFailed = false, int bchCorrected = 0)
 {
     if (tag == nullptr)
         return;
     FrameTag t = readFrameTag(*tag);   // a tag too short reads as code 0: no code
     t.result = result;
+    t.bchFailed = bchFailed;
+    t.bchCorrected = int16_t(bchCorrected);
     writeFrameTag(*tag, t);
 }
 
@@ -55,15 +59,20 @@ void LDPCWorker::process(WorkBuffer* frame, WorkBuffer* tag)
         std::lock_guard<std::mutex> lock(codeMutex);
         if (index != currentCode) {
             code.reset();
+            bch.reset();
             decoder.clear();
             currentCode = -1;
             if (index >= 0) {
                 code.reset(createLdpcCode(index));
                 ++rebuilds;
-                if (code && decoder.build(*code, arena.get(), LdpcDecoder::kArenaBytes))
+                if (code && decoder.build(*code, arena.get(), LdpcDecoder::kArenaBytes)) {
                     currentCode = index;
-                else
+                    // The decoder hands on the codeword XORed with the BB
+                    // descrambling sequence over its whole length.
+                    bch = std::make_unique<BchDecoder>(index, kBbScrambleTable.data());
+                } else {
                     code.reset();
+                }
             }
         }
     }
@@ -75,5 +84,11 @@ void LDPCWorker::process(WorkBuffer* frame, WorkBuffer* tag)
         return; // a truncated frame is not decoded and leaves as it came
     const int result = decoder.decodeFast(reinterpret_cast<const int8_t*>(frame->data()), frame->data());
     frame->resize(size_t(n / 8));
-    writeResult(tag, result);
+    const int corrected = bch ? bch->decode(frame->data()) : 0;
+    if (corrected == BchDecoder::kFailed)
+        writeResult(tag, -1, true, 0);
+    else if (result >= 0 || corrected > 0)
+        writeResult(tag, result >= 0 ? result : 0, false, corrected);
+    else
+        writeResult(tag, -1, false, 0); // nothing to tell a stuck decoder's word from a good one
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/Worker.h"
+#include "fec/BchDecoder.h"
 #include "fec/FrameTag.h"
 #include "fec/LdpcCode.h"
 #include "fec/LdpcDecoder.h"
@@ -16,6 +17,15 @@
 // output = the frame's tag buffer (fec/FrameTag.h): the decoder reads the PLS
 // code and writes the result (update passes left 0 … 32 on success, −1 when
 // decoding failed, was disabled or no code applies).
+//
+// The decided codeword then goes through the outer BCH decoder: the bits it
+// corrects (bchCorrected) are fixed in place, and a frame in which it
+// corrects bits is good even when the LDPC decoding did not converge (result
+// 0). One it finds clean keeps the LDPC result: a word the LDPC decoder could
+// not make consistent is not taken as good on the BCH check alone (an
+// all-zero frame of no signal passes it). A frame with more errors than the
+// BCH code corrects is marked bchFailed and fails (−1), whatever the LDPC
+// result.
 //
 // When a code applies, the frame buffer leaves holding N/8 bytes: the decided
 // codeword, MSB first, XORed with the BB scrambling sequence. Otherwise (no
@@ -50,6 +60,7 @@ private:
     std::unique_ptr<uint8_t, ArenaDeleter> arena;
     int32_t currentCode = -1;
     std::unique_ptr<LDPCInterface> code;
+    std::unique_ptr<BchDecoder> bch;
     LdpcDecoder decoder;
     int rebuilds = 0;
 };

@@ -332,6 +332,10 @@ void ProcessingChain::releaseFrame(WorkBuffer* frame, WorkBuffer* tag)
 {
     const FrameTag t = tag != nullptr ? readFrameTag(*tag) : FrameTag();
     releaseIfAny(bufferPool, tag);
+    if (t.bchCorrected > 0)
+        bchCorrected.fetch_add(uint64_t(t.bchCorrected), std::memory_order_relaxed);
+    if (t.bchFailed)
+        bchFailed.fetch_add(1, std::memory_order_relaxed);
     if (resultObserver)
         resultObserver(t);
     if (frame != nullptr)

@@ -90,6 +90,10 @@ public:
     uint64_t sdtCrcFailures() const { return sdt.sectionCrcFailures(); }
     // GSE PDUs dropped because their CRC-32 failed.
     uint64_t gseCrcFailures() const { return gse.crcFailures(); }
+    // The outer BCH decoding of the released DVB-S2 frames: bits corrected,
+    // and frames with more errors than it corrects; any thread.
+    uint64_t bchCorrectedBits() const { return bchCorrected.load(std::memory_order_relaxed); }
+    uint64_t bchFailures() const { return bchFailed.load(std::memory_order_relaxed); }
     FFTWorker& fftWorker() { return fft; }
     BasebandWorker& basebandWorker() { return baseband; }
     FIRWorker& firWorker() { return fir; }
@@ -198,6 +202,8 @@ private:
     // A frame was dropped at dispatch (no pool buffer): the next one follows a gap.
     bool frameDropped = false;
     std::atomic<uint64_t> dropped{0};
+    std::atomic<uint64_t> bchCorrected{0};
+    std::atomic<uint64_t> bchFailed{0};
 
     WorkBuffer* rawBuffer = nullptr;
     int32_t rawCount = 0;

@@ -20,7 +20,7 @@ cmake --build "$dir" --parallel "$(nproc)" >/dev/null
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 status=0
-for target in bbframe gse sdt devices_ini iq_stream dvbs_outer; do
+for target in bbframe gse sdt devices_ini iq_stream dvbs_outer bch; do
   mkdir -p "$scratch/$target"
   log="$dir/fuzz_$target.log"
   # New inputs go to the scratch folder; the kept corpus is only read.

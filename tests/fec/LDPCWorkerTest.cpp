@@ -2,6 +2,8 @@
 
 #include "fec/BbDescrambleTable.h"
 #include "fec/LDPCWorker.h"
+#include "tx/BchEncoder.h"
+#include "tx/LdpcEncoder.h"
 
 #include <gtest/gtest.h>
 
@@ -122,8 +124,53 @@ TEST(LDPCWorker, ResultGoesIntoTheTag)
     WorkBuffer zeros(64800, 0);
     worker.process(&zeros, &tag);
     EXPECT_EQ(readFrameTag(tag).result, -1);
+    EXPECT_FALSE(readFrameTag(tag).bchFailed) << "the all-zero word passes the BCH check, but is not taken as good";
     EXPECT_EQ(zeros.size(), 8100u); // failed frames leave decided like decoded ones
     EXPECT_EQ(0, std::memcmp(zeros.data(), kBbScrambleTable.data(), 8100));
+}
+
+// LDPC codewords whose BCH words carry errors (flipped before the LDPC
+// encoding): the LDPC decoder converges on them, the BCH decoder corrects up
+// to t of them and fails the frame beyond.
+TEST(LDPCWorker, BchCorrectsOrFailsTheDecodedWord)
+{
+    for (const int index : {3, 12}) {
+        SCOPED_TRACE(index);
+        const int t = 12;
+        const int kbch = bbframeBits(index);
+        tx::LdpcEncoder ldpc(index);
+        LDPCWorker worker(nullptr);
+        for (const int errors : {0, 1, t, t + 4}) {
+            std::vector<uint8_t> codeword = clean().frames[size_t(index)].codeword;
+            // Data bits, first and last among them, and BCH parity bits.
+            for (int e = 0; e < errors; ++e) {
+                const int bit = e == 0 ? 0 : e == 1 ? kbch + 5 : (e * 7919) % kbch;
+                codeword[size_t(bit / 8)] ^= uint8_t(0x80 >> (bit % 8));
+            }
+            ldpc.encode(codeword.data(), codeword.data());
+            std::mt19937 rng(7);
+            const std::vector<int8_t> soft = softValues(codeword, frameBits(index), 200.0, Channel::Qpsk, rng);
+            WorkBuffer frame(64800, 0);
+            std::copy(soft.begin(), soft.end(), reinterpret_cast<int8_t*>(frame.data()));
+            WorkBuffer tag = tagBuffer(tagForCode(index));
+            ASSERT_EQ(codeIndexForFrame(readFrameTag(tag).plsCode), index);
+            worker.process(&frame, &tag);
+            const FrameTag result = readFrameTag(tag);
+            if (errors <= t) {
+                EXPECT_EQ(result.result, 32) << errors;
+                EXPECT_FALSE(result.bchFailed);
+                EXPECT_EQ(result.bchCorrected, errors);
+                // The BCH word is restored; the LDPC parity stays as decided.
+                const std::vector<uint8_t> expected = clean().expected(index);
+                const int nbchBytes = tx::BchEncoder(index).nbch() / 8;
+                EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + nbchBytes, frame.data())) << errors;
+            } else {
+                EXPECT_EQ(result.result, -1);
+                EXPECT_TRUE(result.bchFailed);
+                EXPECT_EQ(result.bchCorrected, 0);
+            }
+        }
+    }
 }
 
 TEST(LDPCWorker, RebuildsOnlyOnCodeChange)

@@ -91,3 +91,15 @@ for k in range(16):
     words += (b"\xb8" if k % 8 == 0 else b"\x47") + body
 write("dvbs_outer", "synced_words", b"\x00" + words)
 write("dvbs_outer", "synced_words_no_rs", b"\xfd" + words)
+
+# The BCH decoder: code, error count, two-byte positions, data bytes.
+def positions(count, step):
+    return b"".join(struct.pack(">H", (i * step + 17) & 0xFFFF) for i in range(count))
+
+data = bytes((i * 37 + 11) & 0xFF for i in range(600))
+write("bch", "normal_clean", bytes([3, 0]) + data)
+write("bch", "normal_t_errors", bytes([3, 12]) + positions(12, 4099) + data)
+write("bch", "normal_t8_beyond", bytes([9, 10]) + positions(10, 5003) + data)
+write("bch", "short_t_errors", bytes([14, 12]) + positions(12, 577) + data)
+write("bch", "short_beyond", bytes([11, 14]) + positions(14, 211) + data)
+write("bch", "short_raw", bytes([0x80 | 13, 0]) + data)

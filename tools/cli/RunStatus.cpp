@@ -110,6 +110,8 @@ std::string RunStatus::line(const char* kind)
     if (undecodable)
         pls = receiving;
     const uint64_t dropped = chain.droppedBlocks();
+    const uint64_t bchCorrected = chain.bchCorrectedBits();
+    const uint64_t bchFailures = chain.bchFailures();
     const uint64_t lost = outputLoss ? outputLoss() : 0;
     // The resampler runs at twice the sample rate with a step of
     // 2^32 · 2 · symbol rate / (2 · sample rate).
@@ -136,7 +138,8 @@ std::string RunStatus::line(const char* kind)
                 << ",\"frames_decoded\":" << framesDecoded << ",\"frames_failed\":" << framesFailed
                 << ",\"average_passes\":" << (framesDecoded > 0 ? double(passes) / double(framesDecoded) : 0.0)
                 << ",\"packet_crc_errors\":" << chain.packetCrcFailures()
-                << ",\"packets_from_failed_frames\":" << chain.packetsFromFailedFrames();
+                << ",\"packets_from_failed_frames\":" << chain.packetsFromFailedFrames()
+                << ",\"bch_corrected_bits\":" << bchCorrected << ",\"bch_failures\":" << bchFailures;
         else
             out << ",\"rs_uncorrectable\":" << rsUncorrectable;
         out << ",\"ts_packets\":" << continuity.packets() << ",\"ts_damaged\":" << continuity.damagedPackets()
@@ -168,6 +171,7 @@ std::string RunStatus::line(const char* kind)
             std::snprintf(avg, sizeof avg, "%.1f", double(passes) / double(framesDecoded));
             out << ", " << avg << " passes";
         }
+        out << " | BCH " << bchCorrected << " bits corrected, " << bchFailures << " failed";
     } else {
         out << " | RS " << rsUncorrectable << " uncorrectable";
     }
