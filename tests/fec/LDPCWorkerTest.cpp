@@ -173,6 +173,31 @@ TEST(LDPCWorker, BchCorrectsOrFailsTheDecodedWord)
     }
 }
 
+// A frame the LDPC decoder cannot make consistent (its parity bits all but
+// unknown, with random signs) but whose BCH word carries few wrong bits: BCH
+// corrects them and the frame counts as decoded.
+TEST(LDPCWorker, BchRescuesAFrameTheLdpcDecoderLeftWrong)
+{
+    const int index = 3;
+    const int nbch = tx::BchEncoder(index).nbch();
+    LDPCWorker worker(nullptr);
+    WorkBuffer frame = clean().buffer(index);
+    std::mt19937 rng(3);
+    for (int i = nbch; i < frameBits(index); ++i)
+        frame[size_t(i)] = uint8_t(rng() & 1 ? 1 : -1);
+    const int wrong[] = {0, 4000, 20000, nbch - 1};
+    for (const int i : wrong)
+        frame[size_t(i)] = uint8_t(-int8_t(frame[size_t(i)]));
+    WorkBuffer tag = tagBuffer(tagForCode(index));
+    worker.process(&frame, &tag);
+    const FrameTag result = readFrameTag(tag);
+    EXPECT_EQ(result.result, 0) << "no passes left: the LDPC decoder did not converge";
+    EXPECT_FALSE(result.bchFailed);
+    EXPECT_EQ(result.bchCorrected, 4) << "the four flipped bits, left as they came by the LDPC decoder";
+    const std::vector<uint8_t> expected = clean().expected(index);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + nbch / 8, frame.data()));
+}
+
 TEST(LDPCWorker, RebuildsOnlyOnCodeChange)
 {
     LDPCWorker worker(nullptr);

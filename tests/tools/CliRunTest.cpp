@@ -695,4 +695,21 @@ TEST(CliRun, NoWrongPacketLeavesWithoutItsErrorIndicator)
     EXPECT_GE(numberAfter(json.out, "\"packet_crc_errors\":") + numberAfter(json.out, "\"packets_from_failed_frames\":"),
               double(marked))
         << json.out;
+// The outer BCH decoding in the status: a clean signal leaves no bit for BCH
+// to correct; the frames that fail (the first, caught mid-acquisition) are
+// beyond its reach too, and counted as its failures.
+TEST(CliRun, BchCountsInTheSummary)
+{
+    const std::string iq = temp("bch.iq");
+    const ToolRun tx = run(TAVIREL_SIGGEN, "--modcod \"QPSK 1/2\" --pilots on --frames 40 --output " + iq);
+    ASSERT_EQ(tx.exitCode, 0) << tx.err;
+    const ToolRun r = cli("--input file:" + iq + " --status-interval 0");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string tail = r.out.substr(r.out.size() > 600 ? r.out.size() - 600 : 0);
+    EXPECT_NE(r.out.find(" passes | BCH 0 bits corrected, "), std::string::npos) << tail;
+    const ToolRun json = cli("--input file:" + iq + " --status-interval 0 --json");
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_NE(json.out.find(",\"bch_corrected_bits\":0,\"bch_failures\":"), std::string::npos) << json.out;
+    EXPECT_GT(numberAfter(json.out, "\"frames_decoded\":"), 35.0);
+    EXPECT_EQ(numberAfter(json.out, "\"bch_failures\":"), numberAfter(json.out, "\"frames_failed\":"));
 }
