@@ -695,6 +695,8 @@ TEST(CliRun, NoWrongPacketLeavesWithoutItsErrorIndicator)
     EXPECT_GE(numberAfter(json.out, "\"packet_crc_errors\":") + numberAfter(json.out, "\"packets_from_failed_frames\":"),
               double(marked))
         << json.out;
+}
+
 // The outer BCH decoding in the status: a clean signal leaves no bit for BCH
 // to correct; the frames that fail (the first, caught mid-acquisition) are
 // beyond its reach too, and counted as its failures.
