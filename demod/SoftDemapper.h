@@ -29,7 +29,7 @@ private:
     static const float kSin22_5;
 
     uint8_t pls = 0;
-    int constellation = 0;        // 2 QPSK, 3 8PSK (index of Part 3.1); others not demapped
+    int constellation = 0;        // 2 QPSK, 3 8PSK (the constellation index); others not demapped
     bool reversedColumns = false; // 8PSK 3/5
     uint32_t frameValues = kMaxValues;
     uint32_t written = 0;

@@ -77,7 +77,7 @@ TEST(CliOptions, RadioInputWithItsFrequencyAndGain)
               ParseResult::Run)
         << message;
     EXPECT_EQ(o.input, InputKind::Radio);
-    EXPECT_EQ(o.radioSpec, "rtlsdr:0");
+    EXPECT_EQ(o.radioChoice, "rtlsdr:0");
     EXPECT_EQ(o.frequency, 1210000000u);
     EXPECT_EQ(o.gain, 372);
 

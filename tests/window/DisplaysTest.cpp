@@ -2,8 +2,8 @@
 // image and read back pixel by pixel.
 #include "demod/Constellation.h"
 #include "ui/IQPlot.h"
-#include "ui/SpectrumLevels.h"
-#include "ui/SpectrumTrace.h"
+#include "ui/PowerLevels.h"
+#include "ui/TraceDisplay.h"
 #include "ui/WaterfallColours.h"
 #include "ui/WaterfallDisplay.h"
 #include "ui/WaterfallImage.h"
@@ -206,7 +206,7 @@ TEST(WaterfallDisplay, ClicksRetuneAndPlaceTheOffset)
     EXPECT_EQ(offset.count(), 3);
 }
 
-TEST(SpectrumLevels, DecibelsRelativeToFullScale)
+TEST(PowerLevels, DecibelsRelativeToFullScale)
 {
     EXPECT_NEAR(spectrumDbfs(32768.0f), 0.0, 1e-9);
     EXPECT_NEAR(spectrumDbfs(3276.8f), -20.0, 1e-6);
@@ -218,9 +218,9 @@ TEST(SpectrumLevels, DecibelsRelativeToFullScale)
     EXPECT_EQ(waterfallColourIndex(waterfallLevel(spectrumDbfs(1e9f))), 255) << "far above full scale: saturation";
 }
 
-TEST(SpectrumTrace, DrawsTheLevelsAndTheBand)
+TEST(TraceDisplay, DrawsTheLevelsAndTheBand)
 {
-    SpectrumTrace trace;
+    TraceDisplay trace;
     trace.resize(800, 141);
     // −20 dBFS in the middle half, −50 dBFS elsewhere.
     std::vector<double> line(1600, -50.0);
@@ -229,13 +229,13 @@ TEST(SpectrumTrace, DrawsTheLevelsAndTheBand)
     trace.setBand(0.0f, 1e6f, 0.35f, 2000000);
     ASSERT_EQ(trace.levels().size(), 1600u);
     EXPECT_EQ(trace.levels()[800], -20.0);
-    EXPECT_EQ(SpectrumTrace::shownDb(spectrumDbfs(0.0f)), SpectrumTrace::kFloorDb);
-    EXPECT_EQ(SpectrumTrace::shownDb(40.0), SpectrumTrace::kTopDb);
+    EXPECT_EQ(TraceDisplay::shownDb(spectrumDbfs(0.0f)), TraceDisplay::kFloorDb);
+    EXPECT_EQ(TraceDisplay::shownDb(40.0), TraceDisplay::kTopDb);
 
     const QImage image = trace.grab().toImage();
     auto traceRow = [&](int x) {
         for (int y = 0; y < image.height(); ++y)
-            if (near(at(image, x, y), SpectrumTrace::traceColour(), 40))
+            if (near(at(image, x, y), TraceDisplay::traceColour(), 40))
                 return y;
         return -1;
     };

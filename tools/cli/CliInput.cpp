@@ -92,7 +92,7 @@ bool CliInput::startRadio(std::string& message)
     radio->setBlockCallback(&countingRuns);
     if (radio->open(counting)) {
         radio->setBlockCallback(nullptr);
-        message = "--input " + options.radioSpec + ": cannot open " + radio->getDeviceName();
+        message = "--input " + options.radioChoice + ": cannot open " + radio->getDeviceName();
         return false;
     }
     radio->setSampleRateIndex(options.radioRateIndex);

@@ -113,7 +113,7 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         o.input = InputKind::Tcp;
     } else if (namesRadio(in.toStdString()) && in.indexOf(':') + 1 < in.size()) {
         o.input = InputKind::Radio;
-        o.radioSpec = in.toStdString();
+        o.radioChoice = in.toStdString();
     } else {
         message = bad("input", in, "expected tcp:HOST:PORT, file:PATH, - or a radio such as rtlsdr:0");
         return ParseResult::Error;

@@ -34,7 +34,7 @@ struct CliOptions {
     std::string inputText;     // as given on the command line
     std::string inputHost;     // tcp
     int inputPort = 0;
-    std::string radioSpec;     // radio: "<kind>:<selector>", e.g. "rtlsdr:0"
+    std::string radioChoice;     // radio: "<kind>:<selector>", e.g. "rtlsdr:0"
     unsigned radioRateIndex = 0;   // radio: the listed rate it runs at (chosen in main)
     std::optional<uint64_t> frequency;   // radio: Hz
     std::optional<int> gain;             // radio: in the device's units

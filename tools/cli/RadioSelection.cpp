@@ -52,11 +52,11 @@ bool namesRadio(const std::string& text)
     return false;
 }
 
-InputDevice* selectRadio(const std::vector<InputDevice*>& devices, const std::string& spec, std::string& error)
+InputDevice* selectRadio(const std::vector<InputDevice*>& devices, const std::string& choice, std::string& error)
 {
-    const size_t colon = spec.find(':');
-    const std::string kind = spec.substr(0, colon);
-    std::string selector = colon == std::string::npos ? std::string() : spec.substr(colon + 1);
+    const size_t colon = choice.find(':');
+    const std::string kind = choice.substr(0, colon);
+    std::string selector = colon == std::string::npos ? std::string() : choice.substr(colon + 1);
     if (selector.rfind("driver=", 0) == 0)
         selector = selector.substr(7);
 

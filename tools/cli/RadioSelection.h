@@ -15,11 +15,11 @@ std::string radioKind(const InputDevice& device);
 // True when `text` starts with a radio kind and a colon ("rtlsdr:0").
 bool namesRadio(const std::string& text);
 
-// `spec` is "<kind>:<selector>": the selector is the device's number among
+// `choice` is "<kind>:<selector>": the selector is the device's number among
 // those of its kind (0, 1, …) or text its listing contains (a serial
 // number, or "driver=airspy" for the driver "airspy"). Null with `error`
 // set when no device or more than one matches.
-InputDevice* selectRadio(const std::vector<InputDevice*>& devices, const std::string& spec, std::string& error);
+InputDevice* selectRadio(const std::vector<InputDevice*>& devices, const std::string& choice, std::string& error);
 
 // One line per device: "<kind>:<n>  <listing>".
 std::vector<std::string> radioListing(const std::vector<InputDevice*>& devices);

@@ -63,13 +63,13 @@ int main(int argc, char** argv)
     InputDevice* radio = nullptr;
     if (options.input == InputKind::Radio) {
         enumerator = std::make_unique<DeviceEnumerator>();
-        radio = selectRadio(enumerator->devices(), options.radioSpec, message);
+        radio = selectRadio(enumerator->devices(), options.radioChoice, message);
         if (radio == nullptr)
-            return fail(kExitInput, "--input " + options.radioSpec + ": " + message);
+            return fail(kExitInput, "--input " + options.radioChoice + ": " + message);
         loadDeviceSettings(*radio);
         const std::vector<uint64_t> rates = radio->getSampleRates();
         if (rates.empty())
-            return fail(kExitInput, "--input " + options.radioSpec + ": the device offers no sample rate");
+            return fail(kExitInput, "--input " + options.radioChoice + ": the device offers no sample rate");
         options.radioRateIndex = nearestRateIndex(rates, options.receiver.sampleRate);
         const uint64_t rate = rates[options.radioRateIndex];
         if (rate != options.receiver.sampleRate)

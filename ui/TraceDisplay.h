@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <vector>
 
-class SpectrumTrace : public QWidget {
+class TraceDisplay : public QWidget {
 public:
-    explicit SpectrumTrace(QWidget* parent = nullptr);
+    explicit TraceDisplay(QWidget* parent = nullptr);
 
     // A line of the averaged spectrum in dBFS (bin N/2 at zero frequency).
     void setLevels(const std::vector<double>& dbfs);

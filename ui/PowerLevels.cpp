@@ -1,4 +1,4 @@
-#include "ui/SpectrumLevels.h"
+#include "ui/PowerLevels.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "ui/SpectrumTrace.h"
+#include "ui/TraceDisplay.h"
 
 
 #include <QPainter>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-SpectrumTrace::SpectrumTrace(QWidget* parent)
+TraceDisplay::TraceDisplay(QWidget* parent)
     : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -14,19 +14,19 @@ SpectrumTrace::SpectrumTrace(QWidget* parent)
     setMaximumHeight(160);
 }
 
-double SpectrumTrace::shownDb(double dbfs)
+double TraceDisplay::shownDb(double dbfs)
 {
     return std::clamp(dbfs, kFloorDb, kTopDb);
 }
 
-void SpectrumTrace::setLevels(const std::vector<double>& dbfs)
+void TraceDisplay::setLevels(const std::vector<double>& dbfs)
 {
     shown.resize(dbfs.size());
     std::transform(dbfs.begin(), dbfs.end(), shown.begin(), shownDb);
     update();
 }
 
-void SpectrumTrace::setBand(float offsetPosition, float rate, float rolloff, uint64_t fs)
+void TraceDisplay::setBand(float offsetPosition, float rate, float rolloff, uint64_t fs)
 {
     if (offsetPosition == offset && rate == symbolRate && rolloff == rollOff && fs == sampleRate)
         return;
@@ -37,12 +37,12 @@ void SpectrumTrace::setBand(float offsetPosition, float rate, float rolloff, uin
     update();
 }
 
-int SpectrumTrace::yOf(double db) const
+int TraceDisplay::yOf(double db) const
 {
     return int(std::lround((kTopDb - db) / (kTopDb - kFloorDb) * (height() - 1)));
 }
 
-void SpectrumTrace::paintEvent(QPaintEvent*)
+void TraceDisplay::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     const int w = width();
@@ -74,7 +74,7 @@ void SpectrumTrace::paintEvent(QPaintEvent*)
     painter.drawPolyline(trace);
 }
 
-void SpectrumTrace::drawBackdrop()
+void TraceDisplay::drawBackdrop()
 {
     QPainter painter(&backdrop);
     painter.fillRect(backdrop.rect(), QColor(16, 16, 24));
