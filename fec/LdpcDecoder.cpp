@@ -158,10 +158,40 @@ bool LdpcDecoder::build(const LDPCInterface& code, uint8_t* arena, size_t bytes)
     return true;
 }
 
+LdpcDecoderProfile LdpcDecoder::scaledProfile()
+{
+    LdpcDecoderProfile p;
+    // Tuned with tavirel-ldpc-fer on QPSK 1/2 and 8PSK 2/3 normal frames at
+    // ChannelLlr's 4 units per LLR: an offset of half an LLR; messages up to
+    // about ±10 LLR, which leaves the bit values (±127) room above them, as a
+    // bit that saturates loses what its messages carried.
+    p.rule.offset = 2;
+    p.rule.scaleShift = 0;
+    p.rule.messageLow = -39;
+    p.rule.messageHigh = 39;
+    p.quarterInput = false;
+    p.passes = 50;
+    return p;
+}
+
+void LdpcDecoder::setProfile(const LdpcDecoderProfile& p)
+{
+    settings = p;
+    settings.passes = std::clamp(p.passes, 1, kMaxPasses);
+    settings.rule.scaleShift = int8_t(std::clamp<int>(p.rule.scaleShift, 0, 7));
+    settings.rule.offset = int8_t(std::max<int>(p.rule.offset, 0));
+    if (settings.rule.messageLow > settings.rule.messageHigh)
+        std::swap(settings.rule.messageLow, settings.rule.messageHigh);
+}
+
 void LdpcDecoder::loadBits(const int8_t* soft)
 {
-    for (int n = 0; n < N; ++n)
-        bitValues[n] = int8_t(soft[n] / 4); // toward zero: −128 → −32, −3 → 0
+    if (settings.quarterInput) {
+        for (int n = 0; n < N; ++n)
+            bitValues[n] = int8_t(soft[n] / 4); // toward zero: −128 → −32, −3 → 0
+    } else {
+        std::memcpy(bitValues, soft, size_t(N)); // −128 is handled as −127 by the passes
+    }
     std::memset(bitValues + N, 0, 32);
     for (int i = 0; i < q; ++i)
         for (int j = 0; j < kGroup; ++j)
@@ -210,10 +240,10 @@ void LdpcDecoder::updatePassReference()
         if (predecessor >= 0)
             in[count + 1] = satSub(parity[predecessor], stored[count + 1]);
 
-        // Offset min-sum, offset 1.
+        // Min-sum: each node gets the smallest magnitude of the others, under the rule.
         int m[32];
         for (int k = 0; k < d; ++k)
-            m[k] = std::max(std::abs(std::max<int>(in[k], -127)) - 1, 0);
+            m[k] = std::abs(std::max<int>(in[k], -127));
         int smallest = std::min(m[0], m[1]);
         int second = std::max(m[0], m[1]);
         uint8_t signs = uint8_t(in[0]) ^ uint8_t(in[1]);
@@ -222,9 +252,11 @@ void LdpcDecoder::updatePassReference()
             smallest = std::min(smallest, m[k]);
             signs ^= uint8_t(in[k]);
         }
+        const int smallestOut = minSumMagnitude(settings.rule, smallest);
+        const int secondOut = minSumMagnitude(settings.rule, second);
         int8_t out[32];
         for (int k = 0; k < d; ++k) {
-            const int magnitude = m[k] == smallest ? second : smallest;
+            const int magnitude = m[k] == smallest ? secondOut : smallestOut;
             out[k] = int8_t(((signs ^ uint8_t(in[k])) & 0x80) ? -magnitude : magnitude);
         }
 
@@ -234,7 +266,7 @@ void LdpcDecoder::updatePassReference()
         if (predecessor >= 0)
             parity[predecessor] = satAdd(in[count + 1], out[count + 1]);
         for (int k = 0; k < d; ++k)
-            stored[k] = int8_t(std::clamp<int>(out[k], -32, 31));
+            stored[k] = int8_t(std::clamp<int>(out[k], settings.rule.messageLow, settings.rule.messageHigh));
         stored += d;
     }
 }
@@ -245,7 +277,7 @@ int LdpcDecoder::decodeReference(const int8_t* soft, uint8_t* out)
         return -1;
     loadBits(soft);
     std::memset(messages, 0, size_t(L));
-    int budget = kPasses;
+    int budget = settings.passes;
     while (!checksHoldReference()) {
         if (--budget < 0)
             break;
@@ -284,6 +316,9 @@ struct Sse41 {
     static T maxu(T a, T b) { return _mm_max_epu8(a, b); }
     static T subsu(T a, T b) { return _mm_subs_epu8(a, b); }
     static T abs(T a) { return _mm_abs_epi8(a); }
+    static T sub(T a, T b) { return _mm_sub_epi8(a, b); }
+    static T band(T a, T b) { return _mm_and_si128(a, b); }
+    static T srli16(T a, int n) { return _mm_srli_epi16(a, n); }
     static T bxor(T a, T b) { return _mm_xor_si128(a, b); }
     static T bor(T a, T b) { return _mm_or_si128(a, b); }
     static T cmpeq(T a, T b) { return _mm_cmpeq_epi8(a, b); }
@@ -320,12 +355,13 @@ int LdpcDecoder::decodeFast(const int8_t* soft, uint8_t* out, Isa isa)
     plan.bits = bitValues;
     plan.parity = parity;
     plan.messages = fastMessages;
+    plan.rule = settings.rule;
     bool (*checksHold)(const LdpcLanePlan&) = isa == Isa::Avx2 ? ldpcChecksHoldAvx2 : ldpcChecksHoldSse41;
     void (*updatePass)(const LdpcLanePlan&) = isa == Isa::Avx2 ? ldpcUpdatePassAvx2 : ldpcUpdatePassSse41;
 
     loadBits(soft);
     std::memset(fastMessages, 0, fastMessageBytes);
-    int budget = kPasses;
+    int budget = settings.passes;
     while (!checksHold(plan)) {
         if (--budget < 0)
             break;

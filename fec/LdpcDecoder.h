@@ -13,6 +13,16 @@
 // caller-supplied memory block (the worker's arena). Check nodes are kept in
 // processing order: position p = 360·i + j stands for check node c = q·j + i.
 //
+// How the decoder treats its input and its messages. The standard profile
+// takes the demodulator's soft values divided by 4 (toward zero), offset 1,
+// messages limited to −32 … 31 and 32 passes; the scaled profile takes channel
+// log-likelihood ratios (fec/ChannelLlr.h) as they are.
+struct LdpcDecoderProfile {
+    LdpcMinSumRule rule;
+    bool quarterInput = true;
+    int passes = 32;   // 1 … LdpcDecoder::kMaxPasses
+};
+
 // Two decoders run on the same structure and give the same bytes and result:
 // decodeReference() processes one check node after another, decodeFast()
 // updates up to 16 (SSE4.1) or 32 (AVX2) nodes of one residue class at once
@@ -23,7 +33,10 @@ public:
     // AVX2 when the processor has it, SSE4.1 otherwise.
     static Isa bestIsa();
 
-    static constexpr int kPasses = 32;          // update passes allowed per frame
+    static constexpr int kPasses = 32;          // update passes of the standard profile
+    static constexpr int kMaxPasses = 100;
+    static LdpcDecoderProfile standardProfile() { return LdpcDecoderProfile(); }
+    static LdpcDecoderProfile scaledProfile();
     static constexpr size_t kArenaBytes = 8u << 20;
 
     // Builds the structure of `code` into `arena` (64-byte aligned, `bytes`
@@ -32,12 +45,16 @@ public:
     void clear() { built = false; }
     bool ready() const { return built; }
 
+    // Applies to the frames decoded after it; passes are limited to 1 … kMaxPasses.
+    void setProfile(const LdpcDecoderProfile& p);
+    const LdpcDecoderProfile& profile() const { return settings; }
+
     int codewordBits() const { return N; }
     int infoBits() const { return K; }
 
     // Decodes the N soft values at `soft` (positive = bit 0) and writes N/8
     // descrambled bytes to `out`, which may be `soft` itself. Returns the
-    // update passes left (0 … 32) when every check holds, −1 otherwise; the
+    // update passes left (0 … the profile's passes) when every check holds, −1 otherwise; the
     // decisions are written either way.
     int decodeReference(const int8_t* soft, uint8_t* out);
     int decodeFast(const int8_t* soft, uint8_t* out) { return decodeFast(soft, out, bestIsa()); }
@@ -58,6 +75,7 @@ private:
     bool checksHoldReference() const;
     void updatePassReference();
 
+    LdpcDecoderProfile settings;
     bool built = false;
     int N = 0, K = 0, R = 0, q = 0, W = 0, L = 0;
     uint8_t* checkInfoCount = nullptr;    // q

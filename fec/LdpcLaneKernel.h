@@ -7,6 +7,23 @@
 
 #include <cstdint>
 
+// How a check node forms its outgoing magnitudes from the smallest and second
+// smallest incoming ones, and the range its messages are kept in.
+struct LdpcMinSumRule {
+    int8_t offset = 1;         // subtracted after the scaling, not below 0
+    int8_t scaleShift = 0;     // 1 … 7: magnitudes scaled by 1 − 2^−shift (rounded up); 0: unscaled
+    int8_t messageLow = -32;   // stored messages are limited to messageLow … messageHigh
+    int8_t messageHigh = 31;
+};
+
+// Applies the rule's scaling and offset to one magnitude (0 … 127).
+inline int minSumMagnitude(const LdpcMinSumRule& rule, int m)
+{
+    if (rule.scaleShift > 0)
+        m -= m >> rule.scaleShift;
+    return m > rule.offset ? m - rule.offset : 0;
+}
+
 // The decoder's structure as the passes see it.
 struct LdpcLanePlan {
     int q = 0;
@@ -19,6 +36,7 @@ struct LdpcLanePlan {
     int8_t* bits = nullptr;               // N (+ padding)
     int8_t* parity = nullptr;             // R (+ padding)
     int8_t* messages = nullptr;           // slot k of node j at classOffset[i] + 360·k + j
+    LdpcMinSumRule rule;
 };
 
 namespace {
@@ -97,8 +115,11 @@ void lanesUpdatePass(const LdpcLanePlan& shared)
     using T = typename V::T;
     const T minus127 = V::set1(-127);
     const T one = V::set1(1);
-    const T lowClamp = V::set1(-32);
-    const T highClamp = V::set1(31);
+    const T offset = V::set1(plan.rule.offset);
+    const int shift = plan.rule.scaleShift;
+    const T shiftMask = V::set1(int8_t(shift > 0 ? 0xff >> shift : 0));
+    const T lowClamp = V::set1(plan.rule.messageLow);
+    const T highClamp = V::set1(plan.rule.messageHigh);
     const T neutral = V::set1(127);
     const T laneZero = V::laneZero();
 
@@ -126,10 +147,11 @@ void lanesUpdatePass(const LdpcLanePlan& shared)
             if (p0 == 0) // node 0 has no predecessor: the largest magnitude changes nothing
                 in[count + 1] = V::blendv(in[count + 1], neutral, laneZero);
 
-            // Offset min-sum, offset 1: m = max(|max(in, −127)| − 1, 0).
+            // Smallest and second smallest of m = |max(in, −127)|; the rule's
+            // scaling and offset are monotone, so they apply to those two alone.
             T signs = V::set1(0);
             for (int k = 0; k < d; ++k) {
-                m[k] = V::subsu(V::abs(V::maxs(in[k], minus127)), one);
+                m[k] = V::abs(V::maxs(in[k], minus127));
                 signs = V::bxor(signs, in[k]);
             }
             T smallest = V::minu(m[0], m[1]);
@@ -138,8 +160,16 @@ void lanesUpdatePass(const LdpcLanePlan& shared)
                 second = V::minu(second, V::maxu(smallest, m[k]));
                 smallest = V::minu(smallest, m[k]);
             }
+            T smallestOut = smallest;
+            T secondOut = second;
+            if (shift > 0) {
+                smallestOut = V::sub(smallestOut, V::band(V::srli16(smallestOut, shift), shiftMask));
+                secondOut = V::sub(secondOut, V::band(V::srli16(secondOut, shift), shiftMask));
+            }
+            smallestOut = V::subsu(smallestOut, offset);
+            secondOut = V::subsu(secondOut, offset);
             for (int k = 0; k < d; ++k) {
-                const T magnitude = V::blendv(smallest, second, V::cmpeq(m[k], smallest));
+                const T magnitude = V::blendv(smallestOut, secondOut, V::cmpeq(m[k], smallest));
                 // Sign from bit 7 of S ⊕ in[k]; the OR with 1 keeps sign() off its zero case.
                 const T out = V::sign(magnitude, V::bor(V::bxor(signs, in[k]), one));
                 const T updated = V::adds(in[k], out);

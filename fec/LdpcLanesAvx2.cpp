@@ -24,6 +24,9 @@ struct Avx2 {
     static T maxu(T a, T b) { return _mm256_max_epu8(a, b); }
     static T subsu(T a, T b) { return _mm256_subs_epu8(a, b); }
     static T abs(T a) { return _mm256_abs_epi8(a); }
+    static T sub(T a, T b) { return _mm256_sub_epi8(a, b); }
+    static T band(T a, T b) { return _mm256_and_si256(a, b); }
+    static T srli16(T a, int n) { return _mm256_srli_epi16(a, n); }
     static T bxor(T a, T b) { return _mm256_xor_si256(a, b); }
     static T bor(T a, T b) { return _mm256_or_si256(a, b); }
     static T cmpeq(T a, T b) { return _mm256_cmpeq_epi8(a, b); }

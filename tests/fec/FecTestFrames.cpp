@@ -1,6 +1,9 @@
 #include "FecTestFrames.h"
 
 #include "demod/Demodulator.h"
+#include "demod/SoftDemapper.h"
+#include "tx/BitInterleaver.h"
+#include "tx/Constellations.h"
 #include "tx/BbScrambler.h"
 #include "tx/BchEncoder.h"
 #include "tx/LdpcEncoder.h"
@@ -46,6 +49,39 @@ std::vector<int8_t> softValues(const std::vector<uint8_t>& codeword, int bits, d
         soft[size_t(n)] = softValue(float(x * level));
     }
     return soft;
+}
+
+uint8_t plsCodeFor(int codeIndex, bool psk8)
+{
+    const int rate = codeIndex < 11 ? codeIndex : codeIndex - 11;
+    const uint8_t shortBit = codeIndex < 11 ? 0 : 0x20;
+    if (!psk8)
+        return uint8_t(shortBit | (1 + rate));
+    // 8PSK 3/5, 2/3, 3/4, 5/6, 8/9, 9/10 are MODCODs 12 … 17.
+    static const int psk8Modcod[11] = {0, 0, 0, 0, 12, 13, 14, 0, 15, 16, 17};
+    return psk8Modcod[rate] == 0 ? 0 : uint8_t(shortBit | psk8Modcod[rate]);
+}
+
+std::vector<int8_t> demappedValues(const std::vector<uint8_t>& codeword, uint8_t plsCode, double esN0dB,
+                                   std::mt19937& rng, double level)
+{
+    const int modcod = plsCode & 0x1F;
+    const int bits = (plsCode & 0x20) ? 16200 : 64800;
+    const int perSymbol = modcod >= 12 ? 3 : 2;
+    std::vector<uint8_t> labels(size_t(bits / perSymbol));
+    tx::interleaveToLabels(codeword.data(), bits, modcod, labels.data());
+    const std::vector<tx::cf32> points = tx::constellationPoints(modcod);
+    const double sigma = esN0dB >= 100 ? 0.0 : std::sqrt(1.0 / (2.0 * std::pow(10.0, esN0dB / 10.0)));
+    std::normal_distribution<double> noise(0.0, 1.0);
+    SoftDemapper demapper;
+    demapper.start(plsCode);
+    for (uint8_t label : labels) {
+        const double re = points[label].real() + sigma * noise(rng);
+        const double im = points[label].imag() + sigma * noise(rng);
+        // The resampler hands the demodulator its symbols with I and Q exchanged.
+        demapper.demap(std::complex<float>(float(im * level), float(re * level)));
+    }
+    return std::vector<int8_t>(demapper.values(), demapper.values() + bits);
 }
 
 uint8_t tagForCode(int codeIndex)
