@@ -1,5 +1,7 @@
 #include "app/GeneralSettings.h"
 
+#include "receiver/ReceiverSettings.h"
+
 #include <QSettings>
 
 #include <algorithm>
@@ -53,6 +55,8 @@ GeneralSettings loadGeneralSettings(const QString& path)
     g.srMax = std::clamp(readInt(s, "sr_max", g.srMax), 0, kMaxSymbolRateKsym);
     g.srMin = std::min(g.srMin, g.srMax);
     g.ldpcThreads = std::clamp(readInt(s, "conf_ldpc_threads", g.ldpcThreads), 0, kMaxLdpcThreads);
+    if (s.contains("conf_ldpc_decoder"))
+        parseLdpcDecoder(s.value("conf_ldpc_decoder").toString().toStdString(), g.ldpcDecoder); // unknown text: default
 
     QStringList presets;
     if (s.contains("sr_presets")) {

@@ -3,6 +3,8 @@
 // value that is no number, or out of range, takes the default or is clamped.
 #pragma once
 
+#include "fec/LdpcDecoderChoice.h"
+
 #include <QColor>
 #include <QString>
 #include <QStringList>
@@ -18,6 +20,7 @@ struct GeneralSettings {
     int srMin = 8;                                    // ksym/s, symbol-rate controls
     int srMax = 8000;
     int ldpcThreads = 0;                              // below 1: hardware threads / 2 + 1
+    LdpcDecoderChoice ldpcDecoder = LdpcDecoderChoice::Scaled; // "conf_ldpc_decoder": scaled or standard
     std::vector<int> srPresets{2000, 1000, 500, 333, 250, 125, 66, 33};   // ksym/s, within srMin … srMax
     QString ipOutAddr = "127.0.0.1";
     int ipOutPort = 8888;

@@ -80,7 +80,9 @@ MainWindow::MainWindow(const WindowOptions& options, WindowMessages shown, QWidg
     LogLine() << "Loading generic settings...";
     general = loadGeneralSettings();
     settings.ldpcThreads = general.ldpcThreads;
+    settings.ldpcDecoder = general.ldpcDecoder;
     receiverChain->createLdpcWorkers(ldpcWorkerCount(general.ldpcThreads));
+    applyLdpcDecoder(*receiverChain, settings);
     applyStyle();
 
     LogLine() << "Setting up GUI...";

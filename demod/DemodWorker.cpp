@@ -277,6 +277,12 @@ SignalQualityReading DemodWorker::signalQuality()
     return dvbS2 ? demod.signalQualityS2() : demod.signalQualityS1();
 }
 
+SignalQualityReading DemodWorker::frameQuality()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    return demod.frameQualityS2();
+}
+
 void DemodWorker::clearSignalQuality()
 {
     std::lock_guard<std::mutex> lock(paramMutex);

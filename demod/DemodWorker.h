@@ -83,6 +83,9 @@ public:
     // on, while the carrier loop holds the constellation). Cleared when the
     // mode changes.
     SignalQualityReading signalQuality();
+    // The DVB-S2 reading the delivered frames' soft values are scaled by
+    // (FrameSynchroniser::frameQuality); thread-safe.
+    SignalQualityReading frameQuality();
     // Starts both measurements afresh (another signal tuned, say).
     void clearSignalQuality();
 

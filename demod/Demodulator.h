@@ -60,6 +60,7 @@ public:
     // the decisions on the symbols handed on. Each path measures only while
     // it runs; clearing forgets both (another signal, another mode).
     SignalQualityReading signalQualityS2() const { return sync.signalQuality(); }
+    SignalQualityReading frameQualityS2() const { return sync.frameQuality(); }
     SignalQualityReading signalQualityS1() const { return dvbs.signalQuality(); }
     void clearSignalQuality()
     {

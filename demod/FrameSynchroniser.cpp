@@ -97,6 +97,14 @@ SignalQualityReading FrameSynchroniser::signalQuality() const
     return blind.reading();
 }
 
+SignalQualityReading FrameSynchroniser::frameQuality() const
+{
+    const SignalQualityReading known = quality.reading();
+    if (known.valid || apskData)
+        return known;
+    return blind.reading();
+}
+
 // Inlined into the block loop: as a call it costs a third of the stage's speed.
 __attribute__((always_inline)) inline cf FrameSynchroniser::push(cf z)
 {

@@ -85,6 +85,10 @@ public:
     // Never before a lock: clipped noise, or a carrier of another kind, has
     // moments that may pass for a signal.
     SignalQualityReading signalQuality() const;
+    // For scaling the frames' soft values: as signalQuality(), and from the
+    // symbols' moments also before any frame lock was held (frames are
+    // delivered below the level at which the lock holds).
+    SignalQualityReading frameQuality() const;
     void clearSignalQuality()
     {
         quality.clear();

@@ -10,10 +10,14 @@
 
 struct FrameTag {
     uint8_t plsCode = 0;     // bits 0–4 MODCOD, bit 5 short frame, bit 6 pilots
-    int32_t result = -1;     // update passes left, 0 … 32; −1: not decoded
+    int32_t result = -1;     // update passes left, 0 … the decoder's passes; −1: not decoded
     bool afterGap = true;    // stream data was lost before this frame
     bool bchFailed = false;  // the outer BCH code found more errors than it corrects
     int16_t bchCorrected = 0; // bits the outer BCH code corrected
+    int16_t passesAllowed = 0; // the decoder's pass budget: passes used = passesAllowed − result
+    // The demodulator's signal quality when the frame left it (MER, or Es/N0
+    // while no MER is measured), dB; NaN when it had none.
+    float qualityDb = __builtin_nanf("");
 };
 
 // The size of a tag buffer.

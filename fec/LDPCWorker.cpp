@@ -2,18 +2,20 @@
 #include "fec/LDPCWorker.h"
 
 #include "fec/BbDescrambleTable.h"
+#include "fec/ChannelLlr.h"
 
 #include <cstring>
 #include <new>
 
 namespace {
 
-void writeResult(WorkBuffer* tag, int32_t result, bool bchFailed = false, int bchCorrected = 0)
+void writeResult(WorkBuffer* tag, int32_t result, bool bchFailed = false, int bchCorrected = 0, int passes = 0)
 {
     if (tag == nullptr)
         return;
     FrameTag t = readFrameTag(*tag);   // a tag too short reads as code 0: no code
     t.result = result;
+    t.passesAllowed = int16_t(passes);
     t.bchFailed = bchFailed;
     t.bchCorrected = int16_t(bchCorrected);
     writeFrameTag(*tag, t);
@@ -54,7 +56,8 @@ void LDPCWorker::process(WorkBuffer* frame, WorkBuffer* tag)
     writeResult(tag, -1);
     if (!decodingEnabled.load(std::memory_order_seq_cst))
         return;
-    const int index = tag != nullptr ? codeIndexForFrame(readFrameTag(*tag).plsCode) : -1;
+    const FrameTag received = tag != nullptr ? readFrameTag(*tag) : FrameTag();
+    const int index = tag != nullptr ? codeIndexForFrame(received.plsCode) : -1;
     {
         std::lock_guard<std::mutex> lock(codeMutex);
         if (index != currentCode) {
@@ -82,13 +85,18 @@ void LDPCWorker::process(WorkBuffer* frame, WorkBuffer* tag)
     const int n = decoder.codewordBits();
     if (frame->size() < size_t(n))
         return; // a truncated frame is not decoded and leaves as it came
-    const int result = decoder.decodeFast(reinterpret_cast<const int8_t*>(frame->data()), frame->data());
+    int8_t* values = reinterpret_cast<int8_t*>(frame->data());
+    const bool scaled = decoderChoice.load() == LdpcDecoderChoice::Scaled
+                        && ChannelLlr::convert(values, n, received.plsCode, received.qualityDb);
+    decoder.setProfile(scaled ? LdpcDecoder::scaledProfile() : LdpcDecoder::standardProfile());
+    const int result = decoder.decodeFast(values, frame->data());
     frame->resize(size_t(n / 8));
     const int corrected = bch ? bch->decode(frame->data()) : 0;
+    const int passes = decoder.profile().passes;
     if (corrected == BchDecoder::kFailed)
-        writeResult(tag, -1, true, 0);
+        writeResult(tag, -1, true, 0, passes);
     else if (result >= 0 || corrected > 0)
-        writeResult(tag, result >= 0 ? result : 0, false, corrected);
+        writeResult(tag, result >= 0 ? result : 0, false, corrected, passes);
     else
-        writeResult(tag, -1, false, 0); // nothing to tell a stuck decoder's word from a good one
+        writeResult(tag, -1, false, 0, passes); // nothing to tell a stuck decoder's word from a good one
 }

@@ -7,6 +7,7 @@
 #include "fec/FrameTag.h"
 #include "fec/LdpcCode.h"
 #include "fec/LdpcDecoder.h"
+#include "fec/LdpcDecoderChoice.h"
 
 #include <atomic>
 #include <cstdint>
@@ -15,7 +16,7 @@
 
 // Work item: input = frame buffer (64800 soft values, positive = bit 0),
 // output = the frame's tag buffer (fec/FrameTag.h): the decoder reads the PLS
-// code and writes the result (update passes left 0 … 32 on success, −1 when
+// code and writes the result (update passes left on success, −1 when
 // decoding failed, was disabled or no code applies).
 //
 // The decided codeword then goes through the outer BCH decoder: the bits it
@@ -43,6 +44,8 @@ public:
     // Written by the GUI thread; read once per frame.
     void setDecodingEnabled(bool enabled) { decodingEnabled.store(enabled, std::memory_order_seq_cst); }
     bool isDecodingEnabled() const { return decodingEnabled.load(std::memory_order_seq_cst); }
+    void setDecoderChoice(LdpcDecoderChoice choice) { decoderChoice.store(choice); }
+    LdpcDecoderChoice currentDecoderChoice() const { return decoderChoice.load(); }
 
     // Code index the structure was built for, −1 for none.
     int currentCodeIndex() const;
@@ -56,6 +59,7 @@ private:
     };
 
     std::atomic<bool> decodingEnabled{true};
+    std::atomic<LdpcDecoderChoice> decoderChoice{LdpcDecoderChoice::Scaled};
     mutable std::mutex codeMutex;
     std::unique_ptr<uint8_t, ArenaDeleter> arena;
     int32_t currentCode = -1;

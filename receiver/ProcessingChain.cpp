@@ -141,10 +141,18 @@ void ProcessingChain::createLdpcWorkers(int count)
     for (int i = 0; i < count; ++i) {
         ldpc.push_back(std::make_unique<LDPCWorker>(
             [this](WorkBuffer* frame, WorkBuffer* tag) { sequencer.finished(frame, tag); }));
+        ldpc.back()->setDecoderChoice(ldpcChoice);
         workerList.push_back(ldpc.back().get());
         rotation.push_back(ldpc.back().get());
     }
     sequencer.setWorkers(rotation);
+}
+
+void ProcessingChain::setLdpcDecoder(LdpcDecoderChoice choice)
+{
+    ldpcChoice = choice;
+    for (const auto& worker : ldpc)
+        worker->setDecoderChoice(choice);
 }
 
 void ProcessingChain::start(const std::function<void(Worker&)>& beforeStart)
@@ -323,6 +331,11 @@ void ProcessingChain::dispatchFrame(WorkBuffer* output, size_t frameOffset)
     FrameTag t;
     t.plsCode = demod.deliveredPlsCode();
     t.afterGap = frameDropped || demod.deliveredAfterGap();
+    const SignalQualityReading quality = demod.frameQuality();
+    if (quality.merValid)
+        t.qualityDb = float(quality.merDb);
+    else if (quality.valid)
+        t.qualityDb = float(quality.esn0Db);
     writeFrameTag(*tag, t);
     frameDropped = false;
     sequencer.dispatch(output, tag);

@@ -53,6 +53,9 @@ public:
     // Creates the LDPC decoders (count < 1: hardware threads / 2 + 1) and
     // registers them after the other workers. Call once, before start().
     void createLdpcWorkers(int count);
+    // The LDPC decoding of every worker, now and created later (scaled by default).
+    void setLdpcDecoder(LdpcDecoderChoice choice);
+    LdpcDecoderChoice ldpcDecoder() const { return ldpcChoice; }
 
     // "Starting Worker Threads... ", then each worker in registration order,
     // `beforeStart` first (the window adds its statistics row there).
@@ -176,6 +179,7 @@ private:
     DemodWorker demod;
     ViterbiWorker viterbi;
     std::vector<std::unique_ptr<LDPCWorker>> ldpc;
+    LdpcDecoderChoice ldpcChoice = LdpcDecoderChoice::Scaled;
     std::vector<Worker*> workerList;
 
     // The DVB-S2 stream layer, run in transmission order under the

@@ -3,6 +3,7 @@
 #include "receiver/ProcessingChain.h"
 
 #include <algorithm>
+#include <cctype>
 #include <thread>
 
 namespace {
@@ -87,8 +88,35 @@ void applyDvbsDecoding(ProcessingChain& chain, const ReceiverSettings& s)
     }
 }
 
+bool parseLdpcDecoder(const std::string& text, LdpcDecoderChoice& choice)
+{
+    const size_t first = text.find_first_not_of(" \t");
+    const size_t last = text.find_last_not_of(" \t");
+    std::string word = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+    for (char& c : word)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (word == "scaled")
+        choice = LdpcDecoderChoice::Scaled;
+    else if (word == "standard")
+        choice = LdpcDecoderChoice::Standard;
+    else
+        return false;
+    return true;
+}
+
+const char* ldpcDecoderName(LdpcDecoderChoice choice)
+{
+    return choice == LdpcDecoderChoice::Standard ? "standard" : "scaled";
+}
+
+void applyLdpcDecoder(ProcessingChain& chain, const ReceiverSettings& s)
+{
+    chain.setLdpcDecoder(s.ldpcDecoder);
+}
+
 void applyReceiverSettings(ProcessingChain& chain, const ReceiverSettings& s)
 {
+    applyLdpcDecoder(chain, s);
     // The mixer multiplies by e^(−j2πpn): a signal at +offset lands on zero.
     chain.basebandWorker().setPhaseIncrement(s.sampleRate > 0 ? s.offsetHz / double(s.sampleRate) : 0.0);
     applyMatchedFilter(chain, s);

@@ -3,6 +3,8 @@
 // workers through their setters.
 #pragma once
 
+#include "fec/LdpcDecoderChoice.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -61,6 +63,7 @@ struct ReceiverSettings {
     bool reedSolomon = true;
     // LDPC decoding workers; below 1: hardware threads / 2 + 1.
     int ldpcThreads = 0;
+    LdpcDecoderChoice ldpcDecoder = LdpcDecoderChoice::Scaled;
 
     bool dvbS2() const { return standard == Standard::DvbS2; }
 };
@@ -68,12 +71,17 @@ struct ReceiverSettings {
 // The number of LDPC workers the setting asks for.
 int ldpcWorkerCount(int configured);
 
+// "scaled" or "standard" (any case, spaces around ignored); false for other text.
+bool parseLdpcDecoder(const std::string& text, LdpcDecoderChoice& choice);
+const char* ldpcDecoderName(LdpcDecoderChoice choice);
+
 // Everything: the mixer offset, the matched filter, the resampler's step and
 // loops, the DVB mode, the demodulator's loops and equalizer and, for DVB-S,
 // the code rate, the alignment and the Reed–Solomon switch.
 void applyReceiverSettings(ProcessingChain& chain, const ReceiverSettings& settings);
 
 // One control at a time, as the window's slots change them.
+void applyLdpcDecoder(ProcessingChain& chain, const ReceiverSettings& settings);
 void applyMatchedFilter(ProcessingChain& chain, const ReceiverSettings& settings);
 // The timing loop's gains and the resampler's step.
 void applySymbolTiming(ProcessingChain& chain, const ReceiverSettings& settings);

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -87,6 +89,7 @@ int32_t resultOf(const WorkBuffer& tag)
 TEST(LDPCWorker, DecodesAndTagsEveryTagByte)
 {
     LDPCWorker worker(nullptr);
+    worker.setDecoderChoice(LdpcDecoderChoice::Standard);
     EXPECT_EQ(worker.objectSize(), sizeof(LDPCWorker));
     EXPECT_EQ(worker.currentCodeIndex(), -1);
     for (int tagByte = 0; tagByte < 256; ++tagByte) {
@@ -115,6 +118,7 @@ TEST(LDPCWorker, DecodesAndTagsEveryTagByte)
 TEST(LDPCWorker, ResultGoesIntoTheTag)
 {
     LDPCWorker worker(nullptr);
+    worker.setDecoderChoice(LdpcDecoderChoice::Standard);
     WorkBuffer frame = clean().buffer(3);
     frame[100] = 0; // one erased bit: one pass, 31 left
     WorkBuffer tag = tagBuffer(0x04);
@@ -140,6 +144,8 @@ TEST(LDPCWorker, BchCorrectsOrFailsTheDecodedWord)
         const int kbch = bbframeBits(index);
         tx::LdpcEncoder ldpc(index);
         LDPCWorker worker(nullptr);
+        worker.setDecoderChoice(LdpcDecoderChoice::Standard);
+    worker.setDecoderChoice(LdpcDecoderChoice::Standard);
         for (const int errors : {0, 1, t, t + 4}) {
             std::vector<uint8_t> codeword = clean().frames[size_t(index)].codeword;
             // Data bits, first and last among them, and BCH parity bits.
@@ -181,6 +187,7 @@ TEST(LDPCWorker, BchRescuesAFrameTheLdpcDecoderLeftWrong)
     const int index = 3;
     const int nbch = tx::BchEncoder(index).nbch();
     LDPCWorker worker(nullptr);
+    worker.setDecoderChoice(LdpcDecoderChoice::Standard);
     WorkBuffer frame = clean().buffer(index);
     std::mt19937 rng(3);
     for (int i = nbch; i < frameBits(index); ++i)
@@ -201,6 +208,7 @@ TEST(LDPCWorker, BchRescuesAFrameTheLdpcDecoderLeftWrong)
 TEST(LDPCWorker, RebuildsOnlyOnCodeChange)
 {
     LDPCWorker worker(nullptr);
+    worker.setDecoderChoice(LdpcDecoderChoice::Standard);
     auto run = [&](uint8_t tagByte) {
         WorkBuffer frame = clean().buffer(std::max(0, codeIndexForFrame(tagByte)));
         WorkBuffer tag = tagBuffer(tagByte);
@@ -223,6 +231,7 @@ TEST(LDPCWorker, RebuildsOnlyOnCodeChange)
 TEST(LDPCWorker, DisabledLeavesFramesAlone)
 {
     LDPCWorker worker(nullptr);
+    worker.setDecoderChoice(LdpcDecoderChoice::Standard);
     worker.setDecodingEnabled(false);
     WorkBuffer frame = clean().buffer(3);
     const WorkBuffer before = frame;
@@ -239,6 +248,7 @@ TEST(LDPCWorker, DisabledLeavesFramesAlone)
 TEST(LDPCWorker, WrongSizedBuffersAreSafe)
 {
     LDPCWorker worker(nullptr);
+    worker.setDecoderChoice(LdpcDecoderChoice::Standard);
     // Shorter than N (normal and short codes): never read past the end, not decoded.
     for (auto [tagByte, length] : {std::pair<uint8_t, size_t>{0x04, 64799}, {0x04, 16200}, {0x24, 16199},
                                   {0x24, 0}, {0x04, 1}}) {
@@ -310,6 +320,63 @@ TEST(LDPCWorker, NoAllocationPerFrame)
     const long after = allocations.load();
     EXPECT_EQ(after, before);
     EXPECT_GE(resultOf(tag), 0);
+}
+
+// The scaled decoder runs unless the standard one is chosen: it scales by the
+// quality the tag carries (or the frame's own estimate) and decodes near the
+// threshold what the standard one loses; frames it cannot scale (APSK) go
+// to the standard one.
+TEST(LDPCWorker, ScaledDecodingByDefault)
+{
+    LDPCWorker worker(nullptr);
+    EXPECT_EQ(worker.currentDecoderChoice(), LdpcDecoderChoice::Scaled);
+    const int index = 3;
+    WorkBuffer frame = clean().buffer(index);
+    WorkBuffer tag = tagBuffer(tagForCode(index));
+    worker.process(&frame, &tag);
+    EXPECT_EQ(readFrameTag(tag).result, LdpcDecoder::scaledProfile().passes);
+    EXPECT_EQ(readFrameTag(tag).passesAllowed, LdpcDecoder::scaledProfile().passes);
+    EXPECT_EQ(frame, clean().expected(index));
+
+    // QPSK 1/2 at 1.0 dB (the standard's QEF point): both workers get the
+    // same frames; the scaled one with the quality in the tag and without.
+    LDPCWorker standard(nullptr);
+    standard.setDecoderChoice(LdpcDecoderChoice::Standard);
+    std::mt19937 rng(8);
+    int scaledGood = 0, estimatedGood = 0, standardGood = 0;
+    const int frames = 6;
+    for (int f = 0; f < frames; ++f) {
+        const EncodedFrame sent = encodeRandomFrame(index, rng);
+        const std::vector<int8_t> soft = demappedValues(sent.codeword, plsCodeFor(index, false), 1.0, rng);
+        std::vector<uint8_t> expected(sent.codeword);
+        for (size_t b = 0; b < expected.size(); ++b)
+            expected[b] ^= kBbScrambleTable[b];
+        auto run = [&](LDPCWorker& w, float quality) {
+            WorkBuffer buffer(soft.size());
+            std::memcpy(buffer.data(), soft.data(), soft.size());
+            WorkBuffer t = tagBuffer(tagForCode(index));
+            FrameTag withQuality = readFrameTag(t);
+            withQuality.qualityDb = quality;
+            writeFrameTag(t, withQuality);
+            w.process(&buffer, &t);
+            const int kbch = tx::BchEncoder(index).kbch() / 8;
+            return readFrameTag(t).result >= 0 && std::equal(expected.begin(), expected.begin() + kbch, buffer.data());
+        };
+        scaledGood += run(worker, 1.0f);
+        estimatedGood += run(worker, NAN);
+        standardGood += run(standard, 1.0f);
+    }
+    EXPECT_EQ(scaledGood, frames);
+    EXPECT_GE(estimatedGood, frames / 2) << "the frame's own estimate reads high at 1 dB, yet decodes";
+    EXPECT_LE(standardGood, frames / 2);
+
+    // 16APSK 2/3 (MODCOD 18) shares the code of QPSK 2/3: decoded unscaled.
+    WorkBuffer apsk = clean().buffer(5);
+    WorkBuffer apskTag = tagBuffer(18);
+    worker.process(&apsk, &apskTag);
+    EXPECT_EQ(readFrameTag(apskTag).passesAllowed, LdpcDecoder::kPasses);
+    EXPECT_EQ(readFrameTag(apskTag).result, LdpcDecoder::kPasses);
+    EXPECT_EQ(apsk, clean().expected(5));
 }
 
 // On its own thread, fed from another while decoding is switched off and on.

@@ -36,6 +36,15 @@ TEST(CliOptions, DefaultsAreTheWindowsAndEveryValueIsTaken)
     EXPECT_FLOAT_EQ(o.receiver.carrierKi, 2.0f / 2048);
     EXPECT_TRUE(o.receiver.alignment.automatic);
     EXPECT_EQ(o.receiver.codeRate, CodeRate::R1_2);
+    EXPECT_EQ(o.receiver.ldpcDecoder, LdpcDecoderChoice::Scaled);
+
+    CliOptions l;
+    ASSERT_EQ(parse({"--input", "file:x.iq", "--ldpc-decoder", "standard"}, l, m), ParseResult::Run) << m;
+    EXPECT_EQ(l.receiver.ldpcDecoder, LdpcDecoderChoice::Standard);
+    ASSERT_EQ(parse({"--input", "file:x.iq", "--ldpc-decoder", "Scaled "}, l, m), ParseResult::Run) << m;
+    EXPECT_EQ(l.receiver.ldpcDecoder, LdpcDecoderChoice::Scaled);
+    EXPECT_EQ(parse({"--input", "file:x.iq", "--ldpc-decoder", "fast"}, l, m), ParseResult::Error);
+    EXPECT_NE(m.find("ldpc-decoder"), std::string::npos) << m;
 
     CliOptions t;
     ASSERT_EQ(parse({"--input", "tcp:127.0.0.1:7777", "--format", "s8", "--sample-rate", "2400000", "--symbol-rate",

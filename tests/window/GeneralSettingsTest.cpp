@@ -30,6 +30,7 @@ TEST(GeneralSettings, AMissingFileGivesEveryDefault)
     EXPECT_EQ(g.srMin, 8);
     EXPECT_EQ(g.srMax, 8000);
     EXPECT_EQ(g.ldpcThreads, 0);
+    EXPECT_EQ(g.ldpcDecoder, LdpcDecoderChoice::Scaled);
     EXPECT_EQ(g.srPresets, std::vector<int>({2000, 1000, 500, 333, 250, 125, 66, 33}));
     EXPECT_EQ(g.ipOutAddr, "127.0.0.1");
     EXPECT_EQ(g.ipOutPort, 8888);
@@ -50,7 +51,8 @@ TEST(GeneralSettings, ValuesAreReadAndClampedByTheirRules)
                                        "ip_out_port=5000\n"
                                        "ip_out_mode=7\n"
                                        "iio_net_contexts=10.0.0.1 10.0.0.2\n"
-                                       "conf_ldpc_threads=3\n");
+                                       "conf_ldpc_threads=3\n"
+                                       "conf_ldpc_decoder = standard\n");
     EXPECT_EQ(g.uiStyles, QStringList({"Fusion", "Windows"}));
     ASSERT_TRUE(g.iqPlotColour.has_value());
     EXPECT_EQ(*g.iqPlotColour, QColor(10, 200, 30, 255));
@@ -62,6 +64,7 @@ TEST(GeneralSettings, ValuesAreReadAndClampedByTheirRules)
     EXPECT_EQ(g.ipOutMode, 0) << "a mode above 2 is off";
     EXPECT_EQ(g.iioNetContexts, QStringList({"10.0.0.1", "10.0.0.2"}));
     EXPECT_EQ(g.ldpcThreads, 3);
+    EXPECT_EQ(g.ldpcDecoder, LdpcDecoderChoice::Standard);
 
     EXPECT_EQ(loadFrom("sr_presets=5000 33\nsr_max=2000\n").srPresets, std::vector<int>({33}));
 }
@@ -70,7 +73,8 @@ TEST(GeneralSettings, GarbledAndHugeValuesNeverBreakTheWindow)
 {
     // Text where numbers belong: the defaults.
     GeneralSettings g = loadFrom("sr_min=fast\nsr_max=\nfreq_lo0=ten\nip_out_port=eighty\nip_out_mode=udp\n"
-                                 "conf_ldpc_threads=many\nui_iqplot_rgb=red green blue\n");
+                                 "conf_ldpc_threads=many\nui_iqplot_rgb=red green blue\nconf_ldpc_decoder=best\n");
+    EXPECT_EQ(g.ldpcDecoder, LdpcDecoderChoice::Scaled);
     EXPECT_EQ(g.srMin, 8);
     EXPECT_EQ(g.srMax, 8000);
     EXPECT_EQ(g.freqLo0, 9750);

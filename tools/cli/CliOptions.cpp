@@ -71,6 +71,9 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption rolloff("rolloff", "Matched-filter roll-off, 0.05 to 1 (DVB-S2 follows the BBHEADER). Default: 0.35.", "r", "0.35");
     const QCommandLineOption taps("taps", "Matched-filter taps, a multiple of 16 from 16 to 256. Default: 64.", "n", "64");
     const QCommandLineOption ldpcThreads("ldpc-threads", "LDPC decoding threads, 0 to 64; 0: hardware threads / 2 + 1. Default: 0.", "n", "0");
+    const QCommandLineOption ldpcDecoder("ldpc-decoder",
+        "LDPC decoding: scaled (channel LLRs scaled by the measured signal quality) or standard. Default: scaled.",
+        "kind", "scaled");
     const QCommandLineOption carrierLoop("carrier-loop", "Fine carrier loop: on or off. Default: on.", "on|off", "on");
     const QCommandLineOption carrierKp("carrier-kp", "Carrier loop proportional gain Kp, above 0 up to 16. Default: 0.5.", "kp", "0.5");
     const QCommandLineOption carrierKi("carrier-ki", "Carrier loop integral gain Ki, 0 to 1. Default: 0.0009765625 (2/2048).", "ki", "0.0009765625");
@@ -88,7 +91,7 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const StandardOptions standardOptions;
     const QCommandLineOption stageTimes("stage-times", "After the summary, the CPU time of every stage per symbol.");
     p.addOptions({standardOptions.help, standardOptions.version, input, listDevices, frequency, gain, format, sampleRate, symbolRate, standard, codeRate, offset, spectrum, rolloff,
-                  taps, ldpcThreads, carrierLoop, carrierKp, carrierKi, equalizer, derotate, skip, rs, output, record, statusInterval, duration,
+                  taps, ldpcThreads, ldpcDecoder, carrierLoop, carrierKp, carrierKi, equalizer, derotate, skip, rs, output, record, statusInterval, duration,
                   json, stageTimes});
     const ParseResult parsed = parseToolCommandLine(p, standardOptions, arguments, "tavirel-cli", message);
     if (parsed != ParseResult::Run)
@@ -214,6 +217,10 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     r.ldpcThreads = p.value(ldpcThreads).toInt(&ok);
     if (!ok || r.ldpcThreads < 0 || r.ldpcThreads > 64) {
         message = bad("ldpc-threads", p.value(ldpcThreads), "expected 0 to 64");
+        return ParseResult::Error;
+    }
+    if (!parseLdpcDecoder(p.value(ldpcDecoder).toStdString(), r.ldpcDecoder)) {
+        message = bad("ldpc-decoder", p.value(ldpcDecoder), "expected scaled or standard");
         return ParseResult::Error;
     }
     const QString cl = p.value(carrierLoop);

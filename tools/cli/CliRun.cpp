@@ -45,7 +45,7 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
         status.onTransportStream(bytes, length);
     });
     chain.setGsePduObserver([&](const uint8_t* bytes, size_t length) { outputs.write(bytes, length); });
-    chain.setFrameResultObserver([&](const FrameTag& tag) { status.onFrameResult(tag.result); });
+    chain.setFrameResultObserver([&](const FrameTag& tag) { status.onFrameResult(tag.result, tag.passesAllowed); });
     chain.setServiceListObserver(
         [&](const std::vector<std::string>& lines, const std::string&) { status.onServices(lines); });
     // The BBHEADER's roll-off redesigns the matched filter, as the window

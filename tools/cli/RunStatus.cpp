@@ -5,6 +5,7 @@
 #include "demod/PlSignalling.h"
 #include "stream/DvbText.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iomanip>
 #include <locale>
@@ -21,12 +22,12 @@ void RunStatus::onTransportStream(const uint8_t* bytes, size_t length)
     continuity.addPackets(bytes, length);
 }
 
-void RunStatus::onFrameResult(int32_t result)
+void RunStatus::onFrameResult(int32_t result, int passesAllowed)
 {
     std::lock_guard<std::mutex> lock(mutex);
     if (result >= 0) {
         ++framesDecoded;
-        passes += uint64_t(32 - result);
+        passes += uint64_t(std::max(0, passesAllowed - result));
     } else {
         ++framesFailed;
     }

@@ -23,7 +23,8 @@ public:
 
     // Observer feeds, any thread.
     void onTransportStream(const uint8_t* bytes, size_t length);
-    void onFrameResult(int32_t result);
+    // A frame's LDPC result (passes left, −1 failed) and the decoder's pass budget.
+    void onFrameResult(int32_t result, int passesAllowed = 32);
     void onServices(const std::vector<std::string>& lines);
     void onSamplesRead(uint64_t count);
     // DVB-S: the outer decoder's sync confidence (0 … 32) and the words
