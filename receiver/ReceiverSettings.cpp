@@ -88,6 +88,11 @@ void applyDvbsDecoding(ProcessingChain& chain, const ReceiverSettings& s)
     }
 }
 
+float defaultCarrierKi(Standard standard)
+{
+    return standard == Standard::DvbS2 ? 1.0f / 4096.0f : 2.0f / 2048.0f;
+}
+
 bool parseLdpcDecoder(const std::string& text, LdpcDecoderChoice& choice)
 {
     const size_t first = text.find_first_not_of(" \t");

@@ -33,7 +33,7 @@ TEST(CliOptions, DefaultsAreTheWindowsAndEveryValueIsTaken)
     EXPECT_TRUE(o.receiver.spectrumInverted);
     EXPECT_TRUE(o.receiver.carrierLoop);
     EXPECT_EQ(o.receiver.equalizer, EqualizerMode::Off);
-    EXPECT_FLOAT_EQ(o.receiver.carrierKi, 2.0f / 2048);
+    EXPECT_FLOAT_EQ(o.receiver.carrierKi, 1.0f / 4096);
     EXPECT_TRUE(o.receiver.alignment.automatic);
     EXPECT_EQ(o.receiver.codeRate, CodeRate::R1_2);
     EXPECT_EQ(o.receiver.ldpcDecoder, LdpcDecoderChoice::Scaled);
@@ -60,6 +60,7 @@ TEST(CliOptions, DefaultsAreTheWindowsAndEveryValueIsTaken)
     EXPECT_EQ(t.receiver.sampleRate, 2400000u);
     EXPECT_FALSE(t.receiver.dvbS2());
     EXPECT_EQ(t.receiver.codeRate, CodeRate::R7_8);
+    EXPECT_FLOAT_EQ(t.receiver.carrierKi, 2.0f / 2048) << "DVB-S keeps the slider's slow end";
     EXPECT_FALSE(t.receiver.spectrumInverted);
     EXPECT_EQ(t.receiver.equalizer, EqualizerMode::DecisionDirected);
     EXPECT_FALSE(t.receiver.alignment.automatic);

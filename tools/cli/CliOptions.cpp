@@ -76,7 +76,7 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         "kind", "scaled");
     const QCommandLineOption carrierLoop("carrier-loop", "Fine carrier loop: on or off. Default: on.", "on|off", "on");
     const QCommandLineOption carrierKp("carrier-kp", "Carrier loop proportional gain Kp, above 0 up to 16. Default: 0.5.", "kp", "0.5");
-    const QCommandLineOption carrierKi("carrier-ki", "Carrier loop integral gain Ki, 0 to 1. Default: 0.0009765625 (2/2048).", "ki", "0.0009765625");
+    const QCommandLineOption carrierKi("carrier-ki", "Carrier loop integral gain Ki, 0 to 1. Default: 0.000244140625 (1/4096) for DVB-S2, 0.0009765625 (2/2048) for DVB-S.", "ki");
     const QCommandLineOption equalizer("equalizer", "Equalizer: off, cma or dd. Default: off.", "mode", "off");
     const QCommandLineOption derotate("derotate", "DVB-S constellation derotation 0..255. Default: found automatically.", "v");
     const QCommandLineOption skip("skip",
@@ -234,7 +234,8 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         message = bad("carrier-kp", p.value(carrierKp), "expected above 0, up to 16");
         return ParseResult::Error;
     }
-    r.carrierKi = float(number(p.value(carrierKi), ok));
+    ok = true;
+    r.carrierKi = p.isSet(carrierKi) ? float(number(p.value(carrierKi), ok)) : defaultCarrierKi(r.standard);
     if (!ok || !(r.carrierKi >= 0 && r.carrierKi <= 1)) {
         message = bad("carrier-ki", p.value(carrierKi), "expected 0 to 1");
         return ParseResult::Error;
