@@ -856,6 +856,18 @@ void MainWindow::slot_60hz_timer_ovf()
         const QString esn0 = esn0Text(quality);
         if (ui->lbl_snr->toolTip() != esn0)
             ui->lbl_snr->setToolTip(esn0);
+        DecodingErrors errors;
+        errors.bchCorrectedBits = chain.bchCorrectedBits();
+        errors.bchFailures = chain.bchFailures();
+        errors.packetCrcFailures = chain.packetCrcFailures();
+        errors.packetsFromFailedFrames = chain.packetsFromFailedFrames();
+        errors.sdtCrcFailures = chain.sdtCrcFailures();
+        errors.gseCrcFailures = chain.gseCrcFailures();
+        errors.rsUncorrectable = chain.dvbsDecoding().status().uncorrectable;
+        showText(ui->lbl_errors, decodingErrorsText(settings.dvbS2(), errors));
+        const QString details = decodingErrorsToolTip(settings.dvbS2(), errors);
+        if (ui->lbl_errors->toolTip() != details)
+            ui->lbl_errors->setToolTip(details);
     }
     if (device != nullptr) {
         const uint64_t fs = device->getSampleRate();

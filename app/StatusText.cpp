@@ -112,6 +112,34 @@ QString merDetailText(const SignalQualityReading& quality)
     return quality.valid && quality.merValid ? "MER " + tenths(quality.merDb) + " dB" : QString();
 }
 
+QString decodingErrorsText(bool dvbS2, const DecodingErrors& e)
+{
+    if (!dvbS2)
+        return QString("RS: %1 words uncorrectable").arg(e.rsUncorrectable);
+    return QString("BCH: %1 bits corrected, %2 failed  CRC: %3 packets")
+        .arg(e.bchCorrectedBits)
+        .arg(e.bchFailures)
+        .arg(e.packetCrcFailures);
+}
+
+QString decodingErrorsToolTip(bool dvbS2, const DecodingErrors& e)
+{
+    if (!dvbS2)
+        return QString("Reed-Solomon words uncorrectable: %1").arg(e.rsUncorrectable);
+    return QString("Bits corrected by BCH: %1\n"
+                   "Frames BCH could not correct: %2\n"
+                   "Packets marked, CRC-8 failed: %3\n"
+                   "Packets marked, from failed frames: %4\n"
+                   "SDT sections dropped, CRC-32 failed: %5\n"
+                   "GSE packets dropped, CRC-32 failed: %6")
+        .arg(e.bchCorrectedBits)
+        .arg(e.bchFailures)
+        .arg(e.packetCrcFailures)
+        .arg(e.packetsFromFailedFrames)
+        .arg(e.sdtCrcFailures)
+        .arg(e.gseCrcFailures);
+}
+
 QString esn0Text(const SignalQualityReading& quality)
 {
     return quality.valid ? "Es/N0: " + tenths(quality.esn0Db) + " dB" : QString();

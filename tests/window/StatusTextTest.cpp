@@ -85,6 +85,27 @@ TEST(StatusText, EqualizerTapsAreScaledToAMeanOfOne)
     EXPECT_TRUE(equalizerTapMagnitudes({}).empty());
 }
 
+TEST(StatusText, DecodingErrorsOfEachMode)
+{
+    DecodingErrors e;
+    e.bchCorrectedBits = 12;
+    e.bchFailures = 1;
+    e.packetCrcFailures = 3;
+    e.packetsFromFailedFrames = 40;
+    e.sdtCrcFailures = 2;
+    e.gseCrcFailures = 5;
+    e.rsUncorrectable = 15;
+    EXPECT_EQ(decodingErrorsText(true, e), "BCH: 12 bits corrected, 1 failed  CRC: 3 packets");
+    EXPECT_EQ(decodingErrorsText(false, e), "RS: 15 words uncorrectable");
+    const QString tip = decodingErrorsToolTip(true, e);
+    for (const char* line : {"BCH: 12", "correct: 1", "CRC-8 failed: 3", "failed frames: 40", "SDT sections dropped, CRC-32 failed: 2",
+                             "GSE packets dropped, CRC-32 failed: 5"})
+        EXPECT_TRUE(tip.contains(line)) << line << "\n" << tip.toStdString();
+    EXPECT_EQ(decodingErrorsToolTip(false, e), "Reed-Solomon words uncorrectable: 15");
+    e.bchCorrectedBits = 123456789012ull; // counts beyond 32 bits are shown whole
+    EXPECT_TRUE(decodingErrorsText(true, e).startsWith("BCH: 123456789012 bits"));
+}
+
 TEST(StatusText, SignalQualityWithOneDecimalOrADash)
 {
     SignalQualityReading q;

@@ -3,6 +3,7 @@
 // (the same stream as the headless receiver decodes from the same samples).
 #include "tests/window/WindowFixture.h"
 
+#include "app/StatusText.h"
 #include "stream/TsContinuity.h"
 #include "tests/LoopbackServer.h"
 #include "tests/TestSupport.h"
@@ -122,6 +123,20 @@ TEST_F(WindowTest, ReceivesTheTestTransmitterOverTcp)
     // disconnection.
     ASSERT_TRUE(chain().waitIdle(std::chrono::seconds(60)));
     EXPECT_FALSE(window->sinks().recording().isOpen());
+    // The errors label follows the chain's counts (a clean signal: nothing
+    // for BCH to do after the first frames).
+    DecodingErrors counts;
+    counts.bchCorrectedBits = chain().bchCorrectedBits();
+    counts.bchFailures = chain().bchFailures();
+    counts.packetCrcFailures = chain().packetCrcFailures();
+    counts.packetsFromFailedFrames = chain().packetsFromFailedFrames();
+    const QString expectedErrors = decodingErrorsText(true, counts);
+    pumpUntil([&] { return ui().lbl_errors->text() == expectedErrors; }, 5000);
+    EXPECT_EQ(ui().lbl_errors->text(), expectedErrors);
+    EXPECT_LE(counts.bchFailures, 1u);
+    EXPECT_TRUE(ui().lbl_errors->toolTip().contains(
+        QString("Packets marked, from failed frames: %1").arg(counts.packetsFromFailedFrames)))
+        << ui().lbl_errors->toolTip().toStdString();
     const std::vector<uint8_t> ts = readFile(path("window.ts").toStdString());
     pumpUntil(
         [&] {
