@@ -372,8 +372,8 @@ void MainWindow::deviceClosed()
     device = nullptr;
     // The samples the device delivered are still on their way through the
     // chain: they reach the recording before it is closed.
-    if (outputs.recording().isOpen())
-        receiverChain->waitIdle(std::chrono::seconds(2));
+    if (receiverChain->waitIdle(std::chrono::seconds(2)))
+        receiverChain->endOfStream();   // the stream is broken off: its last packet goes out
     closeRecording();
     ui->btn_rec->blockSignals(true);
     ui->btn_rec->setChecked(false);

@@ -82,7 +82,9 @@ BbFrameProcessor::Hooks ProcessingChain::streamHooks()
         if (rollOffObserver)
             rollOffObserver(rollOff);
     };
-    hooks.header = [](const BbHeaderFields& header, int32_t result) { LogLine() << bbHeaderLine(header, result); };
+    hooks.header = [this](const BbHeaderFields& header, int32_t result) {
+        LogLine() << bbHeaderLine(header, result, framePasses.load(std::memory_order_relaxed));
+    };
     hooks.transportStream = [this](const uint8_t* bytes, size_t length, bool start) {
         if (start)
             tsBlocks.emitTransportStream(bytes, length, true);
@@ -187,6 +189,11 @@ bool ProcessingChain::waitIdle(std::chrono::milliseconds timeout)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
+}
+
+void ProcessingChain::endOfStream()
+{
+    bbFrames.flush();
 }
 
 void ProcessingChain::forward(Worker& next, WorkBuffer* data, size_t outputSize)
@@ -351,8 +358,10 @@ void ProcessingChain::releaseFrame(WorkBuffer* frame, WorkBuffer* tag)
         bchFailed.fetch_add(1, std::memory_order_relaxed);
     if (resultObserver)
         resultObserver(t);
-    if (frame != nullptr)
+    if (frame != nullptr) {
+        framePasses.store(t.passesAllowed > 0 ? t.passesAllowed : 32, std::memory_order_relaxed);
         bbFrames.processBBFrame(frame->data(), frame->size(), t.result, t.afterGap);
+    }
     releaseIfAny(bufferPool, frame);
 }
 

@@ -68,6 +68,9 @@ public:
     // chain has worked through what it was given), or until the time is up.
     // True when idle.
     bool waitIdle(std::chrono::milliseconds timeout);
+    // The input has ended (call once the chain is idle): the last packet,
+    // held until the next one's CRC-8 could check it, is handed on.
+    void endOfStream();
 
     // The one callback for every device, for the chain's lifetime. Call it
     // from one thread at a time (the device's delivery thread).
@@ -208,6 +211,7 @@ private:
     std::atomic<uint64_t> dropped{0};
     std::atomic<uint64_t> bchCorrected{0};
     std::atomic<uint64_t> bchFailed{0};
+    std::atomic<int> framePasses{32};   // the pass budget of the frame the stream layer is reading
 
     WorkBuffer* rawBuffer = nullptr;
     int32_t rawCount = 0;

@@ -14,7 +14,7 @@ const float kRollOff[4] = {0.35f, 0.25f, 0.20f, 0.0f};
 
 } // namespace
 
-std::string bbHeaderLine(const BbHeaderFields& h, int32_t r)
+std::string bbHeaderLine(const BbHeaderFields& h, int32_t r, int passes)
 {
     char line[192];
     std::snprintf(line, sizeof line,
@@ -23,18 +23,24 @@ std::string bbHeaderLine(const BbHeaderFields& h, int32_t r)
                   kTsGs[h.tsgs()], (h.matype1 & 0x20) ? "SIS" : "MIS", (h.matype1 & 0x10) ? "CCM" : "ACM",
                   (h.matype1 & 0x08) ? '1' : '0', (h.matype1 & 0x04) ? '1' : '0', kRollOffText[h.rollOffCode()],
                   unsigned(h.isi), h.upl, h.dfl, h.sync, h.syncd, unsigned(h.crc), r >= 0 ? "OK" : "  ",
-                  r >= 0 ? 32 - r : 32, 32);
+                  r >= 0 ? passes - r : passes, passes);
     return line;
 }
 
 void BbFrameProcessor::lost()
 {
-    flush();
+    handOnHeldUnchecked();
     if (hooks.discontinuity)
         hooks.discontinuity();
 }
 
 void BbFrameProcessor::flush()
+{
+    std::lock_guard<std::mutex> lock(consoleMutex);
+    handOnHeldUnchecked();
+}
+
+void BbFrameProcessor::handOnHeldUnchecked()
 {
     if (heldLength == held.size())
         handOnHeld(false);

@@ -13,8 +13,9 @@
 #include <mutex>
 #include <string>
 
-// "BBHEADER TYPE: …, LDPC [OK] nn/32" for a header and a decode result.
-std::string bbHeaderLine(const BbHeaderFields& h, int32_t decodeResult);
+// "BBHEADER TYPE: …, LDPC [OK] nn/32" for a header and a decode result
+// (passes left of `passes`): the passes used of those the decoder had.
+std::string bbHeaderLine(const BbHeaderFields& h, int32_t decodeResult, int passes = 32);
 
 class BbFrameProcessor {
 public:
@@ -73,6 +74,7 @@ private:
     // held whole is checked against it and handed on.
     void packetBegins(uint8_t check);
     void handOnHeld(bool crcFailed);
+    void handOnHeldUnchecked();   // the held packet (unchecked) and no part packet
 
     Hooks hooks;
     // The packet in progress: whole and waiting for its check, or a part

@@ -67,6 +67,8 @@ TEST(BbFrameProcessor, StatusLineAndRollOffReport)
               "BBHEADER TYPE: TRANSPORT , SIS, CCM, ISSYI: 0, NPD: 0, RO: ????, ISI:   7, UPL: 0x05e0, DFL: 0xe300, "
               "SYNC: 0x47, SYNCD: 0x0220, CRC: 0xab | LDPC [  ] 32/32");
     EXPECT_NE(bbHeaderLine(h, 32).find("| LDPC [OK]  0/32"), std::string::npos);
+    EXPECT_NE(bbHeaderLine(h, 38, 50).find("| LDPC [OK] 12/50"), std::string::npos) << "a decoder of 50 passes";
+    EXPECT_NE(bbHeaderLine(h, -1, 50).find("| LDPC [  ] 50/50"), std::string::npos);
 
     std::vector<float> reported;
     std::vector<uint8_t> gseField;

@@ -97,7 +97,8 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
     QCoreApplication::exec();
 
     input.stop();
-    chain.waitIdle(std::chrono::seconds(10));   // what is in flight still comes out
+    if (chain.waitIdle(std::chrono::seconds(10)))   // what is in flight still comes out
+        chain.endOfStream();
     chain.stop();
     rollOff.applyReported();
     outputs.finish();
