@@ -41,6 +41,7 @@ ReceiverSettings windowStartSettings()
     s.carrierLoop = false;
     s.carrierKp = 2.0f;
     s.carrierKi = 0.03125f;
+    s.carrierKi8psk = -1.0f;   // the damping slider sets every symbol's
     s.equalizer = EqualizerMode::ConstantModulus;
     s.equalizerTaps = 16;
     return s;

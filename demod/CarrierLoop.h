@@ -27,12 +27,14 @@ public:
         return {s.real() * cs + s.imag() * sn, s.imag() * cs - s.real() * sn};
     }
     // Loop filter on the phase error (limited to ±0.25); nothing when disabled.
-    void update(float error)
+    void update(float error) { update(error, ki); }
+    // The same with another integral gain for this symbol.
+    void update(float error, float integralGain)
     {
         if (!enabled)
             return;
         const float e = std::clamp(error, -0.25f, 0.25f);
-        integrator += ki * e;
+        integrator += integralGain * e;
         frequency = kp * e + integrator;
     }
     // Moves the oscillator by one symbol.

@@ -141,6 +141,13 @@ void DemodWorker::setFineCarrierRecoveryDamping(float ki)
     demod.loop().ki = ki;
 }
 
+void DemodWorker::setFineCarrierRecoveryDamping8psk(float ki)
+{
+    LogLine() << "DemodWorker::setFineCarrierRecoveryDamping8psk(" << ki << ")";
+    std::lock_guard<std::mutex> lock(paramMutex);
+    demod.setPsk8IntegralGain(ki);
+}
+
 void DemodWorker::setEqualizerMode(int mode)
 {
     LogLine() << "DemodWorker::setEqualizerMode(" << mode << ")";
@@ -255,6 +262,7 @@ DemodControls DemodWorker::controls()
     c.carrierLoop = demod.loop().enabled;
     c.carrierKp = demod.loop().kp;
     c.carrierKi = demod.loop().ki;
+    c.carrierKi8psk = demod.psk8IntegralGain();
     c.equalizerMode = demod.equalizer().mode;
     c.equalizerLength = demod.equalizer().length;
     c.equalizerMu = demod.equalizer().mu;

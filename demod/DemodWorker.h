@@ -25,6 +25,7 @@ struct DemodControls {
     bool carrierLoop = false;
     float carrierKp = 0;
     float carrierKi = 0;
+    float carrierKi8psk = -1;   // below 0: carrierKi
     int equalizerMode = 0;
     int equalizerLength = 0;
     float equalizerMu = 0;
@@ -51,6 +52,8 @@ public:
     void setFineCarrierRecoveryEnabled(bool on);
     void setFineCarrierRecoveryGain(float kp);
     void setFineCarrierRecoveryDamping(float ki);
+    // The integral gain on 8PSK data symbols; below 0: the same as the others.
+    void setFineCarrierRecoveryDamping8psk(float ki);
     void setEqualizerMode(int mode);
     void setEqualizerLength(int taps);
     void setCMAGainMu(float mu);

@@ -44,6 +44,8 @@ public:
     Equalizer& equalizer() { return eq; }
     const Equalizer& equalizer() const { return eq; }
     CarrierLoop& loop() { return sync.carrierLoop(); }
+    void setPsk8IntegralGain(float ki) { sync.setPsk8IntegralGain(ki); }
+    float psk8IntegralGain() const { return sync.psk8IntegralGain(); }
     const CarrierLoop& loop() const { return sync.carrierLoop(); }
 
     // The framing's readouts.

@@ -419,7 +419,7 @@ void FrameSynchroniser::dataState(cf& s)
     if (slotInFrame >= slots - 1)
         sofSearch = true;   // find the next SOF in time
     s = descramble(s);
-    loop.update(dataPhaseError(s));
+    loop.update(dataPhaseError(s), current == psk8 && psk8Ki >= 0 ? psk8Ki : loop.ki);
     if (blockTap != nullptr)
         blockTap->offer(DisplaySource::Data, s);
     demapper.demap(s);

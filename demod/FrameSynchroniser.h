@@ -46,6 +46,12 @@ public:
     // of each field (the DVB-S path shares it), and the coarse acquisition
     // on the headers that sets its integrator before lock.
     CarrierLoop& carrierLoop() { return loop; }
+    // The loop's integral gain on the data symbols of 8PSK frames; below 0
+    // (the default): the loop's own. The phase detector squares 8PSK, which
+    // doubles its gain and multiplies its noise, so near its threshold 8PSK
+    // wants a slower integrator than QPSK.
+    void setPsk8IntegralGain(float ki) { psk8Ki = ki; }
+    float psk8IntegralGain() const { return psk8Ki; }
     const CarrierLoop& carrierLoop() const { return loop; }
 
     // One block: n input symbols (16-bit pairs as the resampler writes
@@ -121,6 +127,7 @@ private:
     void lose();
 
     CarrierLoop loop;
+    float psk8Ki = -1.0f;
     CarrierAcquisition acquisition;
     SoftDemapper demapper;
     KnownSymbolQuality quality;

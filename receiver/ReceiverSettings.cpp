@@ -64,6 +64,7 @@ void applyCarrierLoop(ProcessingChain& chain, const ReceiverSettings& s)
     DemodWorker& demod = chain.demodWorker();
     demod.setFineCarrierRecoveryGain(s.carrierKp);
     demod.setFineCarrierRecoveryDamping(s.carrierKi);
+    demod.setFineCarrierRecoveryDamping8psk(s.carrierKi8psk);
     demod.setFineCarrierRecoveryEnabled(s.carrierLoop);
 }
 
@@ -86,11 +87,6 @@ void applyDvbsDecoding(ProcessingChain& chain, const ReceiverSettings& s)
         chain.demodWorker().setDerotation(s.alignment.derotation);
         chain.viterbiWorker().skipSoftValues(std::max(s.alignment.skip, 0));
     }
-}
-
-float defaultCarrierKi(Standard standard)
-{
-    return standard == Standard::DvbS2 ? 1.0f / 4096.0f : 2.0f / 2048.0f;
 }
 
 bool parseLdpcDecoder(const std::string& text, LdpcDecoderChoice& choice)

@@ -50,9 +50,14 @@ struct ReceiverSettings {
     float carrierKp = 0.5f;          // gain slider at 128: 128 / 256
     // The damping slider at its slow end (2 / 2048). The loop's initial
     // 0.03125 makes it about five times wider: below Es/N0 ≈ 5 dB the phase
-    // jitter then costs frames and headers. DVB-S2 goes slower still (see
-    // defaultCarrierKi).
+    // jitter then costs frames and headers.
     float carrierKi = 2.0f / 2048.0f;
+    // On the data symbols of 8PSK frames; below 0: carrierKi. 2/2048 leaves
+    // 8PSK 2/3 at 6.9 dB with a MER of 4.7 dB (phase jitter of about 20°)
+    // and 7–11 % of its frames lost; 1/4096 keeps the MER at 6.8 dB and every
+    // frame after the first, while QPSK keeps 2/2048 (with 1/4096 it loses
+    // a frame now and then at 1.5 dB).
+    float carrierKi8psk = 1.0f / 4096.0f;
     // Off: satellite channels are flat, and the constant-modulus equalizer's
     // adaptation noise costs frames near threshold (its start also turns the
     // constellation by 0.5 rad until the carrier loop takes it back).
@@ -68,14 +73,6 @@ struct ReceiverSettings {
 
     bool dvbS2() const { return standard == Standard::DvbS2; }
 };
-
-// The carrier loop's integral gain a headless receiver starts with. DVB-S2:
-// 1/4096, a quarter of the slider's slow end, which still leaves 8PSK 2/3 at
-// 6.9 dB with a MER of 4.7 dB (phase jitter of about 20°) and 7 % of its
-// frames lost, where 1/4096 keeps the MER at 6.8 dB and every frame. DVB-S:
-// 2/2048, which decodes as well, while the slower loop lets the DVB-S quality
-// reading take some garbage input for a constellation.
-float defaultCarrierKi(Standard standard);
 
 // The number of LDPC workers the setting asks for.
 int ldpcWorkerCount(int configured);

@@ -33,7 +33,8 @@ TEST(CliOptions, DefaultsAreTheWindowsAndEveryValueIsTaken)
     EXPECT_TRUE(o.receiver.spectrumInverted);
     EXPECT_TRUE(o.receiver.carrierLoop);
     EXPECT_EQ(o.receiver.equalizer, EqualizerMode::Off);
-    EXPECT_FLOAT_EQ(o.receiver.carrierKi, 1.0f / 4096);
+    EXPECT_FLOAT_EQ(o.receiver.carrierKi, 2.0f / 2048);
+    EXPECT_FLOAT_EQ(o.receiver.carrierKi8psk, 1.0f / 4096);
     EXPECT_TRUE(o.receiver.alignment.automatic);
     EXPECT_EQ(o.receiver.codeRate, CodeRate::R1_2);
     EXPECT_EQ(o.receiver.ldpcDecoder, LdpcDecoderChoice::Scaled);
@@ -45,6 +46,10 @@ TEST(CliOptions, DefaultsAreTheWindowsAndEveryValueIsTaken)
     EXPECT_EQ(l.receiver.ldpcDecoder, LdpcDecoderChoice::Scaled);
     EXPECT_EQ(parse({"--input", "file:x.iq", "--ldpc-decoder", "fast"}, l, m), ParseResult::Error);
     EXPECT_NE(m.find("ldpc-decoder"), std::string::npos) << m;
+    ASSERT_EQ(parse({"--input", "file:x.iq", "--carrier-ki-8psk", "-1"}, l, m), ParseResult::Run) << m;
+    EXPECT_FLOAT_EQ(l.receiver.carrierKi8psk, -1.0f);
+    EXPECT_EQ(parse({"--input", "file:x.iq", "--carrier-ki-8psk", "-0.5"}, l, m), ParseResult::Error);
+    EXPECT_NE(m.find("carrier-ki-8psk"), std::string::npos) << m;
 
     CliOptions t;
     ASSERT_EQ(parse({"--input", "tcp:127.0.0.1:7777", "--format", "s8", "--sample-rate", "2400000", "--symbol-rate",
@@ -60,7 +65,6 @@ TEST(CliOptions, DefaultsAreTheWindowsAndEveryValueIsTaken)
     EXPECT_EQ(t.receiver.sampleRate, 2400000u);
     EXPECT_FALSE(t.receiver.dvbS2());
     EXPECT_EQ(t.receiver.codeRate, CodeRate::R7_8);
-    EXPECT_FLOAT_EQ(t.receiver.carrierKi, 2.0f / 2048) << "DVB-S keeps the slider's slow end";
     EXPECT_FALSE(t.receiver.spectrumInverted);
     EXPECT_EQ(t.receiver.equalizer, EqualizerMode::DecisionDirected);
     EXPECT_FALSE(t.receiver.alignment.automatic);

@@ -724,3 +724,20 @@ TEST(CliRun, BchCountsInTheSummary)
     EXPECT_GT(numberAfter(json.out, "\"frames_decoded\":"), 35.0);
     EXPECT_EQ(numberAfter(json.out, "\"bch_failures\":"), numberAfter(json.out, "\"frames_failed\":"));
 }
+
+// 8PSK near its threshold: the carrier loop's slower integrator on 8PSK data
+// symbols keeps every frame after the first; the loop's own (2/2048) spreads
+// the constellation and loses frames.
+TEST(CliRun, Psk8NearThresholdDecodesWithTheSlowerIntegrator)
+{
+    const std::string iq = temp("psk8_threshold.iq");
+    const ToolRun tx = run(TAVIREL_SIGGEN, "--modcod \"8PSK 2/3\" --pilots on --esn0 6.9 --frames 150 --output " + iq);
+    ASSERT_EQ(tx.exitCode, 0) << tx.err;
+    const ToolRun slow = cli("--input file:" + iq + " --status-interval 0 --json");
+    ASSERT_EQ(slow.exitCode, 0) << slow.err;
+    const ToolRun same = cli("--input file:" + iq + " --carrier-ki-8psk -1 --status-interval 0 --json");
+    ASSERT_EQ(same.exitCode, 0) << same.err;
+    EXPECT_GE(numberAfter(slow.out, "\"frames_decoded\":"), 148.0) << slow.out;
+    EXPECT_LE(numberAfter(slow.out, "\"frames_failed\":"), 1.0) << slow.out;
+    EXPECT_GE(numberAfter(same.out, "\"frames_failed\":"), 4.0) << same.out;
+}

@@ -76,7 +76,10 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         "kind", "scaled");
     const QCommandLineOption carrierLoop("carrier-loop", "Fine carrier loop: on or off. Default: on.", "on|off", "on");
     const QCommandLineOption carrierKp("carrier-kp", "Carrier loop proportional gain Kp, above 0 up to 16. Default: 0.5.", "kp", "0.5");
-    const QCommandLineOption carrierKi("carrier-ki", "Carrier loop integral gain Ki, 0 to 1. Default: 0.000244140625 (1/4096) for DVB-S2, 0.0009765625 (2/2048) for DVB-S.", "ki");
+    const QCommandLineOption carrierKi("carrier-ki", "Carrier loop integral gain Ki, 0 to 1. Default: 0.0009765625 (2/2048).", "ki", "0.0009765625");
+    const QCommandLineOption carrierKi8psk("carrier-ki-8psk",
+        "Carrier loop integral gain on 8PSK data symbols, 0 to 1; -1: as --carrier-ki. Default: 0.000244140625 (1/4096).",
+        "ki", "0.000244140625");
     const QCommandLineOption equalizer("equalizer", "Equalizer: off, cma or dd. Default: off.", "mode", "off");
     const QCommandLineOption derotate("derotate", "DVB-S constellation derotation 0..255. Default: found automatically.", "v");
     const QCommandLineOption skip("skip",
@@ -91,7 +94,7 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const StandardOptions standardOptions;
     const QCommandLineOption stageTimes("stage-times", "After the summary, the CPU time of every stage per symbol.");
     p.addOptions({standardOptions.help, standardOptions.version, input, listDevices, frequency, gain, format, sampleRate, symbolRate, standard, codeRate, offset, spectrum, rolloff,
-                  taps, ldpcThreads, ldpcDecoder, carrierLoop, carrierKp, carrierKi, equalizer, derotate, skip, rs, output, record, statusInterval, duration,
+                  taps, ldpcThreads, ldpcDecoder, carrierLoop, carrierKp, carrierKi, carrierKi8psk, equalizer, derotate, skip, rs, output, record, statusInterval, duration,
                   json, stageTimes});
     const ParseResult parsed = parseToolCommandLine(p, standardOptions, arguments, "tavirel-cli", message);
     if (parsed != ParseResult::Run)
@@ -234,10 +237,14 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         message = bad("carrier-kp", p.value(carrierKp), "expected above 0, up to 16");
         return ParseResult::Error;
     }
-    ok = true;
-    r.carrierKi = p.isSet(carrierKi) ? float(number(p.value(carrierKi), ok)) : defaultCarrierKi(r.standard);
+    r.carrierKi = float(number(p.value(carrierKi), ok));
     if (!ok || !(r.carrierKi >= 0 && r.carrierKi <= 1)) {
         message = bad("carrier-ki", p.value(carrierKi), "expected 0 to 1");
+        return ParseResult::Error;
+    }
+    r.carrierKi8psk = float(number(p.value(carrierKi8psk), ok));
+    if (!ok || !((r.carrierKi8psk >= 0 && r.carrierKi8psk <= 1) || r.carrierKi8psk == -1)) {
+        message = bad("carrier-ki-8psk", p.value(carrierKi8psk), "expected 0 to 1, or -1");
         return ParseResult::Error;
     }
     const QString eq = p.value(equalizer);
