@@ -105,11 +105,6 @@ bool parseLdpcDecoder(const std::string& text, LdpcDecoderChoice& choice)
     return true;
 }
 
-const char* ldpcDecoderName(LdpcDecoderChoice choice)
-{
-    return choice == LdpcDecoderChoice::Standard ? "standard" : "scaled";
-}
-
 void applyLdpcDecoder(ProcessingChain& chain, const ReceiverSettings& s)
 {
     chain.setLdpcDecoder(s.ldpcDecoder);

@@ -79,7 +79,6 @@ int ldpcWorkerCount(int configured);
 
 // "scaled" or "standard" (any case, spaces around ignored); false for other text.
 bool parseLdpcDecoder(const std::string& text, LdpcDecoderChoice& choice);
-const char* ldpcDecoderName(LdpcDecoderChoice choice);
 
 // Everything: the mixer offset, the matched filter, the resampler's step and
 // loops, the DVB mode, the demodulator's loops and equalizer and, for DVB-S,
