@@ -89,6 +89,8 @@ void ResampleWorker::process(WorkBuffer* input, WorkBuffer* output)
         std::lock_guard<std::mutex> lock(paramMutex);
         symbols = resampler.process(reinterpret_cast<const int16_t*>(input->data()), usable,
                                     reinterpret_cast<int16_t*>(output->data()), perSample);
+        if (!receiving.load(std::memory_order_relaxed))
+            resampler.relax(symbols);
     }
     output->resize(symbols * 4);
 }

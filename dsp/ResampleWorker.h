@@ -33,9 +33,15 @@ public:
     int dampingShift();
     // Runs the per-sample path instead of the vector kernel from the next block.
     void setDebugMode(bool on);
+    // Whether the chain is receiving (frames or packets decoding); while it
+    // is not, the loop's frequency term is pulled back toward the nominal
+    // rate, so that noise or an outage cannot leave it where the signal,
+    // when it returns, is out of reach. Any thread; read once per block.
+    void setReceiving(bool on) { receiving.store(on, std::memory_order_relaxed); }
 
 private:
     std::mutex paramMutex;
     SymbolResampler resampler;
     std::atomic<bool> debugMode{false};
+    std::atomic<bool> receiving{false};
 };

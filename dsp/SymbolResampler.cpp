@@ -31,9 +31,15 @@ inline int32_t timingError(const int16_t (*y)[2])
     return e;
 }
 
-inline void updateLoop(SymbolResampler& r, int32_t e)
+// integrator + e, held within ±limit.
+inline int32_t boundedAdd(int32_t integrator, int32_t e, int32_t limit)
 {
-    r.integrator = add32(r.integrator, e >> r.dampingShift);
+    return int32_t(std::clamp<int64_t>(int64_t(integrator) + e, -int64_t(limit), int64_t(limit)));
+}
+
+inline void updateLoop(SymbolResampler& r, int32_t e, int32_t limit)
+{
+    r.integrator = boundedAdd(r.integrator, e >> r.dampingShift, limit);
     r.correction = add32(r.integrator, e >> r.gainShift);
 }
 
@@ -61,6 +67,14 @@ void SymbolResampler::setSymbolRate(double inputRate, double symbolRate)
     correction = 0;
 }
 
+void SymbolResampler::relax(size_t symbols)
+{
+    const int64_t share = std::min<int64_t>(int64_t(symbols), kRelaxSymbols);
+    const int32_t pull = int32_t(int64_t(integrator) * share / kRelaxSymbols);
+    integrator -= pull;
+    correction = add32(correction, -pull);
+}
+
 size_t SymbolResampler::process(const int16_t* in, size_t count, int16_t* out, bool perSample)
 {
     return perSample ? resample_per_sample(*this, in, count, out) : resample_sse41(*this, in, count, out);
@@ -68,6 +82,7 @@ size_t SymbolResampler::process(const int16_t* in, size_t count, int16_t* out, b
 
 size_t resample_ref(SymbolResampler& r, const int16_t* in, size_t count, int16_t* out)
 {
+    const int32_t limit = r.integratorLimit();
     size_t symbols = 0;
     for (size_t n = 0; n < count; ++n) {
         shiftIn(r.delay, in[2 * n], in[2 * n + 1]);
@@ -100,7 +115,7 @@ size_t resample_ref(SymbolResampler& r, const int16_t* in, size_t count, int16_t
             out[2 * symbols] = r.history[1][0];
             out[2 * symbols + 1] = r.history[1][1];
             ++symbols;
-            updateLoop(r, timingError(r.history));
+            updateLoop(r, timingError(r.history), limit);
         }
     }
     return symbols;
@@ -108,6 +123,7 @@ size_t resample_ref(SymbolResampler& r, const int16_t* in, size_t count, int16_t
 
 size_t resample_per_sample(SymbolResampler& r, const int16_t* in, size_t count, int16_t* out)
 {
+    const int32_t limit = r.integratorLimit();
     size_t symbols = 0;
     for (size_t n = 0; n < count; ++n) {
         shiftIn(r.delay, in[2 * n], in[2 * n + 1]);
@@ -142,7 +158,7 @@ size_t resample_per_sample(SymbolResampler& r, const int16_t* in, size_t count, 
             out[2 * symbols] = r.history[1][0];
             out[2 * symbols + 1] = r.history[1][1];
             ++symbols;
-            updateLoop(r, timingError(r.history));
+            updateLoop(r, timingError(r.history), limit);
         }
     }
     return symbols;
@@ -171,6 +187,7 @@ inline __m128i farrowRow(int tap)
 
 size_t resample_sse41(SymbolResampler& r, const int16_t* in, size_t count, int16_t* out)
 {
+    const int32_t limit = r.integratorLimit();
     const __m128i row0 = farrowRow(0), row1 = farrowRow(1), row2 = farrowRow(2), row3 = farrowRow(3);
     // One complex sample per 32-bit lane, lane 0 the newest.
     __m128i delay = loadLine(r.delay);
@@ -218,8 +235,8 @@ size_t resample_sse41(SymbolResampler& r, const int16_t* in, size_t count, int16
             // E = y1 · (y2 − y0) over both components.
             const __m128i diff = _mm_sub_epi16(_mm_shuffle_epi32(history, 0xAA), history);
             const int32_t e = _mm_cvtsi128_si32(_mm_madd_epi16(_mm_shuffle_epi32(history, 0x55), diff));
-            r.integrator = int32_t(uint32_t(r.integrator) + uint32_t(e >> r.dampingShift));
-            r.correction = int32_t(uint32_t(r.integrator) + uint32_t(e >> r.gainShift));
+            r.integrator = boundedAdd(r.integrator, e >> r.dampingShift, limit);
+            r.correction = add32(r.integrator, e >> r.gainShift);
         }
     }
     r.phase = phase;

@@ -7,6 +7,15 @@
 
 class SymbolResampler {
 public:
+    // The loop's frequency term stays within this fraction of the step:
+    // a clock that far off is no clock error but a wrong symbol rate, and
+    // without a bound noise walks the integrator off to where the loop can
+    // no longer pull in when the signal returns.
+    static constexpr int kIntegratorRangeDivisor = 100;   // ±1 %
+    // While the signal is not held, the frequency term decays toward the
+    // nominal rate with this time constant in symbols.
+    static constexpr int64_t kRelaxSymbols = 65536;
+
     // step = 2 × ⌊symbolRate × 2^32 / inputRate⌋; clears phase and loop.
     void setSymbolRate(double inputRate, double symbolRate);
 
@@ -15,8 +24,16 @@ public:
     // symbols written. The vector kernel unless `perSample` is set.
     size_t process(const int16_t* in, size_t count, int16_t* out, bool perSample = false);
 
+    // The bound of the integrator: ±step / kIntegratorRangeDivisor.
+    int32_t integratorLimit() const { return int32_t(step / kIntegratorRangeDivisor); }
+
     // The tracked rate: step + correction.
     int64_t trackedStep() const { return int64_t(step) + correction; }
+
+    // Pulls the frequency term back toward the nominal rate by the share
+    // of kRelaxSymbols that `symbols` make: called for the symbols of a
+    // block while nothing is being received.
+    void relax(size_t symbols);
 
     // Delay line x[n], x[n−1], x[n−2], x[n−3] and output history y[k],
     // y[k−1], y[k−2] (and a spare slot), each complex sample as (b, a) in the

@@ -173,3 +173,80 @@ TEST(ResampleWorkerBlocks, OutputIsResizedToTheSymbols)
     worker.process(&in, &out3);
     EXPECT_EQ(out3.size(), 4u * 250);
 }
+
+// Noise drives the timing error at random: with a fast integrator it would
+// walk the tracked rate anywhere. The frequency term stays within ±1 % of
+// the step, in every path, and relaxing pulls it back toward the nominal
+// rate.
+TEST(SymbolResampler, FrequencyTermIsBoundedAndRelaxes)
+{
+    for (int path = 0; path < 3; ++path) {
+        SCOPED_TRACE(path);
+        SymbolResampler r;
+        r.setSymbolRate(4000000, 1000000);
+        r.dampingShift = 2;   // a loop far too fast: the walk is large
+        std::mt19937 rng(3);
+        const auto in = randomSamples(rng, 1 << 16, 20000);
+        std::vector<int16_t> out(in.size());
+        int32_t largest = 0;
+        for (int b = 0; b < 8; ++b) {
+            const size_t n = in.size() / 2;
+            if (path == 0)
+                resample_sse41(r, in.data(), n, out.data());
+            else if (path == 1)
+                resample_ref(r, in.data(), n, out.data());
+            else
+                resample_per_sample(r, in.data(), n, out.data());
+            largest = std::max(largest, std::abs(r.integrator));
+            EXPECT_LE(std::abs(r.integrator), r.integratorLimit()) << b;
+        }
+        EXPECT_EQ(r.integratorLimit(), int32_t(r.step / 100));
+        EXPECT_GT(largest, r.integratorLimit() / 2) << "the walk reached the bound";
+    }
+
+    SymbolResampler r;
+    r.setSymbolRate(4000000, 1000000);
+    r.integrator = r.integratorLimit();
+    r.correction = r.integrator + 100;
+    r.relax(SymbolResampler::kRelaxSymbols / 2);
+    EXPECT_NEAR(r.integrator, r.integratorLimit() / 2, 1);
+    EXPECT_EQ(r.correction, r.integrator + 100) << "the proportional part stays";
+    r.relax(10 * SymbolResampler::kRelaxSymbols);
+    EXPECT_EQ(r.integrator, 0);
+}
+
+// The worker relaxes the loop only while the chain is not receiving.
+TEST(SymbolResampler, WorkerRelaxesOnlyWhileNotReceiving)
+{
+    CaptureStdout();
+    ResampleWorker worker([](WorkBuffer*, WorkBuffer*) {});
+    worker.setSymbolRate(4000000, 1000000);
+    worker.setTEDDamping(2);
+    GetCapturedStdout();
+    auto runBlock = [&](const std::vector<int16_t>& samples) {
+        WorkBuffer in(samples.size() * 2), out(samples.size() * 2);
+        std::memcpy(in.data(), samples.data(), in.size());
+        worker.process(&in, &out);
+        return worker.trackedStep() - worker.nominalStep();
+    };
+    // Noise through a fast loop leaves the frequency term far out.
+    std::mt19937 rng(9);
+    worker.setReceiving(true);
+    int64_t offset = 0;
+    for (int b = 0; b < 8 && std::llabs(offset) < 1000000; ++b)
+        offset = runBlock(randomSamples(rng, 16384, 20000));
+    ASSERT_GT(std::llabs(offset), 1000000);
+    // Silence: no timing error, so only the relaxing moves it.
+    CaptureStdout();
+    worker.setTEDDamping(31);
+    worker.setTEDGain(31);
+    GetCapturedStdout();
+    const std::vector<int16_t> silence(2 * 16384, 0);
+    const int64_t held = runBlock(silence);
+    EXPECT_EQ(runBlock(silence), held) << "kept while receiving";
+    worker.setReceiving(false);
+    int64_t last = held;
+    for (int b = 0; b < 80; ++b)   // 4096 symbols a block
+        last = runBlock(silence);
+    EXPECT_LT(std::llabs(last), std::llabs(held) / 50) << "pulled back while not receiving";
+}
