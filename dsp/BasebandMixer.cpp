@@ -1,6 +1,16 @@
 #include "dsp/BasebandMixer.h"
 
+#include <algorithm>
 #include <cmath>
+
+namespace {
+
+inline int16_t saturate16(int32_t v)
+{
+    return int16_t(std::clamp(v, -32768, 32767));
+}
+
+} // namespace
 
 BasebandMixer::BasebandMixer()
 {
@@ -27,12 +37,14 @@ void BasebandMixer::process(int16_t* iq, size_t count)
         const int32_t mixedI = int32_t(i * c + q * s);
         const int32_t mixedQ = int32_t(q * c - i * s);
 
-        // The estimate is subtracted before the sample's own part is added;
-        // the result keeps its low 16 bits.
-        iq[2 * k] = int16_t(uint16_t(uint32_t(mixedI - accI / 65536)));
-        iq[2 * k + 1] = int16_t(uint16_t(uint32_t(mixedQ - accQ / 65536)));
-        accI = accI - accI / 65536 + int16_t(uint16_t(uint32_t(mixedI)));
-        accQ = accQ - accQ / 65536 + int16_t(uint16_t(uint32_t(mixedQ)));
+        // The estimate is subtracted before the sample's own part is added.
+        // Both saturate: a full-scale sample turned by the oscillator, or
+        // less a DC estimate of the other sign, must stay a large value of
+        // its own sign, not wrap to the opposite end of the range.
+        iq[2 * k] = saturate16(mixedI - accI / 65536);
+        iq[2 * k + 1] = saturate16(mixedQ - accQ / 65536);
+        accI = accI - accI / 65536 + saturate16(mixedI);
+        accQ = accQ - accQ / 65536 + saturate16(mixedQ);
 
         const double next = p + increment;
         p = next - std::trunc(next);

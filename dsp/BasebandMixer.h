@@ -7,7 +7,8 @@
 
 // Multiplies each sample by e^(-j2πp), p stepping by phaseIncrement cycles per
 // sample, then subtracts an exponential DC estimate (weight 1/65536 per
-// sample). Oscillator and DC estimate carry over from call to call.
+// sample). Oscillator and DC estimate carry over from call to call. Results
+// beyond the 16-bit range saturate.
 class BasebandMixer {
 public:
     BasebandMixer();

@@ -64,19 +64,36 @@ TEST(BasebandMixer, NegativeStepsWrapTheTableIndex)
     EXPECT_NEAR(mixer.phase, -0.6 + 0.0, 1e-12);
 }
 
-TEST(BasebandMixer, OverflowWrapsAndEmptyInputIsLeftAlone)
+TEST(BasebandMixer, OverflowSaturatesAndEmptyInputIsLeftAlone)
 {
     BasebandMixer mixer;
     mixer.phaseIncrement = 0.125;
     mixer.phase = 0.125;
     std::vector<int16_t> iq = {32767, 32767};
     mixer.process(iq.data(), 1);
-    // 32767·(cos + sin)(π/4) = 46339, written modulo 2^16.
-    EXPECT_EQ(iq[0], int16_t(46339 - 65536));
+    // 32767·(cos + sin)(π/4) = 46339: held at the top of the range, as is
+    // the DC estimate's share of it.
+    EXPECT_EQ(iq[0], 32767);
     EXPECT_EQ(iq[1], 0);
+    EXPECT_EQ(mixer.dcAccI, 32767);
 
     mixer.process(nullptr, 0);
     EXPECT_DOUBLE_EQ(mixer.phase, 0.25);
+}
+
+TEST(BasebandMixer, FullScaleLessANegativeDcEstimateStaysPositive)
+{
+    // Full-scale samples against a DC estimate of the other sign: a wrap
+    // would turn +32767 into −32768, a half-turn of the constellation.
+    BasebandMixer mixer;
+    mixer.dcAccI = -65536 * 3;   // estimate −3
+    mixer.dcAccQ = 65536 * 3;    // estimate +3
+    std::vector<int16_t> iq = {32767, -32768, 32767, -32768};
+    mixer.process(iq.data(), 2);
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_EQ(iq[2 * k], 32767) << k;
+        EXPECT_EQ(iq[2 * k + 1], -32768) << k;
+    }
 }
 
 TEST(BasebandMixer, ShiftsAToneToZeroFrequency)
