@@ -122,12 +122,32 @@ int16_t roundSaturate16(float v)
     return int16_t(r > 32767 ? 32767 : r < -32768 ? -32768 : r);
 }
 
+float MatchedFilter::coarseGain(float g, double rms)
+{
+    constexpr double kOperatingLevel = double(kAgcDecay) / double(kAgcRate) / 1.4142135623730951;
+    const double magnitude = std::max(double(std::fabs(g)), 1e-6);
+    if (!(rms >= 0.5))
+        return float(-std::min(magnitude * 64.0, 1e9));
+    const double ratio = kOperatingLevel / rms;
+    if (g < 0 && ratio <= kCoarseRange && ratio >= 1.0 / kCoarseRange)
+        return g;
+    return float(-std::min(magnitude * ratio, 1e9));
+}
+
 size_t MatchedFilter::process(const int16_t* in, size_t count, int16_t* out)
 {
     const size_t used = count & ~size_t(3);
     if (tapCount == 0 || used == 0)
         return 0;
     fir_agc_sse41(*this, in, used, out);
+    // A gain that went to not-a-number (silence) was reset to 1.0: the
+    // block tells nothing of the level.
+    if (!gainReset) {
+        int64_t power = 0;
+        for (size_t k = 0; k < 4 * used; ++k)
+            power += int32_t(out[k]) * int32_t(out[k]);
+        agcGain = coarseGain(agcGain, std::sqrt(double(power) / double(2 * used)));
+    }
     return used;
 }
 
@@ -161,7 +181,8 @@ inline void finishGroup(MatchedFilter& f, const int32_t (*sums)[4], int16_t* out
 inline void endBlock(MatchedFilter& f, uint64_t pos)
 {
     f.historyPos = pos;
-    if (std::isnan(f.agcGain))
+    f.gainReset = std::isnan(f.agcGain);
+    if (f.gainReset)
         f.agcGain = 1.0f;
 }
 

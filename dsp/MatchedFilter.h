@@ -39,8 +39,23 @@ public:
 
     // Filters the largest multiple of 4 of `count` input samples into twice
     // as many output samples (phase 0, then phase 1, per input sample).
-    // Returns the number of input samples used.
+    // Returns the number of input samples used. After the block, a level
+    // more than kCoarseRange away from the loop's operating point sets the
+    // gain there at once (coarseGain).
     size_t process(const int16_t* in, size_t count, int16_t* out);
+
+    // The gain loop moves g by at most B per sample: from a cold start, or
+    // after silence reset it, a weak input (a few LSB) needs seconds to
+    // reach its gain of thousands. A block whose output RMS per complex
+    // sample is off the operating level B/(A·√2) ≈ 8192 by more than this
+    // factor either way has the gain scaled to it for the next block; the
+    // loop does the rest.
+    static constexpr float kCoarseRange = 2.0f;
+    // The gain for the next block from this block's output RMS `rms` per
+    // complex sample at gain `g`: unchanged within kCoarseRange of the
+    // operating level, else scaled to it (negative, the loop's sign); an
+    // output rounded to nothing raises |g| 64-fold.
+    static float coarseGain(float g, double rms);
 
     // Rows of pre-rotated coefficients: row r holds the phase's taps starting
     // at tap r, twice over, so every position reads one aligned run.
@@ -51,6 +66,7 @@ public:
     alignas(16) int16_t historyQ[kMaxTaps / 2] = {};
     float gainNorm = 0;     // 1/S (approximate reciprocal)
     float agcGain = 1.0f;   // g
+    bool gainReset = false; // the last block's gain went to not-a-number and was reset
     uint64_t historyPos = 0;
     uint64_t tapCount = 0;
 };

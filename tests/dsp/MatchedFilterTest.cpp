@@ -255,6 +255,60 @@ TEST(MatchedFilter, GainSettlesFromEveryInputLevel)
     }
 }
 
+// From a cold start (and after silence reset the gain) every level from a
+// single LSB to full scale reaches the operating level within a few blocks
+// of 16384 samples, not the seconds the loop's fixed step would take.
+TEST(MatchedFilter, GainAcquiresAnyLevelWithinAFewBlocks)
+{
+    for (double rms : {1.0, 2.0, 4.0, 33.0, 3000.0, 30000.0}) {
+        SCOPED_TRACE(rms);
+        MatchedFilter f;
+        f.install(designRrc(2000000, 1000000, 64, 0.35f));
+        std::mt19937 rng(11);
+        std::normal_distribution<double> noise(0, rms / std::sqrt(2.0));
+        const size_t block = 16384;
+        std::vector<int16_t> in(2 * block), out(4 * block);
+        auto level = [&]() {
+            for (size_t k = 0; k < 2 * block; ++k)
+                in[k] = int16_t(std::clamp(std::lround(noise(rng)), -32768l, 32767l));
+            f.process(in.data(), block, out.data());
+            double power = 0;
+            for (size_t k = 0; k < 4 * block; ++k)
+                power += double(out[k]) * out[k];
+            return std::sqrt(power / (2 * block));
+        };
+        for (int b = 0; b < 4; ++b)
+            level();
+        // Within the coarse range, and the fine loop keeps it there.
+        for (int b = 0; b < 4; ++b) {
+            const double l = level();
+            EXPECT_GT(l, 8192 / MatchedFilter::kCoarseRange) << b;
+            EXPECT_LT(l, 8192 * MatchedFilter::kCoarseRange) << b;
+            EXPECT_LT(f.agcGain, 0.0f);
+        }
+        // Silence resets the gain; the level is found again as quickly.
+        std::vector<int16_t> zeros(2 * block, 0);
+        f.process(zeros.data(), block, out.data());
+        EXPECT_EQ(f.agcGain, 1.0f);
+        for (int b = 0; b < 4; ++b)
+            level();
+        const double l = level();
+        EXPECT_GT(l, 8192 / MatchedFilter::kCoarseRange);
+        EXPECT_LT(l, 8192 * MatchedFilter::kCoarseRange);
+    }
+}
+
+TEST(MatchedFilter, CoarseGainLeavesTheOperatingRangeToTheLoop)
+{
+    EXPECT_EQ(MatchedFilter::coarseGain(-3.0f, 8192), -3.0f);
+    EXPECT_EQ(MatchedFilter::coarseGain(-3.0f, 5000), -3.0f);
+    EXPECT_NEAR(MatchedFilter::coarseGain(-3.0f, 2048), -12.0f, 0.01f);
+    EXPECT_NEAR(MatchedFilter::coarseGain(-3.0f, 32768), -0.75f, 0.01f);
+    // A positive gain (cold start) takes the loop's sign at once.
+    EXPECT_NEAR(MatchedFilter::coarseGain(1.0f, 8192), -1.0f, 0.01f);
+    EXPECT_EQ(MatchedFilter::coarseGain(-2.0f, 0.0), -128.0f);
+}
+
 TEST(FIRWorkerBlocks, FullBlockAndDisabledFilter)
 {
     FIRWorker worker([](WorkBuffer*, WorkBuffer*) {});
