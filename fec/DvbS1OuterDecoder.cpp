@@ -138,6 +138,13 @@ void DvbS1OuterDecoder::finishPacket()
     // The interleaver delays by 11 packets: the packet finished as the index
     // becomes 4 was sent first in its group of eight.
     removeEnergyDispersal(result, packetIndex == 4);
+    // Every packet leaves with its sync byte, damaged or not: a
+    // demultiplexer finds packets by it. One that came wrong (a packet
+    // Reed–Solomon could not check or correct) marks the packet damaged.
+    if (result[0] != kSync) {
+        failed = true;
+        result[0] = kSync;
+    }
     if (failed)
         result[1] |= 0x80;   // transport_error_indicator
     if (sink)

@@ -287,3 +287,33 @@ TEST(DvbS1OuterDecoder, NoiseAndConstantStreamsDeliverNothing)
         EXPECT_NE(c.decoder.syncState(), DvbS1OuterDecoder::Locked);
     }
 }
+
+// Uncorrectable words that include the sync byte, or Reed–Solomon switched
+// off over damaged bytes: every packet still starts with 0x47, and a packet
+// whose sync byte arrived wrong is marked damaged.
+TEST(DvbS1OuterDecoder, EveryPacketLeavesWithItsSyncByte)
+{
+    for (bool rs : {true, false}) {
+        SCOPED_TRACE(rs);
+        NumberedSource source;
+        std::vector<uint8_t> stream = outerCoded(source, 120);
+        std::mt19937 rng(4);
+        // After the lock: bursts over whole packets, sync positions included
+        // but never the sync bytes of eight packets in a row (the lock holds).
+        for (int p = 40; p < 100; p += 10)
+            for (int k = 0; k < 204; k += 2)
+                stream[size_t(p * 204 + k)] ^= uint8_t(rng() | 1);
+        Collector c;
+        c.decoder.setReedSolomonEnabled(rs);
+        CaptureStdout();
+        c.decoder.processBytes(stream.data(), stream.size());
+        GetCapturedStdout();
+        ASSERT_GT(c.packets.size(), 60u);
+        size_t marked = 0;
+        for (size_t k = 0; k < c.packets.size(); ++k) {
+            EXPECT_EQ(c.packets[k][0], 0x47) << "packet " << k;
+            marked += (c.packets[k][1] & 0x80) != 0;
+        }
+        EXPECT_GE(marked, rs ? 1u : 6u) << "the damaged sync bytes at least";
+    }
+}
