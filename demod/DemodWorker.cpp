@@ -77,6 +77,9 @@ void DemodWorker::takeEvents()
         }
         case FrameEvent::Kind::Locked: LogLine() << "LOCKED :)"; break;
         case FrameEvent::Kind::LockLost: LogLine() << "LOCK has been lost :'("; break;
+        case FrameEvent::Kind::SenseChanged:
+            LogLine() << "spectrum sense: " << (demod.framing().senseReversed() ? "the other way round" : "as set");
+            break;
         }
     }
     demod.events().clear();
@@ -112,6 +115,13 @@ void DemodWorker::setSpectrumInverted(bool inverted)
     LogLine() << "DemodWorker::setSpectrumInverted(" << int(inverted) << ")";
     std::lock_guard<std::mutex> lock(paramMutex);
     demod.setSpectrumInverted(inverted);
+}
+
+void DemodWorker::setSpectrumAutomatic(bool on)
+{
+    LogLine() << "DemodWorker::setSpectrumAutomatic(" << int(on) << ")";
+    std::lock_guard<std::mutex> lock(paramMutex);
+    demod.setSpectrumAutomatic(on);
 }
 
 void DemodWorker::setDerotation(int v)
@@ -259,6 +269,8 @@ DemodControls DemodWorker::controls()
     DemodControls c;
     c.dvbS2 = dvbS2;
     c.spectrumInverted = demod.spectrumInverted();
+    c.spectrumAutomatic = demod.spectrumAutomatic();
+    c.spectrumInvertedInUse = demod.spectrumInvertedInUse();
     c.carrierLoop = demod.loop().enabled;
     c.carrierKp = demod.loop().kp;
     c.carrierKi = demod.loop().ki;

@@ -22,6 +22,8 @@ struct ModcodStatistic {
 struct DemodControls {
     bool dvbS2 = true;
     bool spectrumInverted = true;
+    bool spectrumAutomatic = true;
+    bool spectrumInvertedInUse = true;   // after the automatic sense
     bool carrierLoop = false;
     float carrierKp = 0;
     float carrierKi = 0;
@@ -48,6 +50,7 @@ public:
 
     void setDVBMode(bool dvbS2);
     void setSpectrumInverted(bool inverted);
+    void setSpectrumAutomatic(bool on);
     void setDerotation(int v);
     void setFineCarrierRecoveryEnabled(bool on);
     void setFineCarrierRecoveryGain(float kp);

@@ -35,6 +35,12 @@ public:
 
     void setSpectrumInverted(bool on) { inverted = on; }
     bool spectrumInverted() const { return inverted; }
+    // DVB-S2: the framing turns the sense over when the SOFs show it the
+    // other way round (on by default; off, `inverted` is taken as it is).
+    void setSpectrumAutomatic(bool on) { sync.setAutomaticSense(on); }
+    bool spectrumAutomatic() const { return sync.automaticSense(); }
+    // The sense in use: `inverted`, turned over when the framing found it so.
+    bool spectrumInvertedInUse() const { return inverted != sync.senseReversed(); }
     // Manual derotation by −2πv/256 (DVB-S).
     void setDerotation(int v) { dvbs.setDerotation(v); }
     void setKeepLock(bool on) { sync.setKeepLock(on); }

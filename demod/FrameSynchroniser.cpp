@@ -80,7 +80,7 @@ bool FrameSynchroniser::process(const int16_t* in, size_t n, float scale, bool i
         // SOF and header as transmitted; the other setting stays as it was.
         const float a = float(in[2 * k]) * scale;
         const float b = float(in[2 * k + 1]) * scale;
-        cf z = inverted ? cf(-a, -b) : cf(a, -b);
+        cf z = inverted != senseFlipped ? cf(-a, -b) : cf(a, -b);
         if (equalizer.mode != Equalizer::Off)
             z = equalizer.process(z);
         symbols[k] = push(z);
@@ -119,8 +119,18 @@ __attribute__((always_inline)) inline cf FrameSynchroniser::push(cf z)
         blockTap->offer(DisplaySource::All, s);
 
     bool peak = false;
-    if (sofSearch) {
+    // Before the lock the sense is watched on every symbol: in the wrong
+    // sense the headers read as other frames, whose lengths hide the SOFs
+    // from the search.
+    const bool senseWatch = autoSense && !isLocked;
+    if (sofSearch || senseWatch) {
         // Products d[k−25] … d[k−1] are bits 25 … 1 of the sign register.
+        const int mismatches = __builtin_popcount(((diffSigns >> 1) ^ kSofNegative) & 0x1FFFFFFu);
+        const int sum = 25 - 2 * mismatches;
+        if (senseWatch && (sum >= kSenseEvidence || sum <= -kSenseEvidence))
+            followSense(sum);
+    }
+    if (sofSearch) {
         const int mismatches = __builtin_popcount(((diffSigns >> 1) ^ kSofNegative) & 0x1FFFFFFu);
         const int sum = 25 - 2 * mismatches;
         const float m = float(std::abs(sum));
@@ -139,6 +149,50 @@ __attribute__((always_inline)) inline cf FrameSynchroniser::push(cf z)
         ++lengthIndex;
     loop.advance();
     return s;
+}
+
+void FrameSynchroniser::followSense(int sum)
+{
+    // A strong correlator peak. Data and headers give some too, every few
+    // thousand symbols; SOFs give them a frame length apart, so three of
+    // the same sign at equal spacing of a frame length are SOFs, and their
+    // sign tells the sense. The products are taken as conj(newer) · older,
+    // against the table's signs of older · conj(newer): the sense set gives
+    // Σ ≈ −25, its mirror image +25.
+    const int sign = sum > 0 ? 1 : -1;
+    auto frameLength = [](int64_t distance) {
+        for (int32_t length : kFrameLengths)
+            if (distance >= length - 1 && distance <= length + 1)
+                return true;
+        return false;
+    };
+    bool chain = false;
+    for (const StrongPeak& q : strongPeaks) {
+        const int64_t d = symbolIndex - q.index;
+        if (q.sign != sign || !frameLength(d))
+            continue;
+        for (const StrongPeak& r : strongPeaks)
+            if (r.sign == sign && std::llabs((q.index - r.index) - d) <= 2)
+                chain = true;
+    }
+    strongPeaks[strongPeakNext] = {symbolIndex, sign};
+    strongPeakNext = (strongPeakNext + 1) % strongPeaks.size();
+    if (!chain)
+        return;
+    if (sign < 0) {
+        reversedPeaks = 0;
+        return;
+    }
+    if (++reversedPeaks < kSensePeaks)
+        return;
+    reversedPeaks = 0;
+    senseFlipped = !senseFlipped;
+    for (StrongPeak& q : strongPeaks)
+        q = StrongPeak();
+    // The mirror image turns the other way: so does the carrier found so far.
+    loop.integrator = -loop.integrator;
+    loop.frequency = -loop.frequency;
+    pending.push_back({FrameEvent::Kind::SenseChanged, pls, false});
 }
 
 void FrameSynchroniser::runState(cf& s, bool peak, bool hit)

@@ -14,6 +14,7 @@
 #include "demod/SoftDemapper.h"
 #include "demod/SymbolTap.h"
 
+#include <array>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +27,7 @@ struct FrameEvent {
         InvalidModcod,   // a reserved MODCOD: the frame is skipped
         Locked,          // the 16th SOF where the last frame said ("LOCKED :)")
         LockLost,        // down to 7 ("LOCK has been lost :'(")
+        SenseChanged,    // the spectrum sense was found the other way round
     };
     Kind kind;
     uint8_t plsCode;
@@ -65,6 +67,24 @@ public:
 
     // Events since the last call.
     std::vector<FrameEvent>& events() { return pending; }
+
+    // The spectrum sense. Conjugating the signal (a mirrored spectrum: a
+    // high-side oscillator, I and Q swapped) reverses the sign of every
+    // differential product, so the SOF correlator peaks with the opposite
+    // sign while no header reads. With automatic sense on, SOF peaks of
+    // the reversed sign in runs of three a frame length apart, while no
+    // lock is held, turn the sense over (on top of `inverted`).
+    static constexpr int kSenseEvidence = 19;   // |Σ| of a clean SOF: 25
+    static constexpr int kSensePeaks = 2;       // such runs, none of the set sense between
+    void setAutomaticSense(bool on)
+    {
+        autoSense = on;
+        if (!on)
+            senseFlipped = false;
+    }
+    bool automaticSense() const { return autoSense; }
+    // True when the sense found is the other way round from the one set.
+    bool senseReversed() const { return senseFlipped; }
 
     // With keep-lock set the PLS code read is not taken (the MODCOD stays).
     void setKeepLock(bool on) { keepLock = on; }
@@ -139,6 +159,16 @@ private:
     int8_t* frameOut = nullptr;
     bool delivered = false;
     bool keepLock = false;
+    bool autoSense = true;
+    bool senseFlipped = false;
+    int reversedPeaks = 0;
+    struct StrongPeak {
+        int64_t index = -1000000;
+        int sign = 0;
+    };
+    std::array<StrongPeak, 32> strongPeaks{};
+    size_t strongPeakNext = 0;
+    void followSense(int sum);
 
     State state = State::SofSearch;
     int lockCount = 0;

@@ -122,6 +122,7 @@ void applyReceiverSettings(ProcessingChain& chain, const ReceiverSettings& s)
     chain.setDvbS2Mode(s.dvbS2());
     demod.setDVBMode(s.dvbS2());
     demod.setSpectrumInverted(s.spectrumInverted);
+    demod.setSpectrumAutomatic(s.spectrumAutomatic);
     applyCarrierLoop(chain, s);
     applyEqualizer(chain, s);
     if (!s.dvbS2())

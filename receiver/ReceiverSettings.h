@@ -41,7 +41,8 @@ struct ReceiverSettings {
     int32_t symbolRate = 1000000;
     Standard standard = Standard::DvbS2;
     double offsetHz = 0;             // moved to zero frequency by the baseband mixer
-    bool spectrumInverted = true;    // the window's initial choice ("Inverted")
+    bool spectrumInverted = true;    // the window's initial choice ("Inverted"): the standard's sense
+    bool spectrumAutomatic = true;   // DVB-S2: the sense found from the SOFs
     float rollOff = 0.35f;
     int32_t filterTaps = 64;         // matched filter
     int tedGain = 6;                 // timing loop shifts (the sliders' initial values)

@@ -67,7 +67,12 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption standard("standard", "dvbs2 or dvbs. Default: dvbs2.", "std", "dvbs2");
     const QCommandLineOption codeRate("code-rate", "DVB-S code rate: 1/2, 2/3, 3/4, 5/6 or 7/8. Default: 1/2.", "rate", "1/2");
     const QCommandLineOption offset("offset", "Carrier offset in Hz moved to zero by the mixer, within ± half the sample rate. Default: 0.", "hz", "0");
-    const QCommandLineOption spectrum("spectrum", "Spectrum sense: inverted or normal. Default: inverted.", "sense", "inverted");
+    const QCommandLineOption spectrum("spectrum",
+                                      "Spectrum sense: auto (the standard's, or its mirror image when the DVB-S2 "
+                                      "frames show it), standard, or mirrored (as the mixer of a high-side "
+                                      "oscillator leaves it). Default: auto. The older names: inverted for standard, "
+                                      "normal for mirrored.",
+                                      "sense", "auto");
     const QCommandLineOption rolloff("rolloff", "Matched-filter roll-off, 0.05 to 1 (DVB-S2 follows the BBHEADER). Default: 0.35.", "r", "0.35");
     const QCommandLineOption taps("taps", "Matched-filter taps, a multiple of 16 from 16 to 256. Default: 64.", "n", "64");
     const QCommandLineOption ldpcThreads("ldpc-threads", "LDPC decoding threads, 0 to 64; 0: hardware threads / 2 + 1. Default: 0.", "n", "0");
@@ -200,12 +205,22 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         message = bad("offset", p.value(offset), "expected a frequency within ± half the sample rate");
         return ParseResult::Error;
     }
+    // The demodulator's flag is named for the turn it takes back: set, it
+    // receives the standard's sense.
     const QString sp = p.value(spectrum);
-    if (sp != "inverted" && sp != "normal") {
-        message = bad("spectrum", sp, "expected inverted or normal");
+    if (sp == "auto") {
+        r.spectrumInverted = true;
+        r.spectrumAutomatic = true;
+    } else if (sp == "standard" || sp == "inverted") {
+        r.spectrumInverted = true;
+        r.spectrumAutomatic = false;
+    } else if (sp == "mirrored" || sp == "normal") {
+        r.spectrumInverted = false;
+        r.spectrumAutomatic = false;
+    } else {
+        message = bad("spectrum", sp, "expected auto, standard or mirrored");
         return ParseResult::Error;
     }
-    r.spectrumInverted = sp == "inverted";
     r.rollOff = float(number(p.value(rolloff), ok));
     if (!ok || !(r.rollOff >= 0.05f && r.rollOff <= 1.0f)) {
         message = bad("rolloff", p.value(rolloff), "expected 0.05 to 1");
