@@ -2,6 +2,7 @@
 
 #include "core/HandOn.h"
 #include "core/Log.h"
+#include "demod/PlSignalling.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,6 +20,16 @@ BufferAllocator announcedPool()
 }
 
 } // namespace
+
+uint64_t countClippedSamples(const int16_t* iq, size_t count, int16_t level)
+{
+    uint64_t n = 0;
+    for (size_t k = 0; k < count; ++k) {
+        const int i = iq[2 * k], q = iq[2 * k + 1];
+        n += (i >= level || i <= -level || q >= level || q <= -level) ? 1 : 0;
+    }
+    return n;
+}
 
 ProcessingChain::ProcessingChain()
     : bufferPool(announcedPool()),
@@ -196,6 +207,40 @@ void ProcessingChain::endOfStream()
     bbFrames.flush();
 }
 
+void ProcessingChain::flushPartialBlock()
+{
+    if (rawBuffer == nullptr || rawCount == 0)
+        return;
+    if (sampleBlockObserver) {
+        rawBuffer->resize(size_t(rawCount) * 4);
+        sampleBlockObserver(*rawBuffer);
+    }
+    rawBuffer->resize(kRawBlockBytes);
+    std::memset(rawBuffer->data() + size_t(rawCount) * 4, 0, kRawBlockBytes - size_t(rawCount) * 4);
+    rawCount = 0;
+    onBlockFull(false);
+    rawBuffer = bufferPool.alloc(kRawBlockBytes);
+}
+
+std::chrono::steady_clock::duration ProcessingChain::inputStalledFor() const
+{
+    if (!readyForInput())
+        return std::chrono::steady_clock::duration::zero();
+    return reception.inputStalledFor(std::chrono::steady_clock::now());
+}
+
+std::string ProcessingChain::receptionProblem() const
+{
+    const double stalled = std::chrono::duration<double>(inputStalledFor()).count();
+    if (stalled > 0)
+        return "no input for " + std::to_string(std::max(1, int(stalled))) + " s";
+    if (receiving())
+        return std::string();
+    if (dvbS2Mode() && reception.framesArriving())
+        return "frames failing";
+    return "no signal";
+}
+
 void ProcessingChain::forward(Worker& next, WorkBuffer* data, size_t outputSize)
 {
     if (data != nullptr && !handOn(bufferPool, next, data, outputSize))
@@ -245,9 +290,16 @@ void ProcessingChain::pushSamples(const int16_t* iq, size_t count)
     }
 }
 
-void ProcessingChain::onBlockFull()
+void ProcessingChain::onBlockFull(bool observed)
 {
-    if (sampleBlockObserver)
+    reception.samplesArrived(std::chrono::steady_clock::now());
+    if (observed) {
+        const auto* raw = reinterpret_cast<const int16_t*>(rawBuffer->data());
+        const uint64_t atFullScale = countClippedSamples(raw, kBlockSamples, kClipLevel);
+        if (atFullScale > 0)
+            clipped.fetch_add(atFullScale, std::memory_order_relaxed);
+    }
+    if (observed && sampleBlockObserver)
         sampleBlockObserver(*rawBuffer);
     // A float copy for the spectrum, before any filtering.
     WorkBuffer* floatBlock = bufferPool.alloc(kFloatBlockBytes);
@@ -301,6 +353,13 @@ void ProcessingChain::onDemodulated(WorkBuffer* symbols, WorkBuffer* output)
 {
     if (symbols != nullptr && symbolObserver)
         symbolObserver(*symbols);
+    if (dvbS2Mode() && symbols != nullptr && output != nullptr) {
+        const bool frame = output->size() > DemodWorker::symbolBytes(symbols->size());
+        reception.demodulated(symbols->size() / 4, frame ? plFrameSymbols(demod.deliveredPlsCode()) : 0);
+    }
+    // Noise or an outage must not leave the timing loop where the signal,
+    // when it returns, is out of its reach.
+    resample.setReceiving(receiving());
     if (output != nullptr) {
         if (!dvbS2Mode()) {
             // The symbols travel on to the Viterbi decoder, which refills a
@@ -356,6 +415,7 @@ void ProcessingChain::releaseFrame(WorkBuffer* frame, WorkBuffer* tag)
         bchCorrected.fetch_add(uint64_t(t.bchCorrected), std::memory_order_relaxed);
     if (t.bchFailed)
         bchFailed.fetch_add(1, std::memory_order_relaxed);
+    reception.frameReleased(t.result >= 0 && !t.bchFailed);
     if (resultObserver)
         resultObserver(t);
     if (frame != nullptr) {
@@ -386,5 +446,6 @@ void ProcessingChain::onViterbiDecoded(WorkBuffer* symbols, WorkBuffer* bytes)
     if (bytes == nullptr)
         return;
     dvbs.decode(bytes->data(), bytes->size(), viterbi.period());
+    reception.dvbsSynchronised(dvbs.status().confidence >= 16);
     bufferPool.dealloc(bytes);
 }

@@ -17,6 +17,7 @@
 #include "fec/ViterbiWorker.h"
 #include "receiver/DvbsDecoding.h"
 #include "receiver/FrameCountdown.h"
+#include "receiver/ReceptionWatch.h"
 #include "stream/BbFrameProcessor.h"
 #include "stream/GseParser.h"
 #include "stream/SdtMonitor.h"
@@ -35,6 +36,9 @@
 // → (demodulator and decoders). Every stage's completion callback releases
 // what it consumed and queues its output with a fresh buffer at the next
 // stage; when the pool runs dry the block is dropped and its buffers released.
+// Complex samples of `iq` with a component at `level` or beyond (either sign).
+uint64_t countClippedSamples(const int16_t* iq, size_t count, int16_t level);
+
 class ProcessingChain {
 public:
     static constexpr int kBlockSamples = 16384;
@@ -71,6 +75,21 @@ public:
     // The input has ended (call once the chain is idle): the last packet,
     // held until the next one's CRC-8 could check it, is handed on.
     void endOfStream();
+    // The part block gathered so far goes down the chain filled up with
+    // silence, so that the last samples of an input are decoded; the sample
+    // observer (a recording) sees only the samples that were received.
+    void flushPartialBlock();
+
+    // Frames (DVB-S2) or packets (DVB-S) decoding now; any thread.
+    bool receiving() const { return reception.receiving(dvbS2Mode()); }
+    // Why not, in a few words for a status line: "no input for 6 s" (see
+    // inputStalledFor), "no signal" (no frame or packet found), "frames
+    // failing" (DVB-S2 frames found but not decoded); empty while receiving.
+    std::string receptionProblem() const;
+    // How long no sample has arrived while the chain waited for them:
+    // zero while they come (or the input is held back because the chain is
+    // behind), and before the first one.
+    std::chrono::steady_clock::duration inputStalledFor() const;
 
     // The one callback for every device, for the chain's lifetime. Call it
     // from one thread at a time (the device's delivery thread).
@@ -88,6 +107,11 @@ public:
     // Blocks of samples, symbols or frames dropped because the pool ran dry
     // (the spectrum's copies not counted); any thread.
     uint64_t droppedBlocks() const { return dropped.load(std::memory_order_relaxed); }
+    // Samples taken in with a component at or within 1/128 of full scale
+    // (the top step of 8-bit input): the input is clipping, its gain is
+    // too high. Any thread.
+    static constexpr int16_t kClipLevel = 32512;
+    uint64_t clippedSamples() const { return clipped.load(std::memory_order_relaxed); }
     // DVB-S2 transport-stream packets handed on with the transport error
     // indicator set: their CRC-8 failed, or their frame failed decoding.
     uint64_t packetCrcFailures() const { return bbFrames.packetCrcFailures(); }
@@ -125,7 +149,11 @@ public:
     // Gain of the spectrum copy: 32768 / spectrum gain.
     void setFftScale(float scale) { fftScale.store(scale, std::memory_order_relaxed); }
     // True: demodulator output to the LDPC decoders; false: to the Viterbi decoder.
-    void setDvbS2Mode(bool on) { dvbS2.store(on); }
+    void setDvbS2Mode(bool on)
+    {
+        if (dvbS2.exchange(on) != on)
+            reception.reset();
+    }
     bool dvbS2Mode() const { return dvbS2.load(); }
 
     // Spectrum size N (256 … 8192): the accumulator keeps its first values.
@@ -167,7 +195,7 @@ private:
     void onSample(int16_t i, int16_t q);
     // handOn() that counts what it drops.
     void forward(Worker& next, WorkBuffer* data, size_t outputSize);
-    void onBlockFull();
+    void onBlockFull(bool observed = true);
     void accumulateSpectrum(const WorkBuffer& transform);
     void onDemodulated(WorkBuffer* symbols, WorkBuffer* output);
     void onViterbiDecoded(WorkBuffer* symbols, WorkBuffer* bytes);
@@ -209,6 +237,7 @@ private:
     // A frame was dropped at dispatch (no pool buffer): the next one follows a gap.
     bool frameDropped = false;
     std::atomic<uint64_t> dropped{0};
+    std::atomic<uint64_t> clipped{0};
     std::atomic<uint64_t> bchCorrected{0};
     std::atomic<uint64_t> bchFailed{0};
     std::atomic<int> framePasses{32};   // the pass budget of the frame the stream layer is reading
@@ -217,6 +246,7 @@ private:
     int32_t rawCount = 0;
     std::atomic<float> fftScale{32768.0f};
     std::atomic<bool> dvbS2{true};
+    ReceptionWatch reception;
     SampleCallback callback;
     SampleBlockCallback blockInput;
 

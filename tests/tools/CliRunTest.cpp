@@ -266,10 +266,9 @@ TEST(CliRun, RecordsSamplesAndSymbols)
     ToolRun r = cli("--input file:" + in + " --format s8 --status-interval 0 --record samples:" + samples);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::vector<uint8_t> raw = readFile(in), recorded = readFile(samples);
-    // Every whole block of the input, then the block completed with silence.
-    const size_t blocks = raw.size() / 2 / 16384;
-    ASSERT_EQ(recorded.size(), (blocks + 1) * 65536);
-    for (size_t k = 0; k < blocks * 16384 * 2; ++k)
+    // Every sample of the input as 16 bits, nothing added.
+    ASSERT_EQ(recorded.size(), raw.size() / 2 * 2 * 2);
+    for (size_t k = 0; k < raw.size() / 2 * 2; ++k)
         ASSERT_EQ(int16_t(recorded[2 * k] | recorded[2 * k + 1] << 8), int16_t(int8_t(raw[k]) * 256)) << k;
 
     r = cli("--input file:" + in + " --format s8 --status-interval 0 --record symbols:" + symbols);
@@ -322,6 +321,7 @@ TEST(CliRun, DvbsAlignmentGivenByHand)
         ASSERT_EQ(r.exitCode, 0) << r.err;
         std::vector<uint8_t> ts = readFile(out);
         dropTrailingErrorPackets(ts);
+        dropLeadingErrorPackets(ts);   // the deinterleaver filling as the lock is taken
         EXPECT_EQ(r.out.find("DVB-S alignment: "), std::string::npos) << c.options;
         if (c.minimumPackets == 0) {
             EXPECT_EQ(ts.size(), 0u) << c.options;

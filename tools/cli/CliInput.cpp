@@ -20,6 +20,11 @@ void CliInput::atEnd()
 {
     confidenceAtEnd.store(chain.dvbsDecoding().status().confidence);
     status.holdSignalQuality(chain.demodWorker().signalQuality());
+    // The silence that ends an input is no stall.
+    std::string problem = chain.receptionProblem();
+    if (problem.compare(0, 8, "no input") == 0)
+        problem = chain.receiving() ? std::string() : "no signal";
+    status.holdReception(chain.receiving(), problem);
 }
 
 bool CliInput::open(std::string& message)
@@ -38,7 +43,7 @@ bool CliInput::start(std::string& message)
 {
     if (reader) {
         reader->start([this](uint64_t n) { status.onSamplesRead(n); }, [this]() { ended.store(true); },
-                      [this]() { atEnd(); });
+                      [this]() { atEnd(); }, [this]() { chain.flushPartialBlock(); });
         return true;
     }
     if (radio != nullptr)
@@ -59,8 +64,7 @@ bool CliInput::start(std::string& message)
         LogLine() << "Input connection closed by the server.";
         chain.waitIdle(std::chrono::seconds(10));
         atEnd();
-        for (int k = 0; k < ProcessingChain::kBlockSamples; ++k)
-            chain.sampleCallback()(0, 0);
+        chain.flushPartialBlock();
         ended.store(true);
     });
     SampleCallback& inner = chain.sampleCallback();

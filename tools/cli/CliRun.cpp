@@ -71,8 +71,20 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
     // does not know.
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
+    // Full-scale samples: the radio's gain (or the recording's level) is too
+    // high, and a clipped signal decodes badly or not at all. Said once.
+    bool clipWarned = false;
+    auto warnClipping = [&]() {
+        const uint64_t clipped = chain.clippedSamples();
+        if (clipWarned || clipped == 0)
+            return;
+        clipWarned = true;
+        std::cerr << "tavirel-cli: warning: the input is clipping (" << clipped
+                  << " samples at full scale): lower the gain" << std::endl;
+    };
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&]() {
+        warnClipping();
         rollOff.applyReported();
         if (interrupted.load() || input.finished() || outputs.stdoutFailed())
             QCoreApplication::quit();
@@ -106,6 +118,7 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
         const int atEnd = input.endConfidence();
         readOuterDecoder(atEnd >= 0 ? atEnd : chain.dvbsDecoding().status().confidence);
     }
+    warnClipping();
     report << status.line("summary") << std::endl;
     if (options.stageTimes)
         report << status.stageTimes(double(settings.symbolRate)) << std::endl;

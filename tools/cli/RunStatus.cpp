@@ -95,10 +95,15 @@ std::string jsonString(const std::string& raw)
     return out + "\"";
 }
 
+void RunStatus::holdReception(bool receiving, const std::string& problem)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    heldReception.emplace(receiving, problem);
+}
+
 std::string RunStatus::line(const char* kind)
 {
     DemodWorker& demod = chain.demodWorker();
-    const bool frameLocked = demod.locked();
     const int frameLock = demod.lockCounter();
     const SignalQualityReading measured = demod.signalQuality();
     // The code of the last frame delivered; when the frames received are of
@@ -119,19 +124,38 @@ std::string RunStatus::line(const char* kind)
     const double trackedRate = double(chain.resampleWorker().trackedStep()) * sampleRate / 4294967296.0;
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const uint64_t clipped = chain.clippedSamples();
+    bool chainReceiving = chain.receiving();
+    std::string problem = chain.receptionProblem();
 
     std::lock_guard<std::mutex> lock(mutex);
-    // DVB-S: the transport-stream sync of the outer decoder.
-    const bool locked = dvbS2 ? frameLocked : syncConfidence >= 16;
+    if (heldReception) {
+        chainReceiving = heldReception->first;
+        problem = heldReception->second;
+    }
+    // Locked while frames decode (DVB-S: the transport-stream sync of the
+    // outer decoder holds) and samples come; the framing's own counter is
+    // shown beside it.
+    const bool locked = (dvbS2 ? chainReceiving : syncConfidence >= 16) &&
+                        problem.compare(0, 8, "no input") != 0;
+    if (locked)
+        problem.clear();
+    else if (problem.empty())
+        problem = "no signal";
     const int confidence = dvbS2 ? frameLock : syncConfidence;
+
     const double inputRate = elapsed > 0 ? double(samples.load(std::memory_order_relaxed)) / elapsed : 0.0;
     const std::string modcod = s2ModcodRow(pls & 31).name;
     const std::string frame = std::string((pls & 0x20) ? "short" : "normal") + ((pls & 0x40) ? " pilots" : "");
-    const SignalQualityReading quality = heldQuality ? *heldQuality : measured;
+    SignalQualityReading quality = heldQuality ? *heldQuality : measured;
+    // No MER for a signal that is not being received: the last one measured
+    // would read as the signal's.
+    if (!locked)
+        quality.merValid = false;
     std::ostringstream out;
     if (json) {
         out << "{\"type\":" << jsonString(kind) << ",\"elapsed\":" << elapsed << ",\"locked\":" << (locked ? "true" : "false")
-            << ",\"confidence\":" << confidence << ",\"mer_db\":" << (quality.merValid ? decibels(quality.merDb, 2) : "null")
+            << ",\"reception\":" << jsonString(locked ? "receiving" : problem) << ",\"confidence\":" << confidence << ",\"mer_db\":" << (quality.merValid ? decibels(quality.merDb, 2) : "null")
             << ",\"esn0_db\":" << (quality.valid ? decibels(quality.esn0Db, 2) : "null");
         if (dvbS2)
             out << ",\"modcod\":" << jsonString(modcod) << ",\"modcod_decoded\":" << (undecodable ? "false" : "true")
@@ -156,10 +180,12 @@ std::string RunStatus::line(const char* kind)
             out << (i ? "," : "") << jsonString(services[i]);
         out << "],\"symbol_rate\":" << trackedRate << ",\"input_rate\":" << inputRate
             << ",\"pool_in_use\":" << chain.pool().allocatedCount() << ",\"blocks_dropped\":" << dropped
-            << ",\"output_bytes_lost\":" << lost << "}";
+            << ",\"output_bytes_lost\":" << lost << ",\"clipped_samples\":" << clipped << "}";
         return out.str();
     }
     out << kind << ": " << (locked ? "locked" : "no lock") << " (" << confidence << "/32)";
+    if (!locked)
+        out << ", " << problem;
     if (quality.merValid)
         out << " | MER " << decibels(quality.merDb, 1) << " dB, Es/N0 " << decibels(quality.esn0Db, 1) << " dB";
     else if (quality.valid)
@@ -185,6 +211,8 @@ std::string RunStatus::line(const char* kind)
     std::snprintf(rates, sizeof rates, " | %.6f Msym/s | input %.3f Msps | pool %d", trackedRate / 1e6, inputRate / 1e6,
                   chain.pool().allocatedCount());
     out << rates;
+    if (clipped > 0)
+        out << " | input clipping: " << clipped << " samples";
     if (dropped > 0)
         out << " | " << dropped << " blocks dropped";
     if (lost > 0)

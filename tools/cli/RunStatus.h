@@ -36,6 +36,8 @@ public:
     // demodulator's: the signal's, taken before the silence that ends an
     // input (and that would count in the measurement).
     void holdSignalQuality(const SignalQualityReading& reading);
+    // Likewise whether the chain was receiving, and why not, when the input ended.
+    void holdReception(bool receiving, const std::string& problem);
 
     // "status" lines while running, "summary" at the end.
     std::string line(const char* kind);
@@ -60,6 +62,7 @@ private:
     std::vector<std::string> services;
     std::function<uint64_t()> outputLoss;
     std::optional<SignalQualityReading> heldQuality;
+    std::optional<std::pair<bool, std::string>> heldReception;
 };
 
 // A JSON string literal for `text`.

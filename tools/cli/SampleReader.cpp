@@ -48,8 +48,9 @@ bool SampleReader::readable(const std::string& path)
 }
 
 void SampleReader::start(std::function<void(uint64_t)> onSamples, std::function<void()> finished,
-                         std::function<void()> inputEnded)
+                         std::function<void()> inputEnded, std::function<void()> flushPart)
 {
+    flush = std::move(flushPart);
     samplesRead = std::move(onSamples);
     done = std::move(finished);
     ended = std::move(inputEnded);
@@ -82,10 +83,10 @@ void SampleReader::run()
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     if (ended)
         ended();
-    // A part sample at the very end is dropped. Push the last part block
-    // through with silence.
-    for (int k = 0; k < ProcessingChain::kBlockSamples; ++k)
-        callback(0, 0);
+    // A part sample at the very end is dropped; the last part block goes
+    // through filled up with silence, which no recording sees.
+    if (flush)
+        flush();
     if (done)
         done();
 }

@@ -27,15 +27,17 @@ public:
     static bool readable(const std::string& path);
     // Reads on a thread until the input ends or stop() is called; then waits
     // (a few seconds at most) for the chain to work through the whole blocks
-    // read, calls `inputEnded`, pushes the last part block through with
-    // silence and calls `finished` (all on that thread). `inputEnded` sees
-    // the receiver as the signal left it, before the silence.
+    // read, calls `inputEnded`, then `flushPart` (which sends the part block
+    // gathered so far down the chain) and `finished` (all on that thread).
+    // `inputEnded` sees the receiver as the signal left it, before the
+    // silence that fills up that last block.
     void start(std::function<void(uint64_t samples)> onSamples, std::function<void()> finished,
-               std::function<void()> inputEnded = {});
+               std::function<void()> inputEnded = {}, std::function<void()> flushPart = {});
     void stop();
 
 private:
     void run();
+    std::function<void()> flush;
 
     BufferAllocator& pool;
     SampleCallback& callback;
