@@ -440,6 +440,62 @@ TEST(CliRun, ExitCodesAndCleanEnds)
     EXPECT_NE(r.err.find("summary: locked"), std::string::npos);
 }
 
+// Standard input that cannot be read is an input that cannot be opened, and
+// a standard output that cannot carry the stream is a failed output: both
+// refused before the receiver runs, never a successful empty run. A closed
+// descriptor is not taken by one the program opens itself.
+TEST(CliRun, UnusableStandardStreamsAreRefused)
+{
+    const std::string writeOnly = temp("stdin_write_only");
+    const std::vector<std::pair<std::string, std::string>> inputs = {
+        {"<&-", "standard input is closed"},
+        {"< " + kData, "standard input is a directory"},
+        {"0>" + writeOnly, "standard input is not open for reading"},
+    };
+    for (const auto& [redirect, why] : inputs) {
+        const ToolRun r = cli("--input - --status-interval 0 " + redirect);
+        EXPECT_EQ(r.exitCode, 2) << redirect;
+        EXPECT_NE(r.err.find("--input -: cannot read: " + why), std::string::npos) << redirect << ": " << r.err;
+        EXPECT_EQ(r.out.find("summary"), std::string::npos) << redirect << ": " << r.out;
+    }
+    // Standard input is only looked at when it is the input.
+    const std::string in = kData + "/dvbs2_qpsk12_normal_pilots.iq";
+    ToolRun r = cli("--input file:" + in + " --format s8 --status-interval 0 <&-");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("summary: locked"), std::string::npos);
+
+    // The stream to a closed standard output: refused at once, with the log
+    // on standard error.
+    const std::string err = temp("closed_stdout_err.txt");
+    const std::string status = temp("closed_stdout_status.txt");
+    std::system(("bash -c '" + std::string(TAVIREL_CLI) + " --input file:" + in +
+                 " --format s8 --status-interval 0 --output - >&- 2>" + err + "; echo $? >" + status + "'")
+                    .c_str());
+    const std::vector<uint8_t> code = readFile(status), text = readFile(err);
+    const std::string errText(text.begin(), text.end());
+    EXPECT_EQ(std::string(code.begin(), code.end()), "3\n") << errText;
+    EXPECT_NE(errText.find("--output -: cannot write: standard output is closed"), std::string::npos) << errText;
+    EXPECT_EQ(errText.find("Invalid argument"), std::string::npos) << errText;
+    // Standard output opened for reading only.
+    std::system(("bash -c '" + std::string(TAVIREL_CLI) + " --input file:" + in +
+                 " --format s8 --status-interval 0 --output - 1<" + status + " 2>" + err + "; echo $? >" + status + "'")
+                    .c_str());
+    const std::vector<uint8_t> code2 = readFile(status), text2 = readFile(err);
+    EXPECT_EQ(std::string(code2.begin(), code2.end()), "3\n");
+    EXPECT_NE(std::string(text2.begin(), text2.end()).find("standard output is not open for writing"), std::string::npos);
+    // With the log on a closed standard output and the stream to a file, the
+    // run goes on as usual: the log reaches no descriptor of the program's.
+    const std::string ts = temp("closed_stdout.ts");
+    std::system(("bash -c '" + std::string(TAVIREL_CLI) + " --input file:" + in +
+                 " --format s8 --status-interval 0 --output file:" + ts + " >&- 2>" + err + "; echo $? >" + status + "'")
+                    .c_str());
+    const std::vector<uint8_t> code3 = readFile(status);
+    EXPECT_EQ(std::string(code3.begin(), code3.end()), "0\n");
+    const std::vector<uint8_t> stream = readFile(ts);
+    EXPECT_GT(stream.size(), 300u * 188);
+    EXPECT_EQ(stream.size() % 188, 0u);
+}
+
 // A server that accepts and hangs up at once, and one that sends nothing.
 TEST(CliRun, TcpServerThatClosesOrStaysSilent)
 {
