@@ -74,7 +74,9 @@ TEST(CliOptions, DefaultsAreTheWindowsAndEveryValueIsTaken)
     EXPECT_EQ(t.outputs[0].kind, OutputKind::Udp);
     EXPECT_EQ(t.outputs[0].port, 5000);
     EXPECT_TRUE(t.stdoutCarriesTs());
-    EXPECT_EQ(t.recordKind, "samples");
+    ASSERT_EQ(t.recordings.size(), 1u);
+    EXPECT_EQ(t.recordings[0].kind, "samples");
+    EXPECT_EQ(t.recordings[0].path, "/tmp/s.iq");
     EXPECT_EQ(t.receiver.offsetHz, -1500.0);
     EXPECT_TRUE(t.json);
 }
@@ -128,6 +130,30 @@ TEST(CliOptions, BadValuesAreRefusedNamingTheOption)
         std::string m;
         EXPECT_EQ(parse(c.first, o, m), ParseResult::Error) << c.first.join(' ').toStdString();
         EXPECT_NE(m.find(c.second), std::string::npos) << m;
+    }
+}
+
+// Both kinds may be recorded at once; a second recording of one kind is
+// refused naming both, never dropped without a word.
+TEST(CliOptions, OneRecordingOfEachKind)
+{
+    CliOptions both;
+    std::string m;
+    ASSERT_EQ(parse({"--input", "-", "--record", "symbols:/tmp/a.sym", "--record", "samples:/tmp/b.iq"}, both, m),
+              ParseResult::Run)
+        << m;
+    ASSERT_EQ(both.recordings.size(), 2u);
+    EXPECT_EQ(both.recordings[0].kind, "symbols");
+    EXPECT_EQ(both.recordings[0].path, "/tmp/a.sym");
+    EXPECT_EQ(both.recordings[1].kind, "samples");
+    EXPECT_EQ(both.recordings[1].path, "/tmp/b.iq");
+
+    for (const char* kind : {"samples", "symbols"}) {
+        CliOptions o;
+        const QString first = QString(kind) + ":/tmp/first", second = QString(kind) + ":/tmp/second";
+        EXPECT_EQ(parse({"--input", "-", "--record", first, "--record", second}, o, m), ParseResult::Error) << kind;
+        EXPECT_NE(m.find("--record " + second.toStdString()), std::string::npos) << m;
+        EXPECT_NE(m.find("--record " + first.toStdString()), std::string::npos) << m;
     }
 }
 

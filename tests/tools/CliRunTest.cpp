@@ -279,6 +279,22 @@ TEST(CliRun, RecordsSamplesAndSymbols)
     EXPECT_NEAR(ratio, 0.5, 0.01);
 
     EXPECT_EQ(cli("--input file:" + in + " --record samples:/nonexistent/dir/x.iq").exitCode, 1);
+
+    // Both at once: each file as its recording alone gives it.
+    const std::string samples2 = temp("rec_both_samples.iq"), symbols2 = temp("rec_both_symbols.iq");
+    std::remove(samples2.c_str());
+    std::remove(symbols2.c_str());
+    r = cli("--input file:" + in + " --format s8 --status-interval 0 --record symbols:" + symbols2 +
+            " --record samples:" + samples2);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(samples2), recorded);
+    EXPECT_NEAR(double(readFile(symbols2).size()) / double(recorded.size()), 0.5, 0.01);
+    // A second recording of one kind: refused before anything is opened.
+    std::remove(samples2.c_str());
+    r = cli("--input file:" + in + " --format s8 --record samples:" + samples2 + " --record samples:" + symbols2);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("one recording of each kind"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::ifstream(samples2).good());
 }
 
 // A generic stream of GSE packets: every PDU out whole, one per write, in

@@ -87,7 +87,7 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption rs("rs", "DVB-S Reed-Solomon decoding: on or off. Default: on.", "on|off", "on");
     const QCommandLineOption output("output",
         "Transport stream to udp:HOST:PORT, tcp-listen:HOST:PORT, file:PATH or - (stdout); repeatable, each target once.", "sink");
-    const QCommandLineOption record("record", "Record symbols:PATH or samples:PATH.", "what:path");
+    const QCommandLineOption record("record", "Record symbols:PATH or samples:PATH; once for each kind.", "what:path");
     const QCommandLineOption statusInterval("status-interval", "Seconds between status lines, 0.05 to 3600; 0: none. Default: 1.", "s", "1");
     const QCommandLineOption duration("duration", "Stop after this many seconds, up to 1000000; 0: when the input ends. Default: 0.", "s", "0");
     const QCommandLineOption json("json", "Status and summary as one JSON object per line.");
@@ -298,16 +298,23 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         }
         o.outputs.push_back(t);
     }
-    if (p.isSet(record)) {
-        const QString rec = p.value(record);
+    // One recording of each kind: both kinds may be recorded at once, a
+    // second of the same kind would leave one of the two files empty.
+    for (const QString& rec : p.values(record)) {
         const int colon = rec.indexOf(':');
         const QString kind = rec.left(colon);
         if (colon < 0 || (kind != "symbols" && kind != "samples") || rec.size() == colon + 1) {
             message = bad("record", rec, "expected symbols:PATH or samples:PATH");
             return ParseResult::Error;
         }
-        o.recordKind = kind.toStdString();
-        o.recordPath = rec.mid(colon + 1).toStdString();
+        RecordTarget t{kind.toStdString(), rec.mid(colon + 1).toStdString()};
+        for (const RecordTarget& earlier : o.recordings)
+            if (earlier.kind == t.kind) {
+                message = bad("record", rec, "a " + t.kind + " recording is already asked for (--record " + earlier.kind +
+                                                 ":" + earlier.path + "); one recording of each kind");
+                return ParseResult::Error;
+            }
+        o.recordings.push_back(t);
     }
     const double given = number(p.value(statusInterval), ok);
     const double interval = std::round(given * 1000) / 1000;
