@@ -1,5 +1,7 @@
 #include "app/GeneralSettings.h"
 
+#include "core/Log.h"
+#include "core/SettingsFile.h"
 #include "receiver/ReceiverSettings.h"
 
 #include <QSettings>
@@ -36,6 +38,12 @@ QStringList readList(const QSettings& s, const char* key, const QStringList& fal
 GeneralSettings loadGeneralSettings(const QString& path)
 {
     GeneralSettings g;
+    // The settings class would read a pipe or a device until it ends.
+    const std::string problem = settingsFileProblem(path.toStdString());
+    if (!problem.empty()) {
+        LogLine() << path.toStdString() << " " << problem << "; the default settings are used";
+        return g;
+    }
     QSettings s(path, QSettings::IniFormat);
     s.beginGroup("Generic");
 

@@ -299,7 +299,10 @@ void MainWindow::on_btn_dcon_toggled(bool checked)
 {
     ui->btn_dcon->setText(checked ? "Disconnect" : "Connect");
     if (device != nullptr) {
-        saveDeviceSettings(device);
+        // The log says why; the status bar says it where the user looks.
+        if (!saveDeviceSettings(device))
+            ui->statusbar->showMessage(QString("The settings of %1 could not be saved to %2.")
+                                           .arg(QString::fromStdString(device->getDeviceName()), kDeviceSettingsFile));
         device->close();
     }
     if (!checked) {

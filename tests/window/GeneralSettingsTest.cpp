@@ -2,9 +2,14 @@
 
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
 
 namespace {
 
@@ -115,4 +120,26 @@ TEST(GeneralSettings, AFileThatIsNoIniFileGivesTheDefaults)
     EXPECT_EQ(g.srMax, 8000);
     EXPECT_EQ(g.ipOutMode, 1);
     EXPECT_EQ(g.srPresets.size(), 8u);
+}
+
+// A config.ini that is no regular file, or too large, is not read: the
+// settings class would wait for a pipe's writer or take the file whole.
+TEST(GeneralSettings, AnUnreadableFileIsSaidAndGivesTheDefaults)
+{
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath("config.ini");
+    ASSERT_EQ(mkfifo(pipe.toUtf8().constData(), 0600), 0);
+    CaptureStdout();
+    GeneralSettings g = loadGeneralSettings(pipe);
+    EXPECT_EQ(GetCapturedStdout(), pipe.toStdString() + " is not a regular file; the default settings are used\n");
+    EXPECT_EQ(g.srMax, 8000);
+    EXPECT_EQ(g.ipOutMode, 1);
+
+    const QString huge = dir.filePath("huge.ini");
+    std::ofstream(huge.toStdString()) << "[Generic]\nip_out_mode=0\nip_out_addr=" << std::string(10000000, '1') << "\n";
+    CaptureStdout();
+    g = loadGeneralSettings(huge);
+    const std::string log = GetCapturedStdout();
+    EXPECT_NE(log.find(" is too large ("), std::string::npos) << log;
+    EXPECT_EQ(g.ipOutMode, 1) << "the defaults, not the file's";
 }

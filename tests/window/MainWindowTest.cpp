@@ -214,6 +214,21 @@ TEST_F(ConnectedWindowTest, SymbolRateSetsTheResamplerStepWithAndWithoutDecimati
     EXPECT_EQ(ui().lbl_bandwidth->text(), "Bandwidth: 337 KHz");
 }
 
+// Device settings that cannot be saved are said where the user looks, not
+// only in the log.
+TEST_F(ConnectedWindowTest, AFailedSaveOfTheDeviceSettingsIsShown)
+{
+    open();
+    ASSERT_TRUE(QDir(folder.path()).mkdir("devices.ini"));   // a folder where the file belongs
+    connectSilentServer(2.0);
+    testing::internal::CaptureStdout();
+    ui().btn_dcon->setChecked(false);
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("devices.ini is not a regular file; the device settings are not saved"), std::string::npos)
+        << log;
+    EXPECT_EQ(ui().statusbar->currentMessage(), "The settings of TCP Input Device could not be saved to devices.ini.");
+}
+
 TEST_F(ConnectedWindowTest, TapCountAndRollOffRedesignTheMatchedFilter)
 {
     open();
