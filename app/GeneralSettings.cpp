@@ -4,6 +4,7 @@
 #include "core/SettingsFile.h"
 #include "receiver/ReceiverSettings.h"
 
+#include <QHostAddress>
 #include <QSettings>
 
 #include <algorithm>
@@ -31,6 +32,20 @@ QStringList readList(const QSettings& s, const char* key, const QStringList& fal
     const QVariant v = s.value(key);
     const QString text = v.type() == QVariant::StringList ? v.toStringList().join(' ') : v.toString();
     return text.split(' ', Qt::SkipEmptyParts);
+}
+
+// A value as the log shows it: a line of any length stays a short line.
+std::string shown(const QString& value)
+{
+    constexpr int kShown = 40;
+    QString text = value.left(kShown);
+    for (QChar& c : text)
+        if (!c.isPrint())
+            c = '?';
+    std::string out = "'" + text.toStdString() + "'";
+    if (value.size() > kShown)
+        out += "... (" + std::to_string(value.size()) + " characters)";
+    return out;
 }
 
 } // namespace
@@ -81,12 +96,23 @@ GeneralSettings loadGeneralSettings(const QString& path)
             g.srPresets.push_back(v);
     }
 
-    if (s.contains("ip_out_addr"))
-        g.ipOutAddr = s.value("ip_out_addr").toString().trimmed();
     g.ipOutPort = std::clamp(readInt(s, "ip_out_port", g.ipOutPort), kMinPort, kMaxPort);
     g.ipOutMode = readInt(s, "ip_out_mode", g.ipOutMode);
     if (g.ipOutMode > 2 || g.ipOutMode < 0)
         g.ipOutMode = 0;
+    // An address the network output cannot use is said here, in the log:
+    // the window is not up yet to show a message, and waiting for one to be
+    // closed would hold the start-up. The output starts off.
+    if (s.contains("ip_out_addr")) {
+        const QString address = s.value("ip_out_addr").toString().trimmed();
+        if (QHostAddress(address).isNull()) {
+            LogLine() << path.toStdString() << ": ip_out_addr " << shown(address)
+                      << " is not an IP address; the network output is off";
+            g.ipOutMode = 0;
+        } else {
+            g.ipOutAddr = address;
+        }
+    }
     g.iioNetContexts = readList(s, "iio_net_contexts", g.iioNetContexts);
     s.endGroup();
     return g;

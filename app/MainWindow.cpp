@@ -90,6 +90,7 @@ MainWindow::MainWindow(const WindowOptions& options, WindowMessages shown, QWidg
     setUpGui(options);
     setUpDevices(options.radioLibraries != nullptr ? *options.radioLibraries : DeviceLibraries::system());
     startWorkers();
+    constructing = false;
     LogLine() << "Init Complete! ";
 }
 
@@ -129,6 +130,10 @@ MainWindow::~MainWindow()
 
 void MainWindow::showWarning(const QString& title, const QString& text)
 {
+    if (constructing) {
+        LogLine() << title.toStdString() << ": " << text.toStdString();
+        return;
+    }
     messages.warning(title, text);
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <string>
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
@@ -120,6 +121,28 @@ TEST(GeneralSettings, AFileThatIsNoIniFileGivesTheDefaults)
     EXPECT_EQ(g.srMax, 8000);
     EXPECT_EQ(g.ipOutMode, 1);
     EXPECT_EQ(g.srPresets.size(), 8u);
+}
+
+// An output address that is no address: said in the log, the output off,
+// the default address kept for the Output tab.
+TEST(GeneralSettings, AnAddressThatIsNoAddressTurnsTheOutputOff)
+{
+    for (const std::string& address : {std::string("not-an-address"), std::string("300.1.1.1"), std::string(""),
+                                       std::string(200000, '7')}) {
+        CaptureStdout();
+        const GeneralSettings g = loadFrom("ip_out_mode=2\nip_out_addr=" + address + "\n");
+        const std::string log = GetCapturedStdout();
+        EXPECT_EQ(g.ipOutMode, 0) << address.substr(0, 40);
+        EXPECT_EQ(g.ipOutAddr, "127.0.0.1");
+        EXPECT_NE(log.find("ip_out_addr '" + address.substr(0, 40) + "'"), std::string::npos) << log.substr(0, 300);
+        EXPECT_NE(log.find("is not an IP address; the network output is off"), std::string::npos) << log.substr(0, 300);
+        EXPECT_LT(log.size(), 400u);
+    }
+    CaptureStdout();
+    const GeneralSettings g = loadFrom("ip_out_mode=2\nip_out_addr= ::1 \n");
+    EXPECT_EQ(GetCapturedStdout(), "");
+    EXPECT_EQ(g.ipOutMode, 2);
+    EXPECT_EQ(g.ipOutAddr, "::1");
 }
 
 // A config.ini that is no regular file, or too large, is not read: the

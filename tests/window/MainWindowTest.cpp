@@ -173,12 +173,45 @@ TEST_F(WindowTest, NetworkOutputFollowsTheChooserAndFallsBackOnFailure)
     EXPECT_EQ(window->sinks().tcpServerPort(), port);
 }
 
-TEST_F(WindowTest, AnInvalidConfiguredAddressStartsWithTheOutputOff)
+// The configured output cannot start: said in the log, the output off, and
+// no message box while the window is being built (it would wait for a click
+// before the window, its timers or its shutdown exist).
+TEST_F(WindowTest, AnUnusableConfiguredOutputStartsOffWithALogLineAndNoBox)
 {
-    open("conf_ldpc_threads=1\nip_out_mode=1\nip_out_addr=not-an-address\n");
+    for (const std::string& address : {std::string("not-an-address"), std::string(100000, '7')}) {
+        testing::internal::CaptureStdout();
+        open("conf_ldpc_threads=1\nip_out_mode=1\nip_out_addr=" + address + "\n");
+        const std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(window->sinks().netMode(), NetworkMode::Off);
+        EXPECT_EQ(ui().box_net_mode->currentIndex(), 0);
+        EXPECT_EQ(ui().box_udp_addr->text(), "127.0.0.1");
+        EXPECT_TRUE(ui().box_udp_addr->isEnabled());
+        EXPECT_TRUE(warnings.empty()) << warnings.front().second.left(80).toStdString();
+        EXPECT_NE(log.find("config.ini: ip_out_addr '" + address.substr(0, 40) + "'"), std::string::npos)
+            << log.substr(0, 2000);
+        window.reset();
+    }
+
+    // A good address whose socket cannot be made (the port is taken).
+    QTcpServer occupant;
+    ASSERT_TRUE(occupant.listen(QHostAddress::LocalHost));
+    testing::internal::CaptureStdout();
+    open("conf_ldpc_threads=1\nip_out_mode=2\nip_out_addr=127.0.0.1\nip_out_port=" +
+         std::to_string(occupant.serverPort()) + "\n");
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(warnings.empty());
+    EXPECT_NE(log.find("Network Settings: TCP Listening Socket couldn't be created. addr: 127.0.0.1, port: " +
+                       std::to_string(occupant.serverPort())),
+              std::string::npos)
+        << log;
     EXPECT_EQ(window->sinks().netMode(), NetworkMode::Off);
     EXPECT_EQ(ui().box_net_mode->currentIndex(), 0);
+
+    // Once the window is up, an address typed in the Output tab gets the box.
+    ui().box_udp_addr->setText("not-an-address");
+    ui().box_net_mode->setCurrentIndex(1);
     ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].first, "Network Settings");
     EXPECT_EQ(warnings[0].second, "'not-an-address' is not a valid IP address!");
 }
 
