@@ -205,8 +205,14 @@ void MainWindow::setUpGui(const WindowOptions& options)
     showStandardControls();
     applyGeneralSettings();
 
-    if (options.symbolRate)
-        ui->sld_srate->setValue(std::clamp(*options.symbolRate, ui->sld_srate->minimum(), ui->sld_srate->maximum()));
+    if (options.symbolRate) {
+        const int rate = std::clamp(*options.symbolRate, ui->sld_srate->minimum(), ui->sld_srate->maximum());
+        if (rate != *options.symbolRate)
+            LogLine() << "--symbol-rate " << *options.symbolRate << ": outside the symbol-rate controls' range ("
+                      << general.srMin << " to " << general.srMax << " ksym/s, sr_min and sr_max in config.ini); using "
+                      << rate << " sym/s";
+        ui->sld_srate->setValue(rate);
+    }
     if (options.standard == Standard::DvbS)
         on_btn_std_s1_clicked();
     if (options.carrierLoop && *options.carrierLoop != ui->cb_crec_fine_enabled->isChecked())
@@ -402,6 +408,18 @@ void MainWindow::recomputeFront()
         return;
     settings.sampleRate = device->getSampleRate();
     settings.decimation = decimationExponent;
+    // Only a rate the receiver can run at this sample rate; the controls
+    // show the rate it runs at.
+    const std::string limited = limitSymbolRate(settings);
+    if (!limited.empty()) {
+        LogLine() << limited;
+        ui->sld_srate->blockSignals(true);
+        ui->box_srate->blockSignals(true);
+        ui->sld_srate->setValue(settings.symbolRate);
+        ui->box_srate->setValue(settings.symbolRate / 1000);
+        ui->sld_srate->blockSignals(false);
+        ui->box_srate->blockSignals(false);
+    }
     applyMatchedFilter(*receiverChain, settings);
     applySymbolRate(*receiverChain, settings);
 }

@@ -133,6 +133,29 @@ TEST(CliOptions, BadValuesAreRefusedNamingTheOption)
     }
 }
 
+// The symbol rate must leave the signal's band, symbol rate × (1 + roll-off),
+// within the sample rate: the receiver's own limit, said with its numbers.
+TEST(CliOptions, SymbolRateWithinWhatTheSampleRateCarries)
+{
+    CliOptions o;
+    std::string m;
+    EXPECT_EQ(parse({"--input", "-", "--symbol-rate", "1500000"}, o, m), ParseResult::Error);
+    EXPECT_NE(m.find("--symbol-rate 1500000: above 1481481 symbols/s, the highest the sample rate 2000000 Hz carries at "
+                     "roll-off 0.35"),
+              std::string::npos)
+        << m;
+    EXPECT_EQ(parse({"--input", "-", "--symbol-rate", "20000000", "--sample-rate", "2000000"}, o, m), ParseResult::Error);
+    EXPECT_NE(m.find("--symbol-rate"), std::string::npos) << m;
+
+    CliOptions edge;
+    ASSERT_EQ(parse({"--input", "-", "--symbol-rate", "1481481"}, edge, m), ParseResult::Run) << m;
+    EXPECT_EQ(edge.receiver.symbolRate, 1481481);
+    // A narrower roll-off leaves room for more.
+    CliOptions narrow;
+    ASSERT_EQ(parse({"--input", "-", "--symbol-rate", "1600000", "--rolloff", "0.2"}, narrow, m), ParseResult::Run) << m;
+    EXPECT_EQ(narrow.receiver.symbolRate, 1600000);
+}
+
 // Both kinds may be recorded at once; a second recording of one kind is
 // refused naming both, never dropped without a word.
 TEST(CliOptions, OneRecordingOfEachKind)

@@ -247,6 +247,65 @@ TEST_F(ConnectedWindowTest, SymbolRateSetsTheResamplerStepWithAndWithoutDecimati
     EXPECT_EQ(ui().lbl_bandwidth->text(), "Bandwidth: 337 KHz");
 }
 
+// A symbol rate the receiver cannot run at the device's sample rate is
+// brought to the highest it can, said in the log and shown by the controls;
+// the --symbol-rate beyond the controls' range is said too.
+TEST_F(ConnectedWindowTest, SymbolRateIsKeptRunnableAndEveryChangeIsSaid)
+{
+    WindowOptions options;
+    options.symbolRate = 20000000;
+    testing::internal::CaptureStdout();
+    open(kQuietConfig, options);
+    std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("--symbol-rate 20000000: outside the symbol-rate controls' range (8 to 8000 ksym/s"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(ui().sld_srate->value(), 8000000);
+
+    testing::internal::CaptureStdout();
+    connectSilentServer(2.0);
+    log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("Symbol rate 8000000 sym/s is above 1481481 sym/s, the highest the sample rate 2000000 Hz "
+                       "carries at roll-off 0.35; using 1481481 sym/s"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(window->receiverSettings().symbolRate, 1481481);
+    EXPECT_EQ(ui().sld_srate->value(), 1481481);
+    EXPECT_EQ(ui().box_srate->value(), 1481);
+    EXPECT_EQ(chain().resampleWorker().nominalStep(), expectedStep(1481481, 2000000));
+
+    // Moved beyond it while connected: back to the highest, said again.
+    testing::internal::CaptureStdout();
+    ui().sld_srate->setValue(3000000);
+    log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("Symbol rate 3000000 sym/s is above 1481481 sym/s"), std::string::npos) << log;
+    EXPECT_EQ(ui().sld_srate->value(), 1481481);
+    EXPECT_EQ(chain().resampleWorker().nominalStep(), expectedStep(1481481, 2000000));
+
+    // Within it: as set, nothing said.
+    testing::internal::CaptureStdout();
+    ui().sld_srate->setValue(500000);
+    log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(log.find("Symbol rate "), std::string::npos) << log;
+    EXPECT_EQ(window->receiverSettings().symbolRate, 500000);
+    EXPECT_EQ(chain().resampleWorker().nominalStep(), expectedStep(500000, 2000000));
+}
+
+// sr_max = 0 once ran the receiver at 0 sym/s: the defaults instead.
+TEST_F(ConnectedWindowTest, AnEmptyConfiguredRangeRunsWithTheDefaultRange)
+{
+    testing::internal::CaptureStdout();
+    open("conf_ldpc_threads=1\nip_out_mode=0\nsr_max=0\n");
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("config.ini: symbol-rate range sr_min = '8', sr_max = '0' is not usable"), std::string::npos)
+        << log;
+    EXPECT_EQ(ui().sld_srate->minimum(), 8000);
+    EXPECT_EQ(ui().sld_srate->maximum(), 8000000);
+    connectSilentServer(2.0);
+    EXPECT_EQ(window->receiverSettings().symbolRate, 1000000);
+    EXPECT_EQ(chain().resampleWorker().nominalStep(), expectedStep(1000000, 2000000));
+}
+
 // Device settings that cannot be saved are said where the user looks, not
 // only in the log.
 TEST_F(ConnectedWindowTest, AFailedSaveOfTheDeviceSettingsIsShown)

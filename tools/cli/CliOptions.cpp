@@ -63,7 +63,7 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption sampleRate("sample-rate",
         "Input sample rate in Hz, 1000 to 200000000; a radio runs at its nearest listed rate. Default: 2000000.", "hz",
         "2000000");
-    const QCommandLineOption symbolRate("symbol-rate", "Symbol rate in symbols/s, 1000 up to below the sample rate. Default: 1000000.", "syms", "1000000");
+    const QCommandLineOption symbolRate("symbol-rate", "Symbol rate in symbols/s, 1000 up to sample rate / (1 + roll-off). Default: 1000000.", "syms", "1000000");
     const QCommandLineOption standard("standard", "dvbs2 or dvbs. Default: dvbs2.", "std", "dvbs2");
     const QCommandLineOption codeRate("code-rate", "DVB-S code rate: 1/2, 2/3, 3/4, 5/6 or 7/8. Default: 1/2.", "rate", "1/2");
     const QCommandLineOption offset("offset", "Carrier offset in Hz moved to zero by the mixer, within ± half the sample rate. Default: 0.", "hz", "0");
@@ -170,11 +170,12 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     }
     r.sampleRate = uint64_t(fs);
     const double rs_ = std::round(number(p.value(symbolRate), ok));
-    if (!ok || !(rs_ >= 1000)) {
-        message = bad("symbol-rate", p.value(symbolRate), "expected at least 1000 symbols/s");
+    if (!ok || !(rs_ >= kMinSymbolRate)) {
+        message = bad("symbol-rate", p.value(symbolRate), "expected at least " + std::to_string(kMinSymbolRate) + " symbols/s");
         return ParseResult::Error;
     }
-    // Timing recovery needs more than one sample per symbol.
+    // Timing recovery needs more than one sample per symbol (the roll-off
+    // narrows this further below).
     if (rs_ >= fs) {
         message = bad("symbol-rate", p.value(symbolRate), "must be below the sample rate");
         return ParseResult::Error;
@@ -209,6 +210,14 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     r.rollOff = float(number(p.value(rolloff), ok));
     if (!ok || !(r.rollOff >= 0.05f && r.rollOff <= 1.0f)) {
         message = bad("rolloff", p.value(rolloff), "expected 0.05 to 1");
+        return ParseResult::Error;
+    }
+    // The samples must carry the signal's whole band.
+    const int32_t highest = maxSymbolRate(r.sampleRate, 0, r.rollOff);
+    if (r.symbolRate > highest) {
+        message = bad("symbol-rate", p.value(symbolRate),
+                      "above " + std::to_string(highest) + " symbols/s, the highest the sample rate " +
+                          std::to_string(r.sampleRate) + " Hz carries at roll-off " + p.value(rolloff).toStdString());
         return ParseResult::Error;
     }
     // What the matched filter runs: any other count would switch it off.

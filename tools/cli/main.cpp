@@ -83,9 +83,11 @@ int main(int argc, char** argv)
             std::cerr << "tavirel-cli: --sample-rate " << options.receiver.sampleRate << ": " << radio->getTypeName()
                       << " runs at " << rate << " instead (the nearest rate it offers)" << std::endl;
         options.receiver.sampleRate = rate;
-        if (uint64_t(options.receiver.symbolRate) >= rate)
-            return fail(kExitUsage, "--symbol-rate " + std::to_string(options.receiver.symbolRate) +
-                                        ": must be below the radio's sample rate " + std::to_string(rate));
+        const int32_t highest = maxSymbolRate(rate, 0, options.receiver.rollOff);
+        if (options.receiver.symbolRate > highest)
+            return fail(kExitUsage, "--symbol-rate " + std::to_string(options.receiver.symbolRate) + ": above " +
+                                        std::to_string(highest) + " symbols/s, the highest the radio's sample rate " +
+                                        std::to_string(rate) + " Hz carries");
     }
 
     TsOutputs outputs;
