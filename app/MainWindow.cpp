@@ -924,10 +924,18 @@ void MainWindow::refreshLabels(bool readingsDue)
                  QString("Buffers: %0 / %1").arg(chain.pool().allocatedCount()).arg(BufferAllocator::kSlotCount));
     }
     if (settings.dvbS2()) {
-        const uint8_t pls = chain.demodWorker().plsCode();
-        showText(ui->lbl_modcode, QString("Modcode: %1").arg(s2ModcodRow(plsModcod(pls)).name));
-        showText(ui->lbl_pilots, plsPilots(pls) ? "Pilot symbols: on" : "Pilot symbols: off");
-        showText(ui->lbl_frametype, plsShortFrame(pls) ? "Frame type: short" : "Frame type: long");
+        // Until a frame has been received there is no code to show (the
+        // code's initial 0 would read as a dummy frame).
+        if (chain.demodWorker().framesReceived()) {
+            const uint8_t pls = chain.demodWorker().plsCode();
+            showText(ui->lbl_modcode, QString("Modcode: %1").arg(s2ModcodRow(plsModcod(pls)).name));
+            showText(ui->lbl_pilots, plsPilots(pls) ? "Pilot symbols: on" : "Pilot symbols: off");
+            showText(ui->lbl_frametype, plsShortFrame(pls) ? "Frame type: short" : "Frame type: long");
+        } else {
+            showText(ui->lbl_modcode, "Modcode: -");
+            showText(ui->lbl_pilots, "Pilot symbols: -");
+            showText(ui->lbl_frametype, "Frame type: -");
+        }
     }
 }
 

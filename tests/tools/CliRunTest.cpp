@@ -447,6 +447,20 @@ TEST(CliRun, ExitCodesAndCleanEnds)
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("summary: no lock"), std::string::npos) << r.out.substr(0, 2000);
 
+    // Silence: no frame received, so no MODCOD, rather than the code's
+    // initial dummy frame.
+    const std::string silence = temp("silence.iq");
+    std::ofstream(silence, std::ios::binary) << std::string(2000000, '\0');
+    r = cli("--input file:" + silence + " --status-interval 0");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("summary: no lock (0/32) | no frames | frames 0 ok, 0 failed"), std::string::npos)
+        << r.out.substr(0, 2000);
+    EXPECT_EQ(r.out.find("DUMMY FRAME"), std::string::npos) << r.out.substr(0, 2000);
+    r = cli("--input file:" + silence + " --status-interval 0 --json");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("\"modcod\":null,\"modcod_decoded\":true,\"pls\":null,\"frame\":null"), std::string::npos)
+        << r.out.substr(0, 2000);
+
     // Standard input in, standard output carrying only the stream.
     r = cli("--input - --format s8 --status-interval 0 --output - < " + kData + "/dvbs2_qpsk12_normal_pilots.iq");
     EXPECT_EQ(r.exitCode, 0);

@@ -321,6 +321,19 @@ TEST_F(ConnectedWindowTest, AFailedSaveOfTheDeviceSettingsIsShown)
     EXPECT_EQ(ui().statusbar->currentMessage(), "The settings of TCP Input Device could not be saved to devices.ini.");
 }
 
+// With nothing received there is no MODCOD: the labels say so rather than
+// show the code's initial 0 as a dummy frame.
+TEST_F(ConnectedWindowTest, NoFrameReceivedShowsNoModcod)
+{
+    open();
+    connectSilentServer(2.0);
+    for (int tick = 0; tick < MainWindow::kReadingTicks; ++tick)
+        invoke(window.get(), "slot_60hz_timer_ovf");
+    EXPECT_EQ(ui().lbl_modcode->text(), "Modcode: -");
+    EXPECT_EQ(ui().lbl_pilots->text(), "Pilot symbols: -");
+    EXPECT_EQ(ui().lbl_frametype->text(), "Frame type: -");
+}
+
 TEST_F(ConnectedWindowTest, TapCountAndRollOffRedesignTheMatchedFilter)
 {
     open();
