@@ -425,8 +425,11 @@ TEST(CliRun, ExitCodesAndCleanEnds)
     r = cli("--input file:/nonexistent/x.iq");
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("/nonexistent/x.iq"), std::string::npos);
-    // Nobody listening.
-    EXPECT_EQ(cli("--input tcp:127.0.0.1:1").exitCode, 2);
+    // Nobody listening: said as a refusal, with the address.
+    r = cli("--input tcp:127.0.0.1:1");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("TCP connection refused. addr: 127.0.0.1, port: 1"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("couldn't be created"), std::string::npos) << r.err;
     // A directory reads as nothing: it cannot be opened as an input.
     r = cli("--input file:" + kData);
     EXPECT_EQ(r.exitCode, 2);

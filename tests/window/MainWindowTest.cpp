@@ -562,12 +562,15 @@ TEST_F(WindowTest, ARefusingOrVanishingServerLeavesTheDeviceDisconnected)
 {
     open();
     window->show();
-    window->connectTcp(localInput(quint16(testsupport::closedPort())));
+    const int refusing = testsupport::closedPort();
+    window->connectTcp(localInput(quint16(refusing)));
     EXPECT_EQ(window->currentDevice(), nullptr);
     EXPECT_FALSE(ui().btn_dcon->isChecked());
     EXPECT_TRUE(ui().box_devlist->isEnabled());
     ASSERT_FALSE(warnings.empty());
-    EXPECT_TRUE(warnings.back().second.startsWith("TCP Socket couldn't be created.")) << warnings.back().second.toStdString();
+    EXPECT_EQ(warnings.back().second,
+              QString("TCP connection refused. addr: 127.0.0.1, port: %1").arg(refusing))
+        << warnings.back().second.toStdString();
 
     {
         testsupport::SendOnceServer hangsUp{std::vector<uint8_t>()};
