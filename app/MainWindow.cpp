@@ -90,6 +90,7 @@ MainWindow::MainWindow(const WindowOptions& options, WindowMessages shown, QWidg
     setUpGui(options);
     setUpDevices(options.radioLibraries != nullptr ? *options.radioLibraries : DeviceLibraries::system());
     startWorkers();
+    constructing = false;
     LogLine() << "Init Complete! ";
 }
 
@@ -129,6 +130,10 @@ MainWindow::~MainWindow()
 
 void MainWindow::showWarning(const QString& title, const QString& text)
 {
+    if (constructing) {
+        LogLine() << title.toStdString() << ": " << text.toStdString();
+        return;
+    }
     messages.warning(title, text);
 }
 
@@ -200,8 +205,14 @@ void MainWindow::setUpGui(const WindowOptions& options)
     showStandardControls();
     applyGeneralSettings();
 
-    if (options.symbolRate)
-        ui->sld_srate->setValue(std::clamp(*options.symbolRate, ui->sld_srate->minimum(), ui->sld_srate->maximum()));
+    if (options.symbolRate) {
+        const int rate = std::clamp(*options.symbolRate, ui->sld_srate->minimum(), ui->sld_srate->maximum());
+        if (rate != *options.symbolRate)
+            LogLine() << "--symbol-rate " << *options.symbolRate << ": outside the symbol-rate controls' range ("
+                      << general.srMin << " to " << general.srMax << " ksym/s, sr_min and sr_max in config.ini); using "
+                      << rate << " sym/s";
+        ui->sld_srate->setValue(rate);
+    }
     if (options.standard == Standard::DvbS)
         on_btn_std_s1_clicked();
     if (options.carrierLoop && *options.carrierLoop != ui->cb_crec_fine_enabled->isChecked())
@@ -299,7 +310,10 @@ void MainWindow::on_btn_dcon_toggled(bool checked)
 {
     ui->btn_dcon->setText(checked ? "Disconnect" : "Connect");
     if (device != nullptr) {
-        saveDeviceSettings(device);
+        // The log says why; the status bar says it where the user looks.
+        if (!saveDeviceSettings(device))
+            ui->statusbar->showMessage(QString("The settings of %1 could not be saved to %2.")
+                                           .arg(QString::fromStdString(device->getDeviceName()), kDeviceSettingsFile));
         device->close();
     }
     if (!checked) {
@@ -394,6 +408,18 @@ void MainWindow::recomputeFront()
         return;
     settings.sampleRate = device->getSampleRate();
     settings.decimation = decimationExponent;
+    // Only a rate the receiver can run at this sample rate; the controls
+    // show the rate it runs at.
+    const std::string limited = limitSymbolRate(settings);
+    if (!limited.empty()) {
+        LogLine() << limited;
+        ui->sld_srate->blockSignals(true);
+        ui->box_srate->blockSignals(true);
+        ui->sld_srate->setValue(settings.symbolRate);
+        ui->box_srate->setValue(settings.symbolRate / 1000);
+        ui->sld_srate->blockSignals(false);
+        ui->box_srate->blockSignals(false);
+    }
     applyMatchedFilter(*receiverChain, settings);
     applySymbolRate(*receiverChain, settings);
 }
@@ -898,10 +924,18 @@ void MainWindow::refreshLabels(bool readingsDue)
                  QString("Buffers: %0 / %1").arg(chain.pool().allocatedCount()).arg(BufferAllocator::kSlotCount));
     }
     if (settings.dvbS2()) {
-        const uint8_t pls = chain.demodWorker().plsCode();
-        showText(ui->lbl_modcode, QString("Modcode: %1").arg(s2ModcodRow(plsModcod(pls)).name));
-        showText(ui->lbl_pilots, plsPilots(pls) ? "Pilot symbols: on" : "Pilot symbols: off");
-        showText(ui->lbl_frametype, plsShortFrame(pls) ? "Frame type: short" : "Frame type: long");
+        // Until a frame has been received there is no code to show (the
+        // code's initial 0 would read as a dummy frame).
+        if (chain.demodWorker().framesReceived()) {
+            const uint8_t pls = chain.demodWorker().plsCode();
+            showText(ui->lbl_modcode, QString("Modcode: %1").arg(s2ModcodRow(plsModcod(pls)).name));
+            showText(ui->lbl_pilots, plsPilots(pls) ? "Pilot symbols: on" : "Pilot symbols: off");
+            showText(ui->lbl_frametype, plsShortFrame(pls) ? "Frame type: short" : "Frame type: long");
+        } else {
+            showText(ui->lbl_modcode, "Modcode: -");
+            showText(ui->lbl_pilots, "Pilot symbols: -");
+            showText(ui->lbl_frametype, "Frame type: -");
+        }
     }
 }
 

@@ -180,6 +180,10 @@ private:
     int equalizerModeIndex = 1;                   // remembered for the reset button
     double overlayOpacity = 0.5;
     bool showFftAfterFilter = false;
+    // While the constructor runs, warnings go to the log: a message box
+    // would wait for a click before the window, its timers or its orderly
+    // shutdown exist.
+    bool constructing = true;
     QColor iqPlotDotColour{16, 64, 192};
     QColor syncColour;                 // of the sync_confidence label now
     std::vector<float> spectrumLine;   // the last averaged spectrum

@@ -1,6 +1,7 @@
 #include "app/WindowOptions.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QHostInfo>
 
@@ -112,6 +113,14 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& o, s
         }
         o.carrierLoop = on == "on";
     }
+    if (p.values(record).size() > 1) {
+        // The window has one recording (the Record button's): a second would
+        // be dropped without a word.
+        message = bad("record", p.values(record).at(1),
+                      "the window makes one recording; --record " + p.values(record).at(0).toStdString() +
+                          " is already asked for");
+        return ParseResult::Error;
+    }
     if (p.isSet(record)) {
         const QString text = p.value(record);
         o.recordType = RecordType::TransportStream;
@@ -139,6 +148,12 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& o, s
     o.screenshotPath = p.value(screenshot);
     if (!o.screenshotPath.isEmpty() && o.quitAfter <= 0) {
         message = "--screenshot needs --quit-after (when to take it)";
+        return ParseResult::Error;
+    }
+    // The picture written over the recording at the end would destroy it.
+    if (o.recordType && !o.screenshotPath.isEmpty() &&
+        QFileInfo(o.screenshotPath).absoluteFilePath() == QFileInfo(o.recordPath).absoluteFilePath()) {
+        message = bad("record", p.value(record), "is the same file as --screenshot " + o.screenshotPath.toStdString());
         return ParseResult::Error;
     }
     return ParseResult::Run;

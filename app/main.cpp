@@ -6,6 +6,7 @@
 #include "app/WindowOptions.h"
 #include "core/CpuInfo.h"
 #include "core/Log.h"
+#include "tools/common/StandardStreams.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -42,6 +43,9 @@ bool wantsTextOnly(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    // A closed standard output would be taken by the first socket or file
+    // opened, and the log written into it.
+    checkStandardStreams();
     if (wantsTextOnly(argc, argv)) {
         QCoreApplication app(argc, argv);
         WindowOptions options;

@@ -64,6 +64,7 @@ void DemodWorker::takeEvents()
         switch (e.kind) {
         case FrameEvent::Kind::HeaderRead:
             if (e.locked) {
+                headerReadLocked = true;
                 statistics[e.plsCode & 127].count += 1;
                 statistics[e.plsCode & 127].lastSeen = now;
             }
@@ -237,6 +238,12 @@ uint8_t DemodWorker::dataPlsCode()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
     return demod.dataPlsCode();
+}
+
+bool DemodWorker::framesReceived()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    return headerReadLocked;
 }
 
 bool DemodWorker::deliveredAfterGap()

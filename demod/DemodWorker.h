@@ -71,6 +71,9 @@ public:
     uint8_t deliveredPlsCode();   // the code of the frame in the last output
     bool deliveredAfterGap();     // stream data was lost before that frame
     uint8_t dataPlsCode();        // the code of the last data frame's header read
+    // A PL header has been read while the frames were locked: until then the
+    // codes above are their initial 0 (a dummy frame), not a frame received.
+    bool framesReceived();
     int lockCounter();
     bool locked();
     std::array<ModcodStatistic, 128> modcodStatistics();
@@ -108,6 +111,7 @@ private:
     ConstellationDisplay* display = nullptr;
     SymbolTap tap;                                  // the block's symbols for the display
     std::array<ModcodStatistic, 128> statistics{};  // per PLS code, while locked
+    bool headerReadLocked = false;                  // framesReceived()
     bool dumpRequested = false;
     int dumpCounter = 0;
 };

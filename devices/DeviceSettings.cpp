@@ -1,6 +1,7 @@
 #include "devices/DeviceSettings.h"
 
 #include "core/Log.h"
+#include "core/SettingsFile.h"
 #include "devices/InputDevice.h"
 #include "devices/RxControls.h"
 
@@ -58,6 +59,12 @@ QString deviceSettingsSection(const InputDevice& device)
 
 void loadDeviceSettings(InputDevice& device, const QString& path)
 {
+    // The settings class would read a pipe or a device until it ends.
+    const std::string problem = settingsFileProblem(path.toStdString());
+    if (!problem.empty()) {
+        LogLine() << path.toStdString() << " " << problem << "; the device keeps its own settings";
+        return;
+    }
     QSettings settings(path, QSettings::IniFormat);
     LogLine() << "Trying to load device config for dev '" << device.getDeviceName() << "' with hash "
               << device.getDeviceHash();
@@ -96,10 +103,15 @@ void loadDeviceSettings(InputDevice& device, const QString& path)
     settings.endGroup();
 }
 
-void saveDeviceSettings(InputDevice* device, const QString& path)
+bool saveDeviceSettings(InputDevice* device, const QString& path)
 {
     if (device == nullptr)
-        return;
+        return true;
+    const std::string problem = settingsFileProblem(path.toStdString());
+    if (!problem.empty()) {
+        LogLine() << path.toStdString() << " " << problem << "; the device settings are not saved";
+        return false;
+    }
     QSettings settings(path, QSettings::IniFormat);
     LogLine() << "Trying to save device config for dev '" << device->getDeviceName() << "' with hash "
               << device->getDeviceHash();
@@ -115,4 +127,10 @@ void saveDeviceSettings(InputDevice* device, const QString& path)
     settings.setValue("bbgain", device->getGain());
     settings.setValue("bbfilt", quint64(device->getFilterBandwidth()));
     settings.endGroup();
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        LogLine() << path.toStdString() << " could not be written; the device settings are not saved";
+        return false;
+    }
+    return true;
 }

@@ -68,10 +68,29 @@ bool TCPInputDevice::open(SampleCallback& callback)
     close();
     socket->connectToHost(address, quint16(settings->port), QIODevice::ReadWrite);
     if (!socket->waitForConnected(connectTimeoutMs)) {
+        // Said as it happened: a server that refuses, one that does not
+        // answer in time, a network that cannot be reached, and a socket the
+        // system would not make at all are different things to fix.
+        const QAbstractSocket::SocketError error = socket->error();
+        const QString why = socket->errorString();
         socket->abort();
-        reportError(QString("TCP Socket couldn't be created. addr: %1, port: %2")
-                        .arg(settings->address)
-                        .arg(settings->port));
+        const QString where = QString("addr: %1, port: %2").arg(settings->address).arg(settings->port);
+        switch (error) {
+        case QAbstractSocket::ConnectionRefusedError:
+            reportError("TCP connection refused. " + where);
+            break;
+        case QAbstractSocket::SocketTimeoutError:
+            reportError(QString("TCP connection timed out after %1 s. ").arg(connectTimeoutMs / 1000.0) + where);
+            break;
+        case QAbstractSocket::SocketAccessError:
+        case QAbstractSocket::SocketResourceError:
+        case QAbstractSocket::UnsupportedSocketOperationError:
+            reportError(QString("TCP Socket couldn't be created (%1). ").arg(why) + where);
+            break;
+        default:
+            reportError(QString("TCP connection failed (%1). ").arg(why) + where);
+            break;
+        }
         return true;
     }
 

@@ -13,10 +13,19 @@
 
 void attachRecording(ProcessingChain& chain, RecordFile& recording)
 {
-    chain.setSymbolObserver(
-        [&recording](const WorkBuffer& block) { recording.write(RecordType::Symbols, block.data(), block.size()); });
-    chain.setSampleBlockObserver(
-        [&recording](const WorkBuffer& block) { recording.write(RecordType::Samples, block.data(), block.size()); });
+    attachRecordings(chain, {&recording});
+}
+
+void attachRecordings(ProcessingChain& chain, std::vector<RecordFile*> recordings)
+{
+    chain.setSymbolObserver([recordings](const WorkBuffer& block) {
+        for (RecordFile* r : recordings)
+            r->write(RecordType::Symbols, block.data(), block.size());
+    });
+    chain.setSampleBlockObserver([recordings](const WorkBuffer& block) {
+        for (RecordFile* r : recordings)
+            r->write(RecordType::Samples, block.data(), block.size());
+    });
 }
 
 void attachOutputSinks(ProcessingChain& chain, OutputSinks& sinks)

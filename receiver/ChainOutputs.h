@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <functional>
+#include <vector>
 
 class OutputSinks;
 class ProcessingChain;
@@ -15,6 +16,10 @@ class RecordFile;
 // The symbol blocks the demodulator takes in and the device's raw sample
 // blocks go to the recording when it records that type.
 void attachRecording(ProcessingChain& chain, RecordFile& recording);
+// The same for several recordings at once (one of symbols, one of samples,
+// say): each block goes to every recording of its type. They must outlive
+// the chain's running.
+void attachRecordings(ProcessingChain& chain, std::vector<RecordFile*> recordings);
 
 // One call for every owner of a chain (window, headless tools, tests):
 // transport-stream blocks and GSE PDUs go to writeToSinks(); the symbol blocks

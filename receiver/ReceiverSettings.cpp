@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
+#include <cmath>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -28,6 +31,45 @@ const char* codeRateText(CodeRate rate)
 int depunctureIndex(CodeRate rate)
 {
     return int(rate);
+}
+
+int32_t maxSymbolRate(uint64_t sampleRate, int decimation, float rollOff)
+{
+    const uint64_t input = sampleRate >> std::clamp(decimation, 0, 63);
+    // The roll-off as written (0.2, not the float's 0.2000000030).
+    const double spread = 1.0 + std::round(std::clamp(double(rollOff), 0.0, 1.0) * 1e6) / 1e6;
+    // Below the sample rate also where the roll-off is 0: the resampler's
+    // step must stay below one whole turn per input sample.
+    const double highest = std::min(std::floor(double(input) / spread), double(input) - 1.0);
+    return int32_t(std::clamp(highest, 0.0, double(INT32_MAX)));
+}
+
+std::string limitSymbolRate(ReceiverSettings& s)
+{
+    const int32_t highest = maxSymbolRate(s.sampleRate, s.decimation, s.rollOff);
+    const int32_t given = s.symbolRate;
+    std::ostringstream why;
+    if (highest < kMinSymbolRate) {
+        why << "The sample rate " << s.sampleRate << " Hz is too low for any symbol rate (" << kMinSymbolRate
+            << " sym/s need " << uint64_t(std::ceil(kMinSymbolRate * (1.0 + double(s.rollOff)))) << " Hz)";
+        if (given == kMinSymbolRate)
+            return why.str();
+        s.symbolRate = kMinSymbolRate;
+    } else if (given < kMinSymbolRate) {
+        s.symbolRate = kMinSymbolRate;
+        why << "Symbol rate " << given << " sym/s is below the lowest the receiver runs";
+    } else if (given > highest) {
+        s.symbolRate = highest;
+        why << "Symbol rate " << given << " sym/s is above " << highest << " sym/s, the highest the sample rate "
+            << s.sampleRate << " Hz";
+        if (s.decimation > 0)
+            why << " with decimation " << s.decimation;
+        why << " carries at roll-off " << double(s.rollOff);
+    } else {
+        return "";
+    }
+    why << "; using " << s.symbolRate << " sym/s";
+    return why.str();
 }
 
 int ldpcWorkerCount(int configured)

@@ -75,6 +75,20 @@ struct ReceiverSettings {
     bool dvbS2() const { return standard == Standard::DvbS2; }
 };
 
+// The symbol rates the receiver can run. The matched filter interpolates the
+// samples by two and the resampler takes two of those per symbol, so the
+// samples must carry the signal's whole band, symbol rate × (1 + roll-off):
+// at most (sample rate >> decimation) / (1 + roll-off) symbols/s (the
+// resampler takes its input rate as 2 × (sample rate >> decimation)), and
+// always below the sample rate itself; at least kMinSymbolRate.
+constexpr int32_t kMinSymbolRate = 1000;
+int32_t maxSymbolRate(uint64_t sampleRate, int decimation, float rollOff);
+
+// Brings `settings.symbolRate` into the range above for its sample rate,
+// decimation and roll-off. Returns what was changed and why, for the log
+// ("" when the rate could run as it was).
+std::string limitSymbolRate(ReceiverSettings& settings);
+
 // The number of LDPC workers the setting asks for.
 int ldpcWorkerCount(int configured);
 

@@ -3,9 +3,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
@@ -158,4 +161,48 @@ TEST_F(DeviceSettingsFile, DefaultsToDevicesIniInTheWorkingDirectory)
     saveDeviceSettings(&device);
     QDir::setCurrent(previous);
     EXPECT_TRUE(QFile::exists(path()));
+}
+
+// A devices.ini that is a named pipe, a directory or too large is neither
+// read (the settings class would wait for a writer, or read it whole) nor
+// written; a file that cannot be written is reported, not passed as saved.
+TEST_F(DeviceSettingsFile, UnusableFilesAreSaidAndNeverWaitedFor)
+{
+    FakeDevice device;
+    device.setGain(7);
+    ASSERT_EQ(mkfifo(path().toUtf8().constData(), 0600), 0);
+    CaptureStdout();
+    loadDeviceSettings(device, path());
+    EXPECT_FALSE(saveDeviceSettings(&device, path()));
+    const std::string log = GetCapturedStdout();
+    const std::string where = path().toStdString();
+    EXPECT_EQ(log, where + " is not a regular file; the device keeps its own settings\n" + where +
+                       " is not a regular file; the device settings are not saved\n");
+    EXPECT_EQ(device.getGain(), 7);
+    QFileInfo pipe(path());
+    EXPECT_FALSE(pipe.isFile()) << "the pipe is left as it is";
+}
+
+TEST_F(DeviceSettingsFile, FailedSavesAreReported)
+{
+    FakeDevice device;
+    // Too large to be a settings file: left alone.
+    write(QByteArray(2 << 20, '#'));
+    CaptureStdout();
+    loadDeviceSettings(device, path());
+    EXPECT_FALSE(saveDeviceSettings(&device, path()));
+    const std::string log = GetCapturedStdout();
+    EXPECT_NE(log.find(path().toStdString() +
+                       " is too large (2097152 bytes, at most 1048576); the device keeps its own settings"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("the device settings are not saved"), std::string::npos) << log;
+    EXPECT_EQ(QFileInfo(path()).size(), 2 << 20);
+
+    // A place where no file can be made, whoever runs the test.
+    CaptureStdout();
+    EXPECT_FALSE(saveDeviceSettings(&device, "/proc/devices.ini"));
+    EXPECT_NE(GetCapturedStdout().find("/proc/devices.ini could not be written; the device settings are not saved"),
+              std::string::npos);
+    EXPECT_TRUE(saveDeviceSettings(&device, dir.filePath("fine.ini")));
 }

@@ -226,7 +226,8 @@ TEST(TcpInputDevice, RefusedConnectionIsReported)
     SampleCallback callback = [](int16_t, int16_t) {};
     EXPECT_TRUE(device.open(callback));
     EXPECT_EQ(error.title, "Network Settings");
-    EXPECT_EQ(error.text, QString("TCP Socket couldn't be created. addr: 127.0.0.1, port: %1").arg(settings.port));
+    // Said as a refusal, with the address: the socket itself was made.
+    EXPECT_EQ(error.text, QString("TCP connection refused. addr: 127.0.0.1, port: %1").arg(settings.port));
 }
 
 // A server whose accept queue is full ignores new connection requests, so
@@ -260,7 +261,7 @@ TEST(TcpInputDevice, ConnectionTimeOutIsReported)
     timer.start();
     EXPECT_TRUE(device.open(callback));
     EXPECT_GE(timer.elapsed(), 250);
-    EXPECT_EQ(error.text, QString("TCP Socket couldn't be created. addr: 127.0.0.1, port: %1").arg(settings.port));
+    EXPECT_EQ(error.text, QString("TCP connection timed out after 0.3 s. addr: 127.0.0.1, port: %1").arg(settings.port));
     for (int f : fillers)
         ::close(f);
     ::close(fd);

@@ -74,7 +74,9 @@ TEST(CliOptions, DefaultsAreTheWindowsAndEveryValueIsTaken)
     EXPECT_EQ(t.outputs[0].kind, OutputKind::Udp);
     EXPECT_EQ(t.outputs[0].port, 5000);
     EXPECT_TRUE(t.stdoutCarriesTs());
-    EXPECT_EQ(t.recordKind, "samples");
+    ASSERT_EQ(t.recordings.size(), 1u);
+    EXPECT_EQ(t.recordings[0].kind, "samples");
+    EXPECT_EQ(t.recordings[0].path, "/tmp/s.iq");
     EXPECT_EQ(t.receiver.offsetHz, -1500.0);
     EXPECT_TRUE(t.json);
 }
@@ -128,6 +130,53 @@ TEST(CliOptions, BadValuesAreRefusedNamingTheOption)
         std::string m;
         EXPECT_EQ(parse(c.first, o, m), ParseResult::Error) << c.first.join(' ').toStdString();
         EXPECT_NE(m.find(c.second), std::string::npos) << m;
+    }
+}
+
+// The symbol rate must leave the signal's band, symbol rate × (1 + roll-off),
+// within the sample rate: the receiver's own limit, said with its numbers.
+TEST(CliOptions, SymbolRateWithinWhatTheSampleRateCarries)
+{
+    CliOptions o;
+    std::string m;
+    EXPECT_EQ(parse({"--input", "-", "--symbol-rate", "1500000"}, o, m), ParseResult::Error);
+    EXPECT_NE(m.find("--symbol-rate 1500000: above 1481481 symbols/s, the highest the sample rate 2000000 Hz carries at "
+                     "roll-off 0.35"),
+              std::string::npos)
+        << m;
+    EXPECT_EQ(parse({"--input", "-", "--symbol-rate", "20000000", "--sample-rate", "2000000"}, o, m), ParseResult::Error);
+    EXPECT_NE(m.find("--symbol-rate"), std::string::npos) << m;
+
+    CliOptions edge;
+    ASSERT_EQ(parse({"--input", "-", "--symbol-rate", "1481481"}, edge, m), ParseResult::Run) << m;
+    EXPECT_EQ(edge.receiver.symbolRate, 1481481);
+    // A narrower roll-off leaves room for more.
+    CliOptions narrow;
+    ASSERT_EQ(parse({"--input", "-", "--symbol-rate", "1600000", "--rolloff", "0.2"}, narrow, m), ParseResult::Run) << m;
+    EXPECT_EQ(narrow.receiver.symbolRate, 1600000);
+}
+
+// Both kinds may be recorded at once; a second recording of one kind is
+// refused naming both, never dropped without a word.
+TEST(CliOptions, OneRecordingOfEachKind)
+{
+    CliOptions both;
+    std::string m;
+    ASSERT_EQ(parse({"--input", "-", "--record", "symbols:/tmp/a.sym", "--record", "samples:/tmp/b.iq"}, both, m),
+              ParseResult::Run)
+        << m;
+    ASSERT_EQ(both.recordings.size(), 2u);
+    EXPECT_EQ(both.recordings[0].kind, "symbols");
+    EXPECT_EQ(both.recordings[0].path, "/tmp/a.sym");
+    EXPECT_EQ(both.recordings[1].kind, "samples");
+    EXPECT_EQ(both.recordings[1].path, "/tmp/b.iq");
+
+    for (const char* kind : {"samples", "symbols"}) {
+        CliOptions o;
+        const QString first = QString(kind) + ":/tmp/first", second = QString(kind) + ":/tmp/second";
+        EXPECT_EQ(parse({"--input", "-", "--record", first, "--record", second}, o, m), ParseResult::Error) << kind;
+        EXPECT_NE(m.find("--record " + second.toStdString()), std::string::npos) << m;
+        EXPECT_NE(m.find("--record " + first.toStdString()), std::string::npos) << m;
     }
 }
 

@@ -278,6 +278,22 @@ TEST(CliRun, RecordsSamplesAndSymbols)
     EXPECT_NEAR(ratio, 0.5, 0.01);
 
     EXPECT_EQ(cli("--input file:" + in + " --record samples:/nonexistent/dir/x.iq").exitCode, 1);
+
+    // Both at once: each file as its recording alone gives it.
+    const std::string samples2 = temp("rec_both_samples.iq"), symbols2 = temp("rec_both_symbols.iq");
+    std::remove(samples2.c_str());
+    std::remove(symbols2.c_str());
+    r = cli("--input file:" + in + " --format s8 --status-interval 0 --record symbols:" + symbols2 +
+            " --record samples:" + samples2);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(samples2), recorded);
+    EXPECT_NEAR(double(readFile(symbols2).size()) / double(recorded.size()), 0.5, 0.01);
+    // A second recording of one kind: refused before anything is opened.
+    std::remove(samples2.c_str());
+    r = cli("--input file:" + in + " --format s8 --record samples:" + samples2 + " --record samples:" + symbols2);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("one recording of each kind"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::ifstream(samples2).good());
 }
 
 // A generic stream of GSE packets: every PDU out whole, one per write, in
@@ -409,8 +425,11 @@ TEST(CliRun, ExitCodesAndCleanEnds)
     r = cli("--input file:/nonexistent/x.iq");
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("/nonexistent/x.iq"), std::string::npos);
-    // Nobody listening.
-    EXPECT_EQ(cli("--input tcp:127.0.0.1:1").exitCode, 2);
+    // Nobody listening: said as a refusal, with the address.
+    r = cli("--input tcp:127.0.0.1:1");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("TCP connection refused. addr: 127.0.0.1, port: 1"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("couldn't be created"), std::string::npos) << r.err;
     // A directory reads as nothing: it cannot be opened as an input.
     r = cli("--input file:" + kData);
     EXPECT_EQ(r.exitCode, 2);
@@ -431,6 +450,20 @@ TEST(CliRun, ExitCodesAndCleanEnds)
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("summary: no lock"), std::string::npos) << r.out.substr(0, 2000);
 
+    // Silence: no frame received, so no MODCOD, rather than the code's
+    // initial dummy frame.
+    const std::string silence = temp("silence.iq");
+    std::ofstream(silence, std::ios::binary) << std::string(2000000, '\0');
+    r = cli("--input file:" + silence + " --status-interval 0");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("summary: no lock (0/32) | no frames | frames 0 ok, 0 failed"), std::string::npos)
+        << r.out.substr(0, 2000);
+    EXPECT_EQ(r.out.find("DUMMY FRAME"), std::string::npos) << r.out.substr(0, 2000);
+    r = cli("--input file:" + silence + " --status-interval 0 --json");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("\"modcod\":null,\"modcod_decoded\":true,\"pls\":null,\"frame\":null"), std::string::npos)
+        << r.out.substr(0, 2000);
+
     // Standard input in, standard output carrying only the stream.
     r = cli("--input - --format s8 --status-interval 0 --output - < " + kData + "/dvbs2_qpsk12_normal_pilots.iq");
     EXPECT_EQ(r.exitCode, 0);
@@ -438,6 +471,62 @@ TEST(CliRun, ExitCodesAndCleanEnds)
     EXPECT_GT(r.out.size(), 300u * 188);
     EXPECT_EQ(r.out[0], char(0x47));
     EXPECT_NE(r.err.find("summary: locked"), std::string::npos);
+}
+
+// Standard input that cannot be read is an input that cannot be opened, and
+// a standard output that cannot carry the stream is a failed output: both
+// refused before the receiver runs, never a successful empty run. A closed
+// descriptor is not taken by one the program opens itself.
+TEST(CliRun, UnusableStandardStreamsAreRefused)
+{
+    const std::string writeOnly = temp("stdin_write_only");
+    const std::vector<std::pair<std::string, std::string>> inputs = {
+        {"<&-", "standard input is closed"},
+        {"< " + kData, "standard input is a directory"},
+        {"0>" + writeOnly, "standard input is not open for reading"},
+    };
+    for (const auto& [redirect, why] : inputs) {
+        const ToolRun r = cli("--input - --status-interval 0 " + redirect);
+        EXPECT_EQ(r.exitCode, 2) << redirect;
+        EXPECT_NE(r.err.find("--input -: cannot read: " + why), std::string::npos) << redirect << ": " << r.err;
+        EXPECT_EQ(r.out.find("summary"), std::string::npos) << redirect << ": " << r.out;
+    }
+    // Standard input is only looked at when it is the input.
+    const std::string in = kData + "/dvbs2_qpsk12_normal_pilots.iq";
+    ToolRun r = cli("--input file:" + in + " --format s8 --status-interval 0 <&-");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("summary: locked"), std::string::npos);
+
+    // The stream to a closed standard output: refused at once, with the log
+    // on standard error.
+    const std::string err = temp("closed_stdout_err.txt");
+    const std::string status = temp("closed_stdout_status.txt");
+    std::system(("bash -c '" + std::string(TAVIREL_CLI) + " --input file:" + in +
+                 " --format s8 --status-interval 0 --output - >&- 2>" + err + "; echo $? >" + status + "'")
+                    .c_str());
+    const std::vector<uint8_t> code = readFile(status), text = readFile(err);
+    const std::string errText(text.begin(), text.end());
+    EXPECT_EQ(std::string(code.begin(), code.end()), "3\n") << errText;
+    EXPECT_NE(errText.find("--output -: cannot write: standard output is closed"), std::string::npos) << errText;
+    EXPECT_EQ(errText.find("Invalid argument"), std::string::npos) << errText;
+    // Standard output opened for reading only.
+    std::system(("bash -c '" + std::string(TAVIREL_CLI) + " --input file:" + in +
+                 " --format s8 --status-interval 0 --output - 1<" + status + " 2>" + err + "; echo $? >" + status + "'")
+                    .c_str());
+    const std::vector<uint8_t> code2 = readFile(status), text2 = readFile(err);
+    EXPECT_EQ(std::string(code2.begin(), code2.end()), "3\n");
+    EXPECT_NE(std::string(text2.begin(), text2.end()).find("standard output is not open for writing"), std::string::npos);
+    // With the log on a closed standard output and the stream to a file, the
+    // run goes on as usual: the log reaches no descriptor of the program's.
+    const std::string ts = temp("closed_stdout.ts");
+    std::system(("bash -c '" + std::string(TAVIREL_CLI) + " --input file:" + in +
+                 " --format s8 --status-interval 0 --output file:" + ts + " >&- 2>" + err + "; echo $? >" + status + "'")
+                    .c_str());
+    const std::vector<uint8_t> code3 = readFile(status);
+    EXPECT_EQ(std::string(code3.begin(), code3.end()), "0\n");
+    const std::vector<uint8_t> stream = readFile(ts);
+    EXPECT_GT(stream.size(), 300u * 188);
+    EXPECT_EQ(stream.size() % 188, 0u);
 }
 
 // A server that accepts and hangs up at once, and one that sends nothing.

@@ -54,6 +54,17 @@ TEST(CliTargets, AnOutputThatIsTheInputOrAnotherOutputIsRefusedNamingBoth)
          "same target"},
         {{"--input", input, "--output", "tcp-listen:0.0.0.0:5001", "--output", "tcp-listen:0.0.0.0:5001"},
          "tcp-listen", "same target"},
+        // Every recording is checked, not only the last: against the input,
+        // the outputs and the other recording.
+        {{"--input", input, "--record", QString::fromStdString("samples:" + in), "--record",
+          QString::fromStdString("symbols:" + other + ".sym")},
+         "--record samples:" + in, "is the input"},
+        {{"--input", input, "--output", QString::fromStdString("file:" + other), "--record",
+          QString::fromStdString("symbols:" + otherDotted), "--record", QString::fromStdString("samples:" + other + ".iq")},
+         "--record symbols:" + otherDotted, "same target as --output file:" + other},
+        {{"--input", input, "--record", QString::fromStdString("symbols:" + other), "--record",
+          QString::fromStdString("samples:" + otherDotted)},
+         "--record samples:" + otherDotted, "same target as --record symbols:" + other},
     };
     for (const Case& c : refused) {
         const std::string message = conflictingTargets(parsed(c.args));

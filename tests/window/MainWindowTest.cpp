@@ -173,12 +173,45 @@ TEST_F(WindowTest, NetworkOutputFollowsTheChooserAndFallsBackOnFailure)
     EXPECT_EQ(window->sinks().tcpServerPort(), port);
 }
 
-TEST_F(WindowTest, AnInvalidConfiguredAddressStartsWithTheOutputOff)
+// The configured output cannot start: said in the log, the output off, and
+// no message box while the window is being built (it would wait for a click
+// before the window, its timers or its shutdown exist).
+TEST_F(WindowTest, AnUnusableConfiguredOutputStartsOffWithALogLineAndNoBox)
 {
-    open("conf_ldpc_threads=1\nip_out_mode=1\nip_out_addr=not-an-address\n");
+    for (const std::string& address : {std::string("not-an-address"), std::string(100000, '7')}) {
+        testing::internal::CaptureStdout();
+        open("conf_ldpc_threads=1\nip_out_mode=1\nip_out_addr=" + address + "\n");
+        const std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(window->sinks().netMode(), NetworkMode::Off);
+        EXPECT_EQ(ui().box_net_mode->currentIndex(), 0);
+        EXPECT_EQ(ui().box_udp_addr->text(), "127.0.0.1");
+        EXPECT_TRUE(ui().box_udp_addr->isEnabled());
+        EXPECT_TRUE(warnings.empty()) << warnings.front().second.left(80).toStdString();
+        EXPECT_NE(log.find("config.ini: ip_out_addr '" + address.substr(0, 40) + "'"), std::string::npos)
+            << log.substr(0, 2000);
+        window.reset();
+    }
+
+    // A good address whose socket cannot be made (the port is taken).
+    QTcpServer occupant;
+    ASSERT_TRUE(occupant.listen(QHostAddress::LocalHost));
+    testing::internal::CaptureStdout();
+    open("conf_ldpc_threads=1\nip_out_mode=2\nip_out_addr=127.0.0.1\nip_out_port=" +
+         std::to_string(occupant.serverPort()) + "\n");
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(warnings.empty());
+    EXPECT_NE(log.find("Network Settings: TCP Listening Socket couldn't be created. addr: 127.0.0.1, port: " +
+                       std::to_string(occupant.serverPort())),
+              std::string::npos)
+        << log;
     EXPECT_EQ(window->sinks().netMode(), NetworkMode::Off);
     EXPECT_EQ(ui().box_net_mode->currentIndex(), 0);
+
+    // Once the window is up, an address typed in the Output tab gets the box.
+    ui().box_udp_addr->setText("not-an-address");
+    ui().box_net_mode->setCurrentIndex(1);
     ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].first, "Network Settings");
     EXPECT_EQ(warnings[0].second, "'not-an-address' is not a valid IP address!");
 }
 
@@ -212,6 +245,93 @@ TEST_F(ConnectedWindowTest, SymbolRateSetsTheResamplerStepWithAndWithoutDecimati
     EXPECT_EQ(ui().lbl_symrate->text(), "Symbolrate: 250 ksym/s");
     // 250 × (1 + 0.35f): the roll-off is a float, just below 0.35.
     EXPECT_EQ(ui().lbl_bandwidth->text(), "Bandwidth: 337 KHz");
+}
+
+// A symbol rate the receiver cannot run at the device's sample rate is
+// brought to the highest it can, said in the log and shown by the controls;
+// the --symbol-rate beyond the controls' range is said too.
+TEST_F(ConnectedWindowTest, SymbolRateIsKeptRunnableAndEveryChangeIsSaid)
+{
+    WindowOptions options;
+    options.symbolRate = 20000000;
+    testing::internal::CaptureStdout();
+    open(kQuietConfig, options);
+    std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("--symbol-rate 20000000: outside the symbol-rate controls' range (8 to 8000 ksym/s"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(ui().sld_srate->value(), 8000000);
+
+    testing::internal::CaptureStdout();
+    connectSilentServer(2.0);
+    log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("Symbol rate 8000000 sym/s is above 1481481 sym/s, the highest the sample rate 2000000 Hz "
+                       "carries at roll-off 0.35; using 1481481 sym/s"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(window->receiverSettings().symbolRate, 1481481);
+    EXPECT_EQ(ui().sld_srate->value(), 1481481);
+    EXPECT_EQ(ui().box_srate->value(), 1481);
+    EXPECT_EQ(chain().resampleWorker().nominalStep(), expectedStep(1481481, 2000000));
+
+    // Moved beyond it while connected: back to the highest, said again.
+    testing::internal::CaptureStdout();
+    ui().sld_srate->setValue(3000000);
+    log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("Symbol rate 3000000 sym/s is above 1481481 sym/s"), std::string::npos) << log;
+    EXPECT_EQ(ui().sld_srate->value(), 1481481);
+    EXPECT_EQ(chain().resampleWorker().nominalStep(), expectedStep(1481481, 2000000));
+
+    // Within it: as set, nothing said.
+    testing::internal::CaptureStdout();
+    ui().sld_srate->setValue(500000);
+    log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(log.find("Symbol rate "), std::string::npos) << log;
+    EXPECT_EQ(window->receiverSettings().symbolRate, 500000);
+    EXPECT_EQ(chain().resampleWorker().nominalStep(), expectedStep(500000, 2000000));
+}
+
+// sr_max = 0 once ran the receiver at 0 sym/s: the defaults instead.
+TEST_F(ConnectedWindowTest, AnEmptyConfiguredRangeRunsWithTheDefaultRange)
+{
+    testing::internal::CaptureStdout();
+    open("conf_ldpc_threads=1\nip_out_mode=0\nsr_max=0\n");
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("config.ini: symbol-rate range sr_min = '8', sr_max = '0' is not usable"), std::string::npos)
+        << log;
+    EXPECT_EQ(ui().sld_srate->minimum(), 8000);
+    EXPECT_EQ(ui().sld_srate->maximum(), 8000000);
+    connectSilentServer(2.0);
+    EXPECT_EQ(window->receiverSettings().symbolRate, 1000000);
+    EXPECT_EQ(chain().resampleWorker().nominalStep(), expectedStep(1000000, 2000000));
+}
+
+// Device settings that cannot be saved are said where the user looks, not
+// only in the log.
+TEST_F(ConnectedWindowTest, AFailedSaveOfTheDeviceSettingsIsShown)
+{
+    open();
+    ASSERT_TRUE(QDir(folder.path()).mkdir("devices.ini"));   // a folder where the file belongs
+    connectSilentServer(2.0);
+    testing::internal::CaptureStdout();
+    ui().btn_dcon->setChecked(false);
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("devices.ini is not a regular file; the device settings are not saved"), std::string::npos)
+        << log;
+    EXPECT_EQ(ui().statusbar->currentMessage(), "The settings of TCP Input Device could not be saved to devices.ini.");
+}
+
+// With nothing received there is no MODCOD: the labels say so rather than
+// show the code's initial 0 as a dummy frame.
+TEST_F(ConnectedWindowTest, NoFrameReceivedShowsNoModcod)
+{
+    open();
+    connectSilentServer(2.0);
+    for (int tick = 0; tick < MainWindow::kReadingTicks; ++tick)
+        invoke(window.get(), "slot_60hz_timer_ovf");
+    EXPECT_EQ(ui().lbl_modcode->text(), "Modcode: -");
+    EXPECT_EQ(ui().lbl_pilots->text(), "Pilot symbols: -");
+    EXPECT_EQ(ui().lbl_frametype->text(), "Frame type: -");
 }
 
 TEST_F(ConnectedWindowTest, TapCountAndRollOffRedesignTheMatchedFilter)
@@ -442,12 +562,15 @@ TEST_F(WindowTest, ARefusingOrVanishingServerLeavesTheDeviceDisconnected)
 {
     open();
     window->show();
-    window->connectTcp(localInput(quint16(testsupport::closedPort())));
+    const int refusing = testsupport::closedPort();
+    window->connectTcp(localInput(quint16(refusing)));
     EXPECT_EQ(window->currentDevice(), nullptr);
     EXPECT_FALSE(ui().btn_dcon->isChecked());
     EXPECT_TRUE(ui().box_devlist->isEnabled());
     ASSERT_FALSE(warnings.empty());
-    EXPECT_TRUE(warnings.back().second.startsWith("TCP Socket couldn't be created.")) << warnings.back().second.toStdString();
+    EXPECT_EQ(warnings.back().second,
+              QString("TCP connection refused. addr: 127.0.0.1, port: %1").arg(refusing))
+        << warnings.back().second.toStdString();
 
     {
         testsupport::SendOnceServer hangsUp{std::vector<uint8_t>()};

@@ -70,6 +70,11 @@ TEST(WindowOptions, BadValuesNameTheirOption)
         {{"--quit-after", "-1"}, "--quit-after"},
         {{"--record", "ts:"}, "--record"},
         {{"--screenshot", "a.png"}, "--screenshot"},
+        // One recording: a second is refused, naming both, not dropped.
+        {{"--record", "ts:a.ts", "--record", "samples:b.iq"}, "--record samples:b.iq: the window makes one recording; --record ts:a.ts"},
+        {{"--record", "a.ts", "--record", "a.ts"}, "--record a.ts"},
+        // The screenshot would be written over the recording.
+        {{"--record", "ts:x.png", "--quit-after", "1", "--screenshot", "./x.png"}, "is the same file as --screenshot"},
         {{"--bogus"}, "bogus"},
     };
     for (const auto& c : cases) {

@@ -4,12 +4,17 @@
 #include "tests/LoopbackServer.h"
 #include "tests/TestSupport.h"
 
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -39,10 +44,14 @@ struct Program {
     bool has(const std::string& text) const { return run.out.find(text) != std::string::npos; }
 };
 
-// Runs tavirel in `folder` (its working folder: config.ini, devices.ini).
-Program tavirel(const QTemporaryDir& folder, const std::string& arguments)
+const char kQuietConfig[] = "[Generic]\nconf_ldpc_threads=2\nip_out_mode=0\n";
+
+// Runs tavirel in `folder` (its working folder: config.ini, devices.ini);
+// with `writeConfig` false the config.ini already there is used.
+Program tavirel(const QTemporaryDir& folder, const std::string& arguments, bool writeConfig = true)
 {
-    std::ofstream(folder.filePath("config.ini").toStdString()) << "[Generic]\nconf_ldpc_threads=2\nip_out_mode=0\n";
+    if (writeConfig)
+        std::ofstream(folder.filePath("config.ini").toStdString()) << kQuietConfig;
     Program p;
     p.run = testsupport::runTool("cd " + folder.path().toStdString() + " && QT_QPA_PLATFORM=offscreen " + kLsan +
                                      " timeout 120 " + TAVIREL_APP,
@@ -202,4 +211,58 @@ TEST(WindowProgram, CommandLineWithoutADisplay)
     r = testsupport::runTool("QT_QPA_PLATFORM=offscreen " + kLsan + " " + TAVIREL_APP, "--tcp nowhere");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("--tcp"), std::string::npos) << r.err;
+}
+
+// Settings files that cannot be used are said in the log and the window
+// starts with the defaults: no message box before the window is up, nothing
+// that waits for a writer, and --quit-after ends the run through the normal
+// shutdown.
+TEST(WindowProgram, UnusableSettingsFilesNeverHoldTheStartUp)
+{
+    struct Case {
+        std::string name;
+        std::function<void(const QString& folder)> make;
+        std::string logged;
+    };
+    const std::vector<Case> cases = {
+        {"address that is no address",
+         [](const QString& f) {
+             std::ofstream(QDir(f).filePath("config.ini").toStdString())
+                 << "[Generic]\nconf_ldpc_threads=2\nip_out_mode=1\nip_out_addr=udp://somewhere\n";
+         },
+         "config.ini: ip_out_addr 'udp://somewhere' is not an IP address; the network output is off"},
+        {"10 MB address line",
+         [](const QString& f) {
+             std::ofstream(QDir(f).filePath("config.ini").toStdString())
+                 << "[Generic]\nconf_ldpc_threads=2\nip_out_mode=1\nip_out_addr=" << std::string(10000000, '1') << "\n";
+         },
+         "config.ini is too large ("},
+        {"config.ini a named pipe",
+         [](const QString& f) { ASSERT_EQ(mkfifo(QDir(f).filePath("config.ini").toUtf8().constData(), 0600), 0); },
+         "config.ini is not a regular file; the default settings are used"},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir folder;
+        c.make(folder.path());
+        const Program p = tavirel(folder, "--no-release-notes --quit-after 1 --screenshot shot.png", false);
+        SCOPED_TRACE(c.name);
+        expectStartAndEndInOrder(p);
+        EXPECT_GE(p.find(c.logged, 0, true), 0) << p.run.out.substr(0, 3000);
+        EXPECT_FALSE(QImage(folder.filePath("shot.png")).isNull());
+    }
+
+    // devices.ini a named pipe: read when the TCP input connects, written
+    // when it disconnects; neither waits, both are said.
+    QTemporaryDir folder;
+    std::ofstream(folder.filePath("config.ini").toStdString()) << kQuietConfig;
+    ASSERT_EQ(mkfifo(folder.filePath("devices.ini").toUtf8().constData(), 0600), 0);
+    Program p;
+    {
+        Transmitter tx;
+        p = tavirel(folder, "--tcp 127.0.0.1:" + std::to_string(tx.port) + " --no-release-notes --quit-after 2", false);
+    }
+    expectStartAndEndInOrder(p);
+    EXPECT_GE(p.find("devices.ini is not a regular file; the device keeps its own settings"), 0) << p.run.out;
+    EXPECT_GE(p.find("devices.ini is not a regular file; the device settings are not saved"), 0) << p.run.out;
+    EXPECT_GT(p.find("Closing input device... "), p.find("device has been opened."));
 }

@@ -63,7 +63,7 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption sampleRate("sample-rate",
         "Input sample rate in Hz, 1000 to 200000000; a radio runs at its nearest listed rate. Default: 2000000.", "hz",
         "2000000");
-    const QCommandLineOption symbolRate("symbol-rate", "Symbol rate in symbols/s, 1000 up to below the sample rate. Default: 1000000.", "syms", "1000000");
+    const QCommandLineOption symbolRate("symbol-rate", "Symbol rate in symbols/s, 1000 up to sample rate / (1 + roll-off). Default: 1000000.", "syms", "1000000");
     const QCommandLineOption standard("standard", "dvbs2 or dvbs. Default: dvbs2.", "std", "dvbs2");
     const QCommandLineOption codeRate("code-rate", "DVB-S code rate: 1/2, 2/3, 3/4, 5/6 or 7/8. Default: 1/2.", "rate", "1/2");
     const QCommandLineOption offset("offset", "Carrier offset in Hz moved to zero by the mixer, within ± half the sample rate. Default: 0.", "hz", "0");
@@ -92,7 +92,7 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption rs("rs", "DVB-S Reed-Solomon decoding: on or off. Default: on.", "on|off", "on");
     const QCommandLineOption output("output",
         "Transport stream to udp:HOST:PORT, tcp-listen:HOST:PORT, file:PATH or - (stdout); repeatable, each target once.", "sink");
-    const QCommandLineOption record("record", "Record symbols:PATH or samples:PATH.", "what:path");
+    const QCommandLineOption record("record", "Record symbols:PATH or samples:PATH; once for each kind.", "what:path");
     const QCommandLineOption statusInterval("status-interval", "Seconds between status lines, 0.05 to 3600; 0: none. Default: 1.", "s", "1");
     const QCommandLineOption duration("duration", "Stop after this many seconds, up to 1000000; 0: when the input ends. Default: 0.", "s", "0");
     const QCommandLineOption json("json", "Status and summary as one JSON object per line.");
@@ -175,11 +175,12 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     }
     r.sampleRate = uint64_t(fs);
     const double rs_ = std::round(number(p.value(symbolRate), ok));
-    if (!ok || !(rs_ >= 1000)) {
-        message = bad("symbol-rate", p.value(symbolRate), "expected at least 1000 symbols/s");
+    if (!ok || !(rs_ >= kMinSymbolRate)) {
+        message = bad("symbol-rate", p.value(symbolRate), "expected at least " + std::to_string(kMinSymbolRate) + " symbols/s");
         return ParseResult::Error;
     }
-    // Timing recovery needs more than one sample per symbol.
+    // Timing recovery needs more than one sample per symbol (the roll-off
+    // narrows this further below).
     if (rs_ >= fs) {
         message = bad("symbol-rate", p.value(symbolRate), "must be below the sample rate");
         return ParseResult::Error;
@@ -224,6 +225,14 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     r.rollOff = float(number(p.value(rolloff), ok));
     if (!ok || !(r.rollOff >= 0.05f && r.rollOff <= 1.0f)) {
         message = bad("rolloff", p.value(rolloff), "expected 0.05 to 1");
+        return ParseResult::Error;
+    }
+    // The samples must carry the signal's whole band.
+    const int32_t highest = maxSymbolRate(r.sampleRate, 0, r.rollOff);
+    if (r.symbolRate > highest) {
+        message = bad("symbol-rate", p.value(symbolRate),
+                      "above " + std::to_string(highest) + " symbols/s, the highest the sample rate " +
+                          std::to_string(r.sampleRate) + " Hz carries at roll-off " + p.value(rolloff).toStdString());
         return ParseResult::Error;
     }
     // What the matched filter runs: any other count would switch it off.
@@ -313,16 +322,23 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         }
         o.outputs.push_back(t);
     }
-    if (p.isSet(record)) {
-        const QString rec = p.value(record);
+    // One recording of each kind: both kinds may be recorded at once, a
+    // second of the same kind would leave one of the two files empty.
+    for (const QString& rec : p.values(record)) {
         const int colon = rec.indexOf(':');
         const QString kind = rec.left(colon);
         if (colon < 0 || (kind != "symbols" && kind != "samples") || rec.size() == colon + 1) {
             message = bad("record", rec, "expected symbols:PATH or samples:PATH");
             return ParseResult::Error;
         }
-        o.recordKind = kind.toStdString();
-        o.recordPath = rec.mid(colon + 1).toStdString();
+        RecordTarget t{kind.toStdString(), rec.mid(colon + 1).toStdString()};
+        for (const RecordTarget& earlier : o.recordings)
+            if (earlier.kind == t.kind) {
+                message = bad("record", rec, "a " + t.kind + " recording is already asked for (--record " + earlier.kind +
+                                                 ":" + earlier.path + "); one recording of each kind");
+                return ParseResult::Error;
+            }
+        o.recordings.push_back(t);
     }
     const double given = number(p.value(statusInterval), ok);
     const double interval = std::round(given * 1000) / 1000;

@@ -27,6 +27,13 @@ struct OutputTarget {
     std::string text;   // as given on the command line
 };
 
+// A recording of what the demodulator takes in ("symbols") or of the
+// device's samples ("samples").
+struct RecordTarget {
+    std::string kind;
+    std::string path;
+};
+
 struct CliOptions {
     ReceiverSettings receiver;   // with the DVB-S code rate, alignment and LDPC threads
     InputKind input = InputKind::File;
@@ -41,8 +48,7 @@ struct CliOptions {
     bool listDevices = false;
     IqFormat format = IqFormat::S16;
     std::vector<OutputTarget> outputs;
-    std::string recordKind;    // "symbols" or "samples", empty: none
-    std::string recordPath;
+    std::vector<RecordTarget> recordings;   // at most one of each kind
     double statusInterval = 1.0;
     double duration = 0;       // seconds; 0: until the input ends
     bool json = false;

@@ -35,8 +35,7 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
     ProcessingChain chain;
     chain.createLdpcWorkers(ldpcWorkerCount(settings.ldpcThreads));
     applyReceiverSettings(chain, settings);
-    if (RecordFile* recording = outputs.recording())
-        attachRecording(chain, *recording);
+    attachRecordings(chain, outputs.recordings());
 
     RunStatus status(chain, settings.dvbS2(), options.json, double(settings.sampleRate));
     status.setOutputLoss([&outputs]() { return outputs.bytesLost(); });

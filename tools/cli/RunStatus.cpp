@@ -111,6 +111,9 @@ std::string RunStatus::line(const char* kind)
     // theirs, marked as not decoded.
     uint8_t pls = demod.deliveredPlsCode();
     const uint8_t receiving = demod.dataPlsCode();
+    // Neither a header read under lock nor a frame decoded: the codes are
+    // their initial 0, no frame received.
+    const bool anyFrame = demod.framesReceived();
     const int receivingConstellation = s2ModcodRow(receiving & 31).constellationIndex;
     const bool undecodable = receivingConstellation == 4 || receivingConstellation == 5;
     if (undecodable)
@@ -145,6 +148,7 @@ std::string RunStatus::line(const char* kind)
     const int confidence = dvbS2 ? frameLock : syncConfidence;
 
     const double inputRate = elapsed > 0 ? double(samples.load(std::memory_order_relaxed)) / elapsed : 0.0;
+    const bool noFrames = !anyFrame && !undecodable && framesDecoded + framesFailed == 0;
     const std::string modcod = s2ModcodRow(pls & 31).name;
     const std::string frame = std::string((pls & 0x20) ? "short" : "normal") + ((pls & 0x40) ? " pilots" : "");
     SignalQualityReading quality = heldQuality ? *heldQuality : measured;
@@ -158,8 +162,10 @@ std::string RunStatus::line(const char* kind)
             << ",\"reception\":" << jsonString(locked ? "receiving" : problem) << ",\"confidence\":" << confidence << ",\"mer_db\":" << (quality.merValid ? decibels(quality.merDb, 2) : "null")
             << ",\"esn0_db\":" << (quality.valid ? decibels(quality.esn0Db, 2) : "null");
         if (dvbS2)
-            out << ",\"modcod\":" << jsonString(modcod) << ",\"modcod_decoded\":" << (undecodable ? "false" : "true")
-                << ",\"pls\":" << int(pls) << ",\"frame\":" << jsonString(frame)
+            out << ",\"modcod\":" << (noFrames ? "null" : jsonString(modcod))
+                << ",\"modcod_decoded\":" << (undecodable ? "false" : "true")
+                << ",\"pls\":" << (noFrames ? "null" : std::to_string(int(pls)))
+                << ",\"frame\":" << (noFrames ? "null" : jsonString(frame))
                 << ",\"frames_decoded\":" << framesDecoded << ",\"frames_failed\":" << framesFailed
                 << ",\"average_passes\":" << (framesDecoded > 0 ? double(passes) / double(framesDecoded) : 0.0)
                 << ",\"packet_crc_errors\":" << chain.packetCrcFailures()
@@ -191,7 +197,11 @@ std::string RunStatus::line(const char* kind)
     else if (quality.valid)
         out << " | Es/N0 " << decibels(quality.esn0Db, 1) << " dB";
     if (dvbS2) {
-        out << " | " << modcod << " " << frame << (undecodable ? " (not decoded)" : "") << " | frames " << framesDecoded
+        if (noFrames)
+            out << " | no frames";
+        else
+            out << " | " << modcod << " " << frame << (undecodable ? " (not decoded)" : "");
+        out << " | frames " << framesDecoded
             << " ok, " << framesFailed << " failed";
         if (framesDecoded > 0) {
             char avg[32];

@@ -143,10 +143,10 @@ std::string conflictingTargets(const CliOptions& o)
         }
         written.push_back(p);
     }
-    if (!o.recordKind.empty()) {
+    for (const RecordTarget& r : o.recordings) {
         Place p;
-        p.label = "--record " + o.recordKind + ":" + o.recordPath;
-        p.file = identityOfPath(o.recordPath);
+        p.label = "--record " + r.kind + ":" + r.path;
+        p.file = identityOfPath(r.path);
         written.push_back(p);
     }
 

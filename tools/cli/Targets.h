@@ -13,7 +13,7 @@
 // a name does not resolve.
 bool resolveHostNames(CliOptions& options, std::string& message);
 
-// "" when every output and the recording are distinct from the input and from
+// "" when every output and recording are distinct from the input and from
 // each other; otherwise a message naming both options. Files are compared by
 // device and inode (by their absolute path while they do not exist yet),
 // standard input and output by the files they are redirected from and to.

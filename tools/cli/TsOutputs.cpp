@@ -29,37 +29,49 @@ bool TsOutputs::open(const CliOptions& options, std::string& error)
         addWriter([raw](const uint8_t* bytes, size_t length) { raw->writeToSinks(bytes, length); });
         network.push_back(std::move(sinks));
     }
-    if (!options.recordKind.empty()) {
-        recorder = std::make_unique<OutputSinks>();
-        recorder->recording().setType(options.recordKind == "symbols" ? RecordType::Symbols : RecordType::Samples);
-        if (!recorder->recording().open(QString::fromStdString(options.recordPath))) {
-            error = "--record: cannot create '" + options.recordPath + "'";
+    for (const RecordTarget& r : options.recordings) {
+        auto recording = std::make_unique<RecordFile>();
+        recording->setType(r.kind == "symbols" ? RecordType::Symbols : RecordType::Samples);
+        if (!recording->open(QString::fromStdString(r.path))) {
+            error = "--record " + r.kind + ":" + r.path + ": cannot create '" + r.path + "'";
             return false;
         }
+        recorders.push_back(std::move(recording));
     }
     return true;
 }
 
-RecordFile* TsOutputs::recording()
+std::vector<RecordFile*> TsOutputs::recordings()
 {
-    return recorder ? &recorder->recording() : nullptr;
+    std::vector<RecordFile*> all;
+    for (const auto& r : recorders)
+        all.push_back(r.get());
+    return all;
 }
 
 uint64_t TsOutputs::bytesLost() const
 {
-    return lost.load() + (recorder ? recorder->recording().bytesLost() : 0);
+    uint64_t total = lost.load();
+    for (const auto& r : recorders)
+        total += r->bytesLost();
+    return total;
 }
 
 bool TsOutputs::anyFailed() const
 {
-    return bytesLost() > 0 || stdoutBroken.load() || (recorder && recorder->recording().failed());
+    if (bytesLost() > 0 || stdoutBroken.load())
+        return true;
+    for (const auto& r : recorders)
+        if (r->failed())
+            return true;
+    return false;
 }
 
 void TsOutputs::finish()
 {
     flush();
-    if (recorder)
-        recorder->recording().close();
+    for (const auto& r : recorders)
+        r->close();
     for (auto& sinks : network)   // what was handed over still goes out
         for (int i = 0; i < 200 && sinks->pendingBytes() > 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));

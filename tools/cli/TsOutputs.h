@@ -23,11 +23,11 @@ public:
 
     // Every output of the options: files and standard output, network
     // targets (each with sinks of its own, on their own thread) and the
-    // recording. False with `error` naming the option when one cannot be
+    // recordings. False with `error` naming the option when one cannot be
     // opened.
     bool open(const CliOptions& options, std::string& error);
-    // The recording of symbols or samples, if one was asked for.
-    RecordFile* recording();
+    // The recordings of symbols and of samples asked for (none, one or both).
+    std::vector<RecordFile*> recordings();
 
     // Opens a file or standard output target; false with `error` set when
     // the file cannot be created.
@@ -48,7 +48,7 @@ public:
 
     // Standard output failed: the stream it carried is lost.
     bool stdoutFailed() const { return stdoutBroken.load(); }
-    // Bytes that failed outputs (and a failed recording) did not take.
+    // Bytes that failed outputs (and failed recordings) did not take.
     uint64_t bytesLost() const;
     // Some output failed.
     bool anyFailed() const;
@@ -70,5 +70,5 @@ private:
     std::atomic<bool> stdoutBroken{false};
     std::atomic<uint64_t> lost{0};
     std::vector<std::unique_ptr<OutputSinks>> network;
-    std::unique_ptr<OutputSinks> recorder;
+    std::vector<std::unique_ptr<RecordFile>> recorders;
 };

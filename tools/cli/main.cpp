@@ -7,6 +7,7 @@
 #include "SampleReader.h"
 #include "Targets.h"
 #include "TsOutputs.h"
+#include "StandardStreams.h"
 
 #include "core/Log.h"
 #include "devices/DeviceEnumerator.h"
@@ -27,6 +28,8 @@ int fail(int code, const std::string& message)
 
 int main(int argc, char** argv)
 {
+    // Before the application object opens its own descriptors.
+    const StandardStreams standard = checkStandardStreams();
     QCoreApplication app(argc, argv);
     startTool("tavirel-cli");
 
@@ -53,6 +56,10 @@ int main(int argc, char** argv)
         return fail(kExitUsage, message);
     if (options.input == InputKind::File && !SampleReader::readable(options.inputPath))
         return fail(kExitInput, "--input: cannot open '" + options.inputPath + "'");
+    if (options.input == InputKind::Stdin && !standard.inputProblem.empty())
+        return fail(kExitInput, "--input -: cannot read: " + standard.inputProblem);
+    if (options.stdoutCarriesTs() && !standard.outputProblem.empty())
+        return fail(kExitOutput, "--output -: cannot write: " + standard.outputProblem);
     // Standard output carries only the transport stream then.
     if (options.stdoutCarriesTs())
         setLogToStderr(true);
@@ -76,9 +83,11 @@ int main(int argc, char** argv)
             std::cerr << "tavirel-cli: --sample-rate " << options.receiver.sampleRate << ": " << radio->getTypeName()
                       << " runs at " << rate << " instead (the nearest rate it offers)" << std::endl;
         options.receiver.sampleRate = rate;
-        if (uint64_t(options.receiver.symbolRate) >= rate)
-            return fail(kExitUsage, "--symbol-rate " + std::to_string(options.receiver.symbolRate) +
-                                        ": must be below the radio's sample rate " + std::to_string(rate));
+        const int32_t highest = maxSymbolRate(rate, 0, options.receiver.rollOff);
+        if (options.receiver.symbolRate > highest)
+            return fail(kExitUsage, "--symbol-rate " + std::to_string(options.receiver.symbolRate) + ": above " +
+                                        std::to_string(highest) + " symbols/s, the highest the radio's sample rate " +
+                                        std::to_string(rate) + " Hz carries");
     }
 
     TsOutputs outputs;
