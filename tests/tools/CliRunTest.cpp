@@ -456,7 +456,7 @@ TEST(CliRun, ExitCodesAndCleanEnds)
     std::ofstream(silence, std::ios::binary) << std::string(2000000, '\0');
     r = cli("--input file:" + silence + " --status-interval 0");
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("summary: no lock (0/32) | no frames | frames 0 ok, 0 failed"), std::string::npos)
+    EXPECT_NE(r.out.find("summary: no lock (0/32), no signal | no frames | frames 0 ok, 0 failed"), std::string::npos)
         << r.out.substr(0, 2000);
     EXPECT_EQ(r.out.find("DUMMY FRAME"), std::string::npos) << r.out.substr(0, 2000);
     r = cli("--input file:" + silence + " --status-interval 0 --json");
