@@ -21,6 +21,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QStyleFactory>
@@ -164,6 +165,23 @@ void MainWindow::setUpGui(const WindowOptions& options)
     ui->box_equ_mode->setCurrentIndex(equalizerModeIndex);
     ui->box_equ_mode->blockSignals(false);
     ui->cb_crec_fine_enabled->setChecked(settings.carrierLoop);
+    ui->box_spectrum_inversion->blockSignals(true);
+    ui->box_spectrum_inversion->setCurrentIndex(settings.spectrumAutomatic ? kSpectrumAutoIndex
+                                                                           : settings.spectrumInverted ? 0 : 1);
+    ui->box_spectrum_inversion->blockSignals(false);
+
+    // A warning under the gain control while the input clips.
+    clippingLabel = new QLabel("Input clipping: lower the gain", ui->tab_input);
+    clippingLabel->setObjectName("lbl_clipping");
+    clippingLabel->setStyleSheet("color: rgb(192, 0, 0); font-weight: bold;");
+    clippingLabel->setToolTip("Samples arrive at full scale: the signal is distorted and may not decode.");
+    {
+        int row = -1;
+        QFormLayout::ItemRole role;
+        ui->fl_input->getWidgetPosition(ui->sld_bbgain, &row, &role);
+        ui->fl_input->insertRow(row + 1, QString(), clippingLabel);
+    }
+    clippingLabel->hide();
     ui->lbl_tedgain->setText(powerOfTwoText(ui->sld_tedgain->value()));
     ui->lbl_teddamp->setText(powerOfTwoText(ui->sld_teddamp->value()));
 
@@ -553,8 +571,12 @@ void MainWindow::on_sld_teddamp_valueChanged(int v)
 
 void MainWindow::on_box_spectrum_inversion_currentIndexChanged(int index)
 {
-    settings.spectrumInverted = index == 0;
+    // "Auto" starts from the standard's sense and lets the framing turn it
+    // over; the other two hold the sense chosen.
+    settings.spectrumAutomatic = index == kSpectrumAutoIndex;
+    settings.spectrumInverted = index == 0 || settings.spectrumAutomatic;
     receiverChain->demodWorker().setSpectrumInverted(settings.spectrumInverted);
+    receiverChain->demodWorker().setSpectrumAutomatic(settings.spectrumAutomatic);
 }
 
 void MainWindow::on_btn_std_s1_clicked()
@@ -843,7 +865,12 @@ void MainWindow::slot_60hz_timer_ovf()
     const bool readingsDue = ++ticksSinceReadings >= kReadingTicks;
     if (readingsDue)
         ticksSinceReadings = 0;
-    const SignalQualityReading quality = readingsDue ? demod.signalQuality() : SignalQualityReading{};
+    // Locked while frames decode and samples come; otherwise the MER of
+    // what was received before would read as the signal's.
+    const std::string receptionProblem = chain.receptionProblem();
+    SignalQualityReading quality = readingsDue ? demod.signalQuality() : SignalQualityReading{};
+    if (!receptionProblem.empty())
+        quality.merValid = false;
     const std::vector<Worker*>& workers = chain.workers();
     for (size_t i = 0; readingsDue && i < statsRows.size() && i < workers.size(); ++i) {
         statsRows[i]->setLoad(workers[i]->loadSum());
@@ -861,13 +888,29 @@ void MainWindow::slot_60hz_timer_ovf()
 
     // 6. Sync confidence.
     const int confidence = settings.dvbS2() ? demod.lockCounter() : chain.dvbsDecoding().status().confidence;
-    showText(ui->sync_confidence, QString("sync_confidence: %0").arg(confidence));
-    const QColor colour = syncConfidenceColour(settings.dvbS2(), confidence);
+    const bool connected = device != nullptr;
+    showText(ui->sync_confidence, syncConfidenceText(confidence, connected ? receptionProblem : std::string()));
+    const QColor colour = connected && !receptionProblem.empty() ? syncConfidenceColour(settings.dvbS2(), 0)
+                                                                 : syncConfidenceColour(settings.dvbS2(), confidence);
     if (colour != syncColour) {
         syncColour = colour;
         QPalette p = ui->sync_confidence->palette();
         p.setColor(QPalette::WindowText, colour);
         ui->sync_confidence->setPalette(p);
+    }
+
+    // Clipping: the count of full-scale samples rose within the last second.
+    if (readingsDue) {
+        const auto now = std::chrono::steady_clock::now();
+        const uint64_t clipped = chain.clippedSamples();
+        if (clipped > clippedSeen) {
+            clippedSeen = clipped;
+            lastClipping = now;
+        }
+        const bool clipping = connected && lastClipping.time_since_epoch().count() != 0 &&
+                              now - lastClipping < std::chrono::seconds(1);
+        if (clippingLabel->isVisible() != clipping)
+            clippingLabel->setVisible(clipping);
     }
 
     // 7. Equalizer taps.

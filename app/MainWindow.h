@@ -18,6 +18,7 @@
 
 #include <complex>
 #include <functional>
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -27,6 +28,7 @@ class MainWindow;
 class DebugWindow;
 class EqualizerWindow;
 class QActionGroup;
+class QLabel;
 class QFileDialog;
 class WorkerStatsWidget;
 
@@ -186,6 +188,12 @@ private:
     bool constructing = true;
     QColor iqPlotDotColour{16, 64, 192};
     QColor syncColour;                 // of the sync_confidence label now
+    // The warning under the gain control while the input clips: shown while
+    // the count of full-scale samples rose within the last second.
+    QLabel* clippingLabel = nullptr;
+    static constexpr int kSpectrumAutoIndex = 2;   // box_spectrum_inversion: "Auto"
+    uint64_t clippedSeen = 0;
+    std::chrono::steady_clock::time_point lastClipping{};
     std::vector<float> spectrumLine;   // the last averaged spectrum
     std::vector<double> spectrumLevels;   // the same in dBFS
     std::vector<float> waterfallValues;   // the same as the waterfall's 0 … 1

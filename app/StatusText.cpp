@@ -30,6 +30,14 @@ QColor syncConfidenceColour(bool dvbS2, int value)
     return value > 4095 ? green : value < 9 ? red : orange;
 }
 
+QString syncConfidenceText(int confidence, const std::string& problem)
+{
+    QString text = QString("sync_confidence: %0").arg(confidence);
+    if (!problem.empty())
+        text += QString(" (%1)").arg(QString::fromStdString(problem));
+    return text;
+}
+
 QString threeDigits(double value)
 {
     if (!std::isfinite(value) || value == 0)

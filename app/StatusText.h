@@ -5,6 +5,8 @@
 #include <QColor>
 #include <QString>
 
+#include <string>
+
 #include <array>
 #include <complex>
 #include <cstdint>
@@ -40,6 +42,9 @@ std::vector<double> equalizerTapMagnitudes(const std::vector<std::complex<float>
 // the locale); "MER: -  Es/N0: 1.0 dB" when only the Es/N0 is measured (the
 // frames lost in the noise); "MER: -" while there is no reading.
 QString merText(const SignalQualityReading& quality);
+// "sync_confidence: 32", and why nothing is received when that is so
+// ("sync_confidence: 32 (no input for 6 s)").
+QString syncConfidenceText(int confidence, const std::string& problem);
 // The same for the demodulator's statistics row: "MER 12.3 dB", or empty.
 QString merDetailText(const SignalQualityReading& quality);
 // Its tooltip: "Es/N0: 12.3 dB", or empty.

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -50,10 +51,12 @@ inline int closedPort()
 }
 
 // A server on a free loopback port that accepts one client, sends `bytes`
-// as fast as the client takes them and hangs up.
+// as fast as the client takes them and hangs up; with `silentMs`, only
+// after holding the connection open without a word that long (a feed that
+// died without closing).
 class SendOnceServer {
 public:
-    explicit SendOnceServer(std::vector<uint8_t> bytes) : bytes(std::move(bytes))
+    explicit SendOnceServer(std::vector<uint8_t> bytes, int silentMs = 0) : bytes(std::move(bytes))
     {
         listener = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr{};
@@ -64,7 +67,7 @@ public:
         getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
         port = ntohs(addr.sin_port);
         listen(listener, 1);
-        thread = std::thread([this] {
+        thread = std::thread([this, silentMs] {
             const int c = accept(listener, nullptr, nullptr);
             for (size_t at = 0; c >= 0 && at < this->bytes.size();) {
                 const ssize_t n = send(c, this->bytes.data() + at, this->bytes.size() - at, MSG_NOSIGNAL);
@@ -72,6 +75,8 @@ public:
                     break;
                 at += size_t(n);
             }
+            if (c >= 0 && silentMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(silentMs));
             close(c);
         });
     }

@@ -2,6 +2,7 @@
 // outages of noise and of silence, input at full scale and at a single LSB,
 // a feed that stalls, a mirrored spectrum; and recordings that must hold
 // exactly the samples received.
+#include "tests/LoopbackServer.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -244,55 +245,13 @@ TEST(CliReception, SamplesRecordingIsAnExactCopy)
     }
 }
 
-// A server that sends a signal, then keeps the connection open and silent,
-// then hangs up.
-class StallingServer {
-public:
-    StallingServer(std::vector<uint8_t> bytes, int silentMs) : bytes(std::move(bytes))
-    {
-        listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        socklen_t len = sizeof addr;
-        getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-        port = ntohs(addr.sin_port);
-        listen(listener, 1);
-        thread = std::thread([this, silentMs] {
-            const int c = accept(listener, nullptr, nullptr);
-            for (size_t at = 0; c >= 0 && at < this->bytes.size();) {
-                const ssize_t n = send(c, this->bytes.data() + at, this->bytes.size() - at, MSG_NOSIGNAL);
-                if (n <= 0)
-                    break;
-                at += size_t(n);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(silentMs));
-            if (c >= 0)
-                close(c);
-        });
-    }
-    ~StallingServer()
-    {
-        shutdown(listener, SHUT_RDWR);
-        thread.join();
-        close(listener);
-    }
-    int port = 0;
-
-private:
-    std::vector<uint8_t> bytes;
-    int listener = -1;
-    std::thread thread;
-};
-
 // While a feed stalls, the status does not go on saying "locked" with the
 // last MER: it says the input has stopped.
 TEST(CliReception, StalledInputIsReportedNotLocked)
 {
     const std::string iq = temp("stall.s16");
     ASSERT_EQ(siggen(kSignal + " --duration 2 --output " + iq).exitCode, 0);
-    StallingServer server(readFile(iq), 3000);
+    testsupport::SendOnceServer server(readFile(iq), 3000);
     const ToolRun r = cli("--input tcp:127.0.0.1:" + std::to_string(server.port) + " --status-interval 0.25 --json");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     bool lockedBefore = false, stallSeen = false;
@@ -313,7 +272,7 @@ TEST(CliReception, StalledInputIsReportedNotLocked)
     EXPECT_TRUE(lockedBefore) << r.out.substr(0, 3000);
     EXPECT_TRUE(stallSeen) << r.out.substr(0, 3000);
     // The text status says it in words.
-    StallingServer again(readFile(iq), 2000);
+    testsupport::SendOnceServer again(readFile(iq), 2000);
     const ToolRun text = cli("--input tcp:127.0.0.1:" + std::to_string(again.port) + " --status-interval 0.25");
     EXPECT_NE(text.out.find("status: no lock"), std::string::npos);
     EXPECT_NE(text.out.find(", no input for "), std::string::npos) << text.out.substr(0, 3000);

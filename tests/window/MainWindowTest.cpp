@@ -433,6 +433,12 @@ TEST_F(WindowTest, LoopAndEqualizerControlsReachTheDemodulator)
     EXPECT_FALSE(window->receiverSettings().spectrumInverted);
     ui().box_spectrum_inversion->setCurrentIndex(0);
     EXPECT_TRUE(demod.controls().spectrumInverted);
+    EXPECT_FALSE(demod.controls().spectrumAutomatic) << "a sense chosen by hand holds";
+    ui().box_spectrum_inversion->setCurrentIndex(2);
+    EXPECT_EQ(ui().box_spectrum_inversion->currentText(), "Auto");
+    EXPECT_TRUE(demod.controls().spectrumAutomatic);
+    EXPECT_TRUE(demod.controls().spectrumInverted) << "from the standard's sense";
+    EXPECT_TRUE(window->receiverSettings().spectrumAutomatic);
 
     ui().sld_tedgain->setValue(8);
     EXPECT_EQ(chain().resampleWorker().gainShift(), 8);

@@ -247,3 +247,53 @@ TEST_F(WindowTest, DisplaysShowTheServiceAndTheConstellationOfTheSignal)
         window.reset();
     }
 }
+
+
+// A signal at full scale decodes and the warning under the gain control says
+// the input clips; when the feed then stalls, the sync label stops showing a
+// lock, says why, and the MER is no longer shown.
+TEST_F(WindowTest, ClippingAndAStalledFeedAreShown)
+{
+    const std::string iq = path("clipping.iq").toStdString();
+    const testsupport::ToolRun tx = testsupport::runTool(
+        TAVIREL_SIGGEN, "--modcod \"QPSK 1/2\" --pilots on --esn0 12 --level 1.0 --duration 2 --output " + iq);
+    ASSERT_EQ(tx.exitCode, 0) << tx.err;
+    open("conf_ldpc_threads=2\nip_out_mode=0\n");
+    window->show();
+    QLabel* clipping = window->findChild<QLabel*>("lbl_clipping");
+    ASSERT_NE(clipping, nullptr);
+    EXPECT_FALSE(clipping->isVisible());
+
+    testsupport::SendOnceServer server(readFile(iq), 4000);
+    TcpInputSettings input;
+    input.port = server.port;
+    input.bandwidthMHz = 2.0;
+    window->connectTcp(input);
+    ASSERT_NE(window->currentDevice(), nullptr);
+
+    const QColor green(0, 192, 0);
+    bool lockShown = false, clippingShown = false, stallShown = false;
+    pumpUntil(
+        [&] {
+            const bool greenNow = ui().sync_confidence->palette().color(QPalette::WindowText) == green;
+            lockShown = lockShown || (greenNow && ui().lbl_modcode->text() == "Modcode: QPSK 1/2");
+            clippingShown = clippingShown || clipping->isVisible();
+            if (lockShown && ui().sync_confidence->text().contains("(no input for ")) {
+                stallShown = true;
+                EXPECT_FALSE(greenNow);
+                return true;
+            }
+            return window->currentDevice() == nullptr;
+        },
+        60000);
+    // The readings follow within their refresh of 100 ms.
+    pumpFor(300);
+    EXPECT_TRUE(ui().lbl_snr->text().startsWith("MER: -")) << ui().lbl_snr->text().toStdString();
+    EXPECT_TRUE(lockShown);
+    EXPECT_TRUE(clippingShown);
+    EXPECT_TRUE(stallShown) << ui().sync_confidence->text().toStdString();
+    // A second after the clipping samples stopped, the warning goes.
+    pumpUntil([&] { return !clipping->isVisible(); }, 3000);
+    EXPECT_FALSE(clipping->isVisible());
+    pumpUntil([&] { return window->currentDevice() == nullptr; }, 20000);
+}
