@@ -577,6 +577,7 @@ void MainWindow::on_box_spectrum_inversion_currentIndexChanged(int index)
     settings.spectrumInverted = index == 0 || settings.spectrumAutomatic;
     receiverChain->demodWorker().setSpectrumInverted(settings.spectrumInverted);
     receiverChain->demodWorker().setSpectrumAutomatic(settings.spectrumAutomatic);
+    receiverChain->viterbiWorker().setMirrored(false);
 }
 
 void MainWindow::on_btn_std_s1_clicked()

@@ -129,6 +129,10 @@ void DvbsAlignmentSearch::advance(int period)
         rotation = turned;
         if (actions.setDerotation)
             actions.setDerotation(turned * 64);
+        if (turned == 0 && actions.turnSenseOver) {
+            actions.turnSenseOver();
+            LogLine() << "DVB-S alignment: spectrum sense turned over";
+        }
     }
     if (actions.restartSync)
         actions.restartSync();

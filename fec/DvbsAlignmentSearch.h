@@ -19,7 +19,8 @@
 // that position holds mostly 0xB8, the stream is the inverse of the one sent
 // (a half turn off): the constellation is turned by 128 at the same phase.
 // Otherwise the next combination is tried: one soft value is skipped, and
-// after a whole period of skips the constellation is also turned by a quarter.
+// after a whole period of skips the constellation is also turned by a quarter;
+// after all four quarters the spectrum sense is turned over.
 // Each change also sends the outer decoder back to hunting, so that a
 // decoder left waiting for an inverted sync byte at a stale boundary cannot
 // hold on to it.
@@ -47,6 +48,9 @@ public:
         std::function<void(int)> setDerotation;   // turn 0, 64, 128 or 192
         std::function<void()> skipSoftValue;
         std::function<void()> restartSync;        // outer decoder back to hunting
+        // Every rotation and phase tried without sync: the spectrum may be
+        // the mirror image (I and Q swapped), which no turn undoes.
+        std::function<void()> turnSenseOver;
     };
 
     // What the outer decoder showed after a block.

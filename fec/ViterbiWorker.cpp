@@ -25,7 +25,11 @@ void ViterbiWorker::process(WorkBuffer* input, WorkBuffer* output)
     std::lock_guard<std::mutex> lock(paramMutex);
     auto* symbols = reinterpret_cast<std::complex<float>*>(input->data());
     const size_t count = input->size() / sizeof(std::complex<float>);
-    // The symbols are ours until the completion: turned in place, exactly.
+    // The symbols are ours until the completion: mirrored and turned in
+    // place, exactly.
+    if (mirror)
+        for (size_t k = 0; k < count; ++k)
+            symbols[k] = std::conj(symbols[k]);
     if (turns == 1) {
         for (size_t k = 0; k < count; ++k)
             symbols[k] = {symbols[k].imag(), -symbols[k].real()};
@@ -70,6 +74,18 @@ void ViterbiWorker::setQuarterTurns(int quarterTurns)
 {
     std::lock_guard<std::mutex> lock(paramMutex);
     turns = ((quarterTurns % 4) + 4) % 4;
+}
+
+void ViterbiWorker::setMirrored(bool on)
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    mirror = on;
+}
+
+bool ViterbiWorker::mirrored()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    return mirror;
 }
 
 int ViterbiWorker::quarterTurns()

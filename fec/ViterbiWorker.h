@@ -31,6 +31,11 @@ public:
     // the demodulator's derotation (the alignment search's turn).
     void setQuarterTurns(int quarterTurns);
     int quarterTurns();
+    // Takes the symbols' mirror image (conjugate) before turning them: a
+    // spectrum the other way round, which no turn undoes (the alignment
+    // search's sense).
+    void setMirrored(bool on);
+    bool mirrored();
 
     int rateType();
     // Soft values per depuncturing period of the current rate.
@@ -40,4 +45,5 @@ private:
     std::mutex paramMutex;
     ViterbiDecoder decoder;
     int turns = 0;   // 0 … 3
+    bool mirror = false;
 };

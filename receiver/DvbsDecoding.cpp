@@ -1,9 +1,9 @@
 #include "receiver/DvbsDecoding.h"
 
 DvbsDecoding::DvbsDecoding(DvbS1OuterDecoder::PacketSink packets, std::function<void(int)> turn,
-                           std::function<void()> skipSoftValue)
+                           std::function<void()> turnSenseOver, std::function<void()> skipSoftValue)
     : outer(std::move(packets)),
-      alignment({std::move(turn), std::move(skipSoftValue), [this]() { outer.resetSync(); }})
+      alignment({std::move(turn), std::move(skipSoftValue), [this]() { outer.resetSync(); }, std::move(turnSenseOver)})
 {
 }
 

@@ -17,7 +17,7 @@ public:
     // Where finished packets go, and how the search turns the constellation
     // (0, 64, 128, 192 on top of the slider) and drops a soft value: both in
     // the Viterbi decoder, from its next block.
-    DvbsDecoding(DvbS1OuterDecoder::PacketSink packets, std::function<void(int)> turn,
+    DvbsDecoding(DvbS1OuterDecoder::PacketSink packets, std::function<void(int)> turn, std::function<void()> turnSenseOver,
                  std::function<void()> skipSoftValue);
 
     // Viterbi worker's thread: one block of decoded bytes and the

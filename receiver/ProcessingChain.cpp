@@ -77,7 +77,8 @@ ProcessingChain::ProcessingChain()
       // The search's turn and skip act in the Viterbi decoder, from its
       // next block, so each combination is judged on its own bits.
       dvbs([this](const uint8_t* packet, size_t length) { tsBlocks.emitTransportStream(packet, length, true); },
-           [this](int v) { viterbi.setQuarterTurns(v / 64); }, [this]() { viterbi.requestSymbolSkip(); }),
+           [this](int v) { viterbi.setQuarterTurns(v / 64); }, [this]() { turnDvbsSenseOver(); },
+           [this]() { viterbi.requestSymbolSkip(); }),
       callback([this](int16_t i, int16_t q) { onSample(i, q); }),
       blockInput([this](const int16_t* iq, size_t count) { pushSamples(iq, count); }),
       spectrum(FFTWorker::kDefaultSize)
@@ -239,6 +240,13 @@ std::string ProcessingChain::receptionProblem() const
     if (dvbS2Mode() && reception.framesArriving())
         return "frames failing";
     return "no signal";
+}
+
+void ProcessingChain::turnDvbsSenseOver()
+{
+    // Only while the sense is left to the receiver.
+    if (demod.controls().spectrumAutomatic)
+        viterbi.setMirrored(!viterbi.mirrored());
 }
 
 void ProcessingChain::forward(Worker& next, WorkBuffer* data, size_t outputSize)

@@ -196,6 +196,8 @@ private:
     // handOn() that counts what it drops.
     void forward(Worker& next, WorkBuffer* data, size_t outputSize);
     void onBlockFull(bool observed = true);
+    // DVB-S: the alignment search tried every turn without sync.
+    void turnDvbsSenseOver();
     void accumulateSpectrum(const WorkBuffer& transform);
     void onDemodulated(WorkBuffer* symbols, WorkBuffer* output);
     void onViterbiDecoded(WorkBuffer* symbols, WorkBuffer* bytes);

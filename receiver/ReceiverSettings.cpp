@@ -165,6 +165,7 @@ void applyReceiverSettings(ProcessingChain& chain, const ReceiverSettings& s)
     demod.setDVBMode(s.dvbS2());
     demod.setSpectrumInverted(s.spectrumInverted);
     demod.setSpectrumAutomatic(s.spectrumAutomatic);
+    chain.viterbiWorker().setMirrored(false);   // the sense given, until the search finds otherwise
     applyCarrierLoop(chain, s);
     applyEqualizer(chain, s);
     if (!s.dvbS2())

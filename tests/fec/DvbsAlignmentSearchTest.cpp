@@ -84,9 +84,11 @@ struct Recorder {
     std::vector<int> derotations;
     int skips = 0;
     int restarts = 0;
+    int senseTurns = 0;
     DvbsAlignmentSearch::Actions actions()
     {
-        return {[this](int v) { derotations.push_back(v); }, [this]() { ++skips; }, [this]() { ++restarts; }};
+        return {[this](int v) { derotations.push_back(v); }, [this]() { ++skips; }, [this]() { ++restarts; },
+                [this]() { ++senseTurns; }};
     }
 };
 
@@ -135,6 +137,29 @@ TEST(DvbsAlignmentSearch, StepsThroughNoiseInOrderOnlyWhenEnabled)
     const std::string log = GetCapturedStdout();
     EXPECT_NE(log.find("DVB-S alignment: derotate 64, skip 0\n"), std::string::npos) << log;
     EXPECT_NE(log.find("DVB-S alignment: derotate 64, skip 1\n"), std::string::npos) << log;
+}
+
+// Every turn at every phase without sync: the spectrum may be mirrored,
+// which no turn undoes; the sense is turned over and the turns start again.
+TEST(DvbsAlignmentSearch, TurnsTheSenseOverAfterEveryTurnFailed)
+{
+    Recorder r;
+    DvbsAlignmentSearch search(r.actions(), kPatience);
+    search.setEnabled(true);
+    const std::vector<uint8_t> block = noise(kPatience / 8, 7);
+    CaptureStdout();
+    search.observe(block.data(), block.size(), 2, {0, 0, 0});   // the period is learnt
+    for (int k = 0; k < 4 * 2 - 1; ++k)
+        search.observe(block.data(), block.size(), 2, {0, 0, 0});
+    EXPECT_EQ(r.senseTurns, 0) << "three turns tried, the fourth at its last phase";
+    search.observe(block.data(), block.size(), 2, {0, 0, 0});
+    EXPECT_EQ(r.senseTurns, 1);
+    EXPECT_EQ(r.derotations.back(), 0) << "back at the first turn";
+    for (int k = 0; k < 4 * 2; ++k)
+        search.observe(block.data(), block.size(), 2, {0, 0, 0});
+    EXPECT_EQ(r.senseTurns, 2) << "and back again";
+    const std::string log = GetCapturedStdout();
+    EXPECT_NE(log.find("DVB-S alignment: spectrum sense turned over\n"), std::string::npos);
 }
 
 // Sync bytes at any bit offset keep the combination while the outer decoder

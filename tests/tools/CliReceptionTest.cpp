@@ -306,6 +306,28 @@ TEST(CliReception, MirroredSpectrumIsDetected)
     EXPECT_GE(decoded(iq, "--offset 30000"), 2 * kFramesPerSecond - 2);
     EXPECT_GE(decoded(iq, "--offset 30000 --spectrum inverted"), 2 * kFramesPerSecond - 2) << "the old name";
     EXPECT_EQ(decoded(iq, "--offset 30000 --spectrum mirrored"), 0);
+
+    // DVB-S: the alignment search turns the sense over once no turn finds sync.
+    for (const std::string rate : {"1/2", "7/8"}) {
+        SCOPED_TRACE(rate);
+        const std::string dvbs = temp("mirror_dvbs.s16"), dvbsMirrored = temp("mirrored_dvbs.s16");
+        ASSERT_EQ(siggen("--standard dvbs --code-rate " + rate + " --esn0 10 --duration 2 --output " + dvbs).exitCode, 0);
+        std::vector<uint8_t> s = readFile(dvbs);
+        for (size_t k = 0; k + 4 <= s.size(); k += 4) {
+            std::swap(s[k], s[k + 2]);
+            std::swap(s[k + 1], s[k + 3]);
+        }
+        FILE* f = std::fopen(dvbsMirrored.c_str(), "wb");
+        std::fwrite(s.data(), 1, s.size(), f);
+        std::fclose(f);
+        const std::string options = "--standard dvbs --code-rate " + rate + " --status-interval 0 --json";
+        const std::string found = summaryOf(cli("--input file:" + dvbsMirrored + " " + options).out);
+        const std::string direct = summaryOf(cli("--input file:" + dvbs + " " + options).out);
+        EXPECT_GT(numberAfter(found, "\"ts_packets\":"), 0.8 * numberAfter(direct, "\"ts_packets\":")) << found;
+        EXPECT_LE(numberAfter(found, "\"ts_damaged\":"), 20) << found;
+        const std::string held = summaryOf(cli("--input file:" + dvbsMirrored + " " + options + " --spectrum standard").out);
+        EXPECT_EQ(numberAfter(held, "\"ts_packets\":"), 0) << held;
+    }
 }
 
 } // namespace
