@@ -61,16 +61,39 @@ void GaussianNoise::pair(float& a, float& b)
 }
 
 Channel::Channel(const ChannelParams& p)
-    : rotate(p.frequencyOffset != 0.0 || p.phaseDegrees != 0.0), noise(p.noise), rng(p.seed)
+    : rotate(p.frequencyOffset != 0.0 || p.phaseDegrees != 0.0 || p.driftHzPerSecond != 0.0),
+      noise(p.noise), rng(p.seed)
 {
     const double w = 2.0 * kPi * p.frequencyOffset / p.sampleRate;
     phaseStepRe = std::cos(w);
     phaseStepIm = std::sin(w);
+    // f(t) = offset + drift·t: the step turns by 2π·drift/fs² every sample.
+    drifting = p.driftHzPerSecond != 0.0;
+    const double dw = 2.0 * kPi * p.driftHzPerSecond / (p.sampleRate * p.sampleRate);
+    driftRe = std::cos(dw);
+    driftIm = std::sin(dw);
+    // A walk of σ per symbol is σ/√(samples per symbol) per sample.
+    walkSigma = p.phaseNoiseDegrees * kPi / 180.0 / std::sqrt(p.samplesPerSymbol);
+    for (const Dropout& d : p.dropouts) {
+        const int64_t first = int64_t(std::llround(d.start * p.sampleRate));
+        dropoutSamples.emplace_back(first, first + int64_t(std::llround(d.seconds * p.sampleRate)));
+        dropoutNoise.push_back(d.noise);
+    }
     const double phi = p.phaseDegrees * kPi / 180.0;
     phasorRe = std::cos(phi);
     phasorIm = std::sin(phi);
     variance = p.samplesPerSymbol / std::pow(10.0, p.esn0Db / 10.0);
     sigma = float(std::sqrt(variance / 2.0));
+}
+
+bool Channel::inDropout(int64_t sample, bool& keepNoise) const
+{
+    for (size_t k = 0; k < dropoutSamples.size(); ++k)
+        if (sample >= dropoutSamples[k].first && sample < dropoutSamples[k].second) {
+            keepNoise = dropoutNoise[k];
+            return true;
+        }
+    return false;
 }
 
 void Channel::process(cf32* x, size_t n)
@@ -82,21 +105,43 @@ void Channel::process(cf32* x, size_t n)
             const double pr = phasorRe * phaseStepRe - phasorIm * phaseStepIm;
             phasorIm = phasorRe * phaseStepIm + phasorIm * phaseStepRe;
             phasorRe = pr;
+            if (drifting) {
+                const double sr = phaseStepRe * driftRe - phaseStepIm * driftIm;
+                phaseStepIm = phaseStepRe * driftIm + phaseStepIm * driftRe;
+                phaseStepRe = sr;
+            }
             if (++sinceNormalise == 4096) {
                 const double m = 1.0 / std::sqrt(phasorRe * phasorRe + phasorIm * phasorIm);
                 phasorRe *= m;
                 phasorIm *= m;
+                const double ms = 1.0 / std::sqrt(phaseStepRe * phaseStepRe + phaseStepIm * phaseStepIm);
+                phaseStepRe *= ms;
+                phaseStepIm *= ms;
                 sinceNormalise = 0;
             }
         }
     }
-    if (noise) {
+    if (walkSigma > 0) {
         for (size_t i = 0; i < n; ++i) {
+            float a, b;
+            rng.pair(a, b);
+            walkPhase = std::remainder(walkPhase + double(a) * walkSigma, 2.0 * kPi);
+            x[i] *= cf32(float(std::cos(walkPhase)), float(std::sin(walkPhase)));
+        }
+    }
+    const bool anyDropout = !dropoutSamples.empty();
+    for (size_t i = 0; (noise || anyDropout) && i < n; ++i) {
+        bool keepNoise = true;
+        const bool gone = anyDropout && inDropout(sampleIndex + int64_t(i), keepNoise);
+        if (gone)
+            x[i] = cf32(0, 0);
+        if (noise && (!gone || keepNoise)) {
             float a, b;
             rng.pair(a, b);
             x[i] += cf32(a * sigma, b * sigma);
         }
     }
+    sampleIndex += int64_t(n);
 }
 
 } // namespace tx

@@ -136,6 +136,11 @@ SignalGenerator::SignalGenerator(const TxSettings& s)
     shaping.rollOff = rollOffFactor(s.rollOff);
     shaping.symbolRate = s.symbolRate;
     shaping.sampleRate = s.sampleRate;
+    if (s.sampleClockPpm != 0.0) {
+        // Only the ratio counts: fs·(10^6 + ppm) samples for Rs·10^6 symbols.
+        shaping.symbolRate = s.symbolRate * 1000000;
+        shaping.sampleRate = int64_t(std::llround(double(s.sampleRate) * (1e6 + s.sampleClockPpm)));
+    }
     shaping.spanSymbols = s.spanSymbols;
     shaping.timingOffset = s.timingOffset;
     c.shaper = std::make_unique<PulseShaper>(shaping);
@@ -144,6 +149,9 @@ SignalGenerator::SignalGenerator(const TxSettings& s)
     ch.samplesPerSymbol = samplesPerSymbol();
     ch.frequencyOffset = s.frequencyOffset;
     ch.phaseDegrees = s.phaseDegrees;
+    ch.driftHzPerSecond = s.driftHzPerSecond;
+    ch.phaseNoiseDegrees = s.phaseNoiseDegrees;
+    ch.dropouts = s.dropouts;
     ch.noise = s.noise;
     ch.esn0Db = s.esn0Db;
     ch.seed = s.seed;

@@ -43,6 +43,12 @@ struct TxSettings {
     double frequencyOffset = 0.0;
     double phaseDegrees = 0.0;
     double timingOffset = 0.0; // symbols
+    double driftHzPerSecond = 0.0;
+    double phaseNoiseDegrees = 0.0;   // rms per symbol
+    std::vector<Dropout> dropouts;
+    // The receiver's sample clock fast by this much: the symbols arrive
+    // that much slower against the nominal sample rate.
+    double sampleClockPpm = 0.0;
     bool noise = false;
     double esn0Db = 0.0;
     uint64_t seed = 1;

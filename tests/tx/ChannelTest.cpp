@@ -218,6 +218,101 @@ TEST(Channel, NoiseHasTheStatedPowerAndOffsetsRotate)
     EXPECT_NEAR(std::abs(ones[100000]), 1.0, 1e-6);
 }
 
+// The carrier's frequency moves linearly with --drift: the phase step
+// between samples a second apart differs by drift/fs of a turn.
+TEST(Channel, DriftMovesTheCarrierLinearly)
+{
+    ChannelParams p;
+    p.sampleRate = 1e5;
+    p.frequencyOffset = 1000;
+    p.driftHzPerSecond = 500;
+    Channel drifting(p);
+    std::vector<cf32> ones(300001, cf32(1, 0));
+    drifting.process(ones.data(), ones.size());
+    auto frequencyAt = [&](size_t k) {
+        return std::arg(ones[k + 1] * std::conj(ones[k])) * p.sampleRate / (2 * kPi);
+    };
+    EXPECT_NEAR(frequencyAt(0), 1000, 0.5);
+    EXPECT_NEAR(frequencyAt(100000), 1500, 0.5);
+    EXPECT_NEAR(frequencyAt(299999), 2500, 0.5);
+    EXPECT_NEAR(std::abs(ones[300000]), 1.0, 1e-5);
+}
+
+// The phase walk grows as a Wiener process: the variance of the phase change
+// over N symbols is N times the step's.
+TEST(Channel, PhaseNoiseWalksWithTheStatedStep)
+{
+    ChannelParams p;
+    p.sampleRate = 1e6;
+    p.samplesPerSymbol = 4;
+    p.phaseNoiseDegrees = 2.0;
+    Channel walking(p);
+    std::vector<cf32> ones(400000, cf32(1, 0));
+    walking.process(ones.data(), ones.size());
+    for (size_t symbols : {1, 25}) {
+        const size_t lag = 4 * symbols;
+        double sum = 0;
+        size_t count = 0;
+        for (size_t k = 0; k + lag < ones.size(); k += lag) {
+            const double d = std::arg(ones[k + lag] * std::conj(ones[k]));
+            sum += d * d;
+            ++count;
+        }
+        const double rmsDegrees = std::sqrt(sum / double(count)) * 180 / kPi;
+        EXPECT_NEAR(rmsDegrees, 2.0 * std::sqrt(double(symbols)), 0.1 * 2.0 * std::sqrt(double(symbols))) << symbols;
+    }
+    EXPECT_NEAR(std::abs(ones[399999]), 1.0, 1e-5) << "a pure turn";
+}
+
+// A dropout removes the signal for its time: silence, or the noise alone.
+TEST(Channel, DropoutsLeaveSilenceOrNoise)
+{
+    ChannelParams p;
+    p.sampleRate = 1e5;
+    p.samplesPerSymbol = 2;
+    p.noise = true;
+    p.esn0Db = 20;
+    p.dropouts = {{0.1, 0.05, false}, {0.3, 0.1, true}};
+    Channel channel(p);
+    std::vector<cf32> x(50000, cf32(1, 0));
+    // In pieces, as the generator calls it.
+    for (size_t at = 0; at < x.size(); at += 777)
+        channel.process(x.data() + at, std::min<size_t>(777, x.size() - at));
+    auto meanPower = [&](size_t from, size_t to) {
+        double s = 0;
+        for (size_t k = from; k < to; ++k)
+            s += std::norm(x[k]);
+        return s / double(to - from);
+    };
+    const double noisePower = 2 / 100.0;
+    EXPECT_NEAR(meanPower(0, 10000), 1 + noisePower, 0.01);
+    EXPECT_EQ(meanPower(10000, 15000), 0.0) << "silence";
+    EXPECT_NEAR(meanPower(15000, 30000), 1 + noisePower, 0.01);
+    EXPECT_NEAR(meanPower(30000, 40000), noisePower, 0.002) << "the noise alone";
+    EXPECT_NEAR(meanPower(40000, 50000), 1 + noisePower, 0.01);
+}
+
+// A sample clock fast by N ppm takes N ppm more samples for the same symbols.
+TEST(SignalGenerator, SampleClockErrorStretchesTheSignal)
+{
+    TxSettings s;
+    s.modcods = {4};
+    s.frame = FrameSize::Short;
+    auto samplesFor = [&](double ppm) {
+        s.sampleClockPpm = ppm;
+        SignalGenerator g(s);
+        std::vector<cf32> out;
+        size_t symbols = 0;
+        for (int f = 0; f < 40; ++f)
+            symbols += g.nextUnit(out);
+        return double(out.size()) / double(symbols);
+    };
+    const double nominal = samplesFor(0);
+    EXPECT_NEAR(nominal, 2.0, 0.01);
+    EXPECT_NEAR(samplesFor(500) / nominal, 1.0005, 2e-5);
+    EXPECT_NEAR(samplesFor(-300) / nominal, 0.9997, 2e-5);
+}
+
 TEST(SampleFormat, ConversionsScaleRoundAndClip)
 {
     const cf32 in[3] = {cf32(0.5f, -0.5f), cf32(2.0f, -2.0f), cf32(0.0f, 0.004f)};

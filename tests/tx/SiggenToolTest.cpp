@@ -42,7 +42,8 @@ TEST(SiggenTool, HelpListsEveryOptionWithItsDefault)
     for (const char* option : {"--standard", "--modcod", "--frame", "--pilots", "--rolloff", "--code-rate", "--gse",
                                "--ts", "--service", "--provider", "--symbol-rate", "--sample-rate", "--offset",
                                "--phase", "--esn0", "--level", "--format", "--seed", "--output", "--serve",
-                               "--realtime", "--duration", "--frames", "--symbols-out", "--bbframes-out"})
+                               "--realtime", "--duration", "--frames", "--symbols-out", "--bbframes-out", "--drift",
+                               "--phase-noise", "--dropout", "--sample-clock-ppm"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
     EXPECT_NE(r.out.find("(default: dvbs2)"), std::string::npos);
     EXPECT_NE(r.out.find("(default: s16)"), std::string::npos);
@@ -118,6 +119,13 @@ TEST(SiggenTool, ImpossibleParametersAreRefusedWithTheirReason)
         {"--modcod 'QPSK 1/2'", "--output", 1},
         {"--output /nonexistent/dir/x.iq --frames 1", "cannot write", 2},
         {"--serve 127.0.0.1 --frames 1", "HOST:PORT", 1},
+        {"--dropout 1 --output /dev/null", "START:SECONDS", 1},
+        {"--dropout 1:0 --output /dev/null", "START:SECONDS", 1},
+        {"--dropout -1:2 --output /dev/null", "START:SECONDS", 1},
+        {"--dropout 1:2:hiss --output /dev/null", "START:SECONDS", 1},
+        {"--phase-noise -1 --output /dev/null", "--phase-noise", 1},
+        {"--drift fast --output /dev/null", "--drift", 1},
+        {"--sample-clock-ppm 1e6 --output /dev/null", "--sample-clock-ppm", 1},
     };
     for (const Case& c : cases) {
         const ToolRun r = siggen(c.arguments);

@@ -122,6 +122,18 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
     const QCommandLineOption phase("phase", "Carrier phase offset in degrees (default: 0).", "degrees", "0");
     const QCommandLineOption timing("timing-offset", "Symbol timing offset in symbols, -1 < t < 1 (default: 0).",
                                     "symbols", "0");
+    const QCommandLineOption drift("drift", "Carrier drift in Hz per second from --offset on (default: 0).", "Hz/s", "0");
+    const QCommandLineOption phaseNoise("phase-noise",
+                                        "Carrier phase noise: a random walk of this rms step per symbol (default: 0).",
+                                        "degrees", "0");
+    const QCommandLineOption dropout("dropout",
+                                     "The signal gone from START for SECONDS: silence, or the noise alone with "
+                                     ":noise; repeat for several (default: none).",
+                                     "start:seconds[:noise]");
+    const QCommandLineOption clockPpm("sample-clock-ppm",
+                                      "The receiver's sample clock this many ppm fast: the symbol rate appears that "
+                                      "much lower (default: 0).",
+                                      "ppm", "0");
     const QCommandLineOption esn0("esn0", "Add white Gaussian noise at this Es/N0 in dB (default: none).", "dB");
     const QCommandLineOption level("level",
                                    "Signal RMS as a fraction of full scale (default: 0.25).", "fraction", "0.25");
@@ -152,7 +164,7 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
                                          "(default: not written).",
                                          "path");
     p.addOptions({standardOptions.help, standardOptions.version, standard, modcod, frame, pilots, rolloff, codeRate, gse, gsePdu, gseLabel, ts, loop,
-                  service, provider, payloadRate, symbolRate, sampleRate, span, offset, phase, timing, esn0, level,
+                  service, provider, payloadRate, symbolRate, sampleRate, span, offset, phase, timing, drift, phaseNoise, dropout, clockPpm, esn0, level,
                   format, seed, output, serve, realtime, duration, frames, symbolsOut, bbframesOut});
 
     const ParseResult parsed = parseToolCommandLine(p, standardOptions, arguments, "tavirel-siggen", message);
@@ -241,6 +253,23 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
         return bad(phase, "'" + p.value(phase) + "' is not an angle");
     if (!parseDouble(p.value(timing), s.timingOffset))
         return bad(timing, "'" + p.value(timing) + "' is not a number");
+    if (!parseDouble(p.value(drift), s.driftHzPerSecond))
+        return bad(drift, "'" + p.value(drift) + "' is not a frequency per second");
+    if (!parseDouble(p.value(phaseNoise), s.phaseNoiseDegrees) || s.phaseNoiseDegrees < 0 || s.phaseNoiseDegrees > 180)
+        return bad(phaseNoise, "'" + p.value(phaseNoise) + "' is not an angle from 0 to 180 degrees");
+    if (!parseDouble(p.value(clockPpm), s.sampleClockPpm) || std::fabs(s.sampleClockPpm) > 100000)
+        return bad(clockPpm, "'" + p.value(clockPpm) + "' is not a clock error within ±100000 ppm");
+    for (const QString& d : p.values(dropout)) {
+        const QStringList parts = d.split(':');
+        tx::Dropout gone;
+        const bool shaped = (parts.size() == 2 || (parts.size() == 3 && parts[2] == "noise")) &&
+                            parseDouble(parts[0], gone.start) && parseDouble(parts[1], gone.seconds) &&
+                            gone.start >= 0 && gone.seconds > 0;
+        if (!shaped)
+            return bad(dropout, "'" + d + "' is not START:SECONDS or START:SECONDS:noise");
+        gone.noise = parts.size() == 3;
+        s.dropouts.push_back(gone);
+    }
     if (p.isSet(esn0)) {
         s.noise = true;
         if (!parseDouble(p.value(esn0), s.esn0Db) || s.esn0Db < -30 || s.esn0Db > 100)
