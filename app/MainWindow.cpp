@@ -873,15 +873,17 @@ void MainWindow::slot_60hz_timer_ovf()
     if (!receptionProblem.empty())
         quality.merValid = false;
     const std::vector<Worker*>& workers = chain.workers();
+    // A stalled input leaves the workers idle: their last loads are not theirs now.
+    const bool stalled = receptionProblem.compare(0, 8, "no input") == 0;
     for (size_t i = 0; readingsDue && i < statsRows.size() && i < workers.size(); ++i) {
-        statsRows[i]->setLoad(workers[i]->loadSum());
+        statsRows[i]->setLoad(stalled ? 0 : workers[i]->loadSum());
         if (workers[i] == &demod)
             statsRows[i]->setDetail(merDetailText(quality));
     }
 
     // 3. The constellation's source, 4. its fading and repaint.
     demod.setDisplaySource(DisplaySource(std::clamp(ui->box_iqsource->currentIndex(), 0, 3)));
-    ui->widget_iqplot->fade();
+    ui->widget_iqplot->fade(stalled);
 
     // 5. The recording's size.
     if (outputs.recording().isOpen())

@@ -41,11 +41,11 @@ void IQPlot::setReference(const ConstellationObject* constellation)
     reference.store(constellation);
 }
 
-void IQPlot::fade()
+void IQPlot::fade(bool withoutSymbols)
 {
     {
         std::lock_guard<std::mutex> lock(imageMutex);
-        if (!updated)
+        if (!updated && !withoutSymbols)
             return;
         updated = false;
         for (int y = 0; y < kSize; ++y) {

@@ -28,7 +28,8 @@ public:
 
     // The refresh tick: when symbols came since the last tick, every pixel
     // brightens by 48 (a hit is gone after six ticks) and the plot repaints.
-    void fade();
+    // With `withoutSymbols` it fades even when none came (the input stalled).
+    void fade(bool withoutSymbols = false);
 
     void setDotColour(const QColor& colour);
     QColor dotColour() const { return dots; }

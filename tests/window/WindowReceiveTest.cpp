@@ -11,6 +11,7 @@
 #include "ui/WaterfallDisplay.h"
 
 #include <QImage>
+#include <QProgressBar>
 #include <QUdpSocket>
 
 #include <cmath>
@@ -286,9 +287,18 @@ TEST_F(WindowTest, ClippingAndAStalledFeedAreShown)
             return window->currentDevice() == nullptr;
         },
         60000);
-    // The readings follow within their refresh of 100 ms.
+    // The readings follow within their refresh of 100 ms; the constellation
+    // fades out and the workers show no load, as nothing arrives.
     pumpFor(300);
     EXPECT_TRUE(ui().lbl_snr->text().startsWith("MER: -")) << ui().lbl_snr->text().toStdString();
+    const QImage faded = ui().widget_iqplot->persistence();
+    int hits = 0;
+    for (int y = 0; y < faded.height(); ++y)
+        for (int x = 0; x < faded.width(); ++x)
+            hits += faded.constScanLine(y)[x] < 255;
+    EXPECT_EQ(hits, 0) << "the constellation has faded out";
+    for (QProgressBar* bar : ui().grp_workerstats->findChildren<QProgressBar*>())
+        EXPECT_EQ(bar->value(), 0) << bar->objectName().toStdString();
     EXPECT_TRUE(lockShown);
     EXPECT_TRUE(clippingShown);
     EXPECT_TRUE(stallShown) << ui().sync_confidence->text().toStdString();
