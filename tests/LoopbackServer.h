@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -52,8 +54,8 @@ inline int closedPort()
 
 // A server on a free loopback port that accepts one client, sends `bytes`
 // as fast as the client takes them and hangs up; with `silentMs`, only
-// after holding the connection open without a word that long (a feed that
-// died without closing).
+// after holding the connection open without a word that long, or until
+// hangUp() (a feed that died without closing).
 class SendOnceServer {
 public:
     explicit SendOnceServer(std::vector<uint8_t> bytes, int silentMs = 0) : bytes(std::move(bytes))
@@ -75,22 +77,37 @@ public:
                     break;
                 at += size_t(n);
             }
-            if (c >= 0 && silentMs > 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(silentMs));
+            if (c >= 0 && silentMs > 0) {
+                std::unique_lock<std::mutex> lock(mutex);
+                wake.wait_for(lock, std::chrono::milliseconds(silentMs), [this] { return hungUp; });
+            }
             close(c);
         });
     }
     ~SendOnceServer()
     {
+        hangUp();
         shutdown(listener, SHUT_RDWR);   // a client that never came no longer holds accept()
         thread.join();
         close(listener);
+    }
+    // Ends the silence now.
+    void hangUp()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            hungUp = true;
+        }
+        wake.notify_all();
     }
     int port = 0;
 
 private:
     std::vector<uint8_t> bytes;
     int listener = -1;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool hungUp = false;
     std::thread thread;
 };
 

@@ -265,7 +265,7 @@ TEST_F(WindowTest, ClippingAndAStalledFeedAreShown)
     ASSERT_NE(clipping, nullptr);
     EXPECT_FALSE(clipping->isVisible());
 
-    testsupport::SendOnceServer server(readFile(iq), 4000);
+    testsupport::SendOnceServer server(readFile(iq), 8000);
     TcpInputSettings input;
     input.port = server.port;
     input.bandwidthMHz = 2.0;
