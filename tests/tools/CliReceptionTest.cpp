@@ -308,22 +308,28 @@ TEST(CliReception, StalledInputIsReportedNotLocked)
     EXPECT_TRUE(said);
 }
 
+// The s16 recording `from` with I and Q swapped, as `to`: the spectrum's
+// mirror image.
+void writeMirrored(const std::string& from, const std::string& to)
+{
+    std::vector<uint8_t> bytes = readFile(from);
+    for (size_t k = 0; k + 4 <= bytes.size(); k += 4) {
+        std::swap(bytes[k], bytes[k + 2]);
+        std::swap(bytes[k + 1], bytes[k + 3]);
+    }
+    FILE* f = std::fopen(to.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
 // A mirrored spectrum (I and Q swapped) is found by itself; fixing the sense
 // by hand to the wrong one decodes nothing, and the old names still work.
 TEST(CliReception, MirroredSpectrumIsDetected)
 {
     const std::string iq = temp("mirror.s16"), mirrored = temp("mirrored.s16");
     ASSERT_EQ(siggen(kSignal + " --offset 30000 --duration 2 --output " + iq).exitCode, 0);
-    std::vector<uint8_t> bytes = readFile(iq);
-    for (size_t k = 0; k + 4 <= bytes.size(); k += 4) {
-        std::swap(bytes[k], bytes[k + 2]);
-        std::swap(bytes[k + 1], bytes[k + 3]);
-    }
-    {
-        FILE* f = std::fopen(mirrored.c_str(), "wb");
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
+    writeMirrored(iq, mirrored);
     auto decoded = [](const std::string& file, const std::string& options) {
         return numberAfter(summaryOf(cli("--input file:" + file + " --status-interval 0 --json " + options).out),
                            "\"frames_decoded\":");
@@ -342,14 +348,7 @@ TEST(CliReception, MirroredSpectrumIsDetected)
         SCOPED_TRACE(rate);
         const std::string dvbs = temp("mirror_dvbs.s16"), dvbsMirrored = temp("mirrored_dvbs.s16");
         ASSERT_EQ(siggen("--standard dvbs --code-rate " + rate + " --esn0 10 --duration 2 --output " + dvbs).exitCode, 0);
-        std::vector<uint8_t> s = readFile(dvbs);
-        for (size_t k = 0; k + 4 <= s.size(); k += 4) {
-            std::swap(s[k], s[k + 2]);
-            std::swap(s[k + 1], s[k + 3]);
-        }
-        FILE* f = std::fopen(dvbsMirrored.c_str(), "wb");
-        std::fwrite(s.data(), 1, s.size(), f);
-        std::fclose(f);
+        writeMirrored(dvbs, dvbsMirrored);
         const std::string options = "--standard dvbs --code-rate " + rate + " --status-interval 0 --json";
         const std::string found = summaryOf(cli("--input file:" + dvbsMirrored + " " + options).out);
         const std::string direct = summaryOf(cli("--input file:" + dvbs + " " + options).out);
