@@ -148,7 +148,7 @@ TEST(WindowProgram, WithADeviceAndARecordingClosesEachInItsPlace)
         Transmitter tx;
         ASSERT_TRUE(testsupport::tcpListening(tx.port));
         p = tavirel(folder, "--tcp 127.0.0.1:" + std::to_string(tx.port) +
-                                " --no-release-notes --record ts:out.ts --quit-after 4");
+                                " --no-release-notes --record ts:out.ts --quit-after 6");
     }
     expectStartAndEndInOrder(p);
     const int opened = p.find("device has been opened.");

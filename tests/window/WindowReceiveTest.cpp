@@ -265,7 +265,7 @@ TEST_F(WindowTest, ClippingAndAStalledFeedAreShown)
     ASSERT_NE(clipping, nullptr);
     EXPECT_FALSE(clipping->isVisible());
 
-    testsupport::SendOnceServer server(readFile(iq), 8000);
+    testsupport::SendOnceServer server(readFile(iq), 120000);
     TcpInputSettings input;
     input.port = server.port;
     input.bandwidthMHz = 2.0;
@@ -299,11 +299,15 @@ TEST_F(WindowTest, ClippingAndAStalledFeedAreShown)
     EXPECT_EQ(hits, 0) << "the constellation has faded out";
     for (QProgressBar* bar : ui().grp_workerstats->findChildren<QProgressBar*>())
         EXPECT_EQ(bar->value(), 0) << bar->objectName().toStdString();
+
     EXPECT_TRUE(lockShown);
     EXPECT_TRUE(clippingShown);
     EXPECT_TRUE(stallShown) << ui().sync_confidence->text().toStdString();
     // A second after the clipping samples stopped, the warning goes.
     pumpUntil([&] { return !clipping->isVisible(); }, 3000);
     EXPECT_FALSE(clipping->isVisible());
+    // The silence lasts until it has been seen, however slowly the window
+    // worked through what the server's buffers held.
+    server.hangUp();
     pumpUntil([&] { return window->currentDevice() == nullptr; }, 20000);
 }
