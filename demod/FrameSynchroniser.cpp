@@ -129,15 +129,13 @@ __attribute__((always_inline)) inline cf FrameSynchroniser::push(cf z)
         const int sum = 25 - 2 * mismatches;
         if (senseWatch && (sum >= kSenseEvidence || sum <= -kSenseEvidence))
             followSense(sum);
-    }
-    if (sofSearch) {
-        const int mismatches = __builtin_popcount(((diffSigns >> 1) ^ kSofNegative) & 0x1FFFFFFu);
-        const int sum = 25 - 2 * mismatches;
-        const float m = float(std::abs(sum));
-        peakSum += m - peakHistory[peakIndex];
-        peakHistory[peakIndex] = m;
-        peakIndex = (peakIndex + 1) % 32;
-        peak = m > 0.13125f * peakSum;
+        if (sofSearch) {
+            const float m = float(std::abs(sum));
+            peakSum += m - peakHistory[peakIndex];
+            peakHistory[peakIndex] = m;
+            peakIndex = (peakIndex + 1) % 32;
+            peak = m > 0.13125f * peakSum;
+        }
     }
     const bool hit = lengthIndex < 16 && symbolCounter == kFrameLengths[size_t(lengthIndex)];
 
