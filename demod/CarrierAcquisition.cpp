@@ -24,6 +24,7 @@ void CarrierAcquisition::reset()
 {
     sums.fill({});
     count = 0;
+    base = 0;
 }
 
 float CarrierAcquisition::estimate() const
@@ -32,11 +33,11 @@ float CarrierAcquisition::estimate() const
     for (const auto& s : sums)
         total += s;
     if (total == std::complex<double>(0, 0))
-        return 0;
+        return base;
     // Each lag m turns by m·ω; normalised sums over lags 1 … M turn on
     // average by (M + 1)·ω / 2.
     const double omega = 2 * std::arg(total) / (kLags + 1);
-    return float(omega / (2 * M_PI) * 256);
+    return base + float(omega / (2 * M_PI) * 256);
 }
 
 namespace {
@@ -52,6 +53,65 @@ uint32_t sofBitAt(int p) { return (kSofBits >> (25 - p)) & 1u; }
 
 } // namespace
 
+CarrierAcquisition::SofReading CarrierAcquisition::readSof() const
+{
+    SofReading reading;
+    constexpr int n = 26;
+    float magnitude = 0;
+    float power = 0;
+    for (int p = 0; p < n; ++p) {
+        const std::complex<double> x = std::complex<double>(header[size_t(p)]) * std::conj(plReference(p, sofBitAt(p)));
+        reading.symbols[size_t(p)] = std::complex<float>(x * M_SQRT1_2);
+        reading.sum += reading.symbols[size_t(p)];
+        magnitude += std::abs(reading.symbols[size_t(p)]);
+        power += std::norm(reading.symbols[size_t(p)]);
+    }
+    if (magnitude <= 0)
+        return reading;
+    const auto& x = reading.symbols;
+    // Coarse: the turn from one symbol to the next.
+    std::complex<double> lag1 = 0;
+    for (int p = 1; p < n; ++p)
+        lag1 += std::complex<double>(x[size_t(p)] * std::conj(x[size_t(p - 1)]));
+    const double coarse = std::arg(lag1);
+    // Fine: the autocorrelation of what is left over lags 1 … 13 turns on
+    // average by 7 times the remaining offset, within its ±π.
+    constexpr int kSofLags = 13;
+    std::array<std::complex<double>, n> y;
+    for (int p = 0; p < n; ++p)
+        y[size_t(p)] = std::complex<double>(x[size_t(p)]) * std::polar(1.0, -coarse * p);
+    std::complex<double> total = 0;
+    for (int m = 1; m <= kSofLags; ++m) {
+        std::complex<double> r = 0;
+        for (int p = m; p < n; ++p)
+            r += y[size_t(p)] * std::conj(y[size_t(p - m)]);
+        total += r / double(n - m);
+    }
+    const double omega = coarse + 2 * std::arg(total) / (kSofLags + 1);
+    std::complex<double> turned = 0;
+    for (int p = 0; p < n; ++p)
+        turned += std::complex<double>(x[size_t(p)]) * std::polar(1.0, -omega * p);
+    reading.frequency = float(omega / (2 * M_PI) * 256);
+    reading.coherence = float(std::abs(turned)) / magnitude;
+    reading.unturnedCoherence = std::abs(reading.sum) / magnitude;
+    // The Cramér–Rao bound of a frequency on n known symbols, 6 / (SNR·n(n² − 1)).
+    const double signal = std::norm(turned) / (n * n);
+    const double noise = std::max(double(power) / n - signal, 1e-3 * signal);
+    const double variance = 6.0 / (signal / noise * n * (n * n - 1));
+    reading.spread = float(std::sqrt(variance) / (2 * M_PI) * 256);
+    return reading;
+}
+
+int32_t CarrierAcquisition::SofReading::phaseAt(int position, float atFrequency) const
+{
+    const double omega = double(atFrequency) / 256 * 2 * M_PI;
+    std::complex<double> turned = 0;
+    for (size_t p = 0; p < symbols.size(); ++p)
+        turned += std::complex<double>(symbols[p]) * std::polar(1.0, -omega * double(p));
+    const double cycles = (std::arg(turned) + omega * position) / (2 * M_PI);
+    return int32_t(std::lround(cycles * 65536)) & 0xFFFF;
+}
+
 void CarrierAcquisition::headerDone(uint64_t descrambled, bool locked, CarrierLoop& loop)
 {
     if (!loop.enabled || locked) {
@@ -64,11 +124,18 @@ void CarrierAcquisition::headerDone(uint64_t descrambled, bool locked, CarrierLo
 
     // The modulation taken off: x = raw · conj(reference), π/2-BPSK with the
     // SOF bits and then the scrambled code word.
+    // The lags alias beyond ±1/(kLags + 1) cycle per symbol: the sums are of
+    // what is left once the carrier the loop was given when they began is
+    // taken off, which the SOF has put within reach.
+    if (count == 0)
+        base = loop.integrator;
+    const double baseOmega = double(base) / 256 * 2 * M_PI;
     const uint64_t sent = code ^ kPlHeaderScrambling;
     std::array<std::complex<double>, kSymbols> x;
     for (int p = 0; p < kSymbols; ++p) {
         const uint32_t bit = p < 26 ? sofBitAt(p) : uint32_t((sent >> (63 - (p - 26))) & 1u);
-        x[size_t(p)] = std::complex<double>(header[size_t(p)]) * std::conj(plReference(p, bit));
+        x[size_t(p)] = std::complex<double>(header[size_t(p)]) * std::conj(plReference(p, bit)) *
+                       std::polar(1.0, -baseOmega * p);
     }
     for (int m = 1; m <= kLags; ++m) {
         std::complex<double> r = 0;
@@ -87,7 +154,7 @@ void CarrierAcquisition::headerDone(uint64_t descrambled, bool locked, CarrierLo
         const double omega = double(estimate()) / 256 * 2 * M_PI;
         std::complex<double> phase = 0;
         for (int p = 0; p < kSymbols; ++p)
-            phase += x[size_t(p)] * std::polar(1.0, -omega * (p - (kSymbols - 1)));
+            phase += x[size_t(p)] * std::polar(1.0, baseOmega * p - omega * (p - (kSymbols - 1)));
         const double cycles = std::arg(phase) / (2 * M_PI);
         loop.phase = int32_t(std::lround(cycles * 65536)) & 0xFFFF;
         loop.integrator += difference;

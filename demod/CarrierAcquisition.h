@@ -40,6 +40,26 @@ public:
     // Forgets the headers measured so far.
     void reset();
 
+    // The carrier read from the SOF alone (positions 0 … 25 stored), at any
+    // offset up to a quarter of the symbol rate either way: a lag-1
+    // differential estimate, which no offset below half the symbol rate
+    // aliases, refined on the SOF turned back by it. The SOF need not be
+    // real: `coherence` (|Σ| of the SOF turned back, over Σ |s|; 1 when
+    // clean, up to 0.7 on the peaks of data) tells, and `spread` is the frequency's
+    // standard deviation expected at the signal-to-noise ratio it shows.
+    struct SofReading {
+        float frequency = 0;   // 1/256 cycle per symbol, as the loop's
+        float coherence = 0;
+        float unturnedCoherence = 0;   // the same at no offset
+        float spread = 0;
+        // The carrier's phase at SOF position `position`, 65536 per cycle,
+        // were its frequency `frequency` (the loop's units).
+        int32_t phaseAt(int position, float atFrequency) const;
+        std::complex<float> sum{};   // Σ s·conj(reference), unturned
+        std::array<std::complex<float>, 26> symbols{};   // modulation removed
+    };
+    SofReading readSof() const;
+
     // The average so far, in the loop's units (1/256 cycle per symbol), and
     // the number of headers behind it.
     float estimate() const;
@@ -50,4 +70,5 @@ private:
     std::array<std::complex<float>, kSymbols> header{};
     std::array<std::complex<double>, kLags> sums{};
     int count = 0;
+    float base = 0;   // the loop's frequency the sums are taken against
 };

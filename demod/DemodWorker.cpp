@@ -34,14 +34,20 @@ void DemodWorker::process(WorkBuffer* input, WorkBuffer* output)
         std::lock_guard<std::mutex> lock(paramMutex);
         tap.symbols.clear();
         tap.symbols.reserve(n);
+        if (carrierStep.block == input) {
+            if (dvbS2)
+                demod.shiftCarrier(carrierStep.cycles, carrierStep.afterSymbols, carrierStep.restart);
+            carrierStep = CarrierStep();
+        }
         if (dvbS2) {
             output->resize(outputBytes(input->size()));
             auto* symbols = reinterpret_cast<std::complex<float>*>(output->data());
             auto* frame = reinterpret_cast<int8_t*>(output->data() + symbolBytes(input->size()));
-            const bool delivered = demod.processS2(in, n, symbols, frame, &tap);
-            output->resize(symbolBytes(input->size()) + (delivered ? Demodulator::kFrameBytes : 0));
+            const size_t delivered = demod.processS2(in, n, symbols, frame, &tap, frameCapacity(input->size()));
+            output->resize(symbolBytes(input->size()) + delivered * Demodulator::kFrameBytes);
+            lastFrames = demod.blockFrames();
             takeEvents();
-            if (delivered && dumpRequested) {
+            if (delivered > 0 && dumpRequested) {
                 dumpRequested = false;
                 dumpFrame(frame, plsShortFrame(demod.deliveredPlsCode()) ? 16200 : 64800);
             }
@@ -296,6 +302,18 @@ float DemodWorker::carrierFrequency()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
     return demod.loop().frequency / 256.0f;
+}
+
+double DemodWorker::carrierOffsetCycles()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    return dvbS2 && demod.loop().enabled ? demod.framing().carrierCycles() : 0.0;
+}
+
+void DemodWorker::expectCarrierStep(const WorkBuffer* block, double cycles, int afterSymbols, bool restart)
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    carrierStep = {block, cycles, afterSymbols, restart};
 }
 
 SignalQualityReading DemodWorker::signalQuality()

@@ -46,7 +46,17 @@ public:
     // A complex float for every whole 16-bit input symbol, then room for
     // the frame the block may complete.
     static constexpr size_t symbolBytes(size_t inputBytes) { return 8 * (inputBytes / 4); }
-    static constexpr size_t outputBytes(size_t inputBytes) { return symbolBytes(inputBytes) + Demodulator::kFrameBytes; }
+    // Frames as short as 3330 symbols (32APSK short) end up to n / 3330 + 1
+    // times in a block of n symbols.
+    static constexpr size_t kShortestFrame = 3330;
+    static constexpr size_t frameCapacity(size_t inputBytes) { return inputBytes / 4 / kShortestFrame + 1; }
+    static constexpr size_t outputBytes(size_t inputBytes)
+    {
+        return symbolBytes(inputBytes) + frameCapacity(inputBytes) * Demodulator::kFrameBytes;
+    }
+    // The code and continuity of each frame in the last output, in order
+    // (on the worker's thread: its completion).
+    const std::vector<FrameSynchroniser::DeliveredFrame>& blockFrames() const { return lastFrames; }
 
     void setDVBMode(bool dvbS2);
     void setSpectrumInverted(bool inverted);
@@ -81,6 +91,15 @@ public:
     DemodControls controls();
     // The fine carrier loop's frequency, in cycles per symbol.
     float carrierFrequency();
+    // DVB-S2: the carrier the loop follows, in cycles per symbol of the
+    // samples as they arrive (the sense in use taken into account); 0 when
+    // the loop is off or in DVB-S mode.
+    double carrierOffsetCycles();
+    // The mixer moved by `cycles` per symbol from the first sample of
+    // `block` (the demodulator's input, not yet handed in), which the
+    // filters' delay brings `afterSymbols` into it: the loop steps with it
+    // (or, with `restart`, starts again from the mixer's frequency).
+    void expectCarrierStep(const WorkBuffer* block, double cycles, int afterSymbols, bool restart);
     // The signal quality of the mode running, safe from any thread (a copy,
     // taken between blocks; cheap enough for a 20 ms display refresh):
     // `esn0Db` when `valid`, `merDb` when `merValid` too, both in dB.
@@ -112,6 +131,14 @@ private:
     SymbolTap tap;                                  // the block's symbols for the display
     std::array<ModcodStatistic, 128> statistics{};  // per PLS code, while locked
     bool headerReadLocked = false;                  // framesReceived()
+    struct CarrierStep {
+        const WorkBuffer* block = nullptr;
+        double cycles = 0;
+        int afterSymbols = 0;
+        bool restart = false;
+    };
+    CarrierStep carrierStep;                        // under paramMutex
+    std::vector<FrameSynchroniser::DeliveredFrame> lastFrames;
     bool dumpRequested = false;
     int dumpCounter = 0;
 };

@@ -4,9 +4,10 @@ using cf = std::complex<float>;
 
 Demodulator::Demodulator() = default;
 
-bool Demodulator::processS2(const int16_t* in, size_t n, cf* symbols, int8_t* frame, SymbolTap* tap)
+size_t Demodulator::processS2(const int16_t* in, size_t n, cf* symbols, int8_t* frame, SymbolTap* tap,
+                              size_t frameCapacity)
 {
-    return sync.process(in, n, kInputScale, inverted, eq, symbols, frame, tap);
+    return sync.process(in, n, kInputScale, inverted, eq, symbols, frame, tap, frameCapacity);
 }
 
 void Demodulator::processS1(const int16_t* in, size_t n, cf* symbols, SymbolTap* tap)

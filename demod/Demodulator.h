@@ -27,7 +27,12 @@ public:
     // complex floats at `symbols`; a frame completed meanwhile goes to
     // `frame` (64800 bytes). Returns true when a frame was written. `tap`
     // (if any) collects the symbols of its source.
-    bool processS2(const int16_t* in, size_t n, std::complex<float>* symbols, int8_t* frame, SymbolTap* tap = nullptr);
+    // With `frameCapacity` above 1, that many frames may follow one another
+    // at `frame`; returns the number written.
+    size_t processS2(const int16_t* in, size_t n, std::complex<float>* symbols, int8_t* frame, SymbolTap* tap = nullptr,
+                     size_t frameCapacity = 1);
+    // The code and continuity of each frame the last processS2() wrote.
+    const std::vector<FrameSynchroniser::DeliveredFrame>& blockFrames() const { return sync.blockFrames(); }
     // DVB-S: n input symbols to n derotated QPSK symbols (all of them to `tap`).
     void processS1(const int16_t* in, size_t n, std::complex<float>* symbols, SymbolTap* tap = nullptr);
     // The framing's events since they were last taken (the caller clears them).
@@ -56,6 +61,10 @@ public:
 
     // The framing's readouts.
     const FrameSynchroniser& framing() const { return sync; }
+    // The mixer ahead moved by `cycles` per symbol, reaching the input
+    // `afterSymbols` from the next one handed in (DVB-S2); the loop follows,
+    // or with `restart` starts again from there.
+    void shiftCarrier(double cycles, int afterSymbols, bool restart) { sync.shiftCarrier(cycles, afterSymbols, restart); }
     int lockCounter() const { return sync.lockCounter(); }
     bool locked() const { return sync.locked(); }
     uint8_t plsCode() const { return sync.plsCode(); }

@@ -24,6 +24,38 @@ constexpr uint32_t expectedNegative()
 }
 constexpr uint32_t kSofNegative = expectedNegative();
 
+// An SOF candidate is a correlator value of 4.2 times the mean of the last
+// 32 (the hard count) or 3 times (the soft correlator; on noise one symbol
+// in a thousand comes so high).
+constexpr float kHardPeakFactor = 0.13125f;
+constexpr float kSoftPeakFactor = 3.0f / 32;
+
+// The signs of Im(d) over a PLHEADER's products d[m] = conj(z[m])·z[m − 1]
+// (m = 1 … 25 within the SOF; 0 unused), for the sense set; and over the
+// PLS code's products within its pairs (m = 27 + 2i), with the pilot flag
+// clear (set: all the other way).
+struct HeaderSignTables {
+    float sof[26];
+    float pairs[32];
+};
+constexpr HeaderSignTables headerSignTables()
+{
+    HeaderSignTables t{};
+    auto sign = [](uint64_t bits, int width, int position) { return ((bits >> (width - 1 - position)) & 1u) ? -1 : 1; };
+    t.sof[0] = 0;
+    for (int m = 1; m <= 25; ++m) {
+        // π/2-BPSK turns a quarter the other way from odd to even symbols.
+        const int product = sign(kSofBits, 26, m) * sign(kSofBits, 26, m - 1);
+        t.sof[m] = float(m % 2 == 1 ? product : -product);
+    }
+    for (int i = 0; i < 32; ++i)
+        t.pairs[i] = float(sign(kPlHeaderScrambling, 64, 2 * i) * sign(kPlHeaderScrambling, 64, 2 * i + 1));
+    return t;
+}
+constexpr HeaderSignTables kHeaderSignTables = headerSignTables();
+constexpr const float* kHeaderSigns = kHeaderSignTables.sof;
+constexpr const float* kPairSigns = kHeaderSignTables.pairs;
+
 inline int sofBit(int position) { return int((kSofBits >> (25 - position)) & 1u); }
 
 // A header whose hard decisions lie further from the code word they decode
@@ -67,13 +99,17 @@ void FrameSynchroniser::lose()
     }
 }
 
-bool FrameSynchroniser::process(const int16_t* in, size_t n, float scale, bool inverted, Equalizer& equalizer,
-                                cf* symbols, int8_t* frame, SymbolTap* tap)
+size_t FrameSynchroniser::process(const int16_t* in, size_t n, float scale, bool inverted, Equalizer& equalizer,
+                                  cf* symbols, int8_t* frame, SymbolTap* tap, size_t capacity)
 {
     blockTap = tap;
     frameOut = frame;
-    delivered = false;
+    frameCapacity = std::max<size_t>(capacity, 1);
+    deliveredFrames.clear();
+    conjugating = inverted == senseFlipped;
     for (size_t k = 0; k < n; ++k) {
+        if (shiftCountdown > 0 && --shiftCountdown == 0)
+            applyShift();
         // The matched filter's gain control settles at a negative gain, so its
         // output is the signal turned by π. With the default inversion flag
         // that turn is taken back here, so that a standard signal shows its
@@ -86,7 +122,18 @@ bool FrameSynchroniser::process(const int16_t* in, size_t n, float scale, bool i
         symbols[k] = push(z);
     }
     blind.add(symbols, n);
-    return delivered;
+    return std::min(deliveredFrames.size(), frameCapacity);
+}
+
+void FrameSynchroniser::applyShift()
+{
+    const float step = float(loopSign() * pendingShift * 256);
+    loop.integrator = restartAtShift ? 0.0f : loop.integrator - step;
+    loop.frequency = restartAtShift ? 0.0f : loop.frequency - step;
+    // What the header sums hold was measured at the carrier before the move.
+    acquisition.reset();
+    lastSof = {};
+    pendingShift = 0;
 }
 
 SignalQualityReading FrameSynchroniser::signalQuality() const
@@ -109,12 +156,17 @@ SignalQualityReading FrameSynchroniser::frameQuality() const
 __attribute__((always_inline)) inline cf FrameSynchroniser::push(cf z)
 {
     const cf d = std::conj(z) * previous;
-    diffSigns = (diffSigns << 1) | uint32_t(d.imag() < 0);
+    diffSigns = (diffSigns << 1) | unsigned(d.imag() < 0);
+    diffRing[diffPos] = d;
+    diffPos = (diffPos + 1) & 127;
+    // Σ |d|² over the products of the PLHEADER that begins with the symbol
+    // handled now: d[k−88] … d[k].
+    diffPower += double(std::norm(d)) - double(std::norm(diffRing[size_t((diffPos - 90) & 127)]));
     previous = z;
     delayRing[ringPos] = z;
-    ringPos = (ringPos + 1) % 26;
+    ringPos = ringPos + 1 == kHeaderDelay + 1 ? 0 : ringPos + 1;
     raw = delayRing[ringPos];
-    cf s = loop.derotate(raw);   // the symbol 25 positions back
+    cf s = loop.derotate(raw);   // the symbol kHeaderDelay positions back
     if (blockTap != nullptr)
         blockTap->offer(DisplaySource::All, s);
 
@@ -124,17 +176,27 @@ __attribute__((always_inline)) inline cf FrameSynchroniser::push(cf z)
     // from the search.
     const bool senseWatch = autoSense && !isLocked;
     if (sofSearch || senseWatch) {
-        // Products d[k−25] … d[k−1] are bits 25 … 1 of the sign register.
-        const int mismatches = __builtin_popcount(((diffSigns >> 1) ^ kSofNegative) & 0x1FFFFFFu);
+        // The SOF beginning with the symbol handled now: its products are
+        // d[k−89] … d[k−65], bits 89 … 65 of the sign register.
+        const int mismatches = __builtin_popcount((uint32_t(diffSigns >> 65) & 0x1FFFFFFu) ^ kSofNegative);
         const int sum = 25 - 2 * mismatches;
         if (senseWatch && (sum >= kSenseEvidence || sum <= -kSenseEvidence))
             followSense(sum);
         if (sofSearch) {
-            const float m = float(std::abs(sum));
-            peakSum += m - peakHistory[peakIndex];
-            peakHistory[peakIndex] = m;
+            // Two correlators: the signs of the SOF's products stand up to
+            // the distortion of the symbols while the loops settle; the
+            // products of SOF and PLS code together, to a carrier far off
+            // and to noise down to the decoding threshold.
+            const float hard = float(std::abs(sum));
+            const float soft = headerMetric();
+            peakSum += hard - peakHistory[peakIndex];
+            peakHistory[peakIndex] = hard;
+            softPeakSum += soft - softPeakHistory[peakIndex];
+            softPeakHistory[peakIndex] = soft;
             peakIndex = (peakIndex + 1) % 32;
-            peak = m > 0.13125f * peakSum;
+            countPeak = hard > kHardPeakFactor * peakSum;
+            softStrength = soft;
+            peak = countPeak || soft > kSoftPeakFactor * softPeakSum;
         }
     }
     const bool hit = lengthIndex < 16 && symbolCounter == kFrameLengths[size_t(lengthIndex)];
@@ -147,6 +209,30 @@ __attribute__((always_inline)) inline cf FrameSynchroniser::push(cf z)
         ++lengthIndex;
     loop.advance();
     return s;
+}
+
+float FrameSynchroniser::headerMetric()
+{
+    // The differential products of a PLHEADER beginning with the symbol now
+    // handled (d[k−89 + m] for m = 1 … 89), weighted by the signs their
+    // imaginary parts should have: the SOF's 25, and the PLS code's 32
+    // products within its pairs of symbols, which the code fixes up to the
+    // pilot flag (one sign for all of them). A carrier offset turns every
+    // product alike, so |Σ| does not depend on it; nor does the phase, nor a
+    // mirrored spectrum (which conjugates every product). Scaled to the hard
+    // count's: 25 for a clean header, about 5 on noise.
+    const int first = diffPos - 90;   // d[k−89]; the ring's newest entry is d[k]
+    cf sof = 0;
+    for (int m = 1; m <= 25; ++m)
+        sof += kHeaderSigns[m] * diffRing[size_t((first + m) & 127)];
+    cf code = 0;
+    for (int i = 0; i < 32; ++i)
+        code += kPairSigns[i] * diffRing[size_t((first + 27 + 2 * i) & 127)];
+    if (diffPower <= 1e-12)
+        return 0;
+    const float best = std::max(std::norm(sof + code), std::norm(sof - code));
+    // |Σ| of 57 clean products is 57·|d|; Σ |d|² over the window, 89·|d|².
+    return 25.0f * std::sqrt(best * 89.0f / (57.0f * 57.0f * float(diffPower)));
 }
 
 void FrameSynchroniser::followSense(int sum)
@@ -220,10 +306,25 @@ void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit)
     if (blockTap != nullptr)
         blockTap->offer(DisplaySource::Header, s);
 
-    const bool accepted = peak && (lengthIndex == 16 || hit);
+    // Before lock a candidate being checked gives way to a stronger peak
+    // within its first 25 symbols: the soft correlator passes the threshold
+    // a symbol either side of a clean SOF too, and the earlier of the two
+    // would hide the SOF itself.
+    const bool stronger = peak && candidateOpen && !isLocked && fieldPos > 0 && fieldPos < 25 &&
+                          softStrength > candidateStrength;
+    const bool accepted = (peak && (lengthIndex == 16 || hit)) || stronger;
     if (accepted) {
-        timingCounter = symbolCounter;
-        timingLengthIndex = lengthIndex;
+        sofAccepted = true;
+        candidateByCount = countPeak;
+        candidateStrength = softStrength;
+        if (stronger) {
+            // The timing the first candidate replaced runs on meanwhile.
+            timingCounter += symbolCounter;
+        } else {
+            timingCounter = symbolCounter;
+            timingLengthIndex = lengthIndex;
+        }
+        candidateOpen = !isLocked;
         symbolCounter = 0;
         fieldPos = 0;
         lengthIndex = 0;
@@ -234,17 +335,14 @@ void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit)
         acquisition.store(fieldPos, raw);
         if (fieldPos == 0) {
             sofPhase = 0;
-            sofRawPhase = 0;
             sofMagnitude = 0;
         }
         sofPhase += s * std::conj(reference(fieldPos));
-        sofRawPhase += raw * std::conj(reference(fieldPos));
         sofMagnitude += std::abs(raw);
     }
-    if (!accepted && fieldPos == 0 && hit)
-        lose();   // no SOF where the last frame said one would be
 
     if (fieldPos == 25) {
+        candidateOpen = false;
         const int errors = __builtin_popcount((sofRegister ^ kSofBits) & 0x3FFFFFFu);
         // Hard decisions see the SOF only within a quarter turn of the right
         // phase; before lock the oscillator may be anywhere, and a residual
@@ -252,13 +350,40 @@ void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit)
         // against the known SOF is large at any phase for a real SOF
         // (26 · |s| when clean) and about √26 · |s| on data. (Symbols come
         // in at about unit level; silence is no SOF.)
-        const bool coherent = loop.enabled && !isLocked && sofMagnitude > 26 * kSofMinimumLevel &&
-                              std::abs(sofRawPhase) >= kSofCoherence * sofMagnitude;
-        if (errors <= 7 || isLocked || coherent) {
-            alignPhaseWithSof();
+        const bool acquiring = loop.enabled && !isLocked;
+        CarrierAcquisition::SofReading sof;
+        bool coherent = false;
+        if (acquiring && sofMagnitude > 26 * kSofMinimumLevel) {
+            // The SOF turned back by the carrier it shows: a real one stands
+            // out at any offset the loop can take.
+            sof = acquisition.readSof();
+            coherent = (candidateByCount && sof.unturnedCoherence >= kSofCoherence) ||
+                       sof.coherence >= kSofFrequencyCoherence;
+        }
+        // The hard decisions vouch only for a candidate the sign count
+        // found: the soft correlator's peaks are many more, and one in a
+        // hundred of those in data would pass.
+        // Near the decoding threshold a real SOF shows neither: with the
+        // oscillator set from it, its header tells (noise lies within the
+        // reach of a code word one time in six hundred).
+        tentativeSof = acquiring && !coherent && !(errors <= 7 && candidateByCount) &&
+                       sof.unturnedCoherence >= kSofTentativeCoherence;
+        if ((errors <= 7 && candidateByCount) || isLocked || coherent || tentativeSof) {
+            if (acquiring)
+                acquireFromSof(sof, coherent);
+            else
+                alignPhaseWithSof();
             state = State::HeaderCode;
             fieldPos = 0;
             current = qpsk;
+            if (!sofAccepted) {
+                // Found where the last frame ended without a correlator
+                // peak: the frame timing starts from it all the same.
+                symbolCounter = 25;
+                lengthIndex = 0;
+            }
+        } else if (!sofAccepted) {
+            fieldPos = 26;   // no SOF where one was due: the timing runs on
         } else {
             fieldPos = 26;
             // Not an SOF: the correlator in noise and data peaks about once
@@ -276,8 +401,6 @@ void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit)
     } else if (fieldPos < 25) {
         ++fieldPos;
     }
-    if (accepted && hit)
-        gain();
 }
 
 void FrameSynchroniser::alignPhaseWithSof()
@@ -291,19 +414,38 @@ void FrameSynchroniser::alignPhaseWithSof()
     // an SOF within a few degrees of it and is left alone.
     if (!loop.enabled || sofPhase == cf(0, 0))
         return;
-    if (!isLocked) {
-        // Acquiring: the phase of the SOF as received, at its centre, moved on
-        // by the loop's frequency to the first header symbol, is the best
-        // estimate there is (the loop itself was pulling during the SOF).
-        const double centre = double(std::arg(sofRawPhase)) * 32768.0 / M_PI;
-        loop.phase = int32_t(std::lround(centre + 12.5 * double(loop.frequency) * 256.0) & 0xFFFF);
-        return;
-    }
     const bool psk8 = s2ModcodRow(plsModcod(framePls)).constellationIndex == 3;
     const double step = psk8 ? M_PI / 4 : M_PI / 2;
     const long steps = std::lround(double(std::arg(sofPhase)) / step);
     if (steps != 0)
         loop.phase = int32_t((loop.phase + steps * (psk8 ? 8192 : 16384)) & 0xFFFF);
+}
+
+void FrameSynchroniser::acquireFromSof(const CarrierAcquisition::SofReading& sof, bool coherent)
+{
+    // Before lock the loop may be anywhere: a carrier further off than it
+    // pulls in turns the header past reading. An SOF that stands out shows
+    // the carrier; the loop takes it when it differs from the loop's by
+    // more than the reading's noise.
+    if (coherent && sof.coherence >= kSofFrequencyCoherence) {
+        // Two SOFs in a row that agree: one alone is sometimes further off
+        // than its spread says while the timing settles, or no SOF at all.
+        const float spread = std::hypot(sof.spread, lastSof.spread);
+        if (lastSof.valid && std::fabs(sof.frequency - lastSof.frequency) < 3 * spread) {
+            const float carrier = (sof.frequency + lastSof.frequency) / 2;
+            if (std::fabs(carrier - loop.integrator) > std::max(1.5f * spread, kSofMinimumStep)) {
+                loop.integrator = carrier;
+                loop.frequency = carrier;
+                acquisition.reset();
+                ++sofCorrections;
+            }
+        }
+        lastSof = {sof.frequency, sof.spread, true};
+    }
+    // The phase the SOF shows at the loop's frequency, at its last symbol
+    // (the loop itself was pulling during the SOF); the oscillator steps on
+    // to the first header symbol after it.
+    loop.phase = sof.phaseAt(25, loop.frequency);
 }
 
 void FrameSynchroniser::headerState(cf& s)
@@ -327,6 +469,25 @@ void FrameSynchroniser::headerState(cf& s)
     }
 
     acquisition.headerDone(headerRegister ^ kPlHeaderScrambling, isLocked, loop);
+    if (tentativeSof) {
+        tentativeSof = false;
+        if (!headerDecodes(headerRegister ^ kPlHeaderScrambling)) {
+            // Not an SOF after all: back to the search, on the timing the
+            // candidate replaced (as for a candidate the SOF itself refutes).
+            state = State::SofSearch;
+            current = qpsk;
+            sofSearch = true;
+            fieldPos = 26;
+            if (sofAccepted) {
+                symbolCounter = timingCounter + 89;
+                lengthIndex = timingLengthIndex;
+                while (lengthIndex < 16 && symbolCounter > kFrameLengths[size_t(lengthIndex)])
+                    ++lengthIndex;
+            }
+            return;
+        }
+    }
+    const bool lettingGo = followLock(headerRegister ^ kPlHeaderScrambling, symbolIndex - 89);
 
     if (!keepLock)
         pls = decodePlsHeader(headerRegister ^ kPlHeaderScrambling);
@@ -334,7 +495,13 @@ void FrameSynchroniser::headerState(cf& s)
     measureHeader(headerRegister ^ kPlHeaderScrambling);
     const ModcodRow& info = s2ModcodRow(plsModcod(pls));
     dataSlots = slotsPerFrame(info.constellationIndex, plsShortFrame(pls));
-    if (info.constellationIndex > 0) {
+    if (lettingGo) {
+        // Searching afresh: the next SOF the correlator finds is taken.
+        state = State::SofSearch;
+        current = qpsk;
+        sofSearch = true;
+        lengthIndex = 16;
+    } else if (info.constellationIndex > 0) {
         dataPls = pls;
         current = constellationByIndex(info.constellationIndex);
         state = State::DataSlots;
@@ -363,6 +530,56 @@ void FrameSynchroniser::headerState(cf& s)
     pilotBlocks = 0;
     descramblerIndex = 0;
     demapper.start(pls);
+}
+
+void FrameSynchroniser::expectSof()
+{
+    // The frame's end: the next SOF is expected here, whatever the
+    // correlators say, and its hard decisions are trusted as a counted
+    // candidate's.
+    candidateByCount = true;
+    candidateOpen = false;
+    sofAccepted = false;
+}
+
+bool FrameSynchroniser::headerDecodes(uint64_t descrambled)
+{
+    const uint64_t codeWord = encodePlsHeader(decodePlsHeader(descrambled));
+    return __builtin_popcountll(codeWord ^ descrambled) <= kMaxKnownHeaderErrors;
+}
+
+bool FrameSynchroniser::followLock(uint64_t descrambled, int64_t start)
+{
+    // The lock counts headers that decode (their bits near a code word, as
+    // noise comes one time in six hundred) where the last frame said the
+    // next would start: at the decoding threshold the correlator misses
+    // some SOFs that read well enough, and counting its peaks left the
+    // frames decoding while the lock said otherwise.
+    const bool explained = headerDecodes(descrambled);
+    unexplainedHeaders = explained ? 0 : unexplainedHeaders + 1;
+    if (isLocked && unexplainedHeaders >= kUnexplainedHeaders) {
+        letGo();
+        return true;
+    }
+    if (!explained)
+        lose();
+    else if (start == nextFrameStart)
+        gain();
+    return false;
+}
+
+void FrameSynchroniser::letGo()
+{
+    // The frames are gone (a dropout, a timing jump, a retune). The count
+    // would take some sixteen frames more to run down, reading noise at the
+    // old timing all the while and missing the frames when they return:
+    // the lock goes now, and the search starts afresh.
+    unexplainedHeaders = 0;
+    lockCount = 0;
+    isLocked = false;
+    quality.clear();
+    frameKnown = false;
+    pending.push_back({FrameEvent::Kind::LockLost, pls, false});
 }
 
 void FrameSynchroniser::measureHeader(uint64_t descrambled)
@@ -431,8 +648,13 @@ bool FrameSynchroniser::deliverFrame()
     // its own code decides, so frames of varying MODCODs keep theirs.
     if (!demapper.complete())
         return false;
-    std::memcpy(frameOut, demapper.values(), demapper.size());
-    delivered = true;
+    // Short frames at a few samples per symbol end more than once in a block.
+    const size_t slot = std::min(deliveredFrames.size(), frameCapacity - 1);
+    std::memcpy(frameOut + slot * size_t(kFrameBytes), demapper.values(), demapper.size());
+    if (deliveredFrames.size() < frameCapacity)
+        deliveredFrames.push_back({framePls, frameAfterGap});
+    else
+        deliveredFrames.back() = {framePls, frameAfterGap};
     deliveredPls = framePls;
     deliveredGap = frameAfterGap;
     return true;
@@ -496,6 +718,7 @@ void FrameSynchroniser::dataState(cf& s)
     } else {
         state = State::SofSearch;
         current = qpsk;
+        expectSof();
     }
     ++slotInFrame;
 }
@@ -533,8 +756,10 @@ void FrameSynchroniser::dummyState(cf& s)
         return;
     }
     fieldPos = 0;
-    if (slotInFrame >= slots - 1)
+    if (slotInFrame >= slots - 1) {
         state = State::SofSearch;
+        expectSof();
+    }
     ++slotInFrame;
 }
 

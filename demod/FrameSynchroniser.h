@@ -14,6 +14,7 @@
 #include "demod/SoftDemapper.h"
 #include "demod/SymbolTap.h"
 
+#include <algorithm>
 #include <array>
 #include <complex>
 #include <cstddef>
@@ -36,11 +37,24 @@ struct FrameEvent {
 
 class FrameSynchroniser {
 public:
+    static constexpr int kFrameBytes = 64800;   // room for a normal frame's soft values
     enum class State { SofSearch, HeaderCode, DataSlots, PilotBlock, DummySlots };
     // Before lock an SOF candidate is taken when |Σ s·conj(reference)| over
-    // its 26 symbols reaches this fraction of Σ |s|.
+    // its 26 symbols reaches this fraction of Σ |s|, or the same turned back
+    // by the carrier the SOF shows reaches kSofFrequencyCoherence (a
+    // frequency searched for fits some of the peaks of data and noise too).
     static constexpr float kSofCoherence = 0.6f;
     static constexpr float kSofMinimumLevel = 0.1f;   // mean |s| of such a candidate
+    // Before lock two such SOFs in a row that agree set the loop's
+    // frequency to the carrier they show, when it differs from the loop's
+    // by more than this (1/256 cycle per symbol, 0.12 % of the symbol rate)
+    // and three times the spread of their mean.
+    static constexpr float kSofMinimumStep = 0.3f;
+    // ... and when it stands out that clearly.
+    static constexpr float kSofFrequencyCoherence = 0.8f;
+    // Below kSofCoherence down to this, a candidate is taken on trial: its
+    // header must decode (a real SOF reads about 0.66 at Es/N0 −2 dB).
+    static constexpr float kSofTentativeCoherence = 0.45f;
 
     FrameSynchroniser();
 
@@ -62,8 +76,17 @@ public:
     // positions back, derotated, descrambled in the slots). A frame whose
     // code word is complete when the next header has been read is copied to
     // `frame`; returns true then.
-    bool process(const int16_t* in, size_t n, float scale, bool inverted, Equalizer& equalizer,
-                 std::complex<float>* symbols, int8_t* frame, SymbolTap* tap);
+    // Frames completed in the block go one after the other from `frame`, up
+    // to `frameCapacity` of them (each 64800 bytes apart); returns how many
+    // were written (a later one beyond the capacity replaces the last).
+    size_t process(const int16_t* in, size_t n, float scale, bool inverted, Equalizer& equalizer,
+                   std::complex<float>* symbols, int8_t* frame, SymbolTap* tap, size_t frameCapacity = 1);
+    // The frames written by the last process(), in order.
+    struct DeliveredFrame {
+        uint8_t plsCode;
+        bool afterGap;
+    };
+    const std::vector<DeliveredFrame>& blockFrames() const { return deliveredFrames; }
 
     // Events since the last call.
     std::vector<FrameEvent>& events() { return pending; }
@@ -86,11 +109,30 @@ public:
     // True when the sense found is the other way round from the one set.
     bool senseReversed() const { return senseFlipped; }
 
+    // The carrier the loop follows, in cycles per symbol of the signal as
+    // it reaches the framing (the loop runs on its mirror image where the
+    // sense in use conjugates it).
+    double carrierCycles() const { return loopSign() * double(loop.frequency) / 256; }
+    // The mixer ahead has moved by `cycles` per symbol, which reaches the
+    // symbols handed in `afterSymbols` from now (the filters' delay): the
+    // loop steps by as much there, so its oscillator follows the carrier
+    // through the move.
+    // With `restart` the loop does not follow but starts again from the
+    // mixer's new frequency (a move to a carrier the loop had not found).
+    void shiftCarrier(double cycles, int afterSymbols, bool restart = false)
+    {
+        pendingShift = cycles;
+        restartAtShift = restart;
+        shiftCountdown = std::max(afterSymbols, 0) + kHeaderDelay;   // the symbols the loop is behind
+    }
+
     // With keep-lock set the PLS code read is not taken (the MODCOD stays).
     void setKeepLock(bool on) { keepLock = on; }
     bool keepsLock() const { return keepLock; }
 
     int lockCounter() const { return lockCount; }
+    // Times an SOF set the loop's frequency before lock.
+    int sofCorrections = 0;
     bool locked() const { return isLocked; }
     uint8_t plsCode() const { return pls; }
     uint8_t deliveredPlsCode() const { return deliveredPls; }
@@ -128,6 +170,13 @@ private:
     void runState(std::complex<float>& s, bool peak, bool hit);
     void sofSearchState(std::complex<float>& s, bool peak, bool hit);
     void alignPhaseWithSof();
+    void acquireFromSof(const CarrierAcquisition::SofReading& sof, bool coherent);
+    struct SofCarrier {
+        float frequency = 0;
+        float spread = 0;
+        bool valid = false;
+    };
+    SofCarrier lastSof;   // the last clear SOF's reading before lock
     void headerState(std::complex<float>& s);
     void dataState(std::complex<float>& s);
     void pilotState(std::complex<float>& s);
@@ -138,6 +187,19 @@ private:
             headerSymbols[position] = s;
     }
     void measureHeader(uint64_t descrambled);
+    // The lock from the header just read, whose frame began at `start`: up
+    // for a header that decodes where the last frame ended, down for one
+    // that does not decode. While locked, kUnexplainedHeaders in a row that
+    // do not (their bits further from every code word than a header's at
+    // the decoding threshold) drop the lock at once (letGo(); true).
+    static constexpr int kUnexplainedHeaders = 2;
+    bool followLock(uint64_t descrambled, int64_t start);
+    // The header's bits lie within kMaxKnownHeaderErrors of a code word.
+    static bool headerDecodes(uint64_t descrambled);
+    bool tentativeSof = false;   // the header being read follows an SOF on trial
+    void letGo();
+    void expectSof();
+    int unexplainedHeaders = 0;
     void measureKnown(std::complex<float> s, int last);
     std::complex<float> descramble(std::complex<float> s);
     float dataPhaseError(std::complex<float> s) const;
@@ -157,8 +219,17 @@ private:
     // goes, whether one went.
     SymbolTap* blockTap = nullptr;
     int8_t* frameOut = nullptr;
-    bool delivered = false;
+    size_t frameCapacity = 1;
+    std::vector<DeliveredFrame> deliveredFrames;
     bool keepLock = false;
+    bool conjugating = false;   // of the last block
+    // The loop turns with the carrier where the symbols arrive conjugated:
+    // the resampler hands them on with I and Q swapped.
+    double loopSign() const { return conjugating ? 1.0 : -1.0; }
+    double pendingShift = 0;
+    bool restartAtShift = false;
+    int shiftCountdown = 0;
+    void applyShift();
     bool autoSense = true;
     bool senseFlipped = false;
     int reversedPeaks = 0;
@@ -182,14 +253,31 @@ private:
 
     std::complex<float> previous{};
     std::complex<float> raw{};   // the symbol being handled, before the oscillator
-    uint32_t diffSigns = 0;      // sign bits of Im(d), bit 0 the newest product
-    std::complex<float> delayRing[26] = {};
+    // The framing handles each symbol this many after it came in, so that a
+    // PLHEADER has come in whole when its first symbol is handled.
+    static constexpr int kHeaderDelay = 89;
+    unsigned __int128 diffSigns = 0;   // sign bits of Im(d), bit 0 the newest product
+    std::complex<float> diffRing[128] = {};   // the products d, the newest at diffPos − 1
+    int diffPos = 0;
+    double diffPower = 0;        // Σ |d|² over d[k−88] … d[k]
+    float headerMetric();
+    std::complex<float> delayRing[kHeaderDelay + 1] = {};
     int ringPos = 0;
     float peakHistory[32] = {};
     float peakSum = 0;
+    float softPeakHistory[32] = {};
+    float softPeakSum = 0;
+    bool countPeak = false;          // the sign count peaked on this symbol
+    bool candidateByCount = false;   // ... on the SOF candidate being checked
+    float softStrength = 0;          // the soft correlator on this symbol
+    float candidateStrength = 0;     // ... on the candidate being checked
+    bool candidateOpen = false;      // a candidate is being checked before lock
+    bool sofAccepted = false;        // the SOF being checked came from a peak
     int peakIndex = 0;
     int32_t symbolCounter = 0;
-    int32_t lengthIndex = 0;
+    // Which frame lengths the counter has passed; 16: all of them, when the
+    // next SOF candidate is taken wherever it comes (a cold start).
+    int32_t lengthIndex = 16;
     // The frame timing before the SOF candidate now being checked, restored
     // when the candidate turns out not to be an SOF.
     int32_t timingCounter = 0;
@@ -200,7 +288,6 @@ private:
     int32_t pilotBlocks = 0;
     uint32_t sofRegister = 0;
     std::complex<float> sofPhase{};      // Σ s·conj(reference) over the SOF so far
-    std::complex<float> sofRawPhase{};   // the same before the oscillator
     float sofMagnitude = 0;              // Σ |s| before the oscillator
     uint64_t headerRegister = 0;
     // The PLS code symbols of the header being read, at the loop's phase.

@@ -18,11 +18,28 @@ public:
 
     // Oscillator step in cycles per sample (0.5 × the position −1..+1 picked
     // in the spectrum); applies from the next block.
-    void setPhaseIncrement(double cyclesPerSample) { phaseIncrement.store(cyclesPerSample); }
+    void setPhaseIncrement(double cyclesPerSample);
     double getPhaseIncrement() const { return phaseIncrement.load(); }
+    // Moves the oscillator by `cyclesPerSample` from the next block on (the
+    // receiver following the carrier it found); a setPhaseIncrement() in
+    // between replaces the move.
+    void moveBy(double cyclesPerSample);
+    // What became of a move by the block just processed, taken once, on the
+    // worker's thread (its completion): the block began with it, it was
+    // replaced by a setPhaseIncrement(), or nothing happened to one.
+    enum class MoveOutcome { None, Applied, Replaced };
+    MoveOutcome takeMoveOutcome()
+    {
+        const MoveOutcome outcome = moveOutcome;
+        moveOutcome = MoveOutcome::None;
+        return outcome;
+    }
 
 private:
     std::mutex paramMutex;
     std::atomic<double> phaseIncrement{0.0};
+    double pendingMove = 0;         // under paramMutex
+    bool moveReplaced = false;      // under paramMutex
+    MoveOutcome moveOutcome = MoveOutcome::None;   // the worker's thread
     BasebandMixer mixer;
 };

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-SpectrumAverager::SpectrumAverager(int size)
-    : sums(size_t(size), 0.0f), n(size)
+SpectrumAverager::SpectrumAverager(int size, int minimum)
+    : sums(size_t(size), 0.0f), n(size), minimumChunks(minimum)
 {
 }
 
@@ -31,7 +31,7 @@ void SpectrumAverager::accumulate(const std::complex<float>* bins, size_t count)
 
 bool SpectrumAverager::take(std::vector<float>& average)
 {
-    if (chunks <= 15)
+    if (chunks < minimumChunks)
         return false;
     average.resize(sums.size());
     for (size_t j = 0; j < sums.size(); ++j) {

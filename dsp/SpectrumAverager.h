@@ -10,7 +10,8 @@
 
 class SpectrumAverager {
 public:
-    explicit SpectrumAverager(int size);
+    // `minimum`: the chunks an average takes (16 for the waterfall).
+    explicit SpectrumAverager(int size, int minimum = 16);
 
     // A new transform size N: the sums keep their first values (the first
     // tick after a change only rescales the display).
@@ -19,7 +20,7 @@ public:
 
     // Adds every whole chunk of N bins of a transform output.
     void accumulate(const std::complex<float>* bins, size_t count);
-    // The sums averaged over their chunks once more than 15 are in; the sums
+    // The sums averaged over their chunks once the minimum is in; the sums
     // are then cleared. False (and `average` untouched) before that.
     bool take(std::vector<float>& average);
     void clear();
@@ -28,4 +29,5 @@ private:
     std::vector<float> sums;
     int32_t chunks = 0;
     int32_t n;
+    int32_t minimumChunks;
 };

@@ -1,5 +1,7 @@
 #include "receiver/ProcessingChain.h"
 
+#include "dsp/BandCentre.h"
+
 #include "core/HandOn.h"
 #include "core/Log.h"
 #include "demod/PlSignalling.h"
@@ -41,20 +43,33 @@ ProcessingChain::ProcessingChain()
           }
       }),
       baseband([this](WorkBuffer* in, WorkBuffer*) {
+          switch (baseband.takeMoveOutcome()) {
+          case BasebandWorker::MoveOutcome::Applied: centring.applied(in); break;
+          case BasebandWorker::MoveOutcome::Replaced: centring.replaced(); break;
+          case BasebandWorker::MoveOutcome::None: break;
+          }
           // Filtered in place; the filter writes twice as many samples.
-          if (in != nullptr)
-              forward(fir, in, FIRWorker::outputBytes(in->size()));
+          if (in != nullptr && !forward(fir, in, FIRWorker::outputBytes(in->size())))
+              centring.passed(in, nullptr);
       }),
       fir([this](WorkBuffer* in, WorkBuffer* out) {
+          centring.passed(in, out);
           releaseIfAny(bufferPool, in);
-          if (out != nullptr)
-              forward(resample, out, ResampleWorker::outputBytes(out->size()));
+          if (out != nullptr && !forward(resample, out, ResampleWorker::outputBytes(out->size())))
+              centring.passed(out, nullptr);
       }),
       resample([this](WorkBuffer* in, WorkBuffer* out) {
+          centring.passed(in, out);
           releaseIfAny(bufferPool, in);
+          if (out == nullptr)
+              return;
+          double moved = 0;
+          bool restart = false;
+          if (centring.arrives(out, moved, restart))
+              demod.expectCarrierStep(out, moved, filterDelaySymbols(), restart);
           // Room for a complex float per symbol and a completed frame.
-          if (out != nullptr)
-              forward(demod, out, DemodWorker::outputBytes(out->size()));
+          if (!forward(demod, out, DemodWorker::outputBytes(out->size())))
+              centring.passed(out, nullptr);
       }),
       demod([this](WorkBuffer* in, WorkBuffer* out) { onDemodulated(in, out); }),
       viterbi([this](WorkBuffer* in, WorkBuffer* out) { onViterbiDecoded(in, out); }),
@@ -81,7 +96,8 @@ ProcessingChain::ProcessingChain()
            [this]() { viterbi.requestSymbolSkip(); }),
       callback([this](int16_t i, int16_t q) { onSample(i, q); }),
       blockInput([this](const int16_t* iq, size_t count) { pushSamples(iq, count); }),
-      spectrum(FFTWorker::kDefaultSize)
+      spectrum(FFTWorker::kDefaultSize),
+      bandSpectrum(FFTWorker::kDefaultSize, kBandChunks)
 {
     workerList = {&fft, &baseband, &fir, &resample, &demod, &viterbi};
     rawBuffer = bufferPool.alloc(kRawBlockBytes);
@@ -249,10 +265,50 @@ void ProcessingChain::turnDvbsSenseOver()
         viterbi.setMirrored(!viterbi.mirrored());
 }
 
-void ProcessingChain::forward(Worker& next, WorkBuffer* data, size_t outputSize)
+bool ProcessingChain::forward(Worker& next, WorkBuffer* data, size_t outputSize)
 {
-    if (data != nullptr && !handOn(bufferPool, next, data, outputSize))
-        dropped.fetch_add(1, std::memory_order_relaxed);
+    if (data == nullptr)
+        return false;
+    if (handOn(bufferPool, next, data, outputSize))
+        return true;
+    dropped.fetch_add(1, std::memory_order_relaxed);
+    return false;
+}
+
+int ProcessingChain::filterDelaySymbols()
+{
+    // Half the matched filter's length and the interpolator's 4 samples, at
+    // twice the device rate, and the resampler's one symbol of history.
+    // Measured to the symbol by moving the mixer under a locked loop, at 2
+    // to 10 samples per symbol and 32 to 256 taps: one symbol off either
+    // way turns the frames of a move by a fifth of the symbol rate into
+    // failures.
+    const double symbolsPerSample = double(resample.nominalStep()) / 4294967296.0 / 2;
+    return int(std::lround(((fir.tapCount() - 1) / 2.0 + 4) * symbolsPerSample + 1));
+}
+
+void ProcessingChain::followCarrier()
+{
+    if (!dvbS2Mode() || !centring.enabled() || !centring.idle())
+        return;
+    const double move = CarrierCentring::moveFor(demod.carrierOffsetCycles(), demod.locked());
+    if (move != 0)
+        moveCarrier(move);
+}
+
+bool ProcessingChain::moveCarrier(double cyclesPerSymbol, bool restartLoop)
+{
+    if (!centring.idle())
+        return false;
+    centring.requested(cyclesPerSymbol, restartLoop);
+    baseband.moveBy(cyclesPerSymbol * double(resample.nominalStep()) / 4294967296.0);
+    return true;
+}
+
+double ProcessingChain::carrierOffset()
+{
+    const double symbolsPerSample = double(resample.nominalStep()) / 4294967296.0;
+    return baseband.getPhaseIncrement() + demod.carrierOffsetCycles() * symbolsPerSample;
 }
 
 void ProcessingChain::onSample(int16_t i, int16_t q)
@@ -325,9 +381,46 @@ void ProcessingChain::onBlockFull(bool observed)
 
 void ProcessingChain::accumulateSpectrum(const WorkBuffer& transform)
 {
-    std::lock_guard<std::mutex> lock(spectrumMutex);
-    spectrum.accumulate(reinterpret_cast<const std::complex<float>*>(transform.data()),
-                        transform.size() / sizeof(std::complex<float>));
+    const auto* bins = reinterpret_cast<const std::complex<float>*>(transform.data());
+    const size_t count = transform.size() / sizeof(std::complex<float>);
+    bool averaged = false;
+    {
+        std::lock_guard<std::mutex> lock(spectrumMutex);
+        spectrum.accumulate(bins, count);
+        bandSpectrum.accumulate(bins, count);
+        averaged = bandSpectrum.take(bandAverage);
+    }
+    if (averaged)
+        centreOnBand();
+}
+
+void ProcessingChain::centreOnBand()
+{
+    // Before any frame is found the matched filter may pass a carrier far
+    // off only in part, too little for the framing to find it at a low
+    // Es/N0: the band itself shows where it is.
+    if (!dvbS2Mode() || !centring.enabled() || !centring.idle() || receiving() || demod.locked())
+        return;
+    const double symbolRate = double(resample.nominalStep()) / 4294967296.0;   // cycles per sample
+    const double mixer = baseband.getPhaseIncrement();
+    const BandCentre band = findBandCentre(bandAverage, symbolRate, mixer, kBandSearch * symbolRate);
+    // Two estimates in a row that agree: at the lowest Es/N0 one alone
+    // strays by a few per cent of the symbol rate now and then.
+    const bool agreed = band.found && lastBand.found &&
+                        std::fabs(band.centre - lastBand.centre) < kBandAgreement * symbolRate;
+    lastBand = band;
+    if (!agreed)
+        return;
+    // Where the loop stands already near the band, it has found the carrier
+    // and the loop's own centring takes over; else the mixer goes to the
+    // band and the loop starts again from there.
+    // The spectrum of a few blocks strays by a few per cent of the symbol
+    // rate, more where a narrow band spans few bins: nearer than that the
+    // framing's own reading is better, and it reaches that far by itself.
+    const double offBand = (band.centre - mixer) / symbolRate - demod.carrierOffsetCycles();
+    const double resolution = kBandBins / double(bandAverage.size()) / symbolRate;
+    if (std::fabs(offBand) > std::max(kBandLimit, resolution))
+        moveCarrier((band.centre - mixer) / symbolRate, true);
 }
 
 void ProcessingChain::setFftSize(int n)
@@ -335,6 +428,7 @@ void ProcessingChain::setFftSize(int n)
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
         spectrum.setSize(n);
+        bandSpectrum.setSize(n);
     }
     fft.setFftSize(n);
 }
@@ -361,27 +455,49 @@ void ProcessingChain::onDemodulated(WorkBuffer* symbols, WorkBuffer* output)
 {
     if (symbols != nullptr && symbolObserver)
         symbolObserver(*symbols);
+    const size_t symbolBytes = symbols != nullptr ? DemodWorker::symbolBytes(symbols->size()) : 0;
+    const size_t frames = symbols != nullptr && output != nullptr && output->size() > symbolBytes
+                              ? (output->size() - symbolBytes) / Demodulator::kFrameBytes
+                              : 0;
     if (dvbS2Mode() && symbols != nullptr && output != nullptr) {
-        const bool frame = output->size() > DemodWorker::symbolBytes(symbols->size());
-        reception.demodulated(symbols->size() / 4, frame ? plFrameSymbols(demod.deliveredPlsCode()) : 0);
+        const auto& delivered = demod.blockFrames();
+        reception.demodulated(symbols->size() / 4,
+                              frames > 0 && !delivered.empty() ? plFrameSymbols(delivered.back().plsCode) : 0);
     }
     // Noise or an outage must not leave the timing loop where the signal,
     // when it returns, is out of its reach.
     resample.setReceiving(receiving());
+    centring.demodulated(symbols);
+    followCarrier();
     if (output != nullptr) {
         if (!dvbS2Mode()) {
             // The symbols travel on to the Viterbi decoder, which refills a
             // buffer of the same size with fewer bytes.
             forward(viterbi, output, ViterbiWorker::outputBytes(output->size()));
             output = nullptr;
-        } else if (symbols != nullptr && output->size() > DemodWorker::symbolBytes(symbols->size())) {
-            // A frame follows the block's symbols.
-            if (frameObserver)
-                frameObserver(reinterpret_cast<const int8_t*>(output->data() + DemodWorker::symbolBytes(symbols->size())),
-                              demod.deliveredPlsCode());
-            if (!ldpc.empty()) {
-                dispatchFrame(output, DemodWorker::symbolBytes(symbols->size()));
-                output = nullptr;   // travels on with the frame
+        } else if (frames > 0 && demod.blockFrames().size() == frames) {
+            // Frames follow the block's symbols: each but the last in a
+            // buffer of its own, the last in this one.
+            for (size_t f = 0; f < frames; ++f) {
+                const size_t offset = symbolBytes + f * Demodulator::kFrameBytes;
+                const FrameSynchroniser::DeliveredFrame info = demod.blockFrames()[f];
+                if (frameObserver)
+                    frameObserver(reinterpret_cast<const int8_t*>(output->data() + offset), info.plsCode);
+                if (ldpc.empty())
+                    continue;
+                if (f + 1 < frames) {
+                    WorkBuffer* copy = bufferPool.alloc(Demodulator::kFrameBytes);
+                    if (copy == nullptr) {
+                        frameDropped = true;
+                        dropped.fetch_add(1, std::memory_order_relaxed);
+                        continue;
+                    }
+                    std::memcpy(copy->data(), output->data() + offset, Demodulator::kFrameBytes);
+                    dispatchFrame(copy, 0, info);
+                } else {
+                    dispatchFrame(output, offset, info);
+                    output = nullptr;   // travels on with the frame
+                }
             }
         }
         releaseIfAny(bufferPool, output);
@@ -389,7 +505,7 @@ void ProcessingChain::onDemodulated(WorkBuffer* symbols, WorkBuffer* output)
     releaseIfAny(bufferPool, symbols);
 }
 
-void ProcessingChain::dispatchFrame(WorkBuffer* output, size_t frameOffset)
+void ProcessingChain::dispatchFrame(WorkBuffer* output, size_t frameOffset, const FrameSynchroniser::DeliveredFrame& info)
 {
     // The frame moves to the start of the buffer, which then holds only it.
     std::memmove(output->data(), output->data() + frameOffset, std::min(output->size() - frameOffset,
@@ -403,8 +519,8 @@ void ProcessingChain::dispatchFrame(WorkBuffer* output, size_t frameOffset)
         return;
     }
     FrameTag t;
-    t.plsCode = demod.deliveredPlsCode();
-    t.afterGap = frameDropped || demod.deliveredAfterGap();
+    t.plsCode = info.plsCode;
+    t.afterGap = frameDropped || info.afterGap;
     const SignalQualityReading quality = demod.frameQuality();
     if (quality.merValid)
         t.qualityDb = float(quality.merDb);

@@ -6,6 +6,7 @@
 #include "core/BufferAllocator.h"
 #include "demod/DemodWorker.h"
 #include "devices/InputDevice.h"
+#include "dsp/BandCentre.h"
 #include "dsp/BasebandWorker.h"
 #include "dsp/FFTWorker.h"
 #include "dsp/FIRWorker.h"
@@ -15,6 +16,7 @@
 #include "fec/FrameTag.h"
 #include "fec/LDPCWorker.h"
 #include "fec/ViterbiWorker.h"
+#include "receiver/CarrierCentring.h"
 #include "receiver/DvbsDecoding.h"
 #include "receiver/FrameCountdown.h"
 #include "receiver/ReceptionWatch.h"
@@ -80,6 +82,19 @@ public:
     // observer (a recording) sees only the samples that were received.
     void flushPartialBlock();
 
+    // The carrier's offset from the device's centre, in cycles per sample:
+    // where the mixer stands (set, or moved to follow the carrier) plus
+    // where the carrier loop stands from there (DVB-S2). Any thread.
+    double carrierOffset();
+    // Moves the mixer by `cyclesPerSymbol` and the carrier loop back by as
+    // much where the move reaches it, as the centring does (with
+    // `restartLoop`, the loop starts again from the mixer's new frequency
+    // there); false while an earlier move is still on its way.
+    bool moveCarrier(double cyclesPerSymbol, bool restartLoop = false);
+    // DVB-S2: move the mixer to the carrier the framing finds (on by default).
+    void setCarrierCentring(bool on) { centring.setEnabled(on); }
+    bool carrierCentring() const { return centring.enabled(); }
+
     // Frames (DVB-S2) or packets (DVB-S) decoding now; any thread.
     bool receiving() const { return reception.receiving(dvbS2Mode()); }
     // Why not, in a few words for a status line: "no input for 6 s" (see
@@ -103,7 +118,14 @@ public:
     // Pool buffers in use above which an input that can wait (a file, a TCP
     // stream under flow control) should pause: the chain is behind.
     static constexpr int kInputHighWater = 48;
-    bool readyForInput() const { return bufferPool.allocatedCount() <= kInputHighWater; }
+    // The same while nothing is being received: a mixer move made to reach
+    // the carrier then reaches the framing a few blocks later rather than
+    // after a whole high water of them.
+    static constexpr int kAcquiringHighWater = 10;
+    bool readyForInput() const
+    {
+        return bufferPool.allocatedCount() <= (receiving() ? kInputHighWater : kAcquiringHighWater);
+    }
     // Blocks of samples, symbols or frames dropped because the pool ran dry
     // (the spectrum's copies not counted); any thread.
     uint64_t droppedBlocks() const { return dropped.load(std::memory_order_relaxed); }
@@ -193,15 +215,19 @@ private:
     BbFrameProcessor::Hooks streamHooks();
     void followSdtTrace();
     void onSample(int16_t i, int16_t q);
-    // handOn() that counts what it drops.
-    void forward(Worker& next, WorkBuffer* data, size_t outputSize);
+    // handOn() that counts what it drops; false when dropped.
+    bool forward(Worker& next, WorkBuffer* data, size_t outputSize);
+    int filterDelaySymbols();
+    // After each demodulated block: moves the mixer to the carrier when the
+    // loop stands far off.
+    void followCarrier();
     void onBlockFull(bool observed = true);
     // DVB-S: the alignment search tried every turn without sync.
     void turnDvbsSenseOver();
     void accumulateSpectrum(const WorkBuffer& transform);
     void onDemodulated(WorkBuffer* symbols, WorkBuffer* output);
     void onViterbiDecoded(WorkBuffer* symbols, WorkBuffer* bytes);
-    void dispatchFrame(WorkBuffer* output, size_t frameOffset);
+    void dispatchFrame(WorkBuffer* output, size_t frameOffset, const FrameSynchroniser::DeliveredFrame& info);
     void releaseFrame(WorkBuffer* frame, WorkBuffer* tag);
 
     BufferAllocator bufferPool;   // first: outlives every worker
@@ -249,11 +275,24 @@ private:
     std::atomic<float> fftScale{32768.0f};
     std::atomic<bool> dvbS2{true};
     ReceptionWatch reception;
+    CarrierCentring centring;
     SampleCallback callback;
     SampleBlockCallback blockInput;
 
     std::mutex spectrumMutex;   // the FFT worker adds, the window takes
     SpectrumAverager spectrum;
+    // The same for finding the band before the framing does, on the FFT
+    // worker's thread: within this fraction of the symbol rate of the mixer.
+    // An estimate every 8 transforms (one per block of samples).
+    static constexpr double kBandSearch = 0.3;
+    static constexpr int kBandChunks = 8;
+    static constexpr double kBandAgreement = 0.02;
+    static constexpr double kBandLimit = 0.1;   // cycles per symbol
+    static constexpr double kBandBins = 4;   // moves smaller than this many bins are left alone
+    BandCentre lastBand;
+    SpectrumAverager bandSpectrum;
+    std::vector<float> bandAverage;
+    void centreOnBand();
 
     std::function<void(const WorkBuffer&)> sampleBlockObserver;
     std::function<void(const WorkBuffer&)> symbolObserver;

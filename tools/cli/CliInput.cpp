@@ -31,7 +31,8 @@ bool CliInput::open(std::string& message)
 {
     if (options.input == InputKind::Tcp || options.input == InputKind::Radio)
         return true;
-    reader = std::make_unique<SampleReader>(chain.pool(), chain.sampleCallback(), options.format);
+    reader = std::make_unique<SampleReader>(chain.pool(), chain.sampleCallback(), options.format,
+                                            [this]() { return chain.readyForInput(); });
     if (!reader->open(options.input == InputKind::Stdin ? std::string() : options.inputPath)) {
         message = "--input: cannot open '" + options.inputPath + "'";
         return false;

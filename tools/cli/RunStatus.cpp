@@ -6,6 +6,7 @@
 #include "stream/DvbText.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iomanip>
 #include <locale>
@@ -128,6 +129,7 @@ std::string RunStatus::line(const char* kind)
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const uint64_t clipped = chain.clippedSamples();
+    const double carrierHz = chain.carrierOffset() * sampleRate;
     bool chainReceiving = chain.receiving();
     std::string problem = chain.receptionProblem();
 
@@ -184,7 +186,12 @@ std::string RunStatus::line(const char* kind)
             << ",\"services\":[";
         for (size_t i = 0; i < services.size(); ++i)
             out << (i ? "," : "") << jsonString(services[i]);
-        out << "],\"symbol_rate\":" << trackedRate << ",\"input_rate\":" << inputRate
+        out << "],\"symbol_rate\":" << trackedRate << ",\"carrier_offset_hz\":";
+        if (locked && dvbS2)
+            out << std::lround(carrierHz);
+        else
+            out << "null";
+        out << ",\"input_rate\":" << inputRate
             << ",\"pool_in_use\":" << chain.pool().allocatedCount() << ",\"blocks_dropped\":" << dropped
             << ",\"output_bytes_lost\":" << lost << ",\"clipped_samples\":" << clipped << "}";
         return out.str();
@@ -218,8 +225,13 @@ std::string RunStatus::line(const char* kind)
     for (const auto& e : continuity.errors())
         out << " [pid " << e.first << ": " << e.second << "]";
     char rates[96];
-    std::snprintf(rates, sizeof rates, " | %.6f Msym/s | input %.3f Msps | pool %d", trackedRate / 1e6, inputRate / 1e6,
-                  chain.pool().allocatedCount());
+    std::snprintf(rates, sizeof rates, " | %.6f Msym/s", trackedRate / 1e6);
+    out << rates;
+    if (locked && dvbS2) {
+        std::snprintf(rates, sizeof rates, " | carrier %+.1f kHz", carrierHz / 1e3);
+        out << rates;
+    }
+    std::snprintf(rates, sizeof rates, " | input %.3f Msps | pool %d", inputRate / 1e6, chain.pool().allocatedCount());
     out << rates;
     if (clipped > 0)
         out << " | input clipping: " << clipped << " samples";

@@ -12,8 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-SampleReader::SampleReader(BufferAllocator& pool, SampleCallback& callback, IqFormat format)
-    : pool(pool), callback(callback), stream(format)
+SampleReader::SampleReader(BufferAllocator& pool, SampleCallback& callback, IqFormat format, std::function<bool()> ready)
+    : pool(pool), ready(std::move(ready)), callback(callback), stream(format)
 {
 }
 
@@ -68,7 +68,7 @@ void SampleReader::run()
 {
     std::vector<uint8_t> chunk(1 << 16);
     while (!stopping.load()) {
-        while (pool.allocatedCount() > ProcessingChain::kInputHighWater && !stopping.load())
+        while (!(ready ? ready() : pool.allocatedCount() <= ProcessingChain::kInputHighWater) && !stopping.load())
             std::this_thread::sleep_for(std::chrono::microseconds(500));
         const size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
         if (got == 0)

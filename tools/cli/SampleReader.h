@@ -17,7 +17,9 @@ class BufferAllocator;
 
 class SampleReader {
 public:
-    SampleReader(BufferAllocator& pool, SampleCallback& callback, IqFormat format);
+    // `ready` (when given) says whether the chain takes more now; else the
+    // pool's use against the chain's high-water mark.
+    SampleReader(BufferAllocator& pool, SampleCallback& callback, IqFormat format, std::function<bool()> ready = {});
     ~SampleReader();
 
     // Opens a file (empty path: standard input). False when it cannot be read.
@@ -40,6 +42,7 @@ private:
     std::function<void()> flush;
 
     BufferAllocator& pool;
+    std::function<bool()> ready;
     SampleCallback& callback;
     IqByteStream stream;   // a part sample at the end of one read joins the next
     std::FILE* file = nullptr;

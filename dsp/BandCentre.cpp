@@ -1,0 +1,87 @@
+#include "dsp/BandCentre.h"
+
+#include <algorithm>
+#include <cmath>
+
+BandCentre findBandCentre(const std::vector<float>& magnitude, double symbolRate, double around, double within,
+                          double minimumLevel)
+{
+    BandCentre result;
+    const int n = int(magnitude.size());
+    const int width = int(std::lround(symbolRate * n));
+    if (n < 64 || width < 8 || width > n - 8)
+        return result;
+
+    std::vector<double> power(static_cast<size_t>(n));
+    for (int k = 0; k < n; ++k)
+        power[size_t(k)] = double(magnitude[size_t(k)]) * double(magnitude[size_t(k)]);
+    // The floor: the band and its neighbours take up less than four fifths
+    // of the bins in any spectrum worth searching.
+    std::vector<double> sorted = power;
+    std::nth_element(sorted.begin(), sorted.begin() + n / 5, sorted.end());
+    const double floor = sorted[size_t(n / 5)];
+    if (floor <= 0)
+        return result;
+
+    // A window of the symbol rate's width slid over the centres allowed: the
+    // band's flat top and half of each slope fill it where it is centred.
+    std::vector<double> sums(size_t(n) + 1, 0.0);
+    for (int k = 0; k < n; ++k)
+        sums[size_t(k) + 1] = sums[size_t(k)] + power[size_t(k)] - floor;
+    const int half = width / 2;
+    const int lowest = std::max(half, int(std::ceil((around - within) * n)) + n / 2);
+    const int highest = std::min(n - 1 - half, int(std::floor((around + within) * n)) + n / 2);
+    int best = -1;
+    double bestSum = 0;
+    for (int c = lowest; c <= highest; ++c) {
+        const double s = sums[size_t(c + half + 1)] - sums[size_t(c - half)];
+        if (best < 0 || s > bestSum) {
+            best = c;
+            bestSum = s;
+        }
+    }
+    if (best < 0)
+        return result;
+    // The floor again, from the bins clear of the band (neighbours and
+    // all), where there are enough of them.
+    double outside = 0;
+    int outsideCount = 0;
+    for (int k = 0; k < n; ++k)
+        if (std::abs(k - best) > int(0.8 * width)) {
+            outside += power[size_t(k)];
+            ++outsideCount;
+        }
+    const double noise = outsideCount >= n / 8 ? outside / outsideCount : floor;
+
+    // The power's centre of mass over the band, taken again around each
+    // estimate: unbiased once the span is centred, and far steadier in the
+    // noise than the band's edges. The span leaves out the roll-off's tails.
+    const double reach = 0.7 * width;
+    double centreBin = best;
+    for (int pass = 0; pass < 4; ++pass) {
+        const int a = std::max(0, int(std::ceil(centreBin - reach)));
+        const int b = std::min(n - 1, int(std::floor(centreBin + reach)));
+        double mass = 0, moment = 0;
+        for (int k = a; k <= b; ++k) {
+            const double p = power[size_t(k)] - noise;
+            mass += p;
+            moment += p * k;
+        }
+        if (mass <= 0)
+            return result;
+        centreBin = moment / mass;
+    }
+    double inBand = 0;
+    int inBandCount = 0;
+    for (int k = std::max(0, int(centreBin) - half); k <= std::min(n - 1, int(centreBin) + half); ++k) {
+        inBand += power[size_t(k)] - noise;
+        ++inBandCount;
+    }
+    const double level = inBandCount > 0 ? inBand / inBandCount : 0.0;
+    if (level < minimumLevel * noise)
+        return result;
+    result.found = true;
+    result.centre = (centreBin - n / 2) / double(n);
+    result.level = level / noise;
+    return result;
+}

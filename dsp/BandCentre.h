@@ -1,0 +1,19 @@
+// Where a carrier of known symbol rate lies in an averaged spectrum: found
+// by the band's shape, not by demodulating it, so at any offset the matched
+// filter and the framing could not reach, and at Es/N0 down to about 0 dB.
+#pragma once
+
+#include <vector>
+
+struct BandCentre {
+    bool found = false;
+    double centre = 0;   // cycles per sample (bin N/2 is 0)
+    double level = 0;    // the band's mean power above the floor, over the floor
+};
+
+// `magnitude`: N bins averaged, bin N/2 at zero frequency. `symbolRate` in
+// cycles per sample; the centre is looked for within `within` of `around`
+// (both cycles per sample). Found when the band of width `symbolRate`
+// stands at least `minimumLevel` above the noise floor.
+BandCentre findBandCentre(const std::vector<float>& magnitude, double symbolRate, double around, double within,
+                          double minimumLevel = 0.3);

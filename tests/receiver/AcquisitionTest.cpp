@@ -1,0 +1,163 @@
+// Finding and holding the signal through the whole chain, from the test
+// transmitter with channel impairments: carriers far off, the decoding
+// threshold from a cold start, a drifting carrier, dropouts and a timing
+// jump. Each run checks that the first frame decodes soon, that none is lost
+// after it, that the chain says it is receiving whenever frames decode, and
+// that every packet without its error indicator is the one that was sent.
+#include "ChainReception.h"
+
+#include "demod/PlSignalling.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+using testsupport::ChainReception;
+
+namespace {
+
+constexpr int64_t kSymbolRate = 1000000;
+
+struct Signal {
+    int modcod = 4;   // QPSK 1/2
+    bool pilots = true;
+    bool shortFrame = false;
+    double esn0 = 6;
+    double offset = 0;   // fraction of the symbol rate
+};
+
+std::string describe(const Signal& s)
+{
+    std::ostringstream out;
+    out << s2ModcodRow(s.modcod).name << (s.shortFrame ? " short" : " normal") << (s.pilots ? " pilots" : "")
+        << " at " << s.esn0 << " dB, carrier " << s.offset * 100 << " % of Rs";
+    return out.str();
+}
+
+tx::TxSettings transmitter(const Signal& s)
+{
+    tx::TxSettings tx;
+    tx.modcods = {s.modcod};
+    tx.pilots = s.pilots;
+    tx.frame = s.shortFrame ? tx::FrameSize::Short : tx::FrameSize::Normal;
+    tx.symbolRate = kSymbolRate;
+    tx.sampleRate = 2 * kSymbolRate;
+    tx.noise = true;
+    tx.esn0Db = s.esn0;
+    tx.frequencyOffset = s.offset * double(kSymbolRate);
+    return tx;
+}
+
+ReceiverSettings receiverFor(const tx::TxSettings& tx)
+{
+    ReceiverSettings rx;
+    rx.sampleRate = uint64_t(tx.sampleRate);
+    rx.symbolRate = int32_t(tx.symbolRate);
+    rx.ldpcThreads = 2;
+    return rx;
+}
+
+std::string summary(const ChainReception& r)
+{
+    std::ostringstream out;
+    out << r.decoded << " decoded, " << r.failed << " failed (" << r.failedAfterFirst << " after the first decoded), "
+        << r.decodedWhileNotReceiving << " decoded while not receiving; packets " << r.packets << ", damaged "
+        << r.damagedPackets << ", counter steps " << r.counterSteps << "; carrier " << r.carrierOffsetHz << " Hz; " << r.droppedBlocks << " blocks dropped; ";
+    for (int32_t result : r.results)
+        out << (result >= 0 ? '+' : '-');
+    return out.str();
+}
+
+// `frames` sent; the first decoded one among the first `within`, none lost
+// after it (the last has no next header to complete it), the chain
+// receiving whenever one decoded, every packet intact.
+void expectFoundAndHeld(const ChainReception& r, int frames, int within)
+{
+    EXPECT_EQ(r.failedAfterFirst, 0);
+    EXPECT_GE(r.decoded, frames - 1 - within);
+    EXPECT_EQ(r.decodedWhileNotReceiving, 0);
+    EXPECT_EQ(r.damagedPackets, 0u);
+    EXPECT_EQ(r.counterSteps, 0u) << "packets lost after the first";
+    EXPECT_TRUE(r.receivingAtEnd);
+    EXPECT_EQ(r.droppedBlocks, 0u);
+}
+
+void runOffset(const Signal& s)
+{
+    SCOPED_TRACE(describe(s));
+    const int frames = s.shortFrame ? 40 : 16;
+    const tx::TxSettings tx = transmitter(s);
+    const ChainReception r = testsupport::receive(testsupport::transmit(tx, frames), receiverFor(tx));
+    std::printf("%s: %s\n", describe(s).c_str(), summary(r).c_str());
+    expectFoundAndHeld(r, frames, 5);
+    // The offset found, to a thousandth of the symbol rate.
+    EXPECT_NEAR(r.carrierOffsetHz, tx.frequencyOffset, 1e-3 * double(kSymbolRate));
+}
+
+void runThreshold(const Signal& s)
+{
+    SCOPED_TRACE(describe(s));
+    const int frames = s.shortFrame ? 60 : 24;
+    const tx::TxSettings tx = transmitter(s);
+    const ChainReception r = testsupport::receive(testsupport::transmit(tx, frames), receiverFor(tx));
+    std::printf("%s: %s\n", describe(s).c_str(), summary(r).c_str());
+    expectFoundAndHeld(r, frames, 3);
+}
+
+} // namespace
+
+// A carrier anywhere within a quarter of the symbol rate either way is found
+// by itself, at the lowest Es/N0 of the range (QPSK 3 dB, 8PSK 8 dB).
+TEST(Acquisition, CarrierFarOffIsFoundAndHeld)
+{
+    runOffset({4, true, false, 3.0, 0.25});
+    runOffset({13, false, false, 8.0, -0.11});
+}
+
+TEST(AcquisitionLong, CarrierOffsetGrid)
+{
+    for (int modcod : {4, 13})
+        for (bool pilots : {true, false})
+            for (bool shortFrame : {false, true})
+                for (double offset : {-0.25, -0.12, -0.03, 0.0, 0.05, 0.15, 0.25})
+                    runOffset({modcod, pilots, shortFrame, modcod == 4 ? 3.0 : 8.0, offset});
+}
+
+// From a cold start at the standard's quasi-error-free point + 0.3 dB.
+TEST(Acquisition, ColdStartAtTheThreshold)
+{
+    runThreshold({4, true, false, 1.3});
+    runThreshold({13, false, true, 6.9});
+}
+
+TEST(AcquisitionLong, ThresholdGrid)
+{
+    for (const auto& [modcod, esn0] : {std::pair<int, double>{4, 1.3}, {13, 6.9}})
+        for (bool pilots : {true, false})
+            for (bool shortFrame : {false, true})
+                runThreshold({modcod, pilots, shortFrame, esn0});
+}
+
+
+// A second of silence or of noise alone in the middle of a stream: the lock
+// goes within two frames, decoding resumes within three frames of the
+// signal's return, and no packet without its error indicator differs from
+// what was sent.
+TEST(Acquisition, DecodingResumesAfterADropout)
+{
+    for (bool noise : {false, true}) {
+        SCOPED_TRACE(noise ? "noise" : "silence");
+        tx::TxSettings tx = transmitter({4, true, false, 6.0, 0.0});
+        tx.dropouts.push_back({1.0, 1.0, noise});
+        // 3.3 s: 100 frames of 33282 symbols at 1 Msym/s, 30 of them gone.
+        const int frames = 100;
+        const ChainReception r = testsupport::receive(testsupport::transmit(tx, frames), receiverFor(tx));
+        std::printf("dropout (%s): %s\n", noise ? "noise" : "silence", summary(r).c_str());
+        const int gone = int(std::ceil(1.0 / (33282.0 / double(kSymbolRate)))) + 1;
+        EXPECT_GE(r.decoded, frames - 1 - 1 - gone - 3);
+        EXPECT_EQ(r.damagedPackets, 0u);
+        EXPECT_TRUE(r.receivingAtEnd);
+    }
+}
