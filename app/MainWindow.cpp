@@ -182,6 +182,12 @@ void MainWindow::setUpGui(const WindowOptions& options)
         ui->fl_input->insertRow(row + 1, QString(), clippingLabel);
     }
     clippingLabel->hide();
+    // The carrier's offset as the receiver found it, under the symbol rate.
+    carrierLabel = new QLabel("Carrier: -", ui->grp_info);
+    carrierLabel->setObjectName("lbl_carrier");
+    carrierLabel->setToolTip("Where the carrier lies from the radio's frequency: the mixer's offset and what the "
+                             "carrier loop follows on top of it.");
+    ui->fl_info->insertRow(1, carrierLabel);
     ui->lbl_tedgain->setText(powerOfTwoText(ui->sld_tedgain->value()));
     ui->lbl_teddamp->setText(powerOfTwoText(ui->sld_teddamp->value()));
 
@@ -964,6 +970,8 @@ void MainWindow::refreshLabels(bool readingsDue)
     // readings' pace, each change repaints the panel behind the labels.
     if (readingsDue) {
         showText(ui->lbl_symrate, QString("Symbolrate: %0 ksym/s").arg(threeDigits(ksym)));
+        showText(carrierLabel, settings.dvbS2() && chain.receiving() ? carrierOffsetText(chain.carrierOffset() * fs)
+                                                                       : QString("Carrier: -"));
         showText(ui->lbl_bandwidth,
                  QString("Bandwidth: %0 KHz").arg(threeDigits(ksym * (1.0 + double(settings.rollOff)))));
         showText(ui->lbl_buffers,

@@ -191,6 +191,7 @@ private:
     // The warning under the gain control while the input clips: shown while
     // the count of full-scale samples rose within the last second.
     QLabel* clippingLabel = nullptr;
+    QLabel* carrierLabel = nullptr;
     static constexpr int kSpectrumAutoIndex = 2;   // box_spectrum_inversion: "Auto"
     uint64_t clippedSeen = 0;
     std::chrono::steady_clock::time_point lastClipping{};

@@ -47,6 +47,14 @@ QString threeDigits(double value)
     return QString::number(value, 'f', decimals);
 }
 
+QString carrierOffsetText(double hz)
+{
+    if (!std::isfinite(hz))
+        return "Carrier: -";
+    const double khz = std::round(hz / 100.0) / 10.0;
+    return QString("Carrier: %1%2 kHz").arg(khz < 0 ? "-" : "+").arg(QString::number(std::fabs(khz), 'f', 1));
+}
+
 QString modcodStatisticsText(bool dvbS2, bool locked, std::array<ModcodStatistic, 128>& statistics, int64_t now,
                              int64_t ticksPerSecond)
 {

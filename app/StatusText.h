@@ -28,6 +28,10 @@ QColor syncConfidenceColour(bool dvbS2, int value);
 // A value with three significant digits and no exponent ("1000", "33.3").
 QString threeDigits(double value);
 
+// "Carrier: +12.3 kHz": the carrier's offset from the radio's frequency,
+// in kHz with one decimal and its sign (the point whatever the locale).
+QString carrierOffsetText(double hz);
+
 // The "DVB-S2 Stats" text: empty in DVB-S mode, "No Lock!" without frame
 // lock, else "Modcode Stats:\n" and a line per code counted in the last
 // 10 s (entries older than that are cleared first).

@@ -72,13 +72,13 @@ public:
 
     // One block: n input symbols (16-bit pairs as the resampler writes
     // them, scaled by `scale`, the spectrum inversion applied) through the
-    // equalizer when it is on, to n symbols handed on (each the one 25
-    // positions back, derotated, descrambled in the slots). A frame whose
-    // code word is complete when the next header has been read is copied to
-    // `frame`; returns true then.
-    // Frames completed in the block go one after the other from `frame`, up
-    // to `frameCapacity` of them (each 64800 bytes apart); returns how many
-    // were written (a later one beyond the capacity replaces the last).
+    // equalizer when it is on, to n symbols handed on (each the one
+    // kHeaderDelay positions back, derotated, descrambled in the slots). A
+    // frame whose code word is complete when the next header has been read
+    // is copied to `frame`; the frames completed in the block go one after
+    // the other from there, up to `frameCapacity` of them (each 64800 bytes
+    // apart). Returns how many were written (a later one beyond the
+    // capacity replaces the last).
     size_t process(const int16_t* in, size_t n, float scale, bool inverted, Equalizer& equalizer,
                    std::complex<float>* symbols, int8_t* frame, SymbolTap* tap, size_t frameCapacity = 1);
     // The frames written by the last process(), in order.

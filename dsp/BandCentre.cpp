@@ -42,16 +42,19 @@ BandCentre findBandCentre(const std::vector<float>& magnitude, double symbolRate
     }
     if (best < 0)
         return result;
-    // The floor again, from the bins clear of the band (neighbours and
-    // all), where there are enough of them.
-    double outside = 0;
-    int outsideCount = 0;
+    // The floor again, from the bins clear of the band where there are
+    // enough of them: their median, which a neighbouring carrier taking up
+    // less than half of them does not move.
+    std::vector<double> outside;
+    outside.reserve(size_t(n));
     for (int k = 0; k < n; ++k)
-        if (std::abs(k - best) > int(0.8 * width)) {
-            outside += power[size_t(k)];
-            ++outsideCount;
-        }
-    const double noise = outsideCount >= n / 8 ? outside / outsideCount : floor;
+        if (std::abs(k - best) > int(0.8 * width))
+            outside.push_back(power[size_t(k)]);
+    double noise = floor;
+    if (int(outside.size()) >= n / 8) {
+        std::nth_element(outside.begin(), outside.begin() + long(outside.size() / 2), outside.end());
+        noise = outside[outside.size() / 2];
+    }
 
     // The power's centre of mass over the band, taken again around each
     // estimate: unbiased once the span is centred, and far steadier in the

@@ -89,7 +89,7 @@ void runOffset(const Signal& s)
     SCOPED_TRACE(describe(s));
     const int frames = s.shortFrame ? 40 : 16;
     const tx::TxSettings tx = transmitter(s);
-    const ChainReception r = testsupport::receive(testsupport::transmit(tx, frames), receiverFor(tx));
+    const ChainReception r = testsupport::receive(tx, frames, receiverFor(tx));
     std::printf("%s: %s\n", describe(s).c_str(), summary(r).c_str());
     expectFoundAndHeld(r, frames, 5);
     // The offset found, to a thousandth of the symbol rate.
@@ -101,7 +101,7 @@ void runThreshold(const Signal& s)
     SCOPED_TRACE(describe(s));
     const int frames = s.shortFrame ? 60 : 24;
     const tx::TxSettings tx = transmitter(s);
-    const ChainReception r = testsupport::receive(testsupport::transmit(tx, frames), receiverFor(tx));
+    const ChainReception r = testsupport::receive(tx, frames, receiverFor(tx));
     std::printf("%s: %s\n", describe(s).c_str(), summary(r).c_str());
     expectFoundAndHeld(r, frames, 3);
 }
@@ -153,11 +153,58 @@ TEST(Acquisition, DecodingResumesAfterADropout)
         tx.dropouts.push_back({1.0, 1.0, noise});
         // 3.3 s: 100 frames of 33282 symbols at 1 Msym/s, 30 of them gone.
         const int frames = 100;
-        const ChainReception r = testsupport::receive(testsupport::transmit(tx, frames), receiverFor(tx));
+        const ChainReception r = testsupport::receive(tx, frames, receiverFor(tx));
         std::printf("dropout (%s): %s\n", noise ? "noise" : "silence", summary(r).c_str());
         const int gone = int(std::ceil(1.0 / (33282.0 / double(kSymbolRate)))) + 1;
         EXPECT_GE(r.decoded, frames - 1 - 1 - gone - 3);
         EXPECT_EQ(r.damagedPackets, 0u);
         EXPECT_TRUE(r.receivingAtEnd);
+    }
+}
+
+// A carrier drifting by 1 kHz/s while locked: the loop follows.
+TEST(Acquisition, DriftingCarrierIsFollowed)
+{
+    tx::TxSettings tx = transmitter({4, true, false, 6.0, 0.0});
+    tx.driftHzPerSecond = 1000;
+    const int frames = 150;   // 5 s
+    const ChainReception r = testsupport::receive(tx, frames, receiverFor(tx));
+    std::printf("drift: %s\n", summary(r).c_str());
+    expectFoundAndHeld(r, frames, 5);
+    EXPECT_NEAR(r.carrierOffsetHz, 1000 * frames * 33282.0 / double(kSymbolRate), 300);
+}
+
+// The mixer moved by a fifth of the symbol rate at a time under a locked
+// loop, back and forth: the loop steps with each move where it reaches the
+// framing, so the oscillator stays on the carrier and the frames decode.
+TEST(Acquisition, MixerMovesUnderALockedLoopLoseNoFrame)
+{
+    const tx::TxSettings tx = transmitter({4, true, false, 8.0, 0.0});
+    const int frames = 60;
+    int chunks = 0, moves = 0;
+    const ChainReception r = testsupport::receive(tx, frames, receiverFor(tx), [&](ProcessingChain& chain) {
+        if (++chunks % 40 == 0 && chain.demodWorker().locked() && chain.moveCarrier(moves % 2 == 0 ? 0.2 : -0.2))
+            ++moves;
+    });
+    std::printf("moves: %d, %s\n", moves, summary(r).c_str());
+    EXPECT_GE(moves, 4);
+    EXPECT_GE(r.decoded, frames - 1 - 5 - 1);   // one frame may go with a move
+    EXPECT_LE(r.failedAfterFirst, 1);
+    EXPECT_EQ(r.damagedPackets, 0u);
+}
+
+// An LNB warming up: 1 kHz/s at 1 Msym/s and 300 Hz/s at 333 ksym/s for a
+// minute, without a frame lost.
+TEST(AcquisitionLong, SlowDriftForAMinute)
+{
+    for (const auto& [symbolRate, drift] : {std::pair<int64_t, double>{1000000, 1000}, {333000, 300}}) {
+        tx::TxSettings tx = transmitter({4, true, false, 6.0, 0.0});
+        tx.symbolRate = symbolRate;
+        tx.sampleRate = 2 * symbolRate;
+        tx.driftHzPerSecond = drift;
+        const int frames = int(60.0 * double(symbolRate) / 33282.0);
+        const ChainReception r = testsupport::receive(tx, frames, receiverFor(tx));
+        std::printf("drift %g Hz/s at %lld sym/s: %s\n", drift, (long long)symbolRate, summary(r).c_str());
+        expectFoundAndHeld(r, frames, 5);
     }
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -44,24 +45,21 @@ void checkPacket(const uint8_t* p, ChainReception& r, uint64_t& last, bool& any)
 
 } // namespace
 
-std::vector<tx::cf32> transmit(const tx::TxSettings& settings, int frames)
-{
-    tx::SignalGenerator generator(settings);
-    std::vector<tx::cf32> samples;
-    if (!generator.error().empty())
-        return samples;
-    for (int f = 0; f < frames; ++f)
-        generator.nextUnit(samples);
-    return samples;
-}
+namespace {
 
-ChainReception receive(const std::vector<tx::cf32>& samples, const ReceiverSettings& settings)
+double rmsOf(const std::vector<tx::cf32>& samples)
 {
-    ChainReception r;
     double power = 0;
     for (const tx::cf32& s : samples)
         power += double(std::norm(s));
-    const double rms = samples.empty() ? 1.0 : std::sqrt(power / double(samples.size()));
+    return samples.empty() ? 0.0 : std::sqrt(power / double(samples.size()));
+}
+
+// Runs a chain on the chunks `next` yields (false: no more).
+ChainReception run(const std::function<bool(std::vector<tx::cf32>&)>& next, double rms,
+                   const ReceiverSettings& settings, const std::function<void(ProcessingChain&)>& during)
+{
+    ChainReception r;
     const double scale = rms > 0 ? 0.3 * 32768.0 / rms : 1.0;
 
     testing::internal::CaptureStdout();
@@ -97,19 +95,26 @@ ChainReception receive(const std::vector<tx::cf32>& samples, const ReceiverSetti
         pending.erase(pending.begin(), pending.begin() + long(k));
     });
     chain.start();
+    std::vector<tx::cf32> samples;
     std::vector<int16_t> block;
     constexpr size_t kChunk = 8192;
-    for (size_t at = 0; at < samples.size(); at += kChunk) {
-        const size_t n = std::min(kChunk, samples.size() - at);
-        block.resize(2 * n);
-        for (size_t k = 0; k < n; ++k) {
-            block[2 * k] = int16_t(std::lround(std::clamp(double(samples[at + k].real()) * scale, -32768.0, 32767.0)));
-            block[2 * k + 1] = int16_t(std::lround(std::clamp(double(samples[at + k].imag()) * scale, -32768.0, 32767.0)));
+    while (next(samples)) {
+        for (size_t at = 0; at < samples.size(); at += kChunk) {
+            const size_t n = std::min(kChunk, samples.size() - at);
+            block.resize(2 * n);
+            for (size_t k = 0; k < n; ++k) {
+                block[2 * k] = int16_t(std::lround(std::clamp(double(samples[at + k].real()) * scale, -32768.0, 32767.0)));
+                block[2 * k + 1] =
+                    int16_t(std::lround(std::clamp(double(samples[at + k].imag()) * scale, -32768.0, 32767.0)));
+            }
+            // As a file input does: the chain is not let fall behind.
+            while (!chain.readyForInput())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            chain.blockCallback()(block.data(), n);
+            if (during)
+                during(chain);
         }
-        // As a file input does: the chain is not let fall behind.
-        while (!chain.readyForInput())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        chain.blockCallback()(block.data(), n);
+        samples.clear();
     }
     chain.flushPartialBlock();
     chain.waitIdle(std::chrono::seconds(60));
@@ -119,6 +124,36 @@ ChainReception receive(const std::vector<tx::cf32>& samples, const ReceiverSetti
     chain.stop();
     testing::internal::GetCapturedStdout();
     return r;
+}
+
+} // namespace
+
+ChainReception receive(const tx::TxSettings& transmitter, int frames, const ReceiverSettings& settings,
+                       const std::function<void(ProcessingChain&)>& during)
+{
+    tx::SignalGenerator generator(transmitter);
+    if (!generator.error().empty())
+        return {};
+    std::vector<tx::cf32> first;
+    int made = 0;
+    for (; made < std::min(frames, 10); ++made)
+        generator.nextUnit(first);
+    const double rms = rmsOf(first);
+    bool firstGiven = false;
+    return run(
+        [&](std::vector<tx::cf32>& out) {
+            if (!firstGiven) {
+                out.swap(first);
+                firstGiven = true;
+                return true;
+            }
+            if (made >= frames)
+                return false;
+            for (int k = 0; k < 10 && made < frames; ++k, ++made)
+                generator.nextUnit(out);
+            return true;
+        },
+        rms, settings, during);
 }
 
 } // namespace testsupport

@@ -10,6 +10,7 @@
 #include "tx/SignalGenerator.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,12 +34,12 @@ struct ChainReception {
     uint64_t droppedBlocks = 0;      // the chain ran out of buffers
 };
 
-// Samples of `frames` frames (DVB-S2 units) from the transmitter.
-std::vector<tx::cf32> transmit(const tx::TxSettings& settings, int frames);
-
-// The samples through a chain set up by `settings`, scaled to 16 bits so
-// that they have an RMS of 30 % of full scale (as a radio's gain control
-// would set them).
-ChainReception receive(const std::vector<tx::cf32>& samples, const ReceiverSettings& settings);
+// `frames` frames (DVB-S2 units) from the transmitter, made as they go in,
+// through a chain set up by `settings`; scaled to 16 bits so that the first
+// ten have an RMS of 30 % of full scale (as a radio's gain control would set
+// them).
+// `during` (when given) is called after each chunk of samples goes in.
+ChainReception receive(const tx::TxSettings& transmitter, int frames, const ReceiverSettings& settings,
+                       const std::function<void(ProcessingChain&)>& during = {});
 
 } // namespace testsupport

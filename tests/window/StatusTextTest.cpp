@@ -42,6 +42,15 @@ TEST(StatusText, ThreeSignificantDigits)
     EXPECT_EQ(threeDigits(std::nan("")), "0");
 }
 
+// Rounded to 100 Hz, signed; a value that rounds to nothing has no minus.
+TEST(StatusText, CarrierOffsetInKilohertz)
+{
+    EXPECT_EQ(carrierOffsetText(12345.0), "Carrier: +12.3 kHz");
+    EXPECT_EQ(carrierOffsetText(-250004.0), "Carrier: -250.0 kHz");
+    EXPECT_EQ(carrierOffsetText(-40.0), "Carrier: +0.0 kHz");
+    EXPECT_EQ(carrierOffsetText(std::nan("")), "Carrier: -");
+}
+
 TEST(StatusText, ModcodStatisticsCountOnlyTheLastTenSeconds)
 {
     std::array<ModcodStatistic, 128> table{};

@@ -83,7 +83,7 @@ TEST_F(WindowTest, ReceivesTheTestTransmitterOverTcp)
     // the transmitted MODCOD.
     bool lockShown = false;
     int green = 0;
-    QString merShown, esn0Shown, demodRowDetail;
+    QString merShown, esn0Shown, demodRowDetail, carrierShown;
     pumpUntil(
         [&] {
             takeDatagrams();
@@ -98,6 +98,7 @@ TEST_F(WindowTest, ReceivesTheTestTransmitterOverTcp)
                 ui().lbl_modcode->text() == "Modcode: QPSK 1/2") {
                 lockShown = true;
                 EXPECT_EQ(ui().lbl_pilots->text(), "Pilot symbols: on");
+                carrierShown = window->findChild<QLabel*>("lbl_carrier")->text();
                 EXPECT_EQ(ui().lbl_frametype->text(), "Frame type: long");
                 green = greenPixels(ui().sync_confidence->grab().toImage());
             }
@@ -107,6 +108,10 @@ TEST_F(WindowTest, ReceivesTheTestTransmitterOverTcp)
     ASSERT_EQ(window->currentDevice(), nullptr) << "the server's end disconnects the device";
     EXPECT_TRUE(lockShown);
     EXPECT_GT(green, 20) << "the label is drawn in green";
+    // The carrier was sent on the radio's frequency: the loop found it there.
+    EXPECT_TRUE(carrierShown == "Carrier: +0.0 kHz" || carrierShown == "Carrier: -0.1 kHz" ||
+                carrierShown == "Carrier: +0.1 kHz")
+        << carrierShown.toStdString();
     // The signal went out at Es/N0 10 dB: the label's tooltip reads it. The
     // MER counts whatever else spreads the constellation too (here the
     // start-up equalizer with the fine loop off), so it reads lower; the

@@ -1,0 +1,110 @@
+// Finding a carrier's band in an averaged spectrum, and the move of the
+// mixer travelling down the chain with its block.
+#include "dsp/BandCentre.h"
+#include "receiver/CarrierCentring.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+namespace {
+
+// N bins of averaged magnitude: noise of mean power 1, a root-raised-cosine
+// band (roll-off 0.35) of `level` above it, `width` bins at −3 dB, centred
+// on bin N/2 + `centre`; the magnitudes fluctuate by `spread` (relative).
+std::vector<float> spectrum(int n, double centre, double width, double level, double spread, std::mt19937& rng)
+{
+    std::normal_distribution<double> jitter(0, spread);
+    std::vector<float> bins(static_cast<size_t>(n));
+    for (int k = 0; k < n; ++k) {
+        const double f = std::fabs(k - n / 2 - centre) / width;   // in symbol rates
+        double shape = 0;
+        if (f <= 0.325)
+            shape = 1;
+        else if (f <= 0.675)
+            shape = 0.5 * (1 + std::cos(M_PI * (f - 0.325) / 0.35));
+        const double power = (1 + level * shape) * std::max(0.05, 1 + jitter(rng));
+        bins[size_t(k)] = float(std::sqrt(power));
+    }
+    return bins;
+}
+
+} // namespace
+
+TEST(BandCentre, FindsTheBandWhereverItIsWithinTheSearch)
+{
+    std::mt19937 rng(3);
+    const int n = 2048;
+    const double width = 512;   // Rs = fs/4
+    for (double centre : {-150.0, -40.5, 0.0, 77.25, 150.0}) {
+        for (double level : {0.6, 4.0, 30.0}) {
+            SCOPED_TRACE(testing::Message() << "centre " << centre << " bins, level " << level);
+            const BandCentre b = findBandCentre(spectrum(n, centre, width, level, 0.3, rng), width / n, 0, 0.3 * width / n);
+            ASSERT_TRUE(b.found);
+            // A weak band in a spectrum of a few blocks: a few per cent of
+            // the symbol rate, which the framing's own reading takes over.
+            EXPECT_NEAR(b.centre * n, centre, (level < 1 ? 0.04 : 0.015) * width);
+            EXPECT_NEAR(b.level, level * 0.83, level * 0.3);   // the window's mean over the roll-off
+        }
+    }
+}
+
+TEST(BandCentre, NoiseANarrowSearchAndAStrongerNeighbour)
+{
+    std::mt19937 rng(4);
+    const int n = 2048;
+    const double width = 256;
+    // Noise alone: nothing stands above the floor.
+    EXPECT_FALSE(findBandCentre(spectrum(n, 0, width, 0, 0.3, rng), width / n, 0, 0.3 * width / n).found);
+    // A band too weak to tell from the floor.
+    EXPECT_FALSE(findBandCentre(spectrum(n, 0, width, 0.05, 0.3, rng), width / n, 0, 0.3 * width / n).found);
+    // Two carriers: the search stays within its reach of the mixer, where
+    // the weaker one is, and finds it.
+    std::vector<float> both = spectrum(n, -500, width, 2, 0.2, rng);
+    const std::vector<float> other = spectrum(n, 500, width, 20, 0, rng);
+    for (size_t k = 0; k < both.size(); ++k)
+        both[k] = std::sqrt(both[k] * both[k] + other[k] * other[k] - 1);
+    const BandCentre b = findBandCentre(both, width / n, -480.0 / n, 0.3 * width / n);
+    ASSERT_TRUE(b.found);
+    EXPECT_NEAR(b.centre * n, -500, 0.03 * width);
+    // Nonsense sizes give nothing rather than a guess.
+    EXPECT_FALSE(findBandCentre(std::vector<float>(16, 1.0f), 0.25, 0, 0.1).found);
+    EXPECT_FALSE(findBandCentre(both, 2.0, 0, 0.1).found);
+}
+
+TEST(CarrierCentring, MovesOnlyWhenFarOffAndOneAtATime)
+{
+    EXPECT_EQ(CarrierCentring::moveFor(0.04, false), 0.0);
+    EXPECT_EQ(CarrierCentring::moveFor(-0.06, false), -0.06);
+    EXPECT_EQ(CarrierCentring::moveFor(0.1, true), 0.0);   // locked: only beyond 12 %
+    EXPECT_EQ(CarrierCentring::moveFor(0.13, true), 0.13);
+
+    CarrierCentring c;
+    WorkBuffer raw, filtered, symbols;
+    EXPECT_TRUE(c.idle());
+    c.requested(0.2, true);
+    EXPECT_FALSE(c.idle());
+    c.applied(&raw);
+    c.passed(&raw, &filtered);
+    c.passed(&symbols, &raw);   // another block's step: not the one carrying the move
+    double cycles = 0;
+    bool restart = false;
+    EXPECT_FALSE(c.arrives(&raw, cycles, restart));
+    c.passed(&filtered, &symbols);
+    ASSERT_TRUE(c.arrives(&symbols, cycles, restart));
+    EXPECT_EQ(cycles, 0.2);
+    EXPECT_TRUE(restart);
+    EXPECT_FALSE(c.idle()) << "until the block has been demodulated";
+    c.demodulated(&symbols);
+    EXPECT_TRUE(c.idle());
+
+    // A move replaced by a new frequency, or lost with a dropped block, frees the way.
+    c.requested(0.1);
+    c.replaced();
+    EXPECT_TRUE(c.idle());
+    c.requested(0.1);
+    c.applied(&raw);
+    c.passed(&raw, nullptr);
+    EXPECT_TRUE(c.idle());
+}
