@@ -53,14 +53,15 @@ uint32_t sofBitAt(int p) { return (kSofBits >> (25 - p)) & 1u; }
 
 } // namespace
 
-CarrierAcquisition::SofReading CarrierAcquisition::readSof() const
+CarrierAcquisition::SofReading CarrierAcquisition::readSof(bool mirrored) const
 {
     SofReading reading;
     constexpr int n = 26;
     float magnitude = 0;
     float power = 0;
     for (int p = 0; p < n; ++p) {
-        const std::complex<double> x = std::complex<double>(header[size_t(p)]) * std::conj(plReference(p, sofBitAt(p)));
+        const std::complex<float> raw = mirrored ? std::conj(header[size_t(p)]) : header[size_t(p)];
+        const std::complex<double> x = std::complex<double>(raw) * std::conj(plReference(p, sofBitAt(p)));
         reading.symbols[size_t(p)] = std::complex<float>(x * M_SQRT1_2);
         reading.sum += reading.symbols[size_t(p)];
         magnitude += std::abs(reading.symbols[size_t(p)]);

@@ -58,7 +58,10 @@ public:
         std::complex<float> sum{};   // Σ s·conj(reference), unturned
         std::array<std::complex<float>, 26> symbols{};   // modulation removed
     };
-    SofReading readSof() const;
+    // With `mirrored`, of the SOF's mirror image: a mirrored spectrum turns
+    // π/2-BPSK the other way, which reads as a carrier a quarter of the
+    // symbol rate off, and fits well.
+    SofReading readSof(bool mirrored = false) const;
 
     // The average so far, in the loop's units (1/256 cycle per symbol), and
     // the number of headers behind it.

@@ -357,6 +357,9 @@ void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit)
             // The SOF turned back by the carrier it shows: a real one stands
             // out at any offset the loop can take.
             sof = acquisition.readSof();
+            // An SOF that fits better the other way round belongs to a
+            // mirrored spectrum: its carrier reading is the mirror's turn.
+            sofMirrored = acquisition.readSof(true).coherence > sof.coherence;
             coherent = (candidateByCount && sof.unturnedCoherence >= kSofCoherence) ||
                        sof.coherence >= kSofFrequencyCoherence;
         }
@@ -427,7 +430,7 @@ void FrameSynchroniser::acquireFromSof(const CarrierAcquisition::SofReading& sof
     // pulls in turns the header past reading. An SOF that stands out shows
     // the carrier; the loop takes it when it differs from the loop's by
     // more than the reading's noise.
-    if (coherent && sof.coherence >= kSofFrequencyCoherence) {
+    if (coherent && sof.coherence >= kSofFrequencyCoherence && !sofMirrored) {
         // Two SOFs in a row that agree: one alone is sometimes further off
         // than its spread says while the timing settles, or no SOF at all.
         const float spread = std::hypot(sof.spread, lastSof.spread);

@@ -177,6 +177,7 @@ private:
         bool valid = false;
     };
     SofCarrier lastSof;   // the last clear SOF's reading before lock
+    bool sofMirrored = false;   // the SOF being checked fits the other sense better
     void headerState(std::complex<float>& s);
     void dataState(std::complex<float>& s);
     void pilotState(std::complex<float>& s);

@@ -4,7 +4,8 @@
 
 double CarrierCentring::moveFor(double cycles, bool locked)
 {
-    return std::fabs(cycles) > (locked ? kLockedLimit : kAcquiringLimit) ? cycles : 0.0;
+    const double off = std::fabs(cycles);
+    return off > (locked ? kLockedLimit : kAcquiringLimit) && off <= kPlausible ? cycles : 0.0;
 }
 
 void CarrierCentring::setEnabled(bool enable)

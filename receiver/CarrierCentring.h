@@ -18,6 +18,10 @@ public:
     // each move risks a slip, and a drift should not set off a move a minute).
     static constexpr double kAcquiringLimit = 0.05;
     static constexpr double kLockedLimit = 0.12;
+    // Beyond this the loop is not on a carrier at all (a mirrored spectrum
+    // read the wrong way round reads as one a quarter of Rs off, and a
+    // header read so can pull the loop anywhere): no move.
+    static constexpr double kPlausible = 0.3;
     // The move (cycles per symbol) for a loop standing at `cycles`; 0: none.
     static double moveFor(double cycles, bool locked);
 

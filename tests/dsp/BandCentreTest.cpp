@@ -79,6 +79,7 @@ TEST(CarrierCentring, MovesOnlyWhenFarOffAndOneAtATime)
     EXPECT_EQ(CarrierCentring::moveFor(-0.06, false), -0.06);
     EXPECT_EQ(CarrierCentring::moveFor(0.1, true), 0.0);   // locked: only beyond 12 %
     EXPECT_EQ(CarrierCentring::moveFor(0.13, true), 0.13);
+    EXPECT_EQ(CarrierCentring::moveFor(-0.5, false), 0.0);   // no carrier is there
 
     CarrierCentring c;
     WorkBuffer raw, filtered, symbols;
