@@ -440,7 +440,6 @@ void FrameSynchroniser::acquireFromSof(const CarrierAcquisition::SofReading& sof
                 loop.integrator = carrier;
                 loop.frequency = carrier;
                 acquisition.reset();
-                ++sofCorrections;
             }
         }
         lastSof = {sof.frequency, sof.spread, true};

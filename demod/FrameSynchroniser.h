@@ -131,8 +131,6 @@ public:
     bool keepsLock() const { return keepLock; }
 
     int lockCounter() const { return lockCount; }
-    // Times an SOF set the loop's frequency before lock.
-    int sofCorrections = 0;
     bool locked() const { return isLocked; }
     uint8_t plsCode() const { return pls; }
     uint8_t deliveredPlsCode() const { return deliveredPls; }

@@ -10,7 +10,8 @@
 
 class SpectrumAverager {
 public:
-    // `minimum`: the chunks an average takes (16 for the waterfall).
+    // An average is given out once `minimum` transforms have been added
+    // (the display waits for 16; the band search for fewer).
     explicit SpectrumAverager(int size, int minimum = 16);
 
     // A new transform size N: the sums keep their first values (the first
@@ -20,8 +21,8 @@ public:
 
     // Adds every whole chunk of N bins of a transform output.
     void accumulate(const std::complex<float>* bins, size_t count);
-    // The sums averaged over their chunks once the minimum is in; the sums
-    // are then cleared. False (and `average` untouched) before that.
+    // The mean of what was added, once enough has been; the sums start
+    // again from zero. False (and `average` untouched) until then.
     bool take(std::vector<float>& average);
     void clear();
 
