@@ -57,7 +57,7 @@ int main(int argc, char** argv)
     bool estimate = false;
     bool bch = true;
     double level = 0.61;
-    LdpcDecoderProfile profile = LdpcDecoder::scaledProfile();
+    LdpcDecoderProfile profile = LdpcDecoder::scaledProfile(code);
     int offset = -1, shift = -1, messages = -1, passes = -1;
     for (int a = 6; a < argc; ++a) {
         const std::string arg = argv[a];

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <complex>
 #include <cstdint>
 
@@ -14,6 +15,23 @@ const std::array<float, 256>& demodSineTable();
 inline float qpskPhaseError(std::complex<float> s)
 {
     return (s.real() < 0 ? -1.0f : 1.0f) * s.imag() - (s.imag() < 0 ? -1.0f : 1.0f) * s.real();
+}
+
+// tanh(x) within 0.025: the Padé form x(27 + x²)/(27 + 9x²) up to ±1.
+inline float softSign(float x)
+{
+    const float x2 = x * x;
+    return std::clamp(x * (27.0f + x2) / (27.0f + 9.0f * x2), -1.0f, 1.0f);
+}
+
+// The same with each decision weighted by its likelihood, tanh(c·x) for
+// sgn(x), where c = √2·Es/N0 on symbols of unit energy: a symbol the noise
+// leaves in doubt steers the loop little. At high Es/N0 it is the hard
+// detector; near 0 dB it narrows the loop and sheds most of the hard
+// decisions' self-noise.
+inline float qpskSoftPhaseError(std::complex<float> s, float c)
+{
+    return softSign(c * s.real()) * s.imag() - softSign(c * s.imag()) * s.real();
 }
 
 class CarrierLoop {

@@ -507,6 +507,7 @@ void FrameSynchroniser::headerState(cf& s)
         dataPls = pls;
         current = constellationByIndex(info.constellationIndex);
         state = State::DataSlots;
+        chooseDataDetector();
         sofSearch = false;
     } else if (plsModcod(pls) == 0) {
         state = State::DummySlots;
@@ -672,10 +673,20 @@ cf FrameSynchroniser::descramble(cf s)
     return {kRe[r] * s.real() - kIm[r] * s.imag(), kRe[r] * s.imag() + kIm[r] * s.real()};
 }
 
+void FrameSynchroniser::chooseDataDetector()
+{
+    softness = 0;
+    if (current != qpsk)
+        return;
+    const SignalQualityReading q = frameQuality();
+    if (q.valid && q.esn0Db < kSoftDetectorBelowDb)
+        softness = float(std::sqrt(2.0) * std::pow(10.0, q.esn0Db / 10.0));
+}
+
 float FrameSynchroniser::dataPhaseError(cf s) const
 {
     if (current == qpsk)
-        return qpskPhaseError(s);
+        return softness > 0 ? qpskSoftPhaseError(s, softness) : qpskPhaseError(s);
     if (current == psk8)
         return qpskPhaseError(s * s * cf(0.70710677f, -0.70710677f));
     if (current == apsk16) {

@@ -168,6 +168,7 @@ private:
     void runState(std::complex<float>& s, bool peak, bool hit);
     void sofSearchState(std::complex<float>& s, bool peak, bool hit);
     void alignPhaseWithSof();
+    void chooseDataDetector();
     void acquireFromSof(const CarrierAcquisition::SofReading& sof, bool coherent);
     struct SofCarrier {
         float frequency = 0;
@@ -209,6 +210,10 @@ private:
 
     CarrierLoop loop;
     float psk8Ki = -1.0f;
+    // QPSK data symbols: the likelihood-weighted phase detector's slope, 0
+    // for the hard one (above kSoftDetectorBelowDb, or nothing measured).
+    static constexpr double kSoftDetectorBelowDb = 6.0;
+    float softness = 0;
     CarrierAcquisition acquisition;
     SoftDemapper demapper;
     KnownSymbolQuality quality;

@@ -88,7 +88,7 @@ void LDPCWorker::process(WorkBuffer* frame, WorkBuffer* tag)
     int8_t* values = reinterpret_cast<int8_t*>(frame->data());
     const bool scaled = decoderChoice.load() == LdpcDecoderChoice::Scaled
                         && ChannelLlr::convert(values, n, received.plsCode, received.qualityDb);
-    decoder.setProfile(scaled ? LdpcDecoder::scaledProfile() : LdpcDecoder::standardProfile());
+    decoder.setProfile(scaled ? LdpcDecoder::scaledProfile(index) : LdpcDecoder::standardProfile());
     const int result = decoder.decodeFast(values, frame->data());
     frame->resize(size_t(n / 8));
     const int corrected = bch ? bch->decode(frame->data()) : 0;

@@ -37,6 +37,8 @@ public:
     static constexpr int kMaxPasses = 100;
     static LdpcDecoderProfile standardProfile() { return LdpcDecoderProfile(); }
     static LdpcDecoderProfile scaledProfile();
+    // The scaled profile as it suits code `codeIndex` (as createLdpcCode numbers them).
+    static LdpcDecoderProfile scaledProfile(int codeIndex);
     static constexpr size_t kArenaBytes = 8u << 20;
 
     // Builds the structure of `code` into `arena` (64-byte aligned, `bytes`

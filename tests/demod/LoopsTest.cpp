@@ -97,6 +97,55 @@ TEST(CarrierLoop, ErrorIsLimitedAndSwitchingResets)
     EXPECT_NEAR(s.imag(), 0.0f, 1e-6f);
 }
 
+// The likelihood-weighted QPSK detector: tanh within its stated error, the
+// hard detector at high Es/N0, and near 0 dB a loop on it holds the phase
+// with less jitter than on hard decisions, and without a bias.
+TEST(CarrierLoop, SoftDetectorSteadiesThePhaseNearZeroDb)
+{
+    for (float x = -8.0f; x <= 8.0f; x += 0.01f)
+        ASSERT_NEAR(softSign(x), std::tanh(x), 0.025f) << x;
+    const cf clean(0.3f, -0.6f);
+    EXPECT_NEAR(qpskSoftPhaseError(clean, 1000.0f), qpskPhaseError(clean), 1e-5f);
+
+    const float esn0 = std::pow(10.0f, -2.0f / 10.0f);
+    const float c = std::sqrt(2.0f) * esn0;
+    const float sigma = std::sqrt(1.0f / (2.0f * esn0));
+    const double offset = 0.35;   // radians, the carrier's standing phase
+    auto jitter = [&](bool soft, double& mean) {
+        std::mt19937 rng(11);
+        std::normal_distribution<float> noise(0.0f, sigma);
+        std::uniform_int_distribution<int> bit(0, 1);
+        CarrierLoop loop;
+        loop.setEnabled(true);
+        loop.kp = 0.5f;
+        loop.ki = 2.0f / 2048.0f;
+        loop.phase = int32_t(offset / (2 * M_PI) * 65536);
+        double sum = 0, sumSquares = 0;
+        const int settle = 2000, symbols = 40000;
+        for (int k = 0; k < settle + symbols; ++k) {
+            const cf symbol(bit(rng) ? 0.70710677f : -0.70710677f, bit(rng) ? 0.70710677f : -0.70710677f);
+            const cf received = symbol * std::polar(1.0f, float(offset)) + cf(noise(rng), noise(rng));
+            const cf s = loop.derotate(received);
+            loop.update(soft ? qpskSoftPhaseError(s, c) : qpskPhaseError(s));
+            loop.advance();
+            if (k >= settle) {
+                double e = loop.phase / 65536.0 * 2 * M_PI - offset;
+                e = std::remainder(e, 2 * M_PI);
+                sum += e;
+                sumSquares += e * e;
+            }
+        }
+        mean = sum / symbols;
+        return std::sqrt(sumSquares / symbols - mean * mean);
+    };
+    double hardMean = 0, softMean = 0;
+    const double hard = jitter(false, hardMean);
+    const double soft = jitter(true, softMean);
+    EXPECT_LT(soft, 0.8 * hard) << "hard " << hard << " rad rms, soft " << soft;
+    EXPECT_LT(std::abs(softMean), 0.05);
+    EXPECT_LT(soft, 0.25);
+}
+
 // Values the controls cannot take change nothing: an equalizer length that is
 // not a multiple of 16 up to the maximum, an equalizer mode above 2 (which
 // would otherwise restart the adapted taps).

@@ -63,6 +63,8 @@ TEST(ScaledLdpc, VectorDecodersMatchTheReference)
                                            uint32_t(100 + code));
         results.insert(results.end(), r.begin(), r.end());
     }
+    // The low-rate rule (quarter-LLR offset with normalisation).
+    compare(0, false, {-2.05, -1.0}, LdpcDecoder::scaledProfile(0), 150);
     EXPECT_GT(std::count(results.begin(), results.end(), -1), 2);   // failures
     EXPECT_GT(std::count_if(results.begin(), results.end(),
                             [&](int r) { return r >= 0 && r < scaled.passes - 2; }),
@@ -83,10 +85,12 @@ TEST(ScaledLdpc, VectorDecodersMatchTheReference)
 
 // Near the threshold the scaled profile decodes what the standard one does
 // not (measured: QPSK 1/2 at 1.0 dB, standard 95 % of frames lost, scaled
-// none; 8PSK 2/3 at 6.5 dB, 81 % against 3 %).
+// none; 8PSK 2/3 at 6.5 dB, 81 % against 3 %; QPSK 1/4 at −2.05 dB, the
+// profile for that code none, the general scaled profile 18 %).
 TEST(ScaledLdpc, DecodesCloserToTheThreshold)
 {
-    for (const auto& [code, psk8, db] : {std::tuple{3, false, 1.0}, std::tuple{5, true, 6.5}}) {
+    for (const auto& [code, psk8, db] :
+         {std::tuple{3, false, 1.0}, std::tuple{5, true, 6.5}, std::tuple{0, false, -2.05}}) {
         std::mt19937 rng(uint32_t(300 + code));
         TestDecoder decoder(code);
         const int n = frameBits(code);
@@ -104,7 +108,7 @@ TEST(ScaledLdpc, DecodesCloserToTheThreshold)
             standardGood += good(decoder->decodeFast(soft.data(), out.data()));
             std::vector<int8_t> llr = soft;
             ASSERT_TRUE(ChannelLlr::convert(llr.data(), n, pls, float(db)));
-            decoder->setProfile(LdpcDecoder::scaledProfile());
+            decoder->setProfile(LdpcDecoder::scaledProfile(code));
             scaledGood += good(decoder->decodeFast(llr.data(), out.data()));
         }
         EXPECT_GE(scaledGood, frames - 1) << "code " << code;
