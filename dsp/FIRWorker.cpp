@@ -22,12 +22,33 @@ void FIRWorker::designMatchedFilter(uint64_t sampleRate, int32_t symbolRate, int
                         sampleRate > 0;
     if (!usable) {
         std::lock_guard<std::mutex> lock(paramMutex);
+        design = {sampleRate, symbolRate, taps, rollOff};
         filter.disable();
         return;
     }
-    const RrcDesign design = designRrc(sampleRate, symbolRate, taps, rollOff);
+    const RrcDesign rrc = designRrc(sampleRate, symbolRate, taps, rollOff);
     std::lock_guard<std::mutex> lock(paramMutex);
-    filter.install(design);
+    design = {sampleRate, symbolRate, taps, rollOff};
+    filter.install(rrc);
+}
+
+bool FIRWorker::changeRollOff(float rollOff)
+{
+    Design now;
+    {
+        std::lock_guard<std::mutex> lock(paramMutex);
+        if (filter.tapCount == 0 || design.rollOff == rollOff)
+            return false;
+        now = design;
+    }
+    designMatchedFilter(now.sampleRate, now.symbolRate, now.taps, rollOff);
+    return true;
+}
+
+float FIRWorker::rollOff()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    return design.rollOff;
 }
 
 float FIRWorker::agcGain()

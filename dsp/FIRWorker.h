@@ -22,12 +22,26 @@ public:
     // count (a multiple of 16 up to 256; 0 disables) and roll-off.
     void designMatchedFilter(uint64_t sampleRate, int32_t symbolRate, int32_t taps, float rollOff);
 
+    // The installed design with another roll-off; nothing while no filter is
+    // installed or when it has this roll-off already. True when redesigned.
+    // Any thread: the filter changes between two blocks.
+    bool changeRollOff(float rollOff);
+    // The roll-off of the last design asked for.
+    float rollOff();
+
     // Current automatic gain, for tests and displays.
     float agcGain();
     // Taps of the installed filter; 0 when it is off.
     int tapCount();
 
 private:
+    struct Design {
+        uint64_t sampleRate = 0;
+        int32_t symbolRate = 0;
+        int32_t taps = 0;
+        float rollOff = 0.35f;
+    };
     std::mutex paramMutex;
     MatchedFilter filter;
+    Design design;   // the last asked for
 };

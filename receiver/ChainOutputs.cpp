@@ -64,7 +64,9 @@ bool RollOffFollower::apply(float rollOff)
         return false;
     LogLine() << "auto rolloff changed to " << rollOff;
     settings.rollOff = rollOff;
-    applyMatchedFilter(chain, settings);
+    // DVB-S2 frames have redesigned the filter already as they announced it.
+    if (chain.firWorker().rollOff() != rollOff)
+        applyMatchedFilter(chain, settings);
     return true;
 }
 

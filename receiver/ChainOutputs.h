@@ -38,11 +38,12 @@ void attachOutputSinks(ProcessingChain& chain, OutputSinks& sinks);
 // nothing; that is logged once.
 std::function<void(float)> queuedRollOffNotification(QObject* receiver);
 
-// The roll-off the BBHEADERs report, followed by the matched filter: the
-// report comes on a stage thread, the filter is redesigned on the owner's
-// (the window's GUI thread, the headless receiver's main loop). In DVB-S
-// mode the roll-off is 0.35. A change is logged "auto rolloff changed to "
-// + value and kept in the settings.
+// The roll-off the BBHEADERs report, kept in the owner's settings: the chain
+// has redesigned the matched filter as the frame announced it; the report
+// comes on a stage thread and reaches the settings on the owner's (the
+// window's GUI thread, the headless receiver's main loop). In DVB-S mode the
+// roll-off is 0.35, and the filter is redesigned here. A change is logged
+// "auto rolloff changed to " + value.
 class RollOffFollower {
 public:
     // Both must outlive the follower.

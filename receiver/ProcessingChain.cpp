@@ -107,6 +107,10 @@ BbFrameProcessor::Hooks ProcessingChain::streamHooks()
 {
     BbFrameProcessor::Hooks hooks;
     hooks.rollOff = [this](float rollOff) {
+        // The filter follows the stream at once, from the next block on; the
+        // owner hears of it to keep its settings and display.
+        if (dvbS2Mode())
+            fir.changeRollOff(rollOff);
         if (rollOffObserver)
             rollOffObserver(rollOff);
     };

@@ -137,6 +137,32 @@ TEST(AcquisitionLong, ThresholdGrid)
 }
 
 
+// QPSK 1/4 with pilots at its threshold + 0.3 dB (−2.05 dB): once decoded,
+// every frame is held. Finding the first takes longer than at the higher
+// rates (measured: the eighth to eleventh frame is the first decoded; the
+// SOFs of the first six or seven are not yet found at this level).
+TEST(Acquisition, ColdStartAtTheLowestRate)
+{
+    runSignal({1, true, false, -2.05}, 24, 12);
+}
+
+// A stream at roll-off 0.20 into a receiver set for 0.35, with no owner to
+// pass the BBHEADER's value on: the chain's own matched filter follows it,
+// and no frame after the first decoded one is lost.
+TEST(Acquisition, RollOffAnnouncedByTheStreamReachesTheFilter)
+{
+    tx::TxSettings tx = transmitter({4, true, false, 6.0, 0.0});
+    tx.rollOff = tx::RollOff::R020;
+    const int frames = 20;
+    float filterRollOff = 0;
+    const ChainReception r = testsupport::receive(tx, frames, receiverFor(tx), [&](ProcessingChain& chain) {
+        filterRollOff = chain.firWorker().rollOff();
+    });
+    std::printf("roll-off 0.20: %s\n", summary(r).c_str());
+    EXPECT_FLOAT_EQ(filterRollOff, 0.20f);
+    expectFoundAndHeld(r, frames, 3);
+}
+
 // A second of silence or of noise alone in the middle of a stream: the lock
 // goes within two frames, decoding resumes within three frames of the
 // signal's return, and no packet without its error indicator differs from
