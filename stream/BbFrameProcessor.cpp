@@ -1,6 +1,7 @@
 #include "stream/BbFrameProcessor.h"
 
 #include "stream/Crc.h"
+#include "stream/TsPacket.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -56,7 +57,7 @@ void BbFrameProcessor::packetBegins(uint8_t check)
 
 void BbFrameProcessor::handOnHeld(bool crcFailed)
 {
-    held[0] = 0x47;
+    held[0] = kTsSyncByte;
     if (crcFailed)
         crcFailures.fetch_add(1, std::memory_order_relaxed);
     if (heldDamaged)
@@ -99,7 +100,7 @@ void BbFrameProcessor::extractTransportStream(uint8_t* frame, size_t length, con
     // A transport-stream frame that gives no packets leaves a hole in the
     // stream; so does one whose first packet would start beyond its data
     // field (its bytes cannot be placed).
-    if (h.sync != 0x47 || h.upl != 1504 || h.dfl == 0 || h.dfl % 8 != 0 || h.syncd % 8 != 0 ||
+    if (h.sync != kTsSyncByte || h.upl != 1504 || h.dfl == 0 || h.dfl % 8 != 0 || h.syncd % 8 != 0 ||
         10 + size_t(h.dfl) / 8 > length || h.syncd > h.dfl || !hooks.transportStream) {
         lost();
         return;

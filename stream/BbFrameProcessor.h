@@ -3,7 +3,9 @@
 // or handed to the GSE parser.
 #pragma once
 
+
 #include "stream/BbHeader.h"
+#include "stream/TsPacket.h"
 
 #include <array>
 #include <atomic>
@@ -79,7 +81,7 @@ private:
     Hooks hooks;
     // The packet in progress: whole and waiting for its check, or a part
     // waiting for its rest. Byte 0 as received (the CRC of the one before).
-    std::array<uint8_t, 188> held{};
+    std::array<uint8_t, kTsPacketBytes> held{};
     size_t heldLength = 0;
     bool heldDamaged = false;
     std::atomic<uint64_t> crcFailures{0};

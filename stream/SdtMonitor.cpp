@@ -1,6 +1,7 @@
 #include "stream/SdtMonitor.h"
 
 #include "stream/Crc.h"
+#include "stream/TsPacket.h"
 
 #include "stream/DvbText.h"
 
@@ -11,7 +12,7 @@
 void SdtMonitor::scanBlockForSDT(const uint8_t* block)
 {
     for (int k = 0; k < 7; ++k)
-        scanPacket(block + 188 * k);
+        scanPacket(block + kTsPacketBytes * k);
 }
 
 void SdtMonitor::scanPacket(const uint8_t* p)
@@ -36,7 +37,7 @@ void SdtMonitor::scanPacket(const uint8_t* p)
         return;
     }
     const uint8_t* payload = p + start;
-    size_t length = 188 - start;
+    size_t length = kTsPacketBytes - start;
 
     if (pusi) {
         // The pointer field is stepped over; the section is taken to follow it.

@@ -1,11 +1,13 @@
 #include "stream/TsBlockAssembler.h"
 
+#include "stream/TsPacket.h"
+
 #include <cstring>
 
 void TsBlockAssembler::emitTransportStream(const uint8_t* bytes, size_t length, bool packetStart)
 {
     if (packetStart) {
-        if (filled > 0 && block[0] != 0x47)
+        if (filled > 0 && block[0] != kTsSyncByte)
             filled = 0;
         filled -= filled % kPacketSize;
         waitingForStart = false;

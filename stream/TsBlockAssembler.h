@@ -2,6 +2,9 @@
 // unit of every write to the network and the recording file.
 #pragma once
 
+#include "stream/TsPacket.h"
+
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -9,7 +12,7 @@
 
 class TsBlockAssembler {
 public:
-    static constexpr size_t kPacketSize = 188;
+    static constexpr size_t kPacketSize = kTsPacketBytes;
     static constexpr size_t kBlockSize = 7 * kPacketSize;   // 1316
 
     // Receives every full block, on the caller's thread.

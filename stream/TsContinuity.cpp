@@ -1,15 +1,17 @@
 #include "stream/TsContinuity.h"
 
+#include "stream/TsPacket.h"
+
 void TsContinuity::addPackets(const uint8_t* bytes, size_t length)
 {
-    for (size_t at = 0; at + 188 <= length; at += 188)
+    for (size_t at = 0; at + kTsPacketBytes <= length; at += kTsPacketBytes)
         addPacket(bytes + at);
 }
 
 void TsContinuity::addPacket(const uint8_t* p)
 {
     ++packetCount;
-    if (p[0] != 0x47 || (p[1] & 0x80) != 0) {
+    if (p[0] != kTsSyncByte || (p[1] & 0x80) != 0) {
         ++damagedCount;
         return;
     }

@@ -1,14 +1,17 @@
 // Sources of 188-byte MPEG-2 transport stream packets (ISO/IEC 13818-1 §2.4.3).
 #pragma once
 
+#include "stream/TsPacket.h"
+
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace tx {
 
-constexpr int kTsPacketSize = 188;
-constexpr uint8_t kTsSync = 0x47;
+constexpr int kTsPacketSize = int(kTsPacketBytes);
+constexpr uint8_t kTsSync = kTsSyncByte;
 
 class TsPacketSource {
 public:
