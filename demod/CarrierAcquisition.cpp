@@ -113,7 +113,18 @@ int32_t CarrierAcquisition::SofReading::phaseAt(int position, float atFrequency)
     return int32_t(std::lround(cycles * 65536)) & 0xFFFF;
 }
 
-void CarrierAcquisition::headerDone(uint64_t descrambled, bool locked, CarrierLoop& loop)
+float CarrierAcquisition::headerSpread(float esn0Db)
+{
+    // The reading's variance goes with the noise of the products of the
+    // symbols with their references, 1/ρ + 1/(2ρ²) at Es/N0 ρ.
+    if (!std::isfinite(esn0Db))
+        return kSpread;
+    auto noise = [](double rho) { return 1 / rho + 1 / (2 * rho * rho); };
+    const double rho = std::pow(10.0, std::clamp(double(esn0Db), -10.0, 30.0) / 10);
+    return float(std::max(1.0, std::sqrt(noise(rho) / noise(std::pow(10.0, 0.4))))) * kSpread;
+}
+
+void CarrierAcquisition::headerDone(uint64_t descrambled, bool locked, CarrierLoop& loop, float esn0Db)
 {
     if (!loop.enabled || locked) {
         reset();
@@ -147,7 +158,7 @@ void CarrierAcquisition::headerDone(uint64_t descrambled, bool locked, CarrierLo
     ++count;
 
     const float difference = estimate() - loop.integrator;
-    if (std::fabs(difference) > 3 * kSpread / std::sqrt(float(count))) {
+    if (std::fabs(difference) > 3 * headerSpread(esn0Db) / std::sqrt(float(count))) {
         // The loop has been slipping, so its phase is as far off as its
         // frequency: the data that follows would be taken up a quarter turn
         // away as often as not. The oscillator takes the phase of the last

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <complex>
 #include <cstdint>
 
@@ -35,8 +36,14 @@ public:
     // to: adds its measurement and, while `loop` is enabled and the framing
     // not locked, corrects the integrator when the average differs from it
     // by clearly more than the average's noise. Locked or disabled, the
-    // measurement restarts and the loop is left alone.
-    void headerDone(uint64_t descrambled, bool locked, CarrierLoop& loop);
+    // measurement restarts and the loop is left alone. `esn0Db` is the
+    // signal's Es/N0 where measured (NaN: not known): a header's reading
+    // spreads more at low Es/N0, and the correction waits for the average
+    // to stand out of that spread.
+    void headerDone(uint64_t descrambled, bool locked, CarrierLoop& loop, float esn0Db = NAN);
+    // The spread (1/256 cycle per symbol) of one header's reading at this
+    // Es/N0, never below what it is at 4 dB.
+    static float headerSpread(float esn0Db);
     // Forgets the headers measured so far.
     void reset();
 

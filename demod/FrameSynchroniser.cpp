@@ -29,6 +29,10 @@ constexpr uint32_t kSofNegative = expectedNegative();
 // in a thousand comes so high).
 constexpr float kHardPeakFactor = 0.13125f;
 constexpr float kSoftPeakFactor = 3.0f / 32;
+// The coherent SOF metric's mean on noise and data is about 5.6 whatever the
+// level (it is normalised); 14.5 passes one in about 30 000 of those symbols
+// and, at Es/N0 −2 dB, about eleven SOFs in twelve.
+constexpr float kCoherentSofPeak = 14.5f;
 
 // The signs of Im(d) over a PLHEADER's products d[m] = conj(z[m])·z[m − 1]
 // (m = 1 … 25 within the SOF; 0 unused), for the sense set; and over the
@@ -149,7 +153,12 @@ SignalQualityReading FrameSynchroniser::frameQuality() const
     const SignalQualityReading known = quality.reading();
     if (known.valid || apskData)
         return known;
-    return blind.reading();
+    SignalQualityReading r = blind.reading();
+    if (!r.valid && headerEstimates > 0) {
+        r.valid = true;
+        r.esn0Db = qualityDb(headerSignal, headerNoise);
+    }
+    return r;
 }
 
 // Inlined into the block loop: as a call it costs a third of the stage's speed.
@@ -195,8 +204,13 @@ __attribute__((always_inline)) inline cf FrameSynchroniser::push(cf z)
             softPeakHistory[peakIndex] = soft;
             peakIndex = (peakIndex + 1) % 32;
             countPeak = hard > kHardPeakFactor * peakSum;
-            softStrength = soft;
-            peak = countPeak || soft > kSoftPeakFactor * softPeakSum;
+            // Before lock the SOF is also correlated coherently, at the
+            // loop's frequency: 2 dB above the products' metric once the
+            // carrier is near (the band centring puts it there), which
+            // finds the frames of the lowest rates near their threshold.
+            const float coherent = isLocked ? 0.0f : coherentSofMetric();
+            softStrength = std::max(soft, coherent);
+            peak = countPeak || soft > kSoftPeakFactor * softPeakSum || coherent > kCoherentSofPeak;
         }
     }
     const bool hit = lengthIndex < 16 && symbolCounter == kFrameLengths[size_t(lengthIndex)];
@@ -233,6 +247,36 @@ float FrameSynchroniser::headerMetric()
     const float best = std::max(std::norm(sof + code), std::norm(sof - code));
     // |Σ| of 57 clean products is 57·|d|; Σ |d|² over the window, 89·|d|².
     return 25.0f * std::sqrt(best * 89.0f / (57.0f * 57.0f * float(diffPower)));
+}
+
+float FrameSynchroniser::coherentSofMetric() const
+{
+    // The SOF beginning with the symbol now handled, z[k−89] … z[k−64], the
+    // oldest of the delay ring, turned back by the loop's frequency and
+    // against the known symbols, in either sense (a mirrored spectrum
+    // conjugates them). Scaled as headerMetric(): 25 clean, about 5.6 on
+    // noise (the larger of two).
+    const double cycles = double(loop.frequency) / 256.0;
+    const cf step(float(std::cos(2 * M_PI * cycles)), float(-std::sin(2 * M_PI * cycles)));
+    cf turn(1, 0), sense(0, 0), mirror(0, 0);
+    float power = 0;
+    int at = ringPos;
+    for (int i = 0; i < 26; ++i) {
+        const cf z = delayRing[at] * turn;
+        at = at + 1 == kHeaderDelay + 1 ? 0 : at + 1;
+        turn *= step;
+        const float sign = sofBit(i) ? -1.0f : 1.0f;
+        // conj of the reference: (1 − j)/√2 on even positions, (1 + j)/√2 on odd.
+        const cf ref = i % 2 == 0 ? cf(sign, sign) : cf(sign, -sign);
+        sense += z * std::conj(ref);
+        mirror += std::conj(z) * std::conj(ref);
+        power += std::norm(z);
+    }
+    if (power <= 1e-12f)
+        return 0;
+    const float best = std::max(std::norm(sense), std::norm(mirror));
+    // |Σ| of 26 clean terms is 26·√2·|z|; Σ|z|², 26·|z|².
+    return 25.0f * std::sqrt(best / (2.0f * 26.0f * power));
 }
 
 void FrameSynchroniser::followSense(int sum)
@@ -470,7 +514,9 @@ void FrameSynchroniser::headerState(cf& s)
         return;
     }
 
-    acquisition.headerDone(headerRegister ^ kPlHeaderScrambling, isLocked, loop);
+    const SignalQualityReading measured = frameQuality();
+    acquisition.headerDone(headerRegister ^ kPlHeaderScrambling, isLocked, loop,
+                           measured.valid ? float(measured.esn0Db) : NAN);
     if (tentativeSof) {
         tentativeSof = false;
         if (!headerDecodes(headerRegister ^ kPlHeaderScrambling)) {
@@ -581,6 +627,7 @@ void FrameSynchroniser::letGo()
     lockCount = 0;
     isLocked = false;
     quality.clear();
+    headerEstimates = 0;
     frameKnown = false;
     pending.push_back({FrameEvent::Kind::LockLost, pls, false});
 }
@@ -597,7 +644,10 @@ void FrameSynchroniser::measureHeader(uint64_t descrambled)
     // The code this header carries, whatever keep-lock does with it.
     const uint8_t heard = decodePlsHeader(descrambled);
     const uint64_t codeWord = encodePlsHeader(heard);
-    const bool clean = isLocked && __builtin_popcountll(codeWord ^ descrambled) <= kMaxKnownHeaderErrors;
+    const bool readable = __builtin_popcountll(codeWord ^ descrambled) <= kMaxKnownHeaderErrors;
+    if (readable && !isLocked)
+        estimateFromHeader(codeWord);
+    const bool clean = isLocked && readable;
     // The fields that follow are where the frame's own code puts them only
     // when the framing walks the frame by that code.
     frameKnown = clean && heard == pls;
@@ -608,9 +658,17 @@ void FrameSynchroniser::measureHeader(uint64_t descrambled)
     // often where the noise happened to spare the SOF's symbols, so they
     // would show less noise than there is. The code's own noise plays no
     // part in that choice.
+    cf correlation;
+    float power;
+    correlateHeader(codeWord, correlation, power);
+    quality.addField(correlation, power, 64);
+}
+
+void FrameSynchroniser::correlateHeader(uint64_t codeWord, cf& correlation, float& power) const
+{
     const uint64_t sent = codeWord ^ kPlHeaderScrambling;
-    cf correlation = 0;
-    float power = 0;
+    correlation = 0;
+    power = 0;
     for (int p = 0; p < 64; ++p) {
         // π/2-BPSK, first symbol in bit 63: (1 − 2b)(1 + j)/√2 at even
         // positions, (1 − 2b)(1 − j)/√2 at odd ones.
@@ -619,7 +677,24 @@ void FrameSynchroniser::measureHeader(uint64_t descrambled)
         correlation += headerSymbols[p] * std::conj(reference);
         power += std::norm(headerSymbols[p]);
     }
-    quality.addField(correlation, power, 64);
+}
+
+void FrameSynchroniser::estimateFromHeader(uint64_t codeWord)
+{
+    // Before the lock (sixteen headers) the known symbols are not measured,
+    // and the moments of all symbols need several frames and fail near
+    // −3 dB: the PLS code of a header that reads gives a rough Es/N0 at
+    // once, averaged over the last few headers, for the data's phase
+    // detector and the scaling of the first frames' soft values.
+    cf correlation;
+    float power;
+    correlateHeader(codeWord, correlation, power);
+    const float signal = std::norm(correlation) / (64.0f * 64.0f);
+    const float noise = std::max(power / 64.0f - signal, 1e-9f);
+    const float weight = headerEstimates == 0 ? 1.0f : 0.3f;
+    headerSignal += weight * (signal - headerSignal);
+    headerNoise += weight * (noise - headerNoise);
+    ++headerEstimates;
 }
 
 void FrameSynchroniser::measureKnown(cf s, int last)

@@ -153,7 +153,9 @@ public:
     SignalQualityReading signalQuality() const;
     // For scaling the frames' soft values: as signalQuality(), and from the
     // symbols' moments also before any frame lock was held (frames are
-    // delivered below the level at which the lock holds).
+    // delivered below the level at which the lock holds); where those have
+    // nothing yet, from the PLS codes of the headers read since the search
+    // began.
     SignalQualityReading frameQuality() const;
     void clearSignalQuality()
     {
@@ -169,6 +171,10 @@ private:
     void sofSearchState(std::complex<float>& s, bool peak, bool hit);
     void alignPhaseWithSof();
     void chooseDataDetector();
+    void estimateFromHeader(uint64_t codeWord);
+    // The header symbols against the PLS code word `codeWord` (before the
+    // scrambling): Σ s·conj(reference) and Σ |s|².
+    void correlateHeader(uint64_t codeWord, std::complex<float>& correlation, float& power) const;
     void acquireFromSof(const CarrierAcquisition::SofReading& sof, bool coherent);
     struct SofCarrier {
         float frequency = 0;
@@ -214,6 +220,10 @@ private:
     // for the hard one (above kSoftDetectorBelowDb, or nothing measured).
     static constexpr double kSoftDetectorBelowDb = 6.0;
     float softness = 0;
+    // Signal and noise power of the PLS codes read before the lock.
+    float headerSignal = 0;
+    float headerNoise = 0;
+    int headerEstimates = 0;
     CarrierAcquisition acquisition;
     SoftDemapper demapper;
     KnownSymbolQuality quality;
@@ -265,6 +275,7 @@ private:
     int diffPos = 0;
     double diffPower = 0;        // Σ |d|² over d[k−88] … d[k]
     float headerMetric();
+    float coherentSofMetric() const;
     std::complex<float> delayRing[kHeaderDelay + 1] = {};
     int ringPos = 0;
     float peakHistory[32] = {};

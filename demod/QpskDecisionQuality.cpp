@@ -95,6 +95,18 @@ void QpskDecisionQuality::add(const std::complex<float>* symbols, size_t n)
 
 void ConstantModulusQuality::add(const std::complex<float>* symbols, size_t n)
 {
+    if (n == 0)
+        return;
+    double power = 0;
+    for (size_t k = 0; k < n; ++k)
+        power += double(std::norm(symbols[k]));
+    power /= double(n);
+    // Moments of symbols at two levels read as a modulus that varies, that
+    // is as noise: while the gain control settles (the first blocks after a
+    // start, a retune), what came before is forgotten.
+    if (lastPower > 0 && std::fabs(power / lastPower - 1.0) > kLevelStep)
+        window.clear();
+    lastPower = power;
     addMoments(window, symbols, n);
 }
 

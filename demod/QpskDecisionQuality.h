@@ -100,11 +100,19 @@ bool constantModulusEsn0Db(const QpskMoments& moments, double& esn0Db);
 // where noise alone does not reach).
 class ConstantModulusQuality {
 public:
+    // A run of symbols whose mean power differs by more than kLevelStep
+    // (a fraction) from the run before starts the window afresh.
+    static constexpr double kLevelStep = 0.1;
     void add(const std::complex<float>* symbols, size_t n);
-    void clear() { window.clear(); }
+    void clear()
+    {
+        window.clear();
+        lastPower = 0;
+    }
     // `valid` and `esn0Db`; MER never.
     SignalQualityReading reading() const;
 
 private:
     BlockWindow<QpskMoments, QpskDecisionQuality::kBlocks> window{double(QpskDecisionQuality::kBlockSymbols)};
+    double lastPower = 0;
 };

@@ -75,6 +75,33 @@ TEST(CarrierAcquisition, OneHeaderSetsIntegratorAndPhaseFromTheCarrier)
     EXPECT_NEAR(acquisition.estimate(), -0.512, 0.06);
 }
 
+// Near the decoding threshold one header's reading scatters more than at
+// 4 dB: told the Es/N0, the average waits for it to stand out, and a loop
+// already on the carrier is not thrown off by the noise (which at 1.3 dB
+// it was about one start in ten, for ten frames or more).
+TEST(CarrierAcquisition, LowEsN0WidensWhatCountsAsNoise)
+{
+    EXPECT_FLOAT_EQ(CarrierAcquisition::headerSpread(NAN), CarrierAcquisition::headerSpread(4.0f));
+    EXPECT_FLOAT_EQ(CarrierAcquisition::headerSpread(15.0f), CarrierAcquisition::headerSpread(4.0f));
+    EXPECT_GT(CarrierAcquisition::headerSpread(1.3f), 1.4f * CarrierAcquisition::headerSpread(4.0f));
+    EXPECT_GT(CarrierAcquisition::headerSpread(-2.0f), 2.2f * CarrierAcquisition::headerSpread(4.0f));
+
+    std::mt19937 rng(17);
+    int thrownOffTold = 0, thrownOffBlind = 0;
+    for (int trial = 0; trial < 200; ++trial) {
+        for (bool told : {true, false}) {
+            CarrierAcquisition acquisition;
+            CarrierLoop loop = enabledLoop();
+            for (int h = 0; h < 8; ++h)
+                acquisition.headerDone(sendHeader(acquisition, 0.0, 0.2 * trial, 1.3, rng), false, loop,
+                                       told ? 1.3f : NAN);
+            (told ? thrownOffTold : thrownOffBlind) += acquisition.corrections > 0;
+        }
+    }
+    EXPECT_LE(thrownOffTold, 2);
+    EXPECT_GT(thrownOffBlind, thrownOffTold);
+}
+
 // A loop already near the carrier, a disabled loop or locked framing are
 // left exactly as they were; locked or disabled, the average starts over.
 TEST(CarrierAcquisition, LeavesTheLoopAloneWhenNearDisabledOrLocked)
