@@ -41,8 +41,8 @@ public:
     // spreads more at low Es/N0, and the correction waits for the average
     // to stand out of that spread.
     void headerDone(uint64_t descrambled, bool locked, CarrierLoop& loop, float esn0Db = NAN);
-    // The spread (1/256 cycle per symbol) of one header's reading at this
-    // Es/N0, never below what it is at 4 dB.
+    // The spread (1/256 cycle per symbol) of one header's reading in white
+    // noise at this Es/N0 (dB).
     static float headerSpread(float esn0Db);
     // Forgets the headers measured so far.
     void reset();
@@ -77,6 +77,8 @@ public:
     int corrections = 0;   // integrator corrections made
 
 private:
+    float estimateFrom(const std::array<std::complex<double>, kLags>& lagSums) const;
+
     std::array<std::complex<float>, kSymbols> header{};
     std::array<std::complex<double>, kLags> sums{};
     int count = 0;

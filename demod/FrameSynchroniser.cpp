@@ -514,9 +514,15 @@ void FrameSynchroniser::headerState(cf& s)
         return;
     }
 
+    // While the gain control is still settling (a start, a retune) the
+    // headers' phase steps are skewed: a carrier read from them was off by
+    // a third of what the loop holds.
     const SignalQualityReading measured = frameQuality();
-    acquisition.headerDone(headerRegister ^ kPlHeaderScrambling, isLocked, loop,
-                           measured.valid ? float(measured.esn0Db) : NAN);
+    if (blind.steady())
+        acquisition.headerDone(headerRegister ^ kPlHeaderScrambling, isLocked, loop,
+                               measured.valid ? float(measured.esn0Db) : NAN);
+    else
+        acquisition.reset();
     if (tentativeSof) {
         tentativeSof = false;
         if (!headerDecodes(headerRegister ^ kPlHeaderScrambling)) {

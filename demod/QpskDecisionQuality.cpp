@@ -104,7 +104,8 @@ void ConstantModulusQuality::add(const std::complex<float>* symbols, size_t n)
     // Moments of symbols at two levels read as a modulus that varies, that
     // is as noise: while the gain control settles (the first blocks after a
     // start, a retune), what came before is forgotten.
-    if (lastPower > 0 && std::fabs(power / lastPower - 1.0) > kLevelStep)
+    levelSteady = lastPower > 0 && std::fabs(power / lastPower - 1.0) <= kLevelStep;
+    if (lastPower > 0 && !levelSteady)
         window.clear();
     lastPower = power;
     addMoments(window, symbols, n);

@@ -108,11 +108,15 @@ public:
     {
         window.clear();
         lastPower = 0;
+        levelSteady = false;
     }
+    // The last run's level was within kLevelStep of the one before.
+    bool steady() const { return levelSteady; }
     // `valid` and `esn0Db`; MER never.
     SignalQualityReading reading() const;
 
 private:
     BlockWindow<QpskMoments, QpskDecisionQuality::kBlocks> window{double(QpskDecisionQuality::kBlockSymbols)};
     double lastPower = 0;
+    bool levelSteady = false;
 };
