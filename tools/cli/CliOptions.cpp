@@ -80,11 +80,18 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         "LDPC decoding: scaled (channel LLRs scaled by the measured signal quality) or standard. Default: scaled.",
         "kind", "scaled");
     const QCommandLineOption carrierLoop("carrier-loop", "Fine carrier loop: on or off. Default: on.", "on|off", "on");
-    const QCommandLineOption carrierKp("carrier-kp", "Carrier loop proportional gain Kp, above 0 up to 16. Default: 0.5.", "kp", "0.5");
-    const QCommandLineOption carrierKi("carrier-ki", "Carrier loop integral gain Ki, 0 to 1. Default: 0.0009765625 (2/2048).", "ki", "0.0009765625");
+    // The loop's defaults are the receiver's own, printed exactly.
+    const ReceiverSettings defaults;
+    const QString kpDefault = QString::number(double(defaults.carrierKp), 'g', 12);
+    const QString kiDefault = QString::number(double(defaults.carrierKi), 'g', 12);
+    const QString ki8pskDefault = QString::number(double(defaults.carrierKi8psk), 'g', 12);
+    const QCommandLineOption carrierKp("carrier-kp", "Carrier loop proportional gain Kp, above 0 up to 16. Default: " + kpDefault + ".",
+                                       "kp", kpDefault);
+    const QCommandLineOption carrierKi("carrier-ki", "Carrier loop integral gain Ki, 0 to 1. Default: " + kiDefault + ".", "ki",
+                                       kiDefault);
     const QCommandLineOption carrierKi8psk("carrier-ki-8psk",
-        "Carrier loop integral gain on 8PSK data symbols, 0 to 1; -1: as --carrier-ki. Default: 0.000244140625 (1/4096).",
-        "ki", "0.000244140625");
+        "Carrier loop integral gain on 8PSK data symbols, 0 to 1; -1: as --carrier-ki. Default: " + ki8pskDefault + ".",
+        "ki", ki8pskDefault);
     const QCommandLineOption equalizer("equalizer", "Equalizer: off, cma or dd. Default: off.", "mode", "off");
     const QCommandLineOption derotate("derotate", "DVB-S constellation derotation 0..255. Default: found automatically.", "v");
     const QCommandLineOption skip("skip",
