@@ -346,7 +346,7 @@ void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit)
         const cf r = reference(fieldPos);
         error = s.imag() * r.real() - s.real() * r.imag();
     }
-    loop.update(error);
+    loop.update(error, integralGain());
     if (blockTap != nullptr)
         blockTap->offer(DisplaySource::Header, s);
 
@@ -502,7 +502,7 @@ void FrameSynchroniser::headerState(cf& s)
         d = s.real() + s.imag() >= 0 ? cf(1, 1) : cf(-1, -1);
     else
         d = s.real() - s.imag() >= 0 ? cf(1, -1) : cf(-1, 1);
-    loop.update(s.imag() * d.real() - s.real() * d.imag());
+    loop.update(s.imag() * d.real() - s.real() * d.imag(), integralGain());
     if (blockTap != nullptr)
         blockTap->offer(DisplaySource::Header, s);
 
@@ -757,9 +757,10 @@ cf FrameSynchroniser::descramble(cf s)
 void FrameSynchroniser::chooseDataDetector()
 {
     softness = 0;
+    const SignalQualityReading q = frameQuality();
+    strongSignal = q.valid && q.esn0Db >= kSoftDetectorBelowDb;
     if (current != qpsk)
         return;
-    const SignalQualityReading q = frameQuality();
     if (q.valid && q.esn0Db < kSoftDetectorBelowDb)
         softness = float(std::sqrt(2.0) * std::pow(10.0, q.esn0Db / 10.0));
 }
@@ -787,7 +788,7 @@ void FrameSynchroniser::dataState(cf& s)
     if (slotInFrame >= slots - 1)
         sofSearch = true;   // find the next SOF in time
     s = descramble(s);
-    loop.update(dataPhaseError(s), current == psk8 && psk8Ki >= 0 ? psk8Ki : loop.ki);
+    loop.update(dataPhaseError(s), current == psk8 && psk8Ki >= 0 ? psk8Ki : integralGain());
     if (blockTap != nullptr)
         blockTap->offer(DisplaySource::Data, s);
     demapper.demap(s);
@@ -820,7 +821,7 @@ void FrameSynchroniser::dataState(cf& s)
 void FrameSynchroniser::pilotState(cf& s)
 {
     s = descramble(s);
-    loop.update(s.imag() - s.real());
+    loop.update(s.imag() - s.real(), integralGain());
     if (blockTap != nullptr)
         blockTap->offer(DisplaySource::Pilots, s);
     measureKnown(s, 35);
@@ -841,7 +842,7 @@ void FrameSynchroniser::dummyState(cf& s)
     if (slotInFrame >= slots - 1)
         sofSearch = true;
     s = descramble(s);
-    loop.update(s.imag() - s.real());
+    loop.update(s.imag() - s.real(), integralGain());
     if (blockTap != nullptr)
         blockTap->offer(DisplaySource::Data, s);
     measureKnown(s, 89);

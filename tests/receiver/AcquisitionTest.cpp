@@ -137,12 +137,21 @@ TEST(AcquisitionLong, ThresholdGrid)
 }
 
 
-// QPSK 1/4 with pilots at its threshold + 0.3 dB (−2.05 dB), as the other
-// rates: the coherent SOF search finds its frames, and the Es/N0 of the
-// first headers read scales their soft values.
+// QPSK 1/4 at its threshold + 0.3 dB (−2.05 dB), with and without pilots,
+// as the other rates: the coherent SOF search finds its frames, the Es/N0 of
+// the first headers read scales their soft values, and the loop on
+// likelihood-weighted decisions, at half its integral gain, holds the phase.
 TEST(Acquisition, ColdStartAtTheLowestRate)
 {
     runThreshold({1, true, false, -2.05});
+    runThreshold({1, false, false, -2.05});
+}
+
+TEST(AcquisitionLong, LowestRateGrid)
+{
+    for (bool pilots : {true, false})
+        for (bool shortFrame : {false, true})
+            runThreshold({1, pilots, shortFrame, -2.05});
 }
 
 // A stream at roll-off 0.20 into a receiver set for 0.35, with no owner to
