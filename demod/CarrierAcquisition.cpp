@@ -27,6 +27,8 @@ void CarrierAcquisition::reset()
     sums.fill({});
     count = 0;
     base = 0;
+    residualSum = 0;
+    residualCount = 0;
 }
 
 float CarrierAcquisition::estimate() const { return estimateFrom(sums); }
@@ -160,20 +162,26 @@ void CarrierAcquisition::headerDone(uint64_t descrambled, bool locked, CarrierLo
     }
     ++count;
 
-    // The average acts when it stands out of its own noise, and when this
-    // header agrees with it: one header read while the gain or the timing
-    // were still settling can pull an average of two or three a long way.
-    // Never taken below kSpread: at the start the timing's settling skews
-    // the readings by about that much (0.12 at 6 dB).
+    // What the loop is off by, header by header: against the integrator of
+    // the time, so that a loop following a drifting carrier reads as on it
+    // (the average of the carrier itself lags a drift). Their mean acts when
+    // it stands out of its own noise, and when this header agrees with it:
+    // one header read while the gain or the timing were still settling can
+    // pull a mean of two or three a long way. Never taken below kSpread: at
+    // the start the timing's settling skews the readings by about that much
+    // (0.12 at 6 dB).
     const float spread = std::isfinite(esn0Db) ? std::max(kSpread, headerSpread(esn0Db)) : kSpread;
-    const float difference = estimate() - loop.integrator;
-    const bool agrees = std::fabs(estimateFrom(own) - estimate()) < 2 * spread;
-    if (agrees && std::fabs(difference) > 3 * spread / std::sqrt(float(count))) {
+    const float residual = estimateFrom(own) - loop.integrator;
+    residualSum += residual;
+    ++residualCount;
+    const float difference = residualSum / float(residualCount);
+    const bool agrees = std::fabs(residual - difference) < 2 * spread;
+    if (agrees && std::fabs(difference) > 3 * spread / std::sqrt(float(residualCount))) {
         // The loop has been slipping, so its phase is as far off as its
         // frequency: the data that follows would be taken up a quarter turn
         // away as often as not. The oscillator takes the phase of the last
         // header symbol too, from the whole header at the new frequency.
-        const double omega = double(estimate()) / 256 * 2 * M_PI;
+        const double omega = double(loop.integrator + difference) / 256 * 2 * M_PI;
         std::complex<double> phase = 0;
         for (int p = 0; p < kSymbols; ++p)
             phase += x[size_t(p)] * std::polar(1.0, baseOmega * p - omega * (p - (kSymbols - 1)));
@@ -182,6 +190,8 @@ void CarrierAcquisition::headerDone(uint64_t descrambled, bool locked, CarrierLo
         loop.integrator += difference;
         loop.frequency += difference;
         ++corrections;
+        residualSum = 0;
+        residualCount = 0;
     }
     if (count >= kMaxHeaders)
         reset();

@@ -83,4 +83,7 @@ private:
     std::array<std::complex<double>, kLags> sums{};
     int count = 0;
     float base = 0;   // the loop's frequency the sums are taken against
+    // Σ (header's reading − the integrator then) since the last correction.
+    float residualSum = 0;
+    int residualCount = 0;
 };

@@ -124,6 +124,32 @@ TEST(CarrierAcquisition, LowEsN0WidensWhatCountsAsNoise)
     EXPECT_GE(taken, 40);
 }
 
+// A carrier drifting (an LNB warming up) under a loop that follows it: each
+// header finds the loop on the carrier of its time, so nothing is corrected,
+// although the average of the carrier itself lags the drift by far more than
+// its noise (it was corrected back, and frames were lost).
+TEST(CarrierAcquisition, ALoopFollowingADriftIsLeftAlone)
+{
+    std::mt19937 rng(23);
+    CarrierAcquisition acquisition;
+    CarrierLoop loop = enabledLoop();
+    for (int h = 0; h < 40; ++h) {
+        const float carrier = 0.2f + 0.02f * float(h);   // 1/256 cycle per symbol
+        loop.integrator = carrier;
+        loop.frequency = carrier;
+        acquisition.headerDone(sendHeader(acquisition, carrier / 256.0, 0.3, 8, rng), false, loop, 8.0f);
+    }
+    EXPECT_EQ(acquisition.corrections, 0);
+    EXPECT_LT(acquisition.estimate(), 0.2f + 0.02f * 39 - 0.3f) << "the average itself lags";
+
+    // The same loop standing still while the carrier drifts away is moved.
+    CarrierAcquisition second;
+    CarrierLoop still = enabledLoop();
+    for (int h = 0; h < 40 && second.corrections == 0; ++h)
+        second.headerDone(sendHeader(second, (0.2 + 0.02 * h) / 256.0, 0.3, 8, rng), false, still, 8.0f);
+    EXPECT_EQ(second.corrections, 1);
+}
+
 // A loop already near the carrier, a disabled loop or locked framing are
 // left exactly as they were; locked or disabled, the average starts over.
 TEST(CarrierAcquisition, LeavesTheLoopAloneWhenNearDisabledOrLocked)
