@@ -122,6 +122,8 @@ private Q_SLOTS:
     void on_box_ldpc_enable_clicked(bool on);
     void on_btn_std_s1_clicked();
     void on_btn_std_s2_clicked();
+    // The status refresh. The name is the one the window has always had; the
+    // timer behind it runs every 20 ms, that is at 50 Hz.
     void slot_60hz_timer_ovf();
     void on_cb_cma_show_clicked(bool on);
     void on_act_tpov_75p_triggered();
