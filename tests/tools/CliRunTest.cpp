@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <random>
 #include <set>
 #include <sstream>
@@ -380,6 +381,7 @@ TEST(CliRun, ReceivesFromATcpServer)
     setsockopt(udp, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     std::vector<uint8_t> datagrams;
     std::vector<size_t> sizes;
+    std::mutex received;
     std::atomic<bool> done{false};
     std::thread receiver([&] {
         timeval wait{0, 100000};
@@ -388,6 +390,7 @@ TEST(CliRun, ReceivesFromATcpServer)
         while (!done.load()) {
             const ssize_t got = recv(udp, buffer.data(), buffer.size(), 0);
             if (got > 0) {
+                std::lock_guard<std::mutex> lock(received);
                 datagrams.insert(datagrams.end(), buffer.begin(), buffer.begin() + got);
                 sizes.push_back(size_t(got));
             }
@@ -398,12 +401,17 @@ TEST(CliRun, ReceivesFromATcpServer)
     const ToolRun r = cli("--input tcp:127.0.0.1:" + std::to_string(port) + " --status-interval 0 --duration 6 --output file:" +
                           out + " --output udp:127.0.0.1:" + std::to_string(ntohs(addr.sin_port)));
     server.join();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::vector<uint8_t> ts = readFile(out);
+    // Every datagram was sent before the program ended; the socket's buffer
+    // holds what the receiver has not read yet.
+    testsupport::waitUntil([&] {
+        std::lock_guard<std::mutex> lock(received);
+        return datagrams.size() >= ts.size();
+    });
     done.store(true);
     receiver.join();
     close(udp);
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const std::vector<uint8_t> ts = readFile(out);
     EXPECT_EQ(datagrams, ts) << "the datagrams carry what the file got";
     for (const size_t n : sizes)
         EXPECT_EQ(n, 1316u);
@@ -544,14 +552,16 @@ TEST(CliRun, TcpServerThatClosesOrStaysSilent)
         socklen_t len = sizeof addr;
         getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
         listen(listener, 1);
+        std::atomic<bool> finished{false};
         std::thread server([&] {
             const int c = accept(listener, nullptr, nullptr);
-            if (!hangUp)
-                std::this_thread::sleep_for(std::chrono::seconds(3));
+            if (!hangUp)   // silent for as long as the receiver runs
+                testsupport::waitUntil([&] { return finished.load(); }, 30000);
             close(c);
         });
         const ToolRun r = cli("--input tcp:127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) +
                           " --status-interval 0 --duration 2");
+        finished.store(true);
         server.join();
         close(listener);
         EXPECT_EQ(r.exitCode, 0) << r.err;
