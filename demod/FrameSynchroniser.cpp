@@ -249,34 +249,59 @@ float FrameSynchroniser::headerMetric()
     return 25.0f * std::sqrt(best * 89.0f / (57.0f * 57.0f * float(diffPower)));
 }
 
-float FrameSynchroniser::coherentSofMetric() const
+float FrameSynchroniser::coherentSofMetric()
 {
     // The SOF beginning with the symbol now handled, z[k−89] … z[k−64], the
     // oldest of the delay ring, turned back by the loop's frequency and
     // against the known symbols, in either sense (a mirrored spectrum
     // conjugates them). Scaled as headerMetric(): 25 clean, about 5.6 on
-    // noise (the larger of two).
-    const double cycles = double(loop.frequency) / 256.0;
-    const cf step(float(std::cos(2 * M_PI * cycles)), float(-std::sin(2 * M_PI * cycles)));
-    cf turn(1, 0), sense(0, 0), mirror(0, 0);
-    float power = 0;
-    int at = ringPos;
-    for (int i = 0; i < 26; ++i) {
-        const cf z = delayRing[at] * turn;
-        at = at + 1 == kHeaderDelay + 1 ? 0 : at + 1;
-        turn *= step;
-        const float sign = sofBit(i) ? -1.0f : 1.0f;
-        // conj of the reference: (1 − j)/√2 on even positions, (1 + j)/√2 on odd.
-        const cf ref = i % 2 == 0 ? cf(sign, sign) : cf(sign, -sign);
-        sense += z * std::conj(ref);
-        mirror += std::conj(z) * std::conj(ref);
-        power += std::norm(z);
-    }
+    // noise (the larger of two). It runs on every symbol while searching:
+    // the turned references are made again only when the integrator has
+    // moved by more than kSofTurnStep (a few thousandths of a cycle over
+    // the SOF).
+    if (!sofTurnValid || std::fabs(loop.integrator - sofTurnFrequency) > kSofTurnStep)
+        turnSofReferences(loop.integrator);
+    float senseRe = 0, senseIm = 0, mirrorRe = 0, mirrorIm = 0, power = 0;
+    auto add = [&](int from, int to, int i) {
+        for (int at = from; at < to; ++at, ++i) {
+            const float x = delayRing[at].real(), y = delayRing[at].imag();
+            const TurnedSofSymbol& t = sofTurned[size_t(i)];
+            senseRe += x * t.senseRe - y * t.senseIm;
+            senseIm += x * t.senseIm + y * t.senseRe;
+            mirrorRe += x * t.mirrorRe + y * t.mirrorIm;
+            mirrorIm += x * t.mirrorIm - y * t.mirrorRe;
+            power += x * x + y * y;
+        }
+        return i;
+    };
+    // The SOF's symbols in the ring, which wraps within them two times in three.
+    const int ring = kHeaderDelay + 1;
+    const int first = std::min(ring - ringPos, 26);
+    add(0, 26 - first, add(ringPos, ringPos + first, 0));
     if (power <= 1e-12f)
         return 0;
-    const float best = std::max(std::norm(sense), std::norm(mirror));
+    const float best = std::max(senseRe * senseRe + senseIm * senseIm, mirrorRe * mirrorRe + mirrorIm * mirrorIm);
     // |Σ| of 26 clean terms is 26·√2·|z|; Σ|z|², 26·|z|².
     return 25.0f * std::sqrt(best / (2.0f * 26.0f * power));
+}
+
+void FrameSynchroniser::turnSofReferences(float frequency)
+{
+    // For z·t·conj(r) and conj(z·t)·conj(r), t = e^(−2πj·f·i/256) the turn
+    // at SOF symbol i and r its symbol: (1 + j) or (1 − j) by position, ±.
+    const double angle = -2 * M_PI * double(frequency) / 256.0;
+    const std::complex<double> step(std::cos(angle), std::sin(angle));
+    std::complex<double> turned(1, 0);
+    for (int i = 0; i < 26; ++i, turned *= step) {
+        const cf turn(turned);
+        const float sign = sofBit(i) ? -1.0f : 1.0f;
+        const cf ref = i % 2 == 0 ? cf(sign, sign) : cf(sign, -sign);
+        const cf sense = turn * std::conj(ref);
+        const cf mirror = std::conj(turn) * std::conj(ref);
+        sofTurned[size_t(i)] = {sense.real(), sense.imag(), mirror.real(), mirror.imag()};
+    }
+    sofTurnFrequency = frequency;
+    sofTurnValid = true;
 }
 
 void FrameSynchroniser::followSense(int sum)

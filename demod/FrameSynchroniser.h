@@ -282,7 +282,16 @@ private:
     int diffPos = 0;
     double diffPower = 0;        // Σ |d|² over d[k−88] … d[k]
     float headerMetric();
-    float coherentSofMetric() const;
+    float coherentSofMetric();
+    void turnSofReferences(float frequency);
+    // The SOF's symbols turned by a frequency, for coherentSofMetric().
+    struct TurnedSofSymbol {
+        float senseRe, senseIm, mirrorRe, mirrorIm;
+    };
+    std::array<TurnedSofSymbol, 26> sofTurned{};
+    float sofTurnFrequency = 0;
+    bool sofTurnValid = false;
+    static constexpr float kSofTurnStep = 0.01f;   // 1/256 cycle per symbol
     std::complex<float> delayRing[kHeaderDelay + 1] = {};
     int ringPos = 0;
     float peakHistory[32] = {};
