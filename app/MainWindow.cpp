@@ -98,6 +98,7 @@ MainWindow::MainWindow(const WindowOptions& options, WindowMessages shown, QWidg
 MainWindow::~MainWindow()
 {
     statusTimer.stop();
+    drainTimer.stop();
     // Nothing reaches the window's slots from here on: its own signals, the
     // widgets', the timer's and the roll-off notifications.
     disconnect();
@@ -221,6 +222,10 @@ void MainWindow::setUpGui(const WindowOptions& options)
     waterfall->setOverlayOpacity(overlayOpacity);
 
     connect(&statusTimer, &QTimer::timeout, this, &MainWindow::slot_60hz_timer_ovf);
+    connect(&drainTimer, &QTimer::timeout, this, [this] {
+        if (receiverChain->waitIdle(std::chrono::milliseconds(0)))
+            finishStream();
+    });
     outputs.setErrorReport([this](const QString& title, const QString& text) { showWarning(title, text); });
     rollOff = std::make_unique<RollOffFollower>(*receiverChain, settings);
     attachOutputSinks(*receiverChain, outputs);
@@ -349,6 +354,12 @@ void MainWindow::on_btn_dcon_toggled(bool checked)
         ui->btn_dcon->setChecked(false);
         return;
     }
+    // A stream still draining from the device before ends first: its
+    // recording is not the new device's.
+    if (drainTimer.isActive()) {
+        receiverChain->waitIdle(std::chrono::seconds(2));
+        finishStream();
+    }
     device = devices[size_t(index)];
     loadDeviceSettings(*device);
     // Radios hand over whole converted buffers; the chain gathers them into
@@ -410,9 +421,22 @@ void MainWindow::deviceClosed()
     statusTimer.stop();
     device = nullptr;
     // The samples the device delivered are still on their way through the
-    // chain: they reach the recording before it is closed.
-    if (receiverChain->waitIdle(std::chrono::seconds(2)))
-        receiverChain->endOfStream();   // the stream is broken off: its last packet goes out
+    // chain (seconds of them when a fast source outran a slow machine):
+    // they reach the outputs and the recording before the stream ends,
+    // without the window waiting for them.
+    if (receiverChain->waitIdle(std::chrono::milliseconds(0)))
+        finishStream();
+    else
+        drainTimer.start(20);
+    ui->box_devlist->setEnabled(true);
+    ui->sld_filter->setEnabled(false);
+    LogLine() << "disconnected";
+}
+
+void MainWindow::finishStream()
+{
+    drainTimer.stop();
+    receiverChain->endOfStream();   // the stream is broken off: its last packet goes out
     closeRecording();
     ui->btn_rec->blockSignals(true);
     ui->btn_rec->setChecked(false);
@@ -421,9 +445,6 @@ void MainWindow::deviceClosed()
         recordDialog->hide();
     ui->box_rectype->setEnabled(true);
     ui->box_rectype->setCurrentIndex(0);
-    ui->box_devlist->setEnabled(true);
-    ui->sld_filter->setEnabled(false);
-    LogLine() << "disconnected";
 }
 
 void MainWindow::recomputeFront()

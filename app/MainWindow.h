@@ -156,6 +156,7 @@ private:
     void closeRecording();
     void deviceOpened();
     void deviceClosed();
+    void finishStream();            // the device's last samples are through: the stream and recording end
     void recomputeFront();          // matched filter and resampler step for the device and symbol rate
     void updateBandLabels(int kHz);
     void showStandardControls();
@@ -175,6 +176,7 @@ private:
     InputDevice* device = nullptr;
     std::vector<WorkerStatsWidget*> statsRows;
     QTimer statusTimer;
+    QTimer drainTimer;   // after a disconnection, until the chain has worked through what it was given
     int ticksSinceReadings = kReadingTicks - 1;   // the first refresh shows them
     QFileDialog* recordDialog = nullptr;
     EqualizerWindow* equalizerWindow = nullptr;

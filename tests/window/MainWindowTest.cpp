@@ -638,6 +638,28 @@ TEST_F(ConnectedWindowTest, RecordingStartsStopsAndEndsWithTheDevice)
     EXPECT_FALSE(ui().btn_rec->isChecked());
 }
 
+// A chain still working through what the device gave (a buffer in use here)
+// when the device goes: the recording stays open until the chain is through,
+// however long that takes, and the window goes on meanwhile.
+TEST_F(ConnectedWindowTest, RecordingTakesWhatTheChainStillHoldsAfterDisconnecting)
+{
+    open();
+    connectSilentServer();
+    ASSERT_TRUE(window->startRecording(RecordType::TransportStream, path("a.ts")));
+    WorkBuffer* held = chain().pool().alloc(16);
+    ASSERT_NE(held, nullptr);
+    ui().btn_dcon->setChecked(false);
+    EXPECT_EQ(window->currentDevice(), nullptr);
+    pumpFor(2500);   // longer than the window ever waited
+    EXPECT_TRUE(window->sinks().recording().isOpen()) << "closed while the chain still held samples";
+    EXPECT_TRUE(ui().btn_rec->isChecked());
+
+    chain().pool().dealloc(held);
+    EXPECT_TRUE(pumpUntil([&] { return !window->sinks().recording().isOpen(); }, 5000));
+    EXPECT_FALSE(ui().btn_rec->isChecked());
+    EXPECT_EQ(ui().box_rectype->currentIndex(), 0);
+}
+
 TEST(WorkerStatsWidget, ShowsTheLoadOverThirtyTwoWithinAHundred)
 {
     WorkerStatsWidget row("DemodWorker");
