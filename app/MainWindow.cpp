@@ -31,23 +31,6 @@
 
 namespace {
 
-// The window's start: the workers' own initial loop settings (the sliders
-// beside them show where they go once moved), the carrier loop off, the
-// constant-modulus equalizer on with 16 taps.
-ReceiverSettings windowStartSettings()
-{
-    ReceiverSettings s;
-    s.tedGain = 4;
-    s.tedDamping = 14;
-    s.carrierLoop = false;
-    s.carrierKp = 2.0f;
-    s.carrierKi = 0.03125f;
-    s.carrierKi8psk = -1.0f;   // the damping slider sets every symbol's
-    s.equalizer = EqualizerMode::ConstantModulus;
-    s.equalizerTaps = 16;
-    return s;
-}
-
 // The refresh sets a label only when its text changes: an unchanged label
 // costs no layout and no repaint.
 void showText(QLabel* label, const QString& text)
@@ -67,8 +50,8 @@ MainWindow::MainWindow(const WindowOptions& options, WindowMessages shown, QWidg
     : QMainWindow(parent),
       messages(std::move(shown)),
       ui(std::make_unique<Ui::MainWindow>()),
-      settings(windowStartSettings()),
-      receiverChain(std::make_unique<ProcessingChain>())
+      receiver(std::make_unique<Receiver>(settingsFor(ReceiverProfile::Classic))),
+      receiverChain(&receiver->chain())
 {
     if (!messages.warning)
         messages.warning = [this](const QString& title, const QString& text) {
@@ -81,10 +64,7 @@ MainWindow::MainWindow(const WindowOptions& options, WindowMessages shown, QWidg
 
     LogLine() << "Loading generic settings...";
     general = loadGeneralSettings();
-    settings.ldpcThreads = general.ldpcThreads;
-    settings.ldpcDecoder = general.ldpcDecoder;
-    receiverChain->createLdpcWorkers(ldpcWorkerCount(general.ldpcThreads));
-    applyLdpcDecoder(*receiverChain, settings);
+    receiver->createLdpcWorkers(general.ldpcThreads, general.ldpcDecoder);
     applyStyle();
 
     LogLine() << "Setting up GUI...";
@@ -127,7 +107,8 @@ MainWindow::~MainWindow()
     LogLine() << "Cleaning up... ";
     // The chain deletes the LDPC workers, gives back the part block and
     // reports the pool last.
-    receiverChain.reset();
+    receiverChain = nullptr;
+    receiver.reset();
 }
 
 void MainWindow::showWarning(const QString& title, const QString& text)
@@ -156,20 +137,43 @@ void MainWindow::applyStyle()
     }
 }
 
+// The receiver's controls show what it runs, from its settings: no control
+// holds a value of its own.
+void MainWindow::showReceiverSettings()
+{
+    const ReceiverSettings& s = receiver->settings();
+    auto show = [](auto* control, auto value) {
+        control->blockSignals(true);
+        control->setValue(value);
+        control->blockSignals(false);
+    };
+    ui->box_equ_mode->blockSignals(true);
+    ui->box_equ_mode->setCurrentIndex(int(s.equalizer));
+    ui->box_equ_mode->blockSignals(false);
+    ui->cb_crec_fine_enabled->setChecked(s.carrierLoop);
+    ui->box_spectrum_inversion->blockSignals(true);
+    ui->box_spectrum_inversion->setCurrentIndex(s.spectrumAutomatic ? kSpectrumAutoIndex : s.spectrumInverted ? 0 : 1);
+    ui->box_spectrum_inversion->blockSignals(false);
+    show(ui->sld_rrc_taps, s.filterTaps / 16);
+    ui->lbl_rrc_taps->setText(QString::number(s.filterTaps));
+    show(ui->sld_tedgain, s.tedGain);
+    ui->lbl_tedgain->setText(powerOfTwoText(s.tedGain));
+    show(ui->sld_teddamp, s.tedDamping);
+    ui->lbl_teddamp->setText(powerOfTwoText(s.tedDamping));
+    show(ui->sld_crec_fine_gain, int(std::lround(s.carrierKp * 256.0f)));
+    ui->lbl_crec_fine_gain->setText(QString::number(double(s.carrierKp), 'f', 4));
+    show(ui->sld_crec_fine_damp, int(std::lround(2.0f / s.carrierKi)));
+    ui->lbl_crec_fine_damp->setText(QString::number(double(s.carrierKi), 'f', 4));
+    show(ui->sld_cma_taps, s.equalizerTaps / 16);
+    ui->lbl_cma_taps->setText(QString::number(s.equalizerTaps));
+}
+
 void MainWindow::setUpGui(const WindowOptions& options)
 {
     ui->setupUi(this);
     setWindowTitle(QString::fromStdString(::windowTitle(cpuInfo())));
 
-    // The chosen equalizer at start (the demodulator starts with it).
-    ui->box_equ_mode->blockSignals(true);
-    ui->box_equ_mode->setCurrentIndex(equalizerModeIndex);
-    ui->box_equ_mode->blockSignals(false);
-    ui->cb_crec_fine_enabled->setChecked(settings.carrierLoop);
-    ui->box_spectrum_inversion->blockSignals(true);
-    ui->box_spectrum_inversion->setCurrentIndex(settings.spectrumAutomatic ? kSpectrumAutoIndex
-                                                                           : settings.spectrumInverted ? 0 : 1);
-    ui->box_spectrum_inversion->blockSignals(false);
+    showReceiverSettings();
 
     // A warning under the gain control while the input clips.
     clippingLabel = new QLabel("Input clipping: lower the gain", ui->tab_input);
@@ -189,8 +193,6 @@ void MainWindow::setUpGui(const WindowOptions& options)
     carrierLabel->setToolTip("Where the carrier lies from the radio's frequency: the mixer's offset and what the "
                              "carrier loop follows on top of it.");
     ui->fl_info->insertRow(1, carrierLabel);
-    ui->lbl_tedgain->setText(powerOfTwoText(ui->sld_tedgain->value()));
-    ui->lbl_teddamp->setText(powerOfTwoText(ui->sld_teddamp->value()));
 
     // The standard buttons show which one is active; pressing it again does nothing.
     for (QPushButton* b : {ui->btn_std_s1, ui->btn_std_s2}) {
@@ -209,7 +211,7 @@ void MainWindow::setUpGui(const WindowOptions& options)
 
     // The displays: the demodulator draws into the constellation, the
     // waterfall's clicks tune, the service list labels the band.
-    receiverChain->demodWorker().setConstellationDisplay(ui->widget_iqplot);
+    receiver->setConstellationDisplay(ui->widget_iqplot);
     connect(ui->widget_waterfall, &WaterfallDisplay::centerFreqChanged, this, &MainWindow::centerFreqChanged);
     connect(ui->widget_waterfall, &WaterfallDisplay::offsetFreqChanged, this, &MainWindow::offsetFreqChanged);
     WaterfallDisplay* waterfall = ui->widget_waterfall;
@@ -227,7 +229,9 @@ void MainWindow::setUpGui(const WindowOptions& options)
             finishStream();
     });
     outputs.setErrorReport([this](const QString& title, const QString& text) { showWarning(title, text); });
-    rollOff = std::make_unique<RollOffFollower>(*receiverChain, settings);
+    receiver->setRollOffListener([this](float value) {
+        ui->lbl_rolloff->setText(QString("Rolloff: %1").arg(double(value), 0, 'f', 2));
+    });
     attachOutputSinks(*receiverChain, outputs);
     receiverChain->setRollOffObserver(queuedRollOffNotification(this));
 
@@ -265,7 +269,6 @@ void MainWindow::applyGeneralSettings()
     ui->box_srate->setValue(ui->sld_srate->value() / 1000);
     ui->sld_srate->blockSignals(false);
     ui->box_srate->blockSignals(false);
-    settings.symbolRate = ui->sld_srate->value();
 
     ui->box_srate_preset->blockSignals(true);
     ui->box_srate_preset->clear();
@@ -409,7 +412,7 @@ void MainWindow::deviceOpened()
     updateBandLabels(ui->sld_freq->value());
 
     recomputeFront();
-    receiverChain->demodWorker().setEqualizerMode(equalizerModeIndex);
+    receiver->restartEqualizer();
     receiverChain->clearSpectrum();
     statusTimer.start(20);
     receiverChain->dvbsDecoding().requestSyncReset();
@@ -451,22 +454,23 @@ void MainWindow::recomputeFront()
 {
     if (device == nullptr)
         return;
-    settings.sampleRate = device->getSampleRate();
-    settings.decimation = decimationExponent;
-    // Only a rate the receiver can run at this sample rate; the controls
-    // show the rate it runs at.
-    const std::string limited = limitSymbolRate(settings);
-    if (!limited.empty()) {
-        LogLine() << limited;
-        ui->sld_srate->blockSignals(true);
-        ui->box_srate->blockSignals(true);
-        ui->sld_srate->setValue(settings.symbolRate);
-        ui->box_srate->setValue(settings.symbolRate / 1000);
-        ui->sld_srate->blockSignals(false);
-        ui->box_srate->blockSignals(false);
-    }
-    applyMatchedFilter(*receiverChain, settings);
-    applySymbolRate(*receiverChain, settings);
+    showSymbolRateLimit(receiver->setFront(device->getSampleRate(), decimationExponent, ui->sld_srate->value()));
+}
+
+// Only a rate the receiver can run at this sample rate: the controls show the
+// rate it runs at.
+void MainWindow::showSymbolRateLimit(const std::string& limited)
+{
+    if (limited.empty())
+        return;
+    LogLine() << limited;
+    const int32_t rate = receiver->settings().symbolRate;
+    ui->sld_srate->blockSignals(true);
+    ui->box_srate->blockSignals(true);
+    ui->sld_srate->setValue(rate);
+    ui->box_srate->setValue(rate / 1000);
+    ui->sld_srate->blockSignals(false);
+    ui->box_srate->blockSignals(false);
 }
 
 void MainWindow::on_box_bandwidth_currentIndexChanged(int index)
@@ -480,9 +484,8 @@ void MainWindow::on_box_bandwidth_currentIndexChanged(int index)
 void MainWindow::on_box_decimate_currentIndexChanged(int index)
 {
     decimationExponent = std::max(index, 0);
-    settings.decimation = decimationExponent;
     if (device != nullptr)
-        applyMatchedFilter(*receiverChain, settings);
+        recomputeFront();
 }
 
 void MainWindow::on_sld_freq_valueChanged(int kHz)
@@ -526,9 +529,7 @@ void MainWindow::centerFreqChanged(float position)
 
 void MainWindow::offsetFreqChanged(float position)
 {
-    const double cycles = 0.5 * double(position);
-    settings.offsetHz = cycles * double(settings.sampleRate);
-    receiverChain->basebandWorker().setPhaseIncrement(cycles);
+    receiver->setMixerOffset(0.5 * double(position));
 }
 
 void MainWindow::on_sld_bbgain_valueChanged(int gain)
@@ -551,8 +552,10 @@ void MainWindow::on_sld_srate_valueChanged(int symbolRate)
     ui->box_srate->blockSignals(true);
     ui->box_srate->setValue(symbolRate / 1000);
     ui->box_srate->blockSignals(false);
-    settings.symbolRate = symbolRate;
-    recomputeFront();
+    // Without a device the slider holds the rate until one's sample rate
+    // can carry it.
+    if (device != nullptr)
+        showSymbolRateLimit(receiver->setSymbolRate(symbolRate));
 }
 
 void MainWindow::on_box_srate_valueChanged(int ksym)
@@ -570,29 +573,24 @@ void MainWindow::on_box_srate_preset_currentIndexChanged(const QString& text)
 
 void MainWindow::on_sld_rrc_taps_valueChanged(int v)
 {
-    settings.filterTaps = 16 * v;
-    ui->lbl_rrc_taps->setText(QString::number(settings.filterTaps));
-    if (device != nullptr)
-        applyMatchedFilter(*receiverChain, settings);
+    receiver->setFilterTaps(16 * v);
+    ui->lbl_rrc_taps->setText(QString::number(16 * v));
 }
 
 void MainWindow::rolloffChangeNotification(float value)
 {
-    if (rollOff->apply(value))
-        ui->lbl_rolloff->setText(QString("Rolloff: %1").arg(double(settings.rollOff), 0, 'f', 2));
+    receiver->applyRollOff(value);
 }
 
 void MainWindow::on_sld_tedgain_valueChanged(int v)
 {
-    settings.tedGain = v;
-    receiverChain->resampleWorker().setTEDGain(float(v));
+    receiver->setTimingLoop(v, receiver->settings().tedDamping);
     ui->lbl_tedgain->setText(powerOfTwoText(v));
 }
 
 void MainWindow::on_sld_teddamp_valueChanged(int v)
 {
-    settings.tedDamping = v;
-    receiverChain->resampleWorker().setTEDDamping(float(v));
+    receiver->setTimingLoop(receiver->settings().tedGain, v);
     ui->lbl_teddamp->setText(powerOfTwoText(v));
 }
 
@@ -600,11 +598,7 @@ void MainWindow::on_box_spectrum_inversion_currentIndexChanged(int index)
 {
     // "Auto" starts from the standard's sense and lets the framing turn it
     // over; the other two hold the sense chosen.
-    settings.spectrumAutomatic = index == kSpectrumAutoIndex;
-    settings.spectrumInverted = index == 0 || settings.spectrumAutomatic;
-    receiverChain->demodWorker().setSpectrumInverted(settings.spectrumInverted);
-    receiverChain->demodWorker().setSpectrumAutomatic(settings.spectrumAutomatic);
-    receiverChain->viterbiWorker().setMirrored(false);
+    receiver->setSpectrumSense(index == kSpectrumAutoIndex, index == 0);
 }
 
 void MainWindow::on_btn_std_s1_clicked()
@@ -619,27 +613,16 @@ void MainWindow::on_btn_std_s2_clicked()
 
 void MainWindow::switchStandard(Standard standard)
 {
-    if (standard == settings.standard)
+    if (standard == receiver->settings().standard)
         return;
     LogLine() << (standard == Standard::DvbS ? "Switching mode to DVB-S1" : "Switching mode to DVB-S2");
-    settings.standard = standard;
-    DemodWorker& demod = receiverChain->demodWorker();
-    demod.setSpectrumInverted(settings.spectrumInverted);
-    receiverChain->setDvbS2Mode(settings.dvbS2());
-    demod.setDVBMode(settings.dvbS2());
-    if (!settings.dvbS2()) {
-        settings.codeRate = CodeRate(std::clamp(ui->box_depuncture->currentIndex(), 0, 4));
-        settings.reedSolomon = ui->cb_rsdecoder->isChecked();
-        receiverChain->dvbsDecoding().setReedSolomonEnabled(settings.reedSolomon);
-        receiverChain->dvbsDecoding().setAlignmentSearch(settings.alignment.automatic);
-        rolloffChangeNotification(0.35f);
-    }
+    receiver->setStandard(standard);
     showStandardControls();
 }
 
 void MainWindow::showStandardControls()
 {
-    const bool s2 = settings.dvbS2();
+    const bool s2 = receiver->settings().dvbS2();
     ui->lbl_modcode->setVisible(s2);
     ui->lbl_pilots->setVisible(s2);
     ui->lbl_frametype->setVisible(s2);
@@ -650,90 +633,80 @@ void MainWindow::showStandardControls()
 
 void MainWindow::on_sld_derotate_valueChanged(int v)
 {
-    settings.alignment.derotation = v;
-    receiverChain->demodWorker().setDerotation(v);
+    receiver->setDerotation(v);
 }
 
 void MainWindow::on_btn_fec_skip_clicked()
 {
-    receiverChain->viterbiWorker().requestSymbolSkip();
+    receiver->skipSoftValue();
 }
 
 void MainWindow::on_cb_rsdecoder_clicked(bool on)
 {
-    settings.reedSolomon = on;
-    receiverChain->dvbsDecoding().setReedSolomonEnabled(on);
+    receiver->setReedSolomon(on);
 }
 
 void MainWindow::on_box_depuncture_currentIndexChanged(int index)
 {
-    receiverChain->viterbiWorker().setDepunctureIndex(index);
     if (index >= 0 && index <= 4)
-        settings.codeRate = CodeRate(index);
+        receiver->setCodeRate(CodeRate(index));
 }
 
 void MainWindow::on_cb_keep_lock_clicked(bool on)
 {
-    receiverChain->demodWorker().setKeepLock(on);
+    receiver->setKeepLock(on);
 }
 
 void MainWindow::on_box_ldpc_enable_clicked(bool on)
 {
-    for (const auto& worker : receiverChain->ldpcWorkers())
-        worker->setDecodingEnabled(on);
+    receiver->setLdpcDecoding(on);
 }
 
 void MainWindow::on_cb_crec_fine_enabled_clicked(bool on)
 {
-    settings.carrierLoop = on;
-    receiverChain->demodWorker().setFineCarrierRecoveryEnabled(on);
+    receiver->setCarrierLoop(on);
 }
 
 void MainWindow::on_sld_crec_fine_gain_valueChanged(int v)
 {
-    settings.carrierKp = float(v) / 256.0f;
-    receiverChain->demodWorker().setFineCarrierRecoveryGain(settings.carrierKp);
-    ui->lbl_crec_fine_gain->setText(QString::number(double(settings.carrierKp), 'f', 4));
+    receiver->setCarrierKp(float(v) / 256.0f);
+    ui->lbl_crec_fine_gain->setText(QString::number(double(receiver->settings().carrierKp), 'f', 4));
 }
 
 void MainWindow::on_sld_crec_fine_damp_valueChanged(int v)
 {
-    settings.carrierKi = 2.0f / float(std::max(v, 1));
-    receiverChain->demodWorker().setFineCarrierRecoveryDamping(settings.carrierKi);
-    ui->lbl_crec_fine_damp->setText(QString::number(double(settings.carrierKi), 'f', 4));
+    receiver->setCarrierKi(2.0f / float(std::max(v, 1)));
+    ui->lbl_crec_fine_damp->setText(QString::number(double(receiver->settings().carrierKi), 'f', 4));
 }
 
 void MainWindow::on_box_equ_mode_currentIndexChanged(int index)
 {
     if (index < 0)
         return;
-    equalizerModeIndex = index;
-    settings.equalizer = EqualizerMode(std::clamp(index, 0, 2));
-    receiverChain->demodWorker().setEqualizerMode(index);
+    receiver->setEqualizer(EqualizerMode(std::clamp(index, 0, 2)));
 }
 
 void MainWindow::on_btn_equ_reset_clicked()
 {
-    receiverChain->demodWorker().setEqualizerMode(equalizerModeIndex);
+    receiver->restartEqualizer();
 }
 
 void MainWindow::on_sld_cma_taps_valueChanged(int v)
 {
-    settings.equalizerTaps = 16 * v;
-    receiverChain->demodWorker().setEqualizerLength(settings.equalizerTaps);
-    ui->lbl_cma_taps->setText(QString::number(settings.equalizerTaps));
+    receiver->setEqualizerTaps(16 * v);
+    ui->lbl_cma_taps->setText(QString::number(16 * v));
 }
 
 void MainWindow::on_sld_cma_gain_valueChanged(int v)
 {
     const double mu = 0.01 / std::sqrt(double(std::max(v, 1)));
-    receiverChain->demodWorker().setCMAGainMu(float(mu));
+    receiver->setEqualizerStep(float(mu));
     ui->lbl_cma_gain->setText(QString::number(mu, 'f', 6));
 }
 
 void MainWindow::on_cb_update_coeffs_clicked(bool on)
 {
-    receiverChain->demodWorker().setUpdateCoefficients(on);
+    receiver->setEqualizerAdapting(on);
 }
 
 void MainWindow::on_cb_cma_show_clicked(bool on)
@@ -909,7 +882,7 @@ void MainWindow::slot_60hz_timer_ovf()
     }
 
     // 3. The constellation's source, 4. its fading and repaint.
-    demod.setDisplaySource(DisplaySource(std::clamp(ui->box_iqsource->currentIndex(), 0, 3)));
+    receiver->setDisplaySource(DisplaySource(std::clamp(ui->box_iqsource->currentIndex(), 0, 3)));
     ui->widget_iqplot->fade(stalled);
 
     // 5. The recording's size.
@@ -917,11 +890,11 @@ void MainWindow::slot_60hz_timer_ovf()
         showText(ui->lbl_recsize, recordingSizeText(outputs.recording().bytesWritten()));
 
     // 6. Sync confidence.
-    const int confidence = settings.dvbS2() ? demod.lockCounter() : chain.dvbsDecoding().status().confidence;
+    const int confidence = receiver->settings().dvbS2() ? demod.lockCounter() : chain.dvbsDecoding().status().confidence;
     const bool connected = device != nullptr;
     showText(ui->sync_confidence, syncConfidenceText(confidence, connected ? receptionProblem : std::string()));
-    const QColor colour = connected && !receptionProblem.empty() ? syncConfidenceColour(settings.dvbS2(), 0)
-                                                                 : syncConfidenceColour(settings.dvbS2(), confidence);
+    const QColor colour = connected && !receptionProblem.empty() ? syncConfidenceColour(receiver->settings().dvbS2(), 0)
+                                                                 : syncConfidenceColour(receiver->settings().dvbS2(), confidence);
     if (colour != syncColour) {
         syncColour = colour;
         QPalette p = ui->sync_confidence->palette();
@@ -956,49 +929,42 @@ void MainWindow::slot_60hz_timer_ovf()
         const QString esn0 = esn0Text(quality);
         if (ui->lbl_snr->toolTip() != esn0)
             ui->lbl_snr->setToolTip(esn0);
-        DecodingErrors errors;
-        errors.bchCorrectedBits = chain.bchCorrectedBits();
-        errors.bchFailures = chain.bchFailures();
-        errors.packetCrcFailures = chain.packetCrcFailures();
-        errors.packetsFromFailedFrames = chain.packetsFromFailedFrames();
-        errors.sdtCrcFailures = chain.sdtCrcFailures();
-        errors.gseCrcFailures = chain.gseCrcFailures();
-        errors.rsUncorrectable = chain.dvbsDecoding().status().uncorrectable;
-        showText(ui->lbl_errors, decodingErrorsText(settings.dvbS2(), errors));
-        const QString details = decodingErrorsToolTip(settings.dvbS2(), errors);
+        const DecodingErrors errors = receiver->counters();
+        showText(ui->lbl_errors, decodingErrorsText(receiver->settings().dvbS2(), errors));
+        const QString details = decodingErrorsToolTip(receiver->settings().dvbS2(), errors);
         if (ui->lbl_errors->toolTip() != details)
             ui->lbl_errors->setToolTip(details);
     }
     if (device != nullptr) {
         const uint64_t fs = device->getSampleRate();
-        ui->widget_waterfall->setAnnotations(device->getFrequency(), fs, float(settings.symbolRate), settings.rollOff);
-        ui->widget_spectrum_trace->setBand(ui->widget_waterfall->offsetPosition(), float(settings.symbolRate),
-                                           settings.rollOff, overlayOpacity > 0 ? fs : 0);
+        ui->widget_waterfall->setAnnotations(device->getFrequency(), fs, float(receiver->settings().symbolRate), receiver->settings().rollOff);
+        ui->widget_spectrum_trace->setBand(ui->widget_waterfall->offsetPosition(), float(receiver->settings().symbolRate),
+                                           receiver->settings().rollOff, overlayOpacity > 0 ? fs : 0);
     }
 
     const bool debugOpen = debugWindow->isVisible();
     debugFeed->setWanted(debugOpen);
     if (debugOpen)
-        debugFeed->refresh(*debugWindow, settings.symbolRate);
+        debugFeed->refresh(*debugWindow, receiver->settings().symbolRate);
 }
 
 void MainWindow::refreshLabels(bool readingsDue)
 {
     ProcessingChain& chain = *receiverChain;
-    const double fs = double(device != nullptr ? device->getSampleRate() : settings.sampleRate);
+    const double fs = double(device != nullptr ? device->getSampleRate() : receiver->settings().sampleRate);
     const double ksym = double(chain.resampleWorker().trackedStep()) * std::ldexp(1.0, -32) * fs * 0.001;
     // Tracked rate and buffers in use move with every block: shown at the
     // readings' pace, each change repaints the panel behind the labels.
     if (readingsDue) {
         showText(ui->lbl_symrate, QString("Symbolrate: %0 ksym/s").arg(threeDigits(ksym)));
-        showText(carrierLabel, settings.dvbS2() && chain.receiving() ? carrierOffsetText(chain.carrierOffset() * fs)
+        showText(carrierLabel, receiver->settings().dvbS2() && chain.receiving() ? carrierOffsetText(chain.carrierOffset() * fs)
                                                                        : QString("Carrier: -"));
         showText(ui->lbl_bandwidth,
-                 QString("Bandwidth: %0 KHz").arg(threeDigits(ksym * (1.0 + double(settings.rollOff)))));
+                 QString("Bandwidth: %0 KHz").arg(threeDigits(ksym * (1.0 + double(receiver->settings().rollOff)))));
         showText(ui->lbl_buffers,
                  QString("Buffers: %0 / %1").arg(chain.pool().allocatedCount()).arg(BufferAllocator::kSlotCount));
     }
-    if (settings.dvbS2()) {
+    if (receiver->settings().dvbS2()) {
         // Until a frame has been received there is no code to show (the
         // code's initial 0 would read as a dummy frame).
         if (chain.demodWorker().framesReceived()) {
@@ -1023,7 +989,7 @@ void MainWindow::on_act_help_info_triggered()
 
 void MainWindow::on_act_debug_plots_triggered()
 {
-    receiverChain->demodWorker().requestFrameDump();
+    receiver->requestFrameDump();
     debugWindow->frameDumpRequested(DemodWorker::kDumpFolder);
     debugFeed->setWanted(true);
     debugWindow->show();
@@ -1061,7 +1027,7 @@ void MainWindow::on_act_debug_gse_toggled(bool on)
 
 void MainWindow::on_actionDebug_Resampler_toggled(bool on)
 {
-    receiverChain->resampleWorker().setDebugMode(on);
+    receiver->setTimingTrace(on);
 }
 
 void MainWindow::on_act_quit_triggered()

@@ -9,6 +9,7 @@
 #include "devices/DeviceEnumerator.h"
 #include "receiver/ChainOutputs.h"
 #include "receiver/ProcessingChain.h"
+#include "receiver/Receiver.h"
 #include "receiver/ReceiverSettings.h"
 #include "stream/OutputSinks.h"
 
@@ -58,9 +59,9 @@ public:
 
     // What the receiver runs with and what it shows, for the tests and the
     // displays of the next pieces.
-    ProcessingChain& chain() { return *receiverChain; }
+    ProcessingChain& chain() { return receiver->chain(); }
     OutputSinks& sinks() { return outputs; }
-    const ReceiverSettings& receiverSettings() const { return settings; }
+    const ReceiverSettings& receiverSettings() const { return receiver->settings(); }
     const GeneralSettings& generalSettings() const { return general; }
     InputDevice* currentDevice() const { return device; }
     Ui::MainWindow* form() const { return ui.get(); }
@@ -149,6 +150,7 @@ private:
     void showWarning(const QString& title, const QString& text);
     void applyStyle();
     void setUpGui(const WindowOptions& options);
+    void showReceiverSettings();
     void applyGeneralSettings();
     void setUpDevices(const DeviceLibraries& radioLibraries);
     void startWorkers();
@@ -157,7 +159,8 @@ private:
     void deviceOpened();
     void deviceClosed();
     void finishStream();            // the device's last samples are through: the stream and recording end
-    void recomputeFront();          // matched filter and resampler step for the device and symbol rate
+    void recomputeFront();
+    void showSymbolRateLimit(const std::string& limited);          // matched filter and resampler step for the device and symbol rate
     void updateBandLabels(int kHz);
     void showStandardControls();
     void setOverlayOpacity(double opacity);
@@ -167,10 +170,9 @@ private:
     WindowMessages messages;
     std::unique_ptr<Ui::MainWindow> ui;
     GeneralSettings general;
-    ReceiverSettings settings;
-    std::unique_ptr<ProcessingChain> receiverChain;
+    std::unique_ptr<Receiver> receiver;
+    ProcessingChain* receiverChain = nullptr;   // the receiver's, for its readings and observers
     OutputSinks outputs;
-    std::unique_ptr<RollOffFollower> rollOff;
     std::unique_ptr<DeviceEnumerator> enumerator;
     std::vector<InputDevice*> devices;
     InputDevice* device = nullptr;
@@ -183,7 +185,6 @@ private:
     DebugWindow* debugWindow = nullptr;
     QActionGroup* overlayChoices = nullptr;
     int decimationExponent = 0;
-    int equalizerModeIndex = 1;                   // remembered for the reset button
     double overlayOpacity = 0.5;
     bool showFftAfterFilter = false;
     // While the constructor runs, warnings go to the log: a message box

@@ -2,6 +2,8 @@
 // widgets that show them.
 #pragma once
 
+#include "receiver/ReceiverCounters.h"
+
 #include <QColor>
 #include <QString>
 
@@ -55,15 +57,7 @@ QString merDetailText(const SignalQualityReading& quality);
 QString esn0Text(const SignalQualityReading& quality);
 
 // What the decoders found wrong since the receiver started.
-struct DecodingErrors {
-    uint64_t bchCorrectedBits = 0;
-    uint64_t bchFailures = 0;
-    uint64_t packetCrcFailures = 0;        // packets marked: their CRC-8 failed
-    uint64_t packetsFromFailedFrames = 0;  // packets marked: their frame failed
-    uint64_t sdtCrcFailures = 0;
-    uint64_t gseCrcFailures = 0;
-    uint64_t rsUncorrectable = 0;          // DVB-S
-};
+using DecodingErrors = ReceiverCounters;
 // The errors label: DVB-S2 "BCH: 12 bits corrected, 1 failed  CRC: 3
 // packets", DVB-S "RS: 15 words uncorrectable".
 QString decodingErrorsText(bool dvbS2, const DecodingErrors& errors);

@@ -158,6 +158,7 @@ public:
     // run by the Viterbi worker's completion; the packets go to the
     // transport-stream observer like the DVB-S2 ones.
     DvbsDecoding& dvbsDecoding() { return dvbs; }
+    const DvbsDecoding& dvbsDecoding() const { return dvbs; }
     const std::vector<std::unique_ptr<LDPCWorker>>& ldpcWorkers() const { return ldpc; }
     // The debug traces of the stream layer: the GSE packets of the next 64
     // frames, the SDT packets, sections and descriptors while on.

@@ -100,7 +100,8 @@ TEST_F(WindowTest, StartsInDvbS2WithTheWorkersListedAndNoDevice)
     EXPECT_FALSE(ui().lbl_modcode->isHidden());
     EXPECT_EQ(window->transponderOverlayOpacity(), 0.5);
 
-    // The workers' own start values stay until their controls are moved.
+    // The window starts from the classic profile, and its controls show
+    // what the workers run.
     const DemodControls demod = chain().demodWorker().controls();
     EXPECT_TRUE(demod.dvbS2);
     EXPECT_FALSE(demod.carrierLoop);
@@ -110,7 +111,17 @@ TEST_F(WindowTest, StartsInDvbS2WithTheWorkersListedAndNoDevice)
     EXPECT_EQ(demod.equalizerLength, 16);
     EXPECT_EQ(chain().resampleWorker().gainShift(), 4);
     EXPECT_EQ(chain().resampleWorker().dampingShift(), 14);
-    EXPECT_EQ(ui().lbl_tedgain->text(), "1/64");
+    EXPECT_EQ(ui().sld_tedgain->value(), 4);
+    EXPECT_EQ(ui().lbl_tedgain->text(), "1/16");
+    EXPECT_EQ(ui().sld_teddamp->value(), 14);
+    const ReceiverSettings classic = settingsFor(ReceiverProfile::Classic);
+    EXPECT_EQ(window->receiverSettings().carrierKp, classic.carrierKp);
+    EXPECT_EQ(ui().sld_crec_fine_gain->value(), 512);
+    EXPECT_EQ(ui().lbl_crec_fine_gain->text(), "2.0000");
+    EXPECT_EQ(ui().sld_crec_fine_damp->value(), 64);
+    EXPECT_EQ(ui().lbl_crec_fine_damp->text(), "0.0313");
+    EXPECT_EQ(ui().sld_cma_taps->value(), 1);
+    EXPECT_EQ(ui().sld_rrc_taps->value() * 16, window->receiverSettings().filterTaps);
 }
 
 TEST_F(WindowTest, GeneralSettingsShapeTheControls)
@@ -226,10 +237,11 @@ TEST_F(ConnectedWindowTest, SymbolRateSetsTheResamplerStepWithAndWithoutDecimati
     EXPECT_EQ(window->receiverSettings().symbolRate, 300000);
     EXPECT_EQ(chain().resampleWorker().trackedStep(), expectedStep(300000, 2000000));
 
-    // The decimation exponent enters the next computation only.
+    // The decimation halves the resampler's input rate at once.
     ui().box_decimate->setCurrentIndex(1);
     EXPECT_EQ(window->decimation(), 1);
-    EXPECT_EQ(chain().resampleWorker().trackedStep(), expectedStep(300000, 2000000));
+    EXPECT_EQ(window->receiverSettings().decimation, 1);
+    EXPECT_EQ(chain().resampleWorker().trackedStep(), expectedStep(300000, 1000000));
     ui().box_srate->setValue(333);
     EXPECT_EQ(ui().sld_srate->value(), 333000);
     EXPECT_EQ(chain().resampleWorker().trackedStep(), expectedStep(333000, 1000000));

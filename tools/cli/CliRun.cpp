@@ -6,7 +6,7 @@
 #include "core/Log.h"
 #include "receiver/ChainOutputs.h"
 #include "receiver/ProcessingChain.h"
-#include "receiver/ReceiverSettings.h"
+#include "receiver/Receiver.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -31,10 +31,10 @@ void onInterrupt(int)
 int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radio)
 {
     auto& report = options.stdoutCarriesTs() ? std::cerr : std::cout;
-    ReceiverSettings settings = options.receiver;
-    ProcessingChain chain;
-    chain.createLdpcWorkers(ldpcWorkerCount(settings.ldpcThreads));
-    applyReceiverSettings(chain, settings);
+    Receiver receiver(options.receiver);
+    receiver.createLdpcWorkers(options.receiver.ldpcThreads, options.receiver.ldpcDecoder);
+    const ReceiverSettings& settings = receiver.settings();
+    ProcessingChain& chain = receiver.chain();
     attachRecordings(chain, outputs.recordings());
 
     RunStatus status(chain, settings.dvbS2(), options.json, double(settings.sampleRate));
@@ -47,10 +47,9 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
     chain.setFrameResultObserver([&](const FrameTag& tag) { status.onFrameResult(tag.result, tag.passesAllowed); });
     chain.setServiceListObserver(
         [&](const std::vector<std::string>& lines, const std::string&) { status.onServices(lines); });
-    // The BBHEADER's roll-off redesigns the matched filter, as the window
-    // does, on the main thread (polled below).
-    RollOffFollower rollOff(chain, settings);
-    chain.setRollOffObserver(rollOff.reporter());
+    // The BBHEADER's roll-off reaches the settings on the main thread
+    // (polled below).
+    chain.setRollOffObserver(receiver.rollOffReporter());
 
     CliInput input(chain, options, status, radio);
     std::string message;
@@ -84,7 +83,7 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&]() {
         warnClipping();
-        rollOff.applyReported();
+        receiver.followRollOff();
         if (interrupted.load() || input.finished() || outputs.stdoutFailed())
             QCoreApplication::quit();
     });
@@ -111,7 +110,7 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
     if (chain.waitIdle(std::chrono::seconds(10)))   // what is in flight still comes out
         chain.endOfStream();
     chain.stop();
-    rollOff.applyReported();
+    receiver.followRollOff();
     outputs.finish();
     if (!settings.dvbS2()) {
         const int atEnd = input.endConfidence();
