@@ -2,22 +2,6 @@
 
 #include <algorithm>
 
-ReceiverSettings settingsFor(ReceiverProfile profile)
-{
-    ReceiverSettings s;
-    if (profile == ReceiverProfile::Classic) {
-        s.tedGain = 4;
-        s.tedDamping = 14;
-        s.carrierLoop = false;
-        s.carrierKp = 2.0f;
-        s.carrierKi = 0.03125f;
-        s.carrierKi8psk = -1.0f;   // one damping for every symbol
-        s.equalizer = EqualizerMode::ConstantModulus;
-        s.equalizerTaps = 16;
-    }
-    return s;
-}
-
 Receiver::Receiver(const ReceiverSettings& initial)
     : current(initial), processing(std::make_unique<ProcessingChain>()), rollOff(*processing, current)
 {

@@ -14,17 +14,6 @@
 #include <memory>
 #include <string>
 
-// Where a face starts from.
-enum class ReceiverProfile {
-    // The loop settings measured best at the decoding threshold: the carrier
-    // loop on with a narrow integral gain, no equalizer.
-    Tuned,
-    // The workers' own initial values: the carrier loop off (the framing's
-    // loop alone), its sliders at gain 2 and damping 1/32, the timing loop at
-    // 1/16 and 1/16384, the constant-modulus equalizer on.
-    Classic,
-};
-ReceiverSettings settingsFor(ReceiverProfile profile);
 
 
 class Receiver {

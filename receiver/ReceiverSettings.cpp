@@ -72,6 +72,32 @@ std::string limitSymbolRate(ReceiverSettings& s)
     return why.str();
 }
 
+ReceiverSettings settingsFor(ReceiverProfile profile)
+{
+    ReceiverSettings s;
+    if (profile == ReceiverProfile::Classic) {
+        s.tedGain = 4;
+        s.tedDamping = 14;
+        s.carrierLoop = false;
+        s.carrierKp = 2.0f;
+        s.carrierKi = 0.03125f;
+        s.carrierKi8psk = -1.0f;   // one damping for every symbol
+        s.equalizer = EqualizerMode::ConstantModulus;
+        s.equalizerTaps = 16;
+    }
+    return s;
+}
+
+const char* equalizerModeName(EqualizerMode mode)
+{
+    switch (mode) {
+    case EqualizerMode::ConstantModulus: return "cma";
+    case EqualizerMode::DecisionDirected: return "dd";
+    case EqualizerMode::Off: break;
+    }
+    return "off";
+}
+
 int ldpcWorkerCount(int configured)
 {
     return configured >= 1 ? configured : int(std::thread::hardware_concurrency()) / 2 + 1;

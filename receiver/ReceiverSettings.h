@@ -45,10 +45,10 @@ struct ReceiverSettings {
     bool spectrumAutomatic = true;   // DVB-S2: the sense found from the SOFs
     float rollOff = 0.35f;
     int32_t filterTaps = 64;         // matched filter
-    int tedGain = 6;                 // timing loop shifts (the sliders' initial values)
+    int tedGain = 6;                 // timing loop gain and damping, as shifts (1/2^n)
     int tedDamping = 15;
     bool carrierLoop = true;
-    float carrierKp = 0.5f;          // gain slider at 128: 128 / 256
+    float carrierKp = 0.5f;          // the window's gain slider at 128: 128 / 256
     // The damping slider at its slow end (2 / 2048). The loop's initial
     // 0.03125 makes it about five times wider: below Es/N0 ≈ 5 dB the phase
     // jitter then costs frames and headers.
@@ -74,6 +74,21 @@ struct ReceiverSettings {
 
     bool dvbS2() const { return standard == Standard::DvbS2; }
 };
+
+// Where a face starts from.
+enum class ReceiverProfile {
+    // The loop settings measured best at the decoding threshold: the carrier
+    // loop on with a narrow integral gain, no equalizer.
+    Tuned,
+    // The workers' own initial values: the carrier loop off (the framing's
+    // loop alone), its sliders at gain 2 and damping 1/32, the timing loop at
+    // 1/16 and 1/16384, the constant-modulus equalizer on.
+    Classic,
+};
+ReceiverSettings settingsFor(ReceiverProfile profile);
+
+// "off", "cma" or "dd".
+const char* equalizerModeName(EqualizerMode mode);
 
 // The symbol rates the receiver can run. The matched filter interpolates the
 // samples by two and the resampler takes two of those per symbol, so the

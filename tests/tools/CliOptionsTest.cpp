@@ -21,11 +21,20 @@ ParseResult parse(const QStringList& args, CliOptions& o, std::string& message)
 
 } // namespace
 
-TEST(CliOptions, DefaultsAreTheWindowsAndEveryValueIsTaken)
+TEST(CliOptions, DefaultsAreTheTunedProfileAndEveryValueIsTaken)
 {
     CliOptions o;
     std::string m;
     ASSERT_EQ(parse({"--input", "file:x.iq"}, o, m), ParseResult::Run) << m;
+    const ReceiverSettings tuned = settingsFor(ReceiverProfile::Tuned);
+    EXPECT_EQ(o.receiver.sampleRate, tuned.sampleRate);
+    EXPECT_EQ(o.receiver.symbolRate, tuned.symbolRate);
+    EXPECT_EQ(o.receiver.rollOff, tuned.rollOff);
+    EXPECT_EQ(o.receiver.filterTaps, tuned.filterTaps);
+    EXPECT_EQ(o.receiver.tedGain, tuned.tedGain);
+    EXPECT_EQ(o.receiver.carrierKp, tuned.carrierKp);
+    EXPECT_EQ(o.receiver.carrierKi, tuned.carrierKi);
+    EXPECT_EQ(o.receiver.reedSolomon, tuned.reedSolomon);
     EXPECT_EQ(o.input, InputKind::File);
     EXPECT_EQ(o.inputPath, "x.iq");
     EXPECT_EQ(o.format, IqFormat::S16);

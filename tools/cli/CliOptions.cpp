@@ -52,6 +52,26 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         "Headless DVB-S2 / DVB-S receiver: IQ samples in, transport stream (or GSE) out.\n"
         "Exit codes: 0 done, 1 bad options, 2 the input cannot be opened, 3 an output failed.");
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    // Every receiver default is the tuned profile's, printed exactly.
+    const ReceiverSettings defaults = settingsFor(ReceiverProfile::Tuned);
+    auto onOff = [](bool on) { return QString(on ? "on" : "off"); };
+    auto exact = [](double v) { return QString::number(v, 'g', 12); };
+    const QString sampleRateDefault = QString::number(defaults.sampleRate);
+    const QString symbolRateDefault = QString::number(defaults.symbolRate);
+    const QString standardDefault = defaults.dvbS2() ? "dvbs2" : "dvbs";
+    const QString codeRateDefault = codeRateText(defaults.codeRate);
+    const QString offsetDefault = exact(defaults.offsetHz);
+    const QString spectrumDefault = defaults.spectrumAutomatic ? "auto" : defaults.spectrumInverted ? "standard" : "mirrored";
+    const QString rollOffDefault = QString::number(double(defaults.rollOff), 'g', 6);
+    const QString tapsDefault = QString::number(defaults.filterTaps);
+    const QString ldpcThreadsDefault = QString::number(defaults.ldpcThreads);
+    const QString ldpcDecoderDefault = defaults.ldpcDecoder == LdpcDecoderChoice::Scaled ? "scaled" : "standard";
+    const QString carrierLoopDefault = onOff(defaults.carrierLoop);
+    const QString kpDefault = exact(double(defaults.carrierKp));
+    const QString kiDefault = exact(double(defaults.carrierKi));
+    const QString ki8pskDefault = exact(double(defaults.carrierKi8psk));
+    const QString equalizerDefault = QString(equalizerModeName(defaults.equalizer));
+    const QString rsDefault = onOff(defaults.reedSolomon);
     const QCommandLineOption input("input",
         "Samples from tcp:HOST:PORT (an address or a host name), file:PATH, - (stdin), or a radio: KIND:N or "
         "KIND:TEXT (rtlsdr, hackrf, lime, sdrplay, airspy, pluto, soapy; N counts from 0 among that kind, TEXT "
@@ -61,30 +81,25 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption gain("gain", "Radio: gain in the device's own units. Default: as devices.ini has it.", "n");
     const QCommandLineOption format("format", "Sample format: s8, s16, f32 or u8 (offset binary). Default: s16.", "fmt", "s16");
     const QCommandLineOption sampleRate("sample-rate",
-        "Input sample rate in Hz, 1000 to 200000000; a radio runs at its nearest listed rate. Default: 2000000.", "hz",
-        "2000000");
-    const QCommandLineOption symbolRate("symbol-rate", "Symbol rate in symbols/s, 1000 up to sample rate / (1 + roll-off). Default: 1000000.", "syms", "1000000");
-    const QCommandLineOption standard("standard", "dvbs2 or dvbs. Default: dvbs2.", "std", "dvbs2");
-    const QCommandLineOption codeRate("code-rate", "DVB-S code rate: 1/2, 2/3, 3/4, 5/6 or 7/8. Default: 1/2.", "rate", "1/2");
-    const QCommandLineOption offset("offset", "Carrier offset in Hz moved to zero by the mixer, within ± half the sample rate. Default: 0.", "hz", "0");
+        "Input sample rate in Hz, 1000 to 200000000; a radio runs at its nearest listed rate. Default: " + sampleRateDefault + ".", "hz",
+        sampleRateDefault);
+    const QCommandLineOption symbolRate("symbol-rate", "Symbol rate in symbols/s, 1000 up to sample rate / (1 + roll-off). Default: " + symbolRateDefault + ".", "syms", symbolRateDefault);
+    const QCommandLineOption standard("standard", "dvbs2 or dvbs. Default: " + standardDefault + ".", "std", standardDefault);
+    const QCommandLineOption codeRate("code-rate", "DVB-S code rate: 1/2, 2/3, 3/4, 5/6 or 7/8. Default: " + codeRateDefault + ".", "rate", codeRateDefault);
+    const QCommandLineOption offset("offset", "Carrier offset in Hz moved to zero by the mixer, within ± half the sample rate. Default: " + offsetDefault + ".", "hz", offsetDefault);
     const QCommandLineOption spectrum("spectrum",
                                       "Spectrum sense: auto (the standard's, or its mirror image when the DVB-S2 "
                                       "frames show it), standard, or mirrored (as the mixer of a high-side "
-                                      "oscillator leaves it). Default: auto. The older names: inverted for standard, "
+                                      "oscillator leaves it). Default: " + spectrumDefault + ". The older names: inverted for standard, "
                                       "normal for mirrored.",
-                                      "sense", "auto");
-    const QCommandLineOption rolloff("rolloff", "Matched-filter roll-off, 0.05 to 1 (DVB-S2 follows the BBHEADER). Default: 0.35.", "r", "0.35");
-    const QCommandLineOption taps("taps", "Matched-filter taps, a multiple of 16 from 16 to 256. Default: 64.", "n", "64");
-    const QCommandLineOption ldpcThreads("ldpc-threads", "LDPC decoding threads, 0 to 64; 0: hardware threads / 2 + 1. Default: 0.", "n", "0");
+                                      "sense", spectrumDefault);
+    const QCommandLineOption rolloff("rolloff", "Matched-filter roll-off, 0.05 to 1 (DVB-S2 follows the BBHEADER). Default: " + rollOffDefault + ".", "r", rollOffDefault);
+    const QCommandLineOption taps("taps", "Matched-filter taps, a multiple of 16 from 16 to 256. Default: " + tapsDefault + ".", "n", tapsDefault);
+    const QCommandLineOption ldpcThreads("ldpc-threads", "LDPC decoding threads, 0 to 64; 0: hardware threads / 2 + 1. Default: " + ldpcThreadsDefault + ".", "n", ldpcThreadsDefault);
     const QCommandLineOption ldpcDecoder("ldpc-decoder",
-        "LDPC decoding: scaled (channel LLRs scaled by the measured signal quality) or standard. Default: scaled.",
-        "kind", "scaled");
-    const QCommandLineOption carrierLoop("carrier-loop", "Fine carrier loop: on or off. Default: on.", "on|off", "on");
-    // The loop's defaults are the receiver's own, printed exactly.
-    const ReceiverSettings defaults;
-    const QString kpDefault = QString::number(double(defaults.carrierKp), 'g', 12);
-    const QString kiDefault = QString::number(double(defaults.carrierKi), 'g', 12);
-    const QString ki8pskDefault = QString::number(double(defaults.carrierKi8psk), 'g', 12);
+        "LDPC decoding: scaled (channel LLRs scaled by the measured signal quality) or standard. Default: " + ldpcDecoderDefault + ".",
+        "kind", ldpcDecoderDefault);
+    const QCommandLineOption carrierLoop("carrier-loop", "Fine carrier loop: on or off. Default: " + carrierLoopDefault + ".", "on|off", carrierLoopDefault);
     const QCommandLineOption carrierKp("carrier-kp", "Carrier loop proportional gain Kp, above 0 up to 16. Default: " + kpDefault + ".",
                                        "kp", kpDefault);
     const QCommandLineOption carrierKi("carrier-ki", "Carrier loop integral gain Ki, 0 to 1. Default: " + kiDefault + ".", "ki",
@@ -92,11 +107,11 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption carrierKi8psk("carrier-ki-8psk",
         "Carrier loop integral gain on 8PSK data symbols, 0 to 1; -1: as --carrier-ki. Default: " + ki8pskDefault + ".",
         "ki", ki8pskDefault);
-    const QCommandLineOption equalizer("equalizer", "Equalizer: off, cma or dd. Default: off.", "mode", "off");
+    const QCommandLineOption equalizer("equalizer", "Equalizer: off, cma or dd. Default: " + equalizerDefault + ".", "mode", equalizerDefault);
     const QCommandLineOption derotate("derotate", "DVB-S constellation derotation 0..255. Default: found automatically.", "v");
     const QCommandLineOption skip("skip",
         "DVB-S soft values dropped at the start (presses of the skip button), 0..7. Default: found automatically.", "n");
-    const QCommandLineOption rs("rs", "DVB-S Reed-Solomon decoding: on or off. Default: on.", "on|off", "on");
+    const QCommandLineOption rs("rs", "DVB-S Reed-Solomon decoding: on or off. Default: " + rsDefault + ".", "on|off", rsDefault);
     const QCommandLineOption output("output",
         "Transport stream to udp:HOST:PORT, tcp-listen:HOST:PORT, file:PATH or - (stdout); repeatable, each target once.", "sink");
     const QCommandLineOption record("record", "Record symbols:PATH or samples:PATH; once for each kind.", "what:path");
@@ -279,10 +294,13 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         return ParseResult::Error;
     }
     const QString eq = p.value(equalizer);
-    if (eq == "off") r.equalizer = EqualizerMode::Off;
-    else if (eq == "cma") r.equalizer = EqualizerMode::ConstantModulus;
-    else if (eq == "dd") r.equalizer = EqualizerMode::DecisionDirected;
-    else {
+    bool known = false;
+    for (EqualizerMode m : {EqualizerMode::Off, EqualizerMode::ConstantModulus, EqualizerMode::DecisionDirected})
+        if (eq == equalizerModeName(m)) {
+            r.equalizer = m;
+            known = true;
+        }
+    if (!known) {
         message = bad("equalizer", eq, "expected off, cma or dd");
         return ParseResult::Error;
     }
