@@ -299,6 +299,22 @@ void MainWindow::setUpDevices(const DeviceLibraries& radioLibraries)
     tcp.setErrorReporter([this](const QString& title, const QString& text) { showWarning(title, text); });
     // A fast server is held back by TCP flow control while the chain is behind.
     tcp.setFlowControl([this]() { return receiverChain->readyForInput(); });
+    // The connection is made while the window goes on ("Connecting…" on the
+    // button); a server that refuses or never answers brings the button up
+    // again, after its message.
+    tcp.setConnectHandler([this](bool connected) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, connected]() {
+                if (device != &enumerator->tcpDevice())
+                    return;
+                if (connected)
+                    ui->btn_dcon->setText("Disconnect");
+                else
+                    ui->btn_dcon->setChecked(false);
+            },
+            Qt::QueuedConnection);
+    });
     // The server ended the connection: disconnect once the device has
     // returned from its delivery.
     tcp.setDisconnectHandler([this]() {
@@ -375,6 +391,8 @@ void MainWindow::on_btn_dcon_toggled(bool checked)
         device = nullptr;
         return;
     }
+    if (device == &enumerator->tcpDevice() && enumerator->tcpDevice().connecting())
+        ui->btn_dcon->setText("Connecting…");
     deviceOpened();
 }
 

@@ -27,13 +27,22 @@ uint64_t sampleRateFromMHz(double mhz)
 }
 
 TCPInputDevice::TCPInputDevice()
-    : socket(std::make_unique<QTcpSocket>()), resumeTimer(std::make_unique<QTimer>())
+    : socket(std::make_unique<QTcpSocket>()), resumeTimer(std::make_unique<QTimer>()),
+      connectTimer(std::make_unique<QTimer>())
 {
     deviceName = "TCP Input Device";
     socket->setReadBufferSize(kReadBufferBytes);
     resumeTimer->setSingleShot(true);
     resumeTimer->setInterval(kResumePollMs);
     QObject::connect(resumeTimer.get(), &QTimer::timeout, [this]() { readAvailable(); });
+    connectTimer->setSingleShot(true);
+    QObject::connect(connectTimer.get(), &QTimer::timeout, [this]() {
+        if (!pending)
+            return;
+        socket->abort();
+        reportConnectFailure(QAbstractSocket::SocketTimeoutError, QString());
+        finishConnecting(false);
+    });
 }
 
 TCPInputDevice::~TCPInputDevice()
@@ -47,6 +56,26 @@ void TCPInputDevice::reportError(const QString& text)
         errorReporter("Network Settings", text);
     else
         LogLine() << text.toStdString();
+}
+
+void TCPInputDevice::reportConnectFailure(QAbstractSocket::SocketError error, const QString& why)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        reportError("TCP connection refused. " + target);
+        break;
+    case QAbstractSocket::SocketTimeoutError:
+        reportError(QString("TCP connection timed out after %1 s. ").arg(connectTimeoutMs / 1000.0) + target);
+        break;
+    case QAbstractSocket::SocketAccessError:
+    case QAbstractSocket::SocketResourceError:
+    case QAbstractSocket::UnsupportedSocketOperationError:
+        reportError(QString("TCP Socket couldn't be created (%1). ").arg(why) + target);
+        break;
+    default:
+        reportError(QString("TCP connection failed (%1). ").arg(why) + target);
+        break;
+    }
 }
 
 bool TCPInputDevice::open(SampleCallback& callback)
@@ -66,37 +95,55 @@ bool TCPInputDevice::open(SampleCallback& callback)
     }
 
     close();
-    socket->connectToHost(address, quint16(settings->port), QIODevice::ReadWrite);
-    if (!socket->waitForConnected(connectTimeoutMs)) {
-        // Said as it happened: a server that refuses, one that does not
-        // answer in time, a network that cannot be reached, and a socket the
-        // system would not make at all are different things to fix.
-        const QAbstractSocket::SocketError error = socket->error();
-        const QString why = socket->errorString();
-        socket->abort();
-        const QString where = QString("addr: %1, port: %2").arg(settings->address).arg(settings->port);
-        switch (error) {
-        case QAbstractSocket::ConnectionRefusedError:
-            reportError("TCP connection refused. " + where);
-            break;
-        case QAbstractSocket::SocketTimeoutError:
-            reportError(QString("TCP connection timed out after %1 s. ").arg(connectTimeoutMs / 1000.0) + where);
-            break;
-        case QAbstractSocket::SocketAccessError:
-        case QAbstractSocket::SocketResourceError:
-        case QAbstractSocket::UnsupportedSocketOperationError:
-            reportError(QString("TCP Socket couldn't be created (%1). ").arg(why) + where);
-            break;
-        default:
-            reportError(QString("TCP connection failed (%1). ").arg(why) + where);
-            break;
-        }
-        return true;
-    }
-
+    target = QString("addr: %1, port: %2").arg(settings->address).arg(settings->port);
     deliver = callback;
     peerClosed = false;
     endReported = false;
+    socket->connectToHost(address, quint16(settings->port), QIODevice::ReadWrite);
+    if (connectHandler) {
+        pending = true;
+        connectedConnection = QObject::connect(socket.get(), &QTcpSocket::connected, socket.get(),
+                                               [this]() { finishConnecting(true); });
+        errorConnection = QObject::connect(socket.get(), &QAbstractSocket::errorOccurred, socket.get(),
+                                           [this](QAbstractSocket::SocketError error) {
+                                               if (!pending)
+                                                   return;
+                                               const QString why = socket->errorString();
+                                               socket->abort();
+                                               reportConnectFailure(error, why);
+                                               finishConnecting(false);
+                                           });
+        connectTimer->start(connectTimeoutMs);
+        return false;
+    }
+    if (!socket->waitForConnected(connectTimeoutMs)) {
+        const QAbstractSocket::SocketError error = socket->error();
+        const QString why = socket->errorString();
+        socket->abort();
+        deliver = nullptr;
+        reportConnectFailure(error, why);
+        return true;
+    }
+    startReading();
+    return false;
+}
+
+void TCPInputDevice::finishConnecting(bool connected)
+{
+    pending = false;
+    connectTimer->stop();
+    QObject::disconnect(connectedConnection);
+    QObject::disconnect(errorConnection);
+    if (connected)
+        startReading();
+    else
+        deliver = nullptr;
+    if (connectHandler)
+        connectHandler(connected);
+}
+
+void TCPInputDevice::startReading()
+{
     readConnection = QObject::connect(
         socket.get(), &QTcpSocket::readyRead, socket.get(), [this]() { readAvailable(); }, Qt::DirectConnection);
     // What the server sent before it hung up is still in the socket's
@@ -110,7 +157,6 @@ bool TCPInputDevice::open(SampleCallback& callback)
     // Data that came with the connection itself.
     if (socket->bytesAvailable() > 0)
         readAvailable();
-    return false;
 }
 
 void TCPInputDevice::readAvailable()
@@ -138,6 +184,13 @@ void TCPInputDevice::readAvailable()
 
 void TCPInputDevice::close()
 {
+    if (pending) {
+        pending = false;
+        connectTimer->stop();
+        QObject::disconnect(connectedConnection);
+        QObject::disconnect(errorConnection);
+        socket->abort();
+    }
     QObject::disconnect(readConnection);
     readConnection = QMetaObject::Connection();
     QObject::disconnect(closeConnection);

@@ -4,6 +4,7 @@
 #include "devices/InputDevice.h"
 #include "devices/SampleFormat.h"
 
+#include <QAbstractSocket>
 #include <QMetaObject>
 #include <QString>
 #include <functional>
@@ -44,6 +45,13 @@ public:
     void setSettingsPrompt(SettingsPrompt prompt) { settingsPrompt = std::move(prompt); }
     void setErrorReporter(ErrorReporter reporter) { errorReporter = std::move(reporter); }
     void setConnectTimeoutMs(int ms) { connectTimeoutMs = ms; }
+    // With a handler, open() does not wait for the connection: it returns
+    // at once as opened, the samples flow once the server answers, and the
+    // handler hears (on the socket's thread) whether it did: true when
+    // connected, false when refused or timed out (the error reported first).
+    // Without one, open() waits and says whether it connected.
+    void setConnectHandler(std::function<void(bool connected)> handler) { connectHandler = std::move(handler); }
+    bool connecting() const { return pending; }
     // Called (on the socket's thread) once the server has ended the
     // connection and every whole sample it sent has been delivered.
     void setDisconnectHandler(std::function<void()> handler) { disconnectHandler = std::move(handler); }
@@ -72,9 +80,21 @@ public:
 private:
     void readAvailable();
     void reportError(const QString& text);
+    // Said as it happened: a server that refuses, one that does not answer
+    // in time, a network that cannot be reached, and a socket the system
+    // would not make at all are different things to fix.
+    void reportConnectFailure(QAbstractSocket::SocketError error, const QString& why);
+    void startReading();
+    void finishConnecting(bool connected);
 
     std::unique_ptr<QTcpSocket> socket;
     std::unique_ptr<QTimer> resumeTimer;   // asks flow control again while paused
+    std::unique_ptr<QTimer> connectTimer;  // bounds an asynchronous connect
+    std::function<void(bool)> connectHandler;
+    bool pending = false;                  // an asynchronous connect under way
+    QString target;                        // "addr: …, port: …" for the messages
+    QMetaObject::Connection connectedConnection;
+    QMetaObject::Connection errorConnection;
     SampleCallback deliver;                // the callback of the open connection
     std::function<bool()> flowReady;
     bool peerClosed = false;

@@ -267,6 +267,93 @@ TEST(TcpInputDevice, ConnectionTimeOutIsReported)
     ::close(fd);
 }
 
+// With a connect handler open() returns at once: the samples flow once the
+// server answers and the handler hears it; a refusal or a time-out is
+// reported, then heard as a failure; a close while connecting hears nothing.
+TEST(TcpInputDevice, ConnectsWithoutWaitingWhenAHandlerListens)
+{
+    std::vector<uint8_t> bytes(4000);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = uint8_t(i * 7);
+    std::vector<int> heard;
+    auto listen = [&heard](TCPInputDevice& d) { d.setConnectHandler([&heard](bool ok) { heard.push_back(ok); }); };
+    {
+        LoopbackServer server(bytes);
+        TCPInputDevice device;
+        listen(device);
+        TcpInputSettings settings;
+        settings.port = server.port;
+        device.setSettingsPrompt(promptWith(settings));
+        size_t samples = 0;
+        SampleCallback callback = [&samples](int16_t, int16_t) { ++samples; };
+        EXPECT_FALSE(device.open(callback));
+        EXPECT_TRUE(device.connecting());
+        EXPECT_TRUE(heard.empty());
+        EXPECT_TRUE(processEventsUntil([&] { return samples == bytes.size() / 4; }));
+        EXPECT_EQ(heard, std::vector<int>{1});
+        EXPECT_FALSE(device.connecting());
+        device.close();
+    }
+
+    heard.clear();
+    {
+        TCPInputDevice device;
+        listen(device);
+        ReportedError error;
+        watchErrors(device, error);
+        TcpInputSettings settings;
+        settings.port = testsupport::closedPort();
+        device.setSettingsPrompt(promptWith(settings));
+        SampleCallback callback = [](int16_t, int16_t) {};
+        EXPECT_FALSE(device.open(callback));
+        EXPECT_TRUE(processEventsUntil([&] { return !heard.empty(); }));
+        EXPECT_EQ(heard, std::vector<int>{0});
+        EXPECT_EQ(error.count, 1);
+        EXPECT_EQ(error.text, QString("TCP connection refused. addr: 127.0.0.1, port: %1").arg(settings.port));
+    }
+
+    // A server that never answers: the time-out, once.
+    heard.clear();
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd, 0);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    const int filler = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    {
+        TCPInputDevice device;
+        listen(device);
+        device.setConnectTimeoutMs(200);
+        ReportedError error;
+        watchErrors(device, error);
+        TcpInputSettings settings;
+        settings.port = ntohs(a.sin_port);
+        device.setSettingsPrompt(promptWith(settings));
+        SampleCallback callback = [](int16_t, int16_t) {};
+        EXPECT_FALSE(device.open(callback));
+        EXPECT_TRUE(processEventsUntil([&] { return !heard.empty(); }));
+        processEventsUntil([] { return false; }, 300);
+        EXPECT_EQ(heard, std::vector<int>{0});
+        EXPECT_EQ(error.count, 1);
+        EXPECT_EQ(error.text, QString("TCP connection timed out after 0.2 s. addr: 127.0.0.1, port: %1").arg(settings.port));
+
+        // Closed while connecting: no word afterwards.
+        heard.clear();
+        EXPECT_FALSE(device.open(callback));
+        device.close();
+        EXPECT_FALSE(device.connecting());
+        processEventsUntil([] { return false; }, 400);
+        EXPECT_TRUE(heard.empty());
+        EXPECT_EQ(error.count, 1);
+    }
+    ::close(filler);
+    ::close(fd);
+}
+
 TEST(TcpInputDevice, CancelledPromptFailsSilently)
 {
     TCPInputDevice device;
