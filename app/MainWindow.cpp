@@ -50,7 +50,7 @@ MainWindow::MainWindow(const WindowOptions& options, WindowMessages shown, QWidg
     : QMainWindow(parent),
       messages(std::move(shown)),
       ui(std::make_unique<Ui::MainWindow>()),
-      receiver(std::make_unique<Receiver>(settingsFor(ReceiverProfile::Classic))),
+      receiver(std::make_unique<Receiver>(settingsFor(kWindowProfile))),
       receiverChain(&receiver->chain())
 {
     if (!messages.warning)

@@ -35,7 +35,10 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& o, s
     const QCommandLineOption sampleRate("sample-rate", "With --tcp: sample rate in Hz, 100000 to 100000000. Default: 2000000.", "hz", "2000000");
     const QCommandLineOption symbolRate("symbol-rate", "Symbol rate in symbols/s to start with. Default: 1000000.", "syms");
     const QCommandLineOption standardOpt("standard", "dvbs2 or dvbs to start with. Default: dvbs2.", "std");
-    const QCommandLineOption carrierLoop("carrier-loop", "The fine carrier loop at start: on or off. Default: off, as the demodulator starts.", "on|off");
+    const QCommandLineOption carrierLoop(
+        "carrier-loop",
+        QString("The fine carrier loop at start: on or off. Default: %1.").arg(settingsFor(kWindowProfile).carrierLoop ? "on" : "off"),
+        "on|off");
     const QCommandLineOption record("record", "Record from the start: [ts:|symbols:|samples:]PATH (ts: the transport stream, the default; symbols: the demodulator's input; samples: the device's samples).", "what:path");
     const QCommandLineOption noNotes("no-release-notes", "Do not show the release notes at start.");
     const QCommandLineOption screenshot("screenshot", "Grab the window into this PNG file before quitting (with --quit-after).", "path");

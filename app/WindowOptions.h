@@ -15,6 +15,10 @@
 
 struct DeviceLibraries;
 
+// The settings the window starts from: the tuned ones, which decode at the
+// threshold where the classic ones (the workers' own) decode nothing.
+constexpr ReceiverProfile kWindowProfile = ReceiverProfile::Tuned;
+
 struct WindowOptions {
     bool releaseNotes = true;
     // --tcp HOST:PORT with --format and --sample-rate: the TCP input,

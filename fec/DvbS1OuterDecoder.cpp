@@ -1,7 +1,5 @@
 #include "fec/DvbS1OuterDecoder.h"
 
-#include "core/Log.h"
-
 #include <bitset>
 #include <cstring>
 
@@ -60,7 +58,8 @@ void DvbS1OuterDecoder::atBoundary()
         }
         if (++confidence >= 8) {
             state = Waiting;
-            LogLine() << "SYNC_LOCKING";
+            if (events.syncLocking)
+                events.syncLocking();
         }
         return;
     case Waiting:
@@ -131,8 +130,8 @@ void DvbS1OuterDecoder::finishPacket()
             size_t bits = 0;
             for (int k = 0; k < kTsBytes; ++k)
                 bits += std::bitset<8>(uint8_t(result[k] ^ packet[size_t(k)])).count();
-            if (bits != 0)
-                LogLine() << "Reed Solomon corrected " << bits << " errors.";
+            if (bits != 0 && events.corrected)
+                events.corrected(bits);
         }
     }
     // The interleaver delays by 11 packets: the packet finished as the index

@@ -38,6 +38,14 @@ public:
         state = Hunting;
         lockedRun = 0;
     }
+    // What the owner may want to say: the sync confirmed (locking), and a
+    // word Reed–Solomon corrected, with the bits it changed.
+    struct Events {
+        std::function<void()> syncLocking;
+        std::function<void(size_t bits)> corrected;
+    };
+    void setEvents(Events e) { events = std::move(e); }
+
     void setReedSolomonEnabled(bool on) { rsEnabled = on; }
     bool reedSolomonEnabled() const { return rsEnabled; }
 
@@ -58,6 +66,7 @@ private:
     void removeEnergyDispersal(uint8_t* packet, bool groupStart);
 
     PacketSink sink;
+    Events events;
     ReedSolomonDecoder rs;
 
     int state = Hunting;

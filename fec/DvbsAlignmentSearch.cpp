@@ -1,7 +1,5 @@
 #include "fec/DvbsAlignmentSearch.h"
 
-#include "core/Log.h"
-
 #include <algorithm>
 #include <utility>
 
@@ -129,14 +127,13 @@ void DvbsAlignmentSearch::advance(int period)
         rotation = turned;
         if (actions.setDerotation)
             actions.setDerotation(turned * 64);
-        if (turned == 0 && actions.turnSenseOver) {
+        if (turned == 0 && actions.turnSenseOver)
             actions.turnSenseOver();
-            LogLine() << "DVB-S alignment: spectrum sense turned over";
-        }
     }
     if (actions.restartSync)
         actions.restartSync();
-    LogLine() << "DVB-S alignment: derotate " << rotation * 64 << ", skip " << skip;
+    if (actions.tried)
+        actions.tried(rotation * 64, skip);
 }
 
 void DvbsAlignmentSearch::turnHalf()
@@ -150,5 +147,6 @@ void DvbsAlignmentSearch::turnHalf()
         actions.setDerotation(turned * 64);
     if (actions.restartSync)
         actions.restartSync();
-    LogLine() << "DVB-S alignment: derotate " << turned * 64 << ", skip " << skips;
+    if (actions.tried)
+        actions.tried(turned * 64, skips);
 }

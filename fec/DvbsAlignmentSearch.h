@@ -51,6 +51,8 @@ public:
         // Every rotation and phase tried without sync: the spectrum may be
         // the mirror image (I and Q swapped), which no turn undoes.
         std::function<void()> turnSenseOver;
+        // Each combination taken up: the turn (0 … 192) and the skip phase.
+        std::function<void(int derotation, int skip)> tried;
     };
 
     // What the outer decoder showed after a block.

@@ -1,10 +1,22 @@
 #include "receiver/DvbsDecoding.h"
 
+#include "core/Log.h"
+
 DvbsDecoding::DvbsDecoding(DvbS1OuterDecoder::PacketSink packets, std::function<void(int)> turn,
                            std::function<void()> turnSenseOver, std::function<void()> skipSoftValue)
     : outer(std::move(packets)),
-      alignment({std::move(turn), std::move(skipSoftValue), [this]() { outer.resetSync(); }, std::move(turnSenseOver)})
+      alignment({std::move(turn), std::move(skipSoftValue), [this]() { outer.resetSync(); },
+                 [turnOver = std::move(turnSenseOver)]() {
+                     if (turnOver)
+                         turnOver();
+                     LogLine() << "DVB-S alignment: spectrum sense turned over";
+                 },
+                 [](int derotation, int skip) {
+                     LogLine() << "DVB-S alignment: derotate " << derotation << ", skip " << skip;
+                 }})
 {
+    outer.setEvents({[]() { LogLine() << "SYNC_LOCKING"; },
+                     [](size_t bits) { LogLine() << "Reed Solomon corrected " << bits << " errors."; }});
 }
 
 void DvbsDecoding::decode(const uint8_t* bytes, size_t count, int period)

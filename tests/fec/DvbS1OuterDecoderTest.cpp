@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 #include <algorithm>
 #include <random>
 #include <vector>
@@ -67,6 +69,13 @@ struct Collector {
         packets.emplace_back(p, p + n);
         refusedSoFar.push_back(decoder.uncorrectableWords());
     }};
+    // The decoder's events written out as the chain's log says them, so
+    // that the checks below read the order and the counts in one place.
+    Collector()
+    {
+        decoder.setEvents({[] { std::cout << "SYNC_LOCKING\n"; },
+                           [](size_t bits) { std::cout << "Reed Solomon corrected " << bits << " errors.\n"; }});
+    }
 };
 
 // Index in `sent` of the first delivered packet that matches one, or -1; the

@@ -30,7 +30,7 @@ DvbsAlignmentRig::DvbsAlignmentRig(int rateIndex, int quarterTurns, int strayVal
     });
     finder = std::make_unique<DvbsAlignmentSearch>(
         DvbsAlignmentSearch::Actions{[this](int v) { derotation = v; }, [this]() { viterbi.requestSkip(); },
-                                     [this]() { outerDecoder->resetSync(); }, {}},
+                                     [this]() { outerDecoder->resetSync(); }, {}, {}},
         patienceBits);
     finder->setEnabled(true);
     const std::complex<float> quarter(0.0f, 1.0f);

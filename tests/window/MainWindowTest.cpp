@@ -27,6 +27,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -107,26 +108,27 @@ TEST_F(WindowTest, StartsInDvbS2WithTheWorkersListedAndNoDevice)
     EXPECT_FALSE(ui().lbl_modcode->isHidden());
     EXPECT_EQ(window->transponderOverlayOpacity(), 0.5);
 
-    // The window starts from the classic profile, and its controls show
-    // what the workers run.
+    // The window starts from the tuned profile (the classic one decodes
+    // nothing at the threshold), and its controls show what the workers run.
     const DemodControls demod = chain().demodWorker().controls();
     EXPECT_TRUE(demod.dvbS2);
-    EXPECT_FALSE(demod.carrierLoop);
-    EXPECT_FALSE(ui().cb_crec_fine_enabled->isChecked());
-    EXPECT_EQ(demod.equalizerMode, 1);
-    EXPECT_EQ(ui().box_equ_mode->currentIndex(), 1);
+    EXPECT_TRUE(demod.carrierLoop);
+    EXPECT_TRUE(ui().cb_crec_fine_enabled->isChecked());
+    EXPECT_EQ(demod.carrierKp, 0.5f);
+    EXPECT_EQ(demod.carrierKi, 2.0f / 2048);
+    EXPECT_EQ(demod.carrierKi8psk, 1.0f / 4096);
+    EXPECT_EQ(demod.equalizerMode, 0);
+    EXPECT_EQ(ui().box_equ_mode->currentIndex(), 0);
     EXPECT_EQ(demod.equalizerLength, 16);
-    EXPECT_EQ(chain().resampleWorker().gainShift(), 4);
-    EXPECT_EQ(chain().resampleWorker().dampingShift(), 14);
-    EXPECT_EQ(ui().sld_tedgain->value(), 4);
-    EXPECT_EQ(ui().lbl_tedgain->text(), "1/16");
-    EXPECT_EQ(ui().sld_teddamp->value(), 14);
-    const ReceiverSettings classic = settingsFor(ReceiverProfile::Classic);
-    EXPECT_EQ(window->receiverSettings().carrierKp, classic.carrierKp);
-    EXPECT_EQ(ui().sld_crec_fine_gain->value(), 512);
-    EXPECT_EQ(ui().lbl_crec_fine_gain->text(), "2.0000");
-    EXPECT_EQ(ui().sld_crec_fine_damp->value(), 64);
-    EXPECT_EQ(ui().lbl_crec_fine_damp->text(), "0.0313");
+    EXPECT_EQ(chain().resampleWorker().gainShift(), 6);
+    EXPECT_EQ(chain().resampleWorker().dampingShift(), 15);
+    EXPECT_EQ(ui().sld_tedgain->value(), 6);
+    EXPECT_EQ(ui().lbl_tedgain->text(), "1/64");
+    EXPECT_EQ(ui().sld_teddamp->value(), 15);
+    EXPECT_EQ(ui().sld_crec_fine_gain->value(), 128);
+    EXPECT_EQ(ui().lbl_crec_fine_gain->text(), "0.5000");
+    EXPECT_EQ(ui().sld_crec_fine_damp->value(), 2048);
+    EXPECT_EQ(ui().lbl_crec_fine_damp->text(), "0.0010");
     EXPECT_EQ(ui().sld_cma_taps->value(), 1);
     EXPECT_EQ(ui().sld_rrc_taps->value() * 16, window->receiverSettings().filterTaps);
 }
@@ -426,6 +428,9 @@ TEST_F(WindowTest, LoopAndEqualizerControlsReachTheDemodulator)
     EXPECT_FLOAT_EQ(demod.controls().carrierKi, 0.002f);
     EXPECT_EQ(ui().lbl_crec_fine_damp->text(), "0.0020");
     ui().cb_crec_fine_enabled->click();
+    EXPECT_FALSE(demod.controls().carrierLoop);
+    EXPECT_FALSE(window->receiverSettings().carrierLoop);
+    ui().cb_crec_fine_enabled->click();
     EXPECT_TRUE(demod.controls().carrierLoop);
 
     ui().box_equ_mode->setCurrentIndex(2);
@@ -621,14 +626,17 @@ TEST_F(WindowTest, TheWindowStaysResponsiveWhileAConnectTimesOut)
     ::close(filler);
     ::close(listener);
     ASSERT_TRUE(gaveUp);
-    // Before, the loop stood still for the whole 5 s. The sanitizers slow
-    // every event tenfold.
+    // Before, the loop stood still for the whole 5 s. On an idle machine
+    // the longest gap is a few milliseconds; tests running beside this one
+    // on two cores take the process off the processor for tens of them, and
+    // the sanitizers slow every event tenfold.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    constexpr qint64 kLongestGapMs = 500;
+    constexpr qint64 kLongestGapMs = 1000;
 #else
-    constexpr qint64 kLongestGapMs = 50;
+    constexpr qint64 kLongestGapMs = 250;
 #endif
     EXPECT_LT(longestGap, kLongestGapMs) << "the event loop stood still";
+    std::printf("longest gap between 5 ms ticks while connecting: %lld ms\n", static_cast<long long>(longestGap));
     EXPECT_FALSE(ui().btn_dcon->isChecked());
     EXPECT_EQ(ui().btn_dcon->text(), "Connect");
     ASSERT_FALSE(warnings.empty());
