@@ -111,8 +111,10 @@ public:
 
     // The carrier the loop follows, in cycles per symbol of the signal as
     // it reaches the framing (the loop runs on its mirror image where the
-    // sense in use conjugates it).
-    double carrierCycles() const { return loopSign() * double(loop.frequency) / 256; }
+    // sense in use conjugates it): its integrator, the frequency it holds,
+    // without the proportional path's symbol-to-symbol correction of the
+    // phase (at 10 dB that alone swings it by ±0.05 % of the symbol rate).
+    double carrierCycles() const { return loopSign() * double(loop.integrator) / 256; }
     // The mixer ahead has moved by `cycles` per symbol, which reaches the
     // symbols handed in `afterSymbols` from now (the filters' delay): the
     // loop steps by as much there, so its oscillator follows the carrier

@@ -52,6 +52,42 @@ inline int closedPort()
     return ntohs(a.sin_port);
 }
 
+// A loopback port that never answers: a listener whose queue (one place)
+// is taken, so the kernel drops further connection requests and a client's
+// connect runs into its time-out.
+class UnansweredPort {
+public:
+    UnansweredPort()
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listener, 0);
+        socklen_t len = sizeof a;
+        getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+        for (int& f : fillers) {
+            f = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        }
+    }
+    ~UnansweredPort()
+    {
+        for (int f : fillers)
+            ::close(f);
+        ::close(listener);
+    }
+    UnansweredPort(const UnansweredPort&) = delete;
+    UnansweredPort& operator=(const UnansweredPort&) = delete;
+
+    int port = 0;
+
+private:
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    int fillers[3] = {-1, -1, -1};
+};
+
 // A server on a free loopback port that accepts one client, sends `bytes`
 // as fast as the client takes them and hangs up; with `silentMs`, only
 // after holding the connection open without a word that long, or until

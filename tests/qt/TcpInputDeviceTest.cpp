@@ -234,27 +234,14 @@ TEST(TcpInputDevice, RefusedConnectionIsReported)
 // the connection attempt runs into the time-out.
 TEST(TcpInputDevice, ConnectionTimeOutIsReported)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(fd, 0);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    std::vector<int> fillers;
-    for (int i = 0; i < 3; ++i) {
-        fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-        connect(fillers.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
-
+    testsupport::UnansweredPort unanswered;
     TCPInputDevice device;
     EXPECT_EQ(TCPInputDevice::kConnectTimeoutMs, 5000);
     device.setConnectTimeoutMs(300);
     ReportedError error;
     watchErrors(device, error);
     TcpInputSettings settings;
-    settings.port = ntohs(a.sin_port);
+    settings.port = unanswered.port;
     device.setSettingsPrompt(promptWith(settings));
     SampleCallback callback = [](int16_t, int16_t) {};
     QElapsedTimer timer;
@@ -262,9 +249,6 @@ TEST(TcpInputDevice, ConnectionTimeOutIsReported)
     EXPECT_TRUE(device.open(callback));
     EXPECT_GE(timer.elapsed(), 250);
     EXPECT_EQ(error.text, QString("TCP connection timed out after 0.3 s. addr: 127.0.0.1, port: %1").arg(settings.port));
-    for (int f : fillers)
-        ::close(f);
-    ::close(fd);
 }
 
 // With a connect handler open() returns at once: the samples flow once the
@@ -272,86 +256,69 @@ TEST(TcpInputDevice, ConnectionTimeOutIsReported)
 // reported, then heard as a failure; a close while connecting hears nothing.
 TEST(TcpInputDevice, ConnectsWithoutWaitingWhenAHandlerListens)
 {
+    std::vector<int> heard;
+    ReportedError error;
+    // A device that listens for the outcome, set to connect to `port`.
+    auto deviceFor = [&](int port) {
+        auto device = std::make_unique<TCPInputDevice>();
+        device->setConnectHandler([&heard](bool ok) { heard.push_back(ok); });
+        watchErrors(*device, error);
+        TcpInputSettings settings;
+        settings.port = port;
+        device->setSettingsPrompt(promptWith(settings));
+        return device;
+    };
     std::vector<uint8_t> bytes(4000);
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = uint8_t(i * 7);
-    std::vector<int> heard;
-    auto listen = [&heard](TCPInputDevice& d) { d.setConnectHandler([&heard](bool ok) { heard.push_back(ok); }); };
     {
         LoopbackServer server(bytes);
-        TCPInputDevice device;
-        listen(device);
-        TcpInputSettings settings;
-        settings.port = server.port;
-        device.setSettingsPrompt(promptWith(settings));
+        const auto device = deviceFor(server.port);
         size_t samples = 0;
         SampleCallback callback = [&samples](int16_t, int16_t) { ++samples; };
-        EXPECT_FALSE(device.open(callback));
-        EXPECT_TRUE(device.connecting());
+        EXPECT_FALSE(device->open(callback));
+        EXPECT_TRUE(device->connecting());
         EXPECT_TRUE(heard.empty());
         EXPECT_TRUE(processEventsUntil([&] { return samples == bytes.size() / 4; }));
         EXPECT_EQ(heard, std::vector<int>{1});
-        EXPECT_FALSE(device.connecting());
-        device.close();
+        EXPECT_FALSE(device->connecting());
+        device->close();
     }
+    EXPECT_EQ(error.count, 0);
 
-    heard.clear();
+    SampleCallback callback = [](int16_t, int16_t) {};
+    const int refusing = testsupport::closedPort();
     {
-        TCPInputDevice device;
-        listen(device);
-        ReportedError error;
-        watchErrors(device, error);
-        TcpInputSettings settings;
-        settings.port = testsupport::closedPort();
-        device.setSettingsPrompt(promptWith(settings));
-        SampleCallback callback = [](int16_t, int16_t) {};
-        EXPECT_FALSE(device.open(callback));
+        const auto device = deviceFor(refusing);
+        heard.clear();
+        EXPECT_FALSE(device->open(callback));
         EXPECT_TRUE(processEventsUntil([&] { return !heard.empty(); }));
         EXPECT_EQ(heard, std::vector<int>{0});
         EXPECT_EQ(error.count, 1);
-        EXPECT_EQ(error.text, QString("TCP connection refused. addr: 127.0.0.1, port: %1").arg(settings.port));
+        EXPECT_EQ(error.text, QString("TCP connection refused. addr: 127.0.0.1, port: %1").arg(refusing));
     }
 
     // A server that never answers: the time-out, once.
+    testsupport::UnansweredPort unanswered;
+    const auto device = deviceFor(unanswered.port);
+    device->setConnectTimeoutMs(200);
     heard.clear();
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd, 0);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    const int filler = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    {
-        TCPInputDevice device;
-        listen(device);
-        device.setConnectTimeoutMs(200);
-        ReportedError error;
-        watchErrors(device, error);
-        TcpInputSettings settings;
-        settings.port = ntohs(a.sin_port);
-        device.setSettingsPrompt(promptWith(settings));
-        SampleCallback callback = [](int16_t, int16_t) {};
-        EXPECT_FALSE(device.open(callback));
-        EXPECT_TRUE(processEventsUntil([&] { return !heard.empty(); }));
-        processEventsUntil([] { return false; }, 300);
-        EXPECT_EQ(heard, std::vector<int>{0});
-        EXPECT_EQ(error.count, 1);
-        EXPECT_EQ(error.text, QString("TCP connection timed out after 0.2 s. addr: 127.0.0.1, port: %1").arg(settings.port));
+    error.count = 0;
+    EXPECT_FALSE(device->open(callback));
+    EXPECT_TRUE(processEventsUntil([&] { return !heard.empty(); }));
+    processEventsUntil([] { return false; }, 300);
+    EXPECT_EQ(heard, std::vector<int>{0});
+    EXPECT_EQ(error.count, 1);
+    EXPECT_EQ(error.text, QString("TCP connection timed out after 0.2 s. addr: 127.0.0.1, port: %1").arg(unanswered.port));
 
-        // Closed while connecting: no word afterwards.
-        heard.clear();
-        EXPECT_FALSE(device.open(callback));
-        device.close();
-        EXPECT_FALSE(device.connecting());
-        processEventsUntil([] { return false; }, 400);
-        EXPECT_TRUE(heard.empty());
-        EXPECT_EQ(error.count, 1);
-    }
-    ::close(filler);
-    ::close(fd);
+    // Closed while connecting: no word afterwards.
+    heard.clear();
+    EXPECT_FALSE(device->open(callback));
+    device->close();
+    EXPECT_FALSE(device->connecting());
+    processEventsUntil([] { return false; }, 400);
+    EXPECT_TRUE(heard.empty());
+    EXPECT_EQ(error.count, 1);
 }
 
 TEST(TcpInputDevice, CancelledPromptFailsSilently)

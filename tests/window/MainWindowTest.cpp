@@ -17,14 +17,9 @@
 #include <QLabel>
 #include <QSettings>
 #include <QTcpServer>
-#include <QTest>
 #include <QElapsedTimer>
+#include <QTest>
 #include <QTimer>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -595,17 +590,7 @@ TEST_F(WindowTest, TheWindowStaysResponsiveWhileAConnectTimesOut)
 {
     open();
     window->show();
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
-    socklen_t length = sizeof a;
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length), 0);
-    const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);   // takes the one place
+    testsupport::UnansweredPort unanswered;
 
     QElapsedTimer clock;
     qint64 last = 0;
@@ -617,14 +602,12 @@ TEST_F(WindowTest, TheWindowStaysResponsiveWhileAConnectTimesOut)
     });
     clock.start();
     ticks.start(5);
-    window->connectTcp(localInput(ntohs(a.sin_port)));
+    window->connectTcp(localInput(quint16(unanswered.port)));
     ASSERT_NE(window->currentDevice(), nullptr);
     EXPECT_EQ(ui().btn_dcon->text(), "Connecting…");
     const bool gaveUp = pumpUntil([&] { return window->currentDevice() == nullptr; },
                                   TCPInputDevice::kConnectTimeoutMs + 5000);
     ticks.stop();
-    ::close(filler);
-    ::close(listener);
     ASSERT_TRUE(gaveUp);
     // Before, the loop stood still for the whole 5 s. On an idle machine
     // the longest gap is a few milliseconds; tests running beside this one
@@ -641,7 +624,7 @@ TEST_F(WindowTest, TheWindowStaysResponsiveWhileAConnectTimesOut)
     EXPECT_EQ(ui().btn_dcon->text(), "Connect");
     ASSERT_FALSE(warnings.empty());
     EXPECT_EQ(warnings.back().second,
-              QString("TCP connection timed out after 5 s. addr: 127.0.0.1, port: %1").arg(ntohs(a.sin_port)));
+              QString("TCP connection timed out after 5 s. addr: 127.0.0.1, port: %1").arg(unanswered.port));
 }
 
 TEST_F(WindowTest, ARefusingOrVanishingServerLeavesTheDeviceDisconnected)
