@@ -165,10 +165,10 @@ void DemodWorker::setFineCarrierRecoveryDamping8psk(float ki)
     demod.setPsk8IntegralGain(ki);
 }
 
-void DemodWorker::setEqualizerMode(int mode)
+void DemodWorker::setEqualizerMode(EqualizerMode mode)
 {
-    LogLine() << "DemodWorker::setEqualizerMode(" << mode << ")";
-    if (mode > 2 || mode < 0)
+    LogLine() << "DemodWorker::setEqualizerMode(" << int(mode) << ")";
+    if (int(mode) > 2 || int(mode) < 0)
         return;
     std::lock_guard<std::mutex> lock(paramMutex);
     if (mode != Equalizer::Off)

@@ -28,7 +28,7 @@ struct DemodControls {
     float carrierKp = 0;
     float carrierKi = 0;
     float carrierKi8psk = -1;   // below 0: carrierKi
-    int equalizerMode = 0;
+    EqualizerMode equalizerMode = EqualizerMode::Off;
     int equalizerLength = 0;
     float equalizerMu = 0;
     bool updateCoefficients = true;
@@ -67,7 +67,7 @@ public:
     void setFineCarrierRecoveryDamping(float ki);
     // The integral gain on 8PSK data symbols; below 0: the same as the others.
     void setFineCarrierRecoveryDamping8psk(float ki);
-    void setEqualizerMode(int mode);
+    void setEqualizerMode(EqualizerMode mode);
     void setEqualizerLength(int taps);
     void setCMAGainMu(float mu);
     void setUpdateCoefficients(bool on);

@@ -4,10 +4,15 @@
 #include <complex>
 #include <cstddef>
 
+// How the equalizer adapts (the window's mode list, in its order).
+enum class EqualizerMode { Off = 0, ConstantModulus = 1, DecisionDirected = 2 };
+
 class Equalizer {
 public:
     static constexpr int kMaxTaps = 256;
-    enum Mode { Off = 0, ConstantModulus = 1, DecisionDirected = 2 };
+    static constexpr EqualizerMode Off = EqualizerMode::Off;
+    static constexpr EqualizerMode ConstantModulus = EqualizerMode::ConstantModulus;
+    static constexpr EqualizerMode DecisionDirected = EqualizerMode::DecisionDirected;
 
     Equalizer() { reset(); }
 
@@ -16,7 +21,7 @@ public:
     // One symbol in, one out; adapts the taps when `adapt` is set.
     std::complex<float> process(std::complex<float> x);
 
-    int mode = ConstantModulus;
+    EqualizerMode mode = ConstantModulus;
     int length = 16;          // L, a multiple of 16 from 16 to 256
     float mu = 0.00045f;
     bool adapt = true;

@@ -122,7 +122,7 @@ void Receiver::setEqualizer(EqualizerMode mode)
 
 void Receiver::restartEqualizer()
 {
-    processing->demodWorker().setEqualizerMode(int(current.equalizer));
+    processing->demodWorker().setEqualizerMode(current.equalizer);
 }
 
 void Receiver::setEqualizerTaps(int taps)

@@ -139,7 +139,7 @@ void applyCarrierLoop(ProcessingChain& chain, const ReceiverSettings& s)
 void applyEqualizer(ProcessingChain& chain, const ReceiverSettings& s)
 {
     chain.demodWorker().setEqualizerLength(s.equalizerTaps);
-    chain.demodWorker().setEqualizerMode(int(s.equalizer));
+    chain.demodWorker().setEqualizerMode(s.equalizer);
 }
 
 void applyDvbsDecoding(ProcessingChain& chain, const ReceiverSettings& s)

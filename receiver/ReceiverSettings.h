@@ -3,6 +3,7 @@
 // workers through their setters.
 #pragma once
 
+#include "demod/Equalizer.h"
 #include "fec/LdpcDecoderChoice.h"
 
 #include <cstdint>
@@ -16,7 +17,6 @@ enum class Standard { DvbS2, DvbS };
 // DVB-S inner code rates, in the order of the depuncturing table.
 enum class CodeRate { R1_2, R2_3, R3_4, R5_6, R7_8 };
 
-enum class EqualizerMode { Off = 0, ConstantModulus = 1, DecisionDirected = 2 };
 
 // "1/2" … "7/8"; nothing for any other text.
 std::optional<CodeRate> codeRateFromText(const std::string& text);

@@ -430,7 +430,7 @@ TEST(DemodWorkerFraming, LockAndSkippedFramesAreLogged)
     DemodWorker worker(nullptr);
     CaptureStdout();
     testing::internal::CaptureStderr();
-    worker.setEqualizerMode(0);
+    worker.setEqualizerMode(EqualizerMode::Off);
     feedWorker(worker, shortFrameStream(40, [](int f) { return f == 30 ? tx::plsCode(29, true, false) : -1; }));
     const std::string log = GetCapturedStdout();
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "ignoring frame, invalid modcode (RESERVED (29))\n");
@@ -458,7 +458,7 @@ TEST(DemodWorkerFraming, FrameDumpWrittenOrLogged)
             std::ofstream("ldpc_debug") << "a file where the folder would go";
         DemodWorker worker(nullptr);
         CaptureStdout();
-        worker.setEqualizerMode(0);
+        worker.setEqualizerMode(EqualizerMode::Off);
         worker.requestFrameDump();
         const int delivered = feedWorker(worker, in);
         const std::string log = GetCapturedStdout();

@@ -160,16 +160,16 @@ TEST(DemodWorkerControls, SettersIgnoreWhatTheyMust)
     EXPECT_EQ(worker.equalizerTaps().size(), 80u);
 
     // Adapt the taps on some input, then ask for mode 3.
-    worker.setEqualizerMode(1);
+    worker.setEqualizerMode(EqualizerMode::ConstantModulus);
     std::mt19937 rng(8);
     WorkBuffer in(4 * 4000), out(DemodWorker::outputBytes(4 * 4000));
     for (auto& b : in)
         b = uint8_t(rng());
     worker.process(&in, &out);
     const auto adapted = worker.equalizerTaps();
-    worker.setEqualizerMode(3);
+    worker.setEqualizerMode(EqualizerMode(3));   // no such mode
     EXPECT_EQ(worker.equalizerTaps(), adapted);
-    worker.setEqualizerMode(1);   // a valid mode restarts them
+    worker.setEqualizerMode(EqualizerMode::ConstantModulus);   // a valid mode restarts them
     EXPECT_NE(worker.equalizerTaps(), adapted);
 
     EXPECT_TRUE(worker.dvbS2Mode());

@@ -499,7 +499,7 @@ TEST(DemodWorkerSignalQuality, ModeChangeStartsTheMeasurementAfresh)
 {
     CaptureStdout();   // the setters' log lines
     DemodWorker worker([](WorkBuffer*, WorkBuffer*) {});
-    worker.setEqualizerMode(0);
+    worker.setEqualizerMode(EqualizerMode::Off);
     worker.setDVBMode(false);
     NoisySymbols source(9, 0.7f, 11);
     WorkBuffer in(4 * 8192), out(DemodWorker::outputBytes(4 * 8192));

@@ -251,7 +251,7 @@ TEST(DvbsChain, NoisyRate78RecordingDecodesToItsStream)
         uint64_t refused = 0;
         {
             DvbsReceiver rx(4, kDerotation);
-            rx.chain.demodWorker().setEqualizerMode(0);
+            rx.chain.demodWorker().setEqualizerMode(EqualizerMode::Off);
             for (int k = 0; k < skips; ++k) {
                 // One value per press: the button is a flag, so a block between presses.
                 rx.chain.viterbiWorker().requestSymbolSkip();

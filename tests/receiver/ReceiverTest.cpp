@@ -41,7 +41,7 @@ TEST(Receiver, ProfilesAreWhatTheyName)
     const DemodControls t = tuned.chain().demodWorker().controls();
     EXPECT_TRUE(t.carrierLoop);
     EXPECT_EQ(t.carrierKi, 2.0f / 2048.0f);
-    EXPECT_EQ(t.equalizerMode, int(EqualizerMode::Off));
+    EXPECT_EQ(t.equalizerMode, EqualizerMode::Off);
     EXPECT_EQ(tuned.chain().resampleWorker().gainShift(), 6);
 }
 
@@ -129,7 +129,7 @@ TEST(Receiver, LoopAndEqualizerControlsReachTheDemodulator)
     EXPECT_TRUE(c.carrierLoop);
     EXPECT_EQ(c.carrierKp, 0.25f);
     EXPECT_EQ(c.carrierKi, 1.0f / 1024);
-    EXPECT_EQ(c.equalizerMode, int(EqualizerMode::DecisionDirected));
+    EXPECT_EQ(c.equalizerMode, EqualizerMode::DecisionDirected);
     EXPECT_EQ(c.equalizerLength, 32);
     EXPECT_FALSE(c.spectrumAutomatic);
     EXPECT_FALSE(c.spectrumInverted);

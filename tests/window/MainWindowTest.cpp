@@ -112,7 +112,7 @@ TEST_F(WindowTest, StartsInDvbS2WithTheWorkersListedAndNoDevice)
     EXPECT_EQ(demod.carrierKp, 0.5f);
     EXPECT_EQ(demod.carrierKi, 2.0f / 2048);
     EXPECT_EQ(demod.carrierKi8psk, 1.0f / 4096);
-    EXPECT_EQ(demod.equalizerMode, 0);
+    EXPECT_EQ(demod.equalizerMode, EqualizerMode::Off);
     EXPECT_EQ(ui().box_equ_mode->currentIndex(), 0);
     EXPECT_EQ(demod.equalizerLength, 16);
     EXPECT_EQ(chain().resampleWorker().gainShift(), 6);
@@ -429,12 +429,12 @@ TEST_F(WindowTest, LoopAndEqualizerControlsReachTheDemodulator)
     EXPECT_TRUE(demod.controls().carrierLoop);
 
     ui().box_equ_mode->setCurrentIndex(2);
-    EXPECT_EQ(demod.controls().equalizerMode, 2);
-    demod.setEqualizerMode(0);
+    EXPECT_EQ(demod.controls().equalizerMode, EqualizerMode::DecisionDirected);
+    demod.setEqualizerMode(EqualizerMode::Off);
     ui().btn_equ_reset->click();
-    EXPECT_EQ(demod.controls().equalizerMode, 2) << "reset re-applies the chosen mode";
+    EXPECT_EQ(demod.controls().equalizerMode, EqualizerMode::DecisionDirected) << "reset re-applies the chosen mode";
     ui().box_equ_mode->setCurrentIndex(0);
-    EXPECT_EQ(demod.controls().equalizerMode, 0);
+    EXPECT_EQ(demod.controls().equalizerMode, EqualizerMode::Off);
 
     ui().sld_cma_taps->setValue(5);
     EXPECT_EQ(demod.controls().equalizerLength, 80);
