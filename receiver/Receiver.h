@@ -14,8 +14,6 @@
 #include <memory>
 #include <string>
 
-
-
 class Receiver {
 public:
     // Creates the chain and applies every setting.
