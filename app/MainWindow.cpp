@@ -162,7 +162,8 @@ void MainWindow::showReceiverSettings()
     ui->lbl_teddamp->setText(powerOfTwoText(s.tedDamping));
     show(ui->sld_crec_fine_gain, int(std::lround(s.carrierKp * 256.0f)));
     ui->lbl_crec_fine_gain->setText(QString::number(double(s.carrierKp), 'f', 4));
-    show(ui->sld_crec_fine_damp, int(std::lround(2.0f / s.carrierKi)));
+    // The slider holds 2 / Ki; a Ki of 0 (possible in the settings) is its slow end.
+    show(ui->sld_crec_fine_damp, s.carrierKi > 0 ? int(std::lround(std::min(2.0f / s.carrierKi, 1e6f))) : ui->sld_crec_fine_damp->maximum());
     ui->lbl_crec_fine_damp->setText(QString::number(double(s.carrierKi), 'f', 4));
     show(ui->sld_cma_taps, s.equalizerTaps / 16);
     ui->lbl_cma_taps->setText(QString::number(s.equalizerTaps));
