@@ -1,6 +1,7 @@
 // The settings files are looked at before they are read: what would block or
 // swamp the reader is named, a missing file is fine.
 #include "core/SettingsFile.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@ namespace {
 
 std::string scratch(const std::string& name)
 {
-    return testing::TempDir() + std::to_string(getpid()) + "_settings_" + name;
+    return testsupport::tempPath("settings_" + name);
 }
 
 } // namespace

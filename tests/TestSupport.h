@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -36,11 +37,37 @@ inline std::vector<uint8_t> readFile(const std::string& path)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-// A path in the test scratch folder, unique to this process (CTest runs the
-// tests of one binary side by side).
+// A folder in the test scratch area that belongs to this process (CTest runs
+// the tests of one binary side by side) and is removed when the process ends,
+// so recordings written by tests do not pile up. A forked child that exits
+// leaves it alone.
+class ScratchFolder {
+public:
+    ScratchFolder()
+        : owner_(getpid()), path_(testing::TempDir() + "tavirel-test-" + std::to_string(owner_))
+    {
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchFolder()
+    {
+        std::error_code ignored;
+        if (getpid() == owner_)
+            std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    pid_t owner_;
+    std::string path_;
+};
+
+// A path in this process's scratch folder.
 inline std::string tempPath(const std::string& name)
 {
-    return testing::TempDir() + std::to_string(getpid()) + "_" + name;
+    static ScratchFolder folder;
+    return folder.path() + "/" + name;
 }
 
 struct ToolRun {

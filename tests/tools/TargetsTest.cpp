@@ -2,6 +2,7 @@
 // output, however it is spelled; host names become addresses.
 #include "CliOptions.h"
 #include "Targets.h"
+#include "tests/TestSupport.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -21,7 +22,7 @@ CliOptions parsed(const QStringList& args)
 
 std::string dir()
 {
-    return testing::TempDir() + std::to_string(getpid()) + "_targets_";
+    return testsupport::tempPath("targets_");
 }
 
 } // namespace
