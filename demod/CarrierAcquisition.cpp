@@ -4,6 +4,8 @@
 #include "demod/PlSignalling.h"
 
 #include <cmath>
+#include <initializer_list>
+#include <vector>
 
 namespace {
 
@@ -57,6 +59,58 @@ std::complex<double> plReference(int p, uint32_t b)
 
 uint32_t sofBitAt(int p) { return (kSofBits >> (25 - p)) & 1u; }
 
+struct KnownCarrier {
+    double omega = 0;       // radians per symbol
+    double coherence = 0;   // |Σ x turned back by ω| / Σ |x|
+    double spread = 0;      // expected standard deviation of ω
+};
+
+// The carrier of n symbols whose modulation is taken off: a lag-1
+// differential estimate, which no offset below half the symbol rate
+// aliases, refined in `stages`: the autocorrelation of what is left over
+// lags 1 … L turns on average by (L + 1)/2 times the remaining offset, which
+// must stay within ±π, so that a long run of symbols is refined first over
+// a few lags and then over half its length.
+KnownCarrier readKnown(const std::complex<double>* x, int n, std::initializer_list<int> stages)
+{
+    KnownCarrier k;
+    double magnitude = 0, power = 0;
+    for (int p = 0; p < n; ++p) {
+        magnitude += std::abs(x[p]);
+        power += std::norm(x[p]);
+    }
+    if (magnitude <= 0)
+        return k;
+    std::complex<double> lag1 = 0;
+    for (int p = 1; p < n; ++p)
+        lag1 += x[p] * std::conj(x[p - 1]);
+    k.omega = std::arg(lag1);
+    std::vector<std::complex<double>> y(static_cast<size_t>(n));
+    for (int lags : stages) {
+        for (int p = 0; p < n; ++p)
+            y[size_t(p)] = x[p] * std::polar(1.0, -k.omega * p);
+        std::complex<double> total = 0;
+        for (int m = 1; m <= lags; ++m) {
+            std::complex<double> r = 0;
+            for (int p = m; p < n; ++p)
+                r += y[size_t(p)] * std::conj(y[size_t(p - m)]);
+            total += r / double(n - m);
+        }
+        k.omega += 2 * std::arg(total) / (lags + 1);
+    }
+    std::complex<double> turned = 0;
+    for (int p = 0; p < n; ++p)
+        turned += x[p] * std::polar(1.0, -k.omega * p);
+    k.coherence = std::abs(turned) / magnitude;
+    // The Cramér–Rao bound of a frequency on n known symbols, 6 / (SNR·n(n² − 1)).
+    const double signal = std::norm(turned) / (double(n) * n);
+    const double noise = std::max(power / n - signal, 1e-3 * signal);
+    k.spread = std::sqrt(6.0 / (signal / noise * n * (double(n) * n - 1)));
+    return k;
+}
+
+float loopUnits(double omega) { return float(omega / (2 * M_PI) * 256); }
+
 } // namespace
 
 CarrierAcquisition::SofReading CarrierAcquisition::readSof(bool mirrored) const
@@ -64,49 +118,67 @@ CarrierAcquisition::SofReading CarrierAcquisition::readSof(bool mirrored) const
     SofReading reading;
     constexpr int n = 26;
     float magnitude = 0;
-    float power = 0;
+    std::array<std::complex<double>, n> x;
     for (int p = 0; p < n; ++p) {
         const std::complex<float> raw = mirrored ? std::conj(header[size_t(p)]) : header[size_t(p)];
-        const std::complex<double> x = std::complex<double>(raw) * std::conj(plReference(p, sofBitAt(p)));
-        reading.symbols[size_t(p)] = std::complex<float>(x * M_SQRT1_2);
+        x[size_t(p)] = std::complex<double>(raw) * std::conj(plReference(p, sofBitAt(p))) * M_SQRT1_2;
+        reading.symbols[size_t(p)] = std::complex<float>(x[size_t(p)]);
         reading.sum += reading.symbols[size_t(p)];
         magnitude += std::abs(reading.symbols[size_t(p)]);
-        power += std::norm(reading.symbols[size_t(p)]);
     }
     if (magnitude <= 0)
         return reading;
-    const auto& x = reading.symbols;
-    // Coarse: the turn from one symbol to the next.
-    std::complex<double> lag1 = 0;
-    for (int p = 1; p < n; ++p)
-        lag1 += std::complex<double>(x[size_t(p)] * std::conj(x[size_t(p - 1)]));
-    const double coarse = std::arg(lag1);
-    // Fine: the autocorrelation of what is left over lags 1 … 13 turns on
-    // average by 7 times the remaining offset, within its ±π.
-    constexpr int kSofLags = 13;
-    std::array<std::complex<double>, n> y;
-    for (int p = 0; p < n; ++p)
-        y[size_t(p)] = std::complex<double>(x[size_t(p)]) * std::polar(1.0, -coarse * p);
-    std::complex<double> total = 0;
-    for (int m = 1; m <= kSofLags; ++m) {
-        std::complex<double> r = 0;
-        for (int p = m; p < n; ++p)
-            r += y[size_t(p)] * std::conj(y[size_t(p - m)]);
-        total += r / double(n - m);
-    }
-    const double omega = coarse + 2 * std::arg(total) / (kSofLags + 1);
-    std::complex<double> turned = 0;
-    for (int p = 0; p < n; ++p)
-        turned += std::complex<double>(x[size_t(p)]) * std::polar(1.0, -omega * p);
-    reading.frequency = float(omega / (2 * M_PI) * 256);
-    reading.coherence = float(std::abs(turned)) / magnitude;
+    const KnownCarrier k = readKnown(x.data(), n, {n / 2});
+    reading.frequency = loopUnits(k.omega);
+    reading.coherence = float(k.coherence);
     reading.unturnedCoherence = std::abs(reading.sum) / magnitude;
-    // The Cramér–Rao bound of a frequency on n known symbols, 6 / (SNR·n(n² − 1)).
-    const double signal = std::norm(turned) / (n * n);
-    const double noise = std::max(double(power) / n - signal, 1e-3 * signal);
-    const double variance = 6.0 / (signal / noise * n * (n * n - 1));
-    reading.spread = float(std::sqrt(variance) / (2 * M_PI) * 256);
+    reading.spread = loopUnits(k.spread);
     return reading;
+}
+
+std::array<std::complex<double>, CarrierAcquisition::kSymbols> CarrierAcquisition::knownHeader(uint64_t descrambled) const
+{
+    const uint64_t sent = encodePlsHeader(decodePlsHeader(descrambled)) ^ kPlHeaderScrambling;
+    std::array<std::complex<double>, kSymbols> x;
+    for (int p = 0; p < kSymbols; ++p) {
+        const uint32_t bit = p < 26 ? sofBitAt(p) : uint32_t((sent >> (63 - (p - 26))) & 1u);
+        x[size_t(p)] = std::complex<double>(header[size_t(p)]) * std::conj(plReference(p, bit)) * M_SQRT1_2;
+    }
+    return x;
+}
+
+CarrierAcquisition::HeaderReading CarrierAcquisition::readHeader(uint64_t descrambled) const
+{
+    const auto x = knownHeader(descrambled);
+    const KnownCarrier k = readKnown(x.data(), kSymbols, {6, kSymbols / 2});
+    return {loopUnits(k.omega), loopUnits(k.spread)};
+}
+
+int32_t CarrierAcquisition::headerPhase(uint64_t descrambled, float frequency) const
+{
+    const auto x = knownHeader(descrambled);
+    const double omega = double(frequency) / 256 * 2 * M_PI;
+    std::complex<double> phase = 0;
+    for (int p = 0; p < kSymbols; ++p)
+        phase += x[size_t(p)] * std::polar(1.0, -omega * (p - (kSymbols - 1)));
+    return int32_t(std::lround(std::arg(phase) / (2 * M_PI) * 65536)) & 0xFFFF;
+}
+
+uint64_t CarrierAcquisition::headerBitsAt(float frequency) const
+{
+    const double omega = double(frequency) / 256 * 2 * M_PI;
+    std::complex<double> sof = 0;
+    for (int p = 0; p < 26; ++p)
+        sof += std::complex<double>(header[size_t(p)]) * std::conj(plReference(p, sofBitAt(p))) *
+               std::polar(1.0, -omega * p);
+    const double phase0 = std::arg(sof);
+    uint64_t bits = 0;
+    for (int p = 26; p < kSymbols; ++p) {
+        const std::complex<double> z = std::complex<double>(header[size_t(p)]) * std::polar(1.0, -phase0 - omega * p);
+        const bool one = p % 2 == 0 ? z.real() + z.imag() < 0 : z.real() - z.imag() < 0;
+        bits = (bits << 1) | uint64_t(one);
+    }
+    return bits;
 }
 
 int32_t CarrierAcquisition::SofReading::phaseAt(int position, float atFrequency) const

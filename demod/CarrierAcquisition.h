@@ -69,6 +69,23 @@ public:
     // π/2-BPSK the other way, which reads as a carrier a quarter of the
     // symbol rate off, and fits well.
     SofReading readSof(bool mirrored = false) const;
+    // The carrier read the same way from the whole header (positions
+    // 0 … 89 stored) against the code word its bits `descrambled` decode
+    // to: known symbols three and a half times as many as the SOF's, a
+    // reading some six times finer.
+    struct HeaderReading {
+        float frequency = 0;   // 1/256 cycle per symbol
+        float spread = 0;
+    };
+    HeaderReading readHeader(uint64_t descrambled) const;
+    // The carrier's phase at the header's last symbol (65536 per cycle, as
+    // the loop's oscillator), from the whole header turned back at
+    // `frequency` (1/256 cycle per symbol).
+    int32_t headerPhase(uint64_t descrambled, float frequency) const;
+    // The header's 64 hard decisions (first symbol in bit 63, still
+    // scrambled) had the oscillator run at `frequency` from the phase the
+    // SOF shows at it.
+    uint64_t headerBitsAt(float frequency) const;
 
     // The average so far, in the loop's units (1/256 cycle per symbol), and
     // the number of headers behind it.
@@ -77,6 +94,9 @@ public:
     int corrections = 0;   // integrator corrections made
 
 private:
+    // The stored header with the modulation of the code word that
+    // `descrambled` decodes to taken off.
+    std::array<std::complex<double>, kSymbols> knownHeader(uint64_t descrambled) const;
     float estimateFrom(const std::array<std::complex<double>, kLags>& lagSums) const;
 
     std::array<std::complex<float>, kSymbols> header{};

@@ -137,6 +137,7 @@ void FrameSynchroniser::applyShift()
     // What the header sums hold was measured at the carrier before the move.
     acquisition.reset();
     lastSof = {};
+    loneSof.held = false;
     pendingShift = 0;
 }
 
@@ -345,6 +346,7 @@ void FrameSynchroniser::followSense(int sum)
     // The mirror image turns the other way: so does the carrier found so far.
     loop.integrator = -loop.integrator;
     loop.frequency = -loop.frequency;
+    loneSof.held = false;
     pending.push_back({FrameEvent::Kind::SenseChanged, pls, false});
 }
 
@@ -510,6 +512,15 @@ void FrameSynchroniser::acquireFromSof(const CarrierAcquisition::SofReading& sof
                 loop.frequency = carrier;
                 acquisition.reset();
             }
+        } else if (lockCount == 0 && std::fabs(sof.frequency - loop.integrator) > std::max(3 * sof.spread, kLoneSofStep)) {
+            // A lone SOF far from the loop, while no header has yet been
+            // read where the last frame said: its header may be unreadable
+            // at the loop's carrier. (Once headers follow each other the
+            // loop is on the carrier, and an SOF read that far off is one
+            // read while the timing settled.)
+            loneSof = {loop.integrator, loop.frequency, true};
+            loop.integrator = sof.frequency;
+            loop.frequency = sof.frequency;
         }
         lastSof = {sof.frequency, sof.spread, true};
     }
@@ -539,6 +550,7 @@ void FrameSynchroniser::headerState(cf& s)
         return;
     }
 
+    readAtLoneSofCarrier();
     // While the gain control is still settling (a start, a retune) the
     // headers' phase steps are skewed: a carrier read from them was off by
     // a third of what the loop holds.
@@ -548,9 +560,24 @@ void FrameSynchroniser::headerState(cf& s)
                                measured.valid ? float(measured.esn0Db) : NAN);
     else
         acquisition.reset();
-    if (tentativeSof) {
+    // Before lock a header that does not decode ends the candidate, however
+    // it was found: its frame's code is unknown, so there is no frame to
+    // walk, and walking one would keep the search away from the true SOFs
+    // for up to a longest frame (six short frames) while the next peak waits
+    // for the counter. (Not with keep-lock: the code kept gives the frame.)
+    const bool refuted = !isLocked && !keepLock && !headerDecodes(headerRegister ^ kPlHeaderScrambling);
+    if (tentativeSof || refuted) {
         tentativeSof = false;
-        if (!headerDecodes(headerRegister ^ kPlHeaderScrambling)) {
+        if (refuted) {
+            lose();
+            // The frame before it, when one was walked, is complete all the
+            // same; the data that follows is not taken for another.
+            if (!deliverFrame() && plsModcod(framePls) != 0)
+                dataLost = true;
+            demapper.start(framePls);
+            framePls = 0;
+        }
+        if (refuted || !headerDecodes(headerRegister ^ kPlHeaderScrambling)) {
             // Not an SOF after all: back to the search, on the timing the
             // candidate replaced (as for a candidate the SOF itself refutes).
             state = State::SofSearch;
@@ -610,6 +637,32 @@ void FrameSynchroniser::headerState(cf& s)
     pilotBlocks = 0;
     descramblerIndex = 0;
     demapper.start(pls);
+}
+
+void FrameSynchroniser::readAtLoneSofCarrier()
+{
+    if (!loneSof.held)
+        return;
+    loneSof.held = false;
+    auto errors = [](uint64_t descrambled) {
+        return __builtin_popcountll(encodePlsHeader(decodePlsHeader(descrambled)) ^ descrambled);
+    };
+    const int followed = errors(headerRegister ^ kPlHeaderScrambling);
+    const uint64_t before = acquisition.headerBitsAt(loneSof.integrator);
+    if (errors(before ^ kPlHeaderScrambling) < followed || followed > kMaxKnownHeaderErrors) {
+        // The SOF was read off (as it may be while the timing settles), or
+        // the header is no code word either way: the loop goes back.
+        if (errors(before ^ kPlHeaderScrambling) < followed)
+            headerRegister = before;
+        loop.integrator = loneSof.integrator;
+        loop.frequency = loneSof.frequency;
+        loop.phase = acquisition.headerPhase(headerRegister ^ kPlHeaderScrambling, loop.frequency);
+        return;
+    }
+    const CarrierAcquisition::HeaderReading known = acquisition.readHeader(headerRegister ^ kPlHeaderScrambling);
+    loop.integrator = known.frequency;
+    loop.frequency = known.frequency;
+    loop.phase = acquisition.headerPhase(headerRegister ^ kPlHeaderScrambling, known.frequency);
 }
 
 void FrameSynchroniser::expectSof()
@@ -784,6 +837,11 @@ void FrameSynchroniser::chooseDataDetector()
     softness = 0;
     const SignalQualityReading q = frameQuality();
     strongSignal = q.valid && q.esn0Db >= kSoftDetectorBelowDb;
+    widening = 1.0f;
+    const double qef = s2ModcodRow(plsModcod(pls)).qefEsN0Db;
+    if (!isLocked && lockCount < kWideningHeaders && q.valid && std::isfinite(qef) &&
+        q.esn0Db >= qef + kWideningMarginDb)
+        widening = 1.0f + (kWidening - 1.0f) * (1.0f - float(lockCount) / float(kWideningHeaders));
     if (current != qpsk)
         return;
     if (q.valid && q.esn0Db < kSoftDetectorBelowDb)
@@ -813,7 +871,14 @@ void FrameSynchroniser::dataState(cf& s)
     if (slotInFrame >= slots - 1)
         sofSearch = true;   // find the next SOF in time
     s = descramble(s);
-    loop.update(dataPhaseError(s), current == psk8 && psk8Ki >= 0 ? psk8Ki : integralGain());
+    if (widening > 1.0f) {
+        const float kp = loop.kp;
+        loop.kp = kp * widening;
+        loop.update(dataPhaseError(s), widening * (current == psk8 && psk8Ki >= 0 ? psk8Ki : integralGain()));
+        loop.kp = kp;
+    } else {
+        loop.update(dataPhaseError(s), current == psk8 && psk8Ki >= 0 ? psk8Ki : integralGain());
+    }
     if (blockTap != nullptr)
         blockTap->offer(DisplaySource::Data, s);
     demapper.demap(s);

@@ -50,6 +50,11 @@ public:
     // by more than this (1/256 cycle per symbol, 0.12 % of the symbol rate)
     // and three times the spread of their mean.
     static constexpr float kSofMinimumStep = 0.3f;
+    // A lone SOF moves the loop for the reading of its header only when the
+    // two differ by more than this and three times the SOF's spread: nearer,
+    // the header reads at the loop's carrier, and a single SOF read while
+    // the timing settles may be that far off.
+    static constexpr float kLoneSofStep = 1.0f;
     // ... and when it stands out that clearly.
     static constexpr float kSofFrequencyCoherence = 0.8f;
     // Below kSofCoherence down to this, a candidate is taken on trial: its
@@ -184,6 +189,21 @@ private:
         bool valid = false;
     };
     SofCarrier lastSof;   // the last clear SOF's reading before lock
+    // A lone SOF's carrier far from the loop's: the loop follows its header
+    // from that carrier, and the header read at the loop's carrier of before
+    // is compared; the reading nearer to a code word wins.
+    struct LoneSof {
+        float integrator = 0;   // the loop's, before the SOF's carrier was taken
+        float frequency = 0;
+        bool held = false;
+    };
+    LoneSof loneSof;
+    // Before lock, at the end of a header read from a lone SOF's carrier:
+    // where the header's bits at the loop's carrier of before lie nearer to
+    // a code word, they are taken and the loop goes back; else, when the
+    // header decodes, the loop takes the carrier and phase the whole header
+    // shows.
+    void readAtLoneSofCarrier();
     bool sofMirrored = false;   // the SOF being checked fits the other sense better
     void headerState(std::complex<float>& s);
     void dataState(std::complex<float>& s);
@@ -229,6 +249,20 @@ private:
     // with half; searching, the SOF and the headers set the integrator.
     float integralGain() const { return strongSignal ? loop.ki : 0.5f * loop.ki; }
     bool strongSignal = false;
+    // Before lock, on the data of a frame whose Es/N0 stands kWideningMarginDb
+    // or more above its code's quasi-error-free point, the loop runs wider:
+    // kp and Ki times `widening`. Its narrow gains hold no more than about
+    // 0.05 (1/256 cycle per symbol) of the integrator off the carrier on
+    // 8PSK data, less than the headers' first readings leave, and close the
+    // rest only over frames; the margin pays for the wider loop's jitter.
+    // The widening starts at kWidening and falls to none over the first
+    // kWideningHeaders headers read in place. (Ki grows only as kp does:
+    // as its square, the integrator wandered at the threshold, where the
+    // first headers' Es/N0 can read a dB or two high.)
+    static constexpr double kWideningMarginDb = 1.0;
+    static constexpr float kWidening = 4.0f;
+    static constexpr int kWideningHeaders = 8;
+    float widening = 1.0f;
     // Signal and noise power of the PLS codes read before the lock.
     float headerSignal = 0;
     float headerNoise = 0;

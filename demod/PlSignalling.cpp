@@ -1,17 +1,21 @@
 #include "demod/PlSignalling.h"
 
+#include <cmath>
 #include <cstddef>
 
 namespace {
 
+// The Es/N0 of quasi-error-free operation (normal frames, AWGN, ideal
+// receiver) as the standard gives it; NaN where no code applies.
 const ModcodRow kModcods[32] = {
-    {"DUMMY FRAME", 0}, {"QPSK 1/4", 2},    {"QPSK 1/3", 2},    {"QPSK 2/5", 2},    {"QPSK 1/2", 2},
-    {"QPSK 3/5", 2},    {"QPSK 2/3", 2},    {"QPSK 3/4", 2},    {"QPSK 4/5", 2},    {"QPSK 5/6", 2},
-    {"QPSK 8/9", 2},    {"QPSK 9/10", 2},   {"8PSK 3/5", 3},    {"8PSK 2/3", 3},    {"8PSK 3/4", 3},
-    {"8PSK 5/6", 3},    {"8PSK 8/9", 3},    {"8PSK 9/10", 3},   {"16APSK 2/3", 4},  {"16APSK 3/4", 4},
-    {"16APSK 4/5", 4},  {"16APSK 5/6", 4},  {"16APSK 8/9", 4},  {"16APSK 9/10", 4}, {"32APSK 3/4", 5},
-    {"32APSK 4/5", 5},  {"32APSK 5/6", 5},  {"32APSK 8/9", 5},  {"32APSK 9/10", 5}, {"RESERVED (29)", 0},
-    {"RESERVED (30)", 0}, {"RESERVED (31)", 0},
+    {"DUMMY FRAME", 0, NAN},  {"QPSK 1/4", 2, -2.35},   {"QPSK 1/3", 2, -1.24},   {"QPSK 2/5", 2, -0.30},
+    {"QPSK 1/2", 2, 1.00},    {"QPSK 3/5", 2, 2.23},    {"QPSK 2/3", 2, 3.10},    {"QPSK 3/4", 2, 4.03},
+    {"QPSK 4/5", 2, 4.68},    {"QPSK 5/6", 2, 5.18},    {"QPSK 8/9", 2, 6.20},    {"QPSK 9/10", 2, 6.42},
+    {"8PSK 3/5", 3, 5.50},    {"8PSK 2/3", 3, 6.62},    {"8PSK 3/4", 3, 7.91},    {"8PSK 5/6", 3, 9.35},
+    {"8PSK 8/9", 3, 10.69},   {"8PSK 9/10", 3, 10.98},  {"16APSK 2/3", 4, 8.97},  {"16APSK 3/4", 4, 10.21},
+    {"16APSK 4/5", 4, 11.03}, {"16APSK 5/6", 4, 11.61}, {"16APSK 8/9", 4, 12.89}, {"16APSK 9/10", 4, 13.13},
+    {"32APSK 3/4", 5, 12.73}, {"32APSK 4/5", 5, 13.64}, {"32APSK 5/6", 5, 14.28}, {"32APSK 8/9", 5, 15.69},
+    {"32APSK 9/10", 5, 16.05}, {"RESERVED (29)", 0, NAN}, {"RESERVED (30)", 0, NAN}, {"RESERVED (31)", 0, NAN},
 };
 
 constexpr uint64_t kBasis[6] = {0x5555555555555555ull, 0x3333333333333333ull, 0x0F0F0F0F0F0F0F0Full,

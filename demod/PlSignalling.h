@@ -8,6 +8,7 @@
 struct ModcodRow {
     const char* name;           // "QPSK 1/2" …
     int constellationIndex;     // 0 none, 2 QPSK, 3 8PSK, 4 16APSK, 5 32APSK
+    double qefEsN0Db;           // quasi-error-free Es/N0 of normal frames; NaN: no code
 };
 
 // Rows 0 … 31: "DUMMY FRAME", 28 MODCODs, "RESERVED (29)" … "RESERVED (31)".

@@ -206,3 +206,30 @@ TEST(CarrierAcquisition, MisreadHeaderIsNotMeasured)
     EXPECT_EQ(acquisition.corrections, 1);
 }
 
+
+// Once a header's code word is known, all 90 symbols read the carrier: at
+// any offset up to a quarter of the symbol rate, several times finer than
+// the SOF alone, and the spread it reports is the one it shows.
+TEST(CarrierAcquisition, TheWholeHeaderReadsTheCarrierFinerThanTheSof)
+{
+    std::mt19937 rng(21);
+    for (double cycles : {0.1, -0.2, 0.003}) {
+        double sofSquares = 0, headerSquares = 0, reportedSpread = 0;
+        constexpr int kTrials = 200;
+        for (int trial = 0; trial < kTrials; ++trial) {
+            CarrierAcquisition acquisition;
+            const uint64_t code = sendHeader(acquisition, cycles, 0.05 * trial, 3, rng);
+            // A few bits wrong: the code word they decode to is the reference.
+            const CarrierAcquisition::HeaderReading header = acquisition.readHeader(code ^ 0x0000010000100000ull);
+            const double truth = cycles * 256;
+            sofSquares += std::pow(acquisition.readSof().frequency - truth, 2);
+            headerSquares += std::pow(header.frequency - truth, 2);
+            reportedSpread += header.spread;
+        }
+        const double sofSpread = std::sqrt(sofSquares / kTrials), headerSpread = std::sqrt(headerSquares / kTrials);
+        SCOPED_TRACE(cycles);
+        EXPECT_LT(headerSpread, 0.15);   // 1/256 cycle per symbol
+        EXPECT_LT(headerSpread, sofSpread / 3);
+        EXPECT_NEAR(reportedSpread / kTrials, headerSpread, 0.5 * headerSpread);
+    }
+}

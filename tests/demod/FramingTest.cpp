@@ -383,6 +383,74 @@ TEST(FramingBadInput, SymbolsCutOutMarkAFrameAsAfterAGap)
         EXPECT_FALSE(afterGap[k]) << "delivered frame " << k;
 }
 
+// Before lock, an SOF whose code is no code word at all (the first frame's
+// header read with the carrier still unknown, or an SOF-like run of data)
+// does not start a frame: the search goes on at once and finds the next
+// frame's SOF, where walking a frame of whatever code the noise spelled
+// would have the search wait for up to a longest frame.
+TEST(FramingBadInput, AnUnreadableHeaderBeforeLockStartsNoFrame)
+{
+    constexpr uint64_t kGarbage = 0x5A3C96E1F00FA55Aull;
+    ASSERT_GT(__builtin_popcountll(encodePlsHeader(decodePlsHeader(encodePlsHeader(0x24) ^ kGarbage)) ^
+                                   encodePlsHeader(0x24) ^ kGarbage),
+              15);
+    const int frames = 12;
+    std::vector<int16_t> in = shortFrameStream(frames, [](int) { return -1; });
+    for (int p = 0; p < 64; ++p)   // π/2-BPSK: a bit turned is the symbol negated
+        if ((kGarbage >> (63 - p)) & 1u) {
+            in[size_t(2 * (26 + p))] = int16_t(-in[size_t(2 * (26 + p))]);
+            in[size_t(2 * (26 + p) + 1)] = int16_t(-in[size_t(2 * (26 + p) + 1)]);
+        }
+    Demodulator demod;
+    demod.equalizer().mode = Equalizer::Off;
+    CaptureStdout();
+    const int delivered = feed(demod, in);
+    GetCapturedStdout();
+    std::vector<uint8_t> read;
+    for (const FrameEvent& e : demod.events())
+        if (e.kind == FrameEvent::Kind::HeaderRead)
+            read.push_back(e.plsCode);
+    // Every header after the first is read, and only those; every frame
+    // between them is delivered.
+    ASSERT_EQ(read.size(), size_t(frames - 1));
+    for (uint8_t code : read)
+        EXPECT_EQ(code, 0x24);
+    EXPECT_EQ(delivered, frames - 2);
+}
+
+// A carrier 2 % of the symbol rate off, where the loop starts at none: the
+// first SOF taken shows it, and its header is read at that carrier rather
+// than waiting for a second SOF to agree. A header read at the loop's own
+// carrier would have turned by a cycle and a third over its 64 symbols.
+TEST(FramingBadInput, TheFirstSofsCarrierReadsItsHeader)
+{
+    const int frames = 6;
+    std::vector<int16_t> in = shortFrameStream(frames, [](int) { return -1; });
+    for (size_t k = 0; k < in.size() / 2; ++k) {
+        // The stream holds (−Im s, −Re s); turn s and store it back.
+        const std::complex<double> s(-in[2 * k + 1], -in[2 * k]);
+        const std::complex<double> turned = s * std::polar(1.0, 2 * M_PI * 0.02 * double(k));
+        in[2 * k] = int16_t(std::lround(-turned.imag()));
+        in[2 * k + 1] = int16_t(std::lround(-turned.real()));
+    }
+    Demodulator demod;
+    demod.equalizer().mode = Equalizer::Off;
+    demod.loop().kp = 0.5f;
+    demod.loop().ki = 2.0f / 2048;
+    demod.loop().setEnabled(true);
+    CaptureStdout();
+    feed(demod, in);
+    GetCapturedStdout();
+    std::vector<uint8_t> read;
+    for (const FrameEvent& e : demod.events())
+        if (e.kind == FrameEvent::Kind::HeaderRead)
+            read.push_back(e.plsCode);
+    // Every header is read, and read right, from the first.
+    ASSERT_EQ(read.size(), size_t(frames));
+    for (uint8_t code : read)
+        EXPECT_EQ(code, 0x24);
+}
+
 // With keep-lock set, a header that decodes to something else leaves the
 // code as it was.
 TEST(FramingBadInput, KeepLockHoldsThePlsCodeThroughAWrongHeader)

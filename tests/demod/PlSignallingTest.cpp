@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <algorithm>
 #include <random>
 #include <set>
@@ -61,4 +63,23 @@ TEST(PlSignalling, FrameLengthsAndSlotsAreThoseOfRealFrames)
     EXPECT_STREQ(s2ModcodRow(0).name, "DUMMY FRAME");
     EXPECT_STREQ(s2ModcodRow(12).name, "8PSK 3/5");
     EXPECT_STREQ(s2ModcodRow(31).name, "RESERVED (31)");
+}
+
+// The quasi-error-free Es/N0 of each MODCOD: in the row of its name (a
+// shifted row would pass a plain lookup), rising with the code rate within
+// each constellation, none for dummy frames and reserved codes.
+TEST(PlSignalling, QuasiErrorFreePointsRiseWithTheRateWithinEachConstellation)
+{
+    EXPECT_DOUBLE_EQ(s2ModcodRow(1).qefEsN0Db, -2.35);   // QPSK 1/4
+    EXPECT_DOUBLE_EQ(s2ModcodRow(4).qefEsN0Db, 1.00);    // QPSK 1/2
+    EXPECT_DOUBLE_EQ(s2ModcodRow(13).qefEsN0Db, 6.62);   // 8PSK 2/3
+    EXPECT_DOUBLE_EQ(s2ModcodRow(28).qefEsN0Db, 16.05);  // 32APSK 9/10
+    for (int modcod : {0, 29, 30, 31})
+        EXPECT_TRUE(std::isnan(s2ModcodRow(modcod).qefEsN0Db)) << modcod;
+    for (int modcod = 2; modcod <= 28; ++modcod) {
+        const ModcodRow& row = s2ModcodRow(modcod);
+        const ModcodRow& before = s2ModcodRow(modcod - 1);
+        if (row.constellationIndex == before.constellationIndex)
+            EXPECT_GT(row.qefEsN0Db, before.qefEsN0Db) << row.name;
+    }
 }

@@ -110,6 +110,9 @@ TEST(Acquisition, CarrierFarOffIsFoundAndHeld)
 {
     runOffset({4, true, false, 3.0, 0.25});
     runOffset({13, false, false, 8.0, -0.11});
+    // 8PSK without pilots a few per cent off: the first frames' headers
+    // leave the integrator further off than the narrow loop holds on 8PSK.
+    runOffset({13, false, false, 8.0, -0.03});
 }
 
 TEST(AcquisitionLong, CarrierOffsetGrid)
