@@ -1,30 +1,89 @@
 #include "core/CrashDump.h"
 
 #include "core/Log.h"
+#include "core/SignalSafeText.h"
 #include "core/StackSymbols.h"
 #include "core/Version.h"
 #include "core/Worker.h"
 
+#include <csetjmp>
+#include <csignal>
 #include <cstdint>
-#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <execinfo.h>
+#include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int kMaxFrames = 128;
 
-void writeBuffer(FILE* file, const WorkBuffer* buffer)
+std::string (*symbolLookup)(const void*) = symbolNameAt;
+unsigned lookupSeconds = 5;
+
+// The watchdog of the name lookups. SIGALRM goes to whichever thread does
+// not block it: one that is not the reporting thread passes it on.
+sigjmp_buf lookupTimedOut;
+pthread_t reportingThread;
+volatile sig_atomic_t lookupArmed = 0;
+
+void onLookupTimeout(int)
+{
+    if (!pthread_equal(pthread_self(), reportingThread)) {
+        pthread_kill(reportingThread, SIGALRM);
+        return;
+    }
+    if (lookupArmed != 0)
+        siglongjmp(lookupTimedOut, 1);
+}
+
+char symbolName[512];
+char moduleName[256];
+
+void copyName(char* to, size_t size, const std::string& from)
+{
+    const size_t n = from.size() < size - 1 ? from.size() : size - 1;
+    std::memcpy(to, from.data(), n);
+    to[n] = '\0';
+}
+
+// The names at `address` into symbolName and moduleName; false when the
+// lookup took too long (and no more are to be tried).
+__attribute__((noinline)) bool lookUpNames(const void* address)
+{
+    static volatile sig_atomic_t givenUp = 0;
+    symbolName[0] = '\0';
+    moduleName[0] = '\0';
+    if (givenUp != 0)
+        return false;
+    if (sigsetjmp(lookupTimedOut, 1) != 0) {
+        // Left by the watchdog from inside the lookup, whose allocations
+        // are abandoned.
+        lookupArmed = 0;
+        givenUp = 1;
+        symbolName[0] = '\0';
+        moduleName[0] = '\0';
+        return false;
+    }
+    lookupArmed = 1;
+    alarm(lookupSeconds);
+    copyName(symbolName, sizeof(symbolName), symbolLookup(address));
+    copyName(moduleName, sizeof(moduleName), moduleNameAt(address));
+    alarm(0);
+    lookupArmed = 0;
+    return true;
+}
+
+void writeBuffer(SignalSafeText& file, const WorkBuffer* buffer)
 {
     if (buffer != nullptr && !buffer->empty())
-        std::fwrite(buffer->data(), 1, buffer->size(), file);
+        file.bytes(buffer->data(), buffer->size());
 }
 
 [[noreturn]] void leave()
 {
-    logStream().flush();
-    std::fflush(stdout);
     // Other threads keep running: skip the exit handlers and static
     // destructors, which could run into them.
     _exit(1);
@@ -32,60 +91,75 @@ void writeBuffer(FILE* file, const WorkBuffer* buffer)
 
 } // namespace
 
+void setCrashSymbolLookup(std::string (*lookup)(const void*), unsigned seconds)
+{
+    symbolLookup = lookup != nullptr ? lookup : symbolNameAt;
+    lookupSeconds = seconds;
+}
+
 __attribute__((noinline)) void writeCrashDump(const Worker& worker, int signal)
 {
-    // Straight to the stream: the log lock may be held by the interrupted code.
-    logStream() << "something bad happened, writing crash dump. signal: " << signal
-              << ", worker: " << (worker.name() ? worker.name() : "") << std::endl;
-
-    FILE* file = std::fopen("crash.dump", "wb");
-    if (file == nullptr) {
-        logStream() << "crash dump file couldn't be written!" << std::endl;
-        leave();
+    const char* name = worker.name() ? worker.name() : "";
+    {
+        // Not through the log's stream: its lock may be held by the
+        // interrupted code.
+        SignalSafeText log(logFileDescriptor());
+        log.text("something bad happened, writing crash dump. signal: ").decimal(signal);
+        log.text(", worker: ").text(name).text("\n");
     }
 
-    std::fprintf(file, "Tavirel Crashdump\n");
-    std::fprintf(file, "Worker: %s\n", worker.name() ? worker.name() : "");
-    std::fprintf(file, "Signal: %i\n", signal);
-    std::fprintf(file, "Unixtime: %lu\n", static_cast<unsigned long>(static_cast<uint32_t>(std::time(nullptr))));
-    std::fprintf(file, "Compiler Version: %s\n", __VERSION__);
-    std::fprintf(file, "Build Date: %s %s\n", __DATE__, __TIME__);
-    std::fprintf(file, "App Version: %s\n", kAppVersion);
-    std::fprintf(file, "\n");
-    std::fflush(file);
+    const int fd = ::open("crash.dump", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        SignalSafeText(logFileDescriptor()).text("crash dump file couldn't be written!\n");
+        leave();
+    }
+    SignalSafeText file(fd);
+    file.text("Tavirel Crashdump\n");
+    file.text("Worker: ").text(name).text("\n");
+    file.text("Signal: ").decimal(signal).text("\n");
+    file.text("Unixtime: ").decimal(static_cast<uint32_t>(std::time(nullptr))).text("\n");
+    file.text("Compiler Version: " __VERSION__ "\n");
+    file.text("Build Date: " __DATE__ " " __TIME__ "\n");
+    file.text("App Version: ").text(kAppVersion).text("\n");
+    file.text("\n");
+    file.flush();
 
     void* frames[kMaxFrames];
     const int frameCount = backtrace(frames, kMaxFrames);  // frame 0 is this function
-    std::fprintf(file, "--- StackTrace\n");
-    for (long i = 0; i < frameCount; ++i) {
+    reportingThread = pthread_self();
+    struct sigaction watchdog {};
+    watchdog.sa_handler = onLookupTimeout;
+    sigemptyset(&watchdog.sa_mask);
+    watchdog.sa_flags = SA_ONSTACK;
+    sigaction(SIGALRM, &watchdog, nullptr);
+    sigset_t alarmOnly;
+    sigemptyset(&alarmOnly);
+    sigaddset(&alarmOnly, SIGALRM);
+    pthread_sigmask(SIG_UNBLOCK, &alarmOnly, nullptr);
+
+    file.text("--- StackTrace\n");
+    for (int i = 0; i < frameCount; ++i) {
         const auto address = reinterpret_cast<uintptr_t>(frames[i]);
         // A return address points past its call; look up the call itself.
-        const void* lookup = reinterpret_cast<const void*>(address > 0 ? address - 1 : address);
-        const std::string symbol = symbolNameAt(lookup);
-        const std::string module = moduleNameAt(lookup);
-        std::fprintf(file, "#%li\t0x%08llx in ", i, static_cast<unsigned long long>(address));
-        if (symbol.empty())
-            std::fputs("??", file);
-        else
-            std::fwrite(symbol.data(), 1, symbol.size(), file);
-        std::fputs(" ()", file);
-        if (!module.empty())
-            std::fprintf(file, " from %s", module.c_str());
-        std::fputs("\n", file);
+        lookUpNames(reinterpret_cast<const void*>(address > 0 ? address - 1 : address));
+        file.text("#").decimal(i).text("\t0x").hex(address, 8).text(" in ");
+        file.text(symbolName[0] != '\0' ? symbolName : "??").text(" ()");
+        if (moduleName[0] != '\0')
+            file.text(" from ").text(moduleName);
+        file.text("\n");
     }
-    std::fflush(file);
+    file.flush();
 
-    std::fprintf(file, "\n\n--- Worker Dump\n\n");
-    std::fwrite(dynamic_cast<const void*>(&worker), 1, worker.objectSize(), file);
-    std::fflush(file);
+    file.text("\n\n--- Worker Dump\n\n");
+    file.bytes(dynamic_cast<const void*>(&worker), worker.objectSize());
 
     const WorkItem* item = worker.currentItem();
-    std::fprintf(file, "\n\n--- Dump of Workload Input\n\n");
+    file.text("\n\n--- Dump of Workload Input\n\n");
     writeBuffer(file, item ? item->input : nullptr);
-    std::fflush(file);
-    std::fprintf(file, "\n\n--- Dump of Workload Output\n\n");
+    file.text("\n\n--- Dump of Workload Output\n\n");
     writeBuffer(file, item ? item->output : nullptr);
-    std::fprintf(file, "\n\nEnd of File");
-    std::fclose(file);
+    file.text("\n\nEnd of File");
+    file.flush();
+    ::close(fd);
     leave();
 }

@@ -1,14 +1,17 @@
 #include "core/FatalSignals.h"
 
 #include "core/CrashDump.h"
+#include "core/SignalSafeText.h"
 #include "core/Worker.h"
 
 #include <atomic>
 #include <csignal>
-#include <cstdio>
+#include <cstdint>
 #include <cstring>
+#include <execinfo.h>
 #include <pthread.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,9 +34,12 @@ void fatalSignalHandler(int sig)
         std::raise(sig);
         return;
     }
-    std::printf("Worker '%s' received signal %d, thread addr: 0x%p\n", worker->name(), sig,
-                worker->threadAddress());
-    std::fflush(stdout);
+    {
+        // Without stdio, whose lock the interrupted code may hold.
+        SignalSafeText out(STDOUT_FILENO);
+        out.text("Worker '").text(worker->name()).text("' received signal ").decimal(sig);
+        out.text(", thread addr: 0x").hex(reinterpret_cast<uintptr_t>(worker->threadAddress())).text("\n");
+    }
     writeCrashDump(*worker, sig);
 }
 
@@ -52,6 +58,11 @@ void installFatalSignalHandlers()
                 munmap(mem, kSignalStackSize);
         }
     }
+
+    // The first stack capture loads the unwinder, which allocates: done
+    // here, the report's own capture then does not.
+    void* frame = nullptr;
+    backtrace(&frame, 1);
 
     struct sigaction action {};
     action.sa_handler = fatalSignalHandler;

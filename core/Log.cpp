@@ -2,6 +2,7 @@
 
 #include <iostream>
 #include <mutex>
+#include <unistd.h>
 
 namespace {
 std::mutex logMutex;
@@ -17,6 +18,11 @@ void setLogToStderr(bool toStderr)
 std::ostream& logStream()
 {
     return logToStderr ? std::cerr : std::cout;
+}
+
+int logFileDescriptor()
+{
+    return logToStderr ? STDERR_FILENO : STDOUT_FILENO;
 }
 
 LogLine::~LogLine()

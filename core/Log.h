@@ -32,3 +32,6 @@ void setLogToStderr(bool toStderr);
 
 // The stream log lines currently go to.
 std::ostream& logStream();
+// Its file descriptor, for writers that cannot take the stream's lock (the
+// crash report).
+int logFileDescriptor();

@@ -1,3 +1,5 @@
+#include "core/CrashDump.h"
+#include "core/StackSymbols.h"
 #include "core/Version.h"
 #include "core/Worker.h"
 
@@ -183,6 +185,38 @@ TEST(CrashDump, SegmentationFaultInProcessWritesTheFullReport)
 #endif
     EXPECT_TRUE(contains(symbols, "CrashingWorker::process"));
     EXPECT_TRUE(contains(symbols, "Worker::threadBody"));
+}
+
+// A fault inside the allocator can leave its lock held, and the names of the
+// stack trace need allocations: a lookup that never returns costs its frame
+// and the rest their names, not the report.
+TEST(CrashDump, AStackLookupThatHangsLeavesTheRestOfTheReport)
+{
+    const fs::path dir = freshFolder("hanging-lookup");
+    WorkBuffer input = patterned(300, 5);
+    WorkBuffer output = patterned(20, 70);
+    const std::time_t before = std::time(nullptr);
+    EXPECT_EXIT(
+        {
+            int calls = 0;
+            static int* counter = &calls;
+            setCrashSymbolLookup(
+                [](const void* address) -> std::string {
+                    if (++*counter < 3)   // the first two frames are named
+                        return symbolNameAt(address);
+                    for (;;)
+                        pause();
+                },
+                1);
+            crashInWorker(dir, Fault::Segv, &input, &output);
+        },
+        testing::ExitedWithCode(1), "writing crash dump");
+    const auto symbols = checkDump(readFile(dir / "crash.dump"), SIGSEGV, input, &output, before);
+    ASSERT_GE(symbols.size(), 4u);
+    EXPECT_NE(symbols[0], "??");
+    EXPECT_NE(symbols[1], "??");
+    for (size_t k = 2; k < symbols.size(); ++k)
+        EXPECT_EQ(symbols[k], "??") << "frame " << k;
 }
 
 TEST(CrashDump, AbortWithNullOutputAndEmptyInput)

@@ -79,7 +79,8 @@ TEST(PlSignalling, QuasiErrorFreePointsRiseWithTheRateWithinEachConstellation)
     for (int modcod = 2; modcod <= 28; ++modcod) {
         const ModcodRow& row = s2ModcodRow(modcod);
         const ModcodRow& before = s2ModcodRow(modcod - 1);
-        if (row.constellationIndex == before.constellationIndex)
+        if (row.constellationIndex == before.constellationIndex) {
             EXPECT_GT(row.qefEsN0Db, before.qefEsN0Db) << row.name;
+        }
     }
 }
