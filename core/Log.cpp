@@ -34,3 +34,12 @@ LogLine::~LogLine()
     out << line;
     out.flush();
 }
+
+ErrorLine::~ErrorLine()
+{
+    text << '\n';
+    const std::string line = text.str();
+    std::lock_guard<std::mutex> lock(logMutex);
+    std::cerr << line;
+    std::cerr.flush();
+}

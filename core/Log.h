@@ -26,6 +26,25 @@ private:
     std::ostringstream text;
 };
 
+// The same for the error stream (standard error).
+class ErrorLine {
+public:
+    ErrorLine() = default;
+    ErrorLine(const ErrorLine&) = delete;
+    ErrorLine& operator=(const ErrorLine&) = delete;
+    ~ErrorLine();
+
+    template <typename T>
+    ErrorLine& operator<<(const T& value)
+    {
+        text << value;
+        return *this;
+    }
+
+private:
+    std::ostringstream text;
+};
+
 // Sends the log to standard error instead of standard output (for tools that
 // write their payload to standard output). Call before any thread logs.
 void setLogToStderr(bool toStderr);

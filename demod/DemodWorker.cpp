@@ -5,8 +5,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
-#include <sstream>
 
 #include <chrono>
 
@@ -75,13 +73,10 @@ void DemodWorker::takeEvents()
                 statistics[e.plsCode & 127].lastSeen = now;
             }
             break;
-        case FrameEvent::Kind::InvalidModcod: {
+        case FrameEvent::Kind::InvalidModcod:
             // Framing problems go to the error stream.
-            std::ostringstream line;
-            line << "ignoring frame, invalid modcode (" << s2ModcodRow(plsModcod(e.plsCode)).name << ")\n";
-            std::cerr << line.str() << std::flush;
+            ErrorLine() << "ignoring frame, invalid modcode (" << s2ModcodRow(plsModcod(e.plsCode)).name << ")";
             break;
-        }
         case FrameEvent::Kind::Locked: LogLine() << "LOCKED :)"; break;
         case FrameEvent::Kind::LockLost: LogLine() << "LOCK has been lost :'("; break;
         case FrameEvent::Kind::SenseChanged:

@@ -81,10 +81,12 @@ ProcessingChain::ProcessingChain()
           followSdtTrace();
           sdt.scanBlockForSDT(block);
       }),
-      gse([this](const uint8_t* pdu, size_t length) {
-          if (gseObserver)
-              gseObserver(pdu, length);
-      }),
+      gse(
+          [this](const uint8_t* pdu, size_t length) {
+              if (gseObserver)
+                  gseObserver(pdu, length);
+          },
+          [](unsigned fragmentId) { LogLine() << formatGseOverflow(fragmentId, GseParser::kBufferSize); }),
       sdt([this](const std::vector<std::string>& lines, const std::string& text) {
           if (serviceObserver)
               serviceObserver(lines, text);

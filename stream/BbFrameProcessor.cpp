@@ -37,7 +37,7 @@ void BbFrameProcessor::lost()
 
 void BbFrameProcessor::flush()
 {
-    std::lock_guard<std::mutex> lock(consoleMutex);
+    std::lock_guard<std::mutex> lock(frameMutex);
     handOnHeldUnchecked();
 }
 
@@ -78,7 +78,7 @@ void BbFrameProcessor::processBBFrame(uint8_t* frame, size_t length, int32_t r, 
     const BbHeaderFields h = parseBbHeader(frame);
     if (r >= 0 && hooks.rollOff)
         hooks.rollOff(kRollOff[h.rollOffCode()]);
-    std::lock_guard<std::mutex> lock(consoleMutex);
+    std::lock_guard<std::mutex> lock(frameMutex);
     if (hooks.header)
         hooks.header(h, r);
     // The packet in progress is completed only by the very next frame's

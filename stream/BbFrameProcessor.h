@@ -26,7 +26,8 @@ public:
         // delivers it to its own thread).
         std::function<void(float rollOff)> rollOff;
         // Every frame's header and decode result, for the status line
-        // (bbHeaderLine), with consoleMutex held.
+        // (bbHeaderLine). Hooks run one frame at a time, under the
+        // processor's own lock: frames come from several decoder threads.
         std::function<void(const BbHeaderFields& header, int32_t decodeResult)> header;
         // Transport-stream bytes, with packetStart set where a packet begins;
         // without it they are the rest of the packet the last frame began.
@@ -66,10 +67,11 @@ public:
     uint64_t packetCrcFailures() const { return crcFailures.load(std::memory_order_relaxed); }
     uint64_t packetsFromFailedFrames() const { return damagedPackets.load(std::memory_order_relaxed); }
 
-    // Serialises the status line with the frame's stream processing.
-    std::mutex consoleMutex;
-
 private:
+    // One frame (or flush) at a time: the status line and the stream bytes
+    // of a frame go out together, and the packet in progress is shared.
+    std::mutex frameMutex;
+
     void extractTransportStream(uint8_t* frame, size_t length, const BbHeaderFields& h, bool damaged);
     void lost();
     // A packet begins whose first byte, as received, is `check`: the packet

@@ -1,6 +1,5 @@
 #include "stream/GseParser.h"
 
-#include "core/Log.h"
 #include "stream/Crc.h"
 #include "stream/TraceFormat.h"
 
@@ -8,8 +7,9 @@
 #include <cstring>
 #include <string>
 
-GseParser::GseParser(PduSink sink)
-    : sink(std::move(sink)), buffers(new uint8_t[size_t(kFragmentIds) * kBufferSize])
+GseParser::GseParser(PduSink sink, OverflowSink overflow)
+    : sink(std::move(sink)), overflow(std::move(overflow)),
+      buffers(new uint8_t[size_t(kFragmentIds) * kBufferSize])
 {
 }
 
@@ -105,8 +105,8 @@ void GseParser::parsePackets(const uint8_t* data, size_t remaining)
                 sink(bytes, size_t(n));
         } else {
             if (fill[f] + size_t(n) > kBufferSize) {
-                LogLine() << traceFormat("PDU Buffer Overflow! fragment 0x%02x exceeded %d bytes!", unsigned(f),
-                                         int(kBufferSize));
+                if (overflow)
+                    overflow(unsigned(f));
                 break;
             }
             std::memcpy(buffers.get() + size_t(f) * kBufferSize + fill[f], bytes, size_t(n));

@@ -17,7 +17,10 @@ public:
     static constexpr size_t kBufferSize = 65536;
 
     using PduSink = std::function<void(const uint8_t* pdu, size_t length)>;
-    explicit GseParser(PduSink sink);
+    // A fragment would pass kBufferSize bytes: the rest of the data field is
+    // dropped; the owner says so (formatGseOverflow).
+    using OverflowSink = std::function<void(unsigned fragmentId)>;
+    explicit GseParser(PduSink sink, OverflowSink overflow = {});
 
     // One data field of `dfl` bits.
     void parseGSE(const uint8_t* dataField, uint16_t dfl);
@@ -39,6 +42,7 @@ private:
     void parsePackets(const uint8_t* data, size_t remaining);
 
     PduSink sink;
+    OverflowSink overflow;
     Trace traceHooks;
     // Per fragment ID: the PDU collected so far, its fill, the total length
     // of its first fragment and the protocol type and label bytes that total

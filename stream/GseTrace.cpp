@@ -29,3 +29,8 @@ std::string formatGseComplete(const uint8_t* crc)
     return traceFormat("  Complete GSE Frame!  CRC32: %02x %02x %02x %02x", unsigned(crc[0]), unsigned(crc[1]),
                        unsigned(crc[2]), unsigned(crc[3]));
 }
+
+std::string formatGseOverflow(unsigned fragmentId, size_t limit)
+{
+    return traceFormat("PDU Buffer Overflow! fragment 0x%02x exceeded %d bytes!", fragmentId, int(limit));
+}

@@ -27,3 +27,6 @@ struct GsePacketTrace {
 std::string formatGsePacket(const GsePacketTrace& packet);
 // "  Complete GSE Frame!  CRC32: xx xx xx xx"
 std::string formatGseComplete(const uint8_t* crc);
+// "PDU Buffer Overflow! fragment 0x07 exceeded 65536 bytes!": a fragment
+// passed the reassembly buffer of `limit` bytes.
+std::string formatGseOverflow(unsigned fragmentId, size_t limit);

@@ -121,13 +121,16 @@ TEST(GseParser, FragmentsOfInterleavedIdsAndPadding)
 TEST(GseParser, OverflowAndDamagedLengthsStopTheFrame)
 {
     Pdus pdus;
-    GseParser parser(collect(pdus));
+    std::vector<unsigned> overflows;
+    GseParser parser(collect(pdus), [&](unsigned fragment) { overflows.push_back(fragment); });
     CaptureStdout();
     // 4000-byte fragments into one ID: the 17th in all would pass 65536 bytes.
     parse(parser, packet(true, false, 2, {7, 0xFF, 0xFF, 0x08, 0x00}, std::vector<uint8_t>(4000, 1)));
     for (int i = 0; i < 16; ++i)
         parse(parser, packet(false, false, 3, {7}, std::vector<uint8_t>(4000, 2)));
-    EXPECT_EQ(GetCapturedStdout(), "PDU Buffer Overflow! fragment 0x07 exceeded 65536 bytes!\n");
+    EXPECT_EQ(overflows, std::vector<unsigned>{7});
+    EXPECT_EQ(formatGseOverflow(7, GseParser::kBufferSize), "PDU Buffer Overflow! fragment 0x07 exceeded 65536 bytes!");
+    EXPECT_EQ(GetCapturedStdout(), "") << "the parser itself writes nothing";
 
     // Lengths too small for the packet's own fields, or past the field: nothing.
     parse(parser, {0xC0, 0x01, 0x08});                      // complete PDU shorter than its protocol type
