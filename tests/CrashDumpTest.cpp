@@ -213,8 +213,8 @@ TEST(CrashDump, AStackLookupThatHangsLeavesTheRestOfTheReport)
         testing::ExitedWithCode(1), "writing crash dump");
     const auto symbols = checkDump(readFile(dir / "crash.dump"), SIGSEGV, input, &output, before);
     ASSERT_GE(symbols.size(), 4u);
-    EXPECT_NE(symbols[0], "??");
-    EXPECT_NE(symbols[1], "??");
+    // The dump routine is frame 0 (1 where a sanitizer adds its own).
+    EXPECT_TRUE(symbols[0] == "writeCrashDump" || symbols[1] == "writeCrashDump") << symbols[0] << ", " << symbols[1];
     for (size_t k = 2; k < symbols.size(); ++k)
         EXPECT_EQ(symbols[k], "??") << "frame " << k;
 }
