@@ -124,9 +124,8 @@ GeneralSettings loadGeneralSettings(const QString& path)
     }
 
     g.ipOutPort = std::clamp(readInt(s, "ip_out_port", g.ipOutPort), kMinPort, kMaxPort);
-    g.ipOutMode = readInt(s, "ip_out_mode", g.ipOutMode);
-    if (g.ipOutMode > 2 || g.ipOutMode < 0)
-        g.ipOutMode = 0;
+    const int mode = readInt(s, "ip_out_mode", int(g.ipOutMode));
+    g.ipOutMode = mode >= 0 && mode <= 2 ? NetworkMode(mode) : NetworkMode::Off;
     // An address the network output cannot use is said here, in the log:
     // the window is not up yet to show a message, and waiting for one to be
     // closed would hold the start-up. The output starts off.
@@ -135,7 +134,7 @@ GeneralSettings loadGeneralSettings(const QString& path)
         if (QHostAddress(address).isNull()) {
             LogLine() << path.toStdString() << ": ip_out_addr " << shown(address)
                       << " is not an IP address; the network output is off";
-            g.ipOutMode = 0;
+            g.ipOutMode = NetworkMode::Off;
         } else {
             g.ipOutAddr = address;
         }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "fec/LdpcDecoderChoice.h"
+#include "stream/OutputSinks.h"
 
 #include <QColor>
 #include <QString>
@@ -24,7 +25,7 @@ struct GeneralSettings {
     std::vector<int> srPresets{2000, 1000, 500, 333, 250, 125, 66, 33};   // ksym/s, within srMin … srMax
     QString ipOutAddr = "127.0.0.1";
     int ipOutPort = 8888;
-    int ipOutMode = 1;                                // network output: 0 off, 1 UDP, 2 TCP
+    NetworkMode ipOutMode = NetworkMode::Udp;         // network output (ip_out_mode 0, 1, 2)
     QStringList iioNetContexts{"192.168.2.1"};        // network PlutoSDRs to probe
 };
 

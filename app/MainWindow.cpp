@@ -281,7 +281,7 @@ void MainWindow::applyGeneralSettings()
     ui->box_udp_addr->setText(general.ipOutAddr);
     ui->box_udp_port->setValue(general.ipOutPort);
     // Applied by choosing it, as the user would.
-    ui->box_net_mode->setCurrentIndex(general.ipOutMode);
+    ui->box_net_mode->setCurrentIndex(int(general.ipOutMode));
 }
 
 void MainWindow::setUpDevices(const DeviceLibraries& radioLibraries)

@@ -42,7 +42,7 @@ TEST(GeneralSettings, AMissingFileGivesEveryDefault)
     EXPECT_EQ(g.srPresets, std::vector<int>({2000, 1000, 500, 333, 250, 125, 66, 33}));
     EXPECT_EQ(g.ipOutAddr, "127.0.0.1");
     EXPECT_EQ(g.ipOutPort, 8888);
-    EXPECT_EQ(g.ipOutMode, 1);
+    EXPECT_EQ(g.ipOutMode, NetworkMode::Udp);
     EXPECT_EQ(g.iioNetContexts, QStringList({"192.168.2.1"}));
 }
 
@@ -69,7 +69,7 @@ TEST(GeneralSettings, ValuesAreReadAndClampedByTheirRules)
     EXPECT_EQ(g.srPresets, std::vector<int>({33, 1000, 2000})) << "only presets within sr_min … sr_max";
     EXPECT_EQ(g.ipOutAddr, "192.168.1.20");
     EXPECT_EQ(g.ipOutPort, 5000);
-    EXPECT_EQ(g.ipOutMode, 0) << "a mode above 2 is off";
+    EXPECT_EQ(g.ipOutMode, NetworkMode::Off) << "a mode above 2 is off";
     EXPECT_EQ(g.iioNetContexts, QStringList({"10.0.0.1", "10.0.0.2"}));
     EXPECT_EQ(g.ldpcThreads, 3);
     EXPECT_EQ(g.ldpcDecoder, LdpcDecoderChoice::Standard);
@@ -87,14 +87,14 @@ TEST(GeneralSettings, GarbledAndHugeValuesNeverBreakTheWindow)
     EXPECT_EQ(g.srMax, 8000);
     EXPECT_EQ(g.freqLo0, 9750);
     EXPECT_EQ(g.ipOutPort, 8888);
-    EXPECT_EQ(g.ipOutMode, 1);
+    EXPECT_EQ(g.ipOutMode, NetworkMode::Udp);
     EXPECT_EQ(g.ldpcThreads, 0);
     EXPECT_FALSE(g.iqPlotColour.has_value());
 
     // Huge and negative values: clamped to what the controls can take.
     g = loadFrom("ip_out_port=99999\nip_out_mode=-1\nconf_ldpc_threads=100000\nui_iqplot_rgb=300 -4 20 99\n");
     EXPECT_EQ(g.ipOutPort, kMaxPort);
-    EXPECT_EQ(g.ipOutMode, 0);
+    EXPECT_EQ(g.ipOutMode, NetworkMode::Off);
     EXPECT_EQ(g.ldpcThreads, kMaxLdpcThreads);
     ASSERT_TRUE(g.iqPlotColour.has_value());
     EXPECT_EQ(*g.iqPlotColour, QColor(255, 0, 20));
@@ -114,7 +114,7 @@ TEST(GeneralSettings, AFileThatIsNoIniFileGivesTheDefaults)
     std::ofstream(path.toStdString(), std::ios::binary) << std::string("\x00\xff\x01[Gen\neric]]]\n=\n\x7f", 18);
     const GeneralSettings g = loadGeneralSettings(path);
     EXPECT_EQ(g.srMax, 8000);
-    EXPECT_EQ(g.ipOutMode, 1);
+    EXPECT_EQ(g.ipOutMode, NetworkMode::Udp);
     EXPECT_EQ(g.srPresets.size(), 8u);
 }
 
@@ -173,7 +173,7 @@ TEST(GeneralSettings, AnAddressThatIsNoAddressTurnsTheOutputOff)
         CaptureStdout();
         const GeneralSettings g = loadFrom("ip_out_mode=2\nip_out_addr=" + address + "\n");
         const std::string log = GetCapturedStdout();
-        EXPECT_EQ(g.ipOutMode, 0) << address.substr(0, 40);
+        EXPECT_EQ(g.ipOutMode, NetworkMode::Off) << address.substr(0, 40);
         EXPECT_EQ(g.ipOutAddr, "127.0.0.1");
         EXPECT_NE(log.find("ip_out_addr '" + address.substr(0, 40) + "'"), std::string::npos) << log.substr(0, 300);
         EXPECT_NE(log.find("is not an IP address; the network output is off"), std::string::npos) << log.substr(0, 300);
@@ -182,7 +182,7 @@ TEST(GeneralSettings, AnAddressThatIsNoAddressTurnsTheOutputOff)
     CaptureStdout();
     const GeneralSettings g = loadFrom("ip_out_mode=2\nip_out_addr= ::1 \n");
     EXPECT_EQ(GetCapturedStdout(), "");
-    EXPECT_EQ(g.ipOutMode, 2);
+    EXPECT_EQ(g.ipOutMode, NetworkMode::TcpServer);
     EXPECT_EQ(g.ipOutAddr, "::1");
 }
 
@@ -197,7 +197,7 @@ TEST(GeneralSettings, AnUnreadableFileIsSaidAndGivesTheDefaults)
     GeneralSettings g = loadGeneralSettings(pipe);
     EXPECT_EQ(GetCapturedStdout(), pipe.toStdString() + " is not a regular file; the default settings are used\n");
     EXPECT_EQ(g.srMax, 8000);
-    EXPECT_EQ(g.ipOutMode, 1);
+    EXPECT_EQ(g.ipOutMode, NetworkMode::Udp);
 
     const QString huge = dir.filePath("huge.ini");
     std::ofstream(huge.toStdString()) << "[Generic]\nip_out_mode=0\nip_out_addr=" << std::string(10000000, '1') << "\n";
@@ -205,5 +205,5 @@ TEST(GeneralSettings, AnUnreadableFileIsSaidAndGivesTheDefaults)
     g = loadGeneralSettings(huge);
     const std::string log = GetCapturedStdout();
     EXPECT_NE(log.find(" is too large ("), std::string::npos) << log;
-    EXPECT_EQ(g.ipOutMode, 1) << "the defaults, not the file's";
+    EXPECT_EQ(g.ipOutMode, NetworkMode::Udp) << "the defaults, not the file's";
 }
