@@ -4,8 +4,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -13,6 +17,62 @@ constexpr size_t kHalfValues = 2 * PlutoSDRDevice::kBufferSamples;   // int16 I,
 constexpr size_t kHalfBytes = kHalfValues * sizeof(int16_t);         // 524288
 // After a failed refill: a lost device fails at once, so do not spin on it.
 constexpr auto kRefillRetryPause = std::chrono::milliseconds(20);
+
+// A thread of its own that runs one job at a time while the caller does
+// something else: the refill of one half while the other is converted,
+// without a thread started for every refill.
+class OverlappedJob {
+public:
+    OverlappedJob() : thread([this] { loop(); }) {}
+    ~OverlappedJob()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            quit = true;
+        }
+        changed.notify_all();
+        thread.join();
+    }
+    OverlappedJob(const OverlappedJob&) = delete;
+    OverlappedJob& operator=(const OverlappedJob&) = delete;
+
+    void start(std::function<void()> next)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            job = std::move(next);
+        }
+        changed.notify_all();
+    }
+    void wait()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return !job; });
+    }
+
+private:
+    void loop()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return quit || job; });
+            if (!job)
+                return;   // quitting with nothing to do
+            std::function<void()> running = job;
+            lock.unlock();
+            running();
+            lock.lock();
+            job = nullptr;
+            changed.notify_all();
+        }
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::function<void()> job;   // the job running or to run; empty when done
+    bool quit = false;
+    std::thread thread;
+};
 
 int16_t limited(int64_t value)
 {
@@ -105,12 +165,15 @@ void PlutoSDRDevice::bufferLoop()
     std::vector<int16_t> block(2 * kHalfValues), converted(kHalfValues);
     size_t pairs[2] = {refillInto(buffer, block.data()), 0};
     int current = 0;
-    while (!stopping.load()) {
-        const int next = 1 - current;
-        std::thread refill([&, next] { pairs[next] = refillInto(buffer, block.data() + next * kHalfValues); });
-        convertAndDeliver(block.data() + current * kHalfValues, pairs[current], converted);
-        refill.join();
-        current = next;
+    {
+        OverlappedJob refill;
+        while (!stopping.load()) {
+            const int next = 1 - current;
+            refill.start([&, next] { pairs[next] = refillInto(buffer, block.data() + next * kHalfValues); });
+            convertAndDeliver(block.data() + current * kHalfValues, pairs[current], converted);
+            refill.wait();
+            current = next;
+        }
     }
     lib.buffer_destroy(buffer);
 }

@@ -1,5 +1,8 @@
 #include "tests/devices/FakeIio.h"
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -171,6 +174,7 @@ ssize_t FakeIio::refill()
     {
         std::lock_guard<std::mutex> lock(mutex);
         ++refillCount;
+        refillingThreads.insert(long(syscall(SYS_gettid)));
         if (fails("refill"))
             return -EIO;   // at once, as for a radio that is gone
         const size_t available = stream.size() / 2 - handedOut;
@@ -200,6 +204,12 @@ size_t FakeIio::refills() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return refillCount;
+}
+
+size_t FakeIio::refillThreads() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return refillingThreads.size();
 }
 
 bool FakeIio::streamDelivered() const

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <list>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,8 @@ public:
     // The calls so far, as "name(arguments)", without the refills.
     std::vector<std::string> calls() const;
     size_t refills() const;
+    // How many threads have refilled so far.
+    size_t refillThreads() const;
     bool streamDelivered() const;   // all of `stream` handed out
     int buffersAlive() const;       // created and not yet destroyed
     int contextsAlive() const;
@@ -57,6 +60,7 @@ private:
     std::list<OpenContext> contexts;   // stable addresses: the handles
     std::vector<int16_t> bufferData;
     size_t refillCount = 0;
+    std::set<long> refillingThreads;   // kernel thread ids, which are not reused at once
     size_t handedOut = 0;
     int liveBuffers = 0;
     bool sawEmptyRefill = false;

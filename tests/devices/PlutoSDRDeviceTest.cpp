@@ -69,7 +69,10 @@ TEST(PlutoSDRDevice, OpenTunesSetsTheFirstRateAndStreamsUntilClosed)
 
     Received received;
     ASSERT_FALSE(device->open(received.callback));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return fake.refills() > 1; })) << "the buffer thread refills";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return fake.refills() > 6; })) << "the buffer thread refills";
+    // The first refill on the buffer thread, every later one on one refill
+    // thread that lives as long as the stream.
+    EXPECT_EQ(fake.refillThreads(), 2u);
     const Lines all = fake.calls();
     const Lines calls(all.begin() + long(before), all.end());
     EXPECT_EQ(calls, (Lines{"context_find_device(ad9361-phy)",
