@@ -30,16 +30,7 @@ LogLine::~LogLine()
     text << '\n';
     const std::string line = text.str();
     std::lock_guard<std::mutex> lock(logMutex);
-    std::ostream& out = logStream();
+    std::ostream& out = toErrorStream ? std::cerr : logStream();
     out << line;
     out.flush();
-}
-
-ErrorLine::~ErrorLine()
-{
-    text << '\n';
-    const std::string line = text.str();
-    std::lock_guard<std::mutex> lock(logMutex);
-    std::cerr << line;
-    std::cerr.flush();
 }

@@ -22,27 +22,20 @@ public:
         return *this;
     }
 
+protected:
+    // A line for the error stream (standard error) instead of the log.
+    struct ToErrorStream {};
+    explicit LogLine(ToErrorStream) : toErrorStream(true) {}
+
 private:
     std::ostringstream text;
+    bool toErrorStream = false;
 };
 
-// The same for the error stream (standard error).
-class ErrorLine {
+// The same for the error stream.
+class ErrorLine : public LogLine {
 public:
-    ErrorLine() = default;
-    ErrorLine(const ErrorLine&) = delete;
-    ErrorLine& operator=(const ErrorLine&) = delete;
-    ~ErrorLine();
-
-    template <typename T>
-    ErrorLine& operator<<(const T& value)
-    {
-        text << value;
-        return *this;
-    }
-
-private:
-    std::ostringstream text;
+    ErrorLine() : LogLine(ToErrorStream{}) {}
 };
 
 // Sends the log to standard error instead of standard output (for tools that
