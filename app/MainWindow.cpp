@@ -24,6 +24,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QSignalBlocker>
 #include <QStyleFactory>
 
 #include <chrono>
@@ -414,8 +415,18 @@ void MainWindow::deviceOpened()
     ui->box_bandwidth->setCurrentIndex(chosen);
     ui->box_bandwidth->blockSignals(false);
 
+    // The controls take the device's ranges and its (stored) settings with
+    // their signals blocked: a range that clamps the old value would send
+    // the clamped value to the device before its own is shown. Then every
+    // setting goes to the device once: some radios take the frequency and
+    // gain only at the next call, and would stay on the library's own.
+    const QSignalBlocker gainQuiet(ui->sld_bbgain);
+    const QSignalBlocker freqQuiet(ui->sld_freq);
+    const QSignalBlocker freqBoxQuiet(ui->box_freq);
+    const QSignalBlocker filterQuiet(ui->sld_filter);
+    const int gain = device->getGain();
     ui->sld_bbgain->setRange(device->getMinGain(), device->getMaxGain());
-    ui->sld_bbgain->setValue(device->getGain());
+    ui->sld_bbgain->setValue(gain);
     const int minKHz = int(std::min<unsigned>(device->getMinFrequency(), INT32_MAX));
     const int maxKHz = int(std::min<unsigned>(device->getMaxFrequency(), INT32_MAX));
     const uint64_t hz = device->getFrequency();
@@ -424,10 +435,14 @@ void MainWindow::deviceOpened()
     ui->sld_freq->setValue(kHz);
     ui->box_freq->setRange(minKHz * 0.001, maxKHz * 0.001);
     ui->box_freq->setValue(kHz * 0.001);
-    ui->sld_filter->blockSignals(true);
     ui->sld_filter->setEnabled(device->hasFilterBandwidth());
     ui->sld_filter->setValue(int(std::min<uint64_t>(device->getFilterBandwidth(), uint64_t(ui->sld_filter->maximum()))));
-    ui->sld_filter->blockSignals(false);
+    // Within the device's ranges: a stored value beyond them goes as the
+    // controls show it.
+    device->setGain(ui->sld_bbgain->value());
+    device->setFrequency(hz / 1000 == uint64_t(kHz) ? hz : uint64_t(kHz) * 1000);
+    if (device->hasFilterBandwidth())
+        device->setFilterBandwidth(device->getFilterBandwidth());
     updateBandLabels(ui->sld_freq->value());
 
     recomputeFront();

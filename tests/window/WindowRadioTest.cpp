@@ -3,6 +3,7 @@
 #include "tests/window/WindowFixture.h"
 
 #include "devices/DeviceLibraries.h"
+#include "devices/DeviceSettings.h"
 #include "tests/TestSupport.h"
 #include "tests/devices/FakeAirspy.h"
 #include "tests/devices/FakeHackrf.h"
@@ -12,6 +13,8 @@
 #include "tests/devices/FakeSdrplay.h"
 #include "tests/devices/FakeSoapysdr.h"
 #include "tests/devices/RadioChain.h"
+
+#include <QSettings>
 
 #include <algorithm>
 #include <functional>
@@ -142,4 +145,69 @@ TEST_F(WindowTest, ListsEveryKindOfRadioAndOpensEach)
         EXPECT_GT(callCounts[i](), opened) << "and to close it";
         EXPECT_TRUE(ui().box_devlist->isEnabled());
     }
+}
+
+// A radio's stored settings survive connecting: the gain slider's range
+// changes without sending the old value clamped to the new range, and the
+// stored gain and frequency reach radios that take them only when set.
+TEST_F(WindowTest, ConnectingKeepsTheRadiosStoredGainAndTunesIt)
+{
+    FakeHackrf hackrf;
+    FakeIio iio;
+    DeviceLibraries libraries;
+    libraries.hackrf = &hackrf.library();
+    libraries.iio = &iio.library();
+    const WindowClosedFirst closedFirst{window};
+    WindowOptions options;
+    options.releaseNotes = false;
+    options.radioLibraries = &libraries;
+    open(kQuietConfig, options);
+    auto indexOf = [&](const std::string& type) {
+        for (int i = 0; i < ui().box_devlist->count(); ++i) {
+            ui().box_devlist->setCurrentIndex(i);
+            ui().btn_dcon->setChecked(true);
+            const bool found = window->currentDevice() != nullptr && window->currentDevice()->getTypeName() == type;
+            ui().btn_dcon->setChecked(false);
+            if (found)
+                return i;
+        }
+        return -1;
+    };
+    const int pluto = indexOf("PlutoSDRDevice"), hackrfIndex = indexOf("HackRFDevice");
+    ASSERT_GE(pluto, 0);
+    ASSERT_GE(hackrfIndex, 0);
+
+    // Stored: the PlutoSDR at gain 8 (its range 1 … 1024), the HackRF at 1.2 GHz.
+    auto sectionOf = [&](int index) {
+        ui().box_devlist->setCurrentIndex(index);
+        ui().btn_dcon->setChecked(true);
+        const QString section = deviceSettingsSection(*window->currentDevice());
+        ui().btn_dcon->setChecked(false);
+        return section;
+    };
+    const QString plutoSection = sectionOf(pluto), hackrfSection = sectionOf(hackrfIndex);
+    {
+        QSettings stored(path("devices.ini"), QSettings::IniFormat);
+        stored.setValue(plutoSection + "/bbgain", 8);
+        stored.setValue(hackrfSection + "/frequency", 1200000123ull);
+        stored.setValue(hackrfSection + "/bbgain", 0);
+    }
+
+    // The HackRF leaves the gain slider at 0, below the PlutoSDR's range.
+    ui().box_devlist->setCurrentIndex(hackrfIndex);
+    ui().btn_dcon->setChecked(true);
+    ASSERT_NE(window->currentDevice(), nullptr);
+    EXPECT_TRUE(called(hackrf.calls(), "set_freq(1200000123)")) << "tuned to the stored frequency on connect";
+    EXPECT_EQ(ui().sld_freq->value(), 1200000);
+    EXPECT_EQ(ui().sld_bbgain->value(), 0);
+    ui().btn_dcon->setChecked(false);
+
+    ui().box_devlist->setCurrentIndex(pluto);
+    ui().btn_dcon->setChecked(true);
+    ASSERT_NE(window->currentDevice(), nullptr);
+    EXPECT_EQ(window->currentDevice()->getGain(), 8) << "not the old slider value clamped to 1";
+    EXPECT_EQ(ui().sld_bbgain->value(), 8);
+    ui().btn_dcon->setChecked(false);
+    QSettings saved(path("devices.ini"), QSettings::IniFormat);
+    EXPECT_EQ(saved.value(plutoSection + "/bbgain").toInt(), 8) << "and saved as it was";
 }
