@@ -47,13 +47,15 @@ public:
     // Loop filter on the phase error (limited to ±0.25); nothing when disabled.
     void update(float error) { update(error, ki); }
     // The same with another integral gain for this symbol.
-    void update(float error, float integralGain)
+    void update(float error, float integralGain) { update(error, integralGain, kp); }
+    // The same with other gains for this symbol.
+    void update(float error, float integralGain, float proportionalGain)
     {
         if (!enabled)
             return;
         const float e = std::clamp(error, -0.25f, 0.25f);
         integrator += integralGain * e;
-        frequency = kp * e + integrator;
+        frequency = proportionalGain * e + integrator;
     }
     // Moves the oscillator by one symbol.
     void advance()

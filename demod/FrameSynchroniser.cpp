@@ -871,14 +871,8 @@ void FrameSynchroniser::dataState(cf& s)
     if (slotInFrame >= slots - 1)
         sofSearch = true;   // find the next SOF in time
     s = descramble(s);
-    if (widening > 1.0f) {
-        const float kp = loop.kp;
-        loop.kp = kp * widening;
-        loop.update(dataPhaseError(s), widening * (current == psk8 && psk8Ki >= 0 ? psk8Ki : integralGain()));
-        loop.kp = kp;
-    } else {
-        loop.update(dataPhaseError(s), current == psk8 && psk8Ki >= 0 ? psk8Ki : integralGain());
-    }
+    const float ki = current == psk8 && psk8Ki >= 0 ? psk8Ki : integralGain();
+    loop.update(dataPhaseError(s), widening * ki, widening * loop.kp);
     if (blockTap != nullptr)
         blockTap->offer(DisplaySource::Data, s);
     demapper.demap(s);
