@@ -549,8 +549,10 @@ void MainWindow::on_box_freq_valueChanged(double mhz)
 void MainWindow::updateBandLabels(int kHz)
 {
     const double mhz = kHz * 0.001;
-    ui->lbl_lofreq->setText(QString("Lo Freq: %1 MHz").arg(general.freqLo0 + mhz));
-    ui->lbl_hifreq->setText(QString("Hi Freq: %1 MHz").arg(general.freqLo1 + mhz));
+    // To the kHz, without trailing zeros: QString's default six significant
+    // digits show only 100 kHz steps above 10 GHz.
+    ui->lbl_lofreq->setText(QString("Lo Freq: %1 MHz").arg(general.freqLo0 + mhz, 0, 'g', 12));
+    ui->lbl_hifreq->setText(QString("Hi Freq: %1 MHz").arg(general.freqLo1 + mhz, 0, 'g', 12));
 }
 
 void MainWindow::centerFreqChanged(float position)

@@ -560,6 +560,12 @@ TEST_F(ConnectedWindowTest, DeviceControlsActOnTheOpenDevice)
     EXPECT_EQ(ui().lbl_hifreq->text(), "Hi Freq: 11800 MHz");
     ui().box_freq->setValue(1300.5);
     EXPECT_EQ(ui().sld_freq->value(), 1300500);
+    // Above 10 GHz the labels keep the kHz (six significant digits showed
+    // 100 kHz steps).
+    ui().sld_freq->setValue(850123);
+    EXPECT_EQ(ui().lbl_lofreq->text(), "Lo Freq: 10600.123 MHz");
+    EXPECT_EQ(ui().lbl_hifreq->text(), "Hi Freq: 11450.123 MHz");
+    ui().sld_freq->setValue(1300500);
     EXPECT_EQ(device->getFrequency(), 1300500000u);
 
     // From the waterfall: half the span to the right is fs / 4 … in kHz.
