@@ -845,6 +845,8 @@ void MainWindow::on_btn_rec_toggled(bool on)
             recordDialog->setViewMode(QFileDialog::Detail);
             recordDialog->setWindowModality(Qt::WindowModal);
             connect(recordDialog, &QFileDialog::fileSelected, this, &MainWindow::slot_rec_file_chosen);
+            // Cancelled: nothing records, so the button does not say so.
+            connect(recordDialog, &QFileDialog::rejected, this, [this] { ui->btn_rec->setChecked(false); });
         }
         recordDialog->show();
         return;

@@ -695,6 +695,14 @@ TEST_F(ConnectedWindowTest, RecordingStartsStopsAndEndsWithTheDevice)
     ui().btn_rec->setChecked(false);
     EXPECT_FALSE(dialog->isVisible());
 
+    // Cancelling the dialog leaves nothing checked that is not recording.
+    ui().btn_rec->setChecked(true);
+    ASSERT_TRUE(dialog->isVisible());
+    dialog->reject();
+    EXPECT_FALSE(ui().btn_rec->isChecked());
+    EXPECT_TRUE(ui().box_rectype->isEnabled());
+    EXPECT_FALSE(window->sinks().recording().isOpen());
+
     // Disconnecting closes the recording and returns to the first type.
     connectSilentServer();
     EXPECT_TRUE(window->startRecording(RecordType::Symbols, path("c.iq")));
