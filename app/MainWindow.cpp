@@ -207,6 +207,7 @@ void MainWindow::setUpGui(const WindowOptions& options)
         overlayChoices->addAction(a);
 
     equalizerWindow = new EqualizerWindow(this);
+    equalizerWindow->setClosedHandler([this] { ui->cb_cma_show->setChecked(false); });
     debugWindow = new DebugWindow(this);
     debugFeed = std::make_unique<DebugFeed>(*receiverChain);
     connect(debugWindow, &DebugWindow::iq_selection_changed, ui->box_iqsource, &QComboBox::setCurrentIndex);

@@ -2,6 +2,7 @@
 
 #include <qcustomplot.h>
 
+#include <QCloseEvent>
 #include <QVBoxLayout>
 
 EqualizerWindow::EqualizerWindow(QWidget* parent)
@@ -36,4 +37,11 @@ void EqualizerWindow::setMagnitudes(const std::vector<double>& magnitudes)
     equ_plot->xAxis->setRange(0, double(magnitudes.size()));
     equ_plot->yAxis->setRange(0, 1);
     equ_plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void EqualizerWindow::closeEvent(QCloseEvent* event)
+{
+    QWidget::closeEvent(event);
+    if (event->isAccepted() && closed)
+        closed();
 }

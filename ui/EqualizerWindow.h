@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QWidget>
 
+#include <functional>
 #include <vector>
 
 class QCustomPlot;
@@ -14,6 +15,9 @@ public:
     explicit EqualizerWindow(QWidget* parent = nullptr);
 
     void setMagnitudes(const std::vector<double>& magnitudes);
+    // Called when the window is closed from its title bar, so that what
+    // showed it can say it is no longer shown.
+    void setClosedHandler(std::function<void()> handler) { closed = std::move(handler); }
     const std::vector<double>& magnitudes() const { return shown; }
 
     // The curve's pen: (0, 128, 255), two pixels wide.
@@ -21,6 +25,10 @@ public:
 
     QCustomPlot* equ_plot;
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     std::vector<double> shown;
+    std::function<void()> closed;
 };

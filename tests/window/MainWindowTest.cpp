@@ -539,6 +539,15 @@ TEST_F(WindowTest, EqualizerWindowPlotsTheTapsOnEachRefresh)
 
     ui().cb_cma_show->click();
     EXPECT_FALSE(taps->isVisible());
+
+    // Closed from its title bar: the box that shows it is cleared too, and
+    // one click shows it again.
+    ui().cb_cma_show->click();
+    ASSERT_TRUE(taps->isVisible());
+    taps->close();
+    EXPECT_FALSE(ui().cb_cma_show->isChecked());
+    ui().cb_cma_show->click();
+    EXPECT_TRUE(taps->isVisible());
 }
 
 TEST_F(ConnectedWindowTest, DeviceControlsActOnTheOpenDevice)
