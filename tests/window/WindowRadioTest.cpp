@@ -28,6 +28,15 @@ struct WindowClosedFirst {
     ~WindowClosedFirst() { window.reset(); }
 };
 
+// The window's options for a test with these stand-in radios.
+WindowOptions withRadios(const DeviceLibraries& libraries)
+{
+    WindowOptions options;
+    options.releaseNotes = false;
+    options.radioLibraries = &libraries;
+    return options;
+}
+
 bool called(const std::vector<std::string>& calls, const std::string& call)
 {
     return std::find(calls.begin(), calls.end(), call) != calls.end();
@@ -108,11 +117,7 @@ TEST_F(WindowTest, ListsEveryKindOfRadioAndOpensEach)
     libraries.iio = &iio.library();
     libraries.soapysdr = &soapysdr.library();
     const WindowClosedFirst closedFirst{window};
-
-    WindowOptions options;
-    options.releaseNotes = false;
-    options.radioLibraries = &libraries;
-    open(kQuietConfig, options);
+    open(kQuietConfig, withRadios(libraries));
 
     const std::vector<std::string> kinds = {"HackRFDevice",   "RTLSDRDevice",   "LimeSDRDevice",
                                             "SDRPlayDevice",  "AirSpyDevice",   "PlutoSDRDevice",
@@ -158,10 +163,7 @@ TEST_F(WindowTest, ConnectingKeepsTheRadiosStoredGainAndTunesIt)
     libraries.hackrf = &hackrf.library();
     libraries.iio = &iio.library();
     const WindowClosedFirst closedFirst{window};
-    WindowOptions options;
-    options.releaseNotes = false;
-    options.radioLibraries = &libraries;
-    open(kQuietConfig, options);
+    open(kQuietConfig, withRadios(libraries));
     auto indexOf = [&](const std::string& type) {
         for (int i = 0; i < ui().box_devlist->count(); ++i) {
             ui().box_devlist->setCurrentIndex(i);
