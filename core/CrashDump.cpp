@@ -49,15 +49,15 @@ void copyName(char* to, size_t size, const std::string& from)
     to[n] = '\0';
 }
 
-// The names at `address` into symbolName and moduleName; false when the
-// lookup took too long (and no more are to be tried).
-__attribute__((noinline)) bool lookUpNames(const void* address)
+// The names at `address` into symbolName and moduleName; left empty once a
+// lookup has taken too long (and no more are tried).
+__attribute__((noinline)) void lookUpNames(const void* address)
 {
     static volatile sig_atomic_t givenUp = 0;
     symbolName[0] = '\0';
     moduleName[0] = '\0';
     if (givenUp != 0)
-        return false;
+        return;
     if (sigsetjmp(lookupTimedOut, 1) != 0) {
         // Left by the watchdog from inside the lookup, whose allocations
         // are abandoned.
@@ -65,7 +65,7 @@ __attribute__((noinline)) bool lookUpNames(const void* address)
         givenUp = 1;
         symbolName[0] = '\0';
         moduleName[0] = '\0';
-        return false;
+        return;
     }
     lookupArmed = 1;
     alarm(lookupSeconds);
@@ -73,7 +73,6 @@ __attribute__((noinline)) bool lookUpNames(const void* address)
     copyName(moduleName, sizeof(moduleName), moduleNameAt(address));
     alarm(0);
     lookupArmed = 0;
-    return true;
 }
 
 void writeBuffer(SignalSafeText& file, const WorkBuffer* buffer)

@@ -644,15 +644,13 @@ void FrameSynchroniser::readAtLoneSofCarrier()
     if (!loneSof.held)
         return;
     loneSof.held = false;
-    auto errors = [](uint64_t descrambled) {
-        return __builtin_popcountll(encodePlsHeader(decodePlsHeader(descrambled)) ^ descrambled);
-    };
-    const int followed = errors(headerRegister ^ kPlHeaderScrambling);
+    const int followed = plsHeaderErrors(headerRegister ^ kPlHeaderScrambling);
     const uint64_t before = acquisition.headerBitsAt(loneSof.integrator);
-    if (errors(before ^ kPlHeaderScrambling) < followed || followed > kMaxKnownHeaderErrors) {
+    const bool beforeReadsBetter = plsHeaderErrors(before ^ kPlHeaderScrambling) < followed;
+    if (beforeReadsBetter || followed > kMaxKnownHeaderErrors) {
         // The SOF was read off (as it may be while the timing settles), or
         // the header is no code word either way: the loop goes back.
-        if (errors(before ^ kPlHeaderScrambling) < followed)
+        if (beforeReadsBetter)
             headerRegister = before;
         loop.integrator = loneSof.integrator;
         loop.frequency = loneSof.frequency;
@@ -677,8 +675,7 @@ void FrameSynchroniser::expectSof()
 
 bool FrameSynchroniser::headerDecodes(uint64_t descrambled)
 {
-    const uint64_t codeWord = encodePlsHeader(decodePlsHeader(descrambled));
-    return __builtin_popcountll(codeWord ^ descrambled) <= kMaxKnownHeaderErrors;
+    return plsHeaderErrors(descrambled) <= kMaxKnownHeaderErrors;
 }
 
 bool FrameSynchroniser::followLock(uint64_t descrambled, int64_t start)

@@ -42,6 +42,11 @@ inline bool plsPilots(uint8_t pls) { return (pls & 0x40) != 0; }
 uint8_t decodePlsHeader(uint64_t descrambled);
 // The code word of a PLS code as decodePlsHeader reads it (before scrambling).
 uint64_t encodePlsHeader(uint8_t pls);
+// How many of the 64 decisions differ from the code word they decode to.
+inline int plsHeaderErrors(uint64_t descrambled)
+{
+    return __builtin_popcountll(encodePlsHeader(decodePlsHeader(descrambled)) ^ descrambled);
+}
 
 // R(n) ∈ {0, 1, 2, 3} of the PL scrambler with scrambling code 0.
 const std::array<uint8_t, kScramblingLength>& plScramblingCode0();
