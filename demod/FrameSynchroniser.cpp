@@ -386,7 +386,13 @@ void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit)
     const bool accepted = (peak && (lengthIndex == 16 || hit)) || stronger;
     if (accepted) {
         sofAccepted = true;
-        candidateByCount = countPeak;
+        // A peak just where the frame walked says the next one begins is
+        // that frame's successor: its hard decisions are trusted as those of
+        // an SOF found where it was due without any peak. Were the count's
+        // verdict alone taken, a clean SOF there whose coherence fell just
+        // short of the mark would be refused, and frames lost while the
+        // search started again.
+        candidateByCount = countPeak || symbolIndex == nextFrameStart;
         candidateStrength = softStrength;
         if (stronger) {
             // The timing the first candidate replaced runs on meanwhile.
@@ -431,7 +437,16 @@ void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit)
             // An SOF that fits better the other way round belongs to a
             // mirrored spectrum: its carrier reading is the mirror's turn.
             sofMirrored = acquisition.readSof(true).coherence > sof.coherence;
+            // Where the sign count vouches for it, the lower mark holds
+            // unturned. Where the frame walked says it begins, at either
+            // reading: near 3 dB a real SOF turned back by its carrier reads
+            // about the upper mark, at times just below, and a carrier a few
+            // per cent off leaves little of it unturned. (Its header must
+            // still decode; elsewhere an SOF read no better than that leaves
+            // its carrier, and so its header, in doubt.)
+            const bool inPlace = nextFrameStart == symbolIndex - 25;
             coherent = (candidateByCount && sof.unturnedCoherence >= kSofCoherence) ||
+                       (inPlace && sof.coherence >= kSofCoherence) ||
                        sof.coherence >= kSofFrequencyCoherence;
         }
         // The hard decisions vouch only for a candidate the sign count
@@ -527,7 +542,23 @@ void FrameSynchroniser::acquireFromSof(const CarrierAcquisition::SofReading& sof
     // The phase the SOF shows at the loop's frequency, at its last symbol
     // (the loop itself was pulling during the SOF); the oscillator steps on
     // to the first header symbol after it.
-    loop.phase = sof.phaseAt(25, loop.frequency);
+    const int32_t sofPhaseNow = sof.phaseAt(25, loop.frequency);
+    // Where this SOF follows a frame that followed another in place, and the
+    // loop ran at its narrow gains through that frame's data, how far the
+    // oscillator now stands from the SOF's phase tells whether it held the
+    // carrier: half a step of the data's constellation or more, it turned
+    // past the data. (Not after the first frame found, whose data the loop
+    // may still have been pulling in on, nor after a widened frame, whose
+    // jitter near the threshold reaches that far by itself.)
+    const int constellation = s2ModcodRow(plsModcod(dataPls)).constellationIndex;
+    loopDrifted = false;
+    if (nextFrameStart == symbolIndex - 25 && !frameAfterGap && widening == 1.0f &&
+        (constellation == 2 || constellation == 3)) {
+        const int step = constellation == 3 ? 8192 : 16384;
+        const int jump = int16_t(uint16_t(sofPhaseNow - loop.phase));
+        loopDrifted = std::abs(jump) >= step / 2;
+    }
+    loop.phase = sofPhaseNow;
 }
 
 void FrameSynchroniser::headerState(cf& s)
@@ -839,6 +870,10 @@ void FrameSynchroniser::chooseDataDetector()
     if (!isLocked && lockCount < kWideningHeaders && q.valid && std::isfinite(qef) &&
         q.esn0Db >= qef + kWideningMarginDb)
         widening = 1.0f + (kWidening - 1.0f) * (1.0f - float(lockCount) / float(kWideningHeaders));
+    // A loop that lost the carrier over the last frame runs wide whatever
+    // the Es/N0 reads: narrow it would go on turning past the data.
+    if (!isLocked && loopDrifted)
+        widening = kWidening;
     if (current != qpsk)
         return;
     if (q.valid && q.esn0Db < kSoftDetectorBelowDb)

@@ -263,6 +263,10 @@ private:
     static constexpr float kWidening = 4.0f;
     static constexpr int kWideningHeaders = 8;
     float widening = 1.0f;
+    // The oscillator stood half a constellation step or more off the last
+    // SOF's phase after the frame before it, before lock: the loop did not
+    // hold the carrier through that frame's data.
+    bool loopDrifted = false;
     // Signal and noise power of the PLS codes read before the lock.
     float headerSignal = 0;
     float headerNoise = 0;
