@@ -2,6 +2,7 @@
 
 #include "app/ReleaseNotes.h"
 #include "app/StatusText.h"
+#include "app/WindowPlacement.h"
 #include "core/CpuInfo.h"
 #include "core/Log.h"
 #include "demod/PlSignalling.h"
@@ -15,6 +16,7 @@
 #include "ui/PowerLevels.h"
 #include "ui/TraceDisplay.h"
 #include "ui/WaterfallDisplay.h"
+#include "ui/ScrollablePages.h"
 #include "ui/WorkerStatsWidget.h"
 #include "ui_MainWindow.h"
 
@@ -72,12 +74,29 @@ MainWindow::MainWindow(const WindowOptions& options, WindowMessages shown, QWidg
     setUpGui(options);
     setUpDevices(options.radioLibraries != nullptr ? *options.radioLibraries : DeviceLibraries::system());
     startWorkers();
+    placeWindow(*this);
     constructing = false;
     LogLine() << "Init Complete! ";
 }
 
+void MainWindow::fitLayout()
+{
+    // Down to 1280×720 every control stays usable: the pages scroll rather
+    // than squeeze their rows, the constellation keeps its 256 pixels square
+    // (one per image pixel), and the Spectrum View can be made low.
+    makePagesScrollable(ui->tabs);
+    ui->tabs->setMinimumWidth(480);
+    ui->widget_iqplot->setFixedSize(IQPlot::kSize, IQPlot::kSize);
+    ui->fl_info->setVerticalSpacing(2);
+    ui->widget_waterfall->setMinimumSize(400, 120);
+    ui->widget_spectrum_trace->setMinimumHeight(80);
+    // Height beyond what the controls want goes to the Spectrum View.
+    ui->centralwidget->setMaximumHeight(ui->centralwidget->sizeHint().height());
+}
+
 MainWindow::~MainWindow()
 {
+    saveWindowPlacement(*this);
     statusTimer.stop();
     drainTimer.stop();
     // Nothing reaches the window's slots from here on: its own signals, the
@@ -174,6 +193,7 @@ void MainWindow::setUpGui(const WindowOptions& options)
 {
     ui->setupUi(this);
     setWindowTitle(QString::fromStdString(::windowTitle(cpuInfo())));
+    fitLayout();
 
     showReceiverSettings();
 
@@ -1051,6 +1071,7 @@ void MainWindow::on_act_debug_modcode_triggered()
 void MainWindow::on_act_debug_workerstats_triggered(bool on)
 {
     ui->grp_workerstats->setVisible(on);
+    ui->tabs->setTabVisible(tabIndexOf(ui->tabs, ui->tab_workers), on);
 }
 
 void MainWindow::on_act_debug_sdt_toggled(bool on)

@@ -150,6 +150,7 @@ private:
     void showWarning(const QString& title, const QString& text);
     void applyStyle();
     void setUpGui(const WindowOptions& options);
+    void fitLayout();
     void showReceiverSettings();
     void applyGeneralSettings();
     void setUpDevices(const DeviceLibraries& radioLibraries);

@@ -70,15 +70,8 @@ int main(int argc, char** argv)
     int code = 0;
     {
         MainWindow window(options);
-        if (options.releaseNotes)
-            showReleaseNotes(&window);
-        window.show();
-        if (options.tcp)
-            window.connectTcp(*options.tcp);
-        if (options.recordType)
-            window.startRecording(*options.recordType, options.recordPath);
-
-        // Ctrl-C and SIGTERM end the program through the normal shutdown.
+        // Ctrl-C and SIGTERM end the program through the normal shutdown,
+        // from the release notes too (quitting ends their loop).
         std::signal(SIGINT, onInterrupt);
         std::signal(SIGTERM, onInterrupt);
         QTimer interruptPoll;
@@ -88,16 +81,27 @@ int main(int argc, char** argv)
         });
         interruptPoll.start(100);
 
-        if (options.quitAfter > 0) {
-            const QString screenshot = options.screenshotPath;
-            QTimer::singleShot(int(std::lround(options.quitAfter * 1000)), &window, [&window, screenshot] {
-                if (!screenshot.isEmpty() && !window.grab().save(screenshot, "PNG"))
-                    std::cerr << "tavirel: error: cannot write the screenshot '" << screenshot.toStdString() << "'"
-                              << std::endl;
-                QCoreApplication::quit();
-            });
+        if (options.releaseNotes)
+            showReleaseNotes(&window);
+        // Interrupted while the notes were up: straight to the shutdown.
+        if (!interrupted.load()) {
+            window.show();
+            if (options.tcp)
+                window.connectTcp(*options.tcp);
+            if (options.recordType)
+                window.startRecording(*options.recordType, options.recordPath);
+
+            if (options.quitAfter > 0) {
+                const QString screenshot = options.screenshotPath;
+                QTimer::singleShot(int(std::lround(options.quitAfter * 1000)), &window, [&window, screenshot] {
+                    if (!screenshot.isEmpty() && !window.grab().save(screenshot, "PNG"))
+                        std::cerr << "tavirel: error: cannot write the screenshot '" << screenshot.toStdString()
+                                  << "'" << std::endl;
+                    QCoreApplication::quit();
+                });
+            }
+            code = QApplication::exec();
         }
-        code = QApplication::exec();
     }
     LogLine() << "Bye :)";
     return code;

@@ -189,6 +189,32 @@ TEST(WindowProgram, WithADeviceAndNoRecording)
     EXPECT_FALSE(p.has("Closing recoring file. "));
 }
 
+// Ctrl-C while the release notes are up ends the program through the normal
+// shutdown, as it does from the window.
+TEST(WindowProgram, InterruptedDuringTheReleaseNotesShutsDownInOrder)
+{
+    QTemporaryDir folder;
+    std::ofstream(folder.filePath("config.ini").toStdString()) << kQuietConfig;
+    const std::string out = folder.filePath("out.txt").toStdString();
+    // Once the window is built the notes come up; the interrupt follows.
+    const std::string script = folder.filePath("interrupt.sh").toStdString();
+    std::ofstream(script) << "cd " << folder.path().toStdString() << "\n"
+                          << "QT_QPA_PLATFORM=offscreen " << kLsan << " timeout 120 " << TAVIREL_APP << " > " << out
+                          << " &\np=$!\n"
+                          << "for i in $(seq 600); do grep -q 'Init Complete' " << out << " && break; sleep 0.1; done\n"
+                          << "sleep 0.5\nkill -INT $p\nwait $p\n";
+    const ToolRun r = testsupport::runTool("sh", script);
+    Program p;
+    p.run.exitCode = r.exitCode;
+    p.run.err = r.err;
+    std::ifstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        p.lines.push_back(line);
+        p.run.out += line + "\n";
+    }
+    expectStartAndEndInOrder(p);
+}
+
 TEST(WindowProgram, ScreenshotIsTheWindow)
 {
     QTemporaryDir folder;
