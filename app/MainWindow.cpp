@@ -1024,17 +1024,26 @@ void MainWindow::refreshLabels(bool readingsDue)
                  QString("Buffers: %0 / %1").arg(chain.pool().allocatedCount()).arg(BufferAllocator::kSlotCount));
     }
     if (receiver->settings().dvbS2()) {
-        // Until a frame has been received there is no code to show (the
-        // code's initial 0 would read as a dummy frame).
-        if (chain.demodWorker().framesReceived()) {
-            const uint8_t pls = chain.demodWorker().plsCode();
-            showText(ui->lbl_modcode, QString("Modcode: %1").arg(s2ModcodRow(plsModcod(pls)).name));
+        // Only what frames that decoded said, and only while they decode:
+        // headers read from noise (the mixer off the signal, say) spell
+        // codes the stream does not carry. Frames of a constellation that
+        // is tracked but not demapped are named as such under lock.
+        const int decoded = chain.lastDecodedPlsCode();
+        const int undecoded = chain.undecodedPlsCode();
+        const bool undecodable = undecoded >= 0;
+        if (undecodable || (chain.receiving() && decoded >= 0)) {
+            const uint8_t pls = uint8_t(undecodable ? undecoded : decoded);
+            showText(ui->lbl_modcode, QString("Modcode: %1%2")
+                                          .arg(s2ModcodRow(plsModcod(pls)).name)
+                                          .arg(undecodable ? " (not decoded)" : ""));
             showText(ui->lbl_pilots, plsPilots(pls) ? "Pilot symbols: on" : "Pilot symbols: off");
             showText(ui->lbl_frametype, plsShortFrame(pls) ? "Frame type: short" : "Frame type: long");
+            showText(ui->lbl_rolloff, QString("Rolloff: %1").arg(double(receiver->settings().rollOff), 0, 'f', 2));
         } else {
             showText(ui->lbl_modcode, "Modcode: -");
             showText(ui->lbl_pilots, "Pilot symbols: -");
             showText(ui->lbl_frametype, "Frame type: -");
+            showText(ui->lbl_rolloff, "Rolloff: -");
         }
     }
 }

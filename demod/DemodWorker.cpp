@@ -241,6 +241,12 @@ uint8_t DemodWorker::dataPlsCode()
     return demod.dataPlsCode();
 }
 
+bool DemodWorker::dataPlsRepeated()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    return demod.dataPlsRepeated();
+}
+
 bool DemodWorker::framesReceived()
 {
     std::lock_guard<std::mutex> lock(paramMutex);

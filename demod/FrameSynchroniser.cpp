@@ -639,6 +639,8 @@ void FrameSynchroniser::headerState(cf& s)
         sofSearch = true;
         lengthIndex = 16;
     } else if (info.constellationIndex > 0) {
+        const bool explained = headerDecodes(headerRegister ^ kPlHeaderScrambling);
+        dataPlsRun = !explained ? 0 : pls == dataPls ? std::min(dataPlsRun + 1, 2) : 1;
         dataPls = pls;
         current = constellationByIndex(info.constellationIndex);
         state = State::DataSlots;

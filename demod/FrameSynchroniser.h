@@ -147,6 +147,9 @@ public:
     bool deliveredAfterGap() const { return deliveredGap; }
     // The code of the last data frame's header read (MODCODs 1 … 28).
     uint8_t dataPlsCode() const { return dataPls; }
+    // The last two data headers read decoded cleanly to that same code:
+    // frames of it are being received (one header read from noise is not).
+    bool dataPlsRepeated() const { return dataPlsRun >= 2; }
     const ConstellationObject* constellation() const { return current; }
 
     // MER and Es/N0 on the symbols known while locked: the PLS code of each
@@ -310,6 +313,7 @@ private:
     uint8_t deliveredPls = 0;
     bool deliveredGap = true;
     uint8_t dataPls = 0;
+    int dataPlsRun = 0;   // data headers in a row that decoded cleanly to dataPls (at most 2)
     const ConstellationObject* current = nullptr;
 
     std::complex<float> previous{};

@@ -545,6 +545,8 @@ void ProcessingChain::releaseFrame(WorkBuffer* frame, WorkBuffer* tag)
         bchCorrected.fetch_add(uint64_t(t.bchCorrected), std::memory_order_relaxed);
     if (t.bchFailed)
         bchFailed.fetch_add(1, std::memory_order_relaxed);
+    if (t.result >= 0 && !t.bchFailed)
+        lastDecodedPls.store(t.plsCode, std::memory_order_relaxed);
     reception.frameReleased(t.result >= 0 && !t.bchFailed);
     if (resultObserver)
         resultObserver(t);
@@ -553,6 +555,15 @@ void ProcessingChain::releaseFrame(WorkBuffer* frame, WorkBuffer* tag)
         bbFrames.processBBFrame(frame->data(), frame->size(), t.result, t.afterGap);
     }
     releaseIfAny(bufferPool, frame);
+}
+
+int ProcessingChain::undecodedPlsCode()
+{
+    if (!dvbS2Mode() || !demod.locked() || !demod.dataPlsRepeated())
+        return -1;
+    const uint8_t pls = demod.dataPlsCode();
+    const int constellation = s2ModcodRow(plsModcod(pls)).constellationIndex;
+    return constellation == 4 || constellation == 5 ? int(pls) : -1;
 }
 
 void ProcessingChain::setSymbolObserver(std::function<void(const WorkBuffer&)> observer)

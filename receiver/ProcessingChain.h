@@ -146,6 +146,14 @@ public:
     // and frames with more errors than it corrects; any thread.
     uint64_t bchCorrectedBits() const { return bchCorrected.load(std::memory_order_relaxed); }
     uint64_t bchFailures() const { return bchFailed.load(std::memory_order_relaxed); }
+    // The PLS code of the last DVB-S2 frame that decoded (LDPC, and BCH
+    // where it ran), −1 before the first: what the stream is known to carry,
+    // unlike a header read from noise. Any thread.
+    int lastDecodedPlsCode() const { return lastDecodedPls.load(std::memory_order_relaxed); }
+    // The code of the frames being received under lock when they are of a
+    // constellation that is tracked but not demapped (16APSK, 32APSK): the
+    // last two data headers read cleanly to it. −1 otherwise.
+    int undecodedPlsCode();
     FFTWorker& fftWorker() { return fft; }
     BasebandWorker& basebandWorker() { return baseband; }
     FIRWorker& firWorker() { return fir; }
@@ -269,6 +277,7 @@ private:
     std::atomic<uint64_t> clipped{0};
     std::atomic<uint64_t> bchCorrected{0};
     std::atomic<uint64_t> bchFailed{0};
+    std::atomic<int> lastDecodedPls{-1};
     std::atomic<int> framePasses{32};   // the pass budget of the frame the stream layer is reading
 
     WorkBuffer* rawBuffer = nullptr;

@@ -677,6 +677,32 @@ TEST(CliRun, FastTcpServerIsHeldBack)
     EXPECT_EQ(r.out.find("No free buffers"), std::string::npos);
 }
 
+// A signal that goes (noise alone for its last two and a half seconds): the
+// summary says there is no lock and names the MODCOD only as the last one
+// decoded; the JSON has no current MODCOD, and the last one apart.
+TEST(CliRun, AfterTheSignalGoesTheModcodIsTheLastDecoded)
+{
+    const std::string iq = temp("gone.iq");
+    const ToolRun tx =
+        run(TAVIREL_SIGGEN, "--modcod \"QPSK 1/2\" --pilots on --esn0 10 --duration 4 --dropout 1.5:2.5:noise --output " + iq);
+    ASSERT_EQ(tx.exitCode, 0) << tx.err;
+    const ToolRun r = cli("--input file:" + iq + " --status-interval 0");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const size_t summary = r.out.find("summary: ");
+    ASSERT_NE(summary, std::string::npos) << r.out.substr(0, 2000);
+    const std::string line = r.out.substr(summary, r.out.find('\n', summary) - summary);
+    EXPECT_EQ(line.rfind("summary: no lock", 0), 0u) << line;
+    EXPECT_NE(line.find("| last QPSK 1/2 normal pilots |"), std::string::npos) << line;
+    const ToolRun json = cli("--input file:" + iq + " --status-interval 0 --json");
+    const size_t at = json.out.find("\"type\":\"summary\"");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_NE(json.out.find("\"modcod\":null,\"modcod_decoded\":true,\"pls\":null,\"frame\":null,"
+                            "\"last_modcod\":\"QPSK 1/2 normal pilots\"",
+                            at),
+              std::string::npos)
+        << json.out.substr(at, 600);
+}
+
 // 16APSK frames are tracked, not decoded: the summary says which MODCOD is
 // locked and that its frames are not decoded.
 TEST(CliRun, ApskSignalIsReportedAsNotDecoded)

@@ -320,3 +320,51 @@ TEST_F(WindowTest, ClippingAndAStalledFeedAreShown)
     server.hangUp();
     pumpUntil([&] { return window->currentDevice() == nullptr; }, 20000);
 }
+
+// When the signal goes (here noise alone after a second and a half), the
+// labels stop naming a MODCOD: whatever headers the noise spells, none of
+// its frames decodes, and the window shows only what frames that decoded
+// said, while they decode.
+TEST_F(WindowTest, UnlockedTheLabelsNameNoModcod)
+{
+    const std::string iq = path("signal.iq").toStdString();
+    const testsupport::ToolRun tx = testsupport::runTool(
+        TAVIREL_SIGGEN, "--modcod \"QPSK 1/2\" --pilots on --esn0 10 --duration 4 --dropout 1.5:2.5:noise --output " + iq);
+    ASSERT_EQ(tx.exitCode, 0) << tx.err;
+    const std::vector<uint8_t> samples = readFile(iq);
+    open("conf_ldpc_threads=2\nip_out_mode=0\n");
+    window->show();
+    testsupport::SendOnceServer server(samples);
+    TcpInputSettings input;
+    input.port = server.port;
+    input.bandwidthMHz = 2.0;
+    window->connectTcp(input);
+    ASSERT_NE(window->currentDevice(), nullptr);
+
+    bool shown = false, cleared = false, untrue = false;
+    pumpUntil(
+        [&] {
+            const bool receiving = chain().receiving();
+            const QString modcod = ui().lbl_modcode->text();
+            if (!shown && modcod == "Modcode: QPSK 1/2") {
+                shown = true;
+                EXPECT_EQ(ui().lbl_rolloff->text(), "Rolloff: 0.35");
+            }
+            if (shown && !receiving && modcod == "Modcode: -") {
+                cleared = true;
+                EXPECT_EQ(ui().lbl_pilots->text(), "Pilot symbols: -");
+                EXPECT_EQ(ui().lbl_frametype->text(), "Frame type: -");
+                EXPECT_EQ(ui().lbl_rolloff->text(), "Rolloff: -");
+            }
+            // A code other than the one sent is never shown.
+            if (modcod != "Modcode: -" && modcod != "Modcode: QPSK 1/2" && !untrue) {
+                untrue = true;
+                ADD_FAILURE() << modcod.toStdString();
+            }
+            return window->currentDevice() == nullptr;
+        },
+        240000);
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(cleared) << "the labels still name a MODCOD after the signal went";
+    EXPECT_FALSE(untrue);
+}

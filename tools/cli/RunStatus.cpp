@@ -107,18 +107,14 @@ std::string RunStatus::line(const char* kind)
     DemodWorker& demod = chain.demodWorker();
     const int frameLock = demod.lockCounter();
     const SignalQualityReading measured = demod.signalQuality();
-    // The code of the last frame delivered; when the frames received are of
-    // a constellation that is tracked but not demapped (16APSK, 32APSK),
+    // The code of the last frame that decoded: a header read from noise
+    // spells codes the stream does not carry. When the frames received are
+    // of a constellation that is tracked but not demapped (16APSK, 32APSK),
     // theirs, marked as not decoded.
-    uint8_t pls = demod.deliveredPlsCode();
-    const uint8_t receiving = demod.dataPlsCode();
-    // Neither a header read under lock nor a frame decoded: the codes are
-    // their initial 0, no frame received.
-    const bool anyFrame = demod.framesReceived();
-    const int receivingConstellation = s2ModcodRow(receiving & 31).constellationIndex;
-    const bool undecodable = receivingConstellation == 4 || receivingConstellation == 5;
-    if (undecodable)
-        pls = receiving;
+    const int decoded = chain.lastDecodedPlsCode();
+    const int undecoded = chain.undecodedPlsCode();
+    const bool undecodable = undecoded >= 0;
+    const uint8_t pls = uint8_t(undecodable ? undecoded : decoded >= 0 ? decoded : 0);
     const uint64_t dropped = chain.droppedBlocks();
     const uint64_t bchCorrected = chain.bchCorrectedBits();
     const uint64_t bchFailures = chain.bchFailures();
@@ -150,7 +146,10 @@ std::string RunStatus::line(const char* kind)
     const int confidence = dvbS2 ? frameLock : syncConfidence;
 
     const double inputRate = elapsed > 0 ? double(samples.load(std::memory_order_relaxed)) / elapsed : 0.0;
-    const bool noFrames = !anyFrame && !undecodable && framesDecoded + framesFailed == 0;
+    // The code is shown while the frames decode; after they stop, the last
+    // one that did, as such.
+    const bool anyDecoded = undecodable || decoded >= 0;
+    const bool current = anyDecoded && (locked || undecodable);
     const std::string modcod = s2ModcodRow(pls & 31).name;
     const std::string frame = std::string((pls & 0x20) ? "short" : "normal") + ((pls & 0x40) ? " pilots" : "");
     SignalQualityReading quality = heldQuality ? *heldQuality : measured;
@@ -164,10 +163,11 @@ std::string RunStatus::line(const char* kind)
             << ",\"reception\":" << jsonString(locked ? "receiving" : problem) << ",\"confidence\":" << confidence << ",\"mer_db\":" << (quality.merValid ? decibels(quality.merDb, 2) : "null")
             << ",\"esn0_db\":" << (quality.valid ? decibels(quality.esn0Db, 2) : "null");
         if (dvbS2)
-            out << ",\"modcod\":" << (noFrames ? "null" : jsonString(modcod))
+            out << ",\"modcod\":" << (current ? jsonString(modcod) : "null")
                 << ",\"modcod_decoded\":" << (undecodable ? "false" : "true")
-                << ",\"pls\":" << (noFrames ? "null" : std::to_string(int(pls)))
-                << ",\"frame\":" << (noFrames ? "null" : jsonString(frame))
+                << ",\"pls\":" << (current ? std::to_string(int(pls)) : "null")
+                << ",\"frame\":" << (current ? jsonString(frame) : "null")
+                << ",\"last_modcod\":" << (anyDecoded ? jsonString(modcod + " " + frame) : "null")
                 << ",\"frames_decoded\":" << framesDecoded << ",\"frames_failed\":" << framesFailed
                 << ",\"average_passes\":" << (framesDecoded > 0 ? double(passes) / double(framesDecoded) : 0.0)
                 << ",\"packet_crc_errors\":" << chain.packetCrcFailures()
@@ -204,10 +204,14 @@ std::string RunStatus::line(const char* kind)
     else if (quality.valid)
         out << " | Es/N0 " << decibels(quality.esn0Db, 1) << " dB";
     if (dvbS2) {
-        if (noFrames)
-            out << " | no frames";
-        else
+        if (current)
             out << " | " << modcod << " " << frame << (undecodable ? " (not decoded)" : "");
+        else if (anyDecoded)
+            out << " | last " << modcod << " " << frame;
+        else if (framesDecoded + framesFailed > 0)
+            out << " | no frame decoded";
+        else
+            out << " | no frames";
         out << " | frames " << framesDecoded
             << " ok, " << framesFailed << " failed";
         if (framesDecoded > 0) {
