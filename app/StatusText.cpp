@@ -65,7 +65,7 @@ QString modcodStatisticsText(bool dvbS2, bool locked, std::array<ModcodStatistic
     QString text = "Modcode Stats:\n";
     int64_t sum = 0;
     for (ModcodStatistic& s : statistics) {
-        if (s.count > 0 && now - s.lastSeen >= 10 * ticksPerSecond)
+        if (s.count > 0 && now - s.lastSeen >= ModcodStatistic::kWindowSeconds * ticksPerSecond)
             s = ModcodStatistic();
         sum += s.count;
     }

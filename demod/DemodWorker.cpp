@@ -69,8 +69,8 @@ void DemodWorker::takeEvents()
         case FrameEvent::Kind::HeaderRead:
             if (e.locked) {
                 headerReadLocked = true;
-                statistics[e.plsCode & 127].count += 1;
-                statistics[e.plsCode & 127].lastSeen = now;
+                statistics[e.plsCode & 127].seen(now, std::chrono::steady_clock::period::den /
+                                                          std::chrono::steady_clock::period::num);
             }
             break;
         case FrameEvent::Kind::InvalidModcod:

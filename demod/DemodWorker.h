@@ -14,8 +14,20 @@
 // 8 bytes (a complex float) per input symbol; in DVB-S2 mode followed by the
 // 64800 soft values of a frame completed during the block.
 struct ModcodStatistic {
+    // A MODCOD not seen for this long is gone: its count starts again.
+    static constexpr int64_t kWindowSeconds = 10;
     int64_t count = 0;
     int64_t lastSeen = 0;   // steady-clock ticks
+
+    // One more frame at `now`: after kWindowSeconds without one, the first
+    // of a new count (not the old count continued).
+    void seen(int64_t now, int64_t ticksPerSecond)
+    {
+        if (count > 0 && now - lastSeen >= kWindowSeconds * ticksPerSecond)
+            count = 0;
+        count += 1;
+        lastSeen = now;
+    }
 };
 
 // The worker's controls as it holds them, read in one go.

@@ -5,6 +5,8 @@
 #include <QCloseEvent>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 EqualizerWindow::EqualizerWindow(QWidget* parent)
     : QWidget(parent, Qt::Window)
 {
@@ -35,7 +37,12 @@ void EqualizerWindow::setMagnitudes(const std::vector<double>& magnitudes)
     }
     equ_plot->graph(0)->setData(x, y, true);
     equ_plot->xAxis->setRange(0, double(magnitudes.size()));
-    equ_plot->yAxis->setRange(0, 1);
+    // The magnitudes have a mean of 1: the axis reaches a tenth above the
+    // largest (8 for each centre tap after a reset), never below 0 … 1.
+    double largest = 0;
+    for (double m : magnitudes)
+        largest = std::max(largest, m);
+    equ_plot->yAxis->setRange(0, std::max(1.0, 1.1 * largest));
     equ_plot->replot(QCustomPlot::rpQueuedReplot);
 }
 

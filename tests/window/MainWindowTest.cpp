@@ -536,6 +536,13 @@ TEST_F(WindowTest, EqualizerWindowPlotsTheTapsOnEachRefresh)
     pumpFor(50);   // the plot redraws on the event loop
     const QImage image = taps->equ_plot->grab().toImage();
     EXPECT_GT(pixelsNear(image, EqualizerWindow::curveColour()), 20) << "the curve is drawn";
+    // On the scale: the axis reaches above the centre taps.
+    EXPECT_GE(taps->equ_plot->yAxis->range().upper, 8.0);
+    EXPECT_EQ(taps->equ_plot->yAxis->range().lower, 0.0);
+    // The peak itself is drawn: curve pixels in the plot's top tenth.
+    const QRect area = taps->equ_plot->axisRect()->rect();
+    const QImage top = image.copy(area.left(), area.top(), area.width(), area.height() / 10);
+    EXPECT_GT(pixelsNear(top, EqualizerWindow::curveColour()), 0) << "the centre taps' peak is on the plot";
 
     ui().cb_cma_show->click();
     EXPECT_FALSE(taps->isVisible());

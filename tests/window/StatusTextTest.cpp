@@ -75,6 +75,22 @@ TEST(StatusText, ModcodStatisticsCountOnlyTheLastTenSeconds)
     EXPECT_EQ(table[0x40 | 17].count, 0);
 }
 
+// A MODCOD that comes back after ten seconds away starts a new count; within
+// them it goes on counting.
+TEST(StatusText, AModcodBackAfterTenSecondsCountsAfresh)
+{
+    const int64_t second = 1000;
+    ModcodStatistic s;
+    for (int i = 0; i < 5; ++i)
+        s.seen(i * second, second);
+    EXPECT_EQ(s.count, 5);
+    s.seen(13 * second, second);   // 9 s after the last: the same run
+    EXPECT_EQ(s.count, 6);
+    s.seen(23 * second, second);   // 10 s after: a new run
+    EXPECT_EQ(s.count, 1);
+    EXPECT_EQ(s.lastSeen, 23 * second);
+}
+
 TEST(StatusText, EqualizerTapsAreScaledToAMeanOfOne)
 {
     using c = std::complex<float>;
