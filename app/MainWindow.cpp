@@ -24,9 +24,12 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QSignalBlocker>
+#include <QSpinBox>
+#include <QSplitter>
 #include <QStyleFactory>
 
 #include <chrono>
@@ -79,6 +82,12 @@ MainWindow::MainWindow(const WindowOptions& options, WindowMessages shown, QWidg
     LogLine() << "Init Complete! ";
 }
 
+void MainWindow::applyTraceRange()
+{
+    auto value = [](const QSpinBox* box) { return box->value() == box->minimum() ? NAN : double(box->value()); };
+    ui->widget_spectrum_trace->setFixedRange(value(traceFloorBox), value(traceTopBox));
+}
+
 void MainWindow::fitLayout()
 {
     // Down to 1280×720 every control stays usable: the pages scroll rather
@@ -90,6 +99,43 @@ void MainWindow::fitLayout()
     ui->fl_info->setVerticalSpacing(2);
     ui->widget_waterfall->setMinimumSize(400, 120);
     ui->widget_spectrum_trace->setMinimumHeight(80);
+    // Trace and waterfall share a splitter (the trace as high as one likes)
+    // and the frequency axis: the waterfall leaves the trace's label strip
+    // free.
+    auto* splitter = new QSplitter(Qt::Vertical, ui->dock_spectrum_contents);
+    splitter->setObjectName("split_spectrum");
+    splitter->setChildrenCollapsible(false);
+    ui->vl_spectrum->removeWidget(ui->widget_spectrum_trace);
+    ui->vl_spectrum->removeWidget(ui->widget_waterfall);
+    splitter->addWidget(ui->widget_spectrum_trace);
+    auto* waterfallRow = new QWidget(splitter);
+    auto* row = new QHBoxLayout(waterfallRow);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addSpacing(TraceDisplay::kLabelWidth);
+    row->addWidget(ui->widget_waterfall);
+    splitter->addWidget(waterfallRow);
+    ui->widget_spectrum_trace->setClickTarget(ui->widget_waterfall);
+    splitter->setStretchFactor(0, 2);
+    splitter->setStretchFactor(1, 3);
+    ui->vl_spectrum->addWidget(splitter);
+    // The trace's dB range: where the user fixes it, or following the signal.
+    auto rangeBox = [this](const char* name, int initial) {
+        auto* box = new QSpinBox(ui->tab_spectrum);
+        box->setObjectName(name);
+        box->setRange(int(TraceDisplay::kLowestDb) - 1, int(TraceDisplay::kHighestDb));
+        box->setSuffix(" dBFS");
+        box->setSpecialValueText("Auto");
+        box->setValue(initial);
+        connect(box, QOverload<int>::of(&QSpinBox::valueChanged), this, &MainWindow::applyTraceRange);
+        return box;
+    };
+    traceFloorBox = rangeBox("box_trace_floor", int(TraceDisplay::kLowestDb) - 1);
+    traceTopBox = rangeBox("box_trace_top", int(TraceDisplay::kLowestDb) - 1);
+    traceFloorBox->setToolTip("The lowest level the spectrum trace shows; Auto: 5 dB below the noise floor.");
+    traceTopBox->setToolTip("The highest level the spectrum trace shows; Auto: 5 dB above the peak.");
+    ui->fl_spectrum->addRow("Trace floor:", traceFloorBox);
+    ui->fl_spectrum->addRow("Trace top:", traceTopBox);
     // Height beyond what the controls want goes to the Spectrum View.
     ui->centralwidget->setMaximumHeight(ui->centralwidget->sizeHint().height());
 }
@@ -999,6 +1045,8 @@ void MainWindow::slot_60hz_timer_ovf()
         ui->widget_waterfall->setAnnotations(device->getFrequency(), fs, float(receiver->settings().symbolRate), receiver->settings().rollOff);
         ui->widget_spectrum_trace->setBand(ui->widget_waterfall->offsetPosition(), float(receiver->settings().symbolRate),
                                            receiver->settings().rollOff, overlayOpacity > 0 ? fs : 0);
+        ui->widget_spectrum_trace->setTuning(double(device->getFrequency()), double(fs), general.freqLo0,
+                                             general.freqLo1);
     }
 
     const bool debugOpen = debugWindow->isVisible();

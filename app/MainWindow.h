@@ -30,6 +30,7 @@ class DebugWindow;
 class EqualizerWindow;
 class QActionGroup;
 class QLabel;
+class QSpinBox;
 class QFileDialog;
 class WorkerStatsWidget;
 
@@ -151,6 +152,9 @@ private:
     void applyStyle();
     void setUpGui(const WindowOptions& options);
     void fitLayout();
+    void applyTraceRange();
+    QSpinBox* traceFloorBox = nullptr;
+    QSpinBox* traceTopBox = nullptr;
     void showReceiverSettings();
     void applyGeneralSettings();
     void setUpDevices(const DeviceLibraries& radioLibraries);

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 namespace {
 
@@ -206,6 +207,31 @@ TEST(WaterfallDisplay, ClicksRetuneAndPlaceTheOffset)
     EXPECT_EQ(offset.count(), 3);
 }
 
+// The trace above the waterfall takes clicks as the waterfall does, at the
+// same place on the frequency axis; its label strip takes none.
+TEST(TraceDisplay, ClicksGoOnToTheWaterfallAtTheSamePlace)
+{
+    Waterfall w;
+    TraceDisplay trace;
+    trace.resize(TraceDisplay::kLabelWidth + w.display.width(), 100);
+    trace.setClickTarget(&w.display);
+    QSignalSpy centre(&w.display, &WaterfallDisplay::centerFreqChanged);
+    QSignalSpy offset(&w.display, &WaterfallDisplay::offsetFreqChanged);
+    const QRect plot = trace.plotArea();
+
+    QTest::mouseClick(&trace, Qt::LeftButton, {}, QPoint(plot.left() + plot.width() * 3 / 4, 50));
+    ASSERT_EQ(centre.count(), 1);
+    EXPECT_NEAR(centre[0][0].toFloat(), 0.5f, 0.01f);
+    QTest::mousePress(&trace, Qt::RightButton, {}, QPoint(plot.left() + plot.width() / 4, 50));
+    EXPECT_NEAR(w.display.offsetPosition(), -0.5f, 0.01f);
+    QTest::mouseRelease(&trace, Qt::RightButton, {}, QPoint(plot.left() + plot.width() / 2, 50));
+    EXPECT_NEAR(w.display.offsetPosition(), 0.0f, 0.01f);
+    EXPECT_EQ(offset.count(), 2);
+
+    QTest::mouseClick(&trace, Qt::LeftButton, {}, QPoint(TraceDisplay::kLabelWidth / 2, 50));
+    EXPECT_EQ(centre.count(), 1) << "a click on the labels";
+}
+
 TEST(PowerLevels, DecibelsRelativeToFullScale)
 {
     EXPECT_NEAR(spectrumDbfs(32768.0f), 0.0, 1e-9);
@@ -218,7 +244,7 @@ TEST(PowerLevels, DecibelsRelativeToFullScale)
     EXPECT_EQ(waterfallColourIndex(waterfallLevel(spectrumDbfs(1e9f))), 255) << "far above full scale: saturation";
 }
 
-TEST(TraceDisplay, DrawsTheLevelsAndTheBand)
+TEST(TraceDisplay, DrawsTheLevelsAndTheBandBesideItsLabels)
 {
     TraceDisplay trace;
     trace.resize(800, 141);
@@ -228,25 +254,124 @@ TEST(TraceDisplay, DrawsTheLevelsAndTheBand)
     trace.setLevels(line);
     trace.setBand(0.0f, 1e6f, 0.35f, 2000000);
     ASSERT_EQ(trace.levels().size(), 1600u);
-    EXPECT_EQ(trace.levels()[800], -20.0);
-    EXPECT_EQ(TraceDisplay::shownDb(spectrumDbfs(0.0f)), TraceDisplay::kFloorDb);
-    EXPECT_EQ(TraceDisplay::shownDb(40.0), TraceDisplay::kTopDb);
+    EXPECT_NEAR(trace.levels()[800], -20.0, 1e-9);
+    // The range follows: 5 dB below the floor and above the peak, in 5 dB steps.
+    EXPECT_EQ(trace.floorDb(), -55.0);
+    EXPECT_EQ(trace.topDb(), -15.0);
 
     const QImage image = trace.grab().toImage();
+    const QRect plot = trace.plotArea();
+    ASSERT_EQ(plot.left(), TraceDisplay::kLabelWidth);
     auto traceRow = [&](int x) {
         for (int y = 0; y < image.height(); ++y)
             if (near(at(image, x, y), TraceDisplay::traceColour(), 40))
                 return y;
         return -1;
     };
-    // 80 dB over 140 rows: −20 dBFS at row 52.5, −50 dBFS at row 105.
-    EXPECT_NEAR(traceRow(400), 52, 2);
-    EXPECT_NEAR(traceRow(100), 105, 2);
-    // The band: 1 Msym/s of 2 Msps is the middle half; the skirts beyond.
-    EXPECT_NE(at(image, 400, 130), at(image, 100, 130));
-    EXPECT_NE(at(image, 400, 130), at(image, 160, 130)) << "skirt and core differ";
-    EXPECT_NE(at(image, 160, 130), at(image, 100, 130)) << "the skirt is marked";
-    EXPECT_EQ(at(image, 30, 130), at(image, 770, 130)) << "outside on both sides alike";
+    // 40 dB over 140 rows: −20 dBFS at row 17.5, −50 dBFS at row 122.5.
+    const int middle = plot.left() + plot.width() / 2;
+    EXPECT_NEAR(traceRow(middle), 17, 2);
+    EXPECT_NEAR(traceRow(plot.left() + 40), 122, 2);
+    // No trace over the labels.
+    for (int x = 0; x < TraceDisplay::kLabelWidth; ++x)
+        EXPECT_EQ(traceRow(x), -1) << "column " << x;
+    // The band: 1 Msym/s of 2 Msps is the middle half of the plot; the skirts beyond.
+    const int core = middle - plot.width() / 8, skirt = middle - plot.width() / 4 - 20, outside = plot.left() + 20;
+    EXPECT_NE(at(image, core, 130), at(image, outside, 130));
+    EXPECT_NE(at(image, core, 130), at(image, skirt, 130)) << "skirt and core differ";
+    EXPECT_NE(at(image, skirt, 130), at(image, outside, 130)) << "the skirt is marked";
+    EXPECT_EQ(at(image, outside, 130), at(image, plot.right() - 20, 130)) << "outside on both sides alike";
+
+    // Low, the labels thin out rather than run into each other: each run of
+    // rows with label text in the strip is one label high at most.
+    TraceDisplay lowTrace;
+    lowTrace.resize(800, 60);
+    std::vector<double> flat(1600, -30.0);
+    std::fill(flat.begin() + 400, flat.begin() + 1200, -10.0);
+    lowTrace.setLevels(flat);
+    ASSERT_EQ(lowTrace.topDb() - lowTrace.floorDb(), 30.0);
+    const QImage low = lowTrace.grab().toImage();
+    QFont small = lowTrace.font();
+    small.setPointSizeF(7);
+    const int textHeight = QFontMetrics(small).height();
+    int runs = 0, run = 0, longest = 0;
+    for (int y = 0; y < low.height(); ++y) {
+        bool text = false;
+        for (int x = 2; x < TraceDisplay::kLabelWidth - 2 && !text; ++x)
+            text = qGray(low.pixel(x, y)) > 100;
+        run = text ? run + 1 : 0;
+        runs += run == 1;
+        longest = std::max(longest, run);
+    }
+    EXPECT_GE(runs, 2) << "labelled";
+    EXPECT_LE(longest, textHeight) << "labels run into each other";
+}
+
+// A noise floor far below the old fixed range and a band 10 dB above it:
+// both on the plot, the step between them a quarter of its height or more.
+TEST(TraceDisplay, TheRangeFollowsTheSignalUnlessFixed)
+{
+    TraceDisplay trace;
+    trace.resize(600, 121);
+    std::vector<double> line(1024, -95.0);
+    std::fill(line.begin() + 384, line.begin() + 640, -85.0);
+    trace.setLevels(line);
+    EXPECT_EQ(trace.floorDb(), -100.0);
+    EXPECT_EQ(trace.topDb(), -80.0);
+    // Fixed by the user: as fixed, each side on its own.
+    trace.setFixedRange(-60.0, 0.0);
+    EXPECT_EQ(trace.floorDb(), -60.0);
+    EXPECT_EQ(trace.topDb(), 0.0);
+    trace.setFixedRange(NAN, -70.0);
+    EXPECT_EQ(trace.floorDb(), -100.0);
+    EXPECT_EQ(trace.topDb(), -70.0);
+    // Never narrower than 20 dB: a flat line.
+    trace.setFixedRange(NAN, NAN);
+    trace.setLevels(std::vector<double>(1024, -95.0));
+    trace.setLevels(std::vector<double>(512, -40.0));   // another length starts afresh
+    EXPECT_EQ(trace.topDb() - trace.floorDb(), 20.0);
+    EXPECT_EQ(trace.floorDb(), -45.0);
+}
+
+// Lines whose bins jitter by ±3 dB around −60 dBFS (1.7 dB rms): the average
+// over time holds the trace to well under half of that.
+TEST(TraceDisplay, LinesAreAveragedOverTime)
+{
+    TraceDisplay trace;
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<double> jitter(-3.0, 3.0);
+    std::vector<double> line(256);
+    for (int n = 0; n < 40; ++n) {
+        for (double& v : line)
+            v = -60.0 + jitter(rng);
+        trace.setLevels(line);
+    }
+    double sum = 0, squares = 0;
+    for (double v : trace.levels()) {
+        sum += v;
+        squares += v * v;
+    }
+    const double n = double(trace.levels().size());
+    const double mean = sum / n;
+    EXPECT_LT(std::sqrt(squares / n - mean * mean), 0.8);
+    EXPECT_NEAR(mean, -60.0, 1.0);
+}
+
+// Under the mouse: the frequency there with each LNB oscillator applied, and
+// the level; nothing over the labels.
+TEST(TraceDisplay, ReadsOutTheFrequencyAndLevelUnderTheMouse)
+{
+    TraceDisplay trace;
+    trace.resize(800, 100);
+    std::vector<double> line(1000, -50.0);
+    std::fill(line.begin() + 450, line.begin() + 550, -20.0);
+    trace.setLevels(line);
+    EXPECT_TRUE(trace.readoutAt(400).isEmpty()) << "no tuning yet";
+    trace.setTuning(1000e6, 2e6, 9750, 10600);
+    const QRect plot = trace.plotArea();
+    EXPECT_EQ(trace.readoutAt(plot.left() + plot.width() / 2), "1000.000 MHz (Lo 10750.000, Hi 11600.000) -20.0 dBFS");
+    EXPECT_EQ(trace.readoutAt(plot.left()), "999.000 MHz (Lo 10749.000, Hi 11599.000) -50.0 dBFS");
+    EXPECT_TRUE(trace.readoutAt(TraceDisplay::kLabelWidth - 1).isEmpty());
 }
 
 TEST(IQPlot, SymbolsLandOnTheirPixelsAndFadeInSixTicks)

@@ -6,6 +6,7 @@
 
 #include "app/WindowPlacement.h"
 #include "ui/ScrollablePages.h"
+#include "ui/TraceDisplay.h"
 
 #include <QDockWidget>
 #include <QFile>
@@ -13,6 +14,8 @@
 #include <QLabel>
 #include <QScrollArea>
 #include <QSettings>
+#include <QSpinBox>
+#include <QSplitter>
 
 #include <fstream>
 
@@ -95,6 +98,40 @@ TEST_F(WindowTest, FitsALaptopScreenWithNothingDrawnOverAnything)
         EXPECT_GE(area->widget()->height(), area->widget()->minimumSizeHint().height())
             << ui().tabs->tabText(page).toStdString();
     }
+}
+
+// The trace and the waterfall share the frequency axis (the waterfall
+// leaves the trace's label strip free), a splitter sets their heights, and
+// the Spectrum page fixes the trace's range or lets it follow the signal.
+TEST_F(WindowTest, TraceAndWaterfallShareTheirAxisAndTheTraceItsRange)
+{
+    open();
+    window->show();
+    window->resize(1366, 700);
+    pumpFor(50);
+    TraceDisplay* trace = ui().widget_spectrum_trace;
+    const QRect plot = trace->plotArea().translated(trace->mapTo(window.get(), QPoint(0, 0)));
+    const QRect waterfall = inWindow(ui().widget_waterfall, window.get());
+    EXPECT_EQ(waterfall.left(), plot.left());
+    EXPECT_EQ(waterfall.width(), plot.width());
+    auto* splitter = window->findChild<QSplitter*>("split_spectrum");
+    ASSERT_NE(splitter, nullptr);
+    EXPECT_TRUE(splitter->isAncestorOf(trace) && splitter->isAncestorOf(ui().widget_waterfall));
+
+    trace->setLevels(std::vector<double>(512, -95.0));
+    auto* floorBox = window->findChild<QSpinBox*>("box_trace_floor");
+    auto* topBox = window->findChild<QSpinBox*>("box_trace_top");
+    ASSERT_NE(floorBox, nullptr);
+    ASSERT_NE(topBox, nullptr);
+    EXPECT_EQ(floorBox->text(), "Auto");
+    EXPECT_EQ(trace->floorDb(), -100.0);
+    floorBox->setValue(-120);
+    topBox->setValue(-10);
+    EXPECT_EQ(trace->floorDb(), -120.0);
+    EXPECT_EQ(trace->topDb(), -10.0);
+    floorBox->setValue(floorBox->minimum());
+    EXPECT_EQ(floorBox->text(), "Auto");
+    EXPECT_EQ(trace->floorDb(), -100.0);
 }
 
 // Closing keeps the size and the dock state in window.ini; the next window
