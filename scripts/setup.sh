@@ -10,6 +10,7 @@ packages=(
   librtlsdr-dev libhackrf-dev liblimesuite-dev libairspy-dev libiio-dev libsoapysdr-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  xvfb xauth xdotool
 )
 
 missing=()
