@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# One session of xserver_test.sh, inside the virtual X server: WIDTH and
-# HEIGHT (the screen), PORT, DIR and APP come from it.
+# One session of xserver_test.sh, inside the virtual X server, the window
+# started as scripts/run.sh starts it: WIDTH and HEIGHT (the screen), PORT,
+# DIR and APP come from it.
 set -uo pipefail
 sw=$WIDTH
 sh=$HEIGHT
@@ -23,7 +24,7 @@ wait_lines() {
   return 1
 }
 
-"$APP" --tcp "127.0.0.1:$PORT" --no-release-notes --quit-after 20 --screenshot "$DIR/window.png" >"$log" 2>&1 &
+"$APP" --tcp "127.0.0.1:$PORT" --sample-rate 2000000 --symbol-rate 1000000 --carrier-loop on --no-release-notes --quit-after 20 --screenshot "$DIR/window.png" >"$log" 2>&1 &
 pid=$!
 
 window=
