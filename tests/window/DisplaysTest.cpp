@@ -46,6 +46,16 @@ struct Waterfall {
     QImage render() { return display.grab().toImage(); }
 };
 
+// A spectrum line of `bins` at `noise` dBFS with `band` dBFS over the middle
+// `share` of it.
+std::vector<double> bandLine(size_t bins, double noise, double band, double share)
+{
+    std::vector<double> line(bins, noise);
+    const size_t width = size_t(double(bins) * share);
+    std::fill(line.begin() + long((bins - width) / 2), line.begin() + long((bins + width) / 2), band);
+    return line;
+}
+
 } // namespace
 
 TEST(WaterfallColours, KnotsAndSaturation)
@@ -249,9 +259,7 @@ TEST(TraceDisplay, DrawsTheLevelsAndTheBandBesideItsLabels)
     TraceDisplay trace;
     trace.resize(800, 141);
     // −20 dBFS in the middle half, −50 dBFS elsewhere.
-    std::vector<double> line(1600, -50.0);
-    std::fill(line.begin() + 400, line.begin() + 1200, -20.0);
-    trace.setLevels(line);
+    trace.setLevels(bandLine(1600, -50.0, -20.0, 0.5));
     trace.setBand(0.0f, 1e6f, 0.35f, 2000000);
     ASSERT_EQ(trace.levels().size(), 1600u);
     EXPECT_NEAR(trace.levels()[800], -20.0, 1e-9);
@@ -286,9 +294,7 @@ TEST(TraceDisplay, DrawsTheLevelsAndTheBandBesideItsLabels)
     // rows with label text in the strip is one label high at most.
     TraceDisplay lowTrace;
     lowTrace.resize(800, 60);
-    std::vector<double> flat(1600, -30.0);
-    std::fill(flat.begin() + 400, flat.begin() + 1200, -10.0);
-    lowTrace.setLevels(flat);
+    lowTrace.setLevels(bandLine(1600, -30.0, -10.0, 0.5));
     ASSERT_EQ(lowTrace.topDb() - lowTrace.floorDb(), 30.0);
     const QImage low = lowTrace.grab().toImage();
     QFont small = lowTrace.font();
@@ -313,9 +319,7 @@ TEST(TraceDisplay, TheRangeFollowsTheSignalUnlessFixed)
 {
     TraceDisplay trace;
     trace.resize(600, 121);
-    std::vector<double> line(1024, -95.0);
-    std::fill(line.begin() + 384, line.begin() + 640, -85.0);
-    trace.setLevels(line);
+    trace.setLevels(bandLine(1024, -95.0, -85.0, 0.25));
     EXPECT_EQ(trace.floorDb(), -100.0);
     EXPECT_EQ(trace.topDb(), -80.0);
     // Fixed by the user: as fixed, each side on its own.
@@ -363,9 +367,7 @@ TEST(TraceDisplay, ReadsOutTheFrequencyAndLevelUnderTheMouse)
 {
     TraceDisplay trace;
     trace.resize(800, 100);
-    std::vector<double> line(1000, -50.0);
-    std::fill(line.begin() + 450, line.begin() + 550, -20.0);
-    trace.setLevels(line);
+    trace.setLevels(bandLine(1000, -50.0, -20.0, 0.1));
     EXPECT_TRUE(trace.readoutAt(400).isEmpty()) << "no tuning yet";
     trace.setTuning(1000e6, 2e6, 9750, 10600);
     const QRect plot = trace.plotArea();

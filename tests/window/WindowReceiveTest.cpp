@@ -32,6 +32,15 @@ int greenPixels(const QImage& image)
     return n;
 }
 
+// Connects `window` to `server` as a TCP input of 2 MHz bandwidth.
+void connectTo(MainWindow& window, const testsupport::SendOnceServer& server)
+{
+    TcpInputSettings input;
+    input.port = server.port;
+    input.bandwidthMHz = 2.0;
+    window.connectTcp(input);
+}
+
 } // namespace
 
 TEST_F(WindowTest, ReceivesTheTestTransmitterOverTcp)
@@ -70,10 +79,7 @@ TEST_F(WindowTest, ReceivesTheTestTransmitterOverTcp)
     };
 
     testsupport::SendOnceServer server(samples);
-    TcpInputSettings input;
-    input.port = server.port;
-    input.bandwidthMHz = 2.0;
-    window->connectTcp(input);
+    connectTo(*window, server);
     ASSERT_NE(window->currentDevice(), nullptr);
 
     // While the samples flow: the sync label turns green and the labels read
@@ -231,10 +237,7 @@ TEST_F(WindowTest, DisplaysShowTheServiceAndTheConstellationOfTheSignal)
         window->show();
         ui().cb_crec_fine_enabled->click();   // the loop turns the constellation onto its points
         testsupport::SendOnceServer server(readFile(iq));
-        TcpInputSettings input;
-        input.port = server.port;
-        input.bandwidthMHz = 2.0;
-        window->connectTcp(input);
+        connectTo(*window, server);
         ASSERT_NE(window->currentDevice(), nullptr);
         pumpUntil([&] { return window->currentDevice() == nullptr; }, 240000);
         ASSERT_TRUE(chain().waitIdle(std::chrono::seconds(60)));
@@ -275,10 +278,7 @@ TEST_F(WindowTest, ClippingAndAStalledFeedAreShown)
     EXPECT_FALSE(clipping->isVisible());
 
     testsupport::SendOnceServer server(readFile(iq), 120000);
-    TcpInputSettings input;
-    input.port = server.port;
-    input.bandwidthMHz = 2.0;
-    window->connectTcp(input);
+    connectTo(*window, server);
     ASSERT_NE(window->currentDevice(), nullptr);
 
     const QColor green(0, 192, 0);
@@ -335,10 +335,7 @@ TEST_F(WindowTest, UnlockedTheLabelsNameNoModcod)
     open("conf_ldpc_threads=2\nip_out_mode=0\n");
     window->show();
     testsupport::SendOnceServer server(samples);
-    TcpInputSettings input;
-    input.port = server.port;
-    input.bandwidthMHz = 2.0;
-    window->connectTcp(input);
+    connectTo(*window, server);
     ASSERT_NE(window->currentDevice(), nullptr);
 
     bool shown = false, cleared = false, untrue = false;
