@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +29,16 @@ bool waitUntil(Pred done, int timeoutMs = 10000)
     while (!done() && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return done();
+}
+
+// `n` bytes from a Mersenne twister seeded with `seed`: the same for a seed.
+inline std::vector<uint8_t> randomBytes(size_t n, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> bytes(n);
+    for (uint8_t& b : bytes)
+        b = uint8_t(rng());
+    return bytes;
 }
 
 // The whole file (empty when it cannot be read).

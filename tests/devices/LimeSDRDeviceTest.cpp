@@ -7,6 +7,7 @@
 #include "tests/devices/LineRuns.h"
 #include "tests/devices/LogCapture.h"
 #include "tests/devices/RadioChain.h"
+#include "tests/devices/ReceivedSamples.h"
 
 #include <gtest/gtest.h>
 
@@ -18,21 +19,6 @@ namespace {
 using Lines = std::vector<std::string>;
 
 const std::string kInfo = "LimeSDR Mini, media=USB 3.0, module=FT601, addr=24607:1027, serial=1D3AC3";
-
-struct Received {
-    std::mutex mutex;
-    std::vector<int16_t> iq;
-    SampleCallback callback = [this](int16_t i, int16_t q) {
-        std::lock_guard<std::mutex> lock(mutex);
-        iq.push_back(i);
-        iq.push_back(q);
-    };
-    size_t count()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return iq.size() / 2;
-    }
-};
 
 bool startedStreaming(const FakeLime& fake)
 {
@@ -60,7 +46,7 @@ TEST(LimeSDRDevice, OpenSetsTheChannelUpInOrderLoggingEachCallAndStreams)
     EXPECT_TRUE(log.has("LimeSDRDevice::setRXChannel(1)"));
     EXPECT_TRUE(log.has("LimeSDRDevice::setRXPath(2)"));
 
-    Received received;
+    ReceivedSamples received;
     ASSERT_FALSE(device.open(received.callback));
     ASSERT_TRUE(startedStreaming(fake));
     EXPECT_EQ(fake.calls(), (Lines{"Open(" + kInfo + ")", "Init()", "GetLPFBWRange(rx)", "GetNumChannels(rx)",
@@ -142,7 +128,7 @@ TEST(LimeSDRDevice, EachFailingOpenStepLogsTheDeviceClosesItAndStartsNothing)
         LogCapture log;
         LimeSDRDevice device(fake.library(), kInfo, 0);
         device.setDeviceName(name);
-        Received received;
+        ReceivedSamples received;
         EXPECT_TRUE(device.open(received.callback));
         EXPECT_EQ(lastEntries(fake.calls(), c.calls.size()), c.calls);
         EXPECT_EQ(lastEntries(log.lines(), c.logTail.size()), c.logTail);
@@ -162,7 +148,7 @@ TEST(LimeSDRDevice, AChannelTheRadioDoesNotHaveFallsBackToTheFirst)
     LogCapture log;
     LimeSDRDevice device(fake.library(), kInfo, 0);
     device.setRXChannel(3);
-    Received received;
+    ReceivedSamples received;
     ASSERT_FALSE(device.open(received.callback));
     ASSERT_TRUE(startedStreaming(fake));
     EXPECT_TRUE(containsRun(log.lines(), {"LMS number of rx channels: 1",
@@ -178,13 +164,13 @@ TEST(LimeSDRDevice, TwelveBitSamplesAreScaledToSixteenBits)
     FakeLime fake;
     fake.stream = {2047, -2048, -1, 0, 1, 100};
     fake.samplesPerRead = 2;
-    Received received;
+    ReceivedSamples received;
     {
         LimeSDRDevice device(fake.library(), kInfo, 0);
         ASSERT_FALSE(device.open(received.callback));
         ASSERT_TRUE(testsupport::waitUntil([&] { return received.count() == 3; }));
     }   // destruction closes
-    EXPECT_EQ(received.iq, (std::vector<int16_t>{32752, -32768, -16, 0, 16, 1600}));
+    EXPECT_EQ(received.samples(), (std::vector<int16_t>{32752, -32768, -16, 0, 16, 1600}));
     EXPECT_EQ(lastEntries(fake.calls(), 2), (Lines{"DestroyStream()", "Close()"}));
 }
 
@@ -196,7 +182,7 @@ TEST(LimeSDRDevice, FailingReadsDeliverNothingAndStillClose)
     fake.failing = "RecvStream";
     fake.stream = {1, 2, 3, 4};
     LimeSDRDevice device(fake.library(), kInfo, 0);
-    Received received;
+    ReceivedSamples received;
     ASSERT_FALSE(device.open(received.callback));
     ASSERT_TRUE(testsupport::waitUntil([&] { return fake.reads() >= 3; })) << "it keeps trying";
     device.close();
@@ -212,7 +198,7 @@ TEST(LimeSDRDevice, RateChangesWhileStreamingNeverOverlapARead)
     fake.stream.assign(2 * 400000, 7);
     fake.samplesPerRead = 1000;
     LimeSDRDevice device(fake.library(), kInfo, 0);
-    Received received;
+    ReceivedSamples received;
     ASSERT_FALSE(device.open(received.callback));
     ASSERT_TRUE(startedStreaming(fake));
     for (unsigned i = 0; i < 40; ++i) {
@@ -253,7 +239,7 @@ TEST(LimeSDRDevice, ListedAfterTheRtlsdrDongles)
         EXPECT_EQ(devices[1]->getMinFrequency(), 10000u);
 
         // Each opens the radio of its own entry.
-        Received received;
+        ReceivedSamples received;
         ASSERT_FALSE(devices[2]->open(received.callback));
         EXPECT_EQ(fake.calls().front(), "Open(" + fake.infos[1] + ")");
         devices[2]->close();

@@ -8,6 +8,7 @@
 #include "tests/devices/LineRuns.h"
 #include "tests/devices/LogCapture.h"
 #include "tests/devices/RadioChain.h"
+#include "tests/devices/ReceivedSamples.h"
 
 #include <gtest/gtest.h>
 
@@ -18,26 +19,6 @@
 namespace {
 
 using Lines = std::vector<std::string>;
-
-struct Received {
-    std::mutex mutex;
-    std::vector<int16_t> iq;
-    SampleCallback callback = [this](int16_t i, int16_t q) {
-        std::lock_guard<std::mutex> lock(mutex);
-        iq.push_back(i);
-        iq.push_back(q);
-    };
-    size_t count()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return iq.size() / 2;
-    }
-    std::vector<int16_t> samples()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return iq;
-    }
-};
 
 // A device on the fake's first local context, as the enumerator makes it.
 std::unique_ptr<PlutoSDRDevice> makeDevice(FakeIio& fake)
@@ -67,7 +48,7 @@ TEST(PlutoSDRDevice, OpenTunesSetsTheFirstRateAndStreamsUntilClosed)
     EXPECT_EQ(device->getSampleRate(), 20000000u);
     EXPECT_EQ(device->getFrequency(), 5000000000u) << "beyond 32 bits";
 
-    Received received;
+    ReceivedSamples received;
     ASSERT_FALSE(device->open(received.callback));
     ASSERT_TRUE(testsupport::waitUntil([&] { return fake.refills() > 6; })) << "the buffer thread refills";
     // The first refill on the buffer thread, every later one on one refill
@@ -125,7 +106,7 @@ TEST(PlutoSDRDevice, WithoutItsControlDeviceOpenFailsAndStartsNothing)
     fake.failing = "ad9361-phy";
     std::unique_ptr<PlutoSDRDevice> device = makeDevice(fake);
     LogCapture log;
-    Received received;
+    ReceivedSamples received;
     EXPECT_TRUE(device->open(received.callback));
     EXPECT_EQ(fake.calls().back(), "context_find_device(ad9361-phy)");
     EXPECT_TRUE(log.lines().empty()) << "fails without a message";
@@ -153,7 +134,7 @@ TEST(PlutoSDRDevice, WithoutItsStreamItLogsWhyAndDeliversNothing)
         fake.stream = {1, 2, 3, 4};
         std::unique_ptr<PlutoSDRDevice> device = makeDevice(fake);
         LogCapture log;
-        Received received;
+        ReceivedSamples received;
         EXPECT_FALSE(device->open(received.callback));
         ASSERT_TRUE(testsupport::waitUntil([&] { return fake.calls().back() == kStreamSetup[c.setupCalls - 1]; }));
         device->close();
@@ -173,7 +154,7 @@ TEST(PlutoSDRDevice, FailingRefillsDeliverNothingAndStillClose)
     fake.failing = "refill";
     fake.stream = {1, 2, 3, 4};
     std::unique_ptr<PlutoSDRDevice> device = makeDevice(fake);
-    Received received;
+    ReceivedSamples received;
     ASSERT_FALSE(device->open(received.callback));
     ASSERT_TRUE(testsupport::waitUntil([&] { return fake.refills() >= 3; })) << "it keeps trying";
     device->close();
@@ -201,7 +182,7 @@ TEST(PlutoSDRDevice, TheGainIsADigitalFactorOfSixteenthsTruncatedTowardZero)
         fake.stream = in;
         std::unique_ptr<PlutoSDRDevice> device = makeDevice(fake);
         device->setGain(c.gain);
-        Received received;
+        ReceivedSamples received;
         ASSERT_FALSE(device->open(received.callback));
         ASSERT_TRUE(testsupport::waitUntil([&] { return received.count() == in.size() / 2; }));
         device->close();
@@ -218,7 +199,7 @@ TEST(PlutoSDRDevice, GainChangesWhileStreamingScaleWholeSamples)
     fake.stream.assign(2 * samples, 160);
     std::unique_ptr<PlutoSDRDevice> device = makeDevice(fake);
     device->setGain(16);
-    Received received;
+    ReceivedSamples received;
     ASSERT_FALSE(device->open(received.callback));
     for (int i = 0; i < 200 && !fake.streamDelivered(); ++i) {
         device->setGain(i % 2 == 0 ? 32 : 16);

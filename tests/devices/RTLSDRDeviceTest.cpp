@@ -5,6 +5,7 @@
 #include "tests/devices/FakeRtlsdr.h"
 #include "tests/devices/LogCapture.h"
 #include "tests/devices/RadioChain.h"
+#include "tests/devices/ReceivedSamples.h"
 
 #include <gtest/gtest.h>
 
@@ -13,22 +14,6 @@
 namespace {
 
 using Calls = std::vector<std::string>;
-
-// Samples as the device hands them on.
-struct Received {
-    std::mutex mutex;
-    std::vector<int16_t> iq;
-    SampleCallback callback = [this](int16_t i, int16_t q) {
-        std::lock_guard<std::mutex> lock(mutex);
-        iq.push_back(i);
-        iq.push_back(q);
-    };
-    size_t count()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return iq.size() / 2;
-    }
-};
 
 } // namespace
 
@@ -43,7 +28,7 @@ TEST(RTLSDRDevice, OpenSetsTheDongleUpInOrderAndStartsAtTheFirstRate)
     EXPECT_TRUE(fake.calls().empty()) << "closed: setters only store";
     EXPECT_EQ(device.getSampleRate(), 1800000u);
 
-    Received received;
+    ReceivedSamples received;
     ASSERT_FALSE(device.open(received.callback));
     ASSERT_TRUE(testsupport::waitUntil([&] { return fake.reading(); }));
     EXPECT_EQ(fake.calls(), (Calls{"open(0)", "set_tuner_gain_mode(1)", "set_agc_mode(0)", "set_testmode(0)",
@@ -80,7 +65,7 @@ TEST(RTLSDRDevice, AFailedOpenLogsTheDeviceAndLeavesNothingRunning)
     fake.failing = "open";
     RTLSDRDevice device(fake.library(), 2);
     device.setDeviceName("librtlsdr | <unknown>");
-    Received received;
+    ReceivedSamples received;
     LogCapture log;
     EXPECT_TRUE(device.open(received.callback));
     EXPECT_TRUE(log.has("rtlsdr_open failed for \"librtlsdr | <unknown>\""));
@@ -96,10 +81,10 @@ TEST(RTLSDRDevice, OffsetBinaryBytesBecomeSixteenBitSamplesOneByOneOrInRuns)
     fake.stream = {0x80, 0x00, 0xFF, 0x7F, 0x00, 0x81};
     {
         RTLSDRDevice device(fake.library(), 0);
-        Received received;
+        ReceivedSamples received;
         ASSERT_FALSE(device.open(received.callback));
         ASSERT_TRUE(testsupport::waitUntil([&] { return received.count() == 3; }));
-        EXPECT_EQ(received.iq, (std::vector<int16_t>{0, -32768, 32512, -256, -32768, 256}));
+        EXPECT_EQ(received.samples(), (std::vector<int16_t>{0, -32768, 32512, -256, -32768, 256}));
     }   // destruction closes
     EXPECT_EQ(fake.calls().back(), "close()");
 }
@@ -117,7 +102,7 @@ TEST(RTLSDRDevice, RunsGoToTheBlockCallbackWhenOneIsSet)
         runs.emplace_back(iq, iq + 2 * count);
     };
     device.setBlockCallback(&blocks);
-    Received perSample;
+    ReceivedSamples perSample;
     ASSERT_FALSE(device.open(perSample.callback));
     ASSERT_TRUE(testsupport::waitUntil([&] { return fake.streamDelivered(); }));
     device.close();

@@ -7,6 +7,7 @@
 #include "tests/devices/FakeSdrplay.h"
 #include "tests/devices/LogCapture.h"
 #include "tests/devices/RadioChain.h"
+#include "tests/devices/ReceivedSamples.h"
 
 #include <gtest/gtest.h>
 
@@ -15,21 +16,6 @@
 namespace {
 
 using Calls = std::vector<std::string>;
-
-struct Received {
-    std::mutex mutex;
-    std::vector<int16_t> iq;
-    SampleCallback callback = [this](int16_t i, int16_t q) {
-        std::lock_guard<std::mutex> lock(mutex);
-        iq.push_back(i);
-        iq.push_back(q);
-    };
-    size_t count()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return iq.size() / 2;
-    }
-};
 
 const Calls kOpenCalls{"LockDeviceApi()", "SelectDevice(1812000A17)", "UnlockDeviceApi()", "GetDeviceParams()",
                        "Init(fs=8000000 bw=8000 if=0 gr=40 lna=1 agc=0)"};
@@ -54,7 +40,7 @@ TEST(SDRPlayDevice, OpenSelectsTheDeviceSetsItUpAndStartsAtTheFirstRateWithoutTu
     EXPECT_EQ(device.getFrequency(), 1210000000u);
     EXPECT_EQ(device.getGain(), 45);
 
-    Received received;
+    ReceivedSamples received;
     ASSERT_FALSE(device.open(received.callback));
     EXPECT_EQ(fake.calls(), kOpenCalls) << "frequency and gain wait for their setters; no update before Init";
     EXPECT_EQ(device.getSampleRate(), 8000000u);
@@ -73,7 +59,7 @@ TEST(SDRPlayDevice, OpenSettersUpdateTheApiWithTheirReason)
 {
     FakeSdrplay fake;
     SDRPlayDevice device(fake.library(), fake.devices[0]);
-    Received received;
+    ReceivedSamples received;
     ASSERT_FALSE(device.open(received.callback));
     const size_t opened = fake.calls().size();
     LogCapture log;
@@ -115,7 +101,7 @@ TEST(SDRPlayDevice, FailedUpdatesAreLoggedAndKeepTheStoredValues)
     SDRPlayDevice device(fake.library(), fake.devices[0]);
     device.setGain(30);
     device.setFrequency(1000000000);
-    Received received;
+    ReceivedSamples received;
     ASSERT_FALSE(device.open(received.callback));
     fake.failing = "Update";
     LogCapture log;
@@ -154,7 +140,7 @@ TEST(SDRPlayDevice, EveryFailedOpenStepIsLoggedGivesTheDeviceBackAndLeavesNothin
         SDRPlayDevice device(fake.library(), fake.devices[0]);
         if (step.failing == "no tuner B")
             device.setRXChannel(1);
-        Received received;
+        ReceivedSamples received;
         {
             LogCapture log;
             EXPECT_TRUE(device.open(received.callback));
@@ -195,7 +181,7 @@ TEST(SDRPlayDevice, TunerBIsUsedForAnyOtherRxChannel)
         device.setRXChannel(1);
         EXPECT_TRUE(log.has("SDRPlayDevice::setRXChannel(1)"));
     }
-    Received received;
+    ReceivedSamples received;
     ASSERT_FALSE(device.open(received.callback));
     EXPECT_EQ(fake.calls().back(), "Init(fs=8000000 bw=8000 if=0 gr=40 lna=1 agc=0 B)");
     EXPECT_EQ(fake.channelA.tunerParams.gain.gRdB, 0) << "tuner A untouched";
@@ -209,7 +195,7 @@ TEST(SDRPlayDevice, OnlyOneDeviceStreamsAtATime)
     fake.devices.push_back(FakeSdrplay::record("1812000B42", 3, sdrplay_api_Tuner_A));
     SDRPlayDevice first(fake.library(), fake.devices[0]);
     SDRPlayDevice second(fake.library(), fake.devices[1]);
-    Received a, b;
+    ReceivedSamples a, b;
     ASSERT_FALSE(first.open(a.callback));
     const size_t opened = fake.calls().size();
     {
@@ -233,7 +219,7 @@ TEST(SDRPlayDevice, CloseWaitsWhileTheApiIsStillStoppingAndLogsAFinalError)
 {
     FakeSdrplay fake;
     SDRPlayDevice device(fake.library(), fake.devices[0]);
-    Received received;
+    ReceivedSamples received;
     ASSERT_FALSE(device.open(received.callback));
     fake.stopPendingUninits = 3;
     {
@@ -261,13 +247,13 @@ TEST(SDRPlayDevice, SamplesPassUnchangedFromTheIAndQArrays)
     FakeSdrplay fake;
     fake.stream = {-32768, 32767, 0, -1, 1234, -4321};
     fake.samplesPerCallback = 2;
-    Received received;
+    ReceivedSamples received;
     {
         SDRPlayDevice device(fake.library(), fake.devices[0]);
         ASSERT_FALSE(device.open(received.callback));
         ASSERT_TRUE(testsupport::waitUntil([&] { return fake.streamDelivered(); }));
     }   // destruction closes
-    EXPECT_EQ(received.iq, fake.stream);
+    EXPECT_EQ(received.samples(), fake.stream);
     EXPECT_EQ(fake.calls().back(), "ReleaseDevice(1812000A17)");
     EXPECT_EQ(SDRPlayDevice::activeDevice(), nullptr);
 }
@@ -280,7 +266,7 @@ TEST(SDRPlayDevice, ListedAfterTheRtlsdrDongles_TheApiClosedAfterItsDevices)
     DeviceLibraries libraries;
     libraries.rtlsdr = &rtlsdr.library();
     libraries.sdrplay = &fake.library();
-    Received received;
+    ReceivedSamples received;
     {
         DeviceEnumerator enumerator(libraries);
         const std::vector<InputDevice*>& devices = enumerator.devices();
@@ -350,7 +336,7 @@ TEST(SdrplayLibrary, TheInstalledApiIsLoadedByItsFunctionNamesAndListsItsReceive
     DeviceEnumerator enumerator(libraries);
     ASSERT_EQ(enumerator.devices().size(), 2u);
     EXPECT_EQ(enumerator.devices()[0]->getDeviceName(), "sdrplay | SerNo: MODULE1, hwVer: 2, tuner: 0x01");
-    Received received;
+    ReceivedSamples received;
     EXPECT_TRUE(enumerator.devices()[0]->open(received.callback)) << "the module gives no parameter block";
     EXPECT_EQ(SDRPlayDevice::activeDevice(), nullptr);
 }

@@ -6,6 +6,7 @@
 #include "tests/devices/FakeSoapysdr.h"
 #include "tests/devices/LogCapture.h"
 #include "tests/devices/RadioChain.h"
+#include "tests/devices/ReceivedSamples.h"
 
 #include <gtest/gtest.h>
 
@@ -17,21 +18,6 @@
 namespace {
 
 using Calls = std::vector<std::string>;
-
-struct Received {
-    std::mutex mutex;
-    std::vector<int16_t> iq;
-    SampleCallback callback = [this](int16_t i, int16_t q) {
-        std::lock_guard<std::mutex> lock(mutex);
-        iq.push_back(i);
-        iq.push_back(q);
-    };
-    size_t count()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return iq.size() / 2;
-    }
-};
 
 FakeSoapysdr::Radio radio(const std::string& driver, const std::string& label, const std::string& serial)
 {
@@ -125,7 +111,7 @@ TEST(SoapySDRDevice, OpenAppliesTheStoredSettingsThenStreamsCs16AndCloseUndoesIt
     device->setFilterBandwidth(6000000);
     EXPECT_EQ(fake.calls().size(), listed) << "closed: setters only store";
 
-    Received received;
+    ReceivedSamples received;
     ASSERT_FALSE(device->open(received.callback));
     Calls calls = fake.calls();
     EXPECT_EQ(Calls(calls.begin() + long(listed), calls.end()),
@@ -160,7 +146,7 @@ TEST(SoapySDRDevice, WithoutAStoredRateOpenTakesTheFirstAndAZeroFrequencyIsNotTu
     ASSERT_TRUE(device);
     const size_t listed = fake.calls().size();
     device->setFilterBandwidth(6000000);   // the radio has no filter
-    Received received;
+    ReceivedSamples received;
     ASSERT_FALSE(device->open(received.callback));
     const Calls calls = fake.calls();
     EXPECT_EQ(Calls(calls.begin() + long(listed), calls.end()),
@@ -192,7 +178,7 @@ TEST(SoapySDRDevice, EveryFailedOpenStepIsLoggedAndUndoesWhatWasDone)
         std::unique_ptr<SoapySDRDevice> device = listedDevice(fake);
         ASSERT_TRUE(device);
         fake.failing = step.failing;
-        Received received;
+        ReceivedSamples received;
         {
             LogCapture log;
             EXPECT_TRUE(device->open(received.callback));
@@ -215,7 +201,7 @@ TEST(SoapySDRDevice, FailedSettingsAreLoggedAndTheRadioStillStreams)
     ASSERT_TRUE(device);
     device->setFrequency(5000000);
     fake.failing = "setFrequency";
-    Received received;
+    ReceivedSamples received;
     LogCapture log;
     ASSERT_FALSE(device->open(received.callback));
     device->setFrequency(6000000);
@@ -235,13 +221,13 @@ TEST(SoapySDRDevice, Cs16PairsArriveUnchanged_AndAReadFailureIsLoggedOnce)
     {
         std::unique_ptr<SoapySDRDevice> device = listedDevice(fake);
         ASSERT_TRUE(device);
-        Received received;
+        ReceivedSamples received;
         LogCapture log;
         ASSERT_FALSE(device->open(received.callback));
         ASSERT_TRUE(testsupport::waitUntil([&] { return fake.streamDelivered(); }));
         std::this_thread::sleep_for(std::chrono::milliseconds(150));   // failing reads go on meanwhile
         device.reset();   // destruction closes
-        EXPECT_EQ(received.iq, fake.stream);
+        EXPECT_EQ(received.samples(), fake.stream);
         EXPECT_EQ(log.lines(), std::vector<std::string>{"SoapySDRDevice_readStream failed for "
                                                         "\"soapysdr | bladerf | BladeRF #0 [ab12]\": STREAM_ERROR"});
     }
@@ -263,7 +249,7 @@ TEST(SoapySDRDevice, ReadsGoToTheBlockCallbackAsRunsWhenOneIsSet)
         runs.emplace_back(iq, iq + 2 * count);
     };
     device->setBlockCallback(&blocks);
-    Received perSample;
+    ReceivedSamples perSample;
     ASSERT_FALSE(device->open(perSample.callback));
     ASSERT_TRUE(testsupport::waitUntil([&] { return again.streamDelivered(); }));
     device->close();

@@ -1,4 +1,6 @@
 #include "fec/DvbS1OuterDecoder.h"
+#include "tests/TestSupport.h"
+#include "tests/fec/DvbsAlignmentRig.h"
 #include "tx/DvbsTransmitter.h"
 #include "tx/ReedSolomon.h"
 
@@ -15,22 +17,13 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
-// Numbered packets: a counter in bytes 4–7, a pattern after it.
-struct NumberedSource : tx::TsPacketSource {
-    uint32_t next = 0;
+// Numbered packets, each kept as sent.
+struct NumberedSource : NumberedTsSource {
     std::vector<std::vector<uint8_t>> sent;
     bool nextPacket(uint8_t* p) override
     {
-        p[0] = 0x47;
-        p[1] = 0x01;
-        p[2] = 0x00;
-        p[3] = uint8_t(0x10 | (next & 15));
-        for (int k = 0; k < 4; ++k)
-            p[4 + k] = uint8_t(next >> (24 - 8 * k));
-        for (int k = 8; k < 188; ++k)
-            p[k] = uint8_t(next * 31 + uint32_t(k));
+        NumberedTsSource::nextPacket(p);
         sent.emplace_back(p, p + 188);
-        ++next;
         return true;
     }
 };
@@ -282,10 +275,7 @@ TEST(DvbS1OuterDecoder, SyncSearchAndConfidenceRules)
 // Noise, all zeros and all ones: nothing found, nothing delivered, no crash.
 TEST(DvbS1OuterDecoder, NoiseAndConstantStreamsDeliverNothing)
 {
-    std::mt19937 rng(4);
-    std::vector<uint8_t> noise(200000);
-    for (auto& b : noise)
-        b = uint8_t(rng());
+    const std::vector<uint8_t> noise = testsupport::randomBytes(200000, 4);
     for (const std::vector<uint8_t>& s :
          {noise, std::vector<uint8_t>(100000, 0x00), std::vector<uint8_t>(100000, 0xFF)}) {
         Collector c;

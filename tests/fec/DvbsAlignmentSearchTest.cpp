@@ -1,4 +1,5 @@
 #include "DvbsAlignmentRig.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -73,15 +74,6 @@ std::vector<uint8_t> packetBits(int packets, int offset, bool inverted = false, 
     return out;
 }
 
-std::vector<uint8_t> noise(size_t bytes, uint32_t seed)
-{
-    std::mt19937 rng(seed);
-    std::vector<uint8_t> out(bytes);
-    for (uint8_t& b : out)
-        b = uint8_t(rng());
-    return out;
-}
-
 struct Recorder {
     std::vector<int> derotations;
     int skips = 0;
@@ -111,7 +103,7 @@ TEST(DvbsAlignmentSearch, StepsThroughNoiseInOrderOnlyWhenEnabled)
 {
     Recorder r;
     DvbsAlignmentSearch search(r.actions(), kPatience);
-    const std::vector<uint8_t> block = noise(kPatience / 8, 5);
+    const std::vector<uint8_t> block = testsupport::randomBytes(kPatience / 8, 5);
     EXPECT_FALSE(search.enabled());
     for (int k = 0; k < 3; ++k)
         search.observe(block.data(), block.size(), 4, {0, 0, 0});
@@ -154,7 +146,7 @@ TEST(DvbsAlignmentSearch, TurnsTheSenseOverAfterEveryTurnFailed)
     Recorder r;
     DvbsAlignmentSearch search(r.actions(), kPatience);
     search.setEnabled(true);
-    const std::vector<uint8_t> block = noise(kPatience / 8, 7);
+    const std::vector<uint8_t> block = testsupport::randomBytes(kPatience / 8, 7);
     CaptureStdout();
     search.observe(block.data(), block.size(), 2, {0, 0, 0});   // the period is learnt
     for (int k = 0; k < 4 * 2 - 1; ++k)
@@ -191,7 +183,7 @@ TEST(DvbsAlignmentSearch, KeepsSyncTurnsTheInverseAndLeavesTooFewSyncBytes)
         DvbsAlignmentSearch search(r.actions(), kPatience);
         search.setEnabled(true);
         search.observe(nullptr, 0, 6, {0, 0, 0});
-        const std::vector<uint8_t> noiseFirst = noise(kPatience / 8, 9);
+        const std::vector<uint8_t> noiseFirst = testsupport::randomBytes(kPatience / 8, 9);
         search.observe(noiseFirst.data(), noiseFirst.size(), 6, {0, 0, 0});
         ASSERT_EQ(search.skippedValues(), 1);
         CaptureStdout();

@@ -1,5 +1,6 @@
 #include "fec/ViterbiDecoder.h"
 #include "fec/ViterbiWorker.h"
+#include "tests/TestSupport.h"
 #include "tx/ConvEncoder.h"
 
 #include <gtest/gtest.h>
@@ -15,17 +16,10 @@ using Kernel = ViterbiDecoder::Kernel;
 
 namespace {
 
+using testsupport::randomBytes;
+
 const tx::DvbsRate kRates[] = {tx::DvbsRate::R12, tx::DvbsRate::R23, tx::DvbsRate::R34, tx::DvbsRate::R56,
                                tx::DvbsRate::R78};
-
-std::vector<uint8_t> randomBytes(size_t n, uint32_t seed)
-{
-    std::mt19937 rng(seed);
-    std::vector<uint8_t> bytes(n);
-    for (auto& b : bytes)
-        b = uint8_t(rng());
-    return bytes;
-}
 
 // The encoder's QPSK symbols (components ±0.707) as soft values, I then Q.
 std::vector<int32_t> encodeSoft(tx::DvbsRate rate, const std::vector<uint8_t>& bytes, float noise = 0.0f,

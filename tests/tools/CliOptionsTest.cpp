@@ -3,6 +3,7 @@
 #include "CliOptions.h"
 #include "RunStatus.h"
 #include "SampleReader.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -258,10 +259,8 @@ TEST(CliSamples, EveryFormatBecomesSixteenBitSamples)
 // part sample at the end of one piece is joined to the next.
 TEST(CliSamples, PiecesOfAnySizeGiveTheWholeStreamsSamples)
 {
-    std::mt19937 rng(9);
-    std::vector<uint8_t> bytes(4000);
-    for (auto& b : bytes)
-        b = uint8_t(rng());
+    const std::vector<uint8_t> bytes = testsupport::randomBytes(4000, 9);
+    std::mt19937 rng(10);   // the pieces' sizes
     for (IqFormat format : {IqFormat::S8, IqFormat::U8, IqFormat::S16, IqFormat::F32}) {
         std::vector<std::pair<int16_t, int16_t>> whole, pieces;
         deliverIqSamples(bytes.data(), bytes.size(), format, [&](int16_t i, int16_t q) { whole.emplace_back(i, q); });

@@ -3,6 +3,7 @@
 // delays and the scramblers' sequences.
 #include "fec/Dvbs2BchCodes.h"
 #include "fec/Dvbs2LdpcTables.h"
+#include "tests/TestSupport.h"
 #include "tx/BbScrambler.h"
 #include "tx/BchEncoder.h"
 #include "tx/ConvInterleaver.h"
@@ -17,14 +18,7 @@ using namespace tx;
 
 namespace {
 
-std::vector<uint8_t> randomBytes(size_t n, uint32_t seed)
-{
-    std::mt19937 rng(seed);
-    std::vector<uint8_t> v(n);
-    for (uint8_t& b : v)
-        b = uint8_t(rng());
-    return v;
-}
+using testsupport::randomBytes;
 
 int bitAt(const std::vector<uint8_t>& bytes, size_t i)
 {
