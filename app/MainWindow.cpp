@@ -14,9 +14,9 @@
 #include "ui/TCPInputDialog.h"
 #include "ui/IQPlot.h"
 #include "ui/PowerLevels.h"
+#include "ui/ScrollablePages.h"
 #include "ui/TraceDisplay.h"
 #include "ui/WaterfallDisplay.h"
-#include "ui/ScrollablePages.h"
 #include "ui/WorkerStatsWidget.h"
 #include "ui_MainWindow.h"
 
@@ -77,6 +77,8 @@ MainWindow::MainWindow(const WindowOptions& options, WindowMessages shown, QWidg
     setUpGui(options);
     setUpDevices(options.radioLibraries != nullptr ? *options.radioLibraries : DeviceLibraries::system());
     startWorkers();
+    // Height beyond what the controls want goes to the Spectrum View.
+    ui->centralwidget->setMaximumHeight(ui->centralwidget->sizeHint().height());
     placeWindow(*this);
     constructing = false;
     LogLine() << "Init Complete! ";
@@ -99,6 +101,11 @@ void MainWindow::fitLayout()
     ui->fl_info->setVerticalSpacing(2);
     ui->widget_waterfall->setMinimumSize(400, 120);
     ui->widget_spectrum_trace->setMinimumHeight(80);
+    arrangeSpectrumView();
+}
+
+void MainWindow::arrangeSpectrumView()
+{
     // Trace and waterfall share a splitter (the trace as high as one likes)
     // and the frequency axis: the waterfall leaves the trace's label strip
     // free.
@@ -136,8 +143,6 @@ void MainWindow::fitLayout()
     traceTopBox->setToolTip("The highest level the spectrum trace shows; Auto: 5 dB above the peak.");
     ui->fl_spectrum->addRow("Trace floor:", traceFloorBox);
     ui->fl_spectrum->addRow("Trace top:", traceTopBox);
-    // Height beyond what the controls want goes to the Spectrum View.
-    ui->centralwidget->setMaximumHeight(ui->centralwidget->sizeHint().height());
 }
 
 MainWindow::~MainWindow()

@@ -152,6 +152,7 @@ private:
     void applyStyle();
     void setUpGui(const WindowOptions& options);
     void fitLayout();
+    void arrangeSpectrumView();
     void applyTraceRange();
     QSpinBox* traceFloorBox = nullptr;
     QSpinBox* traceTopBox = nullptr;

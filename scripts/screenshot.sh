@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 port=${TAVIREL_SCREENSHOT_PORT:-7787}
-seconds=${TAVIREL_SCREENSHOT_SECONDS:-6}
+seconds=${TAVIREL_SCREENSHOT_SECONDS:-10}
 source scripts/serve_demo.sh
 serve_demo "$port" --duration $((2 * seconds + 8))
 
