@@ -148,10 +148,13 @@ std::string RunStatus::line(const char* kind)
     const double inputRate = elapsed > 0 ? double(samples.load(std::memory_order_relaxed)) / elapsed : 0.0;
     // The code is shown while the frames decode; after they stop, the last
     // one that did, as such.
-    const bool anyDecoded = undecodable || decoded >= 0;
-    const bool current = anyDecoded && (locked || undecodable);
+    const bool current = undecodable || (decoded >= 0 && locked);
     const std::string modcod = s2ModcodRow(pls & 31).name;
     const std::string frame = std::string((pls & 0x20) ? "short" : "normal") + ((pls & 0x40) ? " pilots" : "");
+    std::string lastDecoded;
+    if (decoded >= 0)
+        lastDecoded = std::string(s2ModcodRow(decoded & 31).name) + ((decoded & 0x20) ? " short" : " normal") +
+                      ((decoded & 0x40) ? " pilots" : "");
     SignalQualityReading quality = heldQuality ? *heldQuality : measured;
     // No MER for a signal that is not being received: the last one measured
     // would read as the signal's.
@@ -167,7 +170,7 @@ std::string RunStatus::line(const char* kind)
                 << ",\"modcod_decoded\":" << (undecodable ? "false" : "true")
                 << ",\"pls\":" << (current ? std::to_string(int(pls)) : "null")
                 << ",\"frame\":" << (current ? jsonString(frame) : "null")
-                << ",\"last_modcod\":" << (anyDecoded ? jsonString(modcod + " " + frame) : "null")
+                << ",\"last_modcod\":" << (decoded >= 0 ? jsonString(lastDecoded) : "null")
                 << ",\"frames_decoded\":" << framesDecoded << ",\"frames_failed\":" << framesFailed
                 << ",\"average_passes\":" << (framesDecoded > 0 ? double(passes) / double(framesDecoded) : 0.0)
                 << ",\"packet_crc_errors\":" << chain.packetCrcFailures()
@@ -206,8 +209,8 @@ std::string RunStatus::line(const char* kind)
     if (dvbS2) {
         if (current)
             out << " | " << modcod << " " << frame << (undecodable ? " (not decoded)" : "");
-        else if (anyDecoded)
-            out << " | last " << modcod << " " << frame;
+        else if (decoded >= 0)
+            out << " | last " << lastDecoded;
         else if (framesDecoded + framesFailed > 0)
             out << " | no frame decoded";
         else
