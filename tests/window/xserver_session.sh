@@ -24,7 +24,7 @@ wait_lines() {
   return 1
 }
 
-"$APP" --tcp "127.0.0.1:$PORT" --sample-rate 2000000 --symbol-rate 1000000 --carrier-loop on --no-release-notes --quit-after 20 --screenshot "$DIR/window.png" >"$log" 2>&1 &
+"$APP" --tcp "127.0.0.1:$PORT" --sample-rate 2000000 --symbol-rate 1000000 --carrier-loop on --no-release-notes --quit-after 25 --screenshot "$DIR/window.png" >"$log" 2>&1 &
 pid=$!
 
 window=
