@@ -175,8 +175,10 @@ int FakeSoapysdr::read(void* const* buffers, size_t numElems, long timeoutUs)
         if (n > 0)
             return int(n);
         delivered = true;
-        if (readFailure != 0)
+        if (readFailure != 0) {
+            ++failures;
             return readFailure;
+        }
     }
     // Nothing more comes: the radio's time-out, shortened.
     std::this_thread::sleep_for(std::chrono::microseconds(std::min(timeoutUs, 5000L)));
@@ -193,6 +195,12 @@ bool FakeSoapysdr::streamDelivered() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return delivered;
+}
+
+int FakeSoapysdr::failedReads() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return failures;
 }
 
 int FakeSoapysdr::outstanding() const

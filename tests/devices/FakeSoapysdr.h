@@ -37,6 +37,8 @@ public:
     // The calls so far, as "name(arguments)".
     std::vector<std::string> calls() const;
     bool streamDelivered() const;
+    // readStream calls answered with readFailure so far.
+    int failedReads() const;
     // Allocations of the library not given back (key/value lists, arrays).
     int outstanding() const;
 
@@ -48,6 +50,7 @@ private:
     std::string lastError;
     size_t readAt = 0;
     bool delivered = false;
+    int failures = 0;
     int allocations = 0;
     const Radio* made = nullptr;
 
