@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <climits>
 #include <mutex>
-#include <thread>
 
 namespace {
 
