@@ -1081,14 +1081,12 @@ void MainWindow::refreshLabels(bool readingsDue)
         // headers read from noise (the mixer off the signal, say) spell
         // codes the stream does not carry. Frames of a constellation that
         // is tracked but not demapped are named as such under lock.
-        const int decoded = chain.lastDecodedPlsCode();
-        const int undecoded = chain.undecodedPlsCode();
-        const bool undecodable = undecoded >= 0;
-        if (undecodable || (chain.receiving() && decoded >= 0)) {
-            const uint8_t pls = uint8_t(undecodable ? undecoded : decoded);
+        const ProcessingChain::CurrentCode current = chain.currentPlsCode(chain.receiving());
+        if (current.pls >= 0) {
+            const uint8_t pls = uint8_t(current.pls);
             showText(ui->lbl_modcode, QString("Modcode: %1%2")
                                           .arg(s2ModcodRow(plsModcod(pls)).name)
-                                          .arg(undecodable ? " (not decoded)" : ""));
+                                          .arg(current.decoded ? "" : " (not decoded)"));
             showText(ui->lbl_pilots, plsPilots(pls) ? "Pilot symbols: on" : "Pilot symbols: off");
             showText(ui->lbl_frametype, plsShortFrame(pls) ? "Frame type: short" : "Frame type: long");
             showText(ui->lbl_rolloff, QString("Rolloff: %1").arg(double(receiver->settings().rollOff), 0, 'f', 2));

@@ -566,6 +566,14 @@ int ProcessingChain::undecodedPlsCode()
     return constellation == 4 || constellation == 5 ? int(pls) : -1;
 }
 
+ProcessingChain::CurrentCode ProcessingChain::currentPlsCode(bool receiving)
+{
+    const int undecoded = undecodedPlsCode();
+    if (undecoded >= 0)
+        return {undecoded, false};
+    return {receiving ? lastDecodedPlsCode() : -1, true};
+}
+
 void ProcessingChain::setSymbolObserver(std::function<void(const WorkBuffer&)> observer)
 {
     symbolObserver = std::move(observer);

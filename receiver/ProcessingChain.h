@@ -154,6 +154,14 @@ public:
     // constellation that is tracked but not demapped (16APSK, 32APSK): the
     // last two data headers read cleanly to it. −1 otherwise.
     int undecodedPlsCode();
+    // The code to name as the signal's now: that of the frames tracked but
+    // not demapped (`decoded` false), else, while `receiving` (frames
+    // decode), that of the last frame that decoded; `pls` −1: none.
+    struct CurrentCode {
+        int pls = -1;
+        bool decoded = true;
+    };
+    CurrentCode currentPlsCode(bool receiving);
     FFTWorker& fftWorker() { return fft; }
     BasebandWorker& basebandWorker() { return baseband; }
     FIRWorker& firWorker() { return fir; }

@@ -108,13 +108,8 @@ std::string RunStatus::line(const char* kind)
     const int frameLock = demod.lockCounter();
     const SignalQualityReading measured = demod.signalQuality();
     // The code of the last frame that decoded: a header read from noise
-    // spells codes the stream does not carry. When the frames received are
-    // of a constellation that is tracked but not demapped (16APSK, 32APSK),
-    // theirs, marked as not decoded.
+    // spells codes the stream does not carry.
     const int decoded = chain.lastDecodedPlsCode();
-    const int undecoded = chain.undecodedPlsCode();
-    const bool undecodable = undecoded >= 0;
-    const uint8_t pls = uint8_t(undecodable ? undecoded : decoded >= 0 ? decoded : 0);
     const uint64_t dropped = chain.droppedBlocks();
     const uint64_t bchCorrected = chain.bchCorrectedBits();
     const uint64_t bchFailures = chain.bchFailures();
@@ -146,15 +141,18 @@ std::string RunStatus::line(const char* kind)
     const int confidence = dvbS2 ? frameLock : syncConfidence;
 
     const double inputRate = elapsed > 0 ? double(samples.load(std::memory_order_relaxed)) / elapsed : 0.0;
-    // The code is shown while the frames decode; after they stop, the last
-    // one that did, as such.
-    const bool current = undecodable || (decoded >= 0 && locked);
+    // The code is shown while the frames decode (or are tracked but not
+    // demapped, marked); after they stop, the last one that did, as such.
+    const ProcessingChain::CurrentCode shown = chain.currentPlsCode(locked);
+    const bool current = shown.pls >= 0;
+    const bool undecodable = !shown.decoded;
+    const uint8_t pls = uint8_t(current ? shown.pls : 0);
     const std::string modcod = s2ModcodRow(pls & 31).name;
-    const std::string frame = std::string((pls & 0x20) ? "short" : "normal") + ((pls & 0x40) ? " pilots" : "");
-    std::string lastDecoded;
-    if (decoded >= 0)
-        lastDecoded = std::string(s2ModcodRow(decoded & 31).name) + ((decoded & 0x20) ? " short" : " normal") +
-                      ((decoded & 0x40) ? " pilots" : "");
+    auto frameOf = [](int code) {
+        return std::string((code & 0x20) ? "short" : "normal") + ((code & 0x40) ? " pilots" : "");
+    };
+    const std::string frame = frameOf(pls);
+    const std::string lastDecoded = decoded >= 0 ? s2ModcodRow(decoded & 31).name + (" " + frameOf(decoded)) : "";
     SignalQualityReading quality = heldQuality ? *heldQuality : measured;
     // No MER for a signal that is not being received: the last one measured
     // would read as the signal's.
