@@ -206,8 +206,14 @@ void CarrierAcquisition::headerDone(uint64_t descrambled, bool locked, CarrierLo
         return;
     }
     const uint64_t code = encodePlsHeader(decodePlsHeader(descrambled));
-    if (__builtin_popcountll(code ^ descrambled) > kMaxHeaderErrors)
-        return;
+    if (__builtin_popcountll(code ^ descrambled) > kMaxHeaderErrors) {
+        // Read at a loop that is off the carrier, the header turns past a
+        // few of its bits however strong: it counts when it reads cleanly at
+        // the carrier it shows itself.
+        const uint64_t own = headerBitsAt(readHeader(descrambled).frequency) ^ kPlHeaderScrambling;
+        if (__builtin_popcountll(code ^ own) > kMaxHeaderErrors)
+            return;
+    }
 
     // The modulation taken off: x = raw · conj(reference), π/2-BPSK with the
     // SOF bits and then the scrambled code word.

@@ -33,6 +33,15 @@ constexpr float kSoftPeakFactor = 3.0f / 32;
 // level (it is normalised); 14.5 passes one in about 30 000 of those symbols
 // and, at Es/N0 −2 dB, about eleven SOFs in twelve.
 constexpr float kCoherentSofPeak = 14.5f;
+// The header metric of a PLHEADER at a frame length into a frame walked on
+// trial, where it shows the frame's header misread: about 15 at 3 dB where
+// the matched filter passes only part of a carrier a quarter of the symbol
+// rate off; data and noise pass it once in some 10⁵ frames.
+constexpr float kMisreadFrameMetric = 12.0f;
+// A loop this near (1/256 cycle per symbol) to where a move to the band's
+// centre takes the mixer stands on the carrier already: 2 % of the symbol
+// rate, about what the band's centre strays by.
+constexpr float kFoundNearMove = 5.0f;
 
 // The signs of Im(d) over a PLHEADER's products d[m] = conj(z[m])·z[m − 1]
 // (m = 1 … 25 within the SOF; 0 unused), for the sense set; and over the
@@ -132,8 +141,16 @@ size_t FrameSynchroniser::process(const int16_t* in, size_t n, float scale, bool
 void FrameSynchroniser::applyShift()
 {
     const float step = float(loopSign() * pendingShift * 256);
-    loop.integrator = restartAtShift ? 0.0f : loop.integrator - step;
-    loop.frequency = restartAtShift ? 0.0f : loop.frequency - step;
+    // A move asked for before the loop had found the carrier restarts it at
+    // the mixer's new frequency. But the move takes a few blocks to arrive,
+    // and where meanwhile headers have decoded where their frames said, or
+    // the loop has come to stand near where the mixer goes, the loop holds
+    // the carrier, more closely than the band's centre tells it, and
+    // follows it through the move.
+    const bool found = lockCount > 0 || std::fabs(loop.integrator - step) < kFoundNearMove;
+    const bool restart = restartAtShift && !found;
+    loop.integrator = restart ? 0.0f : loop.integrator - step;
+    loop.frequency = restart ? 0.0f : loop.frequency - step;
     // What the header sums hold was measured at the carrier before the move.
     acquisition.reset();
     lastSof = {};
@@ -180,7 +197,12 @@ __attribute__((always_inline)) inline cf FrameSynchroniser::push(cf z)
     if (blockTap != nullptr)
         blockTap->offer(DisplaySource::All, s);
 
-    bool peak = false;
+    const bool hit = lengthIndex < 16 && symbolCounter == kFrameLengths[size_t(lengthIndex)];
+    const bool misread = hit && !sofSearch && walkOnTrial() && headerMetric() >= kMisreadFrameMetric;
+    if (misread)
+        abandonWalkedFrame();
+
+    bool peak = misread;
     // Before the lock the sense is watched on every symbol: in the wrong
     // sense the headers read as other frames, whose lengths hide the SOFs
     // from the search.
@@ -211,11 +233,9 @@ __attribute__((always_inline)) inline cf FrameSynchroniser::push(cf z)
             // finds the frames of the lowest rates near their threshold.
             const float coherent = isLocked ? 0.0f : coherentSofMetric();
             softStrength = std::max(soft, coherent);
-            peak = countPeak || soft > kSoftPeakFactor * softPeakSum || coherent > kCoherentSofPeak;
+            peak = peak || countPeak || soft > kSoftPeakFactor * softPeakSum || coherent > kCoherentSofPeak;
         }
     }
-    const bool hit = lengthIndex < 16 && symbolCounter == kFrameLengths[size_t(lengthIndex)];
-
     runState(s, peak, hit);
 
     ++symbolIndex;
@@ -348,6 +368,25 @@ void FrameSynchroniser::followSense(int sum)
     loop.frequency = -loop.frequency;
     loneSof.held = false;
     pending.push_back({FrameEvent::Kind::SenseChanged, pls, false});
+}
+
+bool FrameSynchroniser::walkOnTrial() const
+{
+    return !isLocked && lockCount == 0 && !keepLock &&
+           (state == State::DataSlots || state == State::PilotBlock || state == State::DummySlots);
+}
+
+void FrameSynchroniser::abandonWalkedFrame()
+{
+    // Its data is not taken for the frame's: the frame is lost.
+    if (plsModcod(framePls) != 0)
+        dataLost = true;
+    framePls = 0;
+    demapper.start(0);
+    state = State::SofSearch;
+    current = qpsk;
+    sofSearch = true;
+    fieldPos = 26;
 }
 
 void FrameSynchroniser::runState(cf& s, bool peak, bool hit)
@@ -589,8 +628,9 @@ void FrameSynchroniser::headerState(cf& s)
     if (blind.steady())
         acquisition.headerDone(headerRegister ^ kPlHeaderScrambling, isLocked, loop,
                                measured.valid ? float(measured.esn0Db) : NAN);
-    else
+    else {
         acquisition.reset();
+    }
     // Before lock a header that does not decode ends the candidate, however
     // it was found: its frame's code is unknown, so there is no frame to
     // walk, and walking one would keep the search away from the true SOFs

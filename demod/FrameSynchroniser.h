@@ -228,6 +228,15 @@ private:
     // The header's bits lie within kMaxKnownHeaderErrors of a code word.
     static bool headerDecodes(uint64_t descrambled);
     bool tentativeSof = false;   // the header being read follows an SOF on trial
+    // The frame being walked rests on its header alone: no header has yet
+    // been read where the frame before it said. A header misread as
+    // another code word (a carrier a quarter of the symbol rate off turns
+    // one into another) would walk a frame of the wrong length, and the
+    // search would miss the frames that follow it; so at each frame length
+    // from its start the header correlator looks for the next PLHEADER,
+    // and one that stands out there ends the walk and is checked as an SOF.
+    bool walkOnTrial() const;
+    void abandonWalkedFrame();
     void letGo();
     void expectSof();
     int unexplainedHeaders = 0;

@@ -15,15 +15,18 @@ using cf = std::complex<float>;
 
 // The SOF and header of a QPSK 1/2 normal frame with pilots, turned by a
 // carrier of `cycles` per symbol from the phase `phase0` (rad), with noise at
-// `esn0` dB, into `acquisition`; returns the descrambled header bits.
-uint64_t sendHeader(CarrierAcquisition& acquisition, double cycles, double phase0, double esn0, std::mt19937& rng)
+// `esn0` dB, into `acquisition`; returns the descrambled header bits. The
+// PLS code symbols marked in `turned` (the first in bit 63) are sent negated.
+uint64_t sendHeader(CarrierAcquisition& acquisition, double cycles, double phase0, double esn0, std::mt19937& rng,
+                    uint64_t turned = 0)
 {
     const uint64_t code = encodePlsHeader(0x44);
     const uint64_t sent = code ^ kPlHeaderScrambling;
     std::normal_distribution<double> noise(0, std::sqrt(std::pow(10, -esn0 / 10) / 2));
     for (int p = 0; p < CarrierAcquisition::kSymbols; ++p) {
         const uint32_t bit = p < 26 ? (kSofBits >> (25 - p)) & 1u : uint32_t((sent >> (63 - (p - 26))) & 1u);
-        const double sign = bit ? -M_SQRT1_2 : M_SQRT1_2;
+        const bool negated = p >= 26 && ((turned >> (63 - (p - 26))) & 1u);
+        const double sign = (bit != 0) != negated ? -M_SQRT1_2 : M_SQRT1_2;
         const std::complex<double> symbol = p % 2 == 0 ? std::complex<double>(sign, sign) : std::complex<double>(sign, -sign);
         const std::complex<double> z = symbol * std::polar(1.0, phase0 + 2 * M_PI * cycles * p) +
                                        std::complex<double>(noise(rng), noise(rng));
@@ -190,20 +193,43 @@ TEST(CarrierAcquisition, LeavesTheLoopAloneWhenNearDisabledOrLocked)
     }
 }
 
-// A header whose bits are far from any code word (misread, or no header at
-// all) does not enter the average.
+// A header whose symbols lie far from any code word's (misread, or no
+// header at all) does not enter the average, read at the loop's carrier or
+// at its own.
 TEST(CarrierAcquisition, MisreadHeaderIsNotMeasured)
 {
     std::mt19937 rng(8);
     CarrierAcquisition acquisition;
     CarrierLoop loop = enabledLoop();
-    const uint64_t code = sendHeader(acquisition, 2e-3, 0, 20, rng);
-    acquisition.headerDone(code ^ 0x0101010101010101ull, false, loop);   // 8 bits wrong
+    constexpr uint64_t kEight = 0x0101010101010101ull, kFour = 0x0101010100000000ull;
+    const uint64_t code = sendHeader(acquisition, 2e-3, 0, 20, rng, kEight);
+    acquisition.headerDone(code ^ kEight, false, loop);
     EXPECT_EQ(acquisition.headers(), 0);
     EXPECT_EQ(loop.integrator, 0.0f);
-    acquisition.headerDone(code ^ 0x0101010100000000ull, false, loop);   // 4 bits wrong
+    sendHeader(acquisition, 2e-3, 0, 20, rng, kFour);
+    acquisition.headerDone(code ^ kFour, false, loop);
     EXPECT_EQ(acquisition.headers(), 1);
     EXPECT_EQ(acquisition.corrections, 1);
+}
+
+// A loop off the carrier turns the header's last symbols past their bits
+// however strong the signal: read at the loop's carrier the header shows
+// more errors than a misread one, but read at the carrier it shows itself
+// it is clean, and it sets the loop.
+TEST(CarrierAcquisition, AHeaderTurnedByTheLoopsOffsetIsMeasured)
+{
+    std::mt19937 rng(9);
+    CarrierAcquisition acquisition;
+    CarrierLoop loop = enabledLoop();
+    constexpr double kCycles = 3.5e-3;   // a quarter turn from the SOF to the header's end
+    const uint64_t code = sendHeader(acquisition, kCycles, 0.2, 8, rng);
+    const uint64_t atLoop = acquisition.headerBitsAt(0) ^ kPlHeaderScrambling;
+    ASSERT_GT(__builtin_popcountll(atLoop ^ code), 6);
+    ASSERT_EQ(decodePlsHeader(atLoop), decodePlsHeader(code));
+    acquisition.headerDone(atLoop, false, loop);
+    EXPECT_EQ(acquisition.headers(), 1);
+    EXPECT_EQ(acquisition.corrections, 1);
+    EXPECT_NEAR(loop.integrator, kCycles * 256, 0.15);
 }
 
 

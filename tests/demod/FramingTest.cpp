@@ -474,6 +474,92 @@ TEST(FramingBadInput, EachSofWhereTheLastFrameSaidIsTakenBeforeLock)
     EXPECT_EQ(gaps, 0);
 }
 
+// Before lock, a first header misread as another code word (a carrier a
+// quarter of the symbol rate off turns one header into another) walks a
+// frame of that code's length. The next PLHEADER, a short frame's length
+// on, stands out of the walked frame's data: the walk ends there and the
+// frames that follow are read, where walking on would have missed two and
+// left the search on the misread frame's timing.
+TEST(FramingBadInput, AFirstHeaderMisreadAsALongerFrameEndsItsWalk)
+{
+    const int frames = 12;
+    constexpr uint8_t kMisread = 13;   // as read: 8PSK 2/3 normal, 21690 symbols
+    ASSERT_EQ(plFrameSymbols(kMisread), 21690);
+    const std::vector<int16_t> in =
+        shortFrameStream(frames, [](int f) { return f == 0 ? tx::plsCode(kMisread, false, false) : -1; });
+    Demodulator demod;
+    demod.equalizer().mode = Equalizer::Off;
+    CaptureStdout();
+    const int delivered = feed(demod, in);
+    GetCapturedStdout();
+    std::vector<uint8_t> read;
+    for (const FrameEvent& e : demod.events())
+        if (e.kind == FrameEvent::Kind::HeaderRead)
+            read.push_back(e.plsCode);
+    ASSERT_EQ(read.size(), size_t(frames));
+    EXPECT_EQ(read.front(), kMisread);
+    for (size_t f = 1; f < read.size(); ++f)
+        EXPECT_EQ(read[f], 0x24) << "header " << f;
+    EXPECT_EQ(delivered, frames - 2);
+}
+
+// A move of the mixer to the band's centre, asked for before the loop had
+// found the carrier, arrives after headers have decoded where their frames
+// said: the loop holds the carrier by then, closer than the band's centre
+// tells it, and follows it through the move rather than starting again at
+// the band's centre (here 0.6 % of the symbol rate off the carrier, which
+// the loop at 3 dB would take frames to pull in, its headers misread).
+TEST(FramingBadInput, AMoveToTheBandArrivingAfterTheCarrierWasFoundIsFollowed)
+{
+    const int frames = 16;
+    std::vector<int16_t> in = shortFrameStream(frames, [](int) { return -1; });
+    const size_t frameSymbols = size_t(plFrameSymbols(0x24));
+    const size_t moveAt = 4 * frameSymbols + 3000;   // into the fifth frame's data
+    constexpr double kCarrier = 0.05, kMove = 0.056;   // cycles per symbol
+    std::mt19937 rng(3);
+    std::normal_distribution<double> noise(0, std::sqrt(std::pow(10, -3.0 / 10) / 2) / Demodulator::kInputScale);
+    for (size_t k = 0; k < in.size() / 2; ++k) {
+        // The stream holds (−Im s, −Re s): turn s by what is left of the
+        // carrier once the mixer has taken off what it has moved by, at
+        // Es/N0 3 dB.
+        const std::complex<double> s(-in[2 * k + 1], -in[2 * k]);
+        const double phase = kCarrier * double(k) - (k >= moveAt ? kMove * double(k - moveAt) : 0.0);
+        const std::complex<double> turned = s * std::polar(1.0, 2 * M_PI * phase) + std::complex<double>(noise(rng), noise(rng));
+        in[2 * k] = int16_t(std::lround(-turned.imag()));
+        in[2 * k + 1] = int16_t(std::lround(-turned.real()));
+    }
+    Demodulator demod;
+    demod.equalizer().mode = Equalizer::Off;
+    demod.loop().kp = 0.5f;
+    demod.loop().ki = 2.0f / 2048;
+    demod.loop().setEnabled(true);
+    std::vector<cf> out(in.size() / 2);
+    std::vector<int8_t> frame(Demodulator::kFrameBytes);
+    std::vector<bool> afterGap;
+    CaptureStdout();
+    const auto process = [&](size_t from, size_t to) {
+        if (demod.processS2(in.data() + 2 * from, to - from, out.data(), frame.data(), 0))
+            afterGap.push_back(demod.deliveredAfterGap());
+    };
+    for (size_t start = 0; start < moveAt; start += 1000)
+        process(start, std::min(start + 1000, moveAt));
+    ASSERT_GT(demod.lockCounter(), 0) << "no header read in place before the move";
+    demod.shiftCarrier(kMove, 0, true);
+    // From the move on, block by block, the loop stands on what is left of
+    // the carrier (started again, it stood 0.6 % off until the next header
+    // but one had been read).
+    double furthest = 0;
+    for (size_t start = moveAt; start < in.size() / 2; start += 1000) {
+        process(start, std::min(start + 1000, in.size() / 2));
+        furthest = std::max(furthest, std::fabs(demod.framing().carrierCycles() - (kCarrier - kMove)));
+    }
+    GetCapturedStdout();
+    EXPECT_LT(furthest, 2e-4);
+    ASSERT_EQ(afterGap.size(), size_t(frames - 1));
+    for (size_t f = 1; f < afterGap.size(); ++f)
+        EXPECT_FALSE(afterGap[f]) << "frame " << f;
+}
+
 // With keep-lock set, a header that decodes to something else leaves the
 // code as it was.
 TEST(FramingBadInput, KeepLockHoldsThePlsCodeThroughAWrongHeader)
