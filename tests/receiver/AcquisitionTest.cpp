@@ -133,7 +133,7 @@ TEST(Acquisition, ColdStartAtTheThreshold)
 
 TEST(AcquisitionLong, ThresholdGrid)
 {
-    for (const auto& [modcod, esn0] : {std::pair<int, double>{4, 1.3}, {13, 6.9}})
+    for (const auto& [modcod, esn0] : {std::pair<int, double>{1, -2.05}, {4, 1.3}, {13, 6.9}})
         for (bool pilots : {true, false})
             for (bool shortFrame : {false, true})
                 runThreshold({modcod, pilots, shortFrame, esn0});
