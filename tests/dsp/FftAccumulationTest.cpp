@@ -1,5 +1,6 @@
 #include "receiver/ProcessingChain.h"
 #include "dsp/Fft.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -47,12 +48,7 @@ void feedTone(ProcessingChain& chain, double cycles, int amplitude)
 
 bool waitForSpectrum(ProcessingChain& chain, std::vector<float>& average)
 {
-    for (int i = 0; i < 500; ++i) {
-        if (chain.takeSpectrum(average))
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return testsupport::waitUntil([&] { return chain.takeSpectrum(average); }, 5000);
 }
 
 } // namespace

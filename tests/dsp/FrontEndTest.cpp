@@ -2,6 +2,7 @@
 // offset, a symbol rate off by 200 ppm, a carrier offset and noise, entering
 // through the sample callback.
 #include "receiver/ProcessingChain.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -132,14 +133,10 @@ TEST_P(FrontEnd, RecoversQpskSymbolsAndTheirRate)
             chain.resampleWorker().setTEDGain(10);
         chain.sampleCallback()(signal.iq[2 * n], signal.iq[2 * n + 1]);
     }
-    for (int i = 0; i < 2000; ++i) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (tracked.size() == size_t(blocks))
-                break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    testsupport::waitUntil([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return tracked.size() == size_t(blocks);
+    });
     chain.stop();
 
     ASSERT_EQ(tracked.size(), size_t(blocks));

@@ -366,9 +366,7 @@ TEST(CliRun, ReceivesFromATcpServer)
     });
     // Wait until the server listens (slow to start under the sanitizers);
     // connecting to probe would take its one client place.
-    for (int i = 0; i < 300 && !testsupport::tcpListening(port); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_TRUE(testsupport::tcpListening(port));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return testsupport::tcpListening(port); }, 15000));
     // The stream also goes to a UDP socket of ours, one datagram per block.
     const int udp = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in addr{};
@@ -616,8 +614,7 @@ TEST(CliRun, FailedOutputsAreReportedNotPassedAsSuccess)
         run(std::string("timeout 40 ") + TAVIREL_SIGGEN,
             "--modcod \"QPSK 1/2\" --pilots on --duration 600 --serve 127.0.0.1:" + std::to_string(port));
     });
-    for (int i = 0; i < 300 && !testsupport::tcpListening(port); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    testsupport::waitUntil([&] { return testsupport::tcpListening(port); }, 15000);
     const std::string status = temp("pipe_status.txt");
     const int rc = std::system(("bash -c 'timeout 30 " + std::string(TAVIREL_CLI) + " --input tcp:127.0.0.1:" +
                                 std::to_string(port) + " --status-interval 0 --output - 2>/dev/null | head -c 1000 >/dev/null; echo ${PIPESTATUS[0]} >" +
@@ -655,8 +652,7 @@ TEST(CliRun, FastTcpServerIsHeldBack)
         run(std::string("timeout 30 ") + TAVIREL_SIGGEN,
             "--modcod \"QPSK 1/2\" --pilots on --duration 600 --serve 127.0.0.1:" + std::to_string(port));
     });
-    for (int i = 0; i < 300 && !testsupport::tcpListening(port); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    testsupport::waitUntil([&] { return testsupport::tcpListening(port); }, 15000);
     const ToolRun r = cli("--input tcp:127.0.0.1:" + std::to_string(port) + " --json --status-interval 0.2 --duration 3");
     std::system(("pkill -f 'serve 127.0.0.1:" + std::to_string(port) + "'").c_str());
     server.join();

@@ -112,8 +112,7 @@ public:
                          std::to_string(port) + " >/dev/null 2>&1")
                             .c_str());
         });
-        for (int i = 0; i < 300 && !testsupport::tcpListening(port); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        testsupport::waitUntil([&] { return testsupport::tcpListening(port); }, 15000);
     }
     // After its client has gone the server would wait for the next.
     ~Transmitter()
