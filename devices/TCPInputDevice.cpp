@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QThread>
 #include <QTimer>
 #include <cmath>
 
@@ -27,8 +28,9 @@ uint64_t sampleRateFromMHz(double mhz)
 }
 
 TCPInputDevice::TCPInputDevice()
-    : socket(std::make_unique<QTcpSocket>()), resumeTimer(std::make_unique<QTimer>()),
-      connectTimer(std::make_unique<QTimer>())
+    : inputTasks(std::make_unique<ThreadTasks>()), ownerTasks(std::make_unique<ThreadTasks>()),
+      socket(std::make_unique<QTcpSocket>()),
+      resumeTimer(std::make_unique<QTimer>()), connectTimer(std::make_unique<QTimer>())
 {
     deviceName = "TCP Input Device";
     socket->setReadBufferSize(kReadBufferBytes);
@@ -40,7 +42,7 @@ TCPInputDevice::TCPInputDevice()
         if (!pending)
             return;
         socket->abort();
-        reportConnectFailure(QAbstractSocket::SocketTimeoutError, QString());
+        reportError(connectFailure(QAbstractSocket::SocketTimeoutError, QString()));
         finishConnecting(false);
     });
 }
@@ -48,33 +50,61 @@ TCPInputDevice::TCPInputDevice()
 TCPInputDevice::~TCPInputDevice()
 {
     close();
+    if (!inputThread)
+        return;
+    // The socket and its timers go on the thread they live on; the thread's
+    // end deletes the socket.
+    onInputThread([this]() {
+        resumeTimer.reset();
+        connectTimer.reset();
+        socket.reset();
+    });
+    inputThread->quit();
+    inputThread->wait();
+}
+
+void TCPInputDevice::onInputThread(const std::function<void()>& work)
+{
+    if (!inputThread) {
+        inputThread = std::make_unique<QThread>();
+        inputThread->setObjectName("TCP input");
+        socket->moveToThread(inputThread.get());
+        resumeTimer->moveToThread(inputThread.get());
+        connectTimer->moveToThread(inputThread.get());
+        inputTasks->moveToThread(inputThread.get());
+        inputThread->start();
+    }
+    inputTasks->run(work);
 }
 
 void TCPInputDevice::reportError(const QString& text)
 {
-    if (errorReporter)
-        errorReporter("Network Settings", text);
+    const ErrorReporter reporter = errorReporter;
+    auto report = [reporter, text]() {
+        if (reporter)
+            reporter("Network Settings", text);
+        else
+            LogLine() << text.toStdString();
+    };
+    if (inputThread && QThread::currentThread() == inputThread.get())
+        ownerTasks->post(report);
     else
-        LogLine() << text.toStdString();
+        report();
 }
 
-void TCPInputDevice::reportConnectFailure(QAbstractSocket::SocketError error, const QString& why)
+QString TCPInputDevice::connectFailure(QAbstractSocket::SocketError error, const QString& why) const
 {
     switch (error) {
     case QAbstractSocket::ConnectionRefusedError:
-        reportError("TCP connection refused. " + target);
-        break;
+        return "TCP connection refused. " + target;
     case QAbstractSocket::SocketTimeoutError:
-        reportError(QString("TCP connection timed out after %1 s. ").arg(connectTimeoutMs / 1000.0) + target);
-        break;
+        return QString("TCP connection timed out after %1 s. ").arg(connectTimeoutMs / 1000.0) + target;
     case QAbstractSocket::SocketAccessError:
     case QAbstractSocket::SocketResourceError:
     case QAbstractSocket::UnsupportedSocketOperationError:
-        reportError(QString("TCP Socket couldn't be created (%1). ").arg(why) + target);
-        break;
+        return QString("TCP Socket couldn't be created (%1). ").arg(why) + target;
     default:
-        reportError(QString("TCP connection failed (%1). ").arg(why) + target);
-        break;
+        return QString("TCP connection failed (%1). ").arg(why) + target;
     }
 }
 
@@ -86,7 +116,7 @@ bool TCPInputDevice::open(SampleCallback& callback)
         return true;
 
     sampleRate = sampleRateFromMHz(settings->bandwidthMHz);
-    stream.reset(settings->format);
+    openedFormat = settings->format;
 
     QHostAddress address;
     if (!address.setAddress(settings->address)) {
@@ -95,37 +125,45 @@ bool TCPInputDevice::open(SampleCallback& callback)
     }
 
     close();
-    target = QString("addr: %1, port: %2").arg(settings->address).arg(settings->port);
-    deliver = callback;
-    peerClosed = false;
-    endReported = false;
-    socket->connectToHost(address, quint16(settings->port), QIODevice::ReadWrite);
-    if (connectHandler) {
-        pending = true;
-        connectedConnection = QObject::connect(socket.get(), &QTcpSocket::connected, socket.get(),
-                                               [this]() { finishConnecting(true); });
-        errorConnection = QObject::connect(socket.get(), &QAbstractSocket::errorOccurred, socket.get(),
-                                           [this](QAbstractSocket::SocketError error) {
-                                               if (!pending)
-                                                   return;
-                                               const QString why = socket->errorString();
-                                               socket->abort();
-                                               reportConnectFailure(error, why);
-                                               finishConnecting(false);
-                                           });
-        connectTimer->start(connectTimeoutMs);
+    const bool waitForIt = !connectHandler;
+    QString failure;
+    onInputThread([&]() {
+        stream.reset(settings->format);
+        target = QString("addr: %1, port: %2").arg(settings->address).arg(settings->port);
+        deliver = callback;
+        peerClosed = false;
+        endReported = false;
+        socket->connectToHost(address, quint16(settings->port), QIODevice::ReadWrite);
+        if (!waitForIt) {
+            pending = true;
+            connectedConnection = QObject::connect(socket.get(), &QTcpSocket::connected, socket.get(),
+                                                   [this]() { finishConnecting(true); });
+            errorConnection = QObject::connect(socket.get(), &QAbstractSocket::errorOccurred, socket.get(),
+                                               [this](QAbstractSocket::SocketError error) {
+                                                   if (!pending)
+                                                       return;
+                                                   const QString why = socket->errorString();
+                                                   socket->abort();
+                                                   reportError(connectFailure(error, why));
+                                                   finishConnecting(false);
+                                               });
+            connectTimer->start(connectTimeoutMs);
+            return;
+        }
+        if (!socket->waitForConnected(connectTimeoutMs)) {
+            const QAbstractSocket::SocketError error = socket->error();
+            const QString why = socket->errorString();
+            socket->abort();
+            deliver = nullptr;
+            failure = connectFailure(error, why);
+            return;
+        }
+        startReading();
+    });
+    if (failure.isEmpty())
         return false;
-    }
-    if (!socket->waitForConnected(connectTimeoutMs)) {
-        const QAbstractSocket::SocketError error = socket->error();
-        const QString why = socket->errorString();
-        socket->abort();
-        deliver = nullptr;
-        reportConnectFailure(error, why);
-        return true;
-    }
-    startReading();
-    return false;
+    reportError(failure);
+    return true;
 }
 
 void TCPInputDevice::finishConnecting(bool connected)
@@ -139,7 +177,7 @@ void TCPInputDevice::finishConnecting(bool connected)
     else
         deliver = nullptr;
     if (connectHandler)
-        connectHandler(connected);
+        ownerTasks->post([handler = connectHandler, connected]() { handler(connected); });
 }
 
 void TCPInputDevice::startReading()
@@ -178,11 +216,17 @@ void TCPInputDevice::readAvailable()
     if (peerClosed && !endReported) {
         endReported = true;
         if (disconnectHandler)
-            disconnectHandler();
+            ownerTasks->post(disconnectHandler);
     }
 }
 
 void TCPInputDevice::close()
+{
+    if (inputThread)
+        onInputThread([this]() { closeSocket(); });
+}
+
+void TCPInputDevice::closeSocket()
 {
     if (pending) {
         pending = false;

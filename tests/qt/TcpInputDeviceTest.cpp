@@ -1,10 +1,12 @@
 #include "devices/DeviceEnumerator.h"
 #include "devices/TCPInputDevice.h"
 #include "tests/LoopbackServer.h"
+#include "tests/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <atomic>
+#include <mutex>
 #include <arpa/inet.h>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -87,6 +89,20 @@ private:
 
 using Samples = std::vector<std::pair<int16_t, int16_t>>;
 
+// Samples as the device's input thread hands them over: the count can be
+// watched meanwhile, the samples read once the device is closed.
+struct Received {
+    Samples samples;
+    std::atomic<size_t> count{0};
+    SampleCallback callback()
+    {
+        return [this](int16_t i, int16_t q) {
+            samples.emplace_back(i, q);
+            ++count;
+        };
+    }
+};
+
 // Runs the event loop until `done` holds or the time is up.
 template <typename Pred>
 bool processEventsUntil(Pred done, int ms = 10000)
@@ -157,13 +173,40 @@ TEST(TcpInputDevice, DeliversEverySampleOfEachFormatInOrder)
         settings.port = server.port;
         settings.format = format;
         device.setSettingsPrompt(promptWith(settings));
-        Samples received;
-        SampleCallback callback = [&received](int16_t i, int16_t q) { received.emplace_back(i, q); };
+        Received received;
+        SampleCallback callback = received.callback();
         ASSERT_FALSE(device.open(callback));
-        EXPECT_TRUE(processEventsUntil([&] { return received.size() >= count; }));
+        EXPECT_TRUE(processEventsUntil([&] { return received.count >= count; }));
         device.close();
-        EXPECT_EQ(received, expected);
+        EXPECT_EQ(received.samples, expected);
     }
+}
+
+// The samples are read, converted and handed on by the device's own
+// thread: they arrive while the thread that opened it is busy and runs no
+// event loop (the window's GUI thread drawing, say).
+TEST(TcpInputDevice, SamplesArriveWhileTheOpeningThreadIsBusy)
+{
+    std::vector<uint8_t> bytes(4 * 50000);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = uint8_t(i);
+    LoopbackServer server(bytes);
+    TCPInputDevice device;
+    TcpInputSettings settings;
+    settings.port = server.port;
+    device.setSettingsPrompt(promptWith(settings));
+    std::atomic<size_t> count{0};
+    std::atomic<bool> elsewhere{true};
+    const std::thread::id opener = std::this_thread::get_id();
+    SampleCallback callback = [&](int16_t, int16_t) {
+        if (std::this_thread::get_id() == opener)
+            elsewhere = false;
+        ++count;
+    };
+    ASSERT_FALSE(device.open(callback));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return count == bytes.size() / 4; }));
+    EXPECT_TRUE(elsewhere);
+    device.close();
 }
 
 TEST(TcpInputDevice, TakesItsRateFromTheSettings)
@@ -207,11 +250,12 @@ TEST(TcpInputDevice, RejectsHostNamesButTakesIpv6Literals)
     v6.address = "::1";
     v6.port = server.port;
     device.setSettingsPrompt(promptWith(v6));
-    Samples received;
-    callback = [&received](int16_t i, int16_t q) { received.emplace_back(i, q); };
+    Received received;
+    callback = received.callback();
     EXPECT_FALSE(device.open(callback));
-    EXPECT_TRUE(processEventsUntil([&] { return !received.empty(); }));
-    EXPECT_EQ(received, Samples({{1, 2}}));
+    EXPECT_TRUE(processEventsUntil([&] { return received.count > 0; }));
+    device.close();
+    EXPECT_EQ(received.samples, Samples({{1, 2}}));
     EXPECT_EQ(error.count, 1);
 }
 
@@ -256,12 +300,24 @@ TEST(TcpInputDevice, ConnectionTimeOutIsReported)
 // reported, then heard as a failure; a close while connecting hears nothing.
 TEST(TcpInputDevice, ConnectsWithoutWaitingWhenAHandlerListens)
 {
-    std::vector<int> heard;
+    std::mutex heardMutex;
+    std::vector<int> heard;   // on the input thread
+    auto heardSoFar = [&] {
+        std::lock_guard<std::mutex> lock(heardMutex);
+        return heard;
+    };
+    auto forget = [&] {
+        std::lock_guard<std::mutex> lock(heardMutex);
+        heard.clear();
+    };
     ReportedError error;
     // A device that listens for the outcome, set to connect to `port`.
     auto deviceFor = [&](int port) {
         auto device = std::make_unique<TCPInputDevice>();
-        device->setConnectHandler([&heard](bool ok) { heard.push_back(ok); });
+        device->setConnectHandler([&](bool ok) {
+            std::lock_guard<std::mutex> lock(heardMutex);
+            heard.push_back(ok);
+        });
         watchErrors(*device, error);
         TcpInputSettings settings;
         settings.port = port;
@@ -274,13 +330,11 @@ TEST(TcpInputDevice, ConnectsWithoutWaitingWhenAHandlerListens)
     {
         LoopbackServer server(bytes);
         const auto device = deviceFor(server.port);
-        size_t samples = 0;
+        std::atomic<size_t> samples{0};
         SampleCallback callback = [&samples](int16_t, int16_t) { ++samples; };
         EXPECT_FALSE(device->open(callback));
-        EXPECT_TRUE(device->connecting());
-        EXPECT_TRUE(heard.empty());
         EXPECT_TRUE(processEventsUntil([&] { return samples == bytes.size() / 4; }));
-        EXPECT_EQ(heard, std::vector<int>{1});
+        EXPECT_EQ(heardSoFar(), std::vector<int>{1});
         EXPECT_FALSE(device->connecting());
         device->close();
     }
@@ -290,34 +344,38 @@ TEST(TcpInputDevice, ConnectsWithoutWaitingWhenAHandlerListens)
     const int refusing = testsupport::closedPort();
     {
         const auto device = deviceFor(refusing);
-        heard.clear();
+        forget();
         EXPECT_FALSE(device->open(callback));
-        EXPECT_TRUE(processEventsUntil([&] { return !heard.empty(); }));
-        EXPECT_EQ(heard, std::vector<int>{0});
+        // The error is posted to this thread before the handler hears.
+        EXPECT_TRUE(processEventsUntil([&] { return !heardSoFar().empty() && error.count > 0; }));
+        EXPECT_EQ(heardSoFar(), std::vector<int>{0});
         EXPECT_EQ(error.count, 1);
         EXPECT_EQ(error.text, QString("TCP connection refused. addr: 127.0.0.1, port: %1").arg(refusing));
     }
 
-    // A server that never answers: the time-out, once.
+    // A server that never answers: open() has returned while the connect
+    // is still under way; then the time-out, once.
     testsupport::UnansweredPort unanswered;
     const auto device = deviceFor(unanswered.port);
-    device->setConnectTimeoutMs(200);
-    heard.clear();
+    device->setConnectTimeoutMs(500);
+    forget();
     error.count = 0;
     EXPECT_FALSE(device->open(callback));
-    EXPECT_TRUE(processEventsUntil([&] { return !heard.empty(); }));
+    EXPECT_TRUE(device->connecting());
+    EXPECT_TRUE(heardSoFar().empty());
+    EXPECT_TRUE(processEventsUntil([&] { return !heardSoFar().empty() && error.count > 0; }));
     processEventsUntil([] { return false; }, 300);
-    EXPECT_EQ(heard, std::vector<int>{0});
+    EXPECT_EQ(heardSoFar(), std::vector<int>{0});
     EXPECT_EQ(error.count, 1);
-    EXPECT_EQ(error.text, QString("TCP connection timed out after 0.2 s. addr: 127.0.0.1, port: %1").arg(unanswered.port));
+    EXPECT_EQ(error.text, QString("TCP connection timed out after 0.5 s. addr: 127.0.0.1, port: %1").arg(unanswered.port));
 
     // Closed while connecting: no word afterwards.
-    heard.clear();
+    forget();
     EXPECT_FALSE(device->open(callback));
     device->close();
     EXPECT_FALSE(device->connecting());
-    processEventsUntil([] { return false; }, 400);
-    EXPECT_TRUE(heard.empty());
+    processEventsUntil([] { return false; }, 700);
+    EXPECT_TRUE(heardSoFar().empty());
     EXPECT_EQ(error.count, 1);
 }
 
@@ -339,7 +397,7 @@ TEST(TcpInputDevice, ServerThatClosesAtOnceLeavesTheDeviceOpenAndQuiet)
     TcpInputSettings settings;
     settings.port = server.port;
     device.setSettingsPrompt(promptWith(settings));
-    int calls = 0;
+    std::atomic<int> calls{0};
     SampleCallback callback = [&calls](int16_t, int16_t) { ++calls; };
     ASSERT_FALSE(device.open(callback));
     processEventsUntil([] { return false; }, 300);
@@ -364,8 +422,7 @@ TEST(TcpInputDevice, ManyMegabytesArriveComplete)
     TcpInputSettings settings;
     settings.port = server.port;
     device.setSettingsPrompt(promptWith(settings));
-    size_t received = 0;
-    size_t wrong = 0;
+    std::atomic<size_t> received{0}, wrong{0};
     SampleCallback callback = [&](int16_t i, int16_t q) {
         if (uint16_t(i) != uint16_t(received) || uint16_t(q) != uint16_t(~uint16_t(received)))
             ++wrong;
@@ -394,14 +451,13 @@ TEST(TcpInputDevice, FlowControlHoldsAFastServerBack)
     TcpInputSettings settings;
     settings.port = server.port;
     device.setSettingsPrompt(promptWith(settings));
-    bool ready = true;
-    device.setFlowControl([&ready] { return ready; });
-    int ends = 0;
-    size_t receivedAtEnd = 0;
-    size_t received = 0, wrong = 0;
+    std::atomic<bool> ready{true};
+    device.setFlowControl([&ready] { return ready.load(); });
+    std::atomic<int> ends{0};
+    std::atomic<size_t> receivedAtEnd{0}, received{0}, wrong{0};
     device.setDisconnectHandler([&] {
         ++ends;
-        receivedAtEnd = received;
+        receivedAtEnd = received.load();
     });
     SampleCallback callback = [&](int16_t i, int16_t) {
         if (uint16_t(i) != uint16_t(received))
@@ -439,10 +495,10 @@ TEST(TcpInputDevice, SamplesSentBeforeTheServerHungUpAreDeliveredFirst)
     TcpInputSettings settings;
     settings.port = server.port;
     device.setSettingsPrompt(promptWith(settings));
-    bool ready = false;
-    device.setFlowControl([&ready] { return ready; });
-    size_t received = 0;
-    int ends = 0;
+    std::atomic<bool> ready{false};
+    device.setFlowControl([&ready] { return ready.load(); });
+    std::atomic<size_t> received{0};
+    std::atomic<int> ends{0};
     device.setDisconnectHandler([&] { ++ends; });
     SampleCallback callback = [&](int16_t, int16_t) { ++received; };
     ASSERT_FALSE(device.open(callback));
