@@ -283,9 +283,9 @@ void MainWindow::setUpGui(const WindowOptions& options)
     debugFeed = std::make_unique<DebugFeed>(*receiverChain);
     connect(debugWindow, &DebugWindow::iq_selection_changed, ui->box_iqsource, &QComboBox::setCurrentIndex);
 
-    // The displays: the demodulator draws into the constellation, the
-    // waterfall's clicks tune, the service list labels the band.
-    receiver->setConstellationDisplay(ui->widget_iqplot);
+    // The displays: the demodulator keeps symbols for the constellation,
+    // the waterfall's clicks tune, the service list labels the band.
+    receiver->showConstellation(true);
     connect(ui->widget_waterfall, &WaterfallDisplay::centerFreqChanged, this, &MainWindow::centerFreqChanged);
     connect(ui->widget_waterfall, &WaterfallDisplay::offsetFreqChanged, this, &MainWindow::offsetFreqChanged);
     WaterfallDisplay* waterfall = ui->widget_waterfall;
@@ -991,15 +991,18 @@ void MainWindow::slot_60hz_timer_ovf()
             statsRows[i]->setDetail(merDetailText(quality));
     }
 
-    // 3. The constellation's source, 4. its fading and repaint.
+    // 3. The constellation's source, 4. the symbols since the last refresh,
+    // drawn here, 5. its fading and repaint.
     receiver->setDisplaySource(DisplaySource(std::clamp(ui->box_iqsource->currentIndex(), 0, 3)));
+    ui->widget_iqplot->setReference(receiver->takeDisplaySymbols(plotSymbols));
+    ui->widget_iqplot->showSymbols(plotSymbols);
     ui->widget_iqplot->fade(stalled);
 
-    // 5. The recording's size.
+    // 6. The recording's size.
     if (outputs.recording().isOpen())
         showText(ui->lbl_recsize, recordingSizeText(outputs.recording().bytesWritten()));
 
-    // 6. Sync confidence.
+    // 7. Sync confidence.
     const int confidence = receiver->settings().dvbS2() ? demod.lockCounter() : chain.dvbsDecoding().status().confidence;
     const bool connected = device != nullptr;
     showText(ui->sync_confidence, syncConfidenceText(confidence, connected ? receptionProblem : std::string()));
@@ -1026,13 +1029,13 @@ void MainWindow::slot_60hz_timer_ovf()
             clippingLabel->setVisible(clipping);
     }
 
-    // 7. Equalizer taps.
+    // 8. Equalizer taps.
     if (ui->cb_cma_show->isChecked()) {
         const std::vector<double> magnitudes = equalizerTapMagnitudes(demod.equalizerTaps());
         equalizerWindow->setMagnitudes(magnitudes);
     }
 
-    // 8. Labels, 9. the waterfall's annotations.
+    // 9. Labels, 10. the waterfall's annotations.
     refreshLabels(readingsDue);
     if (readingsDue) {
         showText(ui->lbl_snr, merText(quality));

@@ -28,10 +28,14 @@ void DemodWorker::process(WorkBuffer* input, WorkBuffer* output)
     const size_t n = input->size() / 4;   // 16-bit I, Q
     const auto* in = reinterpret_cast<const int16_t*>(input->data());
     const ConstellationObject* reference;
+    // The symbols for the display are collected only while one is shown.
+    const bool showing = displaying.load(std::memory_order_relaxed);
+    SymbolTap* shown = showing ? &tap : nullptr;
     {
         std::lock_guard<std::mutex> lock(paramMutex);
         tap.symbols.clear();
-        tap.symbols.reserve(n);
+        if (showing)
+            tap.symbols.reserve(n);
         if (carrierStep.block == input) {
             if (dvbS2)
                 demod.shiftCarrier(carrierStep.cycles, carrierStep.afterSymbols, carrierStep.restart);
@@ -41,7 +45,7 @@ void DemodWorker::process(WorkBuffer* input, WorkBuffer* output)
             output->resize(outputBytes(input->size()));
             auto* symbols = reinterpret_cast<std::complex<float>*>(output->data());
             auto* frame = reinterpret_cast<int8_t*>(output->data() + symbolBytes(input->size()));
-            const size_t delivered = demod.processS2(in, n, symbols, frame, &tap, frameCapacity(input->size()));
+            const size_t delivered = demod.processS2(in, n, symbols, frame, shown, frameCapacity(input->size()));
             output->resize(symbolBytes(input->size()) + delivered * Demodulator::kFrameBytes);
             lastFrames = demod.blockFrames();
             takeEvents();
@@ -51,14 +55,12 @@ void DemodWorker::process(WorkBuffer* input, WorkBuffer* output)
             }
         } else {
             output->resize(symbolBytes(input->size()));
-            demod.processS1(in, n, reinterpret_cast<std::complex<float>*>(output->data()), &tap);
+            demod.processS1(in, n, reinterpret_cast<std::complex<float>*>(output->data()), shown);
         }
-        if (display != nullptr)
-            display->showSymbols(tap.symbols);
         reference = demod.constellation();
     }
-    if (display != nullptr)
-        display->setReference(reference);
+    if (showing)
+        displayed.push(tap.symbols, reference);
 }
 
 void DemodWorker::takeEvents()
@@ -209,12 +211,6 @@ void DemodWorker::requestFrameDump()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
     dumpRequested = true;
-}
-
-void DemodWorker::setConstellationDisplay(ConstellationDisplay* target)
-{
-    std::lock_guard<std::mutex> lock(paramMutex);
-    display = target;
 }
 
 bool DemodWorker::dvbS2Mode()

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "core/Worker.h"
-#include "demod/ConstellationDisplay.h"
+#include "demod/DisplaySymbols.h"
 #include "demod/Demodulator.h"
 
 #include <array>
@@ -86,7 +86,10 @@ public:
     void setKeepLock(bool on);
     void setDisplaySource(DisplaySource source);
     void requestFrameDump();
-    void setConstellationDisplay(ConstellationDisplay* display);
+    // With `on`, each block's symbols of the display source go to
+    // displaySymbols(), where the constellation display takes them.
+    void setDisplaying(bool on) { displaying.store(on, std::memory_order_relaxed); }
+    DisplaySymbols& displaySymbols() { return displayed; }
 
     bool dvbS2Mode();
     uint8_t plsCode();
@@ -140,7 +143,8 @@ private:
     std::mutex paramMutex;
     bool dvbS2 = true;
     Demodulator demod;
-    ConstellationDisplay* display = nullptr;
+    std::atomic<bool> displaying{false};
+    DisplaySymbols displayed;
     SymbolTap tap;                                  // the block's symbols for the display
     std::array<ModcodStatistic, 128> statistics{};  // per PLS code, while locked
     bool headerReadLocked = false;                  // framesReceived()

@@ -181,9 +181,16 @@ void Receiver::skipSoftValue()
     processing->viterbiWorker().requestSymbolSkip();
 }
 
-void Receiver::setConstellationDisplay(ConstellationDisplay* display)
+void Receiver::showConstellation(bool on)
 {
-    processing->demodWorker().setConstellationDisplay(display);
+    processing->demodWorker().setDisplaying(on);
+}
+
+const ConstellationObject* Receiver::takeDisplaySymbols(std::vector<std::complex<float>>& symbols)
+{
+    DisplaySymbols& displayed = processing->demodWorker().displaySymbols();
+    displayed.take(symbols);
+    return displayed.constellation();
 }
 
 void Receiver::setDisplaySource(DisplaySource source)

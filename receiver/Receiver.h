@@ -58,9 +58,13 @@ public:
     void setDerotation(int derotation);
     void skipSoftValue();
 
-    // The displays and traces: where the constellation is drawn and which
-    // symbols it shows, a dump of the next frame, the timing loop's trace.
-    void setConstellationDisplay(ConstellationDisplay* display);
+    // The displays and traces: whether the constellation is shown and
+    // which symbols it shows, a dump of the next frame, the timing loop's
+    // trace. While it is shown, the display takes the symbols demodulated
+    // since it last did (into `symbols`) and the constellation they are of
+    // (null: none known) on its own thread.
+    void showConstellation(bool on);
+    const ConstellationObject* takeDisplaySymbols(std::vector<std::complex<float>>& symbols);
     void setDisplaySource(DisplaySource source);
     void requestFrameDump();
     void setTimingTrace(bool on);

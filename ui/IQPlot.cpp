@@ -27,32 +27,28 @@ QPoint IQPlot::pixelOf(std::complex<float> s)
 
 void IQPlot::showSymbols(const std::vector<std::complex<float>>& symbols)
 {
-    std::lock_guard<std::mutex> lock(imageMutex);
     for (const std::complex<float>& s : symbols) {
         const QPoint p = pixelOf(s);
         if (p.x() >= 0)
             image.scanLine(p.y())[p.x()] = 0;
     }
-    updated = true;
+    updated = updated || !symbols.empty();
 }
 
 void IQPlot::setReference(const ConstellationObject* constellation)
 {
-    reference.store(constellation);
+    reference = constellation;
 }
 
 void IQPlot::fade(bool withoutSymbols)
 {
-    {
-        std::lock_guard<std::mutex> lock(imageMutex);
-        if (!updated && !withoutSymbols)
-            return;
-        updated = false;
-        for (int y = 0; y < kSize; ++y) {
-            uchar* row = image.scanLine(y);
-            for (int x = 0; x < kSize; ++x)
-                row[x] = uchar(std::min(int(row[x]) + kFadeStep, 255));
-        }
+    if (!updated && !withoutSymbols)
+        return;
+    updated = false;
+    for (int y = 0; y < kSize; ++y) {
+        uchar* row = image.scanLine(y);
+        for (int x = 0; x < kSize; ++x)
+            row[x] = uchar(std::min(int(row[x]) + kFadeStep, 255));
     }
     update();
 }
@@ -65,7 +61,6 @@ void IQPlot::setDotColour(const QColor& colour)
 
 QImage IQPlot::persistence() const
 {
-    std::lock_guard<std::mutex> lock(imageMutex);
     return image.copy();
 }
 
@@ -93,14 +88,11 @@ void IQPlot::paintEvent(QPaintEvent*)
     if (shades.front() != dot || shades.back() != background)
         for (int weight = 0; weight < 256; ++weight)
             shades[size_t(weight)] = blend(dot, background, weight);
-    {
-        std::lock_guard<std::mutex> lock(imageMutex);
-        for (int y = 0; y < kSize; ++y) {
-            const uchar* from = image.constScanLine(y);
-            auto* to = reinterpret_cast<QRgb*>(composed.scanLine(y));
-            for (int x = 0; x < kSize; ++x)
-                to[x] = shades[from[x]];
-        }
+    for (int y = 0; y < kSize; ++y) {
+        const uchar* from = image.constScanLine(y);
+        auto* to = reinterpret_cast<QRgb*>(composed.scanLine(y));
+        for (int x = 0; x < kSize; ++x)
+            to[x] = shades[from[x]];
     }
     if (canvas.size() != size())
         canvas = QImage(size(), QImage::Format_RGB32);
@@ -115,7 +107,7 @@ void IQPlot::paintEvent(QPaintEvent*)
     p.drawLine(0, height() / 2, width(), height() / 2);
     p.drawLine(width() / 2, 0, width() / 2, height());
     // 4. The ideal points of the current constellation: green plus signs.
-    if (const ConstellationObject* constellation = reference.load()) {
+    if (const ConstellationObject* constellation = reference) {
         p.setCompositionMode(QPainter::CompositionMode_Source);
         p.setPen(QColor(0, 255, 0));
         for (const std::complex<float>& point : constellation->points()) {

@@ -2,17 +2,17 @@
 // persistence image over the ideal points of the current constellation.
 #pragma once
 
-#include "demod/ConstellationDisplay.h"
-
 #include <QColor>
 #include <QImage>
 #include <QWidget>
 
 #include <array>
-#include <atomic>
-#include <mutex>
+#include <complex>
+#include <vector>
 
-class IQPlot : public QWidget, public ConstellationDisplay {
+class ConstellationObject;
+
+class IQPlot : public QWidget {
 public:
     static constexpr int kSize = 256;
     static constexpr int kFadeStep = 48;
@@ -21,10 +21,10 @@ public:
 
     explicit IQPlot(QWidget* parent = nullptr);
 
-    // Demodulator thread, under its parameter mutex: every symbol inside the
-    // unit square clears its pixel (0: a fresh hit).
-    void showSymbols(const std::vector<std::complex<float>>& symbols) override;
-    void setReference(const ConstellationObject* constellation) override;
+    // Every symbol inside the unit square clears its pixel (0: a fresh hit).
+    void showSymbols(const std::vector<std::complex<float>>& symbols);
+    // The constellation whose ideal points are drawn (null: none).
+    void setReference(const ConstellationObject* constellation);
 
     // The refresh tick: when symbols came since the last tick, every pixel
     // brightens by 48 (a hit is gone after six ticks) and the plot repaints.
@@ -43,10 +43,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    mutable std::mutex imageMutex;   // `image` and `updated`
-    QImage image;                    // kSize × kSize, one byte per pixel
+    QImage image;   // kSize × kSize, one byte per pixel
     bool updated = false;
-    std::atomic<const ConstellationObject*> reference{nullptr};
+    const ConstellationObject* reference = nullptr;
     QColor dots{16, 64, 192};
     QImage composed;   // the persistence image in colour, kSize × kSize
     std::array<QRgb, 256> shades{};   // image value → colour, dot (0) to background (255)

@@ -1,5 +1,6 @@
 // DVB-S2 framing on symbol streams from the project's transmitter: lock,
 // header decoding, descrambling, pilots, dummy frames and soft decisions.
+#include "demod/Constellation.h"
 #include "demod/DemodWorker.h"
 #include "demod/Demodulator.h"
 #include "demod/PlSignalling.h"
@@ -615,6 +616,64 @@ TEST(DemodWorkerFraming, LockAndSkippedFramesAreLogged)
     EXPECT_TRUE(worker.locked());
     const auto statistics = worker.modcodStatistics();
     EXPECT_GT(statistics[0x24].count, 10) << "headers read while locked";
+}
+
+// The constellation's symbols reach the display only while one is shown:
+// the header symbols chosen, with the constellation they belong to, the
+// newest when the display takes fewer than came.
+TEST(DemodWorkerFraming, SymbolsForTheDisplayOnlyWhileShown)
+{
+    DemodWorker worker(nullptr);
+    worker.setEqualizerMode(EqualizerMode::Off);
+    worker.setDisplaySource(DisplaySource::Header);
+    const std::vector<int16_t> in = shortFrameStream(6, [](int) { return -1; });
+    std::vector<std::complex<float>> taken;
+    CaptureStdout();
+    feedWorker(worker, in);
+    worker.displaySymbols().take(taken);
+    EXPECT_TRUE(taken.empty()) << "none while no display is shown";
+    EXPECT_EQ(worker.displaySymbols().constellation(), nullptr);
+
+    worker.setDisplaying(true);
+    feedWorker(worker, std::vector<int16_t>(in.begin(), in.begin() + 2 * 8190));   // one more frame
+    GetCapturedStdout();
+    worker.displaySymbols().take(taken);
+    // One PLHEADER: 90 π/2-BPSK symbols, on the diagonals at unit level.
+    ASSERT_EQ(taken.size(), 90u);
+    for (const std::complex<float>& z : taken) {
+        EXPECT_NEAR(std::abs(z), 1.0f, 0.05f);
+        EXPECT_NEAR(std::fabs(z.real()), std::fabs(z.imag()), 0.05f);
+    }
+    EXPECT_EQ(worker.displaySymbols().constellation(), &constQPSK());
+    worker.displaySymbols().take(taken);
+    EXPECT_TRUE(taken.empty()) << "each symbol taken once";
+}
+
+TEST(DisplaySymbols, KeepsTheNewestInOrder)
+{
+    DisplaySymbols displayed;
+    std::vector<std::complex<float>> block;
+    for (int k = 0; k < 10000; ++k)
+        block.emplace_back(float(k), 0.0f);
+    displayed.push(block, nullptr);
+    displayed.push(block, &const8PSK());   // 20000 pushed: the oldest 3616 are gone
+    std::vector<std::complex<float>> taken;
+    displayed.take(taken);
+    ASSERT_EQ(taken.size(), DisplaySymbols::kCapacity);
+    for (size_t k = 0; k < taken.size(); ++k)
+        EXPECT_EQ(taken[k].real(), float((20000 - DisplaySymbols::kCapacity + k) % 10000)) << k;
+    EXPECT_EQ(displayed.constellation(), &const8PSK());
+
+    // A block longer than the ring: its newest symbols.
+    block.resize(DisplaySymbols::kCapacity + 5);
+    for (size_t k = 0; k < block.size(); ++k)
+        block[k] = {float(k), 1.0f};
+    displayed.push({{-1.0f, 0.0f}}, nullptr);
+    displayed.push(block, nullptr);
+    displayed.take(taken);
+    ASSERT_EQ(taken.size(), DisplaySymbols::kCapacity);
+    EXPECT_EQ(taken.front(), std::complex<float>(5.0f, 1.0f));
+    EXPECT_EQ(taken.back(), std::complex<float>(float(block.size() - 1), 1.0f));
 }
 
 // A requested dump writes the next delivered frame to ldpc_debug/ under the
