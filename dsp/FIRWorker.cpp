@@ -37,7 +37,7 @@ bool FIRWorker::changeRollOff(float rollOff)
     Design now;
     {
         std::lock_guard<std::mutex> lock(paramMutex);
-        if (filter.tapCount == 0 || design.rollOff == rollOff)
+        if (!filter.enabled() || design.rollOff == rollOff)
             return false;
         now = design;
     }
@@ -54,13 +54,13 @@ float FIRWorker::rollOff()
 float FIRWorker::agcGain()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    return filter.agcGain;
+    return filter.gain();
 }
 
 int FIRWorker::tapCount()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    return int(filter.tapCount);
+    return filter.taps();
 }
 
 void FIRWorker::process(WorkBuffer* input, WorkBuffer* output)

@@ -90,7 +90,7 @@ RrcDesign designRrc(uint64_t sampleRate, int32_t symbolRate, int taps, float rol
     return d;
 }
 
-void MatchedFilter::install(const RrcDesign& design)
+void FirAgcState::install(const RrcDesign& design)
 {
     historyPos = 0;
     tapCount = uint64_t(design.taps);
@@ -137,16 +137,16 @@ float MatchedFilter::coarseGain(float g, double rms)
 size_t MatchedFilter::process(const int16_t* in, size_t count, int16_t* out)
 {
     const size_t used = count & ~size_t(3);
-    if (tapCount == 0 || used == 0)
+    if (s.tapCount == 0 || used == 0)
         return 0;
-    fir_agc_sse41(*this, in, used, out);
+    fir_agc_sse41(s, in, used, out);
     // A gain that went to not-a-number (silence) was reset to 1.0: the
     // block tells nothing of the level.
-    if (!gainReset) {
+    if (!s.gainReset) {
         int64_t power = 0;
         for (size_t k = 0; k < 4 * used; ++k)
             power += int32_t(out[k]) * int32_t(out[k]);
-        agcGain = coarseGain(agcGain, std::sqrt(double(power) / double(2 * used)));
+        s.agcGain = coarseGain(s.agcGain, std::sqrt(double(power) / double(2 * used)));
     }
     return used;
 }
@@ -157,7 +157,7 @@ namespace {
 // kernels: sums[j] = (SIe, SQe, SIo, SQo) of sample j. v = sums × (gainNorm ×
 // g) with g as it was at the group's start, rounded to nearest and saturated
 // to 16 bits (as roundSaturate16 does); g updated after every sample.
-inline void finishGroup(MatchedFilter& f, const int32_t (*sums)[4], int16_t* out)
+inline void finishGroup(FirAgcState& f, const int32_t (*sums)[4], int16_t* out)
 {
     float g = f.agcGain;
     const __m128 s = _mm_set1_ps(f.gainNorm * g);
@@ -178,7 +178,7 @@ inline void finishGroup(MatchedFilter& f, const int32_t (*sums)[4], int16_t* out
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), packed[1]);
 }
 
-inline void endBlock(MatchedFilter& f, uint64_t pos)
+inline void endBlock(FirAgcState& f, uint64_t pos)
 {
     f.historyPos = pos;
     f.gainReset = std::isnan(f.agcGain);
@@ -188,7 +188,7 @@ inline void endBlock(MatchedFilter& f, uint64_t pos)
 
 } // namespace
 
-void fir_agc_ref(MatchedFilter& f, const int16_t* in, size_t count, int16_t* out)
+void fir_agc_ref(FirAgcState& f, const int16_t* in, size_t count, int16_t* out)
 {
     const uint64_t n = f.tapCount / 2;
     uint64_t P = f.historyPos;
@@ -222,7 +222,7 @@ void fir_agc_ref(MatchedFilter& f, const int16_t* in, size_t count, int16_t* out
     endBlock(f, P);
 }
 
-void fir_agc_sse41(MatchedFilter& f, const int16_t* in, size_t count, int16_t* out)
+void fir_agc_sse41(FirAgcState& f, const int16_t* in, size_t count, int16_t* out)
 {
     const uint64_t n = f.tapCount / 2;
     uint64_t P = f.historyPos;

@@ -24,18 +24,44 @@ struct RrcDesign {
 // roll-off β. `taps` must be a positive multiple of 16 up to 256.
 RrcDesign designRrc(uint64_t sampleRate, int32_t symbolRate, int taps, float rollOff);
 
+// What the filter kernels work on: the coefficients, the history and the
+// gain. The SSE4.1 kernel and its plain reference share it, so a test can run
+// both from the same state and compare what they leave.
+struct FirAgcState {
+    static constexpr int kMaxTaps = 256;
+    // Rows of pre-rotated coefficients: row r holds the phase's taps starting
+    // at tap r, twice over, so every position reads one aligned run.
+    alignas(16) int16_t evenRows[8][kMaxTaps] = {};
+    alignas(16) int16_t oddRows[8][kMaxTaps] = {};
+    // Newest sample at the lowest index of the live window.
+    alignas(16) int16_t historyI[kMaxTaps / 2] = {};
+    alignas(16) int16_t historyQ[kMaxTaps / 2] = {};
+    float gainNorm = 0;     // 1/S (approximate reciprocal)
+    float agcGain = 1.0f;   // g
+    bool gainReset = false; // the last block's gain went to not-a-number and was reset
+    uint64_t historyPos = 0;
+    uint64_t tapCount = 0;
+
+    // Installs the coefficients; resets the history position only (history
+    // samples and gain carry over).
+    void install(const RrcDesign& design);
+};
+
 class MatchedFilter {
 public:
-    static constexpr int kMaxTaps = 256;
+    static constexpr int kMaxTaps = FirAgcState::kMaxTaps;
     static constexpr float kAgcRate = 3.0517579e-08f;    // A = 1/32768000
     static constexpr float kAgcDecay = 3.5355339e-04f;   // B = √2/4000
 
     // Installs the coefficients; resets the history position only (history
     // samples and gain carry over).
-    void install(const RrcDesign& design);
+    void install(const RrcDesign& design) { s.install(design); }
     // Turns the stage off: process() then leaves the output alone.
-    void disable() { tapCount = 0; }
-    bool enabled() const { return tapCount != 0; }
+    void disable() { s.tapCount = 0; }
+    bool enabled() const { return s.tapCount != 0; }
+    int taps() const { return int(s.tapCount); }
+    float gain() const { return s.agcGain; }
+    const FirAgcState& state() const { return s; }
 
     // Filters the largest multiple of 4 of `count` input samples into twice
     // as many output samples (phase 0, then phase 1, per input sample).
@@ -57,25 +83,15 @@ public:
     // output rounded to nothing raises |g| 64-fold.
     static float coarseGain(float g, double rms);
 
-    // Rows of pre-rotated coefficients: row r holds the phase's taps starting
-    // at tap r, twice over, so every position reads one aligned run.
-    alignas(16) int16_t evenRows[8][kMaxTaps] = {};
-    alignas(16) int16_t oddRows[8][kMaxTaps] = {};
-    // Newest sample at the lowest index of the live window.
-    alignas(16) int16_t historyI[kMaxTaps / 2] = {};
-    alignas(16) int16_t historyQ[kMaxTaps / 2] = {};
-    float gainNorm = 0;     // 1/S (approximate reciprocal)
-    float agcGain = 1.0f;   // g
-    bool gainReset = false; // the last block's gain went to not-a-number and was reset
-    uint64_t historyPos = 0;
-    uint64_t tapCount = 0;
+private:
+    FirAgcState s;
 };
 
 // One block of filtering with the gain stage, in groups of four samples:
 // `count` must be a multiple of 4 and the filter enabled. The SSE4.1 kernel
 // and the plain reference give identical output and state.
-void fir_agc_ref(MatchedFilter& f, const int16_t* in, size_t count, int16_t* out);
-void fir_agc_sse41(MatchedFilter& f, const int16_t* in, size_t count, int16_t* out);
+void fir_agc_ref(FirAgcState& f, const int16_t* in, size_t count, int16_t* out);
+void fir_agc_sse41(FirAgcState& f, const int16_t* in, size_t count, int16_t* out);
 
 // One step of the gain loop for output power p: g − B + A·p/√p. A gain that
 // would grow from a positive value (an input too strong for the loop to turn

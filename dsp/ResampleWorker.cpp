@@ -30,14 +30,14 @@ void ResampleWorker::setTEDGain(float v)
 {
     LogLine() << "ResampleWorker::setTEDGain(" << v << ")";
     std::lock_guard<std::mutex> lock(paramMutex);
-    resampler.gainShift = shiftFrom(v);
+    resampler.setLoopShifts(shiftFrom(v), resampler.dampingShift());
 }
 
 void ResampleWorker::setTEDDamping(float v)
 {
     LogLine() << "ResampleWorker::setTEDDamping(" << v << ")";
     std::lock_guard<std::mutex> lock(paramMutex);
-    resampler.dampingShift = shiftFrom(v);
+    resampler.setLoopShifts(resampler.gainShift(), shiftFrom(v));
 }
 
 void ResampleWorker::setSymbolRate(double inputRate, double symbolRate)
@@ -55,19 +55,19 @@ int64_t ResampleWorker::trackedStep()
 int64_t ResampleWorker::nominalStep()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    return int64_t(resampler.step);
+    return resampler.nominalStep();
 }
 
 int ResampleWorker::gainShift()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    return int(resampler.gainShift);
+    return int(resampler.gainShift());
 }
 
 int ResampleWorker::dampingShift()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    return int(resampler.dampingShift);
+    return int(resampler.dampingShift());
 }
 
 void ResampleWorker::setDebugMode(bool on)

@@ -37,7 +37,7 @@ inline int32_t boundedAdd(int32_t integrator, int32_t e, int32_t limit)
     return int32_t(std::clamp<int64_t>(int64_t(integrator) + e, -int64_t(limit), int64_t(limit)));
 }
 
-inline void updateLoop(SymbolResampler& r, int32_t e, int32_t limit)
+inline void updateLoop(ResamplerState& r, int32_t e, int32_t limit)
 {
     r.integrator = boundedAdd(r.integrator, e >> r.dampingShift, limit);
     r.correction = add32(r.integrator, e >> r.gainShift);
@@ -55,7 +55,7 @@ inline void shiftIn(int16_t (*line)[2], int16_t first, int16_t second)
 
 } // namespace
 
-void SymbolResampler::setSymbolRate(double inputRate, double symbolRate)
+void ResamplerState::setSymbolRate(double inputRate, double symbolRate)
 {
     const double perInput = symbolRate * (4294967296.0 / inputRate);
     // Truncated toward zero; a rate out of range gives no symbols rather than
@@ -67,7 +67,7 @@ void SymbolResampler::setSymbolRate(double inputRate, double symbolRate)
     correction = 0;
 }
 
-void SymbolResampler::relax(size_t symbols)
+void ResamplerState::relax(size_t symbols)
 {
     const int64_t share = std::min<int64_t>(int64_t(symbols), kRelaxSymbols);
     const int32_t pull = int32_t(int64_t(integrator) * share / kRelaxSymbols);
@@ -77,10 +77,10 @@ void SymbolResampler::relax(size_t symbols)
 
 size_t SymbolResampler::process(const int16_t* in, size_t count, int16_t* out, bool perSample)
 {
-    return perSample ? resample_per_sample(*this, in, count, out) : resample_sse41(*this, in, count, out);
+    return perSample ? resample_per_sample(s, in, count, out) : resample_sse41(s, in, count, out);
 }
 
-size_t resample_ref(SymbolResampler& r, const int16_t* in, size_t count, int16_t* out)
+size_t resample_ref(ResamplerState& r, const int16_t* in, size_t count, int16_t* out)
 {
     const int32_t limit = r.integratorLimit();
     size_t symbols = 0;
@@ -121,7 +121,7 @@ size_t resample_ref(SymbolResampler& r, const int16_t* in, size_t count, int16_t
     return symbols;
 }
 
-size_t resample_per_sample(SymbolResampler& r, const int16_t* in, size_t count, int16_t* out)
+size_t resample_per_sample(ResamplerState& r, const int16_t* in, size_t count, int16_t* out)
 {
     const int32_t limit = r.integratorLimit();
     size_t symbols = 0;
@@ -185,7 +185,7 @@ inline __m128i farrowRow(int tap)
 
 } // namespace
 
-size_t resample_sse41(SymbolResampler& r, const int16_t* in, size_t count, int16_t* out)
+size_t resample_sse41(ResamplerState& r, const int16_t* in, size_t count, int16_t* out)
 {
     const int32_t limit = r.integratorLimit();
     const __m128i row0 = farrowRow(0), row1 = farrowRow(1), row2 = farrowRow(2), row3 = farrowRow(3);

@@ -5,8 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
-class SymbolResampler {
-public:
+// What the resampling kernels work on: the delay line, the interpolator's
+// phase and step, and the timing loop. The vector kernel, its reference and
+// the per-sample path share it, so a test can run them from the same state
+// and compare what they leave.
+struct ResamplerState {
     // The loop's frequency term stays within this fraction of the step:
     // a clock that far off is no clock error but a wrong symbol rate, and
     // without a bound noise walks the integrator off to where the loop can
@@ -18,11 +21,6 @@ public:
 
     // step = 2 × ⌊symbolRate × 2^32 / inputRate⌋; clears phase and loop.
     void setSymbolRate(double inputRate, double symbolRate);
-
-    // Runs `count` input samples (a, b) and writes symbols as (b', a') to
-    // `out`, which must hold count / 2 + 1 symbols. Returns the number of
-    // symbols written. The vector kernel unless `perSample` is set.
-    size_t process(const int16_t* in, size_t count, int16_t* out, bool perSample = false);
 
     // The bound of the integrator: ±step / kIntegratorRangeDivisor.
     int32_t integratorLimit() const { return int32_t(step / kIntegratorRangeDivisor); }
@@ -49,9 +47,39 @@ public:
     int32_t toggle = 0;
 };
 
+class SymbolResampler {
+public:
+    static constexpr int64_t kRelaxSymbols = ResamplerState::kRelaxSymbols;
+
+    // step = 2 × ⌊symbolRate × 2^32 / inputRate⌋; clears phase and loop.
+    void setSymbolRate(double inputRate, double symbolRate) { s.setSymbolRate(inputRate, symbolRate); }
+    // The timing loop's gain and damping, as right shifts of the error.
+    void setLoopShifts(int32_t gain, int32_t damping)
+    {
+        s.gainShift = gain;
+        s.dampingShift = damping;
+    }
+    int32_t gainShift() const { return s.gainShift; }
+    int32_t dampingShift() const { return s.dampingShift; }
+
+    // Runs `count` input samples (a, b) and writes symbols as (b', a') to
+    // `out`, which must hold count / 2 + 1 symbols. Returns the number of
+    // symbols written. The vector kernel unless `perSample` is set.
+    size_t process(const int16_t* in, size_t count, int16_t* out, bool perSample = false);
+
+    void relax(size_t symbols) { s.relax(symbols); }
+    int64_t nominalStep() const { return int64_t(s.step); }
+    int64_t trackedStep() const { return s.trackedStep(); }
+    int32_t integratorLimit() const { return s.integratorLimit(); }
+    const ResamplerState& state() const { return s; }
+
+private:
+    ResamplerState s;
+};
+
 // The vector kernel, its plain reference (identical results) and the
 // per-sample path (the same sequence, wrapping to 16 bits where the vector
 // kernel saturates). Each returns the number of symbols written.
-size_t resample_sse41(SymbolResampler& r, const int16_t* in, size_t count, int16_t* out);
-size_t resample_ref(SymbolResampler& r, const int16_t* in, size_t count, int16_t* out);
-size_t resample_per_sample(SymbolResampler& r, const int16_t* in, size_t count, int16_t* out);
+size_t resample_sse41(ResamplerState& r, const int16_t* in, size_t count, int16_t* out);
+size_t resample_ref(ResamplerState& r, const int16_t* in, size_t count, int16_t* out);
+size_t resample_per_sample(ResamplerState& r, const int16_t* in, size_t count, int16_t* out);

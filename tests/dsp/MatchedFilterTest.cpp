@@ -21,7 +21,7 @@ uint32_t bits(float f)
     return b;
 }
 
-void expectSameState(const MatchedFilter& a, const MatchedFilter& b)
+void expectSameState(const FirAgcState& a, const FirAgcState& b)
 {
     EXPECT_EQ(bits(a.agcGain), bits(b.agcGain));
     EXPECT_EQ(a.historyPos, b.historyPos);
@@ -103,13 +103,13 @@ TEST(MatchedFilter, FullScaleInputGivesTheExactSums)
     }
     for (const bool vector : {false, true}) {
         SCOPED_TRACE(vector ? "SSE4.1" : "reference");
-        MatchedFilter f;
+        FirAgcState f;
         f.install(d);
         std::vector<int16_t> out(4 * count);
         (vector ? fir_agc_sse41 : fir_agc_ref)(f, in.data(), count, out.data());
 
         // The oracle: out[t] = Σ x[t − a]·c[(a − 1) mod n] for each phase, in 64 bits.
-        MatchedFilter gainOnly;
+        FirAgcState gainOnly;
         gainOnly.install(d);
         float g = gainOnly.agcGain;
         int64_t largest = 0;
@@ -179,7 +179,7 @@ TEST(MatchedFilter, VectorKernelMatchesTheReferenceBitForBit)
     std::mt19937 rng(2024);
     for (int taps = 16; taps <= 256; taps += 16) {
         SCOPED_TRACE(taps);
-        MatchedFilter a, b;
+        FirAgcState a, b;
         const RrcDesign d = designRrc(2400000, 1000000, taps, taps % 32 ? 0.2f : 0.35f);
         a.install(d);
         b.install(d);
@@ -203,11 +203,11 @@ TEST(MatchedFilter, ShortFilterCyclesItsHistoryPosition)
     f.install(designRrc(2000000, 500000, 16, 0.35f));
     std::vector<int16_t> in(8 * 2, 100), out(8 * 4);
     f.process(in.data(), 4, out.data());
-    EXPECT_EQ(f.historyPos, 4u);
+    EXPECT_EQ(f.state().historyPos, 4u);
     f.process(in.data(), 4, out.data());
-    EXPECT_EQ(f.historyPos, 0u);
+    EXPECT_EQ(f.state().historyPos, 0u);
     f.process(in.data(), 7, out.data());   // only whole groups of four
-    EXPECT_EQ(f.historyPos, 4u);
+    EXPECT_EQ(f.state().historyPos, 4u);
 }
 
 TEST(MatchedFilter, ZeroInputGivesANanGainThatIsResetAfterTheBlock)
@@ -220,7 +220,7 @@ TEST(MatchedFilter, ZeroInputGivesANanGainThatIsResetAfterTheBlock)
         EXPECT_EQ(out[k], 0) << "first group: gain still finite";
     for (size_t k = 16; k < out.size(); ++k)
         EXPECT_EQ(out[k], -32768) << k;
-    EXPECT_EQ(f.agcGain, 1.0f);
+    EXPECT_EQ(f.gain(), 1.0f);
 }
 
 // Any input level up to full scale settles at about 8192 per complex output
@@ -250,7 +250,7 @@ TEST(MatchedFilter, GainSettlesFromEveryInputLevel)
                 power += double(out[2 * k]) * out[2 * k] + double(out[2 * k + 1]) * out[2 * k + 1];
             level = std::sqrt(power / (2 * block));
         }
-        EXPECT_LT(f.agcGain, 0.0f);
+        EXPECT_LT(f.gain(), 0.0f);
         EXPECT_NEAR(level, 8192, 8192 * 0.15);
     }
 }
@@ -284,12 +284,12 @@ TEST(MatchedFilter, GainAcquiresAnyLevelWithinAFewBlocks)
             const double l = level();
             EXPECT_GT(l, 8192 / MatchedFilter::kCoarseRange) << b;
             EXPECT_LT(l, 8192 * MatchedFilter::kCoarseRange) << b;
-            EXPECT_LT(f.agcGain, 0.0f);
+            EXPECT_LT(f.gain(), 0.0f);
         }
         // Silence resets the gain; the level is found again as quickly.
         std::vector<int16_t> zeros(2 * block, 0);
         f.process(zeros.data(), block, out.data());
-        EXPECT_EQ(f.agcGain, 1.0f);
+        EXPECT_EQ(f.gain(), 1.0f);
         for (int b = 0; b < 4; ++b)
             level();
         const double l = level();

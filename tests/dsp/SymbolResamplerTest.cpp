@@ -12,7 +12,7 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
-void expectSameState(const SymbolResampler& a, const SymbolResampler& b)
+void expectSameState(const ResamplerState& a, const ResamplerState& b)
 {
     EXPECT_EQ(0, std::memcmp(a.delay, b.delay, sizeof a.delay));
     EXPECT_EQ(0, std::memcmp(a.history[0], b.history[0], 3 * sizeof a.history[0])) << "y[k], y[k-1], y[k-2]";
@@ -41,7 +41,7 @@ TEST(SymbolResampler, VectorKernelMatchesTheReferenceBitForBit)
     std::mt19937 rng(77);
     for (int run = 0; run < 60; ++run) {
         SCOPED_TRACE(run);
-        SymbolResampler a;
+        ResamplerState a;
         a.step = uint32_t(rng());
         if (run % 3 == 0)
             a.step = 0x80000000u + uint32_t(rng() % 0x10000000u) - 0x08000000u;   // about 2 per interpolant
@@ -49,7 +49,7 @@ TEST(SymbolResampler, VectorKernelMatchesTheReferenceBitForBit)
         a.gainShift = int32_t(rng() % 13);
         a.dampingShift = int32_t(rng() % 21);
         a.phase = uint32_t(rng());
-        SymbolResampler b = a;
+        ResamplerState b = a;
         for (int block = 0; block < 4; ++block) {
             const size_t count = rng() % 3000;
             const int amplitude = (run + block) % 2 ? 32768 : 3000;
@@ -70,11 +70,11 @@ TEST(SymbolResampler, VectorKernelMatchesTheReferenceBitForBit)
 TEST(SymbolResampler, PerSamplePathAgreesWhereNothingOverflows)
 {
     std::mt19937 rng(3);
-    SymbolResampler a;
+    ResamplerState a;
     a.setSymbolRate(2000000, 480000);
     a.gainShift = 8;
     a.dampingShift = 16;
-    SymbolResampler b = a;
+    ResamplerState b = a;
     b.toggle = ~0;
     for (int block = 0; block < 5; ++block) {
         const std::vector<int16_t> in = randomSamples(rng, 4000, 2000);
@@ -100,7 +100,7 @@ TEST(SymbolResampler, NoStepNoSymbols)
 TEST(SymbolResampler, HalfStepGivesOneSymbolPerFourSamplesAtMuZero)
 {
     for (bool perSample : {false, true}) {
-        SymbolResampler r;
+        ResamplerState r;
         r.step = 0x80000000u;
         // Start settled on the constant, so the timing error is 0 throughout.
         for (int k = 0; k < 4; ++k) {
@@ -115,7 +115,7 @@ TEST(SymbolResampler, HalfStepGivesOneSymbolPerFourSamplesAtMuZero)
             in.push_back(-200);
         }
         std::vector<int16_t> out(800);
-        const size_t n = r.process(in.data(), 400, out.data(), perSample);
+        const size_t n = (perSample ? resample_per_sample : resample_sse41)(r, in.data(), 400, out.data());
         EXPECT_EQ(n, 100u);
         EXPECT_EQ(r.phase, 0u) << "μ stays 0";
         // C0 = 2·((p·32767) >> 16): 100 → 98, −200 → −200; output as (b', a').
@@ -128,7 +128,7 @@ TEST(SymbolResampler, HalfStepGivesOneSymbolPerFourSamplesAtMuZero)
 
 TEST(SymbolResampler, SymbolRateSetsAnEvenStepAndClearsTheLoop)
 {
-    SymbolResampler r;
+    ResamplerState r;
     r.phase = 123;
     r.integrator = 5;
     r.correction = -7;
@@ -182,7 +182,7 @@ TEST(SymbolResampler, FrequencyTermIsBoundedAndRelaxes)
 {
     for (int path = 0; path < 3; ++path) {
         SCOPED_TRACE(path);
-        SymbolResampler r;
+        ResamplerState r;
         r.setSymbolRate(4000000, 1000000);
         r.dampingShift = 2;   // a loop far too fast: the walk is large
         std::mt19937 rng(3);
@@ -204,14 +204,14 @@ TEST(SymbolResampler, FrequencyTermIsBoundedAndRelaxes)
         EXPECT_GT(largest, r.integratorLimit() / 2) << "the walk reached the bound";
     }
 
-    SymbolResampler r;
+    ResamplerState r;
     r.setSymbolRate(4000000, 1000000);
     r.integrator = r.integratorLimit();
     r.correction = r.integrator + 100;
-    r.relax(SymbolResampler::kRelaxSymbols / 2);
+    r.relax(ResamplerState::kRelaxSymbols / 2);
     EXPECT_NEAR(r.integrator, r.integratorLimit() / 2, 1);
     EXPECT_EQ(r.correction, r.integrator + 100) << "the proportional part stays";
-    r.relax(10 * SymbolResampler::kRelaxSymbols);
+    r.relax(10 * ResamplerState::kRelaxSymbols);
     EXPECT_EQ(r.integrator, 0);
 }
 
