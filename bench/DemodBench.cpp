@@ -53,12 +53,11 @@ void BM_DemodDvbs2(benchmark::State& state)
     const std::vector<int16_t>& in = qpskStream();
     const size_t n = in.size() / 2;
     Demodulator demod;
-    demod.equalizer().length = int(state.range(0));
-    demod.equalizer().mode = state.range(0) > 0 ? Equalizer::ConstantModulus : Equalizer::Off;
+    demod.equalizer().setLength(int(state.range(0)));
+    demod.equalizer().setMode(state.range(0) > 0 ? Equalizer::ConstantModulus : Equalizer::Off);
     demod.equalizer().reset();
     demod.loop().setEnabled(true);
-    demod.loop().kp = 0.5f;
-    demod.loop().ki = 2.0f / 2048;
+    demod.loop().setGains(0.5f, 2.0f / 2048);
     std::vector<std::complex<float>> symbols(n);
     std::vector<int8_t> frame(Demodulator::kFrameBytes);
     SymbolTap tap;   // as the worker shows them
@@ -77,7 +76,7 @@ void BM_DemodDvbs(benchmark::State& state)
     const std::vector<int16_t>& in = qpskStream();
     const size_t n = in.size() / 2;
     Demodulator demod;
-    demod.equalizer().mode = state.range(0) ? Equalizer::ConstantModulus : Equalizer::Off;
+    demod.equalizer().setMode(state.range(0) ? Equalizer::ConstantModulus : Equalizer::Off);
     demod.loop().setEnabled(true);
     std::vector<std::complex<float>> symbols(n);
     SymbolTap tap;

@@ -201,7 +201,7 @@ float CarrierAcquisition::headerSpread(float esn0Db)
 
 void CarrierAcquisition::headerDone(uint64_t descrambled, bool locked, CarrierLoop& loop, float esn0Db)
 {
-    if (!loop.enabled || locked) {
+    if (!loop.enabled() || locked) {
         reset();
         return;
     }

@@ -14,9 +14,9 @@ const std::array<float, 256>& demodSineTable()
     return table;
 }
 
-void CarrierLoop::setEnabled(bool on)
+void CarrierLoop::setEnabled(bool enabled)
 {
-    enabled = on;
+    on = enabled;
     integrator = 0;
     frequency = 0;
 }

@@ -45,13 +45,13 @@ public:
         return {s.real() * cs + s.imag() * sn, s.imag() * cs - s.real() * sn};
     }
     // Loop filter on the phase error (limited to ±0.25); nothing when disabled.
-    void update(float error) { update(error, ki); }
+    void update(float error) { update(error, integralGainValue); }
     // The same with another integral gain for this symbol.
-    void update(float error, float integralGain) { update(error, integralGain, kp); }
+    void update(float error, float integralGain) { update(error, integralGain, proportionalGainValue); }
     // The same with other gains for this symbol.
     void update(float error, float integralGain, float proportionalGain)
     {
-        if (!enabled)
+        if (!on)
             return;
         const float e = std::clamp(error, -0.25f, 0.25f);
         integrator += integralGain * e;
@@ -66,15 +66,26 @@ public:
         phase = whole & 0xFFFF;
     }
     // Switching on or off clears integrator and frequency; the phase stays.
-    void setEnabled(bool on);
+    void setEnabled(bool enabled);
+    bool enabled() const { return on; }
+    // The proportional and integral gains.
+    void setGains(float kp, float ki)
+    {
+        proportionalGainValue = kp;
+        integralGainValue = ki;
+    }
+    float kp() const { return proportionalGainValue; }
+    float ki() const { return integralGainValue; }
 
+    // The oscillator and the loop filter's state, which the framing and the
+    // carrier acquisition also set when they find the carrier.
     int32_t phase = 0;        // 65536 per cycle; table index = phase >> 8
-    float kp = 2.0f;
-    float ki = 0.03125f;
     float integrator = 0;
     float frequency = 0;      // 1/256 cycle per symbol
-    bool enabled = false;
 
 private:
+    float proportionalGainValue = 2.0f;
+    float integralGainValue = 0.03125f;
+    bool on = false;
     const std::array<float, 256>& table = demodSineTable();
 };

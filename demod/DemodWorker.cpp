@@ -145,14 +145,14 @@ void DemodWorker::setFineCarrierRecoveryGain(float kp)
 {
     LogLine() << "DemodWorker::setFineCarrierRecoveryGain(" << kp << ")";
     std::lock_guard<std::mutex> lock(paramMutex);
-    demod.loop().kp = kp;
+    demod.loop().setGains(kp, demod.loop().ki());
 }
 
 void DemodWorker::setFineCarrierRecoveryDamping(float ki)
 {
     LogLine() << "DemodWorker::setFineCarrierRecoveryDamping(" << ki << ")";
     std::lock_guard<std::mutex> lock(paramMutex);
-    demod.loop().ki = ki;
+    demod.loop().setGains(demod.loop().kp(), ki);
 }
 
 void DemodWorker::setFineCarrierRecoveryDamping8psk(float ki)
@@ -170,7 +170,7 @@ void DemodWorker::setEqualizerMode(EqualizerMode mode)
     std::lock_guard<std::mutex> lock(paramMutex);
     if (mode != Equalizer::Off)
         demod.equalizer().reset();
-    demod.equalizer().mode = mode;
+    demod.equalizer().setMode(mode);
 }
 
 void DemodWorker::setEqualizerLength(int taps)
@@ -179,20 +179,20 @@ void DemodWorker::setEqualizerLength(int taps)
         return;
     LogLine() << "DemodWorker::setEqualizerLength(" << taps << ")";
     std::lock_guard<std::mutex> lock(paramMutex);
-    demod.equalizer().length = taps;
+    demod.equalizer().setLength(taps);
 }
 
 void DemodWorker::setCMAGainMu(float mu)
 {
     LogLine() << "DemodWorker::setCMAGainMu(" << mu << ")";
     std::lock_guard<std::mutex> lock(paramMutex);
-    demod.equalizer().mu = mu;
+    demod.equalizer().setStep(mu);
 }
 
 void DemodWorker::setUpdateCoefficients(bool on)
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    demod.equalizer().adapt = on;
+    demod.equalizer().setAdapting(on);
 }
 
 void DemodWorker::setKeepLock(bool on)
@@ -281,14 +281,14 @@ DemodControls DemodWorker::controls()
     c.spectrumInverted = demod.spectrumInverted();
     c.spectrumAutomatic = demod.spectrumAutomatic();
     c.spectrumInvertedInUse = demod.spectrumInvertedInUse();
-    c.carrierLoop = demod.loop().enabled;
-    c.carrierKp = demod.loop().kp;
-    c.carrierKi = demod.loop().ki;
+    c.carrierLoop = demod.loop().enabled();
+    c.carrierKp = demod.loop().kp();
+    c.carrierKi = demod.loop().ki();
     c.carrierKi8psk = demod.psk8IntegralGain();
-    c.equalizerMode = demod.equalizer().mode;
-    c.equalizerLength = demod.equalizer().length;
-    c.equalizerMu = demod.equalizer().mu;
-    c.updateCoefficients = demod.equalizer().adapt;
+    c.equalizerMode = demod.equalizer().mode();
+    c.equalizerLength = demod.equalizer().length();
+    c.equalizerMu = demod.equalizer().step();
+    c.updateCoefficients = demod.equalizer().adapting();
     c.keepLock = demod.keepsLock();
     c.displaySource = tap.source;
     c.frameDumpRequested = dumpRequested;
@@ -304,7 +304,7 @@ float DemodWorker::carrierFrequency()
 double DemodWorker::carrierOffsetCycles()
 {
     std::lock_guard<std::mutex> lock(paramMutex);
-    return dvbS2 && demod.loop().enabled ? demod.framing().carrierCycles() : 0.0;
+    return dvbS2 && demod.loop().enabled() ? demod.framing().carrierCycles() : 0.0;
 }
 
 void DemodWorker::expectCarrierStep(const WorkBuffer* block, double cycles, int afterSymbols, bool restart)
@@ -336,7 +336,8 @@ std::vector<std::complex<float>> DemodWorker::equalizerTaps()
     std::lock_guard<std::mutex> lock(paramMutex);
     std::vector<std::complex<float>> taps;
     const Equalizer& eq = demod.equalizer();
-    for (int i = 0; i < eq.length; ++i)
-        taps.emplace_back(eq.taps[2 * i], eq.taps[2 * i + 1]);
+    const float* coefficients = eq.taps();
+    for (int i = 0; i < eq.length(); ++i)
+        taps.emplace_back(coefficients[2 * i], coefficients[2 * i + 1]);
     return taps;
 }

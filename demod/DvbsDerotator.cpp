@@ -18,9 +18,9 @@ void DvbsDerotator::process(const int16_t* in, size_t n, float scale, bool inver
         const float a = float(in[2 * k]) * scale;
         const float b = float(in[2 * k + 1]) * scale;
         cf z(a, inverted ? -b : b);
-        if (equalizer.mode != Equalizer::Off)
+        if (equalizer.on())
             z = equalizer.process(z);
-        if (loop.enabled) {
+        if (loop.enabled()) {
             z = loop.derotate(z);
             loop.update(qpskPhaseError(z));
         }

@@ -6,13 +6,22 @@
 
 void Equalizer::reset()
 {
-    std::memset(taps, 0, sizeof taps);
+    std::memset(coefficients, 0, sizeof coefficients);
     std::memset(line, 0, sizeof line);
     head = 0;
-    const int centre = length / 2;
+    const int centre = tapCount / 2;
     for (int i : {centre - 1, centre}) {
-        taps[2 * i] = 0.87758f;
-        taps[2 * i + 1] = 0.47943f;
+        coefficients[2 * i] = 0.87758f;
+        coefficients[2 * i + 1] = 0.47943f;
+    }
+}
+
+void Equalizer::setTaps(const std::complex<float>* values, int count)
+{
+    std::memset(coefficients, 0, sizeof coefficients);
+    for (int i = 0; i < count && i < kMaxTaps; ++i) {
+        coefficients[2 * i] = values[i].real();
+        coefficients[2 * i + 1] = values[i].imag();
     }
 }
 
@@ -96,17 +105,17 @@ std::complex<float> Equalizer::process(std::complex<float> x)
     line[2 * head] = line[2 * (head + kMaxTaps)] = x.real();
     line[2 * head + 1] = line[2 * (head + kMaxTaps) + 1] = x.imag();
     const float* delay = delayLine();
-    const std::complex<float> y = dotSse(taps, delay, length);
-    if (adapt) {
+    const std::complex<float> y = dotSse(coefficients, delay, tapCount);
+    if (adaptTaps) {
         std::complex<float> e;
-        if (mode == ConstantModulus) {
+        if (adaptMode == ConstantModulus) {
             e = (0.707f - std::sqrt(std::norm(y))) * y;
         } else {
             const float dI = y.real() >= 0 ? 0.707f : -0.707f;
             const float dQ = y.imag() >= 0 ? 0.707f : -0.707f;
             e = {dI - y.real(), dQ - y.imag()};
         }
-        updateSse(taps, delay, length, mu * e);
+        updateSse(coefficients, delay, tapCount, stepSize * e);
     }
     return y;
 }

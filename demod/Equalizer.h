@@ -18,20 +18,33 @@ public:
 
     // Taps and delay line cleared, then the two centre taps set to e^(j0.5).
     void reset();
-    // One symbol in, one out; adapts the taps when `adapt` is set.
+    // One symbol in, one out; adapts the taps when adapting.
     std::complex<float> process(std::complex<float> x);
 
-    EqualizerMode mode = ConstantModulus;
-    int length = 16;          // L, a multiple of 16 from 16 to 256
-    float mu = 0.00045f;
-    bool adapt = true;
+    void setMode(EqualizerMode m) { adaptMode = m; }
+    EqualizerMode mode() const { return adaptMode; }
+    bool on() const { return adaptMode != Off; }
+    // L taps, a multiple of 16 from 16 to 256 (taken at the next reset()).
+    void setLength(int taps) { tapCount = taps; }
+    int length() const { return tapCount; }
+    void setStep(float mu) { stepSize = mu; }
+    float step() const { return stepSize; }
+    void setAdapting(bool on) { adaptTaps = on; }
+    bool adapting() const { return adaptTaps; }
 
-    // The last `length` inputs, newest first, as complex floats (re, im).
+    // The last length() inputs, newest first, as complex floats (re, im).
     const float* delayLine() const { return line + 2 * head; }
-
-    alignas(16) float taps[2 * kMaxTaps];   // complex floats (re, im) interleaved
+    // The length() taps, complex floats (re, im) interleaved.
+    const float* taps() const { return coefficients; }
+    // Starts from these `count` taps instead, the others zero.
+    void setTaps(const std::complex<float>* values, int count);
 
 private:
+    EqualizerMode adaptMode = ConstantModulus;
+    int tapCount = 16;
+    float stepSize = 0.00045f;
+    bool adaptTaps = true;
+    alignas(16) float coefficients[2 * kMaxTaps];
     // Each input is stored twice, kMaxTaps apart, so the newest kMaxTaps
     // inputs are always one contiguous run starting at `head`.
     alignas(16) float line[4 * kMaxTaps];

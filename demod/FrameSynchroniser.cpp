@@ -130,7 +130,7 @@ size_t FrameSynchroniser::process(const int16_t* in, size_t n, float scale, bool
         const float a = float(in[2 * k]) * scale;
         const float b = float(in[2 * k + 1]) * scale;
         cf z = inverted != senseFlipped ? cf(-a, -b) : cf(a, -b);
-        if (equalizer.mode != Equalizer::Off)
+        if (equalizer.on())
             z = equalizer.process(z);
         symbols[k] = push(z);
     }
@@ -466,7 +466,7 @@ void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit)
         // against the known SOF is large at any phase for a real SOF
         // (26 · |s| when clean) and about √26 · |s| on data. (Symbols come
         // in at about unit level; silence is no SOF.)
-        const bool acquiring = loop.enabled && !isLocked;
+        const bool acquiring = loop.enabled() && !isLocked;
         CarrierAcquisition::SofReading sof;
         bool coherent = false;
         if (acquiring && sofMagnitude > 26 * kSofMinimumLevel) {
@@ -540,7 +540,7 @@ void FrameSynchroniser::alignPhaseWithSof()
     // phase against the reference shows such a slip, and the oscillator
     // jumps by the whole steps it measures. A loop on the true phase sees
     // an SOF within a few degrees of it and is left alone.
-    if (!loop.enabled || sofPhase == cf(0, 0))
+    if (!loop.enabled() || sofPhase == cf(0, 0))
         return;
     const bool psk8 = s2ModcodRow(plsModcod(framePls)).constellationIndex == 3;
     const double step = psk8 ? M_PI / 4 : M_PI / 2;
@@ -946,7 +946,7 @@ void FrameSynchroniser::dataState(cf& s)
         sofSearch = true;   // find the next SOF in time
     s = descramble(s);
     const float ki = current == psk8 && psk8Ki >= 0 ? psk8Ki : integralGain();
-    loop.update(dataPhaseError(s), widening * ki, widening * loop.kp);
+    loop.update(dataPhaseError(s), widening * ki, widening * loop.kp());
     if (blockTap != nullptr)
         blockTap->offer(DisplaySource::Data, s);
     demapper.demap(s);

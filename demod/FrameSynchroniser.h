@@ -259,7 +259,7 @@ private:
     // 0 dB the full gain lets the integrator wander with the noise: QPSK
     // 1/4 without pilots at −2.05 dB loses 5–8 of 58 frames with it, none
     // with half; searching, the SOF and the headers set the integrator.
-    float integralGain() const { return strongSignal ? loop.ki : 0.5f * loop.ki; }
+    float integralGain() const { return strongSignal ? loop.ki() : 0.5f * loop.ki(); }
     bool strongSignal = false;
     // Before lock, on the data of a frame whose Es/N0 stands kWideningMarginDb
     // or more above its code's quasi-error-free point, the loop runs wider:

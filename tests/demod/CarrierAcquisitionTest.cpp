@@ -38,8 +38,7 @@ uint64_t sendHeader(CarrierAcquisition& acquisition, double cycles, double phase
 CarrierLoop enabledLoop()
 {
     CarrierLoop loop;
-    loop.kp = 0.5f;
-    loop.ki = 2.0f / 2048;
+    loop.setGains(0.5f, 2.0f / 2048);
     loop.setEnabled(true);
     return loop;
 }

@@ -98,11 +98,10 @@ Received run(const Scenario& sc, int frames)
     tx::PlFramer plFramer;
 
     Demodulator demod;
-    demod.equalizer().mode = Equalizer::Off;
+    demod.equalizer().setMode(Equalizer::Off);
     // The window's initial loop gain, with the damping slider at its slow end
     // (2/2048): the initial damping lets the integrator wander at 8 dB.
-    demod.loop().kp = 0.5f;
-    demod.loop().ki = 2.0f / 2048;
+    demod.loop().setGains(0.5f, 2.0f / 2048);
     demod.loop().setEnabled(true);
 
     std::mt19937 rng(sc.seed);
@@ -324,7 +323,7 @@ TEST(FramingBadInput, ReservedModcodIsSkippedAndReported)
 {
     const std::vector<int16_t> in = shortFrameStream(40, [](int f) { return f == 30 ? tx::plsCode(29, true, false) : -1; });
     Demodulator demod;
-    demod.equalizer().mode = Equalizer::Off;
+    demod.equalizer().setMode(Equalizer::Off);
     const int delivered = feed(demod, in);
     int invalid = 0;
     for (const FrameEvent& e : demod.events())
@@ -338,7 +337,7 @@ TEST(FramingBadInput, ReservedModcodIsSkippedAndReported)
 
     // The same stream with a proper header delivers exactly one frame more.
     Demodulator plain;
-    plain.equalizer().mode = Equalizer::Off;
+    plain.equalizer().setMode(Equalizer::Off);
     const int all = feed(plain, shortFrameStream(40, [](int) { return -1; }));
     EXPECT_GT(delivered, 10);
     EXPECT_EQ(delivered, all - 1);
@@ -356,7 +355,7 @@ TEST(FramingBadInput, SymbolsCutOutMarkAFrameAsAfterAGap)
     const size_t cutAt = 25 * frameSymbols + 2000;
     in.erase(in.begin() + long(2 * cutAt), in.begin() + long(2 * (cutAt + 3000)));
     Demodulator demod;
-    demod.equalizer().mode = Equalizer::Off;
+    demod.equalizer().setMode(Equalizer::Off);
     std::vector<cf> out(frameSymbols);
     std::vector<int8_t> frame(Demodulator::kFrameBytes);
     std::vector<bool> afterGap;
@@ -404,7 +403,7 @@ TEST(FramingBadInput, AnUnreadableHeaderBeforeLockStartsNoFrame)
             in[size_t(2 * (26 + p) + 1)] = int16_t(-in[size_t(2 * (26 + p) + 1)]);
         }
     Demodulator demod;
-    demod.equalizer().mode = Equalizer::Off;
+    demod.equalizer().setMode(Equalizer::Off);
     CaptureStdout();
     const int delivered = feed(demod, in);
     GetCapturedStdout();
@@ -436,9 +435,8 @@ TEST(FramingBadInput, TheFirstSofsCarrierReadsItsHeader)
         in[2 * k + 1] = int16_t(std::lround(-turned.real()));
     }
     Demodulator demod;
-    demod.equalizer().mode = Equalizer::Off;
-    demod.loop().kp = 0.5f;
-    demod.loop().ki = 2.0f / 2048;
+    demod.equalizer().setMode(Equalizer::Off);
+    demod.loop().setGains(0.5f, 2.0f / 2048);
     demod.loop().setEnabled(true);
     CaptureStdout();
     feed(demod, in);
@@ -489,7 +487,7 @@ TEST(FramingBadInput, AFirstHeaderMisreadAsALongerFrameEndsItsWalk)
     const std::vector<int16_t> in =
         shortFrameStream(frames, [](int f) { return f == 0 ? tx::plsCode(kMisread, false, false) : -1; });
     Demodulator demod;
-    demod.equalizer().mode = Equalizer::Off;
+    demod.equalizer().setMode(Equalizer::Off);
     CaptureStdout();
     const int delivered = feed(demod, in);
     GetCapturedStdout();
@@ -530,9 +528,8 @@ TEST(FramingBadInput, AMoveToTheBandArrivingAfterTheCarrierWasFoundIsFollowed)
         in[2 * k + 1] = int16_t(std::lround(-turned.real()));
     }
     Demodulator demod;
-    demod.equalizer().mode = Equalizer::Off;
-    demod.loop().kp = 0.5f;
-    demod.loop().ki = 2.0f / 2048;
+    demod.equalizer().setMode(Equalizer::Off);
+    demod.loop().setGains(0.5f, 2.0f / 2048);
     demod.loop().setEnabled(true);
     std::vector<cf> out(in.size() / 2);
     std::vector<int8_t> frame(Demodulator::kFrameBytes);
@@ -572,7 +569,7 @@ TEST(FramingBadInput, KeepLockHoldsThePlsCodeThroughAWrongHeader)
     wrong.resize(2 * 500);
     for (bool keep : {false, true}) {
         Demodulator demod;
-        demod.equalizer().mode = Equalizer::Off;
+        demod.equalizer().setMode(Equalizer::Off);
         CaptureStdout();
         feed(demod, start);
         demod.setKeepLock(keep);

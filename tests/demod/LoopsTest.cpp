@@ -42,7 +42,7 @@ TEST(Equalizer, VectorKernelsMatchTheReferenceWithinRounding)
 TEST(Equalizer, StartsFromTheCentreTapsAndDecidesOnTheAxis)
 {
     Equalizer eq;
-    eq.adapt = false;
+    eq.setAdapting(false);
     std::vector<cf> x;
     for (int n = 0; n < 30; ++n)
         x.emplace_back(0.1f * n, -0.05f * n);
@@ -56,15 +56,16 @@ TEST(Equalizer, StartsFromTheCentreTapsAndDecidesOnTheAxis)
     // Decision-directed: an output exactly on the I axis takes d_Q = +0.707,
     // so the tap that made it turns towards +Q.
     Equalizer dd;
-    dd.mode = Equalizer::DecisionDirected;
-    dd.mu = 0.1f;
-    std::fill(std::begin(dd.taps), std::end(dd.taps), 0.0f);
-    dd.taps[0] = 1.0f;
+    dd.setMode(Equalizer::DecisionDirected);
+    dd.setStep(0.1f);
+    const cf one(1.0f, 0.0f);
+    dd.setTaps(&one, 1);
     const cf y = dd.process(cf(0.5f, 0));
     EXPECT_EQ(y, cf(0.5f, 0));
     // Δtap = μ·(0.707 − 0.5, 0.707 − 0)·conj(0.5)
-    EXPECT_NEAR(dd.taps[0], 1.0f + 0.1f * 0.207f * 0.5f, 1e-6f);
-    EXPECT_NEAR(dd.taps[1], 0.1f * 0.707f * 0.5f, 1e-6f);
+    EXPECT_NEAR(dd.taps()[0], 1.0f + 0.1f * 0.207f * 0.5f, 1e-6f);
+    EXPECT_NEAR(dd.taps()[1], 0.1f * 0.707f * 0.5f, 1e-6f);
+    EXPECT_EQ(dd.taps()[2], 0.0f) << "only the tap that made the output";
 }
 
 TEST(CarrierLoop, ErrorIsLimitedAndSwitchingResets)
@@ -117,8 +118,7 @@ TEST(CarrierLoop, SoftDetectorSteadiesThePhaseNearZeroDb)
         std::uniform_int_distribution<int> bit(0, 1);
         CarrierLoop loop;
         loop.setEnabled(true);
-        loop.kp = 0.5f;
-        loop.ki = 2.0f / 2048.0f;
+        loop.setGains(0.5f, 2.0f / 2048.0f);
         loop.phase = int32_t(offset / (2 * M_PI) * 65536);
         double sum = 0, sumSquares = 0;
         const int settle = 2000, symbols = 40000;
@@ -214,7 +214,7 @@ TEST(DvbsSymbolPath, DerotationPicksTheQuadrant)
     int restoring = 0;
     for (int v : {0, 64, 128, 192, 256}) {
         Demodulator demod;
-        demod.equalizer().mode = Equalizer::Off;
+        demod.equalizer().setMode(Equalizer::Off);
         demod.setDerotation(v);
         std::vector<cf> out(sent.size());
         SymbolTap tap;
@@ -233,7 +233,7 @@ TEST(DvbsSymbolPath, DerotationPicksTheQuadrant)
     EXPECT_EQ(restoring, 1) << "exactly one alignment (192) gives the sent points";
 
     Demodulator plain;
-    plain.equalizer().mode = Equalizer::Off;
+    plain.equalizer().setMode(Equalizer::Off);
     const int16_t pair[2] = {1000, 1000};
     cf z;
     plain.processS1(pair, 1, &z);

@@ -372,9 +372,8 @@ public:
         : framer(ts, tx::RollOff::R035), transmitter(config(modcod, shortFrame, pilots), framer)
     {
         setEsn0(esn0);
-        demod.equalizer().mode = Equalizer::Off;
-        demod.loop().kp = 0.5f;
-        demod.loop().ki = 2.0f / 2048;
+        demod.equalizer().setMode(Equalizer::Off);
+        demod.loop().setGains(0.5f, 2.0f / 2048);
         demod.loop().setEnabled(true);
     }
     void setEsn0(double esn0) { sigma = std::sqrt(std::pow(10, -esn0 / 10) / 2); }
