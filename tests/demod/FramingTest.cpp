@@ -315,6 +315,25 @@ int feed(Demodulator& demod, const std::vector<int16_t>& in)
     return delivered;
 }
 
+// The PLS codes of the headers `demod` reads from the stream, and how many
+// frames it delivers.
+struct HeadersRead {
+    std::vector<uint8_t> codes;
+    int delivered = 0;
+};
+
+HeadersRead readHeaders(Demodulator& demod, const std::vector<int16_t>& in)
+{
+    HeadersRead r;
+    CaptureStdout();
+    r.delivered = feed(demod, in);
+    GetCapturedStdout();
+    for (const FrameEvent& e : demod.events())
+        if (e.kind == FrameEvent::Kind::HeaderRead)
+            r.codes.push_back(e.plsCode);
+    return r;
+}
+
 } // namespace
 
 // A reserved MODCOD in the header: the frame is skipped and reported, the
@@ -404,19 +423,13 @@ TEST(FramingBadInput, AnUnreadableHeaderBeforeLockStartsNoFrame)
         }
     Demodulator demod;
     demod.equalizer().setMode(Equalizer::Off);
-    CaptureStdout();
-    const int delivered = feed(demod, in);
-    GetCapturedStdout();
-    std::vector<uint8_t> read;
-    for (const FrameEvent& e : demod.events())
-        if (e.kind == FrameEvent::Kind::HeaderRead)
-            read.push_back(e.plsCode);
+    const HeadersRead r = readHeaders(demod, in);
     // Every header after the first is read, and only those; every frame
     // between them is delivered.
-    ASSERT_EQ(read.size(), size_t(frames - 1));
-    for (uint8_t code : read)
+    ASSERT_EQ(r.codes.size(), size_t(frames - 1));
+    for (uint8_t code : r.codes)
         EXPECT_EQ(code, 0x24);
-    EXPECT_EQ(delivered, frames - 2);
+    EXPECT_EQ(r.delivered, frames - 2);
 }
 
 // A carrier 2 % of the symbol rate off, where the loop starts at none: the
@@ -438,13 +451,7 @@ TEST(FramingBadInput, TheFirstSofsCarrierReadsItsHeader)
     demod.equalizer().setMode(Equalizer::Off);
     demod.loop().setGains(0.5f, 2.0f / 2048);
     demod.loop().setEnabled(true);
-    CaptureStdout();
-    feed(demod, in);
-    GetCapturedStdout();
-    std::vector<uint8_t> read;
-    for (const FrameEvent& e : demod.events())
-        if (e.kind == FrameEvent::Kind::HeaderRead)
-            read.push_back(e.plsCode);
+    const std::vector<uint8_t> read = readHeaders(demod, in).codes;
     // Every header is read, and read right, from the first.
     ASSERT_EQ(read.size(), size_t(frames));
     for (uint8_t code : read)
@@ -488,18 +495,12 @@ TEST(FramingBadInput, AFirstHeaderMisreadAsALongerFrameEndsItsWalk)
         shortFrameStream(frames, [](int f) { return f == 0 ? tx::plsCode(kMisread, false, false) : -1; });
     Demodulator demod;
     demod.equalizer().setMode(Equalizer::Off);
-    CaptureStdout();
-    const int delivered = feed(demod, in);
-    GetCapturedStdout();
-    std::vector<uint8_t> read;
-    for (const FrameEvent& e : demod.events())
-        if (e.kind == FrameEvent::Kind::HeaderRead)
-            read.push_back(e.plsCode);
-    ASSERT_EQ(read.size(), size_t(frames));
-    EXPECT_EQ(read.front(), kMisread);
-    for (size_t f = 1; f < read.size(); ++f)
-        EXPECT_EQ(read[f], 0x24) << "header " << f;
-    EXPECT_EQ(delivered, frames - 2);
+    const HeadersRead r = readHeaders(demod, in);
+    ASSERT_EQ(r.codes.size(), size_t(frames));
+    EXPECT_EQ(r.codes.front(), kMisread);
+    for (size_t f = 1; f < r.codes.size(); ++f)
+        EXPECT_EQ(r.codes[f], 0x24) << "header " << f;
+    EXPECT_EQ(r.delivered, frames - 2);
 }
 
 // A move of the mixer to the band's centre, asked for before the loop had
