@@ -52,8 +52,7 @@ TCPInputDevice::~TCPInputDevice()
     close();
     if (!inputThread)
         return;
-    // The socket and its timers go on the thread they live on; the thread's
-    // end deletes the socket.
+    // The socket and its timers go on the thread they live on.
     onInputThread([this]() {
         resumeTimer.reset();
         connectTimer.reset();
@@ -79,10 +78,11 @@ void TCPInputDevice::onInputThread(const std::function<void()>& work)
 
 void TCPInputDevice::reportError(const QString& text)
 {
-    const ErrorReporter reporter = errorReporter;
-    auto report = [reporter, text]() {
-        if (reporter)
-            reporter("Network Settings", text);
+    // The reporter is read on the thread that made the device, which may
+    // set another while the input thread works.
+    auto report = [this, text]() {
+        if (errorReporter)
+            errorReporter("Network Settings", text);
         else
             LogLine() << text.toStdString();
     };
@@ -176,8 +176,10 @@ void TCPInputDevice::finishConnecting(bool connected)
         startReading();
     else
         deliver = nullptr;
-    if (connectHandler)
-        ownerTasks->post([handler = connectHandler, connected]() { handler(connected); });
+    ownerTasks->post([this, connected]() {
+        if (connectHandler)
+            connectHandler(connected);
+    });
 }
 
 void TCPInputDevice::startReading()
@@ -215,8 +217,10 @@ void TCPInputDevice::readAvailable()
     }
     if (peerClosed && !endReported) {
         endReported = true;
-        if (disconnectHandler)
-            ownerTasks->post(disconnectHandler);
+        ownerTasks->post([this]() {
+            if (disconnectHandler)
+                disconnectHandler();
+        });
     }
 }
 
