@@ -2,10 +2,11 @@
 #pragma once
 
 #include "core/Worker.h"
-#include "demod/DisplaySymbols.h"
 #include "demod/Demodulator.h"
+#include "demod/DisplaySymbols.h"
 
 #include <array>
+#include <atomic>
 #include <complex>
 #include <mutex>
 #include <vector>
