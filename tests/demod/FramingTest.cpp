@@ -315,6 +315,26 @@ int feed(Demodulator& demod, const std::vector<int16_t>& in)
     return delivered;
 }
 
+// Each symbol s of a stream as the resampler hands it over, (−Im s, −Re s),
+// replaced by what `channel` makes of it (k: its index).
+void passChannel(std::vector<int16_t>& in,
+                 const std::function<std::complex<double>(size_t k, std::complex<double> s)>& channel)
+{
+    for (size_t k = 0; k < in.size() / 2; ++k) {
+        const std::complex<double> out = channel(k, std::complex<double>(-in[2 * k + 1], -in[2 * k]));
+        in[2 * k] = int16_t(std::lround(-out.imag()));
+        in[2 * k + 1] = int16_t(std::lround(-out.real()));
+    }
+}
+
+// No equalizer, the carrier loop on at the window's gains.
+void useCarrierLoop(Demodulator& demod)
+{
+    demod.equalizer().setMode(Equalizer::Off);
+    demod.loop().setGains(0.5f, 2.0f / 2048);
+    demod.loop().setEnabled(true);
+}
+
 // The PLS codes of the headers `demod` reads from the stream, and how many
 // frames it delivers.
 struct HeadersRead {
@@ -440,17 +460,9 @@ TEST(FramingBadInput, TheFirstSofsCarrierReadsItsHeader)
 {
     const int frames = 6;
     std::vector<int16_t> in = shortFrameStream(frames, [](int) { return -1; });
-    for (size_t k = 0; k < in.size() / 2; ++k) {
-        // The stream holds (−Im s, −Re s); turn s and store it back.
-        const std::complex<double> s(-in[2 * k + 1], -in[2 * k]);
-        const std::complex<double> turned = s * std::polar(1.0, 2 * M_PI * 0.02 * double(k));
-        in[2 * k] = int16_t(std::lround(-turned.imag()));
-        in[2 * k + 1] = int16_t(std::lround(-turned.real()));
-    }
+    passChannel(in, [](size_t k, std::complex<double> s) { return s * std::polar(1.0, 2 * M_PI * 0.02 * double(k)); });
     Demodulator demod;
-    demod.equalizer().setMode(Equalizer::Off);
-    demod.loop().setGains(0.5f, 2.0f / 2048);
-    demod.loop().setEnabled(true);
+    useCarrierLoop(demod);
     const std::vector<uint8_t> read = readHeaders(demod, in).codes;
     // Every header is read, and read right, from the first.
     ASSERT_EQ(read.size(), size_t(frames));
@@ -518,20 +530,14 @@ TEST(FramingBadInput, AMoveToTheBandArrivingAfterTheCarrierWasFoundIsFollowed)
     constexpr double kCarrier = 0.05, kMove = 0.056;   // cycles per symbol
     std::mt19937 rng(3);
     std::normal_distribution<double> noise(0, std::sqrt(std::pow(10, -3.0 / 10) / 2) / Demodulator::kInputScale);
-    for (size_t k = 0; k < in.size() / 2; ++k) {
-        // The stream holds (−Im s, −Re s): turn s by what is left of the
-        // carrier once the mixer has taken off what it has moved by, at
-        // Es/N0 3 dB.
-        const std::complex<double> s(-in[2 * k + 1], -in[2 * k]);
+    // What is left of the carrier once the mixer has taken off what it has
+    // moved by, at Es/N0 3 dB.
+    passChannel(in, [&](size_t k, std::complex<double> s) {
         const double phase = kCarrier * double(k) - (k >= moveAt ? kMove * double(k - moveAt) : 0.0);
-        const std::complex<double> turned = s * std::polar(1.0, 2 * M_PI * phase) + std::complex<double>(noise(rng), noise(rng));
-        in[2 * k] = int16_t(std::lround(-turned.imag()));
-        in[2 * k + 1] = int16_t(std::lround(-turned.real()));
-    }
+        return s * std::polar(1.0, 2 * M_PI * phase) + std::complex<double>(noise(rng), noise(rng));
+    });
     Demodulator demod;
-    demod.equalizer().setMode(Equalizer::Off);
-    demod.loop().setGains(0.5f, 2.0f / 2048);
-    demod.loop().setEnabled(true);
+    useCarrierLoop(demod);
     std::vector<cf> out(in.size() / 2);
     std::vector<int8_t> frame(Demodulator::kFrameBytes);
     std::vector<bool> afterGap;
