@@ -207,8 +207,8 @@ private:
     uint64_t clippedSeen = 0;
     std::chrono::steady_clock::time_point lastClipping{};
     std::vector<float> spectrumLine;   // the last averaged spectrum
-    std::vector<std::complex<float>> plotSymbols;   // demodulated since the last refresh
     std::vector<double> spectrumLevels;   // the same in dBFS
     std::vector<float> waterfallValues;   // the same as the waterfall's 0 … 1
+    std::vector<std::complex<float>> plotSymbols;   // demodulated since the last refresh
     std::unique_ptr<DebugFeed> debugFeed;
 };

@@ -26,15 +26,11 @@ QRect TraceDisplay::plotArea() const
 
 void TraceDisplay::setLevels(const std::vector<double>& dbfs)
 {
-    if (power.size() != dbfs.size()) {
-        power.assign(dbfs.size(), 0.0);
-        for (size_t i = 0; i < dbfs.size(); ++i)
-            power[i] = std::pow(10.0, std::clamp(dbfs[i], kLowestDb, kHighestDb) / 10.0);
-    } else {
-        for (size_t i = 0; i < dbfs.size(); ++i) {
-            const double p = std::pow(10.0, std::clamp(dbfs[i], kLowestDb, kHighestDb) / 10.0);
-            power[i] += kAveraging * (p - power[i]);
-        }
+    const bool fresh = power.size() != dbfs.size();
+    power.resize(dbfs.size());
+    for (size_t i = 0; i < dbfs.size(); ++i) {
+        const double p = std::pow(10.0, std::clamp(dbfs[i], kLowestDb, kHighestDb) / 10.0);
+        power[i] = fresh ? p : power[i] + kAveraging * (p - power[i]);
     }
     shown.resize(power.size());
     for (size_t i = 0; i < power.size(); ++i)
