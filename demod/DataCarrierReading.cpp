@@ -1,37 +1,9 @@
 #include "demod/DataCarrierReading.h"
 
+#include "core/RadixTwoFft.h"
+
 #include <algorithm>
 #include <cmath>
-
-namespace {
-
-// In-place radix-2 transform, X[k] = Σ x[n]·e^(−j2πkn/N); N a power of two.
-void transform(std::vector<std::complex<double>>& x)
-{
-    const size_t n = x.size();
-    for (size_t i = 1, j = 0; i < n; ++i) {
-        size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1)
-            j ^= bit;
-        j ^= bit;
-        if (i < j)
-            std::swap(x[i], x[j]);
-    }
-    for (size_t length = 2; length <= n; length <<= 1) {
-        const std::complex<double> step = std::polar(1.0, -2 * M_PI / double(length));
-        for (size_t i = 0; i < n; i += length) {
-            std::complex<double> w = 1;
-            for (size_t k = 0; k < length / 2; ++k) {
-                const std::complex<double> u = x[i + k], v = x[i + k + length / 2] * w;
-                x[i + k] = u + v;
-                x[i + k + length / 2] = u - v;
-                w *= step;
-            }
-        }
-    }
-}
-
-} // namespace
 
 void DataCarrierReading::start(int constellationSteps, float aroundFrequency)
 {
@@ -97,7 +69,7 @@ bool DataCarrierReading::carrier(float& frequency) const
         x[size_t(runSlots[r])] = runs[r];
         noise += std::norm(runs[r]);
     }
-    transform(x);
+    radixTwoFft(x);
     const double unitsPerBin = 256.0 / (double(steps) * kRun * double(n));
     const long half = long(std::floor(reach() / unitsPerBin));
     auto power = [&](long k) { return std::norm(x[size_t((k + long(n)) % long(n))]); };

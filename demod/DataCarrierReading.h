@@ -21,6 +21,10 @@ public:
     // begin on one grid across the pilot blocks (two runs long) too.
     static constexpr int kRun = 18;
     static constexpr int kMinimumRuns = 16;
+    // Noise alone reaches this over the sum of the runs' powers at one
+    // frequency in e^−12 (6·10⁻⁶) of them: one frame in a few hundred, over
+    // the frequencies searched, which the Es/N0 floors of the framing keep
+    // to frames whose data shows a true peak far higher.
     static constexpr double kPeakOverNoise = 12;
 
     // A frame of constellation `steps` (4: QPSK, 8: 8PSK; 0: none) begins,
@@ -39,6 +43,8 @@ public:
     // clearly: false with fewer than kMinimumRuns runs, or where no
     // frequency stands kPeakOverNoise above the noise.
     bool carrier(float& frequency) const;
+    // The constellation's steps (0: none).
+    int constellationSteps() const { return steps; }
     // How far from `around` the carrier is looked for (1/256 cycle per
     // symbol): nine tenths of where the power's spectrum repeats, 1.6 for
     // QPSK, 0.8 for 8PSK.

@@ -46,6 +46,8 @@ constexpr int64_t kPlaceSlack = 2;
 // A frame's data read this far (1/256 cycle per symbol) from the loop's
 // integrator moves it there: nearer, the loop holds the phase by itself.
 constexpr float kDataCarrierStep = 0.02f;
+// ... on QPSK when the frame's Es/N0 reads at least this (dB).
+constexpr double kDataCarrierQpskFloorDb = 1.0;
 // A loop this near (1/256 cycle per symbol) to where a move to the band's
 // centre takes the mixer stands on the carrier already: 2 % of the symbol
 // rate, about what the band's centre strays by.
@@ -1036,6 +1038,13 @@ void FrameSynchroniser::takeDataCarrier()
     // integrator takes the carrier the frame's data showed: a narrow loop
     // slipping through the constellation's steps would take many frames to
     // find it.
+    // Below an Es/N0 of 1 dB the fourth power of QPSK holds no peak worth
+    // the name, and the highest of its noise (one frame in some four hundred
+    // passes the mark) would throw the loop off the carrier for many frames
+    // (QPSK 1/4 at −2 dB: 19 frames). 8PSK decodes nowhere near that low.
+    const SignalQualityReading q = frameQuality();
+    if (dataCarrier.constellationSteps() == 4 && (!q.valid || q.esn0Db < kDataCarrierQpskFloorDb))
+        return;
     float carrier = 0;
     if (!isLocked && loop.enabled() && dataPlsRun > 0 && dataCarrier.carrier(carrier) &&
         std::fabs(carrier - loop.integrator) > kDataCarrierStep) {
