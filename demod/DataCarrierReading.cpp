@@ -66,7 +66,7 @@ bool DataCarrierReading::carrier(float& frequency) const
     std::vector<std::complex<double>> x(n);
     double noise = 0;
     for (size_t r = 0; r < runs.size(); ++r) {
-        x[size_t(runSlots[r])] = runs[r];
+        x[size_t(runSlots[r])] += runs[r];
         noise += std::norm(runs[r]);
     }
     radixTwoFft(x);
