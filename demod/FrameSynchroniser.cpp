@@ -38,6 +38,16 @@ constexpr float kCoherentSofPeak = 14.5f;
 // the matched filter passes only part of a carrier a quarter of the symbol
 // rate off; data and noise pass it once in some 10⁵ frames.
 constexpr float kMisreadFrameMetric = 12.0f;
+// Before lock, an SOF this many symbols either side of where the last frame
+// read says the next begins counts as in place: a move of the mixer to the
+// band's centre, whose passband the timing loop then sees anew, may shift
+// the timing by a symbol.
+constexpr int64_t kPlaceSlack = 2;
+// A frame's data read this far (1/256 cycle per symbol) from the loop's
+// integrator moves it there: nearer, the loop holds the phase by itself.
+constexpr float kDataCarrierStep = 0.02f;
+// ... on QPSK when the frame's Es/N0 reads at least this (dB).
+constexpr double kDataCarrierQpskFloorDb = 1.0;
 // A loop this near (1/256 cycle per symbol) to where a move to the band's
 // centre takes the mixer stands on the carrier already: 2 % of the symbol
 // rate, about what the band's centre strays by.
@@ -77,6 +87,9 @@ inline int sofBit(int position) { return int((kSofBits >> (25 - position)) & 1u)
 // the 128 code words 1.6 times in a thousand; a real header at Es/N0 1 dB
 // (6 % of its bits wrong) misses only 3 times in ten million.
 constexpr int kMaxKnownHeaderErrors = 15;
+// A header read with this many errors or more may be another code word's
+// (see walkOnTrial()).
+constexpr int kDoubtfulHeaderErrors = 4;
 // Pilot and dummy symbols are sent as (1 + j)/√2 after descrambling.
 constexpr cf kPilotSymbol(0.70710678f, 0.70710678f);
 
@@ -152,7 +165,12 @@ void FrameSynchroniser::applyShift()
     loop.integrator = restart ? 0.0f : loop.integrator - step;
     loop.frequency = restart ? 0.0f : loop.frequency - step;
     // What the header sums hold was measured at the carrier before the move.
+    // An SOF or header being read holds symbols from either side of it, which
+    // show no one carrier: a loop that followed the move is right for both
+    // and is not set from them (one started again knows nothing better).
     acquisition.reset();
+    movedInHeader = !restart && ((state == State::SofSearch && fieldPos < 26) || state == State::HeaderCode);
+    dataCarrier.restart(loop.integrator);
     lastSof = {};
     loneSof.held = false;
     pendingShift = 0;
@@ -236,6 +254,8 @@ __attribute__((always_inline)) inline cf FrameSynchroniser::push(cf z)
             peak = peak || countPeak || soft > kSoftPeakFactor * softPeakSum || coherent > kCoherentSofPeak;
         }
     }
+    if (symbolIndex == nextFrameStart + 26 + kPlaceSlack)
+        passMissedSof();
     runState(s, peak, hit);
 
     ++symbolIndex;
@@ -372,7 +392,10 @@ void FrameSynchroniser::followSense(int sum)
 
 bool FrameSynchroniser::walkOnTrial() const
 {
-    return !isLocked && lockCount == 0 && !keepLock &&
+    // Before the first header read in place, or after a header read with
+    // this many errors: a loop off the carrier misreads the pilot flag or the
+    // frame size as readily as the first header's.
+    return !isLocked && (lockCount == 0 || walkedHeaderErrors >= kDoubtfulHeaderErrors) && !keepLock &&
            (state == State::DataSlots || state == State::PilotBlock || state == State::DummySlots);
 }
 
@@ -422,7 +445,7 @@ void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit)
     // would hide the SOF itself.
     const bool stronger = peak && candidateOpen && !isLocked && fieldPos > 0 && fieldPos < 25 &&
                           softStrength > candidateStrength;
-    const bool accepted = (peak && (lengthIndex == 16 || hit)) || stronger;
+    const bool accepted = (peak && (lengthIndex == 16 || hit || nearFrameStart(symbolIndex))) || stronger;
     if (accepted) {
         sofAccepted = true;
         // A peak just where the frame walked says the next one begins is
@@ -441,6 +464,7 @@ void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit)
             timingLengthIndex = lengthIndex;
         }
         candidateOpen = !isLocked;
+        movedInHeader = false;
         symbolCounter = 0;
         fieldPos = 0;
         lengthIndex = 0;
@@ -483,7 +507,7 @@ void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit)
             // per cent off leaves little of it unturned. (Its header must
             // still decode; elsewhere an SOF read no better than that leaves
             // its carrier, and so its header, in doubt.)
-            const bool inPlace = nextFrameStart == symbolIndex - 25;
+            const bool inPlace = nearFrameStart(symbolIndex - 25);
             coherent = (candidateByCount && sof.unturnedCoherence >= kSofCoherence) ||
                        (inPlace && sof.coherence >= kSofCoherence) ||
                        sof.coherence >= kSofFrequencyCoherence;
@@ -497,10 +521,10 @@ void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit)
         tentativeSof = acquiring && !coherent && !(errors <= 7 && candidateByCount) &&
                        sof.unturnedCoherence >= kSofTentativeCoherence;
         if ((errors <= 7 && candidateByCount) || isLocked || coherent || tentativeSof) {
-            if (acquiring)
-                acquireFromSof(sof, coherent);
-            else
+            if (!acquiring)
                 alignPhaseWithSof();
+            else if (!movedInHeader)
+                acquireFromSof(sof, coherent);
             state = State::HeaderCode;
             fieldPos = 0;
             current = qpsk;
@@ -625,12 +649,12 @@ void FrameSynchroniser::headerState(cf& s)
     // headers' phase steps are skewed: a carrier read from them was off by
     // a third of what the loop holds.
     const SignalQualityReading measured = frameQuality();
-    if (blind.steady())
+    if (blind.steady() && !movedInHeader)
         acquisition.headerDone(headerRegister ^ kPlHeaderScrambling, isLocked, loop,
                                measured.valid ? float(measured.esn0Db) : NAN);
-    else {
+    else
         acquisition.reset();
-    }
+    movedInHeader = false;
     // Before lock a header that does not decode ends the candidate, however
     // it was found: its frame's code is unknown, so there is no frame to
     // walk, and walking one would keep the search away from the true SOFs
@@ -685,6 +709,7 @@ void FrameSynchroniser::headerState(cf& s)
         current = constellationByIndex(info.constellationIndex);
         state = State::DataSlots;
         chooseDataDetector();
+        dataCarrier.start(current == psk8 ? 8 : current == qpsk ? 4 : 0, loop.integrator);
         sofSearch = false;
     } else if (plsModcod(pls) == 0) {
         state = State::DummySlots;
@@ -872,6 +897,34 @@ void FrameSynchroniser::followFrames(int64_t start)
     dataLost = false;
     const int length = plFrameSymbols(pls);
     nextFrameStart = length > 0 ? start + length : -1;
+    walkedLength = length;
+    walkedHeaderErrors = plsHeaderErrors(headerRegister ^ kPlHeaderScrambling);
+    framesPassed = 0;
+}
+
+bool FrameSynchroniser::nearFrameStart(int64_t index) const
+{
+    if (nextFrameStart < 0)
+        return false;
+    const int64_t off = index - nextFrameStart;
+    return off == 0 || (!isLocked && off >= -kPlaceSlack && off <= kPlaceSlack);
+}
+
+void FrameSynchroniser::passMissedSof()
+{
+    // Before lock an SOF missed where the last frame read said it would be
+    // (the loop pulling in, a move of the mixer landing, a burst of noise)
+    // left the search waiting for a peak at one of the frame lengths after
+    // the last SOF taken, or past the longest: frames of one length each
+    // went by unseen, up to six short ones. A stream keeps its frame length
+    // as a rule, so the next SOF is looked for a frame further on, as long
+    // as the longest frame would not have passed. That frame's data is lost.
+    if (isLocked || state != State::SofSearch || fieldPos < 26 || walkedLength <= 0 ||
+        (framesPassed + 2) * walkedLength > kFrameLengths.back())
+        return;
+    ++framesPassed;
+    nextFrameStart += walkedLength;
+    dataLost = true;
 }
 
 bool FrameSynchroniser::deliverFrame()
@@ -947,6 +1000,8 @@ void FrameSynchroniser::dataState(cf& s)
     s = descramble(s);
     const float ki = current == psk8 && psk8Ki >= 0 ? psk8Ki : integralGain();
     loop.update(dataPhaseError(s), widening * ki, widening * loop.kp());
+    if (!isLocked)
+        dataCarrier.add(s, symbolIndex, loop.phase);
     if (blockTap != nullptr)
         blockTap->offer(DisplaySource::Data, s);
     demapper.demap(s);
@@ -972,8 +1027,31 @@ void FrameSynchroniser::dataState(cf& s)
         state = State::SofSearch;
         current = qpsk;
         expectSof();
+        takeDataCarrier();
     }
     ++slotInFrame;
+}
+
+void FrameSynchroniser::takeDataCarrier()
+{
+    // Before lock, at the end of a frame whose header decoded, the loop's
+    // integrator takes the carrier the frame's data showed: a narrow loop
+    // slipping through the constellation's steps would take many frames to
+    // find it.
+    // Below an Es/N0 of 1 dB the fourth power of QPSK holds no peak worth
+    // the name, and the highest of its noise (one frame in some four hundred
+    // passes the mark) would throw the loop off the carrier for many frames
+    // (QPSK 1/4 at −2 dB: 19 frames). 8PSK decodes nowhere near that low.
+    const SignalQualityReading q = frameQuality();
+    if (dataCarrier.constellationSteps() == 4 && (!q.valid || q.esn0Db < kDataCarrierQpskFloorDb))
+        return;
+    float carrier = 0;
+    if (!isLocked && loop.enabled() && dataPlsRun > 0 && dataCarrier.carrier(carrier) &&
+        std::fabs(carrier - loop.integrator) > kDataCarrierStep) {
+        loop.integrator = carrier;
+        // The headers' readings so far were measured against the old value.
+        acquisition.reset();
+    }
 }
 
 void FrameSynchroniser::pilotState(cf& s)

@@ -7,6 +7,7 @@
 
 #include "demod/CarrierAcquisition.h"
 #include "demod/CarrierLoop.h"
+#include "demod/DataCarrierReading.h"
 #include "demod/Constellation.h"
 #include "demod/Equalizer.h"
 #include "demod/KnownSymbolQuality.h"
@@ -245,6 +246,9 @@ private:
     float dataPhaseError(std::complex<float> s) const;
     bool deliverFrame();
     void followFrames(int64_t start);
+    void passMissedSof();
+    bool nearFrameStart(int64_t index) const;
+    void takeDataCarrier();
     void gain();
     void lose();
 
@@ -393,6 +397,11 @@ private:
     // received follows such a loss.
     int64_t symbolIndex = 0;
     int64_t nextFrameStart = -1;
+    DataCarrierReading dataCarrier;           // before lock, the carrier each frame's data shows
+    bool movedInHeader = false;          // the mixer moved while an SOF or header was read
+    int32_t walkedLength = 0;            // the last frame read's length
+    int walkedHeaderErrors = 0;          // and its header's bit errors
+    int32_t framesPassed = 0;            // frames since it whose SOF was missed
     bool dataLost = false;
     bool frameAfterGap = true;
 

@@ -277,14 +277,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
-// Clean QPSK 1/2 short frames without pilots, as the resampler hands them
-// over; `header(f)` may replace the PLS code of frame f.
-std::vector<int16_t> shortFrameStream(int frames, const std::function<int(int)>& header)
+// Clean short frames without pilots (QPSK 1/2 unless `modcod` says), as the
+// resampler hands them over; `header(f)` may replace the PLS code of frame f.
+std::vector<int16_t> shortFrameStream(int frames, const std::function<int(int)>& header, int modcod = 4)
 {
     CounterTs ts;
     tx::TsBbFramer framer(ts, tx::RollOff::R035);
     tx::Dvbs2Config config;
-    config.modcods = {4};
+    config.modcods = {modcod};
     config.frame = tx::FrameSize::Short;
     tx::Dvbs2Transmitter transmitter(config, framer);
     tx::PlFramer plFramer;
@@ -515,18 +515,122 @@ TEST(FramingBadInput, AFirstHeaderMisreadAsALongerFrameEndsItsWalk)
     EXPECT_EQ(r.delivered, frames - 2);
 }
 
-// A move of the mixer to the band's centre, asked for before the loop had
-// found the carrier, arrives after headers have decoded where their frames
-// said: the loop holds the carrier by then, closer than the band's centre
-// tells it, and follows it through the move rather than starting again at
-// the band's centre (here 0.6 % of the symbol rate off the carrier, which
-// the loop at 3 dB would take frames to pull in, its headers misread).
-TEST(FramingBadInput, AMoveToTheBandArrivingAfterTheCarrierWasFoundIsFollowed)
+// The same before lock but after headers read in place: a header read with
+// several bit errors as a longer frame's (a loop off the carrier misreads
+// the frame size or pilot flag as readily) ends its walk where the next
+// PLHEADER stands. A clean header is not doubted.
+TEST(FramingBadInput, ADoubtfulHeaderMisreadAsALongerFrameEndsItsWalk)
 {
-    const int frames = 16;
-    std::vector<int16_t> in = shortFrameStream(frames, [](int) { return -1; });
+    const int frames = 12;
+    constexpr uint8_t kMisread = 13;   // 8PSK 2/3 normal, 21690 symbols
     const size_t frameSymbols = size_t(plFrameSymbols(0x24));
-    const size_t moveAt = 4 * frameSymbols + 3000;   // into the fifth frame's data
+    for (int errors : {5, 0}) {
+        SCOPED_TRACE(errors);
+        std::vector<int16_t> in =
+            shortFrameStream(frames, [](int f) { return f == 3 ? tx::plsCode(kMisread, false, false) : -1; });
+        for (int p = 0; p < errors; ++p) {   // π/2-BPSK: a bit turned is the symbol negated
+            const size_t k = 3 * frameSymbols + 26 + size_t(7 * p);
+            in[2 * k] = int16_t(-in[2 * k]);
+            in[2 * k + 1] = int16_t(-in[2 * k + 1]);
+        }
+        Demodulator demod;
+        demod.equalizer().setMode(Equalizer::Off);
+        const HeadersRead r = readHeaders(demod, in);
+        ASSERT_GE(r.codes.size(), 4u);
+        EXPECT_EQ(r.codes[3], kMisread);
+        // Walked to its end, the misread frame hides the next headers.
+        if (errors > 0)
+            EXPECT_EQ(r.codes.size(), size_t(frames));
+        else
+            EXPECT_LE(r.codes.size(), size_t(frames - 2));
+    }
+}
+
+// Before lock, a frame whose SOF and header are lost (silence here; a mixer
+// move landing or a burst of noise at the start does the same): the next
+// SOF is looked for a frame further on, where the last frame read said the
+// stream's frames fall, rather than only at another code's frame length from
+// the last SOF taken, which would miss three more frames. A symbol lost on
+// the way (the timing loop's step as a move of the mixer lands) leaves it
+// in place all the same.
+TEST(FramingBadInput, AFrameMissedBeforeLockLeavesTheNextInPlace)
+{
+    const int frames = 12;
+    const size_t frameSymbols = size_t(plFrameSymbols(0x24));
+    for (int lost : {0, 1}) {
+        SCOPED_TRACE(lost);
+        std::vector<int16_t> in = shortFrameStream(frames, [](int) { return -1; });
+        std::fill(in.begin() + long(2 * 2 * frameSymbols), in.begin() + long(2 * (2 * frameSymbols + 90)), int16_t(0));
+        const long at = long(2 * (2 * frameSymbols + 3000));
+        in.erase(in.begin() + at, in.begin() + at + 2 * lost);
+        Demodulator demod;
+        demod.equalizer().setMode(Equalizer::Off);
+        const HeadersRead r = readHeaders(demod, in);
+        EXPECT_FALSE(demod.locked());
+        ASSERT_EQ(r.codes.size(), size_t(frames - 1));
+        for (uint8_t code : r.codes)
+            EXPECT_EQ(code, 0x24);
+        EXPECT_EQ(r.delivered, frames - 2);   // all but the one lost and the last
+    }
+}
+
+// Before lock, 8PSK at 8 dB with the loop's integrator 0.06 (1/256 cycle per
+// symbol) off the carrier, as a header's reading may leave it: the narrow
+// loop slips through the constellation's steps and, on its own, takes some
+// six frames to creep there. The frame's data shows the carrier it missed,
+// and the next frame runs on it.
+TEST(FramingBadInput, ACarrierTheLoopSlipsPastIsReadFromTheData)
+{
+    const int frames = 13;
+    constexpr uint8_t k8psk23 = 13;
+    std::vector<int16_t> in = shortFrameStream(frames, [](int) { return -1; }, k8psk23);
+    const size_t frameSymbols = size_t(plFrameSymbols(k8psk23 | 0x20));   // short, no pilots
+    ASSERT_EQ(frameSymbols, 5490u);
+    constexpr double kCarrier = 0.0001;   // cycles per symbol
+    constexpr double kEsN0 = 7.4;         // dB: below where the first frames run the loop wider
+    std::mt19937 rng(7);
+    std::normal_distribution<double> noise(0, std::sqrt(std::pow(10, -kEsN0 / 10) / 2) / Demodulator::kInputScale);
+    passChannel(in, [&](size_t k, std::complex<double> s) {
+        return s * std::polar(1.0, 2 * M_PI * kCarrier * double(k) + 0.3) + std::complex<double>(noise(rng), noise(rng));
+    });
+    Demodulator demod;
+    useCarrierLoop(demod);
+    demod.setPsk8IntegralGain(1.0f / 4096);
+    std::vector<cf> out(in.size() / 2);
+    std::vector<int8_t> frame(Demodulator::kFrameBytes);
+    // Into the tenth frame's data, once the first frames' wider loop has
+    // narrowed.
+    const size_t pushAt = 9 * frameSymbols + 1000;
+    CaptureStdout();
+    demod.processS2(in.data(), pushAt, out.data(), frame.data(), 0);
+    GetCapturedStdout();
+    ASSERT_GE(demod.lockCounter(), 8);
+    ASSERT_NEAR(demod.framing().carrierCycles(), kCarrier, 0.01 / 256) << "the headers found the carrier";
+    demod.loop().integrator += 0.06f;
+    demod.loop().frequency += 0.06f;
+    const size_t checkAt = 11 * frameSymbols + 100;   // the twelfth frame's header
+    CaptureStdout();
+    demod.processS2(in.data() + 2 * pushAt, checkAt - pushAt, out.data(), frame.data(), 0);
+    GetCapturedStdout();
+    EXPECT_FALSE(demod.locked());
+    EXPECT_NEAR(demod.framing().carrierCycles(), kCarrier, 0.01 / 256);
+}
+
+namespace {
+
+// QPSK 1/2 short frames at 3 dB with the carrier 5 % of the symbol rate off,
+// and the mixer moved by 5.6 % at symbol `moveAt`, once headers have been
+// read in place: how far the loop stood from what is left of the carrier at
+// any block after the move, and whether each frame delivered after the
+// first followed a gap.
+struct MoveOutcome {
+    double furthest = 0;
+    std::vector<bool> afterGap;
+};
+
+MoveOutcome moveUnderTheLoop(int frames, size_t moveAt)
+{
+    std::vector<int16_t> in = shortFrameStream(frames, [](int) { return -1; });
     constexpr double kCarrier = 0.05, kMove = 0.056;   // cycles per symbol
     std::mt19937 rng(3);
     std::normal_distribution<double> noise(0, std::sqrt(std::pow(10, -3.0 / 10) / 2) / Demodulator::kInputScale);
@@ -540,29 +644,63 @@ TEST(FramingBadInput, AMoveToTheBandArrivingAfterTheCarrierWasFoundIsFollowed)
     useCarrierLoop(demod);
     std::vector<cf> out(in.size() / 2);
     std::vector<int8_t> frame(Demodulator::kFrameBytes);
-    std::vector<bool> afterGap;
-    CaptureStdout();
+    MoveOutcome o;
     const auto process = [&](size_t from, size_t to) {
         if (demod.processS2(in.data() + 2 * from, to - from, out.data(), frame.data(), 0))
-            afterGap.push_back(demod.deliveredAfterGap());
+            o.afterGap.push_back(demod.deliveredAfterGap());
     };
+    CaptureStdout();
     for (size_t start = 0; start < moveAt; start += 1000)
         process(start, std::min(start + 1000, moveAt));
-    ASSERT_GT(demod.lockCounter(), 0) << "no header read in place before the move";
+    const int lockCount = demod.lockCounter();
     demod.shiftCarrier(kMove, 0, true);
-    // From the move on, block by block, the loop stands on what is left of
-    // the carrier (started again, it stood 0.6 % off until the next header
-    // but one had been read).
-    double furthest = 0;
     for (size_t start = moveAt; start < in.size() / 2; start += 1000) {
         process(start, std::min(start + 1000, in.size() / 2));
-        furthest = std::max(furthest, std::fabs(demod.framing().carrierCycles() - (kCarrier - kMove)));
+        o.furthest = std::max(o.furthest, std::fabs(demod.framing().carrierCycles() - (kCarrier - kMove)));
     }
     GetCapturedStdout();
-    EXPECT_LT(furthest, 2e-4);
-    ASSERT_EQ(afterGap.size(), size_t(frames - 1));
-    for (size_t f = 1; f < afterGap.size(); ++f)
-        EXPECT_FALSE(afterGap[f]) << "frame " << f;
+    EXPECT_GT(lockCount, 0) << "no header read in place before the move";
+    return o;
+}
+
+} // namespace
+
+// A move of the mixer to the band's centre, asked for before the loop had
+// found the carrier, arrives after headers have decoded where their frames
+// said: the loop holds the carrier by then, closer than the band's centre
+// tells it, and follows it through the move rather than starting again at
+// the band's centre (here 0.6 % of the symbol rate off the carrier, which
+// the loop at 3 dB would take frames to pull in, its headers misread).
+TEST(FramingBadInput, AMoveToTheBandArrivingAfterTheCarrierWasFoundIsFollowed)
+{
+    const int frames = 16;
+    const size_t frameSymbols = size_t(plFrameSymbols(0x24));
+    // Into the fifth frame's data. From the move on, block by block, the loop
+    // stands on what is left of the carrier (started again, it stood 0.6 %
+    // off until the next header but one had been read).
+    const MoveOutcome o = moveUnderTheLoop(frames, 4 * frameSymbols + 80);
+    EXPECT_LT(o.furthest, 2e-4);
+    ASSERT_EQ(o.afterGap.size(), size_t(frames - 1));
+    for (size_t f = 1; f < o.afterGap.size(); ++f)
+        EXPECT_FALSE(o.afterGap[f]) << "frame " << f;
+}
+
+// The same move arriving while the fifth frame's SOF or PLS code is read:
+// its symbols before the move and after show no one carrier, and the loop,
+// which followed the move, is not set from them (from the header read
+// across the move it was, 0.1 % of the symbol rate off, and frames lost).
+TEST(FramingBadInput, AMoveArrivingWhileAHeaderIsReadKeepsTheLoopOnTheCarrier)
+{
+    const int frames = 16;
+    const size_t frameSymbols = size_t(plFrameSymbols(0x24));
+    for (size_t into : {12, 60}) {
+        SCOPED_TRACE(into);
+        const MoveOutcome o = moveUnderTheLoop(frames, 4 * frameSymbols + into);
+        EXPECT_LT(o.furthest, 2e-4);
+        ASSERT_EQ(o.afterGap.size(), size_t(frames - 1));
+        for (size_t f = 1; f < o.afterGap.size(); ++f)
+            EXPECT_FALSE(o.afterGap[f]) << "frame " << f;
+    }
 }
 
 // With keep-lock set, a header that decodes to something else leaves the

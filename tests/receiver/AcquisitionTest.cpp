@@ -148,6 +148,10 @@ TEST(Acquisition, ColdStartAtTheLowestRate)
 {
     runThreshold({1, true, false, -2.05});
     runThreshold({1, false, false, -2.05});
+    // Short frames too: the fourth power of a frame's data at −2 dB shows
+    // no carrier, only its noise's highest peak, and the loop is not moved
+    // there (it was, and 19 frames were lost).
+    runThreshold({1, true, true, -2.05});
 }
 
 TEST(AcquisitionLong, LowestRateGrid)

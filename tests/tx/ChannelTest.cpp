@@ -1,6 +1,8 @@
 // Pulse shaping, resampling, the channel and the sample formats.
 #include "TxTestData.h"
 
+#include "core/RadixTwoFft.h"
+
 #include "tx/Channel.h"
 #include "tx/PulseShaper.h"
 #include "tx/SampleFormat.h"
@@ -28,31 +30,6 @@ std::vector<cf32> randomQpsk(size_t n, uint32_t seed)
     return s;
 }
 
-// In-place radix-2 FFT.
-void fft(std::vector<std::complex<double>>& x)
-{
-    const size_t n = x.size();
-    for (size_t i = 1, j = 0; i < n; ++i) {
-        size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1)
-            j ^= bit;
-        j ^= bit;
-        if (i < j)
-            std::swap(x[i], x[j]);
-    }
-    for (size_t len = 2; len <= n; len <<= 1) {
-        const std::complex<double> w = std::polar(1.0, -2 * kPi / double(len));
-        for (size_t i = 0; i < n; i += len) {
-            std::complex<double> wk = 1;
-            for (size_t k = 0; k < len / 2; ++k, wk *= w) {
-                const auto u = x[i + k], v = x[i + k + len / 2] * wk;
-                x[i + k] = u + v;
-                x[i + k + len / 2] = u - v;
-            }
-        }
-    }
-}
-
 // Averaged power spectrum (Hann window), bin k at frequency k/n · fs (wrapped).
 std::vector<double> spectrum(const std::vector<cf32>& x, size_t n)
 {
@@ -61,7 +38,7 @@ std::vector<double> spectrum(const std::vector<cf32>& x, size_t n)
         std::vector<std::complex<double>> b(n);
         for (size_t i = 0; i < n; ++i)
             b[i] = std::complex<double>(x[start + i]) * (0.5 - 0.5 * std::cos(2 * kPi * double(i) / double(n)));
-        fft(b);
+        radixTwoFft(b);
         for (size_t i = 0; i < n; ++i)
             psd[i] += std::norm(b[i]);
     }
