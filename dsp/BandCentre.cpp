@@ -4,7 +4,7 @@
 #include <cmath>
 
 BandCentre findBandCentre(const std::vector<float>& magnitude, double symbolRate, double around, double within,
-                          double minimumLevel)
+                          double minimumLevel, double noiseMedianToMean)
 {
     BandCentre result;
     const int n = int(magnitude.size());
@@ -53,7 +53,7 @@ BandCentre findBandCentre(const std::vector<float>& magnitude, double symbolRate
     double noise = floor;
     if (int(outside.size()) >= n / 8) {
         std::nth_element(outside.begin(), outside.begin() + long(outside.size() / 2), outside.end());
-        noise = outside[outside.size() / 2];
+        noise = outside[outside.size() / 2] / noiseMedianToMean;
     }
 
     // The power's centre of mass over the band, taken again around each

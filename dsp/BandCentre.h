@@ -15,5 +15,13 @@ struct BandCentre {
 // cycles per sample; the centre is looked for within `within` of `around`
 // (both cycles per sample). Found when the band of width `symbolRate`
 // stands at least `minimumLevel` above the noise floor.
+// The floor is the median power of the bins clear of the band, divided by
+// `noiseMedianToMean`: how far the median of noise alone lies below its mean
+// in such a spectrum. A single transform's noise powers are spread as an
+// exponential, whose median is ln 2 of its mean: taken as the floor
+// unscaled, noise alone stands 0.44 above it and passes for a band.
 BandCentre findBandCentre(const std::vector<float>& magnitude, double symbolRate, double around, double within,
-                          double minimumLevel = 0.3);
+                          double minimumLevel = 0.3, double noiseMedianToMean = 1.0);
+
+// The ratio for one transform's magnitudes.
+constexpr double kSingleTransformMedianToMean = 0.6931471805599453;   // ln 2

@@ -99,7 +99,7 @@ ProcessingChain::ProcessingChain()
       callback([this](int16_t i, int16_t q) { onSample(i, q); }),
       blockInput([this](const int16_t* iq, size_t count) { pushSamples(iq, count); }),
       spectrum(FFTWorker::kDefaultSize),
-      bandSpectrum(FFTWorker::kDefaultSize, kBandChunks)
+      bandSpectrum(FFTWorker::kDefaultSize, 1)
 {
     workerList = {&fft, &baseband, &fir, &resample, &demod, &viterbi};
     rawBuffer = bufferPool.alloc(kRawBlockBytes);
@@ -393,7 +393,9 @@ void ProcessingChain::accumulateSpectrum(const WorkBuffer& transform)
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
         spectrum.accumulate(bins, count);
-        bandSpectrum.accumulate(bins, count);
+        // Only the first chunk holds the transform (the display counts the
+        // empty rest, as its scale expects).
+        bandSpectrum.accumulate(bins, std::min(count, size_t(bandSpectrum.size())));
         averaged = bandSpectrum.take(bandAverage);
     }
     if (averaged)
@@ -409,7 +411,9 @@ void ProcessingChain::centreOnBand()
         return;
     const double symbolRate = double(resample.nominalStep()) / 4294967296.0;   // cycles per sample
     const double mixer = baseband.getPhaseIncrement();
-    const BandCentre band = findBandCentre(bandAverage, symbolRate, mixer, kBandSearch * symbolRate);
+    // Each estimate reads one transform.
+    const BandCentre band = findBandCentre(bandAverage, symbolRate, mixer, kBandSearch * symbolRate, kBandMinimumLevel,
+                                           kSingleTransformMedianToMean);
     // Two estimates in a row that agree: at the lowest Es/N0 one alone
     // strays by a few per cent of the symbol rate now and then.
     const bool agreed = band.found && lastBand.found &&
@@ -423,10 +427,17 @@ void ProcessingChain::centreOnBand()
     // The spectrum of a few blocks strays by a few per cent of the symbol
     // rate, more where a narrow band spans few bins: nearer than that the
     // framing's own reading is better, and it reaches that far by itself.
-    const double offBand = (band.centre - mixer) / symbolRate - demod.carrierOffsetCycles();
+    const double toBand = (band.centre - mixer) / symbolRate;
+    const double offBand = toBand - demod.carrierOffsetCycles();
     const double resolution = kBandBins / double(bandAverage.size()) / symbolRate;
     if (std::fabs(offBand) > std::max(kBandLimit, resolution))
-        moveCarrier((band.centre - mixer) / symbolRate, true);
+        moveCarrier(toBand, true);
+    else if (std::fabs(toBand) > CarrierCentring::kPlausible)
+        // The loop stands on the band, further off than its own centring
+        // trusts (the headers read it there, the mixer having been left
+        // far off by an outage's noise or a wrong offset): the band vouches
+        // for it, so the mixer takes it over and the loop follows.
+        moveCarrier(toBand);
 }
 
 void ProcessingChain::setFftSize(int n)

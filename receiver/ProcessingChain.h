@@ -301,11 +301,12 @@ private:
     SpectrumAverager spectrum;
     // The same for finding the band before the framing does, on the FFT
     // worker's thread: within this fraction of the symbol rate of the mixer.
-    // An estimate every 8 transforms (one per block of samples).
+    // An estimate from each transform (one per block of samples: 8 ms at
+    // 2 Msps).
     static constexpr double kBandSearch = 0.3;
-    static constexpr int kBandChunks = 8;
     static constexpr double kBandAgreement = 0.02;
     static constexpr double kBandLimit = 0.1;   // cycles per symbol
+    static constexpr double kBandMinimumLevel = 0.3;
     static constexpr double kBandBins = 4;   // moves smaller than this many bins are left alone
     BandCentre lastBand;
     SpectrumAverager bandSpectrum;

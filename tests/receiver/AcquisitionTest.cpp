@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -197,6 +198,61 @@ TEST(Acquisition, DecodingResumesAfterADropout)
         EXPECT_EQ(r.damagedPackets, 0u);
         EXPECT_TRUE(r.receivingAtEnd);
     }
+}
+
+// The mixer given a third of the symbol rate or more off the carrier (a
+// wrong offset): the band shows where it is and the mixer goes there.
+TEST(Acquisition, MixerGivenFarOffTheCarrierFindsIt)
+{
+    for (double mixer : {0.34, -0.4}) {
+        SCOPED_TRACE(mixer);
+        const tx::TxSettings tx = transmitter({4, true, false, 6.0, 0.0});
+        ReceiverSettings rx = receiverFor(tx);
+        rx.offsetHz = mixer * double(kSymbolRate);
+        const int frames = 30;
+        const ChainReception r = testsupport::receive(tx, frames, rx);
+        std::printf("mixer %g of Rs off: %s\n", mixer, summary(r).c_str());
+        expectFoundAndHeld(r, frames, 5);
+    }
+}
+
+// The loop standing on the carrier a third of the symbol rate off the mixer
+// (where the headers read it when the signal came back to a mixer left far
+// off): the matched filter passes the carrier only in part and every frame
+// fails, but the band agrees with the loop, so the mixer must take the
+// offset over rather than leave the receiver there for good.
+TEST(Acquisition, ALoopFarOffTheMixerHandsTheCarrierOver)
+{
+    const tx::TxSettings tx = transmitter({4, true, false, 6.0, 0.0});
+    const int frames = 60;
+    bool moved = false;
+    const ChainReception r = testsupport::receive(tx, frames, receiverFor(tx), [&](ProcessingChain& chain) {
+        // The loop follows the move, as it does one asked for by the band.
+        if (!moved && chain.receiving())
+            moved = chain.moveCarrier(0.34);
+    });
+    std::printf("loop far off: %s\n", summary(r).c_str());
+    ASSERT_TRUE(moved);
+    EXPECT_GE(r.decoded, frames - 1 - 5 - 10);
+    EXPECT_TRUE(r.receivingAtEnd);
+    EXPECT_EQ(r.damagedPackets, 0u);
+    EXPECT_NEAR(r.carrierOffsetHz, 0, 1e-3 * double(kSymbolRate));
+}
+
+// Noise alone, for longer than any outage test: no band is found in it, so
+// the mixer stays where it was put instead of wandering off to where the
+// signal, when it comes back, would first be read from far off.
+TEST(Acquisition, NoiseAloneLeavesTheMixerAlone)
+{
+    tx::TxSettings tx = transmitter({4, true, false, 6.0, 0.0});
+    tx.dropouts.push_back({0.0, 10.0, true});
+    const int frames = 90;   // 3 s
+    double farthest = 0;
+    const ChainReception r = testsupport::receive(tx, frames, receiverFor(tx), [&](ProcessingChain& chain) {
+        farthest = std::max(farthest, std::fabs(chain.basebandWorker().getPhaseIncrement()));
+    });
+    EXPECT_EQ(r.decoded, 0);
+    EXPECT_EQ(farthest, 0.0) << "the mixer moved to " << farthest * 2 << " of the symbol rate";
 }
 
 // A carrier drifting by 1 kHz/s while locked: the loop follows.
