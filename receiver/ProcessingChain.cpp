@@ -414,10 +414,12 @@ void ProcessingChain::centreOnBand()
     // Each estimate reads one transform.
     const BandCentre band = findBandCentre(bandAverage, symbolRate, mixer, kBandSearch * symbolRate, kBandMinimumLevel,
                                            kSingleTransformMedianToMean);
-    // Two estimates in a row that agree: at the lowest Es/N0 one alone
-    // strays by a few per cent of the symbol rate now and then.
-    const bool agreed = band.found && lastBand.found &&
-                        std::fabs(band.centre - lastBand.centre) < kBandAgreement * symbolRate;
+    // A band well above the floor at once; a weaker one when two estimates
+    // in a row agree: at the lowest Es/N0 one alone strays by a few per
+    // cent of the symbol rate now and then.
+    const bool agreed = band.found && (band.level >= kBandClearLevel ||
+                                       (lastBand.found && std::fabs(band.centre - lastBand.centre) <
+                                                              kBandAgreement * symbolRate));
     lastBand = band;
     if (!agreed)
         return;

@@ -307,6 +307,7 @@ private:
     static constexpr double kBandAgreement = 0.02;
     static constexpr double kBandLimit = 0.1;   // cycles per symbol
     static constexpr double kBandMinimumLevel = 0.3;
+    static constexpr double kBandClearLevel = 3;   // Es/N0 about 5.5 dB
     static constexpr double kBandBins = 4;   // moves smaller than this many bins are left alone
     BandCentre lastBand;
     SpectrumAverager bandSpectrum;

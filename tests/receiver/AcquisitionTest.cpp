@@ -114,6 +114,9 @@ TEST(Acquisition, CarrierFarOffIsFoundAndHeld)
     // 8PSK without pilots a few per cent off: the first frames' headers
     // leave the integrator further off than the narrow loop holds on 8PSK.
     runOffset({13, false, false, 8.0, -0.03});
+    // Short frames a quarter of Rs off: five frames are 27 000 symbols, and
+    // every one before the mixer's move fails through the cut filter.
+    runOffset({13, false, true, 8.0, -0.25});
 }
 
 TEST(AcquisitionLong, CarrierOffsetGrid)
