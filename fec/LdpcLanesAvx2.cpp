@@ -1,5 +1,4 @@
 // The LDPC lane-group passes on 32-lane AVX2 vectors, chosen at run time.
-#pragma GCC target("avx2")
 
 #include "fec/LdpcLaneKernel.h"
 
