@@ -1,20 +1,11 @@
 #include "fec/BchDecoder.h"
 
+#include "fec/BchGenerator.h"
 #include "fec/Dvbs2BchCodes.h"
 
 #include <cstring>
 
 namespace {
-
-std::vector<uint8_t> multiplyPolynomials(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
-{
-    std::vector<uint8_t> r(a.size() + b.size() - 1, 0);
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i])
-            for (size_t j = 0; j < b.size(); ++j)
-                r[i + j] ^= b[j];
-    return r;
-}
 
 inline bool bitAt(const uint8_t* bytes, int i)
 {
@@ -62,36 +53,7 @@ BchDecoder::BchDecoder(int codeIndex, const uint8_t* pattern)
     m = normal ? 16 : 14;
     const uint32_t* factors = normal ? kDvbs2BchFactorsNormal : kDvbs2BchFactorsShort;
     gf = &field(m, factors[0]);
-
-    std::vector<uint8_t> gen{1};
-    for (int f = 0; f < tErrors; ++f) {
-        std::vector<uint8_t> g(size_t(m + 1));
-        for (int i = 0; i <= m; ++i)
-            g[size_t(i)] = uint8_t(factors[f] >> i & 1);
-        gen = multiplyPolynomials(gen, g);
-    }
-    // g(x) without x^degree, left-aligned: coefficient of x^(degree−1) at bit 191.
-    Reg low{};
-    for (int i = 0; i < degree; ++i) {
-        if (!gen[size_t(i)])
-            continue;
-        const int pos = 191 - (degree - 1 - i);
-        low[size_t(2 - pos / 64)] |= uint64_t(1) << (pos % 64);
-    }
-    // table[b] = b(x) · x^degree mod g(x) for every b of degree < 8.
-    for (int b = 0; b < 256; ++b) {
-        Reg r{};
-        for (int bit = 7; bit >= 0; --bit) {
-            const bool feedback = ((b >> bit) & 1) ^ (r[0] >> 63);
-            r[0] = r[0] << 1 | r[1] >> 63;
-            r[1] = r[1] << 1 | r[2] >> 63;
-            r[2] <<= 1;
-            if (feedback)
-                for (size_t w = 0; w < 3; ++w)
-                    r[w] ^= low[w];
-        }
-        table[size_t(b)] = r;
-    }
+    table = bchRemainderTable(bchGenerator(codeIndex));
     if (pattern != nullptr) {
         offsetRemainder = remainder(pattern);
         offset.assign(pattern, pattern + n / 8);

@@ -15,6 +15,8 @@
 // definitions, to check the fast one against.
 #pragma once
 
+#include "fec/BchGenerator.h"
+
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -45,7 +47,7 @@ public:
     bool syndromesReference(const uint8_t* frame, uint16_t* s) const;
 
 private:
-    using Reg = std::array<uint64_t, 3>; // remainder, left-aligned in 192 bits
+    using Reg = BchRegister;
 
     struct Field {
         int m = 0;

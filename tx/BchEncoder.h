@@ -2,6 +2,8 @@
 // g(x) = g_1(x) · … · g_t(x) of the frame size's factor list.
 #pragma once
 
+#include "fec/BchGenerator.h"
+
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -23,11 +25,8 @@ public:
     // → codeword of N_bch bits in `out` (message, then parity). in may equal out.
     void encode(const uint8_t* in, uint8_t* out) const;
 
-    // Product of binary polynomials given as bit vectors.
-    static std::vector<uint8_t> multiply(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
-
 private:
-    using Reg = std::array<uint64_t, 3>; // remainder, left-aligned in 192 bits
+    using Reg = BchRegister;
 
     int n;
     int k;
