@@ -31,6 +31,16 @@ const Workload kWorkloads[] = {
 
 enum class Decoder { Reference, Sse41, Avx2 };
 
+// Frames, mean passes and failures per frame, and which code at what Es/N0.
+void report(benchmark::State& state, const Workload& w, double esN0, long passes, long failed)
+{
+    state.SetItemsProcessed(state.iterations());
+    state.counters["passes"] = double(passes) / double(state.iterations());
+    state.counters["failed"] = double(failed) / double(state.iterations());
+    state.SetLabel(std::string(w.code < 11 ? "B" : "C") + std::to_string(w.code < 11 ? w.code + 1 : w.code - 10) +
+                   " Es/N0 " + std::to_string(esN0).substr(0, 5) + " dB");
+}
+
 void decodeFrames(benchmark::State& state, Decoder which)
 {
     const Workload& w = kWorkloads[state.range(0)];
@@ -62,11 +72,7 @@ void decodeFrames(benchmark::State& state, Decoder which)
         passes += result < 0 ? 32 : 32 - result;
         failed += result < 0;
     }
-    state.SetItemsProcessed(state.iterations());
-    state.counters["passes"] = double(passes) / double(state.iterations());
-    state.counters["failed"] = double(failed) / double(state.iterations());
-    state.SetLabel(std::string(w.code < 11 ? "B" : "C") + std::to_string(w.code < 11 ? w.code + 1 : w.code - 10) +
-                   " Es/N0 " + std::to_string(esN0).substr(0, 5) + " dB");
+    report(state, w, esN0, passes, failed);
 }
 
 void BM_LdpcReference(benchmark::State& state) { decodeFrames(state, Decoder::Reference); }
@@ -118,11 +124,7 @@ void decodeScaled(benchmark::State& state, Isa isa)
         passes += result < 0 ? budget : budget - result;
         failed += result < 0;
     }
-    state.SetItemsProcessed(state.iterations());
-    state.counters["passes"] = double(passes) / double(state.iterations());
-    state.counters["failed"] = double(failed) / double(state.iterations());
-    state.SetLabel(std::string(w.code < 11 ? "B" : "C") + std::to_string(w.code < 11 ? w.code + 1 : w.code - 10) +
-                   " Es/N0 " + std::to_string(esN0).substr(0, 5) + " dB");
+    report(state, w, esN0, passes, failed);
 }
 
 void BM_LdpcScaledSse41(benchmark::State& state) { decodeScaled(state, Isa::Sse41); }

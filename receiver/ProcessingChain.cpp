@@ -330,6 +330,11 @@ void ProcessingChain::onSample(int16_t i, int16_t q)
         ++rawCount;
         return;
     }
+    nextBlock();
+}
+
+void ProcessingChain::nextBlock()
+{
     rawCount = 0;
     if (rawBuffer != nullptr)
         onBlockFull();
@@ -351,12 +356,7 @@ void ProcessingChain::pushSamples(const int16_t* iq, size_t count)
         rawCount += int32_t(take);
         if (rawCount < kBlockSamples)
             return;
-        rawCount = 0;
-        if (rawBuffer != nullptr)
-            onBlockFull();
-        else
-            dropped.fetch_add(1, std::memory_order_relaxed);
-        rawBuffer = bufferPool.alloc(kRawBlockBytes);
+        nextBlock();
     }
 }
 

@@ -239,6 +239,9 @@ private:
     // loop stands far off.
     void followCarrier();
     void onBlockFull(bool observed = true);
+    // The block is full: handed on (or counted as dropped without a
+    // buffer), and a buffer for the next one tried.
+    void nextBlock();
     // DVB-S: the alignment search tried every turn without sync.
     void turnDvbsSenseOver();
     void accumulateSpectrum(const WorkBuffer& transform);
