@@ -1042,12 +1042,13 @@ void FrameSynchroniser::takeDataCarrier()
     // the name, and the highest of its noise (one frame in some four hundred
     // passes the mark) would throw the loop off the carrier for many frames
     // (QPSK 1/4 at −2 dB: 19 frames). 8PSK decodes nowhere near that low.
+    if (isLocked || !loop.enabled() || dataPlsRun <= 0)
+        return;
     const SignalQualityReading q = frameQuality();
     if (dataCarrier.constellationSteps() == 4 && (!q.valid || q.esn0Db < kDataCarrierQpskFloorDb))
         return;
     float carrier = 0;
-    if (!isLocked && loop.enabled() && dataPlsRun > 0 && dataCarrier.carrier(carrier) &&
-        std::fabs(carrier - loop.integrator) > kDataCarrierStep) {
+    if (dataCarrier.carrier(carrier) && std::fabs(carrier - loop.integrator) > kDataCarrierStep) {
         loop.integrator = carrier;
         // The headers' readings so far were measured against the old value.
         acquisition.reset();
