@@ -41,6 +41,7 @@ ProcessingChain::ProcessingChain()
               accumulateSpectrum(*out);
               bufferPool.dealloc(out);
           }
+          spectrumPending.fetch_sub(1, std::memory_order_release);
       }),
       baseband([this](WorkBuffer* in, WorkBuffer*) {
           switch (baseband.takeMoveOutcome()) {
@@ -379,7 +380,9 @@ void ProcessingChain::onBlockFull(bool observed)
         auto* f = reinterpret_cast<float*>(floatBlock->data());
         for (int k = 0; k < 2 * kBlockSamples; ++k)
             f[k] = float(raw[k]) * scale;
-        handOn(bufferPool, fft, floatBlock, kFloatBlockBytes);
+        spectrumPending.fetch_add(1, std::memory_order_relaxed);
+        if (!handOn(bufferPool, fft, floatBlock, kFloatBlockBytes))
+            spectrumPending.fetch_sub(1, std::memory_order_relaxed);
     }
     baseband.enqueue(rawBuffer, nullptr);
     rawBuffer = nullptr;

@@ -122,9 +122,15 @@ public:
     // the carrier then reaches the framing a few blocks later rather than
     // after a whole high water of them.
     static constexpr int kAcquiringHighWater = 10;
+    // While acquiring, also not before the spectrum has read what came in:
+    // the band it shows moves the mixer, and a move made from an old block
+    // lands blocks late, however far the rest of the chain ran ahead.
     bool readyForInput() const
     {
-        return bufferPool.allocatedCount() <= (receiving() ? kInputHighWater : kAcquiringHighWater);
+        if (receiving())
+            return bufferPool.allocatedCount() <= kInputHighWater;
+        return bufferPool.allocatedCount() <= kAcquiringHighWater &&
+               spectrumPending.load(std::memory_order_acquire) == 0;
     }
     // Blocks of samples, symbols or frames dropped because the pool ran dry
     // (the spectrum's copies not counted); any thread.
@@ -285,6 +291,7 @@ private:
     // A frame was dropped at dispatch (no pool buffer): the next one follows a gap.
     bool frameDropped = false;
     std::atomic<uint64_t> dropped{0};
+    std::atomic<int> spectrumPending{0};   // blocks handed to the FFT, not yet read
     std::atomic<uint64_t> clipped{0};
     std::atomic<uint64_t> bchCorrected{0};
     std::atomic<uint64_t> bchFailed{0};

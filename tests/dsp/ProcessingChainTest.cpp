@@ -47,6 +47,25 @@ TEST(ProcessingChain, ABlockIsQueuedAfterExactly16384Samples)
         << "queued items are reported, the partial block was given back";
 }
 
+// While nothing is received, an input that can wait is held until the
+// spectrum has read the last block: the band it finds moves the mixer, and
+// a move read from a stale block would land blocks too late.
+TEST(ProcessingChain, WhileAcquiringInputWaitsForTheSpectrum)
+{
+    CaptureStdout();
+    {
+        ProcessingChain chain;
+        EXPECT_TRUE(chain.readyForInput());
+        feed(chain, 16384);
+        EXPECT_LE(chain.pool().allocatedCount(), ProcessingChain::kAcquiringHighWater);
+        EXPECT_FALSE(chain.readyForInput()) << "the spectrum has not read the block";
+        chain.start();
+        EXPECT_TRUE(waitUntil([&] { return chain.readyForInput(); }));
+        chain.stop();
+    }
+    GetCapturedStdout();
+}
+
 TEST(ProcessingChain, StartAndStopInRegistrationOrder)
 {
     CaptureStdout();
@@ -114,6 +133,7 @@ TEST(ProcessingChain, KeepsRunningWhenThePoolRunsDryAndRecovers)
     EXPECT_TRUE(waitUntil([&] { return blocks.load() >= beforeRelease + 3; }));
     // The last block may still be on its way (the spectrum copy, say).
     EXPECT_TRUE(waitUntil([&] { return chain.pool().allocatedCount() == 1; }));
+    EXPECT_TRUE(chain.readyForInput()) << "no spectrum block left counted after the drops";
     chain.stop();
     const std::string out = GetCapturedStdout();
     EXPECT_NE(out.find("No free buffers found"), std::string::npos);
