@@ -12,6 +12,7 @@
 #include "fec/BbDescrambleTable.h"
 #include "fec/BchDecoder.h"
 #include "fec/ChannelLlr.h"
+#include "fec/LDPCWorker.h"
 
 #include <cmath>
 #include <cstdio>
@@ -136,10 +137,8 @@ int main(int argc, char** argv)
             const int result = reference ? decoder->decodeReference(soft.data(), out.data())
                                          : decoder->decodeFast(soft.data(), out.data());
             const int corrected = bch ? outer.decode(out.data()) : 0;
-            // As the LDPC stage judges a frame: BCH failing, or a word the LDPC
-            // decoder left inconsistent in which BCH finds nothing to correct.
-            bool wrong = result < 0 && (!bch || corrected <= 0);
-            wrong = wrong || corrected == BchDecoder::kFailed;
+            // As the LDPC stage judges a frame.
+            bool wrong = bch ? !LDPCWorker::wordIsGood(result, corrected, *decoder) : result < 0;
             for (size_t b = 0; b < frame.bbframe.size(); ++b) {
                 const int diff = __builtin_popcount(unsigned(frame.bbframe[b] ^ out[b]));
                 bitErrors += diff;

@@ -95,8 +95,15 @@ void LDPCWorker::process(WorkBuffer* frame, WorkBuffer* tag)
     const int passes = decoder.profile().passes;
     if (corrected == BchDecoder::kFailed)
         writeResult(tag, -1, true, 0, passes);
-    else if (result >= 0 || corrected > 0)
+    else if (wordIsGood(result, corrected, decoder))
         writeResult(tag, result >= 0 ? result : 0, false, corrected, passes);
     else
-        writeResult(tag, -1, false, 0, passes); // nothing to tell a stuck decoder's word from a good one
+        writeResult(tag, -1, false, 0, passes);
+}
+
+bool LDPCWorker::wordIsGood(int ldpcResult, int bchCorrected, const LdpcDecoder& decoder)
+{
+    if (bchCorrected == BchDecoder::kFailed)
+        return false;
+    return ldpcResult >= 0 || bchCorrected > 0 || decoder.failingChecks() <= kFewFailingChecks;
 }

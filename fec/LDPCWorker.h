@@ -52,6 +52,16 @@ public:
     // Times the code structure has been built since construction.
     int rebuildCount() const;
 
+    // How a decoded word is judged, from the LDPC result, what the BCH
+    // decoder made of it and the decoder's final state: good when every
+    // LDPC check holds, when BCH corrects it, or when BCH finds it clean
+    // while at most kFewFailingChecks LDPC checks fail. Near the threshold
+    // a word often ends with a parity bit or two still swinging at the last
+    // pass (two or four checks failing); its BCH word is the one sent. A
+    // word BCH cannot correct fails, and so does an undecided one (values
+    // all zero, a frame of silence), which fails every check.
+    static constexpr int kFewFailingChecks = 8;
+    static bool wordIsGood(int ldpcResult, int bchCorrected, const LdpcDecoder& decoder);
 
 private:
     struct ArenaDeleter {

@@ -217,24 +217,38 @@ void LdpcDecoder::loadBits(const int8_t* soft)
 // ---------------------------------------------------------------------------
 // Reference: one check node after another.
 
-bool LdpcDecoder::checksHoldReference() const
+bool LdpcDecoder::checkHolds(int p) const
 {
     auto combine = [](int s, int8_t x) { return x > 0 ? s : (x < 0 ? -s : 0); };
-    for (int p = 0; p < R; ++p) {
-        const int i = p / kGroup;
-        const int j = p % kGroup;
-        int s = combine(1, parity[p]);
-        if (i > 0)
-            s = combine(s, parity[p - kGroup]);
-        else if (j > 0)
-            s = combine(s, parity[kGroup * (q - 1) + j - 1]);
-        const uint16_t* bits = bitsOfCheck(p);
-        for (int k = 0; k < checkInfoCount[i]; ++k)
-            s = combine(s, bitValues[bits[k]]);
-        if (s <= 0)
+    const int i = p / kGroup;
+    const int j = p % kGroup;
+    int s = combine(1, parity[p]);
+    if (i > 0)
+        s = combine(s, parity[p - kGroup]);
+    else if (j > 0)
+        s = combine(s, parity[kGroup * (q - 1) + j - 1]);
+    const uint16_t* bits = bitsOfCheck(p);
+    for (int k = 0; k < checkInfoCount[i]; ++k)
+        s = combine(s, bitValues[bits[k]]);
+    return s > 0;
+}
+
+bool LdpcDecoder::checksHoldReference() const
+{
+    for (int p = 0; p < R; ++p)
+        if (!checkHolds(p))
             return false;
-    }
     return true;
+}
+
+int LdpcDecoder::failingChecks() const
+{
+    if (!built)
+        return 0;
+    int failing = 0;
+    for (int p = 0; p < R; ++p)
+        failing += checkHolds(p) ? 0 : 1;
+    return failing;
 }
 
 void LdpcDecoder::updatePassReference()

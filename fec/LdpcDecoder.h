@@ -62,6 +62,10 @@ public:
     int decodeFast(const int8_t* soft, uint8_t* out) { return decodeFast(soft, out, bestIsa()); }
     // With a chosen instruction set (AVX2 only where bestIsa() offers it).
     int decodeFast(const int8_t* soft, uint8_t* out, Isa isa);
+    // After a decode, the parity checks its decisions leave unsatisfied (a
+    // value of zero, undecided, counts as unsatisfying its checks).
+    int failingChecks() const;
+    int checkCount() const { return R; }
 
     // The structure, for inspection.
     int residues() const { return q; }
@@ -75,6 +79,7 @@ private:
     void loadBits(const int8_t* soft);
     void writeOutput(uint8_t* out);
     bool checksHoldReference() const;
+    bool checkHolds(int position) const;
     void updatePassReference();
 
     LdpcDecoderProfile settings;

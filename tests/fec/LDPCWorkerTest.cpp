@@ -205,6 +205,55 @@ TEST(LDPCWorker, BchRescuesAFrameTheLdpcDecoderLeftWrong)
     EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + nbch / 8, frame.data()));
 }
 
+// A word whose LDPC decoding ends with one parity value still wrong (held
+// there at full strength, every other value weak, so that its checks cannot
+// outvote it) while its BCH word is the one sent: BCH finds nothing to
+// correct and the frame counts as good. A word with many checks failing and
+// a clean BCH word is not trusted, nor is an undecided one.
+TEST(LDPCWorker, ACleanBchWordWithAFewChecksFailingIsGood)
+{
+    const int index = 3;
+    const int n = frameBits(index);
+    WorkBuffer frame = clean().buffer(index);
+    auto* values = reinterpret_cast<int8_t*>(frame.data());
+    for (int i = 0; i < n; ++i)
+        values[i] = int8_t(values[i] > 0 ? 4 : -4);
+    values[n - 2] = values[n - 2] > 0 ? -128 : 127;
+    const WorkBuffer sent = frame;
+    {
+        // What the decoder makes of it: not converged, a check or two failing.
+        TestDecoder test(index);
+        LdpcDecoder& decoder = *test;
+        std::vector<uint8_t> out(size_t(n / 8));
+        ASSERT_EQ(decoder.decodeFast(values, out.data()), -1);
+        EXPECT_GE(decoder.failingChecks(), 1);
+        EXPECT_LE(decoder.failingChecks(), LDPCWorker::kFewFailingChecks);
+        EXPECT_TRUE(LDPCWorker::wordIsGood(-1, 0, decoder));
+        EXPECT_FALSE(LDPCWorker::wordIsGood(-1, BchDecoder::kFailed, decoder));
+    }
+    LDPCWorker worker(nullptr);
+    worker.setDecoderChoice(LdpcDecoderChoice::Standard);
+    WorkBuffer tag = tagBuffer(tagForCode(index));
+    worker.process(&frame, &tag);
+    FrameTag result = readFrameTag(tag);
+    EXPECT_EQ(result.result, 0) << "no passes left: the LDPC decoder did not converge";
+    EXPECT_FALSE(result.bchFailed);
+    EXPECT_EQ(result.bchCorrected, 0);
+    const std::vector<uint8_t> expected = clean().expected(index);
+    const int nbch = tx::BchEncoder(index).nbch();
+    EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + nbch / 8, frame.data()));
+
+    // The BCH word intact, the parity values random: many checks fail.
+    frame = sent;
+    std::mt19937 rng(5);
+    for (int i = nbch; i < n; ++i)
+        frame[size_t(i)] = uint8_t(rng() & 1 ? 1 : -1);
+    worker.process(&frame, &tag);
+    result = readFrameTag(tag);
+    EXPECT_EQ(result.result, -1);
+    EXPECT_FALSE(result.bchFailed);
+}
+
 TEST(LDPCWorker, RebuildsOnlyOnCodeChange)
 {
     LDPCWorker worker(nullptr);
