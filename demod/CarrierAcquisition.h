@@ -39,8 +39,10 @@ public:
     // measurement restarts and the loop is left alone. `esn0Db` is the
     // signal's Es/N0 where measured (NaN: not known): a header's reading
     // spreads more at low Es/N0, and the correction waits for the average
-    // to stand out of that spread.
-    void headerDone(uint64_t descrambled, bool locked, CarrierLoop& loop, float esn0Db = NAN);
+    // to stand out of that spread. `holding`: headers have followed each
+    // other in place, so the loop is near the carrier; a correction then
+    // waits for two headers that agree.
+    void headerDone(uint64_t descrambled, bool locked, CarrierLoop& loop, float esn0Db = NAN, bool holding = false);
     // The spread (1/256 cycle per symbol) of one header's reading in white
     // noise at this Es/N0 (dB).
     static float headerSpread(float esn0Db);

@@ -579,7 +579,11 @@ void FrameSynchroniser::acquireFromSof(const CarrierAcquisition::SofReading& sof
     // pulls in turns the header past reading. An SOF that stands out shows
     // the carrier; the loop takes it when it differs from the loop's by
     // more than the reading's noise.
-    if (coherent && sof.coherence >= kSofFrequencyCoherence && !sofMirrored) {
+    // Once headers follow each other in place the loop is near enough the
+    // carrier to read them; two SOFs that agree on another carrier are then
+    // noise (near the threshold their spread lets two agree on anything,
+    // and a loop on the carrier was moved off it for the rest of a stream).
+    if (coherent && sof.coherence >= kSofFrequencyCoherence && !sofMirrored && lockCount < kHeadersHoldingCarrier) {
         // Two SOFs in a row that agree: one alone is sometimes further off
         // than its spread says while the timing settles, or no SOF at all.
         const float spread = std::hypot(sof.spread, lastSof.spread);
@@ -651,7 +655,7 @@ void FrameSynchroniser::headerState(cf& s)
     const SignalQualityReading measured = frameQuality();
     if (blind.steady() && !movedInHeader)
         acquisition.headerDone(headerRegister ^ kPlHeaderScrambling, isLocked, loop,
-                               measured.valid ? float(measured.esn0Db) : NAN);
+                               measured.valid ? float(measured.esn0Db) : NAN, lockCount >= kHeadersHoldingCarrier);
     else
         acquisition.reset();
     movedInHeader = false;

@@ -51,6 +51,8 @@ public:
     // by more than this (1/256 cycle per symbol, 0.12 % of the symbol rate)
     // and three times the spread of their mean.
     static constexpr float kSofMinimumStep = 0.3f;
+    // Headers found in place after which the loop counts as holding the carrier.
+    static constexpr int kHeadersHoldingCarrier = 3;
     // A lone SOF moves the loop for the reading of its header only when the
     // two differ by more than this and three times the SOF's spread: nearer,
     // the header reads at the loop's carrier, and a single SOF read while

@@ -77,6 +77,29 @@ TEST(CarrierAcquisition, OneHeaderSetsIntegratorAndPhaseFromTheCarrier)
     EXPECT_NEAR(acquisition.estimate(), -0.512, 0.06);
 }
 
+// A loop whose headers have followed each other in place holds the carrier:
+// one header reading it off, however clearly, does not move it; a second
+// that agrees does. Before that, one header acts alone.
+TEST(CarrierAcquisition, AHoldingLoopWaitsForTwoHeadersThatAgree)
+{
+    std::mt19937 rng(17);
+    for (int trial = 0; trial < 20; ++trial) {
+        CarrierAcquisition acquisition;
+        CarrierLoop loop = enabledLoop();
+        acquisition.headerDone(sendHeader(acquisition, 2e-3, 0.1 * trial, 4, rng), false, loop, 4.0f, true);
+        EXPECT_EQ(acquisition.corrections, 0) << trial;
+        EXPECT_EQ(loop.integrator, 0.0f);
+        acquisition.headerDone(sendHeader(acquisition, 2e-3, 0.1 * trial, 4, rng), false, loop, 4.0f, true);
+        EXPECT_EQ(acquisition.corrections, 1) << trial;
+        EXPECT_NEAR(loop.integrator, 0.512, 0.3);
+
+        CarrierAcquisition fresh;
+        CarrierLoop searching = enabledLoop();
+        fresh.headerDone(sendHeader(fresh, 2e-3, 0.1 * trial, 4, rng), false, searching, 4.0f, false);
+        EXPECT_EQ(fresh.corrections, 1) << trial;
+    }
+}
+
 // One header's reading scatters as 1/√(Es/N0): told a low Es/N0, the
 // average waits until it stands out of that, so a loop already on the
 // carrier is not thrown off near the threshold, and a carrier truly off is
