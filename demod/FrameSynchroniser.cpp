@@ -664,7 +664,19 @@ void FrameSynchroniser::headerState(cf& s)
     // walk, and walking one would keep the search away from the true SOFs
     // for up to a longest frame (six short frames) while the next peak waits
     // for the counter. (Not with keep-lock: the code kept gives the frame.)
-    const bool refuted = !isLocked && !keepLock && !headerDecodes(headerRegister ^ kPlHeaderScrambling);
+    //
+    // Except where headers have followed each other in place: one more where
+    // the last frame said is that frame's header read through the noise, and
+    // the frame is taken to carry the code the frames before it did (at
+    // −2 dB about one header in a hundred has more than kMaxKnownHeaderErrors
+    // of its bits wrong, and ending the candidate there lost up to five
+    // frames while the search found them again). One only: a second in a
+    // row is the signal gone.
+    const uint64_t heard = headerRegister ^ kPlHeaderScrambling;
+    const bool readThroughNoise = !isLocked && !headerDecodes(heard) && lockCount >= kHeadersHoldingCarrier &&
+                                  unexplainedHeaders == 0 && symbolIndex - 89 == nextFrameStart;
+    const bool decodes = headerDecodes(heard) || readThroughNoise;
+    const bool refuted = !isLocked && !keepLock && !decodes;
     if (tentativeSof || refuted) {
         tentativeSof = false;
         if (refuted) {
@@ -676,7 +688,7 @@ void FrameSynchroniser::headerState(cf& s)
             demapper.start(framePls);
             framePls = 0;
         }
-        if (refuted || !headerDecodes(headerRegister ^ kPlHeaderScrambling)) {
+        if (refuted || !decodes) {
             // Not an SOF after all: back to the search, on the timing the
             // candidate replaced (as for a candidate the SOF itself refutes).
             state = State::SofSearch;
@@ -694,7 +706,7 @@ void FrameSynchroniser::headerState(cf& s)
     }
     const bool lettingGo = followLock(headerRegister ^ kPlHeaderScrambling, symbolIndex - 89);
 
-    if (!keepLock)
+    if (!keepLock && !readThroughNoise)
         pls = decodePlsHeader(headerRegister ^ kPlHeaderScrambling);
     pending.push_back({FrameEvent::Kind::HeaderRead, pls, isLocked});
     measureHeader(headerRegister ^ kPlHeaderScrambling);

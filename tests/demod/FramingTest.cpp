@@ -452,6 +452,46 @@ TEST(FramingBadInput, AnUnreadableHeaderBeforeLockStartsNoFrame)
     EXPECT_EQ(r.delivered, frames - 2);
 }
 
+// Before lock too, but once headers have followed each other in place: a
+// header that reads as no code word where the last frame said the next
+// begins is that frame's header read through the noise. The frame carries
+// the code the frames before it did, and none is lost.
+TEST(FramingBadInput, AnUnreadableHeaderInPlaceAfterOthersIsReadThroughTheNoise)
+{
+    constexpr uint64_t kGarbage = 0x5A3C96E1F00FA55Aull;
+    const int frames = 12;
+    auto garble = [&](std::vector<int16_t>& in, int frame) {
+        const size_t frameSymbols = in.size() / 2 / frames;
+        for (int p = 0; p < 64; ++p)
+            if ((kGarbage >> (63 - p)) & 1u) {
+                const size_t k = size_t(frame) * frameSymbols + size_t(26 + p);
+                in[2 * k] = int16_t(-in[2 * k]);
+                in[2 * k + 1] = int16_t(-in[2 * k + 1]);
+            }
+    };
+    std::vector<int16_t> in = shortFrameStream(frames, [](int) { return -1; });
+    garble(in, 5);
+    Demodulator demod;
+    demod.equalizer().setMode(Equalizer::Off);
+    HeadersRead r = readHeaders(demod, in);
+    ASSERT_EQ(r.codes.size(), size_t(frames));
+    for (uint8_t code : r.codes)
+        EXPECT_EQ(code, 0x24);
+    EXPECT_EQ(r.delivered, frames - 1);
+
+    // Two in a row are the signal gone: the second is not read as a header
+    // (the search starts again from it).
+    in = shortFrameStream(frames, [](int) { return -1; });
+    garble(in, 5);
+    garble(in, 6);
+    Demodulator second;
+    second.equalizer().setMode(Equalizer::Off);
+    r = readHeaders(second, in);
+    EXPECT_LE(r.codes.size(), size_t(frames - 1));
+    for (uint8_t code : r.codes)
+        EXPECT_EQ(code, 0x24);
+}
+
 // A carrier 2 % of the symbol rate off, where the loop starts at none: the
 // first SOF taken shows it, and its header is read at that carrier rather
 // than waiting for a second SOF to agree. A header read at the loop's own
