@@ -256,7 +256,7 @@ void CarrierAcquisition::headerDone(uint64_t descrambled, bool locked, CarrierLo
     const bool agrees = std::fabs(residual - difference) < 2 * spread;
     // Once headers follow each other in place the loop holds the carrier
     // near enough to read them, and one header alone, however far off it
-    // reads, is noise (at −2 dB one in a few hundred reads 3.5 spreads
+    // reads, is noise (at −2 dB one in several hundred reads 3.5 spreads
     // off, and moved a loop that held the carrier off it for 40 frames):
     // two must agree.
     const int needed = holding ? 2 : 1;

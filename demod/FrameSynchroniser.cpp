@@ -668,8 +668,8 @@ void FrameSynchroniser::headerState(cf& s)
     // Except where headers have followed each other in place: one more where
     // the last frame said is that frame's header read through the noise, and
     // the frame is taken to carry the code the frames before it did (at
-    // −2 dB about one header in a hundred has more than kMaxKnownHeaderErrors
-    // of its bits wrong, and ending the candidate there lost up to five
+    // −2 dB a few headers in a thousand have more than kMaxKnownHeaderErrors
+    // of their bits wrong, and ending the candidate there lost up to five
     // frames while the search found them again). One only: a second in a
     // row is the signal gone.
     const uint64_t heard = headerRegister ^ kPlHeaderScrambling;

@@ -127,21 +127,85 @@ int64_t ChannelLlr::sumOfSquares(const int8_t* values, int n)
     return sum + sumOfSquaresReference(values + i, n - i);
 }
 
+namespace {
+
+// E|v| and E[v²] of what the demapper writes for y ~ N(mu, sigma²) on its
+// scale: y truncated toward zero and limited to −128 … 127.
+struct WrittenMoments {
+    double absolute;
+    double square;
+};
+
+WrittenMoments writtenMoments(double mu, double sigma)
+{
+    constexpr double kLow = -128.0, kHigh = 127.0;
+    const auto cdf = [](double z) { return 0.5 * std::erfc(-z / std::sqrt(2.0)); };
+    const auto pdf = [](double z) { return std::exp(-0.5 * z * z) / std::sqrt(2.0 * M_PI); };
+    // ∫ f, ∫ y f and ∫ y² f over (lo, hi).
+    const auto mass = [&](double lo, double hi) { return cdf((hi - mu) / sigma) - cdf((lo - mu) / sigma); };
+    const auto first = [&](double lo, double hi) {
+        const double a = (lo - mu) / sigma, b = (hi - mu) / sigma;
+        return mu * (cdf(b) - cdf(a)) - sigma * (pdf(b) - pdf(a));
+    };
+    const auto second = [&](double lo, double hi) {
+        const double a = (lo - mu) / sigma, b = (hi - mu) / sigma;
+        return (mu * mu + sigma * sigma) * (cdf(b) - cdf(a)) - sigma * ((hi + mu) * pdf(b) - (lo + mu) * pdf(a));
+    };
+    const double below = cdf((kLow - mu) / sigma);
+    const double above = 1.0 - cdf((kHigh - mu) / sigma);
+    const double inside = mass(kLow, kHigh);
+    const double absolute = first(0, kHigh) - first(kLow, 0);
+    // Truncation takes a fraction of a unit, uniform where the density is
+    // smooth on that scale: E|v| = E|y| − ½, E[v²] = E[y²] − E|y| + ⅓.
+    return {-kLow * below + kHigh * above + absolute - 0.5 * inside,
+            kLow * kLow * below + kHigh * kHigh * above + second(kLow, kHigh) - absolute + inside / 3.0};
+}
+
+} // namespace
+
 float ChannelLlr::estimateQpskDb(const int8_t* values, int n)
 {
     if (values == nullptr || n <= 0)
         return NAN;
-    double m2 = 0, m4 = 0;
+    double m1 = 0, m2 = 0;
     for (int i = 0; i < n; ++i) {
-        const double x2 = double(values[i]) * double(values[i]);
-        m2 += x2;
-        m4 += x2 * x2;
+        m1 += std::fabs(double(values[i]));
+        m2 += double(values[i]) * double(values[i]);
     }
+    m1 /= n;
     m2 /= n;
-    m4 /= n;
-    // y = ±μ + noise: E[y²] = μ² + σ², E[y⁴] = μ⁴ + 6μ²σ² + 3σ⁴.
-    const double mu2 = std::sqrt(std::max(0.0, (3.0 * m2 * m2 - m4) / 2.0));
-    return ratioToDb(mu2, m2 - mu2);
+    if (!(m2 > 0))
+        return kLowestDb;
+    // y = ±μ + noise as the demapper writes it: truncated, and limited to
+    // −128 … 127. At a low Es/N0 much of the noise lies beyond the limit,
+    // and moments that leave it out read several dB high (−2 dB read as
+    // 4.4). The model's E|v| and E[v²] are fitted instead: for each Es/N0
+    // tried, the noise that gives the measured E[v²]; the Es/N0 is the one
+    // whose E|v| then matches (E|v| grows with the Es/N0 at a given E[v²]).
+    const auto moments = [](double rho, double sigma) {
+        const double mu = std::sqrt(rho) * sigma;
+        const WrittenMoments plus = writtenMoments(mu, sigma), minus = writtenMoments(-mu, sigma);
+        return WrittenMoments{(plus.absolute + minus.absolute) / 2, (plus.square + minus.square) / 2};
+    };
+    const auto absoluteAt = [&](double db) {
+        const double rho = std::pow(10.0, db / 10.0);
+        double lo = 1e-2, hi = 1e4;   // σ
+        for (int k = 0; k < 50; ++k) {
+            const double sigma = std::sqrt(lo * hi);
+            (moments(rho, sigma).square < m2 ? lo : hi) = sigma;
+        }
+        return moments(rho, std::sqrt(lo * hi)).absolute;
+    };
+    double lo = kLowestDb, hi = kHighestDb;
+    if (absoluteAt(hi) <= m1)
+        return kHighestDb;
+    if (absoluteAt(lo) >= m1)
+        return kLowestDb;
+    for (int k = 0; k < 24; ++k) {
+        const double mid = 0.5 * (lo + hi);
+        (absoluteAt(mid) < m1 ? lo : hi) = mid;
+    }
+    return float(0.5 * (lo + hi));
 }
 
 float ChannelLlr::estimate8pskDb(const int8_t* u, const int8_t* v, int symbols)

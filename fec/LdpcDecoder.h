@@ -65,7 +65,6 @@ public:
     // After a decode, the parity checks its decisions leave unsatisfied (a
     // value of zero, undecided, counts as unsatisfying its checks).
     int failingChecks() const;
-    int checkCount() const { return R; }
 
     // The structure, for inspection.
     int residues() const { return q; }

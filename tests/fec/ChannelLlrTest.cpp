@@ -172,6 +172,13 @@ TEST(ChannelLlr, EstimatesFromTheFrameItself)
         ASSERT_TRUE(ChannelLlr::convert(values.data(), 64800, plsCodeFor(5, false), NAN, &used));
         EXPECT_NEAR(used, db, 0.3);
     }
+    // Down to the lowest rates' threshold, where much of the noise lies
+    // beyond what the demapper writes (±127).
+    for (double db : {-2.0, 1.3, 3.0}) {
+        const EncodedFrame frame = encodeRandomFrame(0, rng);
+        const std::vector<int8_t> qpsk = demappedValues(frame.codeword, plsCodeFor(0, false), db, rng);
+        EXPECT_NEAR(ChannelLlr::estimateQpskDb(qpsk.data(), 64800), db, 0.3) << db;
+    }
     EXPECT_TRUE(std::isnan(ChannelLlr::estimateQpskDb(nullptr, 10)));
     EXPECT_TRUE(std::isnan(ChannelLlr::estimate8pskDb(nullptr, nullptr, 0)));
     // No signal, and no noise.
