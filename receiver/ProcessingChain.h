@@ -122,15 +122,18 @@ public:
     // the carrier then reaches the framing a few blocks later rather than
     // after a whole high water of them.
     static constexpr int kAcquiringHighWater = 10;
-    // While acquiring, also not before the spectrum has read what came in:
-    // the band it shows moves the mixer, and a move made from an old block
-    // lands blocks late, however far the rest of the chain ran ahead.
+    // While acquiring, also not while the spectrum is more than a block
+    // behind: the band it shows moves the mixer, and a move read from an
+    // old block lands blocks late, however far the rest of the chain ran
+    // ahead. (One block in hand keeps the input from waiting on the
+    // spectrum's thread at every block.)
+    static constexpr int kSpectrumBlocksBehind = 1;
     bool readyForInput() const
     {
         if (receiving())
             return bufferPool.allocatedCount() <= kInputHighWater;
         return bufferPool.allocatedCount() <= kAcquiringHighWater &&
-               spectrumPending.load(std::memory_order_acquire) == 0;
+               spectrumPending.load(std::memory_order_acquire) <= kSpectrumBlocksBehind;
     }
     // Blocks of samples, symbols or frames dropped because the pool ran dry
     // (the spectrum's copies not counted); any thread.

@@ -47,18 +47,20 @@ TEST(ProcessingChain, ABlockIsQueuedAfterExactly16384Samples)
         << "queued items are reported, the partial block was given back";
 }
 
-// While nothing is received, an input that can wait is held until the
-// spectrum has read the last block: the band it finds moves the mixer, and
-// a move read from a stale block would land blocks too late.
+// While nothing is received, an input that can wait is held while the
+// spectrum is more than a block behind: the band it finds moves the mixer,
+// and a move read from a stale block would land blocks too late.
 TEST(ProcessingChain, WhileAcquiringInputWaitsForTheSpectrum)
 {
     CaptureStdout();
     {
         ProcessingChain chain;
         EXPECT_TRUE(chain.readyForInput());
+        feed(chain, 16384 * ProcessingChain::kSpectrumBlocksBehind);
+        EXPECT_TRUE(chain.readyForInput()) << "a block in hand";
         feed(chain, 16384);
         EXPECT_LE(chain.pool().allocatedCount(), ProcessingChain::kAcquiringHighWater);
-        EXPECT_FALSE(chain.readyForInput()) << "the spectrum has not read the block";
+        EXPECT_FALSE(chain.readyForInput()) << "the spectrum has read none of the blocks";
         chain.start();
         EXPECT_TRUE(waitUntil([&] { return chain.readyForInput(); }));
         chain.stop();
