@@ -1,6 +1,7 @@
 #include "demod/FrameSynchroniser.h"
 
 #include "demod/PlSignalling.h"
+#include "demod/SoftPhaseDetector.h"
 
 #include <cmath>
 #include <cstring>
@@ -985,18 +986,26 @@ void FrameSynchroniser::chooseDataDetector()
     // the Es/N0 reads: narrow it would go on turning past the data.
     if (!isLocked && loopDrifted)
         widening = kWidening;
-    if (current != qpsk)
+    detectorGain = 1.0f;
+    if (!q.valid)
         return;
-    if (q.valid && q.esn0Db < kSoftDetectorBelowDb)
-        softness = float(std::sqrt(2.0) * std::pow(10.0, q.esn0Db / 10.0));
+    const double esn0 = std::pow(10.0, q.esn0Db / 10.0);
+    if (current == qpsk && q.esn0Db < kSoftDetectorBelowDb) {
+        softness = float(std::sqrt(2.0) * esn0);
+        detectorGain = qpskSoftDetectorGain(q.esn0Db);
+    } else if (current == psk8 && q.esn0Db < kPsk8SoftDetectorBelowDb) {
+        softness = float(2 * esn0);
+        detectorGain = psk8SoftDetectorGain(q.esn0Db);
+    }
 }
 
 float FrameSynchroniser::dataPhaseError(cf s) const
 {
     if (current == qpsk)
-        return softness > 0 ? qpskSoftPhaseError(s, softness) : qpskPhaseError(s);
+        return softness > 0 ? detectorGain * qpskSoftPhaseError(s, softness) : qpskPhaseError(s);
     if (current == psk8)
-        return qpskPhaseError(s * s * cf(0.70710677f, -0.70710677f));
+        return softness > 0 ? detectorGain * psk8SoftPhaseError(s, softness)
+                            : qpskPhaseError(s * s * cf(0.70710677f, -0.70710677f));
     if (current == apsk16) {
         const cf w = cf(0, -1) * s * s * s;
         return std::abs(w) * qpskPhaseError(w);

@@ -258,8 +258,12 @@ private:
     float psk8Ki = -1.0f;
     // QPSK data symbols: the likelihood-weighted phase detector's slope, 0
     // for the hard one (above kSoftDetectorBelowDb, or nothing measured).
+    // 8PSK: the weighted detector's c below kPsk8SoftDetectorBelowDb.
     static constexpr double kSoftDetectorBelowDb = 6.0;
+    static constexpr double kPsk8SoftDetectorBelowDb = 10.0;
     float softness = 0;
+    // The weighted detector's output is scaled up near the threshold.
+    float detectorGain = 1.0f;
     // The loop's integral gain: halved unless the last header found the
     // signal strong (Es/N0 measured at kSoftDetectorBelowDb or more). Near
     // 0 dB the full gain lets the integrator wander with the noise: QPSK

@@ -868,13 +868,14 @@ TEST(CliRun, BchCountsInTheSummary)
     EXPECT_EQ(numberAfter(json.out, "\"bch_failures\":"), numberAfter(json.out, "\"frames_failed\":"));
 }
 
-// 8PSK near its threshold: the carrier loop's slower integrator on 8PSK data
+// 8PSK at its threshold: the carrier loop's slower integrator on 8PSK data
 // symbols keeps every frame after the first; the loop's own (2/2048) spreads
-// the constellation and loses frames.
+// the constellation and loses frames. (At 6.9 dB, with the weighted
+// detector, it loses only one or two: 6.7 dB shows it.)
 TEST(CliRun, Psk8NearThresholdDecodesWithTheSlowerIntegrator)
 {
     const std::string iq = temp("psk8_threshold.iq");
-    const ToolRun tx = run(TAVIREL_SIGGEN, "--modcod \"8PSK 2/3\" --pilots on --esn0 6.9 --frames 150 --output " + iq);
+    const ToolRun tx = run(TAVIREL_SIGGEN, "--modcod \"8PSK 2/3\" --pilots on --esn0 6.7 --frames 150 --output " + iq);
     ASSERT_EQ(tx.exitCode, 0) << tx.err;
     const ToolRun slow = cli("--input file:" + iq + " --status-interval 0 --json");
     ASSERT_EQ(slow.exitCode, 0) << slow.err;
