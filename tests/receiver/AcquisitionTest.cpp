@@ -205,6 +205,25 @@ TEST(Acquisition, EightPskDataHoldThePhaseAtTheThreshold)
     }
 }
 
+// QPSK 1/4 with pilots at −2.05 dB, where the second header alone read the
+// carrier 3.3 of its spreads off and moved the loop that had just decoded
+// the first frame: the pilots then held it a pilot period's cycle off, and
+// every frame after was lost. Below 0 dB a header's reading acts only when
+// a second agrees.
+TEST(Acquisition, OneNoisyHeaderDoesNotMoveTheLoopAtTheLowestRate)
+{
+    const Signal s{1, true, false, -2.05};
+    tx::TxSettings tx = transmitter(s);
+    tx.seed = 10;
+    const int frames = 24;
+    const ChainReception r = testsupport::receive(tx, frames, receiverFor(tx));
+    std::printf("seed 10, %s: %s\n", describe(s).c_str(), summary(r).c_str());
+    EXPECT_LE(r.failedAfterFirst, 1);
+    EXPECT_GE(r.decoded, frames - 1 - 3 - 1);
+    EXPECT_EQ(r.damagedPackets, 0u);
+    EXPECT_TRUE(r.receivingAtEnd);
+}
+
 TEST(AcquisitionLong, LowestRateGrid)
 {
     for (bool pilots : {true, false})
