@@ -21,9 +21,6 @@ constexpr double kSpreadAtUnitEsN0 = 0.1163;
 // The average restarts after this many headers, so that a carrier that
 // drifts while the framing never locks is followed.
 constexpr int kMaxHeaders = 64;
-// Below this Es/N0 (dB) a header's carrier reading acts only with a second
-// that agrees.
-constexpr float kOneHeaderFromDb = 0.0f;
 
 } // namespace
 
@@ -261,12 +258,8 @@ void CarrierAcquisition::headerDone(uint64_t descrambled, bool locked, CarrierLo
     // near enough to read them, and one header alone, however far off it
     // reads, is noise (at −2 dB one in several hundred reads 3.5 spreads
     // off, and moved a loop that held the carrier off it for 40 frames):
-    // two must agree. Below kOneHeaderFromDb so too from the first header:
-    // there one read 3.3 spreads off moved the loop that had just decoded
-    // the first frame, and with pilots it settled a pilot period's cycle
-    // (1/1476 per symbol) off the carrier, every frame after lost.
-    const bool noisy = std::isfinite(esn0Db) && esn0Db < kOneHeaderFromDb;
-    const int needed = holding || noisy ? 2 : 1;
+    // two must agree.
+    const int needed = holding ? 2 : 1;
     if (residualCount >= needed && agrees && std::fabs(difference) > 3 * spread / std::sqrt(float(residualCount))) {
         // The loop has been slipping, so its phase is as far off as its
         // frequency: the data that follows would be taken up a quarter turn

@@ -656,7 +656,7 @@ void FrameSynchroniser::headerState(cf& s)
     const SignalQualityReading measured = frameQuality();
     if (blind.steady() && !movedInHeader)
         acquisition.headerDone(headerRegister ^ kPlHeaderScrambling, isLocked, loop,
-                               measured.valid ? float(measured.esn0Db) : NAN, lockCount >= kHeadersHoldingCarrier);
+                               measured.valid ? float(measured.esn0Db) : NAN, holdingCarrier(measured));
     else
         acquisition.reset();
     movedInHeader = false;
@@ -752,6 +752,13 @@ void FrameSynchroniser::headerState(cf& s)
     pilotBlocks = 0;
     descramblerIndex = 0;
     demapper.start(pls);
+}
+
+bool FrameSynchroniser::holdingCarrier(const SignalQualityReading& measured) const
+{
+    const bool inPlace = symbolIndex - 89 == nextFrameStart;
+    return lockCount >= kHeadersHoldingCarrier ||
+           (inPlace && measured.valid && measured.esn0Db < kOneHeaderHoldsBelowDb);
 }
 
 void FrameSynchroniser::readAtLoneSofCarrier()
@@ -986,16 +993,20 @@ void FrameSynchroniser::chooseDataDetector()
     // the Es/N0 reads: narrow it would go on turning past the data.
     if (!isLocked && loopDrifted)
         widening = kWidening;
+    // The gain only where the header decoded where the last frame said: a
+    // header misread as another modulation (a carrier still far off) would
+    // turn the loop hard on a detector for the wrong constellation.
     detectorGain = 1.0f;
+    const bool credible = isLocked || (dataPlsRun > 0 && symbolIndex - 89 == nextFrameStart);
     if (!q.valid)
         return;
     const double esn0 = std::pow(10.0, q.esn0Db / 10.0);
     if (current == qpsk && q.esn0Db < kSoftDetectorBelowDb) {
         softness = float(std::sqrt(2.0) * esn0);
-        detectorGain = qpskSoftDetectorGain(q.esn0Db);
+        detectorGain = credible ? qpskSoftDetectorGain(q.esn0Db) : 1.0f;
     } else if (current == psk8 && q.esn0Db < kPsk8SoftDetectorBelowDb) {
         softness = float(2 * esn0);
-        detectorGain = psk8SoftDetectorGain(q.esn0Db);
+        detectorGain = credible ? psk8SoftDetectorGain(q.esn0Db) : 1.0f;
     }
 }
 

@@ -208,8 +208,8 @@ TEST(Acquisition, EightPskDataHoldThePhaseAtTheThreshold)
 // QPSK 1/4 with pilots at −2.05 dB, where the second header alone read the
 // carrier 3.3 of its spreads off and moved the loop that had just decoded
 // the first frame: the pilots then held it a pilot period's cycle off, and
-// every frame after was lost. Below 0 dB a header's reading acts only when
-// a second agrees.
+// every frame after was lost. Below 0 dB a header found in place acts only
+// when a second agrees.
 TEST(Acquisition, OneNoisyHeaderDoesNotMoveTheLoopAtTheLowestRate)
 {
     const Signal s{1, true, false, -2.05};
