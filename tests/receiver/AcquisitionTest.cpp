@@ -147,7 +147,9 @@ TEST(AcquisitionLong, ThresholdGrid)
 // The threshold cases over eight noise seeds (4032 frames): the frames lost
 // after the first decoded one stay a rare noise event, never a loop thrown
 // off the carrier. (A single header or a pair of SOFs read far off near the
-// threshold moved loops that held the carrier: 77 frames lost, one run 43.)
+// threshold moved loops that held the carrier: 77 frames lost, one run 43;
+// then the data's phase wandering on blind decision-directed detectors:
+// 20.)
 TEST(AcquisitionLong, ThresholdAcrossNoiseSeeds)
 {
     int lost = 0, sent = 0;
@@ -170,7 +172,7 @@ TEST(AcquisitionLong, ThresholdAcrossNoiseSeeds)
                     sent += frames;
                 }
     std::printf("%d of %d frames lost after the first decoded\n", lost, sent);
-    EXPECT_LE(lost, sent / 100);
+    EXPECT_LE(lost, sent / 250);
 }
 
 // QPSK 1/4 at its threshold + 0.3 dB (−2.05 dB), with and without pilots,
