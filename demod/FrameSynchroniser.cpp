@@ -675,7 +675,7 @@ void FrameSynchroniser::headerState(cf& s)
     // row is the signal gone.
     const uint64_t heard = headerRegister ^ kPlHeaderScrambling;
     const bool readThroughNoise = !isLocked && !headerDecodes(heard) && lockCount >= kHeadersHoldingCarrier &&
-                                  unexplainedHeaders == 0 && symbolIndex - 89 == nextFrameStart;
+                                  unexplainedHeaders == 0 && headerInPlace();
     const bool decodes = headerDecodes(heard) || readThroughNoise;
     const bool refuted = !isLocked && !keepLock && !decodes;
     if (tentativeSof || refuted) {
@@ -756,9 +756,8 @@ void FrameSynchroniser::headerState(cf& s)
 
 bool FrameSynchroniser::holdingCarrier(const SignalQualityReading& measured) const
 {
-    const bool inPlace = symbolIndex - 89 == nextFrameStart;
     return lockCount >= kHeadersHoldingCarrier ||
-           (inPlace && measured.valid && measured.esn0Db < kOneHeaderHoldsBelowDb);
+           (headerInPlace() && measured.valid && measured.esn0Db < kOneHeaderHoldsBelowDb);
 }
 
 void FrameSynchroniser::readAtLoneSofCarrier()
@@ -997,7 +996,7 @@ void FrameSynchroniser::chooseDataDetector()
     // header misread as another modulation (a carrier still far off) would
     // turn the loop hard on a detector for the wrong constellation.
     detectorGain = 1.0f;
-    const bool credible = isLocked || (dataPlsRun > 0 && symbolIndex - 89 == nextFrameStart);
+    const bool credible = isLocked || (dataPlsRun > 0 && headerInPlace());
     if (!q.valid)
         return;
     const double esn0 = std::pow(10.0, q.esn0Db / 10.0);

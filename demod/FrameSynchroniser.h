@@ -53,16 +53,16 @@ public:
     static constexpr float kSofMinimumStep = 0.3f;
     // Headers found in place after which the loop counts as holding the carrier.
     static constexpr int kHeadersHoldingCarrier = 3;
-    // Below this Es/N0 (dB) one header found in place is enough: there a
-    // single header's carrier reading strays several of its spreads now and
-    // then (QPSK 1/4 at −2 dB: the second header read 3.3 spreads off moved
-    // the loop that had just decoded the first frame; with pilots it then
-    // settled a pilot period's cycle, 1/1476 per symbol, off the carrier and
-    // every frame after was lost). Not before any header is in place: a
-    // carrier far off, cut by the matched filter, reads as low an Es/N0,
-    // and waiting there for a second reading costs a frame.
+    // Below this Es/N0 (dB) the loop counts as holding the carrier from the
+    // first header found in place: there a single header's carrier reading
+    // strays several of its spreads now and then (QPSK 1/4 at −2 dB: the
+    // second header read 3.3 spreads off moved the loop that had just
+    // decoded the first frame; with pilots it then settled a pilot period's
+    // cycle, 1/1476 per symbol, off the carrier and every frame after was
+    // lost). Not before any header is in place: a carrier far off, cut by
+    // the matched filter, reads as low an Es/N0, and waiting there for a
+    // second reading costs a frame.
     static constexpr double kOneHeaderHoldsBelowDb = 0.0;
-    bool holdingCarrier(const SignalQualityReading& measured) const;
     // A lone SOF moves the loop for the reading of its header only when the
     // two differ by more than this and three times the SOF's spread: nearer,
     // the header reads at the loop's carrier, and a single SOF read while
@@ -260,6 +260,9 @@ private:
     void followFrames(int64_t start);
     void passMissedSof();
     bool nearFrameStart(int64_t index) const;
+    // The header just read began where the last frame said the next would.
+    bool headerInPlace() const { return symbolIndex - 89 == nextFrameStart; }
+    bool holdingCarrier(const SignalQualityReading& measured) const;
     void takeDataCarrier();
     void gain();
     void lose();
