@@ -80,10 +80,13 @@ float psk8SoftPhaseError(cf s, float c)
 
 double meanDetectorSlope(float (*detector)(cf, float), float c, cf point, double esn0Db)
 {
-    // Midpoint rule over ±6σ in each dimension; the slope from a phase
+    // Midpoint rule over ±5σ in each dimension, 24 nodes: within 0.1 % of
+    // 48 nodes over ±6σ wherever the gain depends on it, at a quarter of
+    // the cost (both tables about 8 ms here, built on the demodulator's
+    // thread at the first frame that needs one). The slope from a phase
     // error of ±0.01 rad either side.
-    constexpr int kNodes = 48;
-    constexpr double kSpan = 6.0;
+    constexpr int kNodes = 24;
+    constexpr double kSpan = 5.0;
     constexpr double kTurn = 0.01;
     const double sigma = std::sqrt(0.5 / linear(esn0Db));
     const double step = 2 * kSpan / kNodes;
