@@ -25,3 +25,8 @@ BandCentre findBandCentre(const std::vector<float>& magnitude, double symbolRate
 
 // The ratio for one transform's magnitudes.
 constexpr double kSingleTransformMedianToMean = 0.6931471805599453;   // ln 2
+
+// The ratio for the mean of `transforms` transforms' magnitudes (squared
+// after averaging, as the search reads them): nearer 1 the more there are.
+// 1 to 8; more read as 8.
+double averagedTransformsMedianToMean(int transforms);

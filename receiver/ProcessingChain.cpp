@@ -392,20 +392,23 @@ void ProcessingChain::accumulateSpectrum(const WorkBuffer& transform)
 {
     const auto* bins = reinterpret_cast<const std::complex<float>*>(transform.data());
     const size_t count = transform.size() / sizeof(std::complex<float>);
-    bool averaged = false;
+    int transforms = 0;
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
         spectrum.accumulate(bins, count);
         // Only the first chunk holds the transform (the display counts the
         // empty rest, as its scale expects).
         bandSpectrum.accumulate(bins, std::min(count, size_t(bandSpectrum.size())));
-        averaged = bandSpectrum.take(bandAverage);
+        if (bandSpectrum.take(bandTransform)) {
+            recentBands.add(bandTransform);
+            transforms = recentBands.mean(bandAverage);
+        }
     }
-    if (averaged)
-        centreOnBand();
+    if (transforms > 0)
+        centreOnBand(transforms);
 }
 
-void ProcessingChain::centreOnBand()
+void ProcessingChain::centreOnBand(int transforms)
 {
     // Before any frame is found the matched filter may pass a carrier far
     // off only in part, too little for the framing to find it at a low
@@ -414,9 +417,8 @@ void ProcessingChain::centreOnBand()
         return;
     const double symbolRate = double(resample.nominalStep()) / 4294967296.0;   // cycles per sample
     const double mixer = baseband.getPhaseIncrement();
-    // Each estimate reads one transform.
     const BandCentre band = findBandCentre(bandAverage, symbolRate, mixer, kBandSearch * symbolRate, kBandMinimumLevel,
-                                           kSingleTransformMedianToMean);
+                                           averagedTransformsMedianToMean(transforms));
     // A band well above the floor at once; a weaker one when two estimates
     // in a row agree: at the lowest Es/N0 one alone strays by a few per
     // cent of the symbol rate now and then.
@@ -451,6 +453,7 @@ void ProcessingChain::setFftSize(int n)
         std::lock_guard<std::mutex> lock(spectrumMutex);
         spectrum.setSize(n);
         bandSpectrum.setSize(n);
+        recentBands.clear();
     }
     fft.setFftSize(n);
 }
@@ -471,6 +474,7 @@ void ProcessingChain::clearSpectrum()
 {
     std::lock_guard<std::mutex> lock(spectrumMutex);
     spectrum.clear();
+    recentBands.clear();
 }
 
 void ProcessingChain::onDemodulated(WorkBuffer* symbols, WorkBuffer* output)

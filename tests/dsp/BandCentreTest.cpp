@@ -1,11 +1,14 @@
 // Finding a carrier's band in an averaged spectrum, and the move of the
 // mixer travelling down the chain with its block.
 #include "dsp/BandCentre.h"
+#include "dsp/RecentSpectra.h"
 #include "receiver/CarrierCentring.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <random>
 
 namespace {
@@ -109,6 +112,86 @@ TEST(BandCentre, OneTransformsNoiseIsNoBandWhereAWeakBandIs)
     for (int trial = 0; trial < 20; ++trial)
         misread += findBandCentre(oneTransform(n, 0, width, 0, rng), width / n, 0, 0.3 * width / n).found ? 1 : 0;
     EXPECT_GE(misread, 15);
+}
+
+// The mean of a few transforms: noise read with the ratio for that many is
+// no band, and a band's centre strays less than from one transform alone
+// (each estimate of the chain's band search reads the last four).
+TEST(BandCentre, AveragedTransformsSteadyTheEstimate)
+{
+    // The ratios against noise drawn here.
+    std::mt19937 rng(9);
+    for (int count : {2, 4, 8}) {
+        std::exponential_distribution<double> power(1.0);
+        std::vector<double> squares(40000);
+        double sum = 0;
+        for (double& p : squares) {
+            double m = 0;
+            for (int k = 0; k < count; ++k)
+                m += std::sqrt(power(rng));
+            p = (m / count) * (m / count);
+            sum += p;
+        }
+        std::nth_element(squares.begin(), squares.begin() + long(squares.size() / 2), squares.end());
+        EXPECT_NEAR(averagedTransformsMedianToMean(count), squares[squares.size() / 2] / (sum / double(squares.size())), 0.01)
+            << count;
+    }
+    EXPECT_EQ(averagedTransformsMedianToMean(1), kSingleTransformMedianToMean);
+    EXPECT_EQ(averagedTransformsMedianToMean(20), averagedTransformsMedianToMean(8));
+
+    const int n = 2048, depth = 4;
+    const double width = 1024;   // 2 samples per symbol
+    auto averaged = [&](double level) {
+        RecentSpectra recent(depth);
+        for (int k = 0; k < depth + 2; ++k)
+            recent.add(oneTransform(n, 200, width, level, rng));
+        std::vector<float> mean;
+        EXPECT_EQ(recent.mean(mean), depth);
+        return mean;
+    };
+    const double ratio = averagedTransformsMedianToMean(depth);
+    int noiseFound = 0;
+    double singleSquares = 0, averagedSquares = 0;
+    const int trials = 40;
+    for (int trial = 0; trial < trials; ++trial) {
+        noiseFound += findBandCentre(averaged(0), width / n, 0, 0.3 * width / n, 0.3, ratio).found ? 1 : 0;
+        // A band at Es/N0 3 dB, a fifth of the symbol rate off.
+        const BandCentre one = findBandCentre(oneTransform(n, 200, width, 2.0, rng), width / n, 0, 0.3 * width / n,
+                                              0.3, kSingleTransformMedianToMean);
+        const BandCentre four = findBandCentre(averaged(2.0), width / n, 0, 0.3 * width / n, 0.3, ratio);
+        ASSERT_TRUE(one.found && four.found);
+        singleSquares += std::pow(one.centre * n - 200, 2);
+        averagedSquares += std::pow(four.centre * n - 200, 2);
+    }
+    EXPECT_EQ(noiseFound, 0);
+    // Four times the transforms: half the spread, give or take the draws.
+    EXPECT_LT(std::sqrt(averagedSquares / trials), 0.65 * std::sqrt(singleSquares / trials));
+    std::printf("centre's spread, %% of the symbol rate: one transform %.2f, four %.2f\n",
+                100 * std::sqrt(singleSquares / trials) / width, 100 * std::sqrt(averagedSquares / trials) / width);
+}
+
+// The last few spectra: the mean of those held, at most `depth` of them, the
+// oldest going first; one of another size starts again.
+TEST(RecentSpectra, AveragesTheLastFew)
+{
+    RecentSpectra recent(3);
+    std::vector<float> mean{42.0f};
+    EXPECT_EQ(recent.mean(mean), 0);
+    EXPECT_EQ(mean, std::vector<float>{42.0f});
+    for (float v : {1.0f, 2.0f, 3.0f, 10.0f})
+        recent.add({v, 2 * v});
+    EXPECT_EQ(recent.mean(mean), 3);
+    EXPECT_EQ(mean, (std::vector<float>{5.0f, 10.0f}));   // 2, 3 and 10
+    recent.add({4.0f, 4.0f});
+    EXPECT_EQ(recent.mean(mean), 3);
+    ASSERT_EQ(mean.size(), 2u);   // 3, 10 and 4
+    EXPECT_FLOAT_EQ(mean[0], 17.0f / 3);
+    EXPECT_FLOAT_EQ(mean[1], 10.0f);
+    recent.add({6.0f, 6.0f, 6.0f});
+    EXPECT_EQ(recent.mean(mean), 1);
+    EXPECT_EQ(mean, (std::vector<float>{6.0f, 6.0f, 6.0f}));
+    recent.clear();
+    EXPECT_EQ(recent.mean(mean), 0);
 }
 
 TEST(CarrierCentring, MovesOnlyWhenFarOffAndOneAtATime)
