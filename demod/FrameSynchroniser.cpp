@@ -170,6 +170,12 @@ void FrameSynchroniser::applyShift()
     // show no one carrier: a loop that followed the move is right for both
     // and is not set from them (one started again knows nothing better).
     acquisition.reset();
+    if (!isLocked) {
+        // Before lock the mixer moves to bring a carrier into the filter:
+        // the Es/N0 read so far was read through its edge.
+        blind.restartWindow();
+        headerEstimates = 0;
+    }
     movedInHeader = !restart && ((state == State::SofSearch && fieldPos < 26) || state == State::HeaderCode);
     dataCarrier.restart(loop.integrator);
     lastSof = {};
@@ -584,6 +590,12 @@ void FrameSynchroniser::acquireFromSof(const CarrierAcquisition::SofReading& sof
     // carrier to read them; two SOFs that agree on another carrier are then
     // noise (near the threshold their spread lets two agree on anything,
     // and a loop on the carrier was moved off it for the rest of a stream).
+    sofCarrierCount = 0;
+    if (coherent && !sofMirrored) {
+        sofCarriers[size_t(sofCarrierCount++)] = sof.frequency;
+        if (lastSof.valid && std::fabs(sof.frequency - lastSof.frequency) < 3 * std::hypot(sof.spread, lastSof.spread))
+            sofCarriers[size_t(sofCarrierCount++)] = (sof.frequency + lastSof.frequency) / 2;
+    }
     if (coherent && sof.coherence >= kSofFrequencyCoherence && !sofMirrored && lockCount < kHeadersHoldingCarrier) {
         // Two SOFs in a row that agree: one alone is sometimes further off
         // than its spread says while the timing settles, or no SOF at all.
@@ -650,6 +662,7 @@ void FrameSynchroniser::headerState(cf& s)
     }
 
     readAtLoneSofCarrier();
+    readAtSofCarrier();
     // While the gain control is still settling (a start, a retune) the
     // headers' phase steps are skewed: a carrier read from them was off by
     // a third of what the loop holds.
@@ -681,6 +694,14 @@ void FrameSynchroniser::headerState(cf& s)
     if (tentativeSof || refuted) {
         tentativeSof = false;
         if (refuted) {
+            // One found where the last frame said is that stream's header
+            // read through the noise, or through a carrier not yet found: the
+            // next is looked for a frame further on, as for an SOF missed.
+            // (Else the search waited for a peak at one of the frame lengths
+            // after this SOF, up to a longest frame: three short ones lost
+            // after the band's move.)
+            if (headerInPlace())
+                passFrameUnread();
             lose();
             // The frame before it, when one was walked, is complete all the
             // same; the data that follows is not taken for another.
@@ -782,6 +803,41 @@ void FrameSynchroniser::readAtLoneSofCarrier()
     loop.integrator = known.frequency;
     loop.frequency = known.frequency;
     loop.phase = acquisition.headerPhase(headerRegister ^ kPlHeaderScrambling, known.frequency);
+}
+
+void FrameSynchroniser::readAtSofCarrier()
+{
+    // A carrier a few tenths of a per cent of the symbol rate off turns a
+    // header past reading at 3 dB, while the SOFs' readings, whose spread
+    // is about that, do not move the loop (the carrier read through the
+    // matched filter before the band's move was that far off, and four
+    // frames were lost while pairs of SOFs made up their minds). The
+    // header read at the carrier its SOF shows decides: where it decodes
+    // there, the loop takes the carrier and phase the whole header shows.
+    const int count = sofCarrierCount;
+    sofCarrierCount = 0;
+    if (isLocked || !loop.enabled() || movedInHeader || count == 0)
+        return;
+    const uint64_t atLoop = headerRegister ^ kPlHeaderScrambling;
+    int fewest = plsHeaderErrors(atLoop);
+    if (fewest <= kMaxKnownHeaderErrors)
+        return;
+    uint64_t best = 0;
+    for (int k = 0; k < count; ++k) {
+        const uint64_t bits = acquisition.headerBitsAt(sofCarriers[size_t(k)]) ^ kPlHeaderScrambling;
+        const int errors = plsHeaderErrors(bits);
+        if (errors < fewest) {
+            fewest = errors;
+            best = bits;
+        }
+    }
+    if (fewest > kMaxKnownHeaderErrors)
+        return;
+    headerRegister = best ^ kPlHeaderScrambling;
+    const CarrierAcquisition::HeaderReading known = acquisition.readHeader(best);
+    loop.integrator = known.frequency;
+    loop.frequency = known.frequency;
+    loop.phase = acquisition.headerPhase(best, known.frequency);
 }
 
 void FrameSynchroniser::expectSof()
@@ -942,8 +998,14 @@ void FrameSynchroniser::passMissedSof()
     // went by unseen, up to six short ones. A stream keeps its frame length
     // as a rule, so the next SOF is looked for a frame further on, as long
     // as the longest frame would not have passed. That frame's data is lost.
-    if (isLocked || state != State::SofSearch || fieldPos < 26 || walkedLength <= 0 ||
-        (framesPassed + 2) * walkedLength > kFrameLengths.back())
+    if (isLocked || state != State::SofSearch || fieldPos < 26)
+        return;
+    passFrameUnread();
+}
+
+void FrameSynchroniser::passFrameUnread()
+{
+    if (walkedLength <= 0 || (framesPassed + 2) * walkedLength > kFrameLengths.back())
         return;
     ++framesPassed;
     nextFrameStart += walkedLength;

@@ -205,6 +205,12 @@ private:
         bool valid = false;
     };
     SofCarrier lastSof;   // the last clear SOF's reading before lock
+    // Before lock, the carriers the SOF just read shows (its own reading,
+    // and its mean with the last one where the two agree): a header that
+    // does not decode at the loop's carrier is read at these too.
+    std::array<float, 2> sofCarriers{};
+    int sofCarrierCount = 0;
+    void readAtSofCarrier();
     // A lone SOF's carrier far from the loop's: the loop follows its header
     // from that carrier, and the header read at the loop's carrier of before
     // is compared; the reading nearer to a code word wins.
@@ -259,6 +265,8 @@ private:
     bool deliverFrame();
     void followFrames(int64_t start);
     void passMissedSof();
+    // The expectation moves a frame on: that frame's data is lost.
+    void passFrameUnread();
     bool nearFrameStart(int64_t index) const;
     // The header just read began where the last frame said the next would.
     bool headerInPlace() const { return symbolIndex - 89 == nextFrameStart; }

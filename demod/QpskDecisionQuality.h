@@ -110,6 +110,10 @@ public:
         lastPower = 0;
         levelSteady = false;
     }
+    // The moments so far are dropped, the level kept: what the symbols were
+    // before (a carrier cut by the filter before the mixer moved) says
+    // nothing of what they are now.
+    void restartWindow() { window.clear(); }
     // The last run's level was within kLevelStep of the one before.
     bool steady() const { return levelSteady; }
     // `valid` and `esn0Db`; MER never.
