@@ -603,6 +603,10 @@ void FrameSynchroniser::acquireFromSof(const CarrierAcquisition::SofReading& sof
         if (lastSof.valid && std::fabs(sof.frequency - lastSof.frequency) < 3 * spread) {
             const float carrier = (sof.frequency + lastSof.frequency) / 2;
             if (std::fabs(carrier - loop.integrator) > std::max(1.5f * spread, kSofMinimumStep)) {
+                // Near the threshold two may both stray two of their spreads
+                // the same way, off a loop that held the carrier: the header
+                // that follows decides, as for a lone SOF.
+                loneSof = {loop.integrator, loop.frequency, true};
                 loop.integrator = carrier;
                 loop.frequency = carrier;
                 acquisition.reset();
@@ -672,6 +676,7 @@ void FrameSynchroniser::headerState(cf& s)
                                measured.valid ? float(measured.esn0Db) : NAN, holdingCarrier(measured));
     else
         acquisition.reset();
+    const bool acrossMove = movedInHeader;
     movedInHeader = false;
     // Before lock a header that does not decode ends the candidate, however
     // it was found: its frame's code is unknown, so there is no frame to
@@ -689,7 +694,14 @@ void FrameSynchroniser::headerState(cf& s)
     const uint64_t heard = headerRegister ^ kPlHeaderScrambling;
     const bool readThroughNoise = !isLocked && !headerDecodes(heard) && lockCount >= kHeadersHoldingCarrier &&
                                   unexplainedHeaders == 0 && headerInPlace();
-    const bool decodes = headerDecodes(heard) || readThroughNoise;
+    // A header the mixer's move arrived in turns part way through by what
+    // the few symbols either side of the move miss: half a turn there makes
+    // another code word of it, read cleanly (a short frame read as a normal
+    // one, and four frames walked past). Where it stands where the last
+    // frame said, the frame carries the last frame's code.
+    const bool readAcrossMove = !isLocked && !keepLock && acrossMove && headerInPlace();
+    const bool keepCode = readThroughNoise || readAcrossMove;
+    const bool decodes = headerDecodes(heard) || keepCode;
     const bool refuted = !isLocked && !keepLock && !decodes;
     if (tentativeSof || refuted) {
         tentativeSof = false;
@@ -728,7 +740,7 @@ void FrameSynchroniser::headerState(cf& s)
     }
     const bool lettingGo = followLock(headerRegister ^ kPlHeaderScrambling, symbolIndex - 89);
 
-    if (!keepLock && !readThroughNoise)
+    if (!keepLock && !keepCode)
         pls = decodePlsHeader(headerRegister ^ kPlHeaderScrambling);
     pending.push_back({FrameEvent::Kind::HeaderRead, pls, isLocked});
     measureHeader(headerRegister ^ kPlHeaderScrambling);

@@ -211,16 +211,17 @@ private:
     std::array<float, 2> sofCarriers{};
     int sofCarrierCount = 0;
     void readAtSofCarrier();
-    // A lone SOF's carrier far from the loop's: the loop follows its header
-    // from that carrier, and the header read at the loop's carrier of before
-    // is compared; the reading nearer to a code word wins.
+    // A lone SOF's carrier far from the loop's, or a pair's: the loop follows
+    // its header from that carrier, and the header read at the loop's carrier
+    // of before is compared; the reading nearer to a code word wins.
     struct LoneSof {
         float integrator = 0;   // the loop's, before the SOF's carrier was taken
         float frequency = 0;
         bool held = false;
     };
     LoneSof loneSof;
-    // Before lock, at the end of a header read from a lone SOF's carrier:
+    // Before lock, at the end of a header read from a lone SOF's (or a pair's)
+    // carrier:
     // where the header's bits at the loop's carrier of before lie nearer to
     // a code word, they are taken and the loop goes back; else, when the
     // header decodes, the loop takes the carrier and phase the whole header

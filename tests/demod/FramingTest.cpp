@@ -850,6 +850,55 @@ TEST(FramingBadInput, TheEsN0ReadBeforeAMoveIsForgotten)
 }
 
 
+// Before lock, the mixer's move arriving in an SOF: the symbols either side
+// of it that the loop takes at the wrong carrier can turn the header's second
+// half by half a turn, and that makes another code word of it, read without
+// an error (here the same frame with pilots; in a chain run a normal frame,
+// whose length walked past four short ones). In place after frames of one
+// code, the frame carries that code and the next frames are read where they
+// are.
+TEST(FramingBadInput, AHeaderTheMoveArrivesInKeepsTheLastCode)
+{
+    constexpr uint64_t kSecondHalf = 0x00000000FFFFFFFFull;
+    ASSERT_EQ(plsHeaderErrors(encodePlsHeader(0x24) ^ kSecondHalf), 0);
+    ASSERT_NE(decodePlsHeader(encodePlsHeader(0x24) ^ kSecondHalf), 0x24);
+    const int frames = 10;
+    std::vector<int16_t> in = shortFrameStream(frames, [](int) { return -1; });
+    const size_t frameSymbols = in.size() / 2 / frames;
+    const size_t moveAt = 3 * frameSymbols + 10;   // in the fourth frame's SOF
+    constexpr double kCarrier = 0.002;
+    passChannel(in, [&](size_t k, std::complex<double> s) {
+        const size_t inHeader = k - 3 * frameSymbols - 26;
+        const bool turned = k >= 3 * frameSymbols + 26 && inHeader >= 32 && inHeader < 64;
+        return (turned ? -s : s) * std::polar(1.0, 2 * M_PI * kCarrier * double(std::min(k, moveAt)));
+    });
+    Demodulator demod;
+    useCarrierLoop(demod);
+    std::vector<cf> out(in.size() / 2);
+    std::vector<int8_t> frame(Demodulator::kFrameBytes);
+    int delivered = 0;
+    auto process = [&](size_t from, size_t to) {   // a frame at most at a time
+        for (size_t start = from; start < to; start += 5000)
+            delivered += demod.processS2(in.data() + 2 * start, std::min<size_t>(5000, to - start), out.data(),
+                                         frame.data(), 0);
+    };
+    CaptureStdout();
+    process(0, moveAt);
+    ASSERT_GT(demod.lockCounter(), 0) << "no header read in place before the move";
+    demod.shiftCarrier(kCarrier, 0, false);
+    process(moveAt, in.size() / 2);
+    GetCapturedStdout();
+    std::vector<uint8_t> codes;
+    for (const FrameEvent& e : demod.events())
+        if (e.kind == FrameEvent::Kind::HeaderRead)
+            codes.push_back(e.plsCode);
+    ASSERT_EQ(codes.size(), size_t(frames));
+    for (uint8_t code : codes)
+        EXPECT_EQ(code, 0x24);
+    EXPECT_EQ(delivered, frames - 1);
+}
+
+
 // With keep-lock set, a header that decodes to something else leaves the
 // code as it was.
 TEST(FramingBadInput, KeepLockHoldsThePlsCodeThroughAWrongHeader)

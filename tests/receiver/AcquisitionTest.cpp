@@ -231,6 +231,24 @@ TEST(Acquisition, OneNoisyHeaderDoesNotMoveTheLoopAtTheLowestRate)
     EXPECT_TRUE(r.receivingAtEnd);
 }
 
+// QPSK 1/2 short frames at 1.3 dB, seed 10: the second header decoded in
+// place on the carrier, then the next two SOFs both read it 1.2 % of a cycle
+// per symbol off (each two of its spreads) and moved the loop there. The
+// header after them, read at the carrier they showed, no longer decoded;
+// the loop was set from a header read at another carrier, 0.2 off, and six
+// frames failed while it crept back. A carrier taken from SOFs now stands
+// only when its header reads at least as well there as at the loop's.
+TEST(Acquisition, TwoNoisySofsDoNotMoveTheLoopOffTheCarrier)
+{
+    const Signal s{4, false, true, 1.3};
+    tx::TxSettings tx = transmitter(s);
+    tx.seed = 10;
+    const int frames = 60;
+    const ChainReception r = testsupport::receive(tx, frames, receiverFor(tx));
+    std::printf("seed 10, %s: %s\n", describe(s).c_str(), summary(r).c_str());
+    expectFoundAndHeld(r, frames, 3);
+}
+
 TEST(AcquisitionLong, LowestRateGrid)
 {
     for (bool pilots : {true, false})
