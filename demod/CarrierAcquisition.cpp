@@ -15,12 +15,15 @@ constexpr int kMaxHeaderErrors = 6;
 // per symbol: at 4 dB (0.073 measured) with some margin; more at a lower
 // Es/N0 where it is known. An average of n headers is acted on when it
 // differs from the integrator by more than three times its own spread,
-// 3·spread/√n.
+// 3·spread/√n (kHoldingSpreads times where the loop holds the carrier).
 constexpr float kSpread = 0.1f;
 constexpr double kSpreadAtUnitEsN0 = 0.1163;
 // The average restarts after this many headers, so that a carrier that
 // drifts while the framing never locks is followed.
 constexpr int kMaxHeaders = 64;
+// How far, in spreads of their mean, the headers' readings must stand off a
+// loop that holds the carrier to move it.
+constexpr float kHoldingSpreads = 4.5f;
 
 } // namespace
 
@@ -260,7 +263,13 @@ void CarrierAcquisition::headerDone(uint64_t descrambled, bool locked, CarrierLo
     // off, and moved a loop that held the carrier off it for 40 frames):
     // two must agree.
     const int needed = holding ? 2 : 1;
-    if (residualCount >= needed && agrees && std::fabs(difference) > 3 * spread / std::sqrt(float(residualCount))) {
+    // And the mean, tested again at every header up to kMaxHeaders, passes
+    // three of its spreads by chance in one acquisition in a hundred or so:
+    // a loop that holds the carrier is moved only beyond kHoldingSpreads (at
+    // 1.3 dB fourteen headers' mean read 3.2 spreads off and moved a loop on
+    // the carrier, which then took fifteen frames, all lost, to come back).
+    const float sigmas = holding ? kHoldingSpreads : 3.0f;
+    if (residualCount >= needed && agrees && std::fabs(difference) > sigmas * spread / std::sqrt(float(residualCount))) {
         // The loop has been slipping, so its phase is as far off as its
         // frequency: the data that follows would be taken up a quarter turn
         // away as often as not. The oscillator takes the phase of the last

@@ -263,6 +263,13 @@ __attribute__((always_inline)) inline cf FrameSynchroniser::push(cf z)
     }
     if (symbolIndex == nextFrameStart + 26 + kPlaceSlack)
         passMissedSof();
+    // A frame passed unread: its successor's SOF is read where it is due,
+    // peak or none, as at the end of a walked frame (the search took only
+    // a peak there, and near the threshold missed one SOF in twenty).
+    if (framesPassed > 0 && symbolIndex == nextFrameStart && !isLocked && state == State::SofSearch && fieldPos >= 26) {
+        expectSof();
+        fieldPos = 0;
+    }
     runState(s, peak, hit);
 
     ++symbolIndex;
@@ -449,10 +456,15 @@ void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit)
     // Before lock a candidate being checked gives way to a stronger peak
     // within its first 25 symbols: the soft correlator passes the threshold
     // a symbol either side of a clean SOF too, and the earlier of the two
-    // would hide the SOF itself.
+    // would hide the SOF itself. Nothing replaces one that began just where
+    // a header read in place said: near the threshold a peak of the noise a
+    // few symbols on (within the slack allowed around that place) outshone
+    // it now and then, and the frame was lost.
+    const bool readingInPlace = lockCount > 0 && fieldPos > 0 && fieldPos < 26 && symbolIndex - fieldPos == nextFrameStart;
     const bool stronger = peak && candidateOpen && !isLocked && fieldPos > 0 && fieldPos < 25 &&
                           softStrength > candidateStrength;
-    const bool accepted = (peak && (lengthIndex == 16 || hit || nearFrameStart(symbolIndex))) || stronger;
+    const bool accepted =
+        ((peak && (lengthIndex == 16 || hit || nearFrameStart(symbolIndex))) || stronger) && !readingInPlace;
     if (accepted) {
         sofAccepted = true;
         // A peak just where the frame walked says the next one begins is
@@ -527,7 +539,13 @@ void FrameSynchroniser::sofSearchState(cf& s, bool peak, bool hit)
         // reach of a code word one time in six hundred).
         tentativeSof = acquiring && !coherent && !(errors <= 7 && candidateByCount) &&
                        sof.unturnedCoherence >= kSofTentativeCoherence;
-        if ((errors <= 7 && candidateByCount) || isLocked || coherent || tentativeSof) {
+        // Once headers hold, one where the last frame said the next begins
+        // is taken as while locked: near the threshold a real SOF there
+        // reads more than seven signs wrong, and less coherent than the
+        // search asks, a few times in a hundred (its header still decodes,
+        // or is read through the noise).
+        const bool heldInPlace = !isLocked && lockCount >= kHeadersHoldingCarrier && nearFrameStart(symbolIndex - 25);
+        if ((errors <= 7 && candidateByCount) || isLocked || coherent || tentativeSof || heldInPlace) {
             if (!acquiring)
                 alignPhaseWithSof();
             else if (!movedInHeader)
@@ -684,16 +702,22 @@ void FrameSynchroniser::headerState(cf& s)
     // for up to a longest frame (six short frames) while the next peak waits
     // for the counter. (Not with keep-lock: the code kept gives the frame.)
     //
-    // Except where headers have followed each other in place: one more where
-    // the last frame said is that frame's header read through the noise, and
-    // the frame is taken to carry the code the frames before it did (at
-    // −2 dB a few headers in a thousand have more than kMaxKnownHeaderErrors
-    // of their bits wrong, and ending the candidate there lost up to five
-    // frames while the search found them again). One only: a second in a
-    // row is the signal gone.
+    // Except once a header has been read where its predecessor said: one
+    // more where the last frame said, behind an SOF that stands out of the
+    // noise, is that frame's header read through the noise, and the frame
+    // is taken to carry the code the frames before it did (at −2 dB a few
+    // headers in a hundred have more than kMaxKnownHeaderErrors of their
+    // bits wrong, and ending the candidate there lost up to five frames
+    // while the search found them again). One only: a second in a row is
+    // the signal gone. So too while locked, where the code such a header
+    // reads as gave the frame another length (a normal frame's among short
+    // ones), the next header was not in place, and the lock went with four
+    // frames. (An SOF that does not stand out at the loop's phase is no
+    // header of the signal at all: the signal has gone.)
     const uint64_t heard = headerRegister ^ kPlHeaderScrambling;
-    const bool readThroughNoise = !isLocked && !headerDecodes(heard) && lockCount >= kHeadersHoldingCarrier &&
-                                  unexplainedHeaders == 0 && headerInPlace();
+    const bool sofThere = std::abs(sofPhase) >= kSofTentativeCoherence * sofMagnitude;
+    const bool readThroughNoise = !headerDecodes(heard) && (isLocked || lockCount > 0) && unexplainedHeaders == 0 &&
+                                  headerInPlace() && sofThere;
     // A header the mixer's move arrived in turns part way through by what
     // the few symbols either side of the move miss: half a turn there makes
     // another code word of it, read cleanly (a short frame read as a normal
@@ -828,7 +852,15 @@ void FrameSynchroniser::readAtSofCarrier()
     // there, the loop takes the carrier and phase the whole header shows.
     const int count = sofCarrierCount;
     sofCarrierCount = 0;
-    if (isLocked || !loop.enabled() || movedInHeader || count == 0)
+    // Once headers follow each other in place the loop holds the carrier,
+    // and one that does not decode there was read through the noise; below
+    // 0 dB so may the first ones be. (At −2 dB such a header read at another
+    // carrier decodes now and then, and its own carrier reading, a spread
+    // off, threw the loop off for the rest of the stream.)
+    if (isLocked || !loop.enabled() || movedInHeader || count == 0 || lockCount >= kHeadersHoldingCarrier)
+        return;
+    const SignalQualityReading q = frameQuality();
+    if (q.valid && q.esn0Db < kOneHeaderHoldsBelowDb)
         return;
     const uint64_t atLoop = headerRegister ^ kPlHeaderScrambling;
     int fewest = plsHeaderErrors(atLoop);
@@ -1107,7 +1139,8 @@ void FrameSynchroniser::dataState(cf& s)
     if (slotInFrame >= slots - 1)
         sofSearch = true;   // find the next SOF in time
     s = descramble(s);
-    const float ki = current == psk8 && psk8Ki >= 0 ? psk8Ki : integralGain();
+    const bool weakQpskHeld = current == qpsk && !strongSignal && lockCount >= kHeadersHoldingCarrier;
+    const float ki = current == psk8 && psk8Ki >= 0 ? psk8Ki : weakQpskHeld ? kWeakQpskDataKi * loop.ki() : integralGain();
     loop.update(dataPhaseError(s), widening * ki, widening * loop.kp());
     if (!isLocked)
         dataCarrier.add(s, symbolIndex, loop.phase);

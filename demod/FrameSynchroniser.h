@@ -292,6 +292,16 @@ private:
     // 1/4 without pilots at −2.05 dB loses 5–8 of 58 frames with it, none
     // with half; searching, the SOF and the headers set the integrator.
     float integralGain() const { return strongSignal ? loop.ki() : 0.5f * loop.ki(); }
+    // On QPSK data below kSoftDetectorBelowDb, once the headers hold, the
+    // integrator takes a quarter of the loop's Ki (as 8PSK data take
+    // theirs; before, it pulls in at half, from a header's reading a spread
+    // off the carrier at 3 dB in a frame): at the threshold the
+    // weighted detector's noise, scaled up to its slope, walked the
+    // integrator off the carrier through the long frames without pilots
+    // (QPSK 1/4 normal without pilots at −2.05 dB, 576 frames: at the half
+    // the SOF and headers take, 9–11 lost; at the whole Ki, 70; with this
+    // quarter, 1; an eighth, 1).
+    static constexpr float kWeakQpskDataKi = 0.25f;
     bool strongSignal = false;
     // Before lock, on the data of a frame whose Es/N0 stands kWideningMarginDb
     // or more above its code's quasi-error-free point, the loop runs wider:

@@ -460,8 +460,8 @@ TEST(FramingBadInput, AnUnreadableHeaderInPlaceAfterOthersIsReadThroughTheNoise)
 {
     constexpr uint64_t kGarbage = 0x5A3C96E1F00FA55Aull;
     const int frames = 12;
+    const size_t frameSymbols = size_t(plFrameSymbols(0x24));
     auto garble = [&](std::vector<int16_t>& in, int frame) {
-        const size_t frameSymbols = in.size() / 2 / frames;
         for (int p = 0; p < 64; ++p)
             if ((kGarbage >> (63 - p)) & 1u) {
                 const size_t k = size_t(frame) * frameSymbols + size_t(26 + p);
@@ -478,6 +478,21 @@ TEST(FramingBadInput, AnUnreadableHeaderInPlaceAfterOthersIsReadThroughTheNoise)
     for (uint8_t code : r.codes)
         EXPECT_EQ(code, 0x24);
     EXPECT_EQ(r.delivered, frames - 1);
+
+    // Locked too: the code such a header reads as would give the frame
+    // another length, the next header would not be in place, and the lock
+    // would go with four frames.
+    const int many = 24;
+    in = shortFrameStream(many, [](int) { return -1; });
+    garble(in, 20);
+    Demodulator locked;
+    locked.equalizer().setMode(Equalizer::Off);
+    r = readHeaders(locked, in);
+    EXPECT_TRUE(locked.locked());
+    ASSERT_EQ(r.codes.size(), size_t(many));
+    for (uint8_t code : r.codes)
+        EXPECT_EQ(code, 0x24);
+    EXPECT_EQ(r.delivered, many - 1);
 
     // Two in a row are the signal gone: the second is not read as a header
     // (the search starts again from it).

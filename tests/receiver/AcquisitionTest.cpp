@@ -103,6 +103,18 @@ void runSignal(const Signal& s, int frames, int within)
 void runOffset(const Signal& s) { runSignal(s, 16, 5); }
 void runThreshold(const Signal& s) { runSignal(s, 24, 3); }
 
+// At the threshold on the noise of `seed`, as runThreshold().
+void runThresholdSeed(const Signal& s, uint32_t seed)
+{
+    SCOPED_TRACE(describe(s) + ", seed " + std::to_string(seed));
+    tx::TxSettings tx = transmitter(s);
+    tx.seed = seed;
+    const int frames = s.shortFrame ? 60 : 24;
+    const ChainReception r = testsupport::receive(tx, frames, receiverFor(tx));
+    std::printf("seed %u, %s: %s\n", seed, describe(s).c_str(), summary(r).c_str());
+    expectFoundAndHeld(r, frames, 3);
+}
+
 } // namespace
 
 // A carrier anywhere within a quarter of the symbol rate either way is found
@@ -149,16 +161,20 @@ TEST(AcquisitionLong, ThresholdGrid)
 }
 
 
-// The threshold cases over eight noise seeds (4032 frames): the frames lost
-// after the first decoded one stay a rare noise event, never a loop thrown
-// off the carrier. (A single header or a pair of SOFs read far off near the
-// threshold moved loops that held the carrier: 77 frames lost, one run 43;
-// then the data's phase wandering on blind decision-directed detectors:
-// 20.)
+// The threshold cases over sixteen noise seeds (8064 frames): the frames
+// lost after the first decoded one, failed or never found, stay a rare
+// noise event, never a loop thrown off the carrier or a frame passed over.
+// (Over seeds 1-8: a single header or a pair of SOFs read far off near the
+// threshold moved loops that held the carrier, 77 frames lost, one run 43;
+// then the data's phase wandering on blind decision-directed detectors, 20.
+// Over seeds 17-32, 153 frames failed, in runs of up to 46, before the
+// headers' mean and the weak QPSK data's Ki were mended. Counting frames
+// never found too, over 48 seeds: 82 of 24192 before the SOFs due and the
+// headers read through the noise were mended, 20 after.)
 TEST(AcquisitionLong, ThresholdAcrossNoiseSeeds)
 {
     int lost = 0, sent = 0;
-    for (uint32_t seed = 1; seed <= 8; ++seed)
+    for (uint32_t seed = 1; seed <= 16; ++seed)
         for (const auto& [modcod, esn0] : {std::pair<int, double>{1, -2.05}, {4, 1.3}, {13, 6.9}})
             for (bool pilots : {true, false})
                 for (bool shortFrame : {false, true}) {
@@ -168,16 +184,18 @@ TEST(AcquisitionLong, ThresholdAcrossNoiseSeeds)
                     tx.seed = seed;
                     const int frames = shortFrame ? 60 : 24;
                     const ChainReception r = testsupport::receive(tx, frames, receiverFor(tx));
-                    if (r.failedAfterFirst > 0)
-                        std::printf("seed %u, %s: %s\n", seed, describe(s).c_str(), summary(r).c_str());
-                    EXPECT_LE(r.failedAfterFirst, 4);
+                    // Failed or never found: the packets tell.
+                    const int lostHere = r.framesLostAfterFirst();
+                    if (lostHere > 0)
+                        std::printf("seed %u, %s: %d lost; %s\n", seed, describe(s).c_str(), lostHere, summary(r).c_str());
+                    EXPECT_LE(lostHere, 4);
                     EXPECT_EQ(r.decodedWhileNotReceiving, 0);
                     EXPECT_EQ(r.damagedPackets, 0u);
-                    lost += r.failedAfterFirst;
+                    lost += lostHere;
                     sent += frames;
                 }
     std::printf("%d of %d frames lost after the first decoded\n", lost, sent);
-    EXPECT_LE(lost, sent / 250);
+    EXPECT_LE(lost, sent / 500);
 }
 
 // QPSK 1/4 at its threshold + 0.3 dB (−2.05 dB), with and without pilots,
@@ -200,16 +218,8 @@ TEST(Acquisition, ColdStartAtTheLowestRate)
 // weighted detector, scaled to its slope, holds it.
 TEST(Acquisition, EightPskDataHoldThePhaseAtTheThreshold)
 {
-    for (uint32_t seed : {6u, 15u}) {
-        const Signal s{13, false, true, 6.9};
-        SCOPED_TRACE(describe(s) + ", seed " + std::to_string(seed));
-        tx::TxSettings tx = transmitter(s);
-        tx.seed = seed;
-        const int frames = 60;
-        const ChainReception r = testsupport::receive(tx, frames, receiverFor(tx));
-        std::printf("seed %u, %s: %s\n", seed, describe(s).c_str(), summary(r).c_str());
-        expectFoundAndHeld(r, frames, 3);
-    }
+    for (uint32_t seed : {6u, 15u})
+        runThresholdSeed({13, false, true, 6.9}, seed);
 }
 
 // QPSK 1/4 with pilots at −2.05 dB, where the second header alone read the
@@ -240,13 +250,48 @@ TEST(Acquisition, OneNoisyHeaderDoesNotMoveTheLoopAtTheLowestRate)
 // only when its header reads at least as well there as at the loop's.
 TEST(Acquisition, TwoNoisySofsDoNotMoveTheLoopOffTheCarrier)
 {
-    const Signal s{4, false, true, 1.3};
-    tx::TxSettings tx = transmitter(s);
-    tx.seed = 10;
-    const int frames = 60;
-    const ChainReception r = testsupport::receive(tx, frames, receiverFor(tx));
-    std::printf("seed 10, %s: %s\n", describe(s).c_str(), summary(r).c_str());
-    expectFoundAndHeld(r, frames, 3);
+    runThresholdSeed({4, false, true, 1.3}, 10);
+}
+
+// QPSK 1/2 short frames with pilots at 1.3 dB, seed 28: fourteen headers'
+// carrier readings, tested again at each one, came to stand 3.2 of their
+// mean's spreads off and moved the loop that held the carrier; it took
+// fifteen frames to come back, and the pilots then held it off again (42
+// frames lost). A loop that holds the carrier moves only beyond 4.5.
+TEST(Acquisition, TheHeadersMeanDoesNotMoveAHoldingLoopByChance)
+{
+    runThresholdSeed({4, true, true, 1.3}, 28);
+}
+
+// QPSK 1/4 at −2.05 dB, seeds where frames went by unread (the packets
+// after the first decoded frame skipped a frame's worth or more):
+// - short frames with pilots, seed 39: the second header in place did not
+//   decode at the loop's carrier (noise) but with 15 errors at its SOF's,
+//   and the loop took that header's own carrier reading, half a pilot
+//   period's cycle off: the pilots held it there (53 frames lost). Below
+//   0 dB a header is not read at its SOF's carrier. Then a clean SOF in
+//   place whose header read 28 bits wrong ended the candidate, and the
+//   next SOF, with no correlator peak, was passed over too: one in place
+//   behind a clear SOF is now that frame's header read through the noise,
+//   and an SOF due after a frame passed is read peak or none.
+// - short frames with pilots, seed 36: before lock a clean SOF in place
+//   read nine signs wrong and 0.43 coherent, and was refused.
+// - normal frames with pilots, seed 36: before lock a peak of the noise
+//   eight symbols after the SOF due took its place.
+TEST(Acquisition, FramesAtTheLowestRateAreNotPassedOver)
+{
+    runThresholdSeed({1, true, true, -2.05}, 39);
+    runThresholdSeed({1, true, true, -2.05}, 36);
+    runThresholdSeed({1, true, false, -2.05}, 36);
+}
+
+// QPSK 1/4 normal frames without pilots at −2.05 dB, seeds where the loop's
+// integrator, at half the loop's Ki, walked off the carrier through the data
+// once the headers held and a frame failed: at a quarter it holds.
+TEST(Acquisition, QpskDataAtTheLowestRateHoldTheCarrier)
+{
+    for (uint32_t seed : {14u, 16u, 23u})
+        runThresholdSeed({1, false, false, -2.05}, seed);
 }
 
 TEST(AcquisitionLong, LowestRateGrid)

@@ -37,8 +37,11 @@ void checkPacket(const uint8_t* p, ChainReception& r, uint64_t& last, bool& any)
         ++r.damagedPackets;
         return;
     }
-    if (any && counter != last + 1)
+    if (any && counter != last + 1) {
         ++r.counterSteps;
+        if (counter > last)
+            r.missedPackets += counter - last - 1;
+    }
     last = counter;
     any = true;
 }

@@ -9,6 +9,7 @@
 #include "receiver/ReceiverSettings.h"
 #include "tx/SignalGenerator.h"
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -28,6 +29,15 @@ struct ChainReception {
     uint64_t packets = 0;            // of the counter PID, without the error indicator
     uint64_t damagedPackets = 0;     // ... whose bytes differ from what was sent
     uint64_t counterSteps = 0;       // ... that did not follow on from the last one
+    uint64_t missedPackets = 0;      // ... the counters those steps passed over
+    // Frames lost after the first decoded, failed or never found: the
+    // packets missed, in frames of the packets the decoded ones carried.
+    int framesLostAfterFirst() const
+    {
+        return decoded > 0 && packets > 0
+                   ? int(std::lround(double(missedPackets) * double(decoded) / double(packets)))
+                   : 0;
+    }
     uint64_t flaggedPackets = 0;     // the error indicator set (any PID)
     double carrierOffsetHz = 0;      // at the end
     bool receivingAtEnd = false;
