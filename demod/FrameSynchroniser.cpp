@@ -712,10 +712,11 @@ void FrameSynchroniser::headerState(cf& s)
     // the signal gone. So too while locked, where the code such a header
     // reads as gave the frame another length (a normal frame's among short
     // ones), the next header was not in place, and the lock went with four
-    // frames. (An SOF that does not stand out at the loop's phase is no
-    // header of the signal at all: the signal has gone.)
+    // frames. (An SOF that does not stand out at the loop's phase, or
+    // silence, is no header of the signal at all: the signal has gone.)
     const uint64_t heard = headerRegister ^ kPlHeaderScrambling;
-    const bool sofThere = std::abs(sofPhase) >= kSofTentativeCoherence * sofMagnitude;
+    const bool sofThere =
+        sofMagnitude > 26 * kSofMinimumLevel && std::abs(sofPhase) >= kSofTentativeCoherence * sofMagnitude;
     const bool readThroughNoise = !headerDecodes(heard) && (isLocked || lockCount > 0) && unexplainedHeaders == 0 &&
                                   headerInPlace() && sofThere;
     // A header the mixer's move arrived in turns part way through by what

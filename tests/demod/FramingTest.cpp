@@ -493,6 +493,14 @@ TEST(FramingBadInput, AnUnreadableHeaderInPlaceAfterOthersIsReadThroughTheNoise)
     for (uint8_t code : r.codes)
         EXPECT_EQ(code, 0x24);
     EXPECT_EQ(r.delivered, many - 1);
+    // Silence after it is no header read through the noise: no frame of
+    // it is delivered as one of the stream's.
+    Demodulator silenced;
+    silenced.equalizer().setMode(Equalizer::Off);
+    in = shortFrameStream(many, [](int) { return -1; });
+    in.resize(in.size() + 2 * 2 * frameSymbols, 0);
+    r = readHeaders(silenced, in);
+    EXPECT_EQ(r.delivered, many);   // the last one completed by the silence's "header", none of silence
 
     // Two in a row are the signal gone: the second is not read as a header
     // (the search starts again from it).
