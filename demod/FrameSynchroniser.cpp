@@ -600,6 +600,14 @@ void FrameSynchroniser::alignPhaseWithSof()
 
 void FrameSynchroniser::acquireFromSof(const CarrierAcquisition::SofReading& sof, bool coherent)
 {
+    // The carriers this SOF shows, for a header that does not read at the
+    // loop's (readAtSofCarrier).
+    sofCarrierCount = 0;
+    if (coherent && !sofMirrored) {
+        sofCarriers[size_t(sofCarrierCount++)] = sof.frequency;
+        if (lastSof.valid && std::fabs(sof.frequency - lastSof.frequency) < 3 * std::hypot(sof.spread, lastSof.spread))
+            sofCarriers[size_t(sofCarrierCount++)] = (sof.frequency + lastSof.frequency) / 2;
+    }
     // Before lock the loop may be anywhere: a carrier further off than it
     // pulls in turns the header past reading. An SOF that stands out shows
     // the carrier; the loop takes it when it differs from the loop's by
@@ -608,12 +616,6 @@ void FrameSynchroniser::acquireFromSof(const CarrierAcquisition::SofReading& sof
     // carrier to read them; two SOFs that agree on another carrier are then
     // noise (near the threshold their spread lets two agree on anything,
     // and a loop on the carrier was moved off it for the rest of a stream).
-    sofCarrierCount = 0;
-    if (coherent && !sofMirrored) {
-        sofCarriers[size_t(sofCarrierCount++)] = sof.frequency;
-        if (lastSof.valid && std::fabs(sof.frequency - lastSof.frequency) < 3 * std::hypot(sof.spread, lastSof.spread))
-            sofCarriers[size_t(sofCarrierCount++)] = (sof.frequency + lastSof.frequency) / 2;
-    }
     if (coherent && sof.coherence >= kSofFrequencyCoherence && !sofMirrored && lockCount < kHeadersHoldingCarrier) {
         // Two SOFs in a row that agree: one alone is sometimes further off
         // than its spread says while the timing settles, or no SOF at all.

@@ -220,12 +220,11 @@ private:
         bool held = false;
     };
     LoneSof loneSof;
-    // Before lock, at the end of a header read from a lone SOF's (or a pair's)
-    // carrier:
-    // where the header's bits at the loop's carrier of before lie nearer to
-    // a code word, they are taken and the loop goes back; else, when the
-    // header decodes, the loop takes the carrier and phase the whole header
-    // shows.
+    // Before lock, at the end of a header read from a lone SOF's (or a
+    // pair's) carrier: where the header's bits at the loop's carrier of
+    // before lie nearer to a code word, they are taken and the loop goes
+    // back; else, when the header decodes, the loop takes the carrier and
+    // phase the whole header shows.
     void readAtLoneSofCarrier();
     bool sofMirrored = false;   // the SOF being checked fits the other sense better
     void headerState(std::complex<float>& s);
