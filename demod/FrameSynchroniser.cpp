@@ -838,10 +838,15 @@ void FrameSynchroniser::readAtLoneSofCarrier()
         loop.phase = acquisition.headerPhase(headerRegister ^ kPlHeaderScrambling, loop.frequency);
         return;
     }
-    const CarrierAcquisition::HeaderReading known = acquisition.readHeader(headerRegister ^ kPlHeaderScrambling);
+    takeHeaderCarrier(headerRegister ^ kPlHeaderScrambling);
+}
+
+void FrameSynchroniser::takeHeaderCarrier(uint64_t descrambled)
+{
+    const CarrierAcquisition::HeaderReading known = acquisition.readHeader(descrambled);
     loop.integrator = known.frequency;
     loop.frequency = known.frequency;
-    loop.phase = acquisition.headerPhase(headerRegister ^ kPlHeaderScrambling, known.frequency);
+    loop.phase = acquisition.headerPhase(descrambled, known.frequency);
 }
 
 void FrameSynchroniser::readAtSofCarrier()
@@ -881,10 +886,7 @@ void FrameSynchroniser::readAtSofCarrier()
     if (fewest > kMaxKnownHeaderErrors)
         return;
     headerRegister = best ^ kPlHeaderScrambling;
-    const CarrierAcquisition::HeaderReading known = acquisition.readHeader(best);
-    loop.integrator = known.frequency;
-    loop.frequency = known.frequency;
-    loop.phase = acquisition.headerPhase(best, known.frequency);
+    takeHeaderCarrier(best);
 }
 
 void FrameSynchroniser::expectSof()

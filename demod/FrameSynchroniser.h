@@ -226,6 +226,9 @@ private:
     // back; else, when the header decodes, the loop takes the carrier and
     // phase the whole header shows.
     void readAtLoneSofCarrier();
+    // The loop takes the carrier and phase the whole header (its code word
+    // `descrambled`) shows.
+    void takeHeaderCarrier(uint64_t descrambled);
     bool sofMirrored = false;   // the SOF being checked fits the other sense better
     void headerState(std::complex<float>& s);
     void dataState(std::complex<float>& s);

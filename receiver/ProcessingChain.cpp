@@ -392,28 +392,34 @@ void ProcessingChain::accumulateSpectrum(const WorkBuffer& transform)
 {
     const auto* bins = reinterpret_cast<const std::complex<float>*>(transform.data());
     const size_t count = transform.size() / sizeof(std::complex<float>);
-    int transforms = 0;
+    bool added = false;
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
         spectrum.accumulate(bins, count);
         // Only the first chunk holds the transform (the display counts the
         // empty rest, as its scale expects).
         bandSpectrum.accumulate(bins, std::min(count, size_t(bandSpectrum.size())));
-        if (bandSpectrum.take(bandTransform)) {
+        added = bandSpectrum.take(bandTransform);
+        if (added)
             recentBands.add(bandTransform);
-            transforms = recentBands.mean(bandAverage);
-        }
     }
-    if (transforms > 0)
-        centreOnBand(transforms);
+    if (added)
+        centreOnBand();
 }
 
-void ProcessingChain::centreOnBand(int transforms)
+void ProcessingChain::centreOnBand()
 {
     // Before any frame is found the matched filter may pass a carrier far
     // off only in part, too little for the framing to find it at a low
     // Es/N0: the band itself shows where it is.
     if (!dvbS2Mode() || !centring.enabled() || !centring.idle() || receiving() || demod.locked())
+        return;
+    int transforms = 0;
+    {
+        std::lock_guard<std::mutex> lock(spectrumMutex);
+        transforms = recentBands.mean(bandAverage);
+    }
+    if (transforms == 0)
         return;
     const double symbolRate = double(resample.nominalStep()) / 4294967296.0;   // cycles per sample
     const double mixer = baseband.getPhaseIncrement();

@@ -11,7 +11,7 @@
 #include "dsp/FFTWorker.h"
 #include "dsp/FIRWorker.h"
 #include "dsp/ResampleWorker.h"
-#include "dsp/RecentSpectra.h"
+#include "dsp/RecentTransforms.h"
 #include "dsp/SpectrumAverager.h"
 #include "fec/FrameSequencer.h"
 #include "fec/FrameTag.h"
@@ -327,11 +327,10 @@ private:
     static constexpr int kBandTransforms = 4;
     BandCentre lastBand;
     SpectrumAverager bandSpectrum;
-    RecentSpectra recentBands{kBandTransforms};
+    RecentTransforms recentBands{kBandTransforms};
     std::vector<float> bandTransform;
     std::vector<float> bandAverage;
-    // `bandAverage` holds the mean of this many transforms.
-    void centreOnBand(int transforms);
+    void centreOnBand();
 
     std::function<void(const WorkBuffer&)> sampleBlockObserver;
     std::function<void(const WorkBuffer&)> symbolObserver;

@@ -1,7 +1,7 @@
 // Finding a carrier's band in an averaged spectrum, and the move of the
 // mixer travelling down the chain with its block.
 #include "dsp/BandCentre.h"
-#include "dsp/RecentSpectra.h"
+#include "dsp/RecentTransforms.h"
 #include "receiver/CarrierCentring.h"
 
 #include <gtest/gtest.h>
@@ -142,7 +142,7 @@ TEST(BandCentre, AveragedTransformsSteadyTheEstimate)
     const int n = 2048, depth = 4;
     const double width = 1024;   // 2 samples per symbol
     auto averaged = [&](double level) {
-        RecentSpectra recent(depth);
+        RecentTransforms recent(depth);
         for (int k = 0; k < depth + 2; ++k)
             recent.add(oneTransform(n, 200, width, level, rng));
         std::vector<float> mean;
@@ -172,9 +172,9 @@ TEST(BandCentre, AveragedTransformsSteadyTheEstimate)
 
 // The last few spectra: the mean of those held, at most `depth` of them, the
 // oldest going first; one of another size starts again.
-TEST(RecentSpectra, AveragesTheLastFew)
+TEST(RecentTransforms, AveragesTheLastFew)
 {
-    RecentSpectra recent(3);
+    RecentTransforms recent(3);
     std::vector<float> mean{42.0f};
     EXPECT_EQ(recent.mean(mean), 0);
     EXPECT_EQ(mean, std::vector<float>{42.0f});

@@ -1,10 +1,10 @@
-#include "dsp/RecentSpectra.h"
+#include "dsp/RecentTransforms.h"
 
 #include <algorithm>
 
-RecentSpectra::RecentSpectra(int depth) : depth(std::max(1, depth)) {}
+RecentTransforms::RecentTransforms(int depth) : depth(std::max(1, depth)) {}
 
-void RecentSpectra::add(const std::vector<float>& magnitudes)
+void RecentTransforms::add(const std::vector<float>& magnitudes)
 {
     if (!held.empty() && held.front().size() != magnitudes.size())
         clear();
@@ -16,7 +16,7 @@ void RecentSpectra::add(const std::vector<float>& magnitudes)
     next = (next + 1) % held.size();
 }
 
-int RecentSpectra::mean(std::vector<float>& average) const
+int RecentTransforms::mean(std::vector<float>& average) const
 {
     if (held.empty())
         return 0;
@@ -31,7 +31,7 @@ int RecentSpectra::mean(std::vector<float>& average) const
     return int(held.size());
 }
 
-void RecentSpectra::clear()
+void RecentTransforms::clear()
 {
     held.clear();
     next = 0;

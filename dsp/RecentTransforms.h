@@ -1,17 +1,17 @@
-// The last few spectra, averaged bin by bin: each new transform gives an
-// average at once, over as many of the recent ones as there are, so that an
-// estimate read from it steadies as they arrive instead of waiting for a
-// whole batch.
+// The magnitudes of the last few transforms, averaged bin by bin: each new
+// transform gives an average at once, over as many of the recent ones as
+// there are, so that an estimate read from it steadies as they arrive
+// instead of waiting for a whole batch.
 #pragma once
 
 #include <cstddef>
 #include <vector>
 
-class RecentSpectra {
+class RecentTransforms {
 public:
-    explicit RecentSpectra(int depth);
+    explicit RecentTransforms(int depth);
 
-    // One spectrum of magnitudes; one of another size than those held
+    // One transform's magnitudes; one of another size than those held
     // starts again from it.
     void add(const std::vector<float>& magnitudes);
     // The bin-by-bin mean of the last `depth` added (fewer at first); how
