@@ -20,7 +20,9 @@ BasebandMixer::BasebandMixer()
 
 void BasebandMixer::process(int16_t* iq, size_t count)
 {
-    const double increment = phaseIncrement;
+    // Whole cycles per sample turn nothing; what is left keeps the phase
+    // below one cycle either way.
+    const double increment = phaseIncrement - std::trunc(phaseIncrement);
     double p = phase;
     int32_t accI = dcAccI;
     int32_t accQ = dcAccQ;
@@ -46,8 +48,10 @@ void BasebandMixer::process(int16_t* iq, size_t count)
         accI = accI - accI / 65536 + saturate16(mixedI);
         accQ = accQ - accQ / 65536 + saturate16(mixedQ);
 
+        // The fraction kept, as trunc() would keep it: |next| < 2, so the
+        // conversion to an integer is exact and needs no rounding instruction.
         const double next = p + increment;
-        p = next - std::trunc(next);
+        p = next - double(int32_t(next));
     }
     phase = p;
     dcAccI = accI;
