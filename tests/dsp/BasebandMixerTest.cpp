@@ -44,6 +44,16 @@ TEST(BasebandMixer, QuarterCycleStepsUseTheTableQuadrants)
     // below one unit.
     EXPECT_EQ(iq, std::vector<int16_t>({1000, 200, 200, -1000, -1000, -200, -200, 1000}));
     EXPECT_DOUBLE_EQ(mixer.phase, 0.0);
+
+    // Whole cycles per sample turn nothing, however many.
+    for (double whole : {1.0, -3.0, 1e10}) {
+        BasebandMixer far;
+        far.phaseIncrement = 0.25 + whole;
+        std::vector<int16_t> same = repeated(1000, 200, 4);
+        far.process(same.data(), 4);
+        EXPECT_EQ(same, iq) << whole;
+        EXPECT_DOUBLE_EQ(far.phase, 0.0) << whole;
+    }
 }
 
 TEST(BasebandMixer, NegativeStepsWrapTheTableIndex)
