@@ -116,4 +116,23 @@ inline size_t packetsInOrder(const std::vector<uint8_t>& out, const std::vector<
     return best;
 }
 
+// Frames that fail decoding while the receiver acquires come out marked with
+// the transport error indicator; a player drops them.
+inline void dropLeadingErrorPackets(std::vector<uint8_t>& ts)
+{
+    size_t k = 0;
+    while (k + 188 <= ts.size() && (ts[k + 1] & 0x80) != 0)
+        k += 188;
+    ts.erase(ts.begin(), ts.begin() + long(k));
+}
+
+// DVB-S: the silence that pushes the last block through is decoded into
+// packets marked with the transport error indicator; they are not the
+// recording's.
+inline void dropTrailingErrorPackets(std::vector<uint8_t>& ts)
+{
+    while (ts.size() >= 188 && (ts[ts.size() - 187] & 0x80) != 0)
+        ts.resize(ts.size() - 188);
+}
+
 } // namespace testsupport

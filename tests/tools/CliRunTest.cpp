@@ -30,6 +30,8 @@ namespace {
 
 const std::string kData = TAVIREL_TEST_DATA;
 
+using testsupport::dropLeadingErrorPackets;
+using testsupport::dropTrailingErrorPackets;
 using testsupport::packetsInOrder;
 using testsupport::readFile;
 using testsupport::ToolRun;
@@ -65,25 +67,6 @@ size_t lastPacketsInOrder(const std::vector<uint8_t>& out, const std::vector<uin
         best = std::max(best, k);
     }
     return best;
-}
-
-// DVB-S: the silence that pushes the last block through is decoded into
-// packets marked with the transport error indicator; they are not the
-// recording's.
-void dropTrailingErrorPackets(std::vector<uint8_t>& ts)
-{
-    while (ts.size() >= 188 && (ts[ts.size() - 187] & 0x80) != 0)
-        ts.resize(ts.size() - 188);
-}
-
-// Frames that fail decoding while the receiver acquires come out marked with
-// the transport error indicator; a player drops them.
-void dropLeadingErrorPackets(std::vector<uint8_t>& ts)
-{
-    size_t k = 0;
-    while (k + 188 <= ts.size() && (ts[k + 1] & 0x80) != 0)
-        k += 188;
-    ts.erase(ts.begin(), ts.begin() + long(k));
 }
 
 struct Recording {
