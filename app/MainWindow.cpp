@@ -1082,14 +1082,11 @@ void MainWindow::refreshLabels(bool readingsDue)
     if (receiver->settings().dvbS2()) {
         // Only what frames that decoded said, and only while they decode:
         // headers read from noise (the mixer off the signal, say) spell
-        // codes the stream does not carry. Frames of a constellation that
-        // is tracked but not demapped are named as such under lock.
-        const ProcessingChain::CurrentCode current = chain.currentPlsCode(chain.receiving());
-        if (current.pls >= 0) {
-            const uint8_t pls = uint8_t(current.pls);
-            showText(ui->lbl_modcode, QString("Modcode: %1%2")
-                                          .arg(s2ModcodRow(plsModcod(pls)).name)
-                                          .arg(current.decoded ? "" : " (not decoded)"));
+        // codes the stream does not carry.
+        const int current = chain.currentPlsCode(chain.receiving());
+        if (current >= 0) {
+            const uint8_t pls = uint8_t(current);
+            showText(ui->lbl_modcode, QString("Modcode: %1").arg(s2ModcodRow(plsModcod(pls)).name));
             showText(ui->lbl_pilots, plsPilots(pls) ? "Pilot symbols: on" : "Pilot symbols: off");
             showText(ui->lbl_frametype, plsShortFrame(pls) ? "Frame type: short" : "Frame type: long");
             showText(ui->lbl_rolloff, QString("Rolloff: %1").arg(double(receiver->settings().rollOff), 0, 'f', 2));

@@ -3,7 +3,8 @@
 // above the standard's QEF Es/N0 (many passes). The standard profile's 8PSK 2/3
 // workload uses the test channel's 8PSK-like bit amplitudes; the scaled
 // profile decodes the demapper's values of real symbols turned into channel
-// LLRs (the conversion is timed with it).
+// LLRs (the conversion is timed with it). The APSK conversion, a max-log over
+// every point per symbol, is timed alone in symbols per second.
 #include "../tests/fec/FecTestFrames.h"
 
 #include "fec/ChannelLlr.h"
@@ -130,6 +131,28 @@ void decodeScaled(benchmark::State& state, Isa isa)
 void BM_LdpcScaledSse41(benchmark::State& state) { decodeScaled(state, Isa::Sse41); }
 void BM_LdpcScaledAvx2(benchmark::State& state) { decodeScaled(state, Isa::Avx2); }
 
+// 16APSK 3/4 and 32APSK 4/5 normal frames a little above their threshold.
+void BM_ApskLlr(benchmark::State& state)
+{
+    const int bits = int(state.range(0));
+    const uint8_t pls = fectest::apskPlsCodeFor(bits == 4 ? 6 : 7, bits);
+    const double esN0 = bits == 4 ? 10.8 : 14.2;
+    std::mt19937 rng(3);
+    const fectest::EncodedFrame frame = fectest::encodeRandomFrame(bits == 4 ? 6 : 7, rng);
+    const std::vector<int8_t> demapped = fectest::demappedValues(frame.codeword, pls, esN0, rng, 0.79);
+    std::vector<int8_t> values(demapped.size());
+    for (auto _ : state) {
+        state.PauseTiming();
+        values = demapped;
+        state.ResumeTiming();
+        ChannelLlr::convert(values.data(), int(values.size()), pls, float(esN0));
+        benchmark::DoNotOptimize(values.data());
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(values.size() / size_t(bits)));
+    state.SetLabel(bits == 4 ? "16APSK symbols" : "32APSK symbols");
+}
+
+BENCHMARK(BM_ApskLlr)->Arg(4)->Arg(5)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LdpcReference)->Apply(workloads);
 BENCHMARK(BM_LdpcScaledSse41)->Apply(workloads);
 BENCHMARK(BM_LdpcScaledAvx2)->Apply(workloads);

@@ -28,8 +28,8 @@ void usage(const char* name)
     std::fprintf(stderr,
                  "usage: %s CODE FROM_DB TO_DB STEP_DB FRAMES [options]\n"
                  "  CODE 0 … 10: normal frames B.1 … B.11; 11 … 20: short frames C.1 … C.10\n"
-                 "  --channel qpsk|8psk|8psk-like  symbols through the demapper (default qpsk), or\n"
-                 "                                 the old per-bit 8PSK projections\n"
+                 "  --channel qpsk|8psk|16apsk|32apsk|8psk-like  symbols through the demapper\n"
+                 "                                 (default qpsk), or the old per-bit 8PSK projections\n"
                  "  --decoder scaled|standard      default scaled\n"
                  "  --reference                    the scalar reference instead of the vector decoder\n"
                  "  --level L                      symbol scale before the demapper (default 0.61, as the chain)\n"
@@ -90,10 +90,12 @@ int main(int argc, char** argv)
     }
     const bool psk8 = channel == "8psk";
     const bool psk8Like = channel == "8psk-like";
-    const uint8_t pls = fectest::plsCodeFor(code, psk8);
+    const int apskBits = channel == "16apsk" ? 4 : channel == "32apsk" ? 5 : 0;
+    const uint8_t pls = apskBits > 0 ? fectest::apskPlsCodeFor(code, apskBits) : fectest::plsCodeFor(code, psk8);
     if (code < 0 || code >= kLdpcCodeCount || step <= 0 || frames <= 0 || !(level > 0) || pls == 0
-        || !(psk8 || psk8Like || channel == "qpsk") || (psk8Like && scaled)) {
-        std::fprintf(stderr, "bad arguments (8PSK has no rate below 3/5 or 4/5; 8psk-like is for the standard decoder)\n");
+        || !(psk8 || psk8Like || apskBits > 0 || channel == "qpsk") || (psk8Like && scaled)) {
+        std::fprintf(stderr, "bad arguments (8PSK has no rate below 3/5 or 4/5, 16APSK none below 2/3, 32APSK none "
+                             "below 3/4; 8psk-like is for the standard decoder)\n");
         return 2;
     }
     if (!scaled)

@@ -424,6 +424,7 @@ private:
     // dummy slots are known. Sums over the field of them being received.
     bool frameKnown = false;
     bool apskData = false;   // the last data frames read while locked were APSK
+    float apskPower = 1.0f;  // mean |s|² of the APSK data symbols
     bool framesHeld = false; // locked since the quality was last cleared
     std::complex<float> knownSum{};
     float knownPower = 0;

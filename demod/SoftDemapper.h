@@ -1,6 +1,9 @@
 // Soft decisions of a DVB-S2 frame's data symbols (EN 302 307-1 §5.3.2, the
-// bit interleaver undone for 8PSK): one signed byte per code bit, positive
-// meaning bit 0. QPSK and 8PSK; 16APSK and 32APSK are tracked, not demapped.
+// bit interleaver undone): one signed byte per code bit, positive meaning
+// bit 0. QPSK and 8PSK values are projections on the decision axes. An APSK
+// symbol's bits depend on both its coordinates at once, so its first two
+// columns hold the symbol itself (I, then Q, as sent, at kApskScale) and the others
+// 0: the channel LLRs are worked out from those before decoding.
 #pragma once
 
 #include <cmath>
@@ -12,6 +15,8 @@
 class SoftDemapper {
 public:
     static constexpr uint32_t kMaxValues = 64800;
+    // APSK symbols have unit mean energy and reach 1.3 on the outer ring.
+    static constexpr float kApskScale = 0.5f;
 
     // A new frame of this PLS code.
     void start(uint8_t plsCode);
@@ -29,7 +34,7 @@ private:
     static const float kSin22_5;
 
     uint8_t pls = 0;
-    int constellation = 0;        // 2 QPSK, 3 8PSK (the constellation index); others not demapped
+    int constellation = 0;        // 2 QPSK, 3 8PSK, 4 16APSK, 5 32APSK (bits per symbol); 0 none
     bool reversedColumns = false; // 8PSK 3/5
     uint32_t frameValues = kMaxValues;
     uint32_t written = 0;
@@ -70,6 +75,19 @@ inline void SoftDemapper::demap(std::complex<float> s)
             soft[m + frameValues / 3] = b1;
             soft[m + 2 * frameValues / 3] = reversedColumns ? b0 : b2;
             written += 3;
+        }
+    } else if (constellation >= 4) {
+        const uint32_t columns = uint32_t(constellation);
+        if (written + columns <= frameValues) {
+            const uint32_t m = written / columns;
+            const uint32_t rows = frameValues / columns;
+            // The symbols come mirrored (their real part is the standard's
+            // quadrature component, as for QPSK above): I and Q as sent.
+            soft[m] = softValue(kApskScale * s.imag());
+            soft[m + rows] = softValue(kApskScale * s.real());
+            for (uint32_t c = 2; c < columns; ++c)
+                soft[m + c * rows] = 0;
+            written += columns;
         }
     }
 }

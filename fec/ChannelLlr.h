@@ -11,6 +11,10 @@
 // 8PSK: max-log LLRs of the three bits from the symbol position (u, v) that
 // the demapper's second and third values are (its first value, |v| − |u|, is
 // only a proxy: it overweights that bit by √2).
+// 16APSK and 32APSK: max-log LLRs of every bit from the symbol (I, Q) that
+// the demapper's first two columns hold, against the MODCOD's points:
+// LLR = (nearest distance² among points whose bit is 1 − among those whose
+// bit is 0) / N0.
 //
 // ρ comes from the demodulator's measurement when it has one; the symbol
 // amplitude and noise are then fitted from the frame's own mean power. A frame
@@ -30,7 +34,7 @@ public:
     // Converts the n soft values of a frame of `plsCode` (bits 0–4 MODCOD, bit
     // 5 short frame) in place. `qualityDb` is the measured Es/N0 (or MER) in
     // dB, NaN when there is none. Returns false, leaving the values as they
-    // were, for a MODCOD that is not QPSK or 8PSK or a size that is not the
+    // were, for the dummy frame or a reserved MODCOD or a size that is not the
     // frame's; the Es/N0 used (dB) goes to `usedDb` when given.
     static bool convert(int8_t* values, int n, uint8_t plsCode, float qualityDb, float* usedDb = nullptr);
 
@@ -49,4 +53,10 @@ public:
     // Es/N0 (dB) estimated from the values themselves, NaN when no frame.
     static float estimateQpskDb(const int8_t* values, int n);
     static float estimate8pskDb(const int8_t* u, const int8_t* v, int symbols);
+    // APSK: the symbols' distances to the nearest point of the MODCOD's
+    // constellation, the amplitude fitted to them.
+    static float estimateApskDb(const int8_t* i, const int8_t* q, int symbols, int modcod);
+
+private:
+    static void convertApsk(int8_t* values, int n, int modcod, float db);
 };

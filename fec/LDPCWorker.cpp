@@ -1,6 +1,7 @@
 // The LDPC decoding stage on its worker thread.
 #include "fec/LDPCWorker.h"
 
+#include "fec/ApskConstellation.h"
 #include "fec/BbDescrambleTable.h"
 #include "fec/ChannelLlr.h"
 
@@ -86,7 +87,9 @@ void LDPCWorker::process(WorkBuffer* frame, WorkBuffer* tag)
     if (frame->size() < size_t(n))
         return; // a truncated frame is not decoded and leaves as it came
     int8_t* values = reinterpret_cast<int8_t*>(frame->data());
-    const bool scaled = decoderChoice.load() == LdpcDecoderChoice::Scaled
+    // APSK values are the symbols themselves: they decode only as LLRs.
+    const bool apsk = apskConstellation(received.plsCode & 0x1F) != nullptr;
+    const bool scaled = (decoderChoice.load() == LdpcDecoderChoice::Scaled || apsk)
                         && ChannelLlr::convert(values, n, received.plsCode, received.qualityDb);
     decoder.setProfile(scaled ? LdpcDecoder::scaledProfile(index) : LdpcDecoder::standardProfile());
     const int result = decoder.decodeFast(values, frame->data());

@@ -583,23 +583,6 @@ void ProcessingChain::releaseFrame(WorkBuffer* frame, WorkBuffer* tag)
     releaseIfAny(bufferPool, frame);
 }
 
-int ProcessingChain::undecodedPlsCode()
-{
-    if (!dvbS2Mode() || !demod.locked() || !demod.dataPlsRepeated())
-        return -1;
-    const uint8_t pls = demod.dataPlsCode();
-    const int constellation = s2ModcodRow(plsModcod(pls)).constellationIndex;
-    return constellation == 4 || constellation == 5 ? int(pls) : -1;
-}
-
-ProcessingChain::CurrentCode ProcessingChain::currentPlsCode(bool receiving)
-{
-    const int undecoded = undecodedPlsCode();
-    if (undecoded >= 0)
-        return {undecoded, false};
-    return {receiving ? lastDecodedPlsCode() : -1, true};
-}
-
 void ProcessingChain::setSymbolObserver(std::function<void(const WorkBuffer&)> observer)
 {
     symbolObserver = std::move(observer);

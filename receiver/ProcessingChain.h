@@ -160,18 +160,9 @@ public:
     // where it ran), −1 before the first: what the stream is known to carry,
     // unlike a header read from noise. Any thread.
     int lastDecodedPlsCode() const { return lastDecodedPls.load(std::memory_order_relaxed); }
-    // The code of the frames being received under lock when they are of a
-    // constellation that is tracked but not demapped (16APSK, 32APSK): the
-    // last two data headers read cleanly to it. −1 otherwise.
-    int undecodedPlsCode();
-    // The code to name as the signal's now: that of the frames tracked but
-    // not demapped (`decoded` false), else, while `receiving` (frames
-    // decode), that of the last frame that decoded; `pls` −1: none.
-    struct CurrentCode {
-        int pls = -1;
-        bool decoded = true;
-    };
-    CurrentCode currentPlsCode(bool receiving);
+    // The code to name as the signal's now: while `receiving` (frames
+    // decode), that of the last frame that decoded; −1: none.
+    int currentPlsCode(bool receiving) const { return receiving ? lastDecodedPlsCode() : -1; }
     FFTWorker& fftWorker() { return fft; }
     BasebandWorker& basebandWorker() { return baseband; }
     FIRWorker& firWorker() { return fir; }

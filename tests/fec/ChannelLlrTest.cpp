@@ -1,8 +1,9 @@
 // Channel LLRs from the demapper's values: the vector kernels against their
-// references, the QPSK scale, the 8PSK bits against a brute-force max-log over
-// the transmitter's constellation, and the Es/N0 estimates.
+// references, the QPSK scale, the 8PSK and APSK bits against a brute-force
+// max-log over the transmitter's constellation, and the Es/N0 estimates.
 #include "FecTestFrames.h"
 
+#include "fec/ApskConstellation.h"
 #include "fec/ChannelLlr.h"
 #include "tx/BitInterleaver.h"
 #include "tx/Constellations.h"
@@ -13,6 +14,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <tuple>
 #include <vector>
 
 using namespace fectest;
@@ -156,6 +158,84 @@ TEST(ChannelLlr, Psk8BitsAreMaxLogOverTheTransmitterPoints)
     }
 }
 
+// The receiver's APSK points are the transmitter's, label by label, for
+// every code rate's ring ratios.
+TEST(ChannelLlr, ApskPointsAreTheTransmitters)
+{
+    for (int modcod = 18; modcod <= 28; ++modcod) {
+        const ApskConstellation* c = apskConstellation(modcod);
+        ASSERT_NE(c, nullptr) << modcod;
+        const std::vector<tx::cf32> sent = tx::constellationPoints(modcod);
+        ASSERT_EQ(size_t(c->size), sent.size()) << modcod;
+        EXPECT_EQ(c->bitsPerSymbol, modcod >= 24 ? 5 : 4);
+        for (size_t label = 0; label < sent.size(); ++label)
+            EXPECT_LT(std::abs(c->points[label] - sent[label]), 1e-6f) << modcod << " label " << label;
+    }
+    EXPECT_EQ(apskConstellation(17), nullptr);
+    EXPECT_EQ(apskConstellation(29), nullptr);
+}
+
+// APSK: every bit's LLR is the max-log over the transmitter's points of the
+// symbol the demapper kept (I and Q in the first two columns), at the
+// amplitude and noise fitted to the frame's power; and the frame decodes.
+TEST(ChannelLlr, ApskBitsAreMaxLogOverTheTransmitterPoints)
+{
+    std::mt19937 rng(23);
+    for (const auto& [code, bits, db] : {std::tuple<int, int, double>{5, 4, 9.5}, {7, 5, 14.0}, {18, 5, 14.5}}) {
+        const uint8_t pls = fectest::apskPlsCodeFor(code, bits);
+        const int modcod = pls & 0x1F;
+        const int n = frameBits(code);
+        const int symbols = n / bits;
+        const EncodedFrame frame = encodeRandomFrame(code, rng);
+        std::mt19937 noiseRng(5);
+        std::vector<int8_t> values = demappedValues(frame.codeword, pls, db, noiseRng, 0.79);
+        const std::vector<int8_t> kept = values;
+        ASSERT_TRUE(ChannelLlr::convert(values.data(), n, pls, float(db)));
+
+        const std::vector<tx::cf32> points = tx::constellationPoints(modcod);
+        double m2 = 0;
+        for (int s = 0; s < symbols; ++s)
+            m2 += double(kept[size_t(s)]) * kept[size_t(s)] + double(kept[size_t(symbols + s)]) * kept[size_t(symbols + s)];
+        m2 /= symbols;
+        const double rho = std::pow(10.0, db / 10.0);
+        const double n0 = m2 / (1 + rho);
+        const double amplitude = std::sqrt(rho * n0);
+        int compared = 0, far = 0;
+        for (int s = 0; s < symbols; ++s) {
+            const std::complex<double> y(kept[size_t(s)], kept[size_t(symbols + s)]);
+            for (int bit = 0; bit < bits; ++bit) {
+                double best[2] = {1e300, 1e300};
+                for (size_t label = 0; label < points.size(); ++label) {
+                    const std::complex<double> p(points[label].real(), points[label].imag());
+                    best[(label >> (bits - 1 - bit)) & 1] = std::min(best[(label >> (bits - 1 - bit)) & 1],
+                                                                     std::norm(y - p * amplitude));
+                }
+                const double expected = std::clamp((best[1] - best[0]) / n0 * ChannelLlr::kUnitsPerLlr, -127.0, 127.0);
+                ++compared;
+                if (std::fabs(values[size_t(bit * symbols + s)] - expected) > 0.51)
+                    ++far;
+            }
+        }
+        EXPECT_EQ(far, 0) << "modcod " << modcod << " of " << compared;
+
+        TestDecoder decoder(code);
+        decoder->setProfile(LdpcDecoder::scaledProfile(code));
+        std::vector<uint8_t> out(size_t(n / 8));
+        EXPECT_GE(decoder->decodeFast(values.data(), out.data()), 0) << "modcod " << modcod;
+        EXPECT_TRUE(std::equal(frame.bbframe.begin(), frame.bbframe.end(), out.begin())) << "modcod " << modcod;
+
+        // Without a measurement the frame's own distances to the points tell
+        // (high by what wrong decisions hide), and it decodes as well.
+        float used = 0;
+        values = kept;
+        ASSERT_TRUE(ChannelLlr::convert(values.data(), n, pls, NAN, &used));
+        EXPECT_GT(used, db - 0.3) << "modcod " << modcod;
+        EXPECT_LT(used, db + 2.0) << "modcod " << modcod;
+        EXPECT_GE(decoder->decodeFast(values.data(), out.data()), 0) << "modcod " << modcod;
+        EXPECT_TRUE(std::equal(frame.bbframe.begin(), frame.bbframe.end(), out.begin())) << "modcod " << modcod;
+    }
+}
+
 TEST(ChannelLlr, EstimatesFromTheFrameItself)
 {
     std::mt19937 rng(17);
@@ -197,7 +277,7 @@ TEST(ChannelLlr, RefusesWhatItCannotScale)
     std::vector<int8_t> values = original;
     EXPECT_FALSE(ChannelLlr::convert(values.data(), 16200, 0x04, 3.0f));  // normal frame, short length
     EXPECT_FALSE(ChannelLlr::convert(values.data(), 64800, 0x24, 3.0f));  // short frame, normal length
-    EXPECT_FALSE(ChannelLlr::convert(values.data(), 64800, 18, 3.0f));    // 16APSK
+    EXPECT_FALSE(ChannelLlr::convert(values.data(), 64800, 29, 3.0f));    // reserved
     EXPECT_FALSE(ChannelLlr::convert(values.data(), 64800, 0, 3.0f));     // dummy frame
     EXPECT_FALSE(ChannelLlr::convert(nullptr, 64800, 0x04, 3.0f));
     EXPECT_EQ(values, original);

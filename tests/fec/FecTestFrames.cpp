@@ -62,12 +62,23 @@ uint8_t plsCodeFor(int codeIndex, bool psk8)
     return psk8Modcod[rate] == 0 ? 0 : uint8_t(shortBit | psk8Modcod[rate]);
 }
 
+uint8_t apskPlsCodeFor(int codeIndex, int bitsPerSymbol)
+{
+    const int rate = codeIndex < 11 ? codeIndex : codeIndex - 11;
+    const uint8_t shortBit = codeIndex < 11 ? 0 : 0x20;
+    // 16APSK 2/3 … 9/10 are MODCODs 18 … 23, 32APSK 3/4 … 9/10 24 … 28.
+    static const int apsk16[11] = {0, 0, 0, 0, 0, 18, 19, 20, 21, 22, 23};
+    static const int apsk32[11] = {0, 0, 0, 0, 0, 0, 24, 25, 26, 27, 28};
+    const int modcod = bitsPerSymbol == 4 ? apsk16[rate] : bitsPerSymbol == 5 ? apsk32[rate] : 0;
+    return modcod == 0 ? 0 : uint8_t(shortBit | modcod);
+}
+
 std::vector<int8_t> demappedValues(const std::vector<uint8_t>& codeword, uint8_t plsCode, double esN0dB,
                                    std::mt19937& rng, double level)
 {
     const int modcod = plsCode & 0x1F;
     const int bits = (plsCode & 0x20) ? 16200 : 64800;
-    const int perSymbol = modcod >= 12 ? 3 : 2;
+    const int perSymbol = modcod >= 24 ? 5 : modcod >= 18 ? 4 : modcod >= 12 ? 3 : 2;
     std::vector<uint8_t> labels(size_t(bits / perSymbol));
     tx::interleaveToLabels(codeword.data(), bits, modcod, labels.data());
     const std::vector<tx::cf32> points = tx::constellationPoints(modcod);

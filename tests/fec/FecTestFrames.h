@@ -38,9 +38,12 @@ uint8_t tagForCode(int codeIndex);
 // The PLS code (MODCOD, bit 5 short frame) of the code index in QPSK or in
 // 8PSK; 0 where 8PSK has no such rate (1/4 … 1/2, 4/5).
 uint8_t plsCodeFor(int codeIndex, bool psk8);
+// The same in 16APSK (4 bits per symbol) or 32APSK (5); 0 where it has no
+// such rate (16APSK below 2/3, 32APSK below 3/4).
+uint8_t apskPlsCodeFor(int codeIndex, int bitsPerSymbol);
 
 // The soft values the demodulator makes of the codeword sent as symbols of
-// `plsCode` (QPSK or 8PSK, bit-interleaved as the transmitter does) over
+// `plsCode` (any constellation, bit-interleaved as the transmitter does) over
 // AWGN at Es/N0 (dB), scaled by `level` before the demapper.
 std::vector<int8_t> demappedValues(const std::vector<uint8_t>& codeword, uint8_t plsCode, double esN0dB,
                                    std::mt19937& rng, double level = 0.61);

@@ -55,6 +55,15 @@ struct CleanFrames {
         std::copy(soft.begin(), soft.end(), reinterpret_cast<int8_t*>(b.data()));
         return b;
     }
+    // The same as noiseless APSK symbols of `plsCode` (16APSK or 32APSK).
+    WorkBuffer apskBuffer(int index, uint8_t plsCode) const
+    {
+        std::mt19937 rng(1);
+        const std::vector<int8_t> soft = demappedValues(frames[size_t(index)].codeword, plsCode, 200.0, rng, 0.79);
+        WorkBuffer b(64800, 0x33);
+        std::copy(soft.begin(), soft.end(), reinterpret_cast<int8_t*>(b.data()));
+        return b;
+    }
     std::vector<uint8_t> expected(int index) const
     {
         std::vector<uint8_t> out(frames[size_t(index)].codeword);
@@ -95,7 +104,8 @@ TEST(LDPCWorker, DecodesAndTagsEveryTagByte)
     for (int tagByte = 0; tagByte < 256; ++tagByte) {
         SCOPED_TRACE(tagByte);
         const int index = codeIndexForFrame(uint8_t(tagByte));
-        WorkBuffer frame = clean().buffer(index < 0 ? 3 : index);
+        const bool apsk = index >= 0 && (tagByte & 0x1F) >= 18;
+        WorkBuffer frame = apsk ? clean().apskBuffer(index, uint8_t(tagByte)) : clean().buffer(index < 0 ? 3 : index);
         const WorkBuffer before = frame;
         WorkBuffer tag = tagBuffer(uint8_t(tagByte));
         worker.process(&frame, &tag);
@@ -107,7 +117,8 @@ TEST(LDPCWorker, DecodesAndTagsEveryTagByte)
             EXPECT_EQ(resultOf(tag), -1);
             EXPECT_EQ(frame, before);
         } else {
-            EXPECT_EQ(resultOf(tag), 32);
+            // APSK symbols are decoded as LLRs, with the scaled decoder's passes.
+            EXPECT_EQ(resultOf(tag), apsk ? LdpcDecoder::scaledProfile(index).passes : 32);
             EXPECT_EQ(frame, clean().expected(index));
         }
     }
@@ -373,8 +384,7 @@ TEST(LDPCWorker, NoAllocationPerFrame)
 
 // The scaled decoder runs unless the standard one is chosen: it scales by the
 // quality the tag carries (or the frame's own estimate) and decodes near the
-// threshold what the standard one loses; frames it cannot scale (APSK) go
-// to the standard one.
+// threshold what the standard one loses.
 TEST(LDPCWorker, ScaledDecodingByDefault)
 {
     LDPCWorker worker(nullptr);
@@ -419,13 +429,16 @@ TEST(LDPCWorker, ScaledDecodingByDefault)
     EXPECT_GE(estimatedGood, frames / 2) << "the frame's own estimate reads high at 1 dB, yet decodes";
     EXPECT_LE(standardGood, frames / 2);
 
-    // 16APSK 2/3 (MODCOD 18) shares the code of QPSK 2/3: decoded unscaled.
-    WorkBuffer apsk = clean().buffer(5);
-    WorkBuffer apskTag = tagBuffer(18);
-    worker.process(&apsk, &apskTag);
-    EXPECT_EQ(readFrameTag(apskTag).passesAllowed, LdpcDecoder::kPasses);
-    EXPECT_EQ(readFrameTag(apskTag).result, LdpcDecoder::kPasses);
-    EXPECT_EQ(apsk, clean().expected(5));
+    // 16APSK 2/3 (MODCOD 18) shares the code of QPSK 2/3; its symbols
+    // become LLRs under either choice.
+    for (LDPCWorker* w : {&worker, &standard}) {
+        WorkBuffer apsk = clean().apskBuffer(5, 18);
+        WorkBuffer apskTag = tagBuffer(18);
+        w->process(&apsk, &apskTag);
+        EXPECT_EQ(readFrameTag(apskTag).passesAllowed, LdpcDecoder::scaledProfile(5).passes);
+        EXPECT_GE(readFrameTag(apskTag).result, 0);
+        EXPECT_EQ(apsk, clean().expected(5));
+    }
 }
 
 // On its own thread, fed from another while decoding is switched off and on.

@@ -684,19 +684,20 @@ TEST(CliRun, AfterTheSignalGoesTheModcodIsTheLastDecoded)
         << json.out.substr(at, 600);
 }
 
-// 16APSK frames are tracked, not decoded: the summary says which MODCOD is
-// locked and that its frames are not decoded.
-TEST(CliRun, ApskSignalIsReportedAsNotDecoded)
+// 16APSK and 32APSK decode to their packets, the summary naming the MODCOD.
+TEST(CliRun, ApskSignalsDecode)
 {
-    const std::string iq = temp("apsk.iq");
-    const ToolRun tx = run(TAVIREL_SIGGEN, "--modcod \"16APSK 2/3\" --pilots on --frames 40 --output " + iq);
-    ASSERT_EQ(tx.exitCode, 0) << tx.err;
-    const ToolRun r = cli("--input file:" + iq + " --status-interval 0");
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("| 16APSK 2/3 normal pilots (not decoded) | frames 0 ok"), std::string::npos)
-        << r.out.substr(r.out.size() > 600 ? r.out.size() - 600 : 0);
-    const ToolRun json = cli("--input file:" + iq + " --status-interval 0 --json");
-    EXPECT_NE(json.out.find("\"modcod\":\"16APSK 2/3\",\"modcod_decoded\":false"), std::string::npos);
+    for (const std::string modcod : {"16APSK 2/3", "32APSK 4/5"}) {
+        const std::string iq = temp("apsk.iq");
+        const ToolRun tx = run(TAVIREL_SIGGEN, "--modcod \"" + modcod + "\" --pilots on --frames 20 --output " + iq);
+        ASSERT_EQ(tx.exitCode, 0) << tx.err;
+        const ToolRun r = cli("--input file:" + iq + " --status-interval 0");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const std::string tail = r.out.substr(r.out.size() > 600 ? r.out.size() - 600 : 0);
+        EXPECT_NE(r.out.find("summary: locked"), std::string::npos) << tail;
+        EXPECT_NE(r.out.find("| " + modcod + " normal pilots | frames 19 ok"), std::string::npos) << tail;
+        EXPECT_NE(r.out.find(" 0 CC errors"), std::string::npos) << tail;
+    }
 }
 
 namespace {

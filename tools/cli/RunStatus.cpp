@@ -141,12 +141,11 @@ std::string RunStatus::line(const char* kind)
     const int confidence = dvbS2 ? frameLock : syncConfidence;
 
     const double inputRate = elapsed > 0 ? double(samples.load(std::memory_order_relaxed)) / elapsed : 0.0;
-    // The code is shown while the frames decode (or are tracked but not
-    // demapped, marked); after they stop, the last one that did, as such.
-    const ProcessingChain::CurrentCode shown = chain.currentPlsCode(locked);
-    const bool current = shown.pls >= 0;
-    const bool undecodable = !shown.decoded;
-    const uint8_t pls = uint8_t(current ? shown.pls : 0);
+    // The code is shown while the frames decode; after they stop, the last
+    // one that did, as such.
+    const int shown = chain.currentPlsCode(locked);
+    const bool current = shown >= 0;
+    const uint8_t pls = uint8_t(current ? shown : 0);
     const std::string modcod = s2ModcodRow(pls & 31).name;
     auto frameOf = [](int code) {
         return std::string((code & 0x20) ? "short" : "normal") + ((code & 0x40) ? " pilots" : "");
@@ -165,7 +164,9 @@ std::string RunStatus::line(const char* kind)
             << ",\"esn0_db\":" << (quality.valid ? decibels(quality.esn0Db, 2) : "null");
         if (dvbS2)
             out << ",\"modcod\":" << (current ? jsonString(modcod) : "null")
-                << ",\"modcod_decoded\":" << (undecodable ? "false" : "true")
+                // Kept for readers of earlier versions, where a MODCOD could
+                // be tracked and not decoded: every one decodes now.
+                << ",\"modcod_decoded\":true"
                 << ",\"pls\":" << (current ? std::to_string(int(pls)) : "null")
                 << ",\"frame\":" << (current ? jsonString(frame) : "null")
                 << ",\"last_modcod\":" << (decoded >= 0 ? jsonString(lastDecoded) : "null")
@@ -206,7 +207,7 @@ std::string RunStatus::line(const char* kind)
         out << " | Es/N0 " << decibels(quality.esn0Db, 1) << " dB";
     if (dvbS2) {
         if (current)
-            out << " | " << modcod << " " << frame << (undecodable ? " (not decoded)" : "");
+            out << " | " << modcod << " " << frame;
         else if (decoded >= 0)
             out << " | last " << lastDecoded;
         else if (framesDecoded + framesFailed > 0)
