@@ -37,7 +37,20 @@ void IQPlot::showSymbols(const std::vector<std::complex<float>>& symbols)
 
 void IQPlot::setReference(const ConstellationObject* constellation)
 {
+    if (constellation == reference)
+        return;
     reference = constellation;
+    // The symbols come at unit mean energy: so are the points drawn (the
+    // rings of PSK as they are, APSK's outer ring beyond them).
+    referenceScale = 1.0;
+    if (constellation != nullptr && !constellation->points().empty()) {
+        double energy = 0;
+        for (const std::complex<float>& point : constellation->points())
+            energy += std::norm(point);
+        energy /= double(constellation->points().size());
+        if (energy > 0)
+            referenceScale = 1.0 / std::sqrt(energy);
+    }
 }
 
 void IQPlot::fade(bool withoutSymbols)
@@ -111,8 +124,8 @@ void IQPlot::paintEvent(QPaintEvent*)
         p.setCompositionMode(QPainter::CompositionMode_Source);
         p.setPen(QColor(0, 255, 0));
         for (const std::complex<float>& point : constellation->points()) {
-            const int x = int(std::lround(point.real() * kPointScale + width() / 2.0));
-            const int y = int(std::lround(point.imag() * kPointScale + height() / 2.0));
+            const int x = int(std::lround(point.real() * referenceScale * kPointScale + width() / 2.0));
+            const int y = int(std::lround(point.imag() * referenceScale * kPointScale + height() / 2.0));
             p.drawLine(x - 1, y, x + 1, y);
             p.drawLine(x, y - 1, x, y + 1);
         }

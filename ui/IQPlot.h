@@ -23,7 +23,8 @@ public:
 
     // Every symbol inside the unit square clears its pixel (0: a fresh hit).
     void showSymbols(const std::vector<std::complex<float>>& symbols);
-    // The constellation whose ideal points are drawn (null: none).
+    // The constellation whose ideal points are drawn (null: none), scaled to
+    // unit mean energy as the symbols are.
     void setReference(const ConstellationObject* constellation);
 
     // The refresh tick: when symbols came since the last tick, every pixel
@@ -46,6 +47,7 @@ private:
     QImage image;   // kSize × kSize, one byte per pixel
     bool updated = false;
     const ConstellationObject* reference = nullptr;
+    double referenceScale = 1.0;   // the reference's points to unit mean energy
     QColor dots{16, 64, 192};
     QImage composed;   // the persistence image in colour, kSize × kSize
     std::array<QRgb, 256> shades{};   // image value → colour, dot (0) to background (255)

@@ -439,4 +439,10 @@ TEST(IQPlot, PaintsHitsInTheDotColourAxesAndTheIdealPoints)
         EXPECT_EQ(at(image, p.x(), p.y() - 1), QColor(0, 255, 0));
         EXPECT_NE(at(image, p.x() + 1, p.y() + 1), QColor(0, 255, 0)) << "a plus, not a square";
     }
+    // APSK's at unit mean energy, as the symbols come: 32APSK's outer ring
+    // at 1.277, its point on the I axis 115.6 pixels out (not at 90.5).
+    plot.setReference(&const32APSK());
+    image = plot.grab().toImage();
+    EXPECT_EQ(at(image, 244, 128), QColor(0, 255, 0));
+    EXPECT_NE(at(image, 219, 128), QColor(0, 255, 0));
 }
