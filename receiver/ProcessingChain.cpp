@@ -127,6 +127,7 @@ BbFrameProcessor::Hooks ProcessingChain::streamHooks()
             tsBlocks.continuePacket(bytes, length);
     };
     hooks.discontinuity = [this]() { tsBlocks.resynchronise(); };
+    hooks.inputStream = [](int isi) { LogLine() << "Multiple input streams: passing the stream of ISI " << isi; };
     hooks.gse = [this](const uint8_t* field, uint16_t dfl) {
         // The trace, when armed, covers the next 64 frames.
         const bool tracing = gseTrace.next();

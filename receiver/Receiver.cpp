@@ -164,6 +164,12 @@ void Receiver::setCodeRate(CodeRate rate)
     processing->viterbiWorker().setDepunctureIndex(depunctureIndex(rate));
 }
 
+void Receiver::setInputStream(int isi)
+{
+    current.inputStream = isi;
+    processing->selectInputStream(isi);
+}
+
 void Receiver::setReedSolomon(bool on)
 {
     current.reedSolomon = on;

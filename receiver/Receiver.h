@@ -54,6 +54,9 @@ public:
     // DVB-S: the code rate, the Reed–Solomon decoder, and the manual
     // alignment (the derotation, a skip of one soft value).
     void setCodeRate(CodeRate rate);
+    // DVB-S2 multiple input streams: the ISI passed on from its next frame
+    // (−1: the first one seen).
+    void setInputStream(int isi);
     void setReedSolomon(bool on);
     void setDerotation(int derotation);
     void skipSoftValue();

@@ -181,6 +181,7 @@ void applyLdpcDecoder(ProcessingChain& chain, const ReceiverSettings& s)
 void applyReceiverSettings(ProcessingChain& chain, const ReceiverSettings& s)
 {
     applyLdpcDecoder(chain, s);
+    chain.selectInputStream(s.inputStream);
     // The mixer multiplies by e^(−j2πpn): a signal at +offset lands on zero.
     chain.basebandWorker().setPhaseIncrement(s.sampleRate > 0 ? s.offsetHz / double(s.sampleRate) : 0.0);
     applyMatchedFilter(chain, s);

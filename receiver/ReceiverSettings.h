@@ -70,6 +70,7 @@ struct ReceiverSettings {
     bool reedSolomon = true;
     // LDPC decoding workers; below 1: hardware threads / 2 + 1.
     int ldpcThreads = 0;
+    int inputStream = -1;            // DVB-S2 multiple input streams: the ISI passed; −1 the first seen
     LdpcDecoderChoice ldpcDecoder = LdpcDecoderChoice::Scaled;
 
     bool dvbS2() const { return standard == Standard::DvbS2; }

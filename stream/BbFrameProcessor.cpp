@@ -69,6 +69,37 @@ void BbFrameProcessor::handOnHeld(bool crcFailed)
         hooks.transportStream(held.data(), held.size(), true);
 }
 
+std::vector<BbFrameProcessor::InputStream> BbFrameProcessor::inputStreams()
+{
+    std::lock_guard<std::mutex> lock(frameMutex);
+    std::vector<InputStream> seen;
+    for (const InputStream& s : streams)
+        if (s.frames > 0)
+            seen.push_back(s);
+    return seen;
+}
+
+bool BbFrameProcessor::passesStream(const BbHeaderFields& h)
+{
+    InputStream& s = streams[h.isi];
+    s.isi = h.isi;
+    ++s.frames;
+    if (h.tsgs() == 3 && h.dfl % 8 == 0 && h.syncd % 8 == 0 && h.syncd <= h.dfl)
+        s.packets += (h.dfl / 8 - h.syncd / 8 + kTsPacketBytes - 1) / kTsPacketBytes;
+    const int wanted = requestedIsi.load(std::memory_order_relaxed);
+    const int passed = passedIsi.load(std::memory_order_relaxed);
+    const int next = wanted >= 0 ? wanted : passed >= 0 ? passed : int(h.isi);
+    if (next != passed) {
+        // The packet in progress was the other stream's.
+        if (passed >= 0)
+            lost();
+        passedIsi.store(next, std::memory_order_relaxed);
+        if (hooks.inputStream)
+            hooks.inputStream(next);
+    }
+    return h.isi == next;
+}
+
 void BbFrameProcessor::processBBFrame(uint8_t* frame, size_t length, int32_t r, bool afterGap)
 {
     if (frame == nullptr || length < 10) {
@@ -82,10 +113,17 @@ void BbFrameProcessor::processBBFrame(uint8_t* frame, size_t length, int32_t r, 
     if (hooks.header)
         hooks.header(h, r);
     // The packet in progress is completed only by the very next frame's
-    // first bytes, and only when those are right.
-    if (afterGap || r < 0)
+    // first bytes, and only when those are right. (Of multiple streams, by
+    // the next frame of its own stream: the others' frames are passed over,
+    // even failed ones whose header is intact.)
+    if (afterGap)
         lost();
-    if (r < 0 && !bbHeaderIntact(frame))
+    const bool headerTrusted = r >= 0 || bbHeaderIntact(frame);
+    if (headerTrusted && (h.matype1 & 0x20) == 0 && !passesStream(h))
+        return;
+    if (r < 0)
+        lost();
+    if (!headerTrusted)
         return;
     if (h.tsgs() == 3) {
         extractTransportStream(frame, length, h, r < 0);

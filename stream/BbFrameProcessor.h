@@ -1,6 +1,7 @@
 // BBFRAMEs of a DVB-S2 stream (EN 302 307-1 §5.1.6): the BBHEADER status line,
 // the roll-off report, and the data field cut into transport-stream packets
-// or handed to the GSE parser.
+// or handed to the GSE parser. Of multiple input streams (MATYPE-1 MIS, the
+// stream's ISI in MATYPE-2) one is passed on and the others are counted.
 #pragma once
 
 
@@ -14,6 +15,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // "BBHEADER TYPE: …, LDPC [OK] nn/32" for a header and a decode result
 // (passes left of `passes`): the passes used of those the decoder had.
@@ -37,6 +39,17 @@ public:
         std::function<void()> discontinuity;
         // The data field of a continuous (generic) stream and its length in bits.
         std::function<void(const uint8_t* dataField, uint16_t dfl)> gse;
+        // Multiple input streams: the ISI passed on from now (chosen, or the
+        // first seen when none was).
+        std::function<void(int isi)> inputStream;
+    };
+
+    // One input stream seen in MIS frames: its frames and the packets they
+    // began (those of the stream not passed on are counted, not delivered).
+    struct InputStream {
+        int isi = 0;
+        uint64_t frames = 0;
+        uint64_t packets = 0;
     };
 
     explicit BbFrameProcessor(Hooks hooks) : hooks(std::move(hooks)) {}
@@ -62,6 +75,14 @@ public:
     // been broken off.
     void flush();
 
+    // Multiple input streams: pass the stream of this ISI (0 … 255) from its
+    // next frame on, or (−1) the first one seen. Any thread.
+    void selectInputStream(int isi) { requestedIsi.store(isi, std::memory_order_relaxed); }
+    // The ISI passed on, −1 before a MIS frame chose it.
+    int inputStream() const { return passedIsi.load(std::memory_order_relaxed); }
+    // The streams seen so far, by ISI.
+    std::vector<InputStream> inputStreams();
+
     // Packets whose CRC-8 failed, and packets marked because their frame
     // failed decoding.
     uint64_t packetCrcFailures() const { return crcFailures.load(std::memory_order_relaxed); }
@@ -79,6 +100,9 @@ private:
     void packetBegins(uint8_t check);
     void handOnHeld(bool crcFailed);
     void handOnHeldUnchecked();   // the held packet (unchecked) and no part packet
+    // A MIS frame with a trusted header: counted, and true when its stream
+    // is the one passed on.
+    bool passesStream(const BbHeaderFields& h);
 
     Hooks hooks;
     // The packet in progress: whole and waiting for its check, or a part
@@ -86,6 +110,9 @@ private:
     std::array<uint8_t, kTsPacketBytes> held{};
     size_t heldLength = 0;
     bool heldDamaged = false;
+    std::atomic<int> requestedIsi{-1};
+    std::atomic<int> passedIsi{-1};
+    std::array<InputStream, 256> streams{};   // by ISI; frames 0: not seen
     std::atomic<uint64_t> crcFailures{0};
     std::atomic<uint64_t> damagedPackets{0};
 };

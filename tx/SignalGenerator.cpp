@@ -45,6 +45,8 @@ std::string validateSettings(const TxSettings& s)
             return "DVB-S uses roll-off 0.35 only (EN 300 421 §4.5)";
         if (s.gse)
             return "GSE needs DVB-S2 (--standard dvbs2)";
+        if (!s.isis.empty())
+            return "multiple input streams need DVB-S2 (--standard dvbs2)";
         return "";
     }
     if (s.modcods.empty())
@@ -64,6 +66,24 @@ std::string validateSettings(const TxSettings& s)
     }
     if (s.services.empty())
         return "at least one service is needed";
+    if (!s.isis.empty()) {
+        std::vector<bool> seen(256, false);
+        for (int isi : s.isis) {
+            if (isi < 0 || isi > 255)
+                return "an ISI must be 0 to 255";
+            if (seen[size_t(isi)])
+                return "ISI " + std::to_string(isi) + " is given twice";
+            seen[size_t(isi)] = true;
+        }
+        if (s.gse)
+            return "multiple input streams carry transport streams here, not GSE";
+        if (!s.tsPath.empty())
+            return "with multiple input streams give a TS file per ISI";
+        if (!s.isiTsPaths.empty() && s.isiTsPaths.size() != s.isis.size())
+            return "give a TS file for every ISI or for none";
+        if (s.isiTsPaths.empty() && s.services.size() != 1 && s.services.size() != s.isis.size())
+            return "give one service name for every ISI, or one for all";
+    }
     return "";
 }
 
@@ -87,6 +107,8 @@ double usefulTsRate(const TxSettings& s)
 
 struct SignalGenerator::Chain {
     std::unique_ptr<TsPacketSource> source;
+    std::vector<std::unique_ptr<TsPacketSource>> streamSources;   // multiple input streams
+    std::vector<std::unique_ptr<TsBbFramer>> streamFramers;
     std::unique_ptr<NullFillSource> nullFill;
     std::unique_ptr<BbFrameBuilder> builder;
     std::unique_ptr<Dvbs2Transmitter> dvbs2;
@@ -101,7 +123,31 @@ SignalGenerator::SignalGenerator(const TxSettings& s)
     : settings(s), chain(std::make_unique<Chain>())
 {
     Chain& c = *chain;
-    if (!(s.standard == Standard::Dvbs2 && s.gse)) {
+    if (!s.isis.empty()) {
+        std::vector<BbFrameBuilder*> framers;
+        for (size_t k = 0; k < s.isis.size(); ++k) {
+            if (!s.isiTsPaths.empty()) {
+                auto file = std::make_unique<TsFileSource>(s.isiTsPaths[k], s.tsLoop);
+                if (!file->error().empty()) {
+                    problem = file->error();
+                    return;
+                }
+                c.streamSources.push_back(std::move(file));
+            } else {
+                BuiltinTsParams p;
+                p.serviceNames = {s.services.size() == s.isis.size()
+                                      ? s.services[k]
+                                      : s.services[0] + " ISI " + std::to_string(s.isis[k])};
+                p.providers = s.providers;
+                p.tsRate = usefulTsRate(s) / double(s.isis.size());
+                p.payloadRate = s.payloadRate / double(s.isis.size());
+                c.streamSources.push_back(std::make_unique<BuiltinTsSource>(p));
+            }
+            c.streamFramers.push_back(std::make_unique<TsBbFramer>(*c.streamSources.back(), s.rollOff, s.isis[k]));
+            framers.push_back(c.streamFramers.back().get());
+        }
+        c.builder = std::make_unique<MisBbFramer>(framers);
+    } else if (!(s.standard == Standard::Dvbs2 && s.gse)) {
         if (!s.tsPath.empty()) {
             auto file = std::make_unique<TsFileSource>(s.tsPath, s.tsLoop);
             if (!file->error().empty()) {
@@ -121,7 +167,7 @@ SignalGenerator::SignalGenerator(const TxSettings& s)
     if (s.standard == Standard::Dvbs2) {
         if (s.gse)
             c.builder = std::make_unique<GseBbFramer>(s.gseParams, s.rollOff);
-        else
+        else if (!c.builder)
             c.builder = std::make_unique<TsBbFramer>(*c.source, s.rollOff);
         Dvbs2Config config;
         config.modcods = s.modcods;

@@ -32,6 +32,13 @@ struct TxSettings {
     // Source: a TS file, or the built-in source when empty.
     std::string tsPath;
     bool tsLoop = false;
+    // Multiple input streams: one TS per ISI, their frames taking turns;
+    // empty: a single stream. Each from the TS file of the same place in
+    // isiTsPaths (looped with tsLoop), or, when that is empty, from a
+    // built-in source named by services (one name per ISI, or one for all
+    // with " ISI n" added).
+    std::vector<int> isis;
+    std::vector<std::string> isiTsPaths;
     std::vector<std::string> services{"TAVIREL TEST"};
     std::vector<std::string> providers{"TAVIREL"};
     double payloadRate = 0.0; // bit/s; <= 0: 80 % of the TS rate

@@ -7,8 +7,8 @@
 
 namespace tx {
 
-TsBbFramer::TsBbFramer(TsPacketSource& source, RollOff rollOff)
-    : source(source), rollOff(rollOff)
+TsBbFramer::TsBbFramer(TsPacketSource& source, RollOff rollOff, int isi)
+    : source(source), rollOff(rollOff), isi(isi)
 {
 }
 
@@ -42,9 +42,10 @@ bool TsBbFramer::build(int kbch, bool ccm, uint8_t* frame)
     }
     if (filled == 0)
         return false;
-    header.matype1 = uint8_t(matype::kTransportStream | matype::kSingleStream | (ccm ? matype::kCcm : 0)
-                             | int(rollOff));
-    header.matype2 = 0;
+    const bool single = isi < 0;
+    header.matype1 = uint8_t(matype::kTransportStream | (single ? matype::kSingleStream : 0) |
+                             (ccm ? matype::kCcm : 0) | int(rollOff));
+    header.matype2 = single ? 0 : uint8_t(isi);
     header.upl = kTsPacketSize * 8;
     header.dfl = uint16_t(filled * 8);
     header.sync = kTsSync;
@@ -52,6 +53,17 @@ bool TsBbFramer::build(int kbch, bool ccm, uint8_t* frame)
     writeBbHeader(header, frame);
     padBbFrame(frame, kbch, header.dfl);
     return true;
+}
+
+bool MisBbFramer::build(int kbch, bool ccm, uint8_t* frame)
+{
+    for (size_t tried = 0; tried < streams.size(); ++tried) {
+        BbFrameBuilder* stream = streams[next];
+        next = (next + 1) % streams.size();
+        if (stream->build(kbch, ccm, frame))
+            return true;
+    }
+    return false;
 }
 
 } // namespace tx

@@ -6,6 +6,7 @@
 #include "tx/TsSource.h"
 
 #include <array>
+#include <vector>
 
 namespace tx {
 
@@ -17,7 +18,9 @@ namespace tx {
 // packet and padded, and build() returns false once nothing at all is left.
 class TsBbFramer : public BbFrameBuilder {
 public:
-    TsBbFramer(TsPacketSource& source, RollOff rollOff);
+    // `isi` 0 … 255: one of multiple input streams (MATYPE-1 SIS/MIS = 0,
+    // MATYPE-2 the ISI); below 0 the single stream.
+    TsBbFramer(TsPacketSource& source, RollOff rollOff, int isi = -1);
 
     bool build(int kbch, bool ccm, uint8_t* frame) override;
     const BbHeader& lastHeader() const { return header; }
@@ -27,10 +30,25 @@ private:
 
     TsPacketSource& source;
     RollOff rollOff;
+    int isi;
     std::array<uint8_t, kTsPacketSize> packet{};
     int packetOffset = kTsPacketSize; // bytes of `packet` already sent
     uint8_t previousCrc = 0;
     BbHeader header;
+};
+
+// Multiple input streams (§5.1.6, MIS): the streams' frames take turns, each
+// framer's stream in its own frames; a stream that runs dry gives its turn to
+// the next. build() returns false once every stream is dry.
+class MisBbFramer : public BbFrameBuilder {
+public:
+    explicit MisBbFramer(std::vector<BbFrameBuilder*> streams) : streams(std::move(streams)) {}
+
+    bool build(int kbch, bool ccm, uint8_t* frame) override;
+
+private:
+    std::vector<BbFrameBuilder*> streams;
+    size_t next = 0;
 };
 
 } // namespace tx

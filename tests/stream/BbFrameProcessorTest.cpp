@@ -277,3 +277,74 @@ TEST(BbFrameProcessor, PacketsFailingTheirCrcAreMarked)
     EXPECT_EQ(marked, 2u);
     EXPECT_GE(out.bytes.size() / 188, 511u) << "every packet is handed on, the last one by flush()";
 }
+
+// Multiple input streams, their frames taking turns: the first stream seen
+// passes packet for packet (its packets split across its own frames with the
+// other's between them) while the other is counted; once the other is chosen
+// it passes from its next frame on, packet for packet.
+TEST(BbFrameProcessor, OneOfMultipleInputStreamsPasses)
+{
+    const std::string dir = TAVIREL_TEST_DATA;
+    const std::string nameA = dir + "/dvbs2_qpsk12_normal_pilots.ts", nameB = dir + "/dvbs2_8psk23_normal_pilots.ts";
+    tx::TsFileSource a(nameA, false), b(nameB, false);
+    tx::TsBbFramer framerA(a, tx::RollOff::R035, 5), framerB(b, tx::RollOff::R035, 9);
+    tx::MisBbFramer framer({&framerA, &framerB});
+    tx::Dvbs2Config config;
+    config.modcods = {4};
+    tx::Dvbs2Transmitter transmitter(config, framer);
+
+    std::vector<uint8_t> out;
+    std::vector<int> passed;
+    std::string log;
+    BbFrameProcessor::Hooks hooks;
+    hooks.header = [&](const BbHeaderFields& h, int32_t r) { log += bbHeaderLine(h, r) + "\n"; };
+    hooks.transportStream = [&](const uint8_t* bytes, size_t n, bool start) {
+        ASSERT_TRUE(start && n == 188) << "whole packets";
+        out.insert(out.end(), bytes, bytes + n);
+    };
+    hooks.inputStream = [&](int isi) { passed.push_back(isi); };
+    BbFrameProcessor processor(hooks);
+    auto send = [&](int frames) {
+        for (int f = 0; f < frames; ++f) {
+            std::vector<tx::cf32> symbols;
+            transmitter.nextFrame(symbols);
+            std::vector<uint8_t> frame = transmitter.lastBbframe();
+            frame.resize(64800 / 8);
+            processor.processBBFrame(frame.data(), frame.size(), 20);
+        }
+    };
+    EXPECT_EQ(processor.inputStream(), -1);
+    send(8);
+    EXPECT_EQ(processor.inputStream(), 5) << "the first stream seen";
+    const std::vector<BbFrameProcessor::InputStream> seen = processor.inputStreams();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].isi, 5);
+    EXPECT_EQ(seen[1].isi, 9);
+    EXPECT_EQ(seen[0].frames, 4u);
+    EXPECT_EQ(seen[1].frames, 4u);
+    EXPECT_EQ(seen[1].packets, 4u * 4016 / 188 + 1) << "the packets begun in the other stream's frames";
+    EXPECT_NE(log.find("TRANSPORT , MIS, CCM, ISSYI: 0, NPD: 0, RO: 0.35, ISI:   9,"), std::string::npos);
+
+    std::ifstream inA(nameA, std::ios::binary), inB(nameB, std::ios::binary);
+    const std::vector<uint8_t> sentA(std::istreambuf_iterator<char>(inA), {});
+    const std::vector<uint8_t> sentB(std::istreambuf_iterator<char>(inB), {});
+    ASSERT_GE(out.size(), 4u * 4016 - 188);
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), sentA.begin())) << "stream A from its start, nothing of B";
+
+    processor.selectInputStream(9);
+    send(8);
+    processor.flush();
+    EXPECT_EQ(passed, std::vector<int>({5, 9}));
+    // A's packets up to the switch, then B's from its next frame on.
+    size_t fromA = 0;
+    while (fromA + 188 <= out.size() && std::equal(out.begin() + long(fromA), out.begin() + long(fromA + 188),
+                                                  sentA.begin() + long(fromA)))
+        fromA += 188;
+    const std::vector<uint8_t> fromB(out.begin() + long(fromA), out.end());
+    EXPECT_GE(fromB.size() / 188, 4u * 4016 / 188 - 1) << "four frames of B, less the packet begun before the switch";
+    size_t bStart = 0;
+    while (bStart + 188 <= sentB.size() && !std::equal(fromB.begin(), fromB.begin() + 188, sentB.begin() + long(bStart)))
+        bStart += 188;
+    ASSERT_LT(bStart, sentB.size()) << "the first packet after the switch is B's";
+    EXPECT_TRUE(std::equal(fromB.begin(), fromB.end(), sentB.begin() + long(bStart))) << "B's packets in order";
+}

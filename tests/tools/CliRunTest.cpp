@@ -869,3 +869,38 @@ TEST(CliRun, Psk8NearThresholdDecodesWithTheSlowerIntegrator)
     EXPECT_LE(numberAfter(slow.out, "\"frames_failed\":"), 1.0) << slow.out;
     EXPECT_GE(numberAfter(same.out, "\"frames_failed\":"), 4.0) << same.out;
 }
+
+// Multiple input streams, two and three of them: each ISI asked for comes
+// out packet for packet as its stream was sent, the others counted.
+TEST(CliRun, EachOfMultipleInputStreamsPassesAlone)
+{
+    const std::vector<std::string> files = {kData + "/dvbs2_qpsk12_normal_pilots.ts",
+                                            kData + "/dvbs2_8psk23_normal_pilots.ts",
+                                            kData + "/dvbs2_qpsk34_short_nopilots.ts"};
+    for (size_t streams : {2u, 3u}) {
+        std::string args = "--modcod \"QPSK 3/4\" --pilots on --esn0 12 --frames " + std::to_string(10 * streams);
+        for (size_t k = 0; k < streams; ++k)
+            args += " --isi " + std::to_string(10 + k) + " --ts " + files[k];
+        const std::string iq = temp("mis.iq");
+        const ToolRun tx = run(TAVIREL_SIGGEN, args + " --output " + iq);
+        ASSERT_EQ(tx.exitCode, 0) << tx.err;
+        for (size_t k = 0; k < streams; ++k) {
+            SCOPED_TRACE(std::to_string(streams) + " streams, ISI " + std::to_string(10 + k));
+            const std::string out = temp("mis.ts");
+            const ToolRun r = cli("--input file:" + iq + " --isi " + std::to_string(10 + k) +
+                                  " --status-interval 0 --output file:" + out);
+            ASSERT_EQ(r.exitCode, 0) << r.err;
+            std::vector<uint8_t> ts = readFile(out);
+            dropLeadingErrorPackets(ts);
+            dropTrailingErrorPackets(ts);
+            // Ten frames of 5.4 kB each, less the first (acquisition) and
+            // the last (no header follows it).
+            EXPECT_GE(ts.size() / 188, 8u * 5400 / 188);
+            EXPECT_EQ(packetsInOrder(ts, readFile(files[k])), ts.size() / 188);
+            const std::string tail = r.out.substr(r.out.size() > 600 ? r.out.size() - 600 : 0);
+            EXPECT_NE(r.out.find("passing the stream of ISI " + std::to_string(10 + k)), std::string::npos) << tail;
+            EXPECT_NE(r.out.find("| ISI " + std::to_string(10 + k) + " of 10 ("), std::string::npos) << tail;
+            EXPECT_NE(r.out.find(" 0 CC errors"), std::string::npos) << tail;
+        }
+    }
+}

@@ -382,6 +382,30 @@ TEST(SignalGenerator, ImpossibleSettingsAreNamed)
     s.standard = Standard::Dvbs;
     s.rollOff = RollOff::R020;
     EXPECT_NE(validateSettings(s).find("0.35"), std::string::npos);
+
+    // Multiple input streams.
+    s = TxSettings();
+    s.isis = {3, 7};
+    EXPECT_EQ(validateSettings(s), "") << "one service name for all";
+    s.isis = {3, 256};
+    EXPECT_NE(validateSettings(s).find("0 to 255"), std::string::npos);
+    s.isis = {3, 3};
+    EXPECT_NE(validateSettings(s).find("twice"), std::string::npos);
+    s.isis = {3, 7, 9};
+    s.services = {"A", "B"};
+    EXPECT_NE(validateSettings(s).find("every ISI"), std::string::npos);
+    s.services = {"A"};
+    s.isiTsPaths = {"a.ts"};
+    EXPECT_NE(validateSettings(s).find("every ISI"), std::string::npos);
+    s.isiTsPaths.clear();
+    s.tsPath = "a.ts";
+    EXPECT_NE(validateSettings(s).find("per ISI"), std::string::npos);
+    s.tsPath.clear();
+    s.gse = true;
+    EXPECT_NE(validateSettings(s).find("GSE"), std::string::npos);
+    s.gse = false;
+    s.standard = Standard::Dvbs;
+    EXPECT_NE(validateSettings(s).find("DVB-S2"), std::string::npos);
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 using namespace tx;
@@ -230,6 +231,30 @@ std::vector<uint8_t> extractTs(const std::vector<std::vector<uint8_t>>& frames, 
         ts[p] = 0x47;
     }
     return ts;
+}
+
+// Multiple input streams: MATYPE says MIS (no ISSY, no null-packet
+// deletion) with each stream's ISI, frames take turns, and a stream that
+// runs dry gives its turn to the others until all are dry.
+TEST(TsBbFramer, MultipleInputStreamsTakeTurns)
+{
+    std::vector<uint8_t> input = readTxData("agreement.ts");
+    TsFileSource longer(input, false);
+    TsFileSource shorter(std::vector<uint8_t>(input.begin(), input.begin() + 20 * 188), false);
+    TsBbFramer a(longer, RollOff::R035, 17), b(shorter, RollOff::R035, 200);
+    MisBbFramer framer({&a, &b});
+    std::vector<uint8_t> frame(64800 / 8);
+    std::vector<int> isis;
+    while (framer.build(16008, true, frame.data())) {
+        EXPECT_EQ(frame[0] & 0xF0, 0xD0) << "TS, MIS, CCM, ISSYI 0";
+        EXPECT_EQ(frame[0] & 0x0C, 0) << "no ISSY, no null-packet deletion";
+        isis.push_back(frame[1]);
+    }
+    // 200 packets: 19 frames of 1991 bytes for the longer, 2 for the 20.
+    ASSERT_EQ(isis.size(), 21u);
+    EXPECT_EQ(std::vector<int>(isis.begin(), isis.begin() + 4), std::vector<int>({17, 200, 17, 200}));
+    EXPECT_EQ(std::count(isis.begin(), isis.end(), 200), 2);
+    EXPECT_FALSE(framer.build(16008, true, frame.data())) << "all dry";
 }
 
 TEST(TsBbFramer, VcmFramesCarryTheTsUnchanged)

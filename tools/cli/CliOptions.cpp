@@ -111,6 +111,8 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption derotate("derotate", "DVB-S constellation derotation 0..255. Default: found automatically.", "v");
     const QCommandLineOption skip("skip",
         "DVB-S soft values dropped at the start (presses of the skip button), 0..7. Default: found automatically.", "n");
+    const QCommandLineOption isi("isi",
+        "DVB-S2 multiple input streams: pass the stream of this ISI, 0 to 255. Default: the first one seen.", "n");
     const QCommandLineOption rs("rs", "DVB-S Reed-Solomon decoding: on or off. Default: " + rsDefault + ".", "on|off", rsDefault);
     const QCommandLineOption output("output",
         "Transport stream to udp:HOST:PORT, tcp-listen:HOST:PORT, file:PATH or - (stdout); repeatable, each target once.", "sink");
@@ -121,8 +123,8 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const StandardOptions standardOptions;
     const QCommandLineOption stageTimes("stage-times", "After the summary, the CPU time of every stage per symbol.");
     p.addOptions({standardOptions.help, standardOptions.version, input, listDevices, frequency, gain, format, sampleRate, symbolRate, standard, codeRate, offset, spectrum, rolloff,
-                  taps, ldpcThreads, ldpcDecoder, carrierLoop, carrierKp, carrierKi, carrierKi8psk, equalizer, derotate, skip, rs, output, record, statusInterval, duration,
-                  json, stageTimes});
+                  taps, ldpcThreads, ldpcDecoder, carrierLoop, carrierKp, carrierKi, carrierKi8psk, equalizer, derotate, skip, rs, isi, output, record, statusInterval,
+                  duration, json, stageTimes});
     const ParseResult parsed = parseToolCommandLine(p, standardOptions, arguments, "tavirel-cli", message);
     if (parsed != ParseResult::Run)
         return parsed;
@@ -222,6 +224,13 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         return ParseResult::Error;
     }
     r.codeRate = *rate;
+    if (p.isSet(isi)) {
+        r.inputStream = p.value(isi).toInt(&ok);
+        if (!ok || r.inputStream < 0 || r.inputStream > 255) {
+            message = bad("isi", p.value(isi), "expected 0 to 255");
+            return ParseResult::Error;
+        }
+    }
 
     r.offsetHz = number(p.value(offset), ok);
     if (!ok || !(std::fabs(r.offsetHz) <= fs / 2)) {

@@ -157,12 +157,15 @@ std::string RunStatus::line(const char* kind)
     // would read as the signal's.
     if (!locked)
         quality.merValid = false;
+    // Multiple input streams: the one passed and every one seen.
+    const std::vector<BbFrameProcessor::InputStream> streams = dvbS2 ? chain.inputStreams() : std::vector<BbFrameProcessor::InputStream>();
+    const int passedIsi = chain.inputStream();
     std::ostringstream out;
     if (json) {
         out << "{\"type\":" << jsonString(kind) << ",\"elapsed\":" << elapsed << ",\"locked\":" << (locked ? "true" : "false")
             << ",\"reception\":" << jsonString(locked ? "receiving" : problem) << ",\"confidence\":" << confidence << ",\"mer_db\":" << (quality.merValid ? decibels(quality.merDb, 2) : "null")
             << ",\"esn0_db\":" << (quality.valid ? decibels(quality.esn0Db, 2) : "null");
-        if (dvbS2)
+        if (dvbS2) {
             out << ",\"modcod\":" << (current ? jsonString(modcod) : "null")
                 // Kept for readers of earlier versions, where a MODCOD could
                 // be tracked and not decoded: every one decodes now.
@@ -175,8 +178,14 @@ std::string RunStatus::line(const char* kind)
                 << ",\"packet_crc_errors\":" << chain.packetCrcFailures()
                 << ",\"packets_from_failed_frames\":" << chain.packetsFromFailedFrames()
                 << ",\"bch_corrected_bits\":" << bchCorrected << ",\"bch_failures\":" << bchFailures;
-        else
+            out << ",\"isi\":" << (passedIsi >= 0 ? std::to_string(passedIsi) : "null") << ",\"input_streams\":[";
+            for (size_t i = 0; i < streams.size(); ++i)
+                out << (i ? "," : "") << "{\"isi\":" << streams[i].isi << ",\"frames\":" << streams[i].frames
+                    << ",\"packets\":" << streams[i].packets << "}";
+            out << "]";
+        } else {
             out << ",\"rs_uncorrectable\":" << rsUncorrectable;
+        }
         out << ",\"ts_packets\":" << continuity.packets() << ",\"ts_damaged\":" << continuity.damagedPackets()
             << ",\"cc_errors\":{";
         bool first = true;
@@ -222,6 +231,11 @@ std::string RunStatus::line(const char* kind)
             out << ", " << avg << " passes";
         }
         out << " | BCH " << bchCorrected << " bits corrected, " << bchFailures << " failed";
+        if (!streams.empty()) {
+            out << " | ISI " << passedIsi << " of";
+            for (const BbFrameProcessor::InputStream& s : streams)
+                out << " " << s.isi << " (" << s.packets << " packets)";
+        }
     } else {
         out << " | RS " << rsUncorrectable << " uncorrectable";
     }

@@ -69,8 +69,15 @@ std::string describeSettings(const TxSettings& s)
             << (s.pilots ? "on" : "off") << (s.gse ? ", GSE" : "");
     }
     out << ", roll-off " << rollOffFactor(s.rollOff) << ", " << s.symbolRate << " symbols/s";
-    if (!s.gse)
+    if (!s.isis.empty()) {
+        out << ", ISIs";
+        for (size_t i = 0; i < s.isis.size(); ++i)
+            out << (i ? "," : " ") << s.isis[i];
+        out << " (" << (s.isiTsPaths.empty() ? "built-in" : "files") << ") at " << std::llround(usefulTsRate(s))
+            << " bit/s in all";
+    } else if (!s.gse) {
         out << ", TS " << (s.tsPath.empty() ? "built-in" : s.tsPath) << " at " << std::llround(usefulTsRate(s)) << " bit/s";
+    }
     return out.str();
 }
 
@@ -96,7 +103,13 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
     const QCommandLineOption gseLabel("gse-label-type",
                                       "GSE: 0 six-byte label, 1 three-byte, 2 none, 3 re-use (default: 0).",
                                       "0-3", "0");
-    const QCommandLineOption ts("ts", "Transmit this TS file (default: the built-in TS source).", "path");
+    const QCommandLineOption ts("ts", "Transmit this TS file (default: the built-in TS source); with --isi, one per ISI "
+                                      "in the same order.", "path");
+    const QCommandLineOption isi("isi",
+                                 "DVB-S2 multiple input streams: a stream of this ISI (0-255); repeat for each, their "
+                                 "frames take turns (default: a single stream). Built-in streams are named by "
+                                 "--service, one per ISI or one for all.",
+                                 "n");
     const QCommandLineOption loop("loop", "Play the TS file again from its start when it ends (default: play it once, then "
                                           "dummy PL frames (DVB-S2) or null packets (DVB-S)).");
     const QCommandLineOption service("service",
@@ -163,7 +176,7 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
                                          "Also write each DVB-S2 BBFRAME before BB scrambling (Kbch/8 bytes each) "
                                          "(default: not written).",
                                          "path");
-    p.addOptions({standardOptions.help, standardOptions.version, standard, modcod, frame, pilots, rolloff, codeRate, gse, gsePdu, gseLabel, ts, loop,
+    p.addOptions({standardOptions.help, standardOptions.version, standard, modcod, frame, pilots, rolloff, codeRate, gse, gsePdu, gseLabel, ts, isi, loop,
                   service, provider, payloadRate, symbolRate, sampleRate, span, offset, phase, timing, drift, phaseNoise, dropout, clockPpm, esn0, level,
                   format, seed, output, serve, realtime, duration, frames, symbolsOut, bbframesOut});
 
@@ -225,7 +238,21 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
     if (!ok)
         return bad(gseLabel, "'" + p.value(gseLabel) + "' is not a number");
 
-    s.tsPath = p.value(ts).toStdString();
+    for (const QString& n : p.values(isi)) {
+        bool isNumber = false;
+        const int value = n.toInt(&isNumber);
+        if (!isNumber || value < 0 || value > 255)
+            return bad(isi, "'" + n + "' is not 0 to 255");
+        s.isis.push_back(value);
+    }
+    if (s.isis.empty()) {
+        if (p.values(ts).size() > 1)
+            return bad(ts, "is given once per ISI, with --isi");
+        s.tsPath = p.value(ts).toStdString();
+    } else {
+        for (const QString& path : p.values(ts))
+            s.isiTsPaths.push_back(path.toStdString());
+    }
     s.tsLoop = p.isSet(loop);
     if (p.isSet(service)) {
         s.services.clear();
