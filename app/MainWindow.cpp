@@ -13,6 +13,7 @@
 #include "ui/EqualizerWindow.h"
 #include "ui/TCPInputDialog.h"
 #include "ui/IQPlot.h"
+#include "ui/InputStreamMenu.h"
 #include "ui/PowerLevels.h"
 #include "ui/ScrollablePages.h"
 #include "ui/TraceDisplay.h"
@@ -272,6 +273,13 @@ void MainWindow::setUpGui(const WindowOptions& options)
         b->setCheckable(true);
         b->setAutoExclusive(true);
     }
+
+    // The streams of a signal that carries several, before Help.
+    InputStreamMenu::Source streams;
+    streams.streams = [this] { return receiverChain->inputStreams(); };
+    streams.passed = [this] { return receiverChain->inputStream(); };
+    streams.choose = [this](int isi) { receiver->setInputStream(isi); };
+    ui->menubar->insertMenu(ui->menu_help->menuAction(), new InputStreamMenu(streams, this));
 
     overlayChoices = new QActionGroup(this);
     for (QAction* a : {ui->act_tpov_75p, ui->act_tpov_50p, ui->act_tpov_25p, ui->act_tpov_10p, ui->act_tpov_0p})
