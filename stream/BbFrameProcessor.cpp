@@ -88,8 +88,13 @@ bool BbFrameProcessor::passesStream(const BbHeaderFields& h)
         s.packets += (h.dfl / 8 - h.syncd / 8 + kTsPacketBytes - 1) / kTsPacketBytes;
     const int wanted = requestedIsi.load(std::memory_order_relaxed);
     const int passed = passedIsi.load(std::memory_order_relaxed);
-    const int next = wanted >= 0 ? wanted : passed >= 0 ? passed : int(h.isi);
+    framesElsewhere = int(h.isi) == passed ? 0 : framesElsewhere + 1;
+    // Chosen by none: the first stream seen, and again once the one passed
+    // has not come for kStreamGoneFrames frames (another signal tuned).
+    const bool gone = passed < 0 || framesElsewhere > kStreamGoneFrames;
+    const int next = wanted >= 0 ? wanted : gone ? int(h.isi) : passed;
     if (next != passed) {
+        framesElsewhere = 0;
         // The packet in progress was the other stream's.
         if (passed >= 0)
             lost();

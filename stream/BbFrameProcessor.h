@@ -76,7 +76,9 @@ public:
     void flush();
 
     // Multiple input streams: pass the stream of this ISI (0 … 255) from its
-    // next frame on, or (−1) the first one seen. Any thread.
+    // next frame on, or (−1) the first one seen (and the next one seen when
+    // that one has not come for kStreamGoneFrames frames). Any thread.
+    static constexpr int kStreamGoneFrames = 64;
     void selectInputStream(int isi) { requestedIsi.store(isi, std::memory_order_relaxed); }
     // The ISI passed on, −1 before a MIS frame chose it.
     int inputStream() const { return passedIsi.load(std::memory_order_relaxed); }
@@ -112,6 +114,7 @@ private:
     bool heldDamaged = false;
     std::atomic<int> requestedIsi{-1};
     std::atomic<int> passedIsi{-1};
+    int framesElsewhere = 0;   // MIS frames of other streams since the one passed
     std::array<InputStream, 256> streams{};   // by ISI; frames 0: not seen
     std::atomic<uint64_t> crcFailures{0};
     std::atomic<uint64_t> damagedPackets{0};

@@ -35,7 +35,8 @@ struct StreamLayer {
                                      blocks.continuePacket(bytes, length);
                              },
                              [this]() { blocks.resynchronise(); },
-                             [this](const uint8_t* field, uint16_t dfl) { gse.parseGSE(field, dfl); }}};
+                             [this](const uint8_t* field, uint16_t dfl) { gse.parseGSE(field, dfl); },
+                             [](int) {}}};
 };
 
 } // namespace

@@ -37,7 +37,7 @@ TEST(BbFrameProcessor, TransportStreamComesBackFromTheFrames)
                                     else
                                         assembler.continuePacket(b, n);
                                 },
-                                [&]() { assembler.resynchronise(); }, nullptr});
+                                [&]() { assembler.resynchronise(); }, nullptr, nullptr});
     for (int f = 0; f < 24; ++f) {
         std::vector<tx::cf32> symbols;
         transmitter.nextFrame(symbols);
@@ -73,7 +73,7 @@ TEST(BbFrameProcessor, StatusLineAndRollOffReport)
     std::vector<float> reported;
     std::vector<uint8_t> gseField;
     BbFrameProcessor processor({[&](float r) { reported.push_back(r); }, nullptr, nullptr, nullptr,
-                                [&](const uint8_t* d, uint16_t dfl) { gseField.assign(d, d + dfl / 8); }});
+                                [&](const uint8_t* d, uint16_t dfl) { gseField.assign(d, d + dfl / 8); }, nullptr});
     std::vector<uint8_t> frame(8100, 0);
     std::copy(header, header + 10, frame.begin());
     CaptureStdout();
@@ -95,7 +95,7 @@ TEST(BbFrameProcessor, StatusLineAndRollOffReport)
 TEST(BbFrameProcessor, FramesThatAreNotTransportStreamsGiveNoPackets)
 {
     int calls = 0;
-    BbFrameProcessor processor({nullptr, nullptr, [&](const uint8_t*, size_t, bool) { ++calls; }, nullptr, nullptr});
+    BbFrameProcessor processor({nullptr, nullptr, [&](const uint8_t*, size_t, bool) { ++calls; }, nullptr, nullptr, nullptr});
     std::vector<uint8_t> frame(8100, 0);
     const uint8_t good[10] = {0xF0, 0, 0x05, 0xE0, 0x7D, 0x80, 0x47, 0x00, 0x00, 0};
     CaptureStdout();
@@ -147,7 +147,7 @@ struct StreamOut {
                                     else
                                         assembler.continuePacket(b, n);
                                 },
-                                [this]() { assembler.resynchronise(); }, nullptr}};
+                                [this]() { assembler.resynchronise(); }, nullptr, nullptr}};
 };
 
 // Every packet of `out` is a packet of `sent`, or marked damaged.
@@ -347,4 +347,28 @@ TEST(BbFrameProcessor, OneOfMultipleInputStreamsPasses)
         bStart += 188;
     ASSERT_LT(bStart, sentB.size()) << "the first packet after the switch is B's";
     EXPECT_TRUE(std::equal(fromB.begin(), fromB.end(), sentB.begin() + long(bStart))) << "B's packets in order";
+}
+
+// Left to choose, the processor passes the first stream seen, and another
+// once that one has gone (another signal tuned); chosen, it keeps the choice.
+TEST(BbFrameProcessor, AnInputStreamGoneGivesWayUnlessChosen)
+{
+    tx::TsFileSource a(std::string(TAVIREL_TEST_DATA) + "/dvbs2_qpsk12_normal_pilots.ts", true);
+    tx::TsFileSource b(std::string(TAVIREL_TEST_DATA) + "/dvbs2_8psk23_normal_pilots.ts", true);
+    tx::TsBbFramer framerA(a, tx::RollOff::R035, 5), framerB(b, tx::RollOff::R035, 9);
+    std::vector<uint8_t> frame(64800 / 8);
+    for (const int chosen : {-1, 5}) {
+        BbFrameProcessor processor(BbFrameProcessor::Hooks{});
+        processor.selectInputStream(chosen);
+        for (int f = 0; f < 3; ++f) {
+            ASSERT_TRUE(framerA.build(32208, true, frame.data()));
+            processor.processBBFrame(frame.data(), frame.size(), 20);
+        }
+        for (int f = 0; f <= BbFrameProcessor::kStreamGoneFrames; ++f) {
+            EXPECT_EQ(processor.inputStream(), 5) << f;
+            ASSERT_TRUE(framerB.build(32208, true, frame.data()));
+            processor.processBBFrame(frame.data(), frame.size(), 20);
+        }
+        EXPECT_EQ(processor.inputStream(), chosen < 0 ? 9 : 5) << "chosen " << chosen;
+    }
 }

@@ -28,16 +28,19 @@ TEST_F(WindowTest, StreamsMenuListsAndChoosesTheInputStreams)
     EXPECT_EQ(menu->actions()[0]->text(), "A single stream");
     EXPECT_FALSE(menu->actions()[0]->isEnabled());
 
-    // The first half of the signal: both streams seen, the first passed.
-    {
-        testsupport::SendOnceServer server(std::vector<uint8_t>(samples.begin(), samples.begin() + long(half)));
+    // Part of the signal over TCP, through the chain.
+    auto receive = [&](std::vector<uint8_t> part) {
+        testsupport::SendOnceServer server(std::move(part));
         TcpInputSettings input;
         input.port = server.port;
         input.bandwidthMHz = 2.0;
         window->connectTcp(input);
-        ASSERT_TRUE(pumpUntil([&] { return window->currentDevice() == nullptr; }, 240000));
-    }
-    ASSERT_TRUE(chain().waitIdle(std::chrono::seconds(60)));
+        return pumpUntil([&] { return window->currentDevice() == nullptr; }, 240000) &&
+               chain().waitIdle(std::chrono::seconds(60));
+    };
+
+    // The first half of the signal: both streams seen, the first passed.
+    ASSERT_TRUE(receive(std::vector<uint8_t>(samples.begin(), samples.begin() + long(half))));
     menu->refresh();
     ASSERT_EQ(menu->actions().size(), 2);
     const int first = chain().inputStream();
@@ -54,15 +57,7 @@ TEST_F(WindowTest, StreamsMenuListsAndChoosesTheInputStreams)
         if (a->text().startsWith(QString("ISI %1:").arg(other)))
             a->trigger();
     EXPECT_EQ(window->receiverSettings().inputStream, other);
-    {
-        testsupport::SendOnceServer server(std::vector<uint8_t>(samples.begin() + long(half), samples.end()));
-        TcpInputSettings input;
-        input.port = server.port;
-        input.bandwidthMHz = 2.0;
-        window->connectTcp(input);
-        ASSERT_TRUE(pumpUntil([&] { return window->currentDevice() == nullptr; }, 240000));
-    }
-    ASSERT_TRUE(chain().waitIdle(std::chrono::seconds(60)));
+    ASSERT_TRUE(receive(std::vector<uint8_t>(samples.begin() + long(half), samples.end())));
     EXPECT_EQ(chain().inputStream(), other);
     menu->refresh();
     for (QAction* a : menu->actions())
