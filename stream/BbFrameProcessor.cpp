@@ -71,7 +71,7 @@ void BbFrameProcessor::handOnHeld(bool crcFailed)
 
 std::vector<BbFrameProcessor::InputStream> BbFrameProcessor::inputStreams()
 {
-    std::lock_guard<std::mutex> lock(frameMutex);
+    std::lock_guard<std::mutex> lock(streamsMutex);
     std::vector<InputStream> seen;
     for (const InputStream& s : streams)
         if (s.frames > 0)
@@ -81,11 +81,14 @@ std::vector<BbFrameProcessor::InputStream> BbFrameProcessor::inputStreams()
 
 bool BbFrameProcessor::passesStream(const BbHeaderFields& h)
 {
-    InputStream& s = streams[h.isi];
-    s.isi = h.isi;
-    ++s.frames;
-    if (h.tsgs() == 3 && h.dfl % 8 == 0 && h.syncd % 8 == 0 && h.syncd <= h.dfl)
-        s.packets += (h.dfl / 8 - h.syncd / 8 + kTsPacketBytes - 1) / kTsPacketBytes;
+    {
+        std::lock_guard<std::mutex> lock(streamsMutex);
+        InputStream& s = streams[h.isi];
+        s.isi = h.isi;
+        ++s.frames;
+        if (h.tsgs() == 3 && h.dfl % 8 == 0 && h.syncd % 8 == 0 && h.syncd <= h.dfl)
+            s.packets += (h.dfl / 8 - h.syncd / 8 + kTsPacketBytes - 1) / kTsPacketBytes;
+    }
     const int wanted = requestedIsi.load(std::memory_order_relaxed);
     const int passed = passedIsi.load(std::memory_order_relaxed);
     framesElsewhere = int(h.isi) == passed ? 0 : framesElsewhere + 1;

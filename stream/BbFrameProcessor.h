@@ -82,7 +82,8 @@ public:
     void selectInputStream(int isi) { requestedIsi.store(isi, std::memory_order_relaxed); }
     // The ISI passed on, −1 before a MIS frame chose it.
     int inputStream() const { return passedIsi.load(std::memory_order_relaxed); }
-    // The streams seen so far, by ISI.
+    // The streams seen so far, by ISI. Any thread, also one that a hook
+    // waits for.
     std::vector<InputStream> inputStreams();
 
     // Packets whose CRC-8 failed, and packets marked because their frame
@@ -115,6 +116,9 @@ private:
     std::atomic<int> requestedIsi{-1};
     std::atomic<int> passedIsi{-1};
     int framesElsewhere = 0;   // MIS frames of other streams since the one passed
+    // The streams' counts, apart from the frame lock: readers may hold locks
+    // of their own that the hooks take.
+    std::mutex streamsMutex;
     std::array<InputStream, 256> streams{};   // by ISI; frames 0: not seen
     std::atomic<uint64_t> crcFailures{0};
     std::atomic<uint64_t> damagedPackets{0};
