@@ -231,18 +231,6 @@ uint8_t DemodWorker::deliveredPlsCode()
     return demod.deliveredPlsCode();
 }
 
-uint8_t DemodWorker::dataPlsCode()
-{
-    std::lock_guard<std::mutex> lock(paramMutex);
-    return demod.dataPlsCode();
-}
-
-bool DemodWorker::dataPlsRepeated()
-{
-    std::lock_guard<std::mutex> lock(paramMutex);
-    return demod.dataPlsRepeated();
-}
-
 bool DemodWorker::framesReceived()
 {
     std::lock_guard<std::mutex> lock(paramMutex);

@@ -96,8 +96,6 @@ public:
     uint8_t plsCode();
     uint8_t deliveredPlsCode();   // the code of the frame in the last output
     bool deliveredAfterGap();     // stream data was lost before that frame
-    uint8_t dataPlsCode();        // the code of the last data frame's header read
-    bool dataPlsRepeated();       // ... and of the one before, both read cleanly
     // A PL header has been read while the frames were locked: until then the
     // codes above are their initial 0 (a dummy frame), not a frame received.
     bool framesReceived();

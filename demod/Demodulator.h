@@ -70,8 +70,6 @@ public:
     uint8_t plsCode() const { return sync.plsCode(); }
     uint8_t deliveredPlsCode() const { return sync.deliveredPlsCode(); }
     bool deliveredAfterGap() const { return sync.deliveredAfterGap(); }
-    uint8_t dataPlsCode() const { return sync.dataPlsCode(); }
-    bool dataPlsRepeated() const { return sync.dataPlsRepeated(); }
     const ConstellationObject* constellation() const { return sync.constellation(); }
 
     // MER and Es/N0: DVB-S2 on the known symbols while locked, DVB-S from

@@ -158,11 +158,6 @@ public:
     // before it: frames missed (not found, unreadable or not demapped), or a
     // frame that did not start where its predecessor ended.
     bool deliveredAfterGap() const { return deliveredGap; }
-    // The code of the last data frame's header read (MODCODs 1 … 28).
-    uint8_t dataPlsCode() const { return dataPls; }
-    // The last two data headers read decoded cleanly to that same code:
-    // frames of it are being received (one header read from noise is not).
-    bool dataPlsRepeated() const { return dataPlsRun >= 2; }
     const ConstellationObject* constellation() const { return current; }
 
     // MER and Es/N0 on the symbols known while locked: the PLS code of each

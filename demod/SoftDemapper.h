@@ -2,8 +2,8 @@
 // bit interleaver undone): one signed byte per code bit, positive meaning
 // bit 0. QPSK and 8PSK values are projections on the decision axes. An APSK
 // symbol's bits depend on both its coordinates at once, so its first two
-// columns hold the symbol itself (I, then Q, as sent, at kApskScale) and the others
-// 0: the channel LLRs are worked out from those before decoding.
+// columns hold the symbol itself (I, then Q, as sent, at kApskScale) and
+// the others 0: the channel LLRs are worked out from those before decoding.
 #pragma once
 
 #include <cmath>

@@ -144,13 +144,13 @@ public:
     // too high. Any thread.
     static constexpr int16_t kClipLevel = 32512;
     uint64_t clippedSamples() const { return clipped.load(std::memory_order_relaxed); }
-    // DVB-S2 transport-stream packets handed on with the transport error
-    // indicator set: their CRC-8 failed, or their frame failed decoding.
     // DVB-S2 multiple input streams: the ISI to pass on (−1: the first one
     // seen), the one passed (−1: none yet) and the streams seen.
     void selectInputStream(int isi) { bbFrames.selectInputStream(isi); }
     int inputStream() const { return bbFrames.inputStream(); }
     std::vector<BbFrameProcessor::InputStream> inputStreams() { return bbFrames.inputStreams(); }
+    // DVB-S2 transport-stream packets handed on with the transport error
+    // indicator set: their CRC-8 failed, or their frame failed decoding.
     uint64_t packetCrcFailures() const { return bbFrames.packetCrcFailures(); }
     uint64_t packetsFromFailedFrames() const { return bbFrames.packetsFromFailedFrames(); }
     // SDT sections not read because their CRC-32 failed.

@@ -12,7 +12,7 @@ TEST_F(WindowTest, StreamsMenuListsAndChoosesTheInputStreams)
 {
     const std::string iq = path("mis.iq").toStdString();
     const testsupport::ToolRun tx = testsupport::runTool(
-        TAVIREL_SIGGEN, "--isi 10 --isi 11 --service FIRST --service SECOND --pilots on --esn0 12 --frames 40 --output " + iq);
+        TAVIREL_SIGGEN, "--isi 10 --isi 11 --service FIRST --service SECOND --pilots on --esn0 12 --frames 24 --output " + iq);
     ASSERT_EQ(tx.exitCode, 0) << tx.err;
     std::vector<uint8_t> samples = testsupport::readFile(iq);
     const size_t half = samples.size() / 2 / 4 * 4;
