@@ -123,46 +123,43 @@ SignalGenerator::SignalGenerator(const TxSettings& s)
     : settings(s), chain(std::make_unique<Chain>())
 {
     Chain& c = *chain;
+    // One stream's TS: the file at `path`, or the built-in source of these
+    // services, the channel's rate shared among `streams`.
+    auto source = [&](const std::string& path, std::vector<std::string> services,
+                      double streams) -> std::unique_ptr<TsPacketSource> {
+        if (!path.empty()) {
+            auto file = std::make_unique<TsFileSource>(path, s.tsLoop);
+            if (!file->error().empty()) {
+                problem = file->error();
+                return nullptr;
+            }
+            return file;
+        }
+        BuiltinTsParams p;
+        p.serviceNames = std::move(services);
+        p.providers = s.providers;
+        p.tsRate = usefulTsRate(s) / streams;
+        p.payloadRate = s.payloadRate / streams;
+        return std::make_unique<BuiltinTsSource>(p);
+    };
     if (!s.isis.empty()) {
         std::vector<BbFrameBuilder*> framers;
         for (size_t k = 0; k < s.isis.size(); ++k) {
-            if (!s.isiTsPaths.empty()) {
-                auto file = std::make_unique<TsFileSource>(s.isiTsPaths[k], s.tsLoop);
-                if (!file->error().empty()) {
-                    problem = file->error();
-                    return;
-                }
-                c.streamSources.push_back(std::move(file));
-            } else {
-                BuiltinTsParams p;
-                p.serviceNames = {s.services.size() == s.isis.size()
-                                      ? s.services[k]
-                                      : s.services[0] + " ISI " + std::to_string(s.isis[k])};
-                p.providers = s.providers;
-                p.tsRate = usefulTsRate(s) / double(s.isis.size());
-                p.payloadRate = s.payloadRate / double(s.isis.size());
-                c.streamSources.push_back(std::make_unique<BuiltinTsSource>(p));
-            }
+            const std::string name = s.services.size() == s.isis.size()
+                                         ? s.services[k]
+                                         : s.services[0] + " ISI " + std::to_string(s.isis[k]);
+            c.streamSources.push_back(
+                source(s.isiTsPaths.empty() ? std::string() : s.isiTsPaths[k], {name}, double(s.isis.size())));
+            if (!c.streamSources.back())
+                return;
             c.streamFramers.push_back(std::make_unique<TsBbFramer>(*c.streamSources.back(), s.rollOff, s.isis[k]));
             framers.push_back(c.streamFramers.back().get());
         }
         c.builder = std::make_unique<MisBbFramer>(framers);
     } else if (!(s.standard == Standard::Dvbs2 && s.gse)) {
-        if (!s.tsPath.empty()) {
-            auto file = std::make_unique<TsFileSource>(s.tsPath, s.tsLoop);
-            if (!file->error().empty()) {
-                problem = file->error();
-                return;
-            }
-            c.source = std::move(file);
-        } else {
-            BuiltinTsParams p;
-            p.serviceNames = s.services;
-            p.providers = s.providers;
-            p.tsRate = usefulTsRate(s);
-            p.payloadRate = s.payloadRate;
-            c.source = std::make_unique<BuiltinTsSource>(p);
-        }
+        c.source = source(s.tsPath, s.services, 1.0);
+        if (!c.source)
+            return;
     }
     if (s.standard == Standard::Dvbs2) {
         if (s.gse)
