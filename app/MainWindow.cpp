@@ -575,6 +575,7 @@ void MainWindow::recomputeFront()
 // rate it runs at.
 void MainWindow::showSymbolRateLimit(const std::string& limited)
 {
+    showDecimation();
     if (limited.empty())
         return;
     LogLine() << limited;
@@ -587,6 +588,15 @@ void MainWindow::showSymbolRateLimit(const std::string& limited)
     ui->box_srate->blockSignals(false);
 }
 
+// The automatic choice names the factor it runs with.
+void MainWindow::showDecimation()
+{
+    const ReceiverSettings& s = receiver->settings();
+    const QString text = s.decimation == kAutoDecimation ? QString("Auto (%1)").arg(1 << decimationFor(s)) : QString("Auto");
+    if (ui->box_decimate->itemText(0) != text)
+        ui->box_decimate->setItemText(0, text);
+}
+
 void MainWindow::on_box_bandwidth_currentIndexChanged(int index)
 {
     if (device == nullptr || index < 0)
@@ -597,9 +607,11 @@ void MainWindow::on_box_bandwidth_currentIndexChanged(int index)
 
 void MainWindow::on_box_decimate_currentIndexChanged(int index)
 {
-    decimationExponent = std::max(index, 0);
+    // "Auto" first, then the factors 1, 2, 4 … as exponents 0, 1, 2 …
+    decimationExponent = index <= 0 ? kAutoDecimation : index - 1;
     if (device != nullptr)
         recomputeFront();
+    showDecimation();
 }
 
 void MainWindow::on_sld_freq_valueChanged(int kHz)
@@ -1075,7 +1087,7 @@ void MainWindow::refreshLabels(bool readingsDue)
 {
     ProcessingChain& chain = *receiverChain;
     const double fs = double(device != nullptr ? device->getSampleRate() : receiver->settings().sampleRate);
-    const double ksym = double(chain.resampleWorker().trackedStep()) * std::ldexp(1.0, -32) * fs * 0.001;
+    const double ksym = chain.trackedSymbolsPerInputSample() * fs * 0.001;
     // Tracked rate and buffers in use move with every block: shown at the
     // readings' pace, each change repaints the panel behind the labels.
     if (readingsDue) {

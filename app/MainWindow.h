@@ -167,6 +167,7 @@ private:
     void finishStream();            // the device's last samples are through: the stream and recording end
     void recomputeFront();
     void showSymbolRateLimit(const std::string& limited);          // matched filter and resampler step for the device and symbol rate
+    void showDecimation();   // the automatic choice named in the decimation box
     void updateBandLabels(int kHz);
     void showStandardControls();
     void setOverlayOpacity(double opacity);
@@ -190,7 +191,7 @@ private:
     EqualizerWindow* equalizerWindow = nullptr;
     DebugWindow* debugWindow = nullptr;
     QActionGroup* overlayChoices = nullptr;
-    int decimationExponent = 0;
+    int decimationExponent = kAutoDecimation;
     double overlayOpacity = 0.5;
     bool showFftAfterFilter = false;
     // While the constructor runs, warnings go to the log: a message box

@@ -1,5 +1,7 @@
 #include "dsp/BasebandWorker.h"
 
+#include <algorithm>
+
 BasebandWorker::BasebandWorker(DoneCallback onDone)
     : Worker(std::move(onDone))
 {
@@ -24,7 +26,15 @@ void BasebandWorker::process(WorkBuffer* input, WorkBuffer*)
     }
     moveReplaced = false;
     mixer.phaseIncrement = phaseIncrement.load();
-    mixer.process(reinterpret_cast<int16_t*>(input->data()), input->size() / 4);
+    auto* iq = reinterpret_cast<int16_t*>(input->data());
+    mixer.process(iq, input->size() / 4);
+    decimator.setExponent(decimationExponent.load());
+    input->resize(decimator.process(iq, input->size() / 4) * 4);
+}
+
+void BasebandWorker::setDecimation(int exponent)
+{
+    decimationExponent.store(std::clamp(exponent, 0, Decimator::kMaxExponent));
 }
 
 void BasebandWorker::setPhaseIncrement(double cyclesPerSample)

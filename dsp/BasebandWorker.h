@@ -1,14 +1,16 @@
-// First stage after the device: moves the chosen offset to zero frequency and
-// removes DC, in place.
+// First stage after the device: moves the chosen offset to zero frequency,
+// removes DC and decimates, in place.
 #pragma once
 
 #include "core/Worker.h"
 #include "dsp/BasebandMixer.h"
+#include "dsp/HalfBandDecimator.h"
 
 #include <atomic>
 #include <mutex>
 
-// Input: complex 16-bit samples (I, Q); output: none, the input is rewritten.
+// Input: complex 16-bit samples (I, Q); output: none, the input is rewritten
+// and shortened to its decimated samples.
 class BasebandWorker : public Worker {
 public:
     explicit BasebandWorker(DoneCallback onDone);
@@ -35,11 +37,19 @@ public:
         return outcome;
     }
 
+    // Halves the sample rate `exponent` times (0 … Decimator::kMaxExponent)
+    // after the mixer, from the next block on. The oscillator steps above
+    // stay in cycles per input sample.
+    void setDecimation(int exponent);
+    int decimation() const { return decimationExponent.load(); }
+
 private:
     std::mutex paramMutex;
+    std::atomic<int> decimationExponent{0};
     std::atomic<double> phaseIncrement{0.0};
     double pendingMove = 0;         // under paramMutex
     bool moveReplaced = false;      // under paramMutex
     MoveOutcome moveOutcome = MoveOutcome::None;   // the worker's thread
     BasebandMixer mixer;
+    Decimator decimator;   // the worker's thread
 };

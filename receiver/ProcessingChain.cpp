@@ -1,6 +1,7 @@
 #include "receiver/ProcessingChain.h"
 
 #include "dsp/BandCentre.h"
+#include "dsp/HalfBandDecimator.h"
 
 #include "core/HandOn.h"
 #include "core/Log.h"
@@ -291,8 +292,21 @@ int ProcessingChain::filterDelaySymbols()
     // to 10 samples per symbol and 32 to 256 taps: one symbol off either
     // way turns the frames of a move by a fifth of the symbol rate into
     // failures.
+    // The half-band stages in front add 7 samples each at their own rate.
+    const int exponent = baseband.decimation();
+    const double decimatorDelay = 2.0 * HalfBandDecimator::kDelay * (1.0 - std::ldexp(1.0, -exponent));
     const double symbolsPerSample = double(resample.nominalStep()) / 4294967296.0 / 2;
-    return int(std::lround(((fir.tapCount() - 1) / 2.0 + 4) * symbolsPerSample + 1));
+    return int(std::lround(((fir.tapCount() - 1) / 2.0 + 4 + decimatorDelay) * symbolsPerSample + 1));
+}
+
+double ProcessingChain::symbolsPerInputSample()
+{
+    return std::ldexp(double(resample.nominalStep()) / 4294967296.0, -baseband.decimation());
+}
+
+double ProcessingChain::trackedSymbolsPerInputSample()
+{
+    return std::ldexp(double(resample.trackedStep()) / 4294967296.0, -baseband.decimation());
 }
 
 void ProcessingChain::followCarrier()
@@ -309,14 +323,13 @@ bool ProcessingChain::moveCarrier(double cyclesPerSymbol, bool restartLoop)
     if (!centring.idle())
         return false;
     centring.requested(cyclesPerSymbol, restartLoop);
-    baseband.moveBy(cyclesPerSymbol * double(resample.nominalStep()) / 4294967296.0);
+    baseband.moveBy(cyclesPerSymbol * symbolsPerInputSample());
     return true;
 }
 
 double ProcessingChain::carrierOffset()
 {
-    const double symbolsPerSample = double(resample.nominalStep()) / 4294967296.0;
-    return baseband.getPhaseIncrement() + demod.carrierOffsetCycles() * symbolsPerSample;
+    return baseband.getPhaseIncrement() + demod.carrierOffsetCycles() * symbolsPerInputSample();
 }
 
 void ProcessingChain::onSample(int16_t i, int16_t q)
@@ -422,7 +435,7 @@ void ProcessingChain::centreOnBand()
     }
     if (transforms == 0)
         return;
-    const double symbolRate = double(resample.nominalStep()) / 4294967296.0;   // cycles per sample
+    const double symbolRate = symbolsPerInputSample();   // cycles per device sample
     const double mixer = baseband.getPhaseIncrement();
     const BandCentre band = findBandCentre(bandAverage, symbolRate, mixer, kBandSearch * symbolRate, kBandMinimumLevel,
                                            averagedTransformsMedianToMean(transforms));

@@ -234,6 +234,12 @@ public:
     // left, −1 when not decoded), in transmission order.
     void setFrameResultObserver(std::function<void(const FrameTag&)> observer) { resultObserver = std::move(observer); }
 
+    // The symbol rate in symbols per device sample (the mixer's unit), from
+    // the resampler's nominal step and the decimation.
+    double symbolsPerInputSample();
+    // The same from the step the timing loop tracks: the symbol rate measured.
+    double trackedSymbolsPerInputSample();
+
 private:
     BbFrameProcessor::Hooks streamHooks();
     void followSdtTrace();

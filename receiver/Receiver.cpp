@@ -56,7 +56,7 @@ void Receiver::applyFront()
 std::string Receiver::setFront(uint64_t sampleRate, int decimation, int32_t symbolRate)
 {
     current.sampleRate = sampleRate;
-    current.decimation = std::max(decimation, 0);
+    current.decimation = decimation < 0 ? kAutoDecimation : decimation;
     current.symbolRate = symbolRate;
     const std::string limited = limitSymbolRate(current);
     applyFront();

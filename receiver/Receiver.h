@@ -29,7 +29,8 @@ public:
     // The standard: the demodulator's mode, the chain's branch, DVB-S's
     // decoding settings and its one roll-off.
     void setStandard(Standard standard);
-    // The device's sample rate, the decimation and the symbol rate wanted:
+    // The device's sample rate, the decimation (kAutoDecimation: chosen
+    // from the rates) and the symbol rate wanted:
     // the symbol rate limited to what the samples carry, the matched filter
     // and the resampler's step made for them. Returns why the symbol rate
     // was changed ("" when it was not).

@@ -1,5 +1,6 @@
 #include "receiver/ReceiverSettings.h"
 
+#include "dsp/HalfBandDecimator.h"
 #include "receiver/ProcessingChain.h"
 
 #include <algorithm>
@@ -33,14 +34,35 @@ int depunctureIndex(CodeRate rate)
     return int(rate);
 }
 
+int autoDecimation(uint64_t sampleRate, int32_t symbolRate)
+{
+    int exponent = 0;
+    while (exponent < Decimator::kMaxExponent &&
+           std::ldexp(double(sampleRate), -(exponent + 1)) >= kAutoSamplesPerSymbol * double(std::max(symbolRate, 1)))
+        ++exponent;
+    return exponent;
+}
+
+int decimationFor(const ReceiverSettings& s)
+{
+    if (s.decimation == kAutoDecimation)
+        return autoDecimation(s.sampleRate, s.symbolRate);
+    return std::clamp(s.decimation, 0, Decimator::kMaxExponent);
+}
+
+double decimatedSampleRate(const ReceiverSettings& s)
+{
+    return std::ldexp(double(s.sampleRate), -decimationFor(s));
+}
+
 int32_t maxSymbolRate(uint64_t sampleRate, int decimation, float rollOff)
 {
-    const uint64_t input = sampleRate >> std::clamp(decimation, 0, 63);
+    const double input = std::ldexp(double(sampleRate), -std::clamp(decimation, 0, Decimator::kMaxExponent));
     // The roll-off as written (0.2, not the float's 0.2000000030).
     const double spread = 1.0 + std::round(std::clamp(double(rollOff), 0.0, 1.0) * 1e6) / 1e6;
     // Below the sample rate also where the roll-off is 0: the resampler's
     // step must stay below one whole turn per input sample.
-    const double highest = std::min(std::floor(double(input) / spread), double(input) - 1.0);
+    const double highest = std::min(std::floor(input / spread), std::ceil(input) - 1.0);
     return int32_t(std::clamp(highest, 0.0, double(INT32_MAX)));
 }
 
@@ -105,7 +127,8 @@ int ldpcWorkerCount(int configured)
 
 void applyMatchedFilter(ProcessingChain& chain, const ReceiverSettings& s)
 {
-    chain.firWorker().designMatchedFilter(s.sampleRate, s.symbolRate, s.filterTaps, s.rollOff);
+    chain.basebandWorker().setDecimation(decimationFor(s));
+    chain.firWorker().designMatchedFilter(uint64_t(std::llround(decimatedSampleRate(s))), s.symbolRate, s.filterTaps, s.rollOff);
 }
 
 void applyTimingLoop(ProcessingChain& chain, const ReceiverSettings& s)
@@ -117,8 +140,7 @@ void applyTimingLoop(ProcessingChain& chain, const ReceiverSettings& s)
 void applySymbolRate(ProcessingChain& chain, const ReceiverSettings& s)
 {
     // The matched filter interpolates by two.
-    const int shift = std::clamp(s.decimation, 0, 63);
-    chain.resampleWorker().setSymbolRate(2.0 * double(s.sampleRate >> shift), double(s.symbolRate));
+    chain.resampleWorker().setSymbolRate(2.0 * decimatedSampleRate(s), double(s.symbolRate));
 }
 
 void applySymbolTiming(ProcessingChain& chain, const ReceiverSettings& s)
@@ -201,5 +223,5 @@ void applyReceiverSettings(ProcessingChain& chain, const ReceiverSettings& s)
 
 void applyRollOff(ProcessingChain& chain, const ReceiverSettings& s, float rollOff)
 {
-    chain.firWorker().designMatchedFilter(s.sampleRate, s.symbolRate, s.filterTaps, rollOff);
+    chain.firWorker().designMatchedFilter(uint64_t(std::llround(decimatedSampleRate(s))), s.symbolRate, s.filterTaps, rollOff);
 }

@@ -33,11 +33,13 @@ struct DvbsAlignment {
     int skip = 0;
 };
 
+constexpr int kAutoDecimation = -1;
+
 struct ReceiverSettings {
     uint64_t sampleRate = 2000000;   // device samples per second
-    // The resampler takes its input rate as 2 × (sampleRate >> decimation);
-    // nothing decimates the samples themselves.
-    int decimation = 0;
+    // The baseband stage halves the sample rate this many times before the
+    // matched filter; kAutoDecimation: as decimationFor() chooses.
+    int decimation = kAutoDecimation;
     int32_t symbolRate = 1000000;
     Standard standard = Standard::DvbS2;
     double offsetHz = 0;             // moved to zero frequency by the baseband mixer
@@ -93,12 +95,24 @@ const char* equalizerModeName(EqualizerMode mode);
 
 // The symbol rates the receiver can run. The matched filter interpolates the
 // samples by two and the resampler takes two of those per symbol, so the
-// samples must carry the signal's whole band, symbol rate × (1 + roll-off):
-// at most (sample rate >> decimation) / (1 + roll-off) symbols/s (the
-// resampler takes its input rate as 2 × (sample rate >> decimation)), and
-// always below the sample rate itself; at least kMinSymbolRate.
+// decimated samples must carry the signal's whole band, symbol rate ×
+// (1 + roll-off): at most (sample rate / 2^decimation) / (1 + roll-off)
+// symbols/s, and always below that sample rate itself; at least
+// kMinSymbolRate. The automatic decimation runs every rate up to that of
+// none.
 constexpr int32_t kMinSymbolRate = 1000;
 int32_t maxSymbolRate(uint64_t sampleRate, int decimation, float rollOff);
+
+// The automatic decimation: halved while at least kAutoSamplesPerSymbol
+// samples per symbol remain (so 4 to 8 reach the matched filter and the
+// timing loop at low symbol rates, and the half-band stages pass the
+// signal's band untouched), at most Decimator::kMaxExponent times.
+constexpr int kAutoSamplesPerSymbol = 4;
+int autoDecimation(uint64_t sampleRate, int32_t symbolRate);
+// The exponent the settings run with: the one given or the automatic one.
+int decimationFor(const ReceiverSettings& settings);
+// The sample rate after decimation, as the matched filter and resampler see it.
+double decimatedSampleRate(const ReceiverSettings& settings);
 
 // Brings `settings.symbolRate` into the range above for its sample rate,
 // decimation and roll-off. Returns what was changed and why, for the log

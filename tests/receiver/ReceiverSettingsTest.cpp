@@ -17,9 +17,33 @@ TEST(SymbolRateLimit, TheSignalsBandFitsTheSampledBand)
     EXPECT_EQ(maxSymbolRate(2000000, 0, 0.0f), 1999999);
     // Nonsense in, a rate that exists out.
     EXPECT_EQ(maxSymbolRate(0, 0, 0.35f), 0);
-    EXPECT_EQ(maxSymbolRate(2000000, 99, 0.35f), 0);
+    EXPECT_EQ(maxSymbolRate(2000000, 99, 0.35f), maxSymbolRate(2000000, 7, 0.35f));
+    EXPECT_EQ(maxSymbolRate(2000000, kAutoDecimation, 0.35f), 1481481) << "auto runs every rate none does";
     EXPECT_EQ(maxSymbolRate(uint64_t(1) << 62, 0, 0.35f), INT32_MAX);
     EXPECT_EQ(maxSymbolRate(2000000, 0, -5.0f), 1999999);
+}
+
+// Halved while four samples per symbol remain, so the matched filter sees
+// 4 to 8; never beyond the deepest cascade.
+TEST(SymbolRateLimit, TheAutomaticDecimationKeepsFourToEightSamplesPerSymbol)
+{
+    EXPECT_EQ(autoDecimation(2400000, 1000000), 0);
+    EXPECT_EQ(autoDecimation(2400000, 500000), 0);   // 4.8
+    EXPECT_EQ(autoDecimation(2400000, 300000), 1);   // 8 → 4
+    EXPECT_EQ(autoDecimation(2400000, 33000), 4);    // 72.7 → 4.5
+    EXPECT_EQ(autoDecimation(8000000, 125000), 4);   // 64 → 4
+    EXPECT_EQ(autoDecimation(2400000, 1000), 7);
+    EXPECT_EQ(autoDecimation(2400000, 0), 7);
+    ReceiverSettings s;
+    s.sampleRate = 2400000;
+    s.symbolRate = 66000;
+    EXPECT_EQ(s.decimation, kAutoDecimation);
+    EXPECT_EQ(decimationFor(s), 3);
+    EXPECT_DOUBLE_EQ(decimatedSampleRate(s), 300000.0);
+    s.decimation = 1;
+    EXPECT_EQ(decimationFor(s), 1);
+    s.decimation = 12;
+    EXPECT_EQ(decimationFor(s), 7);
 }
 
 TEST(SymbolRateLimit, ARateOutOfRangeIsBroughtInAndSaid)

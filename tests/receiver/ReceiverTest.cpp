@@ -15,7 +15,7 @@ namespace {
 // filter interpolates by two).
 int64_t stepFor(double symbolRate, uint64_t sampleRate, int decimation)
 {
-    return 2 * int64_t(std::floor(symbolRate * 4294967296.0 / (2.0 * double(sampleRate >> decimation))));
+    return 2 * int64_t(std::floor(symbolRate * 4294967296.0 / (2.0 * std::ldexp(double(sampleRate), -decimation))));
 }
 
 } // namespace
@@ -67,6 +67,16 @@ TEST(Receiver, TheFrontFollowsEveryRateAndTheDecimation)
 
     r.setFilterTaps(128);
     EXPECT_EQ(r.chain().firWorker().tapCount(), 128);
+
+    // Automatic: the baseband stage decimates as the rates ask, and the
+    // step and the carrier's units follow.
+    EXPECT_EQ(r.setFront(2400000, kAutoDecimation, 33000), "");
+    EXPECT_EQ(r.settings().decimation, kAutoDecimation);
+    EXPECT_EQ(r.chain().basebandWorker().decimation(), 4);
+    EXPECT_EQ(r.chain().resampleWorker().nominalStep(), stepFor(33000, 2400000, 4));
+    EXPECT_NEAR(r.chain().symbolsPerInputSample(), 33000.0 / 2400000.0, 1e-9);
+    EXPECT_EQ(r.setSymbolRate(1000000), "");
+    EXPECT_EQ(r.chain().basebandWorker().decimation(), 0);
 }
 
 // DVB-S has one roll-off: switching to it redesigns the filter for 0.35

@@ -241,8 +241,13 @@ TEST_F(ConnectedWindowTest, SymbolRateSetsTheResamplerStepWithAndWithoutDecimati
     EXPECT_EQ(window->receiverSettings().symbolRate, 300000);
     EXPECT_EQ(chain().resampleWorker().trackedStep(), expectedStep(300000, 2000000));
 
-    // The decimation halves the resampler's input rate at once.
-    ui().box_decimate->setCurrentIndex(1);
+    // Automatic by default: 300 ksym/s at 2 Msps keeps every sample, and
+    // the box names the factor chosen.
+    EXPECT_EQ(window->decimation(), kAutoDecimation);
+    EXPECT_EQ(ui().box_decimate->itemText(0), "Auto (1)");
+    // A factor of two halves the resampler's input rate at once.
+    ui().box_decimate->setCurrentIndex(2);
+    EXPECT_EQ(ui().box_decimate->itemText(0), "Auto");
     EXPECT_EQ(window->decimation(), 1);
     EXPECT_EQ(window->receiverSettings().decimation, 1);
     EXPECT_EQ(chain().resampleWorker().trackedStep(), expectedStep(300000, 1000000));
@@ -254,13 +259,18 @@ TEST_F(ConnectedWindowTest, SymbolRateSetsTheResamplerStepWithAndWithoutDecimati
     EXPECT_EQ(ui().box_srate->value(), 125);
     EXPECT_EQ(chain().resampleWorker().trackedStep(), expectedStep(125000, 1000000));
 
-    // The status labels use the undivided device rate (readings are shown
-    // every few refreshes).
+    // The status labels give the rate itself, whatever the decimation
+    // (readings are shown every few refreshes).
     for (int tick = 0; tick < MainWindow::kReadingTicks; ++tick)
         invoke(window.get(), "slot_60hz_timer_ovf");
-    EXPECT_EQ(ui().lbl_symrate->text(), "Symbolrate: 250 ksym/s");
-    // 250 × (1 + 0.35f): the roll-off is a float, just below 0.35.
-    EXPECT_EQ(ui().lbl_bandwidth->text(), "Bandwidth: 337 KHz");
+    EXPECT_EQ(ui().lbl_symrate->text(), "Symbolrate: 125 ksym/s");
+    EXPECT_EQ(ui().lbl_bandwidth->text(), "Bandwidth: 169 KHz");   // 125 × 1.35
+
+    // Back to automatic: 125 ksym/s at 2 Msps is decimated by four.
+    ui().box_decimate->setCurrentIndex(0);
+    EXPECT_EQ(ui().box_decimate->itemText(0), "Auto (4)");
+    EXPECT_EQ(chain().basebandWorker().decimation(), 2);
+    EXPECT_EQ(chain().resampleWorker().trackedStep(), expectedStep(125000, 500000));
 }
 
 // A symbol rate the receiver cannot run at the device's sample rate is

@@ -116,7 +116,7 @@ std::string RunStatus::line(const char* kind)
     const uint64_t lost = outputLoss ? outputLoss() : 0;
     // The resampler runs at twice the sample rate with a step of
     // 2^32 · 2 · symbol rate / (2 · sample rate).
-    const double trackedRate = double(chain.resampleWorker().trackedStep()) * sampleRate / 4294967296.0;
+    const double trackedRate = chain.trackedSymbolsPerInputSample() * sampleRate;
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const uint64_t clipped = chain.clippedSamples();
