@@ -208,6 +208,11 @@ double SignalGenerator::samplesPerSymbol() const
     return double(settings.sampleRate) / double(settings.symbolRate);
 }
 
+double SignalGenerator::noiseToSignalPower() const
+{
+    return settings.noise ? samplesPerSymbol() / std::pow(10.0, settings.esn0Db / 10.0) : 0.0;
+}
+
 bool SignalGenerator::lastWasDummy() const
 {
     return chain->dummy;

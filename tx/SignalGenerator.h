@@ -89,6 +89,9 @@ public:
     std::function<void(const uint8_t*, size_t)> onBbframe;
 
     double samplesPerSymbol() const;
+    // The noise's power over the signal's in each sample (0 without noise):
+    // the noise is white over the whole sampled band.
+    double noiseToSignalPower() const;
     bool lastWasDummy() const;
 
 private:

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 
 namespace {
@@ -43,7 +45,7 @@ TEST(SiggenTool, HelpListsEveryOptionWithItsDefault)
                                "--ts", "--service", "--provider", "--symbol-rate", "--sample-rate", "--offset",
                                "--phase", "--esn0", "--level", "--format", "--seed", "--output", "--serve",
                                "--realtime", "--duration", "--frames", "--symbols-out", "--bbframes-out", "--drift",
-                               "--phase-noise", "--dropout", "--sample-clock-ppm"})
+                               "--phase-noise", "--dropout", "--sample-clock-ppm", "--total-level"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
     EXPECT_NE(r.out.find("(default: dvbs2)"), std::string::npos);
     EXPECT_NE(r.out.find("(default: s16)"), std::string::npos);
@@ -126,6 +128,8 @@ TEST(SiggenTool, ImpossibleParametersAreRefusedWithTheirReason)
         {"--phase-noise -1 --output /dev/null", "--phase-noise", 1},
         {"--drift fast --output /dev/null", "--drift", 1},
         {"--sample-clock-ppm 1e6 --output /dev/null", "--sample-clock-ppm", 1},
+        {"--level 0.1 --total-level 0.2 --output /dev/null", "not both", 1},
+        {"--total-level 1.5 --output /dev/null", "--total-level", 1},
     };
     for (const Case& c : cases) {
         const ToolRun r = siggen(c.arguments);
@@ -133,6 +137,32 @@ TEST(SiggenTool, ImpossibleParametersAreRefusedWithTheirReason)
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.arguments << "\n" << r.err;
         EXPECT_NE(r.err.find("error:"), std::string::npos) << c.arguments;
     }
+}
+
+// A narrow carrier in a wide band: at 73 samples per symbol the noise is
+// 17 dB above the signal, so the signal's default level clips (said), while
+// --total-level keeps signal and noise together where asked.
+TEST(SiggenTool, TotalLevelKeepsSignalAndNoiseBelowFullScale)
+{
+    const std::string narrow = "--frame short --symbol-rate 33000 --sample-rate 2400000 --esn0 1.5 --frames 1 ";
+    const std::string clipping = temp("clipping.iq"), clear = temp("clear.iq");
+    ToolRun r = siggen(narrow + "--output " + clipping);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("will clip"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("components clipped at full scale"), std::string::npos) << r.err;
+
+    r = siggen(narrow + "--total-level 0.25 --output " + clear);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+    std::ifstream f(clear, std::ios::binary);
+    std::vector<int16_t> iq(fileSize(clear) / 2);
+    f.read(reinterpret_cast<char*>(iq.data()), std::streamsize(iq.size() * 2));
+    ASSERT_GT(iq.size(), 100000u);
+    double power = 0;
+    for (const int16_t v : iq)
+        power += double(v) * v;
+    const double rms = std::sqrt(power / double(iq.size() / 2)) / 32767.0;   // complex RMS
+    EXPECT_NEAR(rms, 0.25, 0.01);
 }
 
 TEST(SiggenTool, PortInUseIsRefused)

@@ -150,6 +150,10 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
     const QCommandLineOption esn0("esn0", "Add white Gaussian noise at this Es/N0 in dB (default: none).", "dB");
     const QCommandLineOption level("level",
                                    "Signal RMS as a fraction of full scale (default: 0.25).", "fraction", "0.25");
+    const QCommandLineOption totalLevel("total-level",
+                                        "Signal and noise RMS together as a fraction of full scale, as a radio's "
+                                        "gain control would set them; instead of --level (default: not used).",
+                                        "fraction");
     const QCommandLineOption format("format",
                                     "Sample format, interleaved I/Q: s8, s16 (little-endian), f32, or u8 "
                                     "(offset binary, s8 + 128) (default: s16).",
@@ -178,7 +182,7 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
                                          "path");
     p.addOptions({standardOptions.help, standardOptions.version, standard, modcod, frame, pilots, rolloff, codeRate, gse, gsePdu, gseLabel, ts, isi, loop,
                   service, provider, payloadRate, symbolRate, sampleRate, span, offset, phase, timing, drift, phaseNoise, dropout, clockPpm, esn0, level,
-                  format, seed, output, serve, realtime, duration, frames, symbolsOut, bbframesOut});
+                  totalLevel, format, seed, output, serve, realtime, duration, frames, symbolsOut, bbframesOut});
 
     const ParseResult parsed = parseToolCommandLine(p, standardOptions, arguments, "tavirel-siggen", message);
     if (parsed != ParseResult::Run)
@@ -304,6 +308,13 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
     }
     if (!parseDouble(p.value(level), o.level) || o.level <= 0 || o.level > 1)
         return bad(level, "'" + p.value(level) + "' is not a fraction of full scale above 0 and at most 1");
+    if (p.isSet(totalLevel)) {
+        if (p.isSet(level))
+            return bad(totalLevel, "give --level or --total-level, not both");
+        if (!parseDouble(p.value(totalLevel), o.totalLevel) || o.totalLevel <= 0 || o.totalLevel > 1)
+            return bad(totalLevel,
+                       "'" + p.value(totalLevel) + "' is not a fraction of full scale above 0 and at most 1");
+    }
     o.formatName = p.value(format).toStdString();
     if (!iqFormatFromName(o.formatName, o.format))
         return bad(format, "'" + p.value(format) + "' is not s8, s16, f32 or u8");

@@ -19,6 +19,7 @@ struct SiggenOptions {
     IqFormat format = IqFormat::S16;
     std::string formatName = "s16";
     double level = 0.25;        // signal RMS (complex, without noise) as a fraction of full scale
+    double totalLevel = 0;      // signal and noise RMS as a fraction of full scale; 0: `level` holds
     std::string outputPath;     // file or "-"
     std::string servePath;      // HOST:PORT
     bool realtime = false;

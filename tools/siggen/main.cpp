@@ -95,8 +95,19 @@ int main(int argc, char** argv)
         }
     };
 
+    // Signal and noise together: what a radio's gain control would hold
+    // below full scale. With much noise beside a narrow signal (a low symbol
+    // rate at a high sample rate) the signal's own level must be far lower.
+    const double spread = std::sqrt(1.0 + generator.noiseToSignalPower());
+    if (options.totalLevel > 0)
+        options.level = options.totalLevel / spread;
+    const double total = options.level * spread;
     LogLine() << "tavirel-siggen: " << describeSettings(options.tx) << ", " << options.formatName << " at "
               << options.tx.sampleRate << " samples/s, level " << options.level;
+    // Gaussian peaks reach about four times the RMS of each component.
+    if (options.format != IqFormat::F32 && total * 4.0 / std::sqrt(2.0) > 1.0)
+        std::cerr << "tavirel-siggen: warning: signal and noise reach " << total
+                  << " of full scale RMS and will clip; lower --level or give --total-level (0.25 keeps them clear)\n";
     const float scale = float(options.level * fullScale(options.format));
     const int sampleBytes = int(iqSampleBytes(options.format));
     std::vector<cf32> samples;
@@ -141,5 +152,8 @@ int main(int argc, char** argv)
               << (clipped ? ", " + std::to_string(clipped) + " components beyond full scale"
                       + (options.format == IqFormat::F32 ? "" : " (clipped)")
                           : std::string());
+    if (clipped > 0 && options.format != IqFormat::F32)
+        std::cerr << "tavirel-siggen: warning: " << clipped
+                  << " components clipped at full scale; lower --level or give --total-level\n";
     return 0;
 }
