@@ -127,17 +127,17 @@ std::string caseName(const testing::TestParamInfo<RateCase>& info)
     return std::to_string(info.param.symbolRate / 1000) + "ksyms";
 }
 
+// The rates amateur and broadcast carriers use, from the lowest to near
+// the highest the sample rate carries.
+std::vector<RateCase> symbolRateGrid(int64_t sampleRate)
+{
+    std::vector<RateCase> grid;
+    for (const int32_t symbolRate : {1200000, 1000000, 500000, 333000, 250000, 125000, 66000, 33000})
+        grid.push_back({sampleRate, symbolRate});
+    return grid;
+}
+
 } // namespace
 
-INSTANTIATE_TEST_SUITE_P(Rtlsdr24Msps, Oversampling,
-                         testing::Values(RateCase{2400000, 1200000}, RateCase{2400000, 1000000},
-                                         RateCase{2400000, 500000}, RateCase{2400000, 333000},
-                                         RateCase{2400000, 250000}, RateCase{2400000, 125000},
-                                         RateCase{2400000, 66000}, RateCase{2400000, 33000}),
-                         caseName);
-INSTANTIATE_TEST_SUITE_P(Rtlsdr2Msps, Oversampling,
-                         testing::Values(RateCase{2000000, 1200000}, RateCase{2000000, 1000000},
-                                         RateCase{2000000, 500000}, RateCase{2000000, 333000},
-                                         RateCase{2000000, 250000}, RateCase{2000000, 125000},
-                                         RateCase{2000000, 66000}, RateCase{2000000, 33000}),
-                         caseName);
+INSTANTIATE_TEST_SUITE_P(Rtlsdr24Msps, Oversampling, testing::ValuesIn(symbolRateGrid(2400000)), caseName);
+INSTANTIATE_TEST_SUITE_P(Rtlsdr2Msps, Oversampling, testing::ValuesIn(symbolRateGrid(2000000)), caseName);
