@@ -592,7 +592,8 @@ void MainWindow::showSymbolRateLimit(const std::string& limited)
 void MainWindow::showDecimation()
 {
     const ReceiverSettings& s = receiver->settings();
-    const QString text = s.decimation == kAutoDecimation ? QString("Auto (%1)").arg(1 << decimationFor(s)) : QString("Auto");
+    const QString text =
+        s.decimation == kAutoDecimation ? QString("Auto (%1)").arg(1 << decimationFor(s)) : QString("Auto");
     if (ui->box_decimate->itemText(0) != text)
         ui->box_decimate->setItemText(0, text);
 }

@@ -44,8 +44,9 @@ public:
     // Rewrites `count` samples in place as count >> exponent (count a
     // multiple of 2^exponent) and returns how many.
     size_t process(int16_t* iq, size_t count);
-    // The cascade's delay in its input samples: 7 × (2^exponent − 1).
-    int delay() const { return HalfBandDecimator::kDelay * ((1 << exponent()) - 1); }
+    // The delay of a cascade of `exponent` stages in its input samples:
+    // 7 × (2^exponent − 1).
+    static int delay(int exponent) { return HalfBandDecimator::kDelay * ((1 << exponent) - 1); }
 
 private:
     std::vector<HalfBandDecimator> stages;

@@ -292,9 +292,9 @@ int ProcessingChain::filterDelaySymbols()
     // to 10 samples per symbol and 32 to 256 taps: one symbol off either
     // way turns the frames of a move by a fifth of the symbol rate into
     // failures.
-    // The half-band stages in front add 7 samples each at their own rate.
+    // The half-band stages in front add theirs, at the filter's input rate.
     const int exponent = baseband.decimation();
-    const double decimatorDelay = 2.0 * HalfBandDecimator::kDelay * (1.0 - std::ldexp(1.0, -exponent));
+    const double decimatorDelay = 2.0 * std::ldexp(double(Decimator::delay(exponent)), -exponent);
     const double symbolsPerSample = double(resample.nominalStep()) / 4294967296.0 / 2;
     return int(std::lround(((fir.tapCount() - 1) / 2.0 + 4 + decimatorDelay) * symbolsPerSample + 1));
 }

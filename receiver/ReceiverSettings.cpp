@@ -128,7 +128,10 @@ int ldpcWorkerCount(int configured)
 void applyMatchedFilter(ProcessingChain& chain, const ReceiverSettings& s)
 {
     chain.basebandWorker().setDecimation(decimationFor(s));
-    chain.firWorker().designMatchedFilter(uint64_t(std::llround(decimatedSampleRate(s))), s.symbolRate, s.filterTaps, s.rollOff);
+    // The design's rate to the hertz (a rate halved seven times may end in a
+    // fraction): the filter's shape changes by a few parts per million.
+    const auto sampleRate = uint64_t(std::llround(decimatedSampleRate(s)));
+    chain.firWorker().designMatchedFilter(sampleRate, s.symbolRate, s.filterTaps, s.rollOff);
 }
 
 void applyTimingLoop(ProcessingChain& chain, const ReceiverSettings& s)
@@ -223,5 +226,6 @@ void applyReceiverSettings(ProcessingChain& chain, const ReceiverSettings& s)
 
 void applyRollOff(ProcessingChain& chain, const ReceiverSettings& s, float rollOff)
 {
-    chain.firWorker().designMatchedFilter(uint64_t(std::llround(decimatedSampleRate(s))), s.symbolRate, s.filterTaps, rollOff);
+    const auto sampleRate = uint64_t(std::llround(decimatedSampleRate(s)));
+    chain.firWorker().designMatchedFilter(sampleRate, s.symbolRate, s.filterTaps, rollOff);
 }

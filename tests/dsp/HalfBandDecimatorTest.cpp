@@ -101,7 +101,7 @@ TEST(HalfBandDecimator, ACascadeIsItsStagesInTurn)
 
     Decimator d;
     d.setExponent(3);
-    EXPECT_EQ(d.delay(), 7 * 7);
+    EXPECT_EQ(Decimator::delay(d.exponent()), 7 * 7);
     std::vector<int16_t> a(iq.begin(), iq.begin() + 4096), b(iq.begin() + 4096, iq.end());
     ASSERT_EQ(d.process(a.data(), 2048), 256u);
     ASSERT_EQ(d.process(b.data(), 2048), 256u);

@@ -123,6 +123,7 @@ ChainReception run(const std::function<bool(std::vector<tx::cf32>&)>& next, doub
     chain.waitIdle(std::chrono::seconds(60));
     r.carrierOffsetHz = chain.carrierOffset() * double(settings.sampleRate);
     r.receivingAtEnd = chain.receiving();
+    r.inputStreamAtEnd = chain.inputStream();
     r.droppedBlocks = chain.droppedBlocks();
     chain.stop();
     testing::internal::GetCapturedStdout();

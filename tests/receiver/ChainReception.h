@@ -41,6 +41,7 @@ struct ChainReception {
     uint64_t flaggedPackets = 0;     // the error indicator set (any PID)
     double carrierOffsetHz = 0;      // at the end
     bool receivingAtEnd = false;
+    int inputStreamAtEnd = -1;       // the ISI passed once all is through
     uint64_t droppedBlocks = 0;      // the chain ran out of buffers
 };
 

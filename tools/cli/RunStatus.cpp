@@ -114,8 +114,7 @@ std::string RunStatus::line(const char* kind)
     const uint64_t bchCorrected = chain.bchCorrectedBits();
     const uint64_t bchFailures = chain.bchFailures();
     const uint64_t lost = outputLoss ? outputLoss() : 0;
-    // The resampler runs at twice the sample rate with a step of
-    // 2^32 · 2 · symbol rate / (2 · sample rate).
+    // The rate the timing loop tracks, through the decimation.
     const double trackedRate = chain.trackedSymbolsPerInputSample() * sampleRate;
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
