@@ -1140,17 +1140,13 @@ float FrameSynchroniser::dataPhaseError(cf s) const
     // QPSK detector's slope at that radius.
     if (current == apsk16) {
         // The inner four (45° + k·90°) as they are, the outer twelve
-        // (15° + k·30°) cubed; the rings meet at 0.75 of the RMS. The outer
-        // ring's decisions often err near the threshold, points 30° apart:
-        // at a quarter of the slope the loop averages over more of them
-        // (16APSK 2/3 at 9.6 dB, 12 runs: 91 frames lost after the first
-        // at the full slope, 17 at a quarter).
+        // (15° + k·30°) cubed; the rings meet at 0.75 of the RMS.
         const float r2 = std::norm(s);
         if (!(r2 > 0))
             return 0;   // silence
         if (r2 < 0.56f * apskPower)
-            return 0.25f * qpskPhaseError(s);
-        return 0.25f * qpskPhaseError(s * s * s) / (3 * r2);
+            return qpskPhaseError(s);
+        return qpskPhaseError(s * s * s) / (3 * r2);
     }
     if (current == apsk32) {
         // Rings meet at 0.48 and 0.99 of the RMS: the inner four as they
@@ -1179,7 +1175,10 @@ void FrameSynchroniser::dataState(cf& s)
     if (current == apsk32 || current == apsk16)
         apskPower += (std::norm(s) - apskPower) * (1.0f / 1024);
     const bool weakQpskHeld = current == qpsk && !strongSignal && lockCount >= kHeadersHoldingCarrier;
-    const float ki = current == psk8 && psk8Ki >= 0 ? psk8Ki : weakQpskHeld ? kWeakQpskDataKi * loop.ki() : integralGain();
+    const float ki = current == apsk16                ? kApsk16DataKi * loop.ki()
+                     : current == psk8 && psk8Ki >= 0 ? psk8Ki
+                     : weakQpskHeld                   ? kWeakQpskDataKi * loop.ki()
+                                                      : integralGain();
     loop.update(dataPhaseError(s), widening * ki, widening * loop.kp());
     if (!isLocked)
         dataCarrier.add(s, symbolIndex, loop.phase);
