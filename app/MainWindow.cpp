@@ -1071,6 +1071,9 @@ void MainWindow::slot_60hz_timer_ovf()
     }
     if (device != nullptr) {
         const uint64_t fs = device->getSampleRate();
+        // The mixer where it stands: where a click put it, or where the
+        // receiver moved it to follow the carrier it found.
+        ui->widget_waterfall->setOffsetPosition(float(2.0 * chain.basebandWorker().getPhaseIncrement()));
         ui->widget_waterfall->setAnnotations(device->getFrequency(), fs, float(receiver->settings().symbolRate), receiver->settings().rollOff);
         ui->widget_spectrum_trace->setBand(ui->widget_waterfall->offsetPosition(), float(receiver->settings().symbolRate),
                                            receiver->settings().rollOff, overlayOpacity > 0 ? fs : 0);

@@ -1,5 +1,7 @@
 #include "ui/WaterfallDisplay.h"
 
+#include <algorithm>
+
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
@@ -176,6 +178,15 @@ void WaterfallDisplay::paintEvent(QPaintEvent*)
 float WaterfallDisplay::positionOf(int x) const
 {
     return float(x) / float(std::max(width(), 1)) * 2.0f - 1.0f;
+}
+
+void WaterfallDisplay::setOffsetPosition(float position)
+{
+    const float clamped = std::clamp(position, -1.0f, 1.0f);
+    if (dragging || !(clamped != offset))
+        return;
+    offset = clamped;
+    update();
 }
 
 void WaterfallDisplay::mousePressEvent(QMouseEvent* event)

@@ -36,6 +36,10 @@ public:
     double overlayOpacity() const { return opacity; }
     // −1 … +1 across the view, 0 in the centre.
     float offsetPosition() const { return offset; }
+    // The offset as the receiver has it (moved to follow the carrier it
+    // found, say), clamped to the view; nothing is signalled back, and a
+    // drag in progress keeps the pointer's.
+    void setOffsetPosition(float position);
 
     // The band's left edge and width in pixels for a view `width` wide, or
     // an empty range when the sample rate is not known.

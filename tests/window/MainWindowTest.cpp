@@ -599,6 +599,11 @@ TEST_F(ConnectedWindowTest, DeviceControlsActOnTheOpenDevice)
     EXPECT_EQ(ui().sld_freq->value(), 1301000);
     window->offsetFreqChanged(0.25f);
     EXPECT_DOUBLE_EQ(chain().basebandWorker().getPhaseIncrement(), 0.125);
+    // The band marks the mixer where the receiver moved it to follow the
+    // carrier, not only where it was clicked.
+    chain().basebandWorker().setPhaseIncrement(0.2);
+    invoke(window.get(), "slot_60hz_timer_ovf");
+    EXPECT_FLOAT_EQ(ui().widget_waterfall->offsetPosition(), 0.4f);
 
     // Disconnecting saves the device's settings.
     ui().btn_dcon->setChecked(false);
