@@ -182,8 +182,10 @@ float WaterfallDisplay::positionOf(int x) const
 
 void WaterfallDisplay::setOffsetPosition(float position)
 {
+    if (dragging || !std::isfinite(position))
+        return;
     const float clamped = std::clamp(position, -1.0f, 1.0f);
-    if (dragging || !(clamped != offset))
+    if (clamped == offset)
         return;
     offset = clamped;
     update();
