@@ -5,6 +5,7 @@
 #include "app/ReleaseNotes.h"
 #include "app/WindowOptions.h"
 #include "core/CpuInfo.h"
+#include "core/HeapTuning.h"
 #include "core/Log.h"
 #include "tools/common/StandardStreams.h"
 
@@ -46,6 +47,7 @@ int main(int argc, char** argv)
     // A closed standard output would be taken by the first socket or file
     // opened, and the log written into it.
     checkStandardStreams();
+    keepWorkBuffersInTheHeap();
     if (wantsTextOnly(argc, argv)) {
         QCoreApplication app(argc, argv);
         WindowOptions options;

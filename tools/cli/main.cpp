@@ -9,6 +9,7 @@
 #include "TsOutputs.h"
 #include "StandardStreams.h"
 
+#include "core/HeapTuning.h"
 #include "core/Log.h"
 #include "devices/DeviceEnumerator.h"
 #include "devices/DeviceSettings.h"
@@ -30,6 +31,7 @@ int main(int argc, char** argv)
 {
     // Before the application object opens its own descriptors.
     const StandardStreams standard = checkStandardStreams();
+    keepWorkBuffersInTheHeap();
     QCoreApplication app(argc, argv);
     startTool("tavirel-cli");
 
