@@ -125,13 +125,22 @@ int ldpcWorkerCount(int configured)
     return configured >= 1 ? configured : int(std::thread::hardware_concurrency()) / 2 + 1;
 }
 
+namespace {
+
+// At the decimated rate to the hertz (a rate halved seven times may end in
+// a fraction): the filter's shape changes by a few parts per million.
+void designMatchedFilter(ProcessingChain& chain, const ReceiverSettings& s, float rollOff)
+{
+    const auto sampleRate = uint64_t(std::llround(decimatedSampleRate(s)));
+    chain.firWorker().designMatchedFilter(sampleRate, s.symbolRate, s.filterTaps, rollOff);
+}
+
+} // namespace
+
 void applyMatchedFilter(ProcessingChain& chain, const ReceiverSettings& s)
 {
     chain.basebandWorker().setDecimation(decimationFor(s));
-    // The design's rate to the hertz (a rate halved seven times may end in a
-    // fraction): the filter's shape changes by a few parts per million.
-    const auto sampleRate = uint64_t(std::llround(decimatedSampleRate(s)));
-    chain.firWorker().designMatchedFilter(sampleRate, s.symbolRate, s.filterTaps, s.rollOff);
+    designMatchedFilter(chain, s, s.rollOff);
 }
 
 void applyTimingLoop(ProcessingChain& chain, const ReceiverSettings& s)
@@ -226,6 +235,5 @@ void applyReceiverSettings(ProcessingChain& chain, const ReceiverSettings& s)
 
 void applyRollOff(ProcessingChain& chain, const ReceiverSettings& s, float rollOff)
 {
-    const auto sampleRate = uint64_t(std::llround(decimatedSampleRate(s)));
-    chain.firWorker().designMatchedFilter(sampleRate, s.symbolRate, s.filterTaps, rollOff);
+    designMatchedFilter(chain, s, rollOff);
 }
