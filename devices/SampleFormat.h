@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Byte formats of interleaved I, Q streams. The first three are the TCP
 // input's format indices.
@@ -51,6 +52,9 @@ int16_t convert_f32le_s16(const uint8_t* bytes);
 // Calls `callback` with every whole sample in `bytes`, in order. Returns the
 // number of bytes used: a partial sample at the end is left for the caller.
 size_t deliverIqSamples(const uint8_t* bytes, size_t size, IqFormat format, const SampleCallback& callback);
+// Converts every whole sample in `bytes` into `out` (I, Q interleaved, room
+// for size / iqSampleBytes(format) samples). Returns the samples converted.
+size_t convertIqSamples(const uint8_t* bytes, size_t size, IqFormat format, int16_t* out);
 
 // IQ bytes that arrive cut anywhere (network reads, file reads): the bytes
 // of a sample split over two pieces are kept and joined, so I and Q never
@@ -72,9 +76,13 @@ public:
     // Delivers every whole sample of the carried bytes and these, in order;
     // keeps what is left of a part sample. Returns the samples delivered.
     size_t push(const uint8_t* bytes, size_t size, const SampleCallback& callback);
+    // As push(), but the samples go to `runs` converted, in one run per call
+    // (none when no whole sample is complete).
+    size_t pushRuns(const uint8_t* bytes, size_t size, const SampleBlockCallback& runs);
 
 private:
     IqFormat format;
+    std::vector<int16_t> converted;   // pushRuns' samples, kept between calls
     uint8_t partial[8] = {};
     size_t carried = 0;
 };

@@ -130,7 +130,7 @@ bool TCPInputDevice::open(SampleCallback& callback)
     onInputThread([&]() {
         stream.reset(settings->format);
         target = QString("addr: %1, port: %2").arg(settings->address).arg(settings->port);
-        deliver = callback;
+        connectionCallback = callback;
         peerClosed = false;
         endReported = false;
         socket->connectToHost(address, quint16(settings->port), QIODevice::ReadWrite);
@@ -154,7 +154,7 @@ bool TCPInputDevice::open(SampleCallback& callback)
             const QAbstractSocket::SocketError error = socket->error();
             const QString why = socket->errorString();
             socket->abort();
-            deliver = nullptr;
+            connectionCallback = nullptr;
             failure = connectFailure(error, why);
             return;
         }
@@ -175,7 +175,7 @@ void TCPInputDevice::finishConnecting(bool connected)
     if (connected)
         startReading();
     else
-        deliver = nullptr;
+        connectionCallback = nullptr;
     ownerTasks->post([this, connected]() {
         if (connectHandler)
             connectHandler(connected);
@@ -201,7 +201,7 @@ void TCPInputDevice::startReading()
 
 void TCPInputDevice::readAvailable()
 {
-    if (!deliver)
+    if (!connectionCallback)
         return;   // closed meanwhile
     while (socket->bytesAvailable() > 0) {
         if (flowReady && !flowReady()) {
@@ -213,7 +213,8 @@ void TCPInputDevice::readAvailable()
         const qint64 got = socket->read(reinterpret_cast<char*>(readBuffer.data()), kReadChunkBytes);
         if (got <= 0)
             break;
-        stream.push(readBuffer.data(), size_t(got), deliver);
+        stream.pushRuns(readBuffer.data(), size_t(got),
+                        [this](const int16_t* iq, size_t count) { deliver(connectionCallback, iq, count); });
     }
     if (peerClosed && !endReported) {
         endReported = true;
@@ -244,7 +245,7 @@ void TCPInputDevice::closeSocket()
     QObject::disconnect(closeConnection);
     closeConnection = QMetaObject::Connection();
     resumeTimer->stop();
-    deliver = nullptr;
+    connectionCallback = nullptr;
     socket->close();
     stream.reset(stream.sampleFormat());
 }

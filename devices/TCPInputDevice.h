@@ -113,7 +113,7 @@ private:
     QString target;                        // "addr: …, port: …" for the messages
     QMetaObject::Connection connectedConnection;
     QMetaObject::Connection errorConnection;
-    SampleCallback deliver;                // the callback of the open connection
+    SampleCallback connectionCallback;     // the callback of the open connection
     std::function<bool()> flowReady;
     bool peerClosed = false;
     bool endReported = false;

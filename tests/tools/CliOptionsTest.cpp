@@ -264,16 +264,27 @@ TEST(CliSamples, PiecesOfAnySizeGiveTheWholeStreamsSamples)
     for (IqFormat format : {IqFormat::S8, IqFormat::U8, IqFormat::S16, IqFormat::F32}) {
         std::vector<std::pair<int16_t, int16_t>> whole, pieces;
         deliverIqSamples(bytes.data(), bytes.size(), format, [&](int16_t i, int16_t q) { whole.emplace_back(i, q); });
-        IqByteStream stream(format);
-        size_t delivered = 0;
+        // Sample by sample and in converted runs, as the file and network
+        // inputs hand them on.
+        std::vector<std::pair<int16_t, int16_t>> runs;
+        IqByteStream stream(format), runStream(format);
+        size_t delivered = 0, deliveredInRuns = 0;
         for (size_t at = 0; at < bytes.size();) {
             const size_t n = std::min<size_t>(rng() % 11, bytes.size() - at);
             delivered += stream.push(bytes.data() + at, n, [&](int16_t i, int16_t q) { pieces.emplace_back(i, q); });
+            deliveredInRuns += runStream.pushRuns(bytes.data() + at, n, [&](const int16_t* iq, size_t count) {
+                EXPECT_GT(count, 0u);
+                for (size_t k = 0; k < count; ++k)
+                    runs.emplace_back(iq[2 * k], iq[2 * k + 1]);
+            });
             at += n;
         }
         EXPECT_EQ(pieces, whole) << int(format);
+        EXPECT_EQ(runs, whole) << int(format);
         EXPECT_EQ(delivered, whole.size());
+        EXPECT_EQ(deliveredInRuns, whole.size());
         EXPECT_EQ(stream.pending(), bytes.size() % iqSampleBytes(format));
+        EXPECT_EQ(runStream.pending(), bytes.size() % iqSampleBytes(format));
     }
 }
 

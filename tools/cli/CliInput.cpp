@@ -31,7 +31,7 @@ bool CliInput::open(std::string& message)
 {
     if (options.input == InputKind::Tcp || options.input == InputKind::Radio)
         return true;
-    reader = std::make_unique<SampleReader>(chain.pool(), chain.sampleCallback(), options.format,
+    reader = std::make_unique<SampleReader>(chain.pool(), chain.blockCallback(), options.format,
                                             [this]() { return chain.readyForInput(); });
     if (!reader->open(options.input == InputKind::Stdin ? std::string() : options.inputPath)) {
         message = "--input: cannot open '" + options.inputPath + "'";
@@ -68,11 +68,8 @@ bool CliInput::start(std::string& message)
         chain.flushPartialBlock();
         ended.store(true);
     });
-    SampleCallback& inner = chain.sampleCallback();
-    counting = [&inner, this](int16_t i, int16_t q) {
-        inner(i, q);
-        status.onSamplesRead(1);
-    };
+    countRuns();
+    tcp->setBlockCallback(&countingRuns);
     if (tcp->open(counting)) {
         message = "--input: cannot connect to " + options.inputHost + ":" + std::to_string(options.inputPort);
         return false;
@@ -80,10 +77,10 @@ bool CliInput::start(std::string& message)
     return true;
 }
 
-bool CliInput::startRadio(std::string& message)
+void CliInput::countRuns()
 {
-    // As the window connects: open (a radio may start at its first rate and
-    // without tuning), then the rate, frequency and gain.
+    // Devices hand whole converted runs over; the per-sample path stays for
+    // one without runs.
     SampleCallback& inner = chain.sampleCallback();
     counting = [&inner, this](int16_t i, int16_t q) {
         inner(i, q);
@@ -94,6 +91,13 @@ bool CliInput::startRadio(std::string& message)
         innerRuns(iq, count);
         status.onSamplesRead(count);
     };
+}
+
+bool CliInput::startRadio(std::string& message)
+{
+    // As the window connects: open (a radio may start at its first rate and
+    // without tuning), then the rate, frequency and gain.
+    countRuns();
     radio->setBlockCallback(&countingRuns);
     if (radio->open(counting)) {
         radio->setBlockCallback(nullptr);

@@ -42,6 +42,8 @@ public:
 private:
     void atEnd();   // the chain has the whole blocks; look at it before the silence
     bool startRadio(std::string& message);
+    // Sets `counting` and `countingRuns`: the chain's input, counting the samples.
+    void countRuns();
 
     ProcessingChain& chain;
     const CliOptions& options;
@@ -50,7 +52,7 @@ private:
     std::unique_ptr<TCPInputDevice> tcp;
     InputDevice* radio;
     SampleCallback counting;   // the device's callback; outlives close()
-    SampleBlockCallback countingRuns;   // a radio's runs of samples
+    SampleBlockCallback countingRuns;   // a device's runs of samples
     std::atomic<bool> ended{false};
     std::atomic<int> confidenceAtEnd{-1};
 };

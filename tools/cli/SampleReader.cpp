@@ -12,8 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-SampleReader::SampleReader(BufferAllocator& pool, SampleCallback& callback, IqFormat format, std::function<bool()> ready)
-    : pool(pool), ready(std::move(ready)), callback(callback), stream(format)
+SampleReader::SampleReader(BufferAllocator& pool, SampleBlockCallback& runs, IqFormat format, std::function<bool()> ready)
+    : pool(pool), ready(std::move(ready)), runs(runs), stream(format)
 {
 }
 
@@ -73,7 +73,7 @@ void SampleReader::run()
         const size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
         if (got == 0)
             break;
-        const size_t samples = stream.push(chunk.data(), got, callback);
+        const size_t samples = stream.pushRuns(chunk.data(), got, runs);
         if (samplesRead)
             samplesRead(samples);
     }

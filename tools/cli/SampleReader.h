@@ -19,7 +19,7 @@ class SampleReader {
 public:
     // `ready` (when given) says whether the chain takes more now; else the
     // pool's use against the chain's high-water mark.
-    SampleReader(BufferAllocator& pool, SampleCallback& callback, IqFormat format, std::function<bool()> ready = {});
+    SampleReader(BufferAllocator& pool, SampleBlockCallback& runs, IqFormat format, std::function<bool()> ready = {});
     ~SampleReader();
 
     // Opens a file (empty path: standard input). False when it cannot be read.
@@ -43,7 +43,7 @@ private:
 
     BufferAllocator& pool;
     std::function<bool()> ready;
-    SampleCallback& callback;
+    SampleBlockCallback& runs;   // the converted samples of each read
     IqByteStream stream;   // a part sample at the end of one read joins the next
     std::FILE* file = nullptr;
     bool ownsFile = false;
