@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <smmintrin.h>
+
 namespace {
 
 inline int16_t saturate16(int32_t v)
@@ -20,12 +22,18 @@ BasebandMixer::BasebandMixer()
 
 void BasebandMixer::process(int16_t* iq, size_t count)
 {
+    mix_sse41(*this, iq, count);
+}
+
+void mix_ref(BasebandMixer& m, int16_t* iq, size_t count)
+{
     // Whole cycles per sample turn nothing; what is left keeps the phase
     // below one cycle either way.
-    const double increment = phaseIncrement - std::trunc(phaseIncrement);
-    double p = phase;
-    int32_t accI = dcAccI;
-    int32_t accQ = dcAccQ;
+    const double increment = m.phaseIncrement - std::trunc(m.phaseIncrement);
+    const std::array<float, 256>& sineTable = m.sineTable;
+    double p = m.phase;
+    int32_t accI = m.dcAccI;
+    int32_t accQ = m.dcAccQ;
     for (size_t k = 0; k < count; ++k) {
         // Indices truncated toward zero, then their low 8 bits (negatives wrap).
         const uint8_t sinIndex = uint8_t(int32_t(256.0 * p));
@@ -53,7 +61,81 @@ void BasebandMixer::process(int16_t* iq, size_t count)
         const double next = p + increment;
         p = next - double(int32_t(next));
     }
-    phase = p;
-    dcAccI = accI;
-    dcAccQ = accQ;
+    m.phase = p;
+    m.dcAccI = accI;
+    m.dcAccQ = accQ;
+}
+
+void mix_sse41(BasebandMixer& m, int16_t* iq, size_t count)
+{
+    constexpr size_t kChunk = 256;
+    alignas(16) double phases[kChunk];
+    alignas(16) float sines[kChunk], cosines[kChunk];
+    alignas(16) int32_t mixed[2 * kChunk];
+    const double increment = m.phaseIncrement - std::trunc(m.phaseIncrement);
+    const float* table = m.sineTable.data();
+    double p = m.phase;
+    int32_t accI = m.dcAccI;
+    int32_t accQ = m.dcAccQ;
+    for (size_t done = 0; done < count;) {
+        const size_t n = std::min(kChunk, count - done);
+        int16_t* chunk = iq + 2 * done;
+        // The phase, sample by sample as the reference steps it: |next| < 2,
+        // so dropping its whole cycle is one subtraction or addition.
+        for (size_t k = 0; k < n; ++k) {
+            phases[k] = p;
+            const double next = p + increment;
+            const double down = next - 1.0, up = next + 1.0;
+            p = next >= 1.0 ? down : (next <= -1.0 ? up : next);
+        }
+        // Table indices, two at a time, truncated as the reference does.
+        const __m128d scale = _mm_set1_pd(256.0), quarter = _mm_set1_pd(64.0);
+        size_t k = 0;
+        for (; k + 2 <= n; k += 2) {
+            const __m128d scaled = _mm_mul_pd(scale, _mm_load_pd(phases + k));
+            alignas(16) int32_t s[4], c[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(s), _mm_cvttpd_epi32(scaled));
+            _mm_store_si128(reinterpret_cast<__m128i*>(c), _mm_cvttpd_epi32(_mm_sub_pd(quarter, scaled)));
+            sines[k] = table[uint8_t(s[0])];
+            sines[k + 1] = table[uint8_t(s[1])];
+            cosines[k] = table[uint8_t(c[0])];
+            cosines[k + 1] = table[uint8_t(c[1])];
+        }
+        for (; k < n; ++k) {
+            sines[k] = table[uint8_t(int32_t(256.0 * phases[k]))];
+            cosines[k] = table[uint8_t(int32_t(64.0 - 256.0 * phases[k]))];
+        }
+        // (I + jQ) × (c − js), four samples at a time, truncated toward zero;
+        // I and Q of each sample side by side in `mixed`.
+        for (k = 0; k + 4 <= n; k += 4) {
+            const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + 2 * k));
+            const __m128i wide01 = _mm_cvtepi16_epi32(raw);                    // I0 Q0 I1 Q1
+            const __m128i wide23 = _mm_cvtepi16_epi32(_mm_srli_si128(raw, 8)); // I2 Q2 I3 Q3
+            const __m128 a = _mm_cvtepi32_ps(wide01), b = _mm_cvtepi32_ps(wide23);
+            const __m128 i = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
+            const __m128 q = _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
+            const __m128 s = _mm_load_ps(sines + k), c = _mm_load_ps(cosines + k);
+            const __m128i mi = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(i, c), _mm_mul_ps(q, s)));
+            const __m128i mq = _mm_cvttps_epi32(_mm_sub_ps(_mm_mul_ps(q, c), _mm_mul_ps(i, s)));
+            _mm_store_si128(reinterpret_cast<__m128i*>(mixed + 2 * k), _mm_unpacklo_epi32(mi, mq));
+            _mm_store_si128(reinterpret_cast<__m128i*>(mixed + 2 * k + 4), _mm_unpackhi_epi32(mi, mq));
+        }
+        for (; k < n; ++k) {
+            const float i = chunk[2 * k], q = chunk[2 * k + 1];
+            mixed[2 * k] = int32_t(i * cosines[k] + q * sines[k]);
+            mixed[2 * k + 1] = int32_t(q * cosines[k] - i * sines[k]);
+        }
+        // The DC estimate, sample by sample.
+        for (k = 0; k < n; ++k) {
+            const int32_t mixedI = mixed[2 * k], mixedQ = mixed[2 * k + 1];
+            chunk[2 * k] = saturate16(mixedI - accI / 65536);
+            chunk[2 * k + 1] = saturate16(mixedQ - accQ / 65536);
+            accI = accI - accI / 65536 + saturate16(mixedI);
+            accQ = accQ - accQ / 65536 + saturate16(mixedQ);
+        }
+        done += n;
+    }
+    m.phase = p;
+    m.dcAccI = accI;
+    m.dcAccQ = accQ;
 }

@@ -13,7 +13,8 @@ class BasebandMixer {
 public:
     BasebandMixer();
 
-    // Rewrites `count` complex samples (I, Q interleaved) in place.
+    // Rewrites `count` complex samples (I, Q interleaved) in place
+    // (mix_sse41).
     void process(int16_t* iq, size_t count);
 
     double phaseIncrement = 0;   // cycles per sample
@@ -21,6 +22,11 @@ public:
     int32_t dcAccI = 0;          // 65536 × DC estimate
     int32_t dcAccQ = 0;
 
-private:
     std::array<float, 256> sineTable;   // sin(2πk/256), from double precision
 };
+
+// The mixer's kernels, the same to the bit: the plain one, and one that
+// turns four samples at a time between a pass over the phase and a pass
+// over the DC estimate (both carried from sample to sample).
+void mix_ref(BasebandMixer& m, int16_t* iq, size_t count);
+void mix_sse41(BasebandMixer& m, int16_t* iq, size_t count);
