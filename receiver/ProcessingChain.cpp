@@ -387,7 +387,7 @@ void ProcessingChain::onBlockFull(bool observed)
     if (observed && sampleBlockObserver)
         sampleBlockObserver(*rawBuffer);
     // A float copy for the spectrum, before any filtering.
-    WorkBuffer* floatBlock = bufferPool.alloc(kFloatBlockBytes);
+    WorkBuffer* floatBlock = spectrumWanted() ? bufferPool.alloc(kFloatBlockBytes) : nullptr;
     if (floatBlock != nullptr) {
         const float scale = fftScale.load(std::memory_order_relaxed) * (1.0f / 32768.0f);
         const auto* raw = reinterpret_cast<const int16_t*>(rawBuffer->data());
@@ -400,6 +400,23 @@ void ProcessingChain::onBlockFull(bool observed)
     }
     baseband.enqueue(rawBuffer, nullptr);
     rawBuffer = nullptr;
+}
+
+bool ProcessingChain::spectrumWanted()
+{
+    if (!spectrumShown.load(std::memory_order_relaxed) &&
+        (!dvbS2Mode() || !centring.enabled() || receiving() || demod.locked())) {
+        spectrumPaused = true;
+        return false;
+    }
+    if (spectrumPaused) {
+        // The band search starts again from the band as it is now.
+        spectrumPaused = false;
+        std::lock_guard<std::mutex> lock(spectrumMutex);
+        bandSpectrum.clear();
+        recentBands.clear();
+    }
+    return true;
 }
 
 void ProcessingChain::accumulateSpectrum(const WorkBuffer& transform)

@@ -209,6 +209,10 @@ public:
     // cleared. False (and `average` untouched) before that.
     bool takeSpectrum(std::vector<float>& average);
     void clearSpectrum();
+    // Whether a display reads the spectrum (the default). Without one it is
+    // computed only while the band search may use it: DVB-S2, centring on,
+    // neither receiving nor locked.
+    void setSpectrumShown(bool shown) { spectrumShown.store(shown, std::memory_order_relaxed); }
 
     // Sees every block of symbols the demodulator took in (the resampler's
     // output, components swapped), on the demodulator's thread.
@@ -298,6 +302,9 @@ private:
     bool frameDropped = false;
     std::atomic<uint64_t> dropped{0};
     std::atomic<int> spectrumPending{0};   // blocks handed to the FFT, not yet read
+    std::atomic<bool> spectrumShown{true};
+    bool spectrumPaused = false;   // input thread: the last block went without a spectrum
+    bool spectrumWanted();
     std::atomic<uint64_t> clipped{0};
     std::atomic<uint64_t> bchCorrected{0};
     std::atomic<uint64_t> bchFailed{0};

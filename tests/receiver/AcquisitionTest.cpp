@@ -355,6 +355,40 @@ TEST(Acquisition, MixerGivenFarOffTheCarrierFindsIt)
     }
 }
 
+// Without a display (the CLI) the spectrum is computed only for the band
+// search: the mixer given far off still finds the carrier, none is computed
+// while receiving, and after a dropout the search and the decoding return.
+TEST(Acquisition, WithoutADisplayTheBandSearchStillFindsTheCarrier)
+{
+    tx::TxSettings tx = transmitter({4, true, false, 6.0, 0.0});
+    tx.dropouts.push_back({1.2, 0.5, true});
+    ReceiverSettings rx = receiverFor(tx);
+    rx.offsetHz = 0.34 * double(kSymbolRate);
+    const int frames = 75;   // 2.5 s
+    int chunks = 0, receivingChunks = 0;
+    bool spectrumWhileReceiving = false;
+    const ChainReception r = testsupport::receive(tx, frames, rx, [&](ProcessingChain& chain) {
+        ++chunks;
+        chain.setSpectrumShown(false);
+        // Before the dropout (at 1.2 s: chunk 290 of 8192 samples), once
+        // reception has held a while: nothing new reaches the spectrum.
+        if (chunks > 230 || !chain.receiving())
+            return;
+        if (++receivingChunks == 10)
+            chain.clearSpectrum();
+        std::vector<float> average;
+        if (receivingChunks > 40 && chain.takeSpectrum(average))
+            spectrumWhileReceiving = true;
+    });
+    std::printf("headless, mixer 0.34 of Rs off, dropout: %s\n", summary(r).c_str());
+    EXPECT_GT(receivingChunks, 40) << "not receiving before the dropout";
+    EXPECT_FALSE(spectrumWhileReceiving);
+    EXPECT_GE(r.decoded, frames - 1 - 5 - 17 - 3);
+    EXPECT_EQ(r.damagedPackets, 0u);
+    EXPECT_TRUE(r.receivingAtEnd);
+    EXPECT_NEAR(r.carrierOffsetHz, 0, 1e-3 * double(kSymbolRate));
+}
+
 // The loop standing on the carrier a third of the symbol rate off the mixer
 // (where the headers read it when the signal came back to a mixer left far
 // off): the matched filter passes the carrier only in part and every frame

@@ -50,6 +50,8 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
     // The BBHEADER's roll-off reaches the settings on the main thread
     // (polled below).
     chain.setRollOffObserver(receiver.rollOffReporter());
+    // No display here: the spectrum serves only the band search.
+    chain.setSpectrumShown(false);
 
     CliInput input(chain, options, status, radio);
     std::string message;
