@@ -1086,7 +1086,8 @@ bool FrameSynchroniser::deliverFrame()
     return true;
 }
 
-cf FrameSynchroniser::descramble(cf s)
+// Once per symbol: inline in the states that call it.
+__attribute__((always_inline)) inline cf FrameSynchroniser::descramble(cf s)
 {
     const uint8_t r = scrambling[descramblerIndex];
     descramblerIndex = descramblerIndex + 1 == kScramblingLength ? 0 : descramblerIndex + 1;
@@ -1179,7 +1180,9 @@ void FrameSynchroniser::dataState(cf& s)
                      : current == psk8 && psk8Ki >= 0 ? psk8Ki
                      : weakQpskHeld                   ? kWeakQpskDataKi * loop.ki()
                                                       : integralGain();
-    loop.update(dataPhaseError(s), widening * ki, widening * loop.kp());
+    // QPSK's hard detector, the common case, without the call.
+    const float error = current == qpsk && !(softness > 0) ? qpskPhaseError(s) : dataPhaseError(s);
+    loop.update(error, widening * ki, widening * loop.kp());
     if (!isLocked)
         dataCarrier.add(s, symbolIndex, loop.phase);
     if (blockTap != nullptr)

@@ -258,7 +258,7 @@ private:
     void expectSof();
     int unexplainedHeaders = 0;
     void measureKnown(std::complex<float> s, int last);
-    std::complex<float> descramble(std::complex<float> s);
+    inline std::complex<float> descramble(std::complex<float> s);
     float dataPhaseError(std::complex<float> s) const;
     bool deliverFrame();
     void followFrames(int64_t start);
