@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <smmintrin.h>
+
 namespace {
 
 using cf = std::complex<float>;
@@ -46,16 +48,40 @@ inline float expNonPositive(float x)
     return p * scale;
 }
 
+// expNonPositive on four lanes, each to the bit as the scalar one gives it.
+inline __m128 expNonPositive4(__m128 x)
+{
+    const __m128 t = _mm_mul_ps(x, _mm_set1_ps(1.44269504f));
+    const __m128 whole = _mm_floor_ps(t);
+    const __m128 f = _mm_sub_ps(t, whole);
+    __m128 p = _mm_add_ps(_mm_set1_ps(0.00961813f), _mm_mul_ps(f, _mm_set1_ps(0.00133336f)));
+    p = _mm_add_ps(_mm_set1_ps(0.05550411f), _mm_mul_ps(f, p));
+    p = _mm_add_ps(_mm_set1_ps(0.24022650f), _mm_mul_ps(f, p));
+    p = _mm_add_ps(_mm_set1_ps(0.69314718f), _mm_mul_ps(f, p));
+    p = _mm_add_ps(_mm_set1_ps(1.0f), _mm_mul_ps(f, p));
+    // Below −87 the exponent field would underflow: those lanes are 0 (and
+    // their shifted exponent, whatever it is, is masked off).
+    const __m128i bits = _mm_slli_epi32(_mm_add_epi32(_mm_cvttps_epi32(whole), _mm_set1_epi32(127)), 23);
+    const __m128 value = _mm_mul_ps(p, _mm_castsi128_ps(bits));
+    return _mm_andnot_ps(_mm_cmplt_ps(x, _mm_set1_ps(-87.0f)), value);
+}
+
 float qpskDetector(cf s, float c) { return qpskSoftPhaseError(s, c); }
 
 double linear(double db) { return std::pow(10.0, db / 10.0); }
 
-} // namespace
+// Re and Im of s · conj(p_k) for the eight points, and the largest |Re|.
+struct Psk8Projections {
+    alignas(16) std::array<float, 8> re, im;
+    float top;
+};
 
-float psk8SoftPhaseError(cf s, float c)
+inline Psk8Projections psk8Projections(cf s)
 {
-    // Re and Im of s · conj(p_k) for p_k = e^(jkπ/4); p_(k+4) = −p_k.
-    std::array<float, 8> re, im;
+    Psk8Projections p;
+    std::array<float, 8>& re = p.re;
+    std::array<float, 8>& im = p.im;
+    // p_k = e^(jkπ/4); p_(k+4) = −p_k.
     re[0] = s.real();
     im[0] = s.imag();
     re[1] = kHalfRoot2 * (s.real() + s.imag());
@@ -64,15 +90,39 @@ float psk8SoftPhaseError(cf s, float c)
     im[2] = -s.real();
     re[3] = kHalfRoot2 * (s.imag() - s.real());
     im[3] = -kHalfRoot2 * (s.real() + s.imag());
-    float top = std::max(std::max(std::fabs(re[0]), std::fabs(re[1])), std::max(std::fabs(re[2]), std::fabs(re[3])));
+    p.top = std::max(std::max(std::fabs(re[0]), std::fabs(re[1])), std::max(std::fabs(re[2]), std::fabs(re[3])));
     for (size_t k = 0; k < 4; ++k) {
         re[k + 4] = -re[k];
         im[k + 4] = -im[k];
     }
+    return p;
+}
+
+} // namespace
+
+float psk8SoftPhaseError(cf s, float c)
+{
+    const Psk8Projections p = psk8Projections(s);
+    // The eight weights four at a time; summed in order, as one at a time.
+    alignas(16) float w[8];
+    const __m128 cs = _mm_set1_ps(c), tops = _mm_set1_ps(p.top);
+    _mm_store_ps(w, expNonPositive4(_mm_mul_ps(cs, _mm_sub_ps(_mm_load_ps(p.re.data()), tops))));
+    _mm_store_ps(w + 4, expNonPositive4(_mm_mul_ps(cs, _mm_sub_ps(_mm_load_ps(p.re.data() + 4), tops))));
     float num = 0, den = 0;
     for (size_t k = 0; k < 8; ++k) {
-        const float w = expNonPositive(c * (re[k] - top));
-        num += w * im[k];
+        num += w[k] * p.im[k];
+        den += w[k];
+    }
+    return num / den;
+}
+
+float psk8SoftPhaseErrorRef(cf s, float c)
+{
+    const Psk8Projections p = psk8Projections(s);
+    float num = 0, den = 0;
+    for (size_t k = 0; k < 8; ++k) {
+        const float w = expNonPositive(c * (p.re[k] - p.top));
+        num += w * p.im[k];
         den += w;
     }
     return num / den;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <cmath>
 #include <random>
 
@@ -55,6 +57,21 @@ double sampledSlope(Detector detector, int points, float pointPhase, double esn0
 }
 
 } // namespace
+
+// The vector detector gives the plain one's value to the bit, from clean
+// points to far noise, at every weight the loop uses (and one so high that
+// all but the nearest weights underflow to zero).
+TEST(SoftPhaseDetector, Psk8VectorWeightsMatchThePlainOnes)
+{
+    std::mt19937 rng(4);
+    std::uniform_real_distribution<float> d(-2.0f, 2.0f);
+    for (float c : {0.5f, 2.0f, float(2 * linear(6.9)), 60.0f, 1000.0f, 1e5f})
+        for (int i = 0; i < 5000; ++i) {
+            const cf s(d(rng), d(rng));
+            const float vector = psk8SoftPhaseError(s, c), plain = psk8SoftPhaseErrorRef(s, c);
+            ASSERT_EQ(std::memcmp(&vector, &plain, sizeof vector), 0) << s << " c " << c;
+        }
+}
 
 // The detector is the likelihood-weighted sum (its exponential within
 // rounding), the hard detector on a clean signal, blind to the
