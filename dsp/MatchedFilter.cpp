@@ -94,14 +94,16 @@ void FirAgcState::install(const RrcDesign& design)
 {
     historyPos = 0;
     tapCount = uint64_t(design.taps);
-    std::memset(evenRows, 0, sizeof evenRows);
-    std::memset(oddRows, 0, sizeof oddRows);
     const int n = design.taps / 2;
-    for (int r = 0; r < 8; ++r) {
-        for (int m = 0; m < 2 * n; ++m) {
-            evenRows[r][m] = design.even[size_t((m + r) % n)];
-            oddRows[r][m] = design.odd[size_t((m + r) % n)];
-        }
+    for (int p = 0; p < n; ++p) {
+        even[p] = design.even[size_t(p)];
+        odd[p] = design.odd[size_t(p)];
+    }
+    // Position m of a window of n, oldest first, holds the sample of age
+    // n − 1 − m.
+    for (int m = 0; m < n; ++m) {
+        evenOldestFirst[m] = design.even[size_t((2 * n - 2 - m) % n)];
+        oddOldestFirst[m] = design.odd[size_t((2 * n - 2 - m) % n)];
     }
     gainNorm = approxRcp(float(design.coefficientSum));
 }
@@ -192,8 +194,8 @@ void fir_agc_ref(FirAgcState& f, const int16_t* in, size_t count, int16_t* out)
 {
     const uint64_t n = f.tapCount / 2;
     uint64_t P = f.historyPos;
-    const int16_t* even = f.evenRows[0];   // e[0..n-1]
-    const int16_t* odd = f.oddRows[0];
+    const int16_t* even = f.even;
+    const int16_t* odd = f.odd;
     for (size_t group = 0; group < count; group += 4) {
         int32_t sums[4][4];
         for (int j = 0; j < 4; ++j) {
@@ -224,38 +226,70 @@ void fir_agc_ref(FirAgcState& f, const int16_t* in, size_t count, int16_t* out)
 
 void fir_agc_sse41(FirAgcState& f, const int16_t* in, size_t count, int16_t* out)
 {
-    const uint64_t n = f.tapCount / 2;
-    uint64_t P = f.historyPos;
-    for (size_t group = 0; group < count; group += 4) {
-        alignas(16) int32_t sums[4][4];
-        for (int j = 0; j < 4; ++j) {
-            const uint64_t pos = P + uint64_t(j);
-            f.historyI[n - 1 - pos] = in[2 * (group + j)];
-            f.historyQ[n - 1 - pos] = in[2 * (group + j) + 1];
-            // Row pos mod 8 starting at the multiple of 8 below pos: every
-            // load is one aligned run of eight taps.
-            const int16_t* ce = f.evenRows[pos % 8] + (pos / 8) * 8;
-            const int16_t* co = f.oddRows[pos % 8] + (pos / 8) * 8;
-            __m128i ie = _mm_setzero_si128(), qe = ie, io = ie, qo = ie;
-            for (uint64_t k = 0; k < n; k += 8) {
-                const __m128i hi = _mm_load_si128(reinterpret_cast<const __m128i*>(f.historyI + k));
-                const __m128i hq = _mm_load_si128(reinterpret_cast<const __m128i*>(f.historyQ + k));
-                const __m128i e = _mm_load_si128(reinterpret_cast<const __m128i*>(ce + k));
-                const __m128i o = _mm_load_si128(reinterpret_cast<const __m128i*>(co + k));
-                ie = _mm_add_epi32(ie, _mm_madd_epi16(hi, e));
-                qe = _mm_add_epi32(qe, _mm_madd_epi16(hq, e));
-                io = _mm_add_epi32(io, _mm_madd_epi16(hi, o));
-                qo = _mm_add_epi32(qo, _mm_madd_epi16(hq, o));
-            }
-            // Lanes: (SIe, SQe, SIo, SQo).
-            const __m128i total = _mm_hadd_epi32(_mm_hadd_epi32(ie, qe), _mm_hadd_epi32(io, qo));
-            _mm_store_si128(reinterpret_cast<__m128i*>(sums[j]), total);
-        }
-
-        finishGroup(f, sums, out + 4 * group);
-        P += 4;
-        if (P == n)
-            P = 0;
+    // The samples in time order, I and Q apart, the window's older n − 1
+    // first: each sum reads runs written before the chunk began, never a
+    // sample stored a moment before (a narrow store read back by a wide
+    // load stalls every sample).
+    constexpr size_t kChunk = 256;
+    const size_t n = size_t(f.tapCount / 2);
+    if (count == 0) {
+        endBlock(f, f.historyPos);
+        return;
     }
-    endBlock(f, P);
+    alignas(16) int16_t lineI[FirAgcState::kMaxTaps / 2 + kChunk];
+    alignas(16) int16_t lineQ[FirAgcState::kMaxTaps / 2 + kChunk];
+    const uint64_t P = f.historyPos;
+    // Age a (1 … n − 1) before the block: stored at step (P − a) mod n.
+    for (size_t a = 1; a < n; ++a) {
+        const size_t at = n - 1 - size_t((P + n - a) % n);
+        lineI[n - 1 - a] = f.historyI[at];
+        lineQ[n - 1 - a] = f.historyQ[at];
+    }
+    size_t filled = n - 1;
+    for (size_t done = 0; done < count;) {
+        const size_t chunk = std::min(kChunk, count - done);   // a multiple of 4
+        for (size_t k = 0; k < chunk; ++k) {
+            lineI[n - 1 + k] = in[2 * (done + k)];
+            lineQ[n - 1 + k] = in[2 * (done + k) + 1];
+        }
+        for (size_t group = 0; group < chunk; group += 4) {
+            alignas(16) int32_t sums[4][4];
+            for (size_t j = 0; j < 4; ++j) {
+                // The window of the sample at group + j: n samples ending there.
+                const int16_t* wi = lineI + group + j;
+                const int16_t* wq = lineQ + group + j;
+                __m128i ie = _mm_setzero_si128(), qe = ie, io = ie, qo = ie;
+                for (size_t k = 0; k < n; k += 8) {
+                    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wi + k));
+                    const __m128i hq = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wq + k));
+                    const __m128i e = _mm_load_si128(reinterpret_cast<const __m128i*>(f.evenOldestFirst + k));
+                    const __m128i o = _mm_load_si128(reinterpret_cast<const __m128i*>(f.oddOldestFirst + k));
+                    ie = _mm_add_epi32(ie, _mm_madd_epi16(hi, e));
+                    qe = _mm_add_epi32(qe, _mm_madd_epi16(hq, e));
+                    io = _mm_add_epi32(io, _mm_madd_epi16(hi, o));
+                    qo = _mm_add_epi32(qo, _mm_madd_epi16(hq, o));
+                }
+                // Lanes: (SIe, SQe, SIo, SQo).
+                const __m128i total = _mm_hadd_epi32(_mm_hadd_epi32(ie, qe), _mm_hadd_epi32(io, qo));
+                _mm_store_si128(reinterpret_cast<__m128i*>(sums[j]), total);
+            }
+            finishGroup(f, sums, out + 4 * (done + group));
+        }
+        done += chunk;
+        filled = n - 1 + chunk;
+        if (done == count)
+            break;
+        // The newest n − 1 go to the front for the next chunk.
+        std::memmove(lineI, lineI + chunk, (n - 1) * sizeof(int16_t));
+        std::memmove(lineQ, lineQ + chunk, (n - 1) * sizeof(int16_t));
+    }
+    // The history as the sample-by-sample kernel leaves it: the sample of
+    // age a (1 the last) in the slot of its step, end − a mod n.
+    const uint64_t end = (P + count) % n;
+    for (size_t a = 1; a <= n; ++a) {
+        const size_t at = n - 1 - size_t((end + n - a) % n);
+        f.historyI[at] = lineI[filled - a];
+        f.historyQ[at] = lineQ[filled - a];
+    }
+    endBlock(f, end);
 }

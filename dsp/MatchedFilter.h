@@ -29,10 +29,13 @@ RrcDesign designRrc(uint64_t sampleRate, int32_t symbolRate, int taps, float rol
 // both from the same state and compare what they leave.
 struct FirAgcState {
     static constexpr int kMaxTaps = 256;
-    // Rows of pre-rotated coefficients: row r holds the phase's taps starting
-    // at tap r, twice over, so every position reads one aligned run.
-    alignas(16) int16_t evenRows[8][kMaxTaps] = {};
-    alignas(16) int16_t oddRows[8][kMaxTaps] = {};
+    // The two phases' taps e[p], o[p]; and the same in the order the SSE4.1
+    // kernel meets the samples of a window, oldest first: the sample of age
+    // a (0 the newest) takes tap (a − 1) mod N/2.
+    alignas(16) int16_t even[kMaxTaps / 2] = {};
+    alignas(16) int16_t odd[kMaxTaps / 2] = {};
+    alignas(16) int16_t evenOldestFirst[kMaxTaps / 2] = {};
+    alignas(16) int16_t oddOldestFirst[kMaxTaps / 2] = {};
     // Newest sample at the lowest index of the live window.
     alignas(16) int16_t historyI[kMaxTaps / 2] = {};
     alignas(16) int16_t historyQ[kMaxTaps / 2] = {};
