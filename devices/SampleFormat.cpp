@@ -106,22 +106,8 @@ size_t IqByteStream::pushRuns(const uint8_t* bytes, size_t size, const SampleBlo
 
 size_t IqByteStream::push(const uint8_t* bytes, size_t size, const SampleCallback& callback)
 {
-    const size_t step = iqSampleBytes(format);
-    size_t delivered = 0;
-    if (carried > 0) {
-        const size_t take = std::min(step - carried, size);
-        std::memcpy(partial + carried, bytes, take);
-        carried += take;
-        bytes += take;
-        size -= take;
-        if (carried < step)
-            return 0;
-        deliverIqSamples(partial, step, format, callback);
-        carried = 0;
-        delivered = 1;
-    }
-    const size_t used = deliverIqSamples(bytes, size, format, callback);
-    carried = size - used;
-    std::memcpy(partial, bytes + used, carried);
-    return delivered + used / step;
+    return pushRuns(bytes, size, [&callback](const int16_t* iq, size_t count) {
+        for (size_t k = 0; k < count; ++k)
+            callback(iq[2 * k], iq[2 * k + 1]);
+    });
 }
