@@ -1,6 +1,8 @@
 #include "tests/devices/FakeHackrf.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <stdexcept>
 
 FakeHackrf* FakeHackrf::current = nullptr;
@@ -93,12 +95,34 @@ int FakeHackrf::startRx(HackrfLibrary::Receiver* target)
 {
     if (record("start_rx()") != 0)
         return -1;
+    behind = 0;
     receiver.start([this, target](const FakeStreamThread::StopRequested& stopRequested) {
+        using Clock = std::chrono::steady_clock;
         const int spare = std::max(transferSpare, 0);
-        for (size_t at = 0; at < stream.size() && !stopRequested(); at += size_t(transferBytes)) {
-            const size_t valid = std::min(stream.size() - at, size_t(transferBytes));
-            std::vector<uint8_t> buffer(valid + size_t(spare), 0x5A);
-            std::copy(stream.begin() + long(at), stream.begin() + long(at + valid), buffer.begin());
+        const uint64_t total = loopedBytes > 0 ? loopedBytes : stream.size();
+        const Clock::time_point start = Clock::now();
+        std::vector<uint8_t> buffer;
+        for (uint64_t sent = 0; sent < total && !stream.empty() && !stopRequested();) {
+            const size_t valid = size_t(std::min<uint64_t>(total - sent, uint64_t(transferBytes)));
+            buffer.assign(valid + size_t(spare), 0x5A);
+            for (size_t k = 0; k < valid;) {
+                const size_t from = size_t((sent + k) % stream.size());
+                const size_t run = std::min(valid - k, stream.size() - from);
+                std::copy_n(stream.begin() + long(from), run, buffer.begin() + long(k));
+                k += run;
+            }
+            sent += valid;
+            if (pacedSampleRate > 0) {
+                // Two bytes per sample: the transfer is ready once its last
+                // sample has been taken.
+                const auto due = start + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(double(sent) / 2 / pacedSampleRate));
+                const Clock::time_point now = Clock::now();
+                if (due > now)
+                    std::this_thread::sleep_until(due);
+                else
+                    behind = std::max(behind, std::chrono::duration<double>(now - due).count());
+            }
             if (target->callback(buffer.data(), int(valid), target->context) != 0)
                 return;   // the device asked for no more
         }

@@ -33,6 +33,13 @@ public:
     std::vector<uint8_t> stream;      // what the receive thread delivers
     int transferBytes = 262144;       // valid bytes per transfer
     int transferSpare = 0;            // buffer bytes after the valid ones, never samples
+    // As a radio delivers: each transfer when its samples have been taken at
+    // this rate (0: as fast as the device takes them), `stream` repeated
+    // until this many bytes have gone (0: once).
+    double pacedSampleRate = 0;
+    uint64_t loopedBytes = 0;
+    // How late the latest transfer left against the pace (after streaming).
+    double behindSeconds() const { return behind; }
 
     // The calls so far, as "name(arguments)".
     std::vector<std::string> calls() const;
@@ -46,6 +53,7 @@ private:
     mutable std::mutex mutex;
     std::vector<std::string> recorded;
     FakeStreamThread receiver;
+    double behind = 0;   // written by the receive thread, read once it ended
 
     int record(const std::string& call);
     int startRx(HackrfLibrary::Receiver* target);
