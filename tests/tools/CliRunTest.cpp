@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -232,11 +233,11 @@ TEST(CliRun, DvbsEveryRateFindsItsAlignmentAndDecodes)
                                                    " --loop --esn0 12 --duration 3 --output " + iq);
         ASSERT_EQ(tx.exitCode, 0) << tx.err;
         const ToolRun r = cli("--input file:" + iq + " --standard dvbs --code-rate " + rate +
-                              " --status-interval 0 --output file:" + out);
+                              " --status-interval 0 --verbose --output file:" + out);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         std::vector<uint8_t> ts = readFile(out);
         dropTrailingErrorPackets(ts);
-        EXPECT_NE(r.out.find("DVB-S alignment: "), std::string::npos) << rate;
+        EXPECT_NE(r.err.find("DVB-S alignment: "), std::string::npos) << rate;
         // Once aligned, everything: at least two of the three seconds.
         const size_t perSecond = size_t(rate[0] - '0') * 1000000 * 2 / size_t(rate[2] - '0') * 188 / 204 / 8 / 188;
         EXPECT_GT(lastPacketsInOrder(ts, looped), 2 * perSecond) << rate << "\n" << r.out.substr(0, 3000);
@@ -319,12 +320,12 @@ TEST(CliRun, DvbsAlignmentGivenByHand)
                           Case{"dvbs_qpsk78", "--code-rate 7/8 --format s8 --derotate 64 --skip 3", 0}}) {
         const std::string out = temp("manual.ts");
         const ToolRun r = cli("--input file:" + kData + "/" + c.name + ".iq --standard dvbs " + c.options +
-                              " --status-interval 0 --output file:" + out);
+                              " --status-interval 0 --verbose --output file:" + out);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         std::vector<uint8_t> ts = readFile(out);
         dropTrailingErrorPackets(ts);
         dropLeadingErrorPackets(ts);   // the deinterleaver filling as the lock is taken
-        EXPECT_EQ(r.out.find("DVB-S alignment: "), std::string::npos) << c.options;
+        EXPECT_EQ(r.err.find("DVB-S alignment: "), std::string::npos) << c.options;
         if (c.minimumPackets == 0) {
             EXPECT_EQ(ts.size(), 0u) << c.options;
             EXPECT_NE(r.out.find("summary: no lock"), std::string::npos) << c.options;
@@ -447,11 +448,12 @@ TEST(CliRun, ExitCodesAndCleanEnds)
     // initial dummy frame.
     const std::string silence = temp("silence.iq");
     std::ofstream(silence, std::ios::binary) << std::string(2000000, '\0');
-    r = cli("--input file:" + silence + " --status-interval 0");
+    r = cli("--input file:" + silence + " --status-interval 0 --verbose");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("summary: no lock (0/32), no signal | no frames | frames 0 ok, 0 failed"), std::string::npos)
         << r.out.substr(0, 2000);
-    EXPECT_EQ(r.out.find("DUMMY FRAME"), std::string::npos) << r.out.substr(0, 2000);
+    EXPECT_NE(r.err.find("samp_rate: "), std::string::npos) << "the log is there";
+    EXPECT_EQ(r.err.find("DUMMY FRAME"), std::string::npos) << r.err.substr(0, 2000);
     r = cli("--input file:" + silence + " --status-interval 0 --json");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("\"modcod\":null,\"modcod_decoded\":true,\"pls\":null,\"frame\":null"), std::string::npos)
@@ -591,7 +593,8 @@ TEST(CliRun, FailedOutputsAreReportedNotPassedAsSuccess)
 
     r = cli("--input file:" + in + " --format s8 --status-interval 0 --record samples:/dev/full");
     EXPECT_EQ(r.exitCode, 3);
-    EXPECT_NE(r.out.find("Recording file could not be written, recording stopped."), std::string::npos);
+    EXPECT_NE(r.err.find("error: the recording '/dev/full' could not be written and has stopped"), std::string::npos)
+        << r.err;
 
     // An endless TCP input piped into a reader that stops after 1000 bytes.
     const int port = 20000 + int((getpid() + 7) % 20000);
@@ -638,7 +641,8 @@ TEST(CliRun, FastTcpServerIsHeldBack)
             "--modcod \"QPSK 1/2\" --pilots on --duration 600 --serve 127.0.0.1:" + std::to_string(port));
     });
     testsupport::waitUntil([&] { return testsupport::tcpListening(port); }, 15000);
-    const ToolRun r = cli("--input tcp:127.0.0.1:" + std::to_string(port) + " --json --status-interval 0.2 --duration 3");
+    const ToolRun r =
+        cli("--input tcp:127.0.0.1:" + std::to_string(port) + " --json --status-interval 0.2 --duration 3 --verbose");
     std::system(("pkill -f 'serve 127.0.0.1:" + std::to_string(port) + "'").c_str());
     server.join();
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -655,7 +659,7 @@ TEST(CliRun, FastTcpServerIsHeldBack)
     }
     EXPECT_GE(reports, 5);
     EXPECT_NE(r.out.find("\"type\":\"summary\",\"elapsed\""), std::string::npos);
-    EXPECT_EQ(r.out.find("No free buffers"), std::string::npos);
+    EXPECT_EQ(r.err.find("No free buffers"), std::string::npos);
 }
 
 // A signal that goes (noise alone for its last two and a half seconds): the
@@ -727,9 +731,9 @@ TEST(CliRun, RollOffAnnouncedByTheStreamCostsNoFrame)
         const std::string iq = temp("rolloff.iq");
         const ToolRun tx = run(TAVIREL_SIGGEN, std::string(signal) + " --output " + iq);
         ASSERT_EQ(tx.exitCode, 0) << tx.err;
-        const ToolRun r = cli("--input file:" + iq + " --status-interval 0");
+        const ToolRun r = cli("--input file:" + iq + " --status-interval 0 --verbose");
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_NE(r.out.find("auto rolloff changed to"), std::string::npos) << signal;
+        EXPECT_NE(r.err.find("auto rolloff changed to"), std::string::npos) << signal;
         EXPECT_GE(numberAfter(r.out, "| frames "), 39) << signal << "\n" << r.out.substr(r.out.size() > 800 ? r.out.size() - 800 : 0);
     }
 }
@@ -888,7 +892,7 @@ TEST(CliRun, EachOfMultipleInputStreamsPassesAlone)
             SCOPED_TRACE(std::to_string(streams) + " streams, ISI " + std::to_string(10 + k));
             const std::string out = temp("mis.ts");
             const ToolRun r = cli("--input file:" + iq + " --isi " + std::to_string(10 + k) +
-                                  " --status-interval 0 --output file:" + out);
+                                  " --status-interval 0 --verbose --output file:" + out);
             ASSERT_EQ(r.exitCode, 0) << r.err;
             std::vector<uint8_t> ts = readFile(out);
             dropLeadingErrorPackets(ts);
@@ -898,9 +902,92 @@ TEST(CliRun, EachOfMultipleInputStreamsPassesAlone)
             EXPECT_GE(ts.size() / 188, 4u * 5400 / 188);
             EXPECT_EQ(packetsInOrder(ts, readFile(files[k])), ts.size() / 188);
             const std::string tail = r.out.substr(r.out.size() > 600 ? r.out.size() - 600 : 0);
-            EXPECT_NE(r.out.find("passing the stream of ISI " + std::to_string(10 + k)), std::string::npos) << tail;
+            EXPECT_NE(r.err.find("passing the stream of ISI " + std::to_string(10 + k)), std::string::npos) << tail;
             EXPECT_NE(r.out.find("| ISI " + std::to_string(10 + k) + " of 10 ("), std::string::npos) << tail;
             EXPECT_NE(r.out.find(" 0 CC errors"), std::string::npos) << tail;
         }
     }
+}
+
+// What a person sees by default: the start, status lines with the part of
+// the file read, the summary; the receiver's log only when asked for, on
+// standard error or in a file; --quiet leaves the summary alone.
+TEST(CliRun, QuietByDefaultTheLogOnRequest)
+{
+    const std::string in = kData + "/dvbs2_qpsk12_normal_pilots.iq";
+    const std::string common = "--input file:" + in + " --format s8 --output file:" + temp("quiet.ts");
+    auto lines = [](const std::string& text) { return size_t(std::count(text.begin(), text.end(), '\n')); };
+
+    ToolRun r = cli(common + " --status-interval 0.05");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("start: file:" + in + " | 2000000 samples/s | DVB-S2 1000000 symbols/s | output file:", 0), 0u)
+        << r.out;
+    EXPECT_NE(r.out.find("| read "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nsummary: locked"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("samp_rate: "), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "");
+    const ToolRun plain = cli(common + " --status-interval 0 --stage-times");
+    EXPECT_EQ(lines(plain.out), 3u) << plain.out;
+    EXPECT_NE(plain.out.find(" | BasebandWorker "), std::string::npos) << "class names as written: " << plain.out;
+
+    r = cli(common + " --quiet");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(lines(r.out), 1u) << r.out;
+    EXPECT_EQ(r.out.rfind("summary: locked", 0), 0u) << r.out;
+    EXPECT_EQ(r.err, "");
+
+    const std::string log = temp("receiver.log");
+    r = cli(common + " --status-interval 0 --log " + log);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<uint8_t> logged = readFile(log);
+    EXPECT_NE(std::string(logged.begin(), logged.end()).find("samp_rate: 2000000"), std::string::npos);
+    EXPECT_EQ(r.out.find("samp_rate: "), std::string::npos);
+    EXPECT_EQ(r.err, "");
+
+    r = cli(common + " --json --status-interval 0.05");
+    EXPECT_EQ(r.out.rfind("{\"type\":\"start\",\"input\":\"file:" + in + "\",\"sample_rate\":2000000", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("\"input_read\":1,\"seconds_left\":0}"), std::string::npos) << r.out;
+
+    for (const std::string& bad : std::vector<std::string>{" --verbose --log " + log, " --verbose --quiet", " --log " + in}) {
+        r = cli(common + bad);
+        EXPECT_EQ(r.exitCode, 1) << bad;
+        EXPECT_NE(r.err.find("error: --"), std::string::npos) << bad << ": " << r.err;
+    }
+}
+
+// --status-udp: the start, each status and the summary as JSON datagrams,
+// whatever the terminal shows (here nothing but the summary).
+TEST(CliRun, StatusReportsGoToAUdpPort)
+{
+    const int receiver = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(receiver, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+
+    const ToolRun r = cli("--input file:" + kData + "/dvbs2_qpsk12_normal_pilots.iq --format s8 --quiet" +
+                          " --status-interval 0.05 --status-udp 127.0.0.1:" + port);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("summary: locked", 0), 0u) << r.out;
+    std::vector<std::string> datagrams;
+    char buffer[65536];
+    for (ssize_t n; (n = ::recv(receiver, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+        datagrams.emplace_back(buffer, size_t(n));
+    ::close(receiver);
+    ASSERT_GE(datagrams.size(), 3u);
+    EXPECT_EQ(datagrams.front().rfind("{\"type\":\"start\",\"input\":\"file:", 0), 0u) << datagrams.front();
+    EXPECT_EQ(datagrams.back().rfind("{\"type\":\"summary\",", 0), 0u) << datagrams.back();
+    EXPECT_NE(datagrams.back().find("\"locked\":true"), std::string::npos) << datagrams.back();
+    for (size_t k = 1; k + 1 < datagrams.size(); ++k)
+        EXPECT_EQ(datagrams[k].rfind("{\"type\":\"status\",", 0), 0u) << datagrams[k];
+    for (const std::string& d : datagrams)
+        EXPECT_EQ(d.back(), '}') << "one whole object per datagram: " << d;
+
+    const ToolRun wrong = cli("--input file:x.iq --status-udp 127.0.0.1");
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_NE(wrong.err.find("--status-udp"), std::string::npos) << wrong.err;
 }

@@ -6,6 +6,8 @@
 
 #include <iostream>
 
+#include <sys/stat.h>
+
 CliInput::CliInput(ProcessingChain& chain, const CliOptions& options, RunStatus& status, InputDevice* radio)
     : chain(chain), options(options), status(status), radio(radio)
 {
@@ -37,6 +39,9 @@ bool CliInput::open(std::string& message)
         message = "--input: cannot open '" + options.inputPath + "'";
         return false;
     }
+    struct stat file {};
+    if (options.input == InputKind::File && ::stat(options.inputPath.c_str(), &file) == 0 && S_ISREG(file.st_mode))
+        status.setInputLength(uint64_t(file.st_size) / iqSampleBytes(options.format));
     return true;
 }
 

@@ -122,9 +122,14 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption json("json", "Status and summary as one JSON object per line.");
     const StandardOptions standardOptions;
     const QCommandLineOption stageTimes("stage-times", "After the summary, the CPU time of every stage per symbol.");
+    const QCommandLineOption verbose("verbose", "The receiver's log (every stage's messages) on standard error.");
+    const QCommandLineOption log("log", "The receiver's log to this file.", "file");
+    const QCommandLineOption quiet("quiet", "Only errors and the summary.");
+    const QCommandLineOption statusUdp("status-udp",
+        "Send the start, every status and the summary as JSON, one UDP datagram each, to HOST:PORT.", "host:port");
     p.addOptions({standardOptions.help, standardOptions.version, input, listDevices, frequency, gain, format, sampleRate, symbolRate, standard, codeRate, offset, spectrum, rolloff,
                   taps, ldpcThreads, ldpcDecoder, carrierLoop, carrierKp, carrierKi, carrierKi8psk, equalizer, derotate, skip, rs, isi, output, record, statusInterval,
-                  duration, json, stageTimes});
+                  duration, json, stageTimes, verbose, log, quiet, statusUdp});
     const ParseResult parsed = parseToolCommandLine(p, standardOptions, arguments, "tavirel-cli", message);
     if (parsed != ParseResult::Run)
         return parsed;
@@ -389,5 +394,24 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     o.duration = seconds;
     o.json = p.isSet(json);
     o.stageTimes = p.isSet(stageTimes);
+    o.verbose = p.isSet(verbose);
+    o.logPath = p.value(log).toStdString();
+    o.quiet = p.isSet(quiet);
+    if (p.isSet(log) && o.logPath.empty()) {
+        message = "--log: expected a file name";
+        return ParseResult::Error;
+    }
+    if (o.verbose && p.isSet(log)) {
+        message = "--verbose and --log: the log goes to standard error or to a file, choose one";
+        return ParseResult::Error;
+    }
+    if (p.isSet(statusUdp) && !parseHostPort(p.value(statusUdp), o.statusUdpHost, o.statusUdpPort)) {
+        message = bad("status-udp", p.value(statusUdp), "expected HOST:PORT");
+        return ParseResult::Error;
+    }
+    if (o.verbose && o.quiet) {
+        message = "--verbose and --quiet cannot be combined";
+        return ParseResult::Error;
+    }
     return ParseResult::Run;
 }

@@ -53,6 +53,14 @@ struct CliOptions {
     double duration = 0;       // seconds; 0: until the input ends
     bool json = false;
     bool stageTimes = false;   // CPU time per stage after the summary
+    // The receiver's own log (every line the engine writes): nowhere by
+    // default, on standard error with --verbose, or in a file.
+    bool verbose = false;
+    std::string logPath;
+    bool quiet = false;        // errors and the summary only
+    // Every JSON report line (start, status, summary) as a UDP datagram.
+    std::string statusUdpHost;
+    int statusUdpPort = 0;     // 0: none
     bool stdoutCarriesTs() const;
 };
 

@@ -1,6 +1,7 @@
 #include "CliRun.h"
 
 #include "CliInput.h"
+#include "ReportStream.h"
 #include "RunStatus.h"
 #include "TsOutputs.h"
 #include "core/Log.h"
@@ -10,12 +11,16 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <QUdpSocket>
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <iostream>
+#include <sstream>
+
+#include <unistd.h>
 
 namespace {
 
@@ -26,11 +31,52 @@ void onInterrupt(int)
     interrupted.store(true);
 }
 
+// The run's first line: where the samples come from, how they are read,
+// where the stream goes.
+std::string startLine(const CliOptions& options, const ReceiverSettings& settings, bool asJson)
+{
+    std::string input;
+    switch (options.input) {
+    case InputKind::File: input = "file:" + options.inputPath; break;
+    case InputKind::Stdin: input = "standard input"; break;
+    case InputKind::Tcp: input = options.inputText; break;
+    case InputKind::Radio:
+        input = options.radioChoice;
+        if (options.frequency)
+            input += " at " + std::to_string(*options.frequency) + " Hz";
+        break;
+    }
+    const std::string standard = settings.dvbS2() ? "DVB-S2" : "DVB-S";
+    std::vector<std::string> targets;
+    for (const OutputTarget& t : options.outputs)
+        targets.push_back(t.text);
+    for (const RecordTarget& r : options.recordings)
+        targets.push_back("record " + r.kind + ":" + r.path);
+    std::ostringstream out;
+    if (asJson) {
+        out << "{\"type\":\"start\",\"input\":" << jsonString(input) << ",\"sample_rate\":" << settings.sampleRate
+            << ",\"standard\":" << jsonString(standard) << ",\"symbol_rate\":" << settings.symbolRate
+            << ",\"outputs\":[";
+        for (size_t i = 0; i < targets.size(); ++i)
+            out << (i ? "," : "") << jsonString(targets[i]);
+        out << "]}";
+        return out.str();
+    }
+    out << "start: " << input << " | " << settings.sampleRate << " samples/s | " << standard << " "
+        << settings.symbolRate << " symbols/s | ";
+    if (targets.empty())
+        out << "no output";
+    for (size_t i = 0; i < targets.size(); ++i)
+        out << (i ? ", " : "output ") << targets[i];
+    return out.str();
+}
+
 } // namespace
 
 int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radio)
 {
-    auto& report = options.stdoutCarriesTs() ? std::cerr : std::cout;
+    ReportStream report(options.stdoutCarriesTs() ? std::cerr : std::cout,
+                        options.stdoutCarriesTs() ? STDERR_FILENO : STDOUT_FILENO, !options.json);
     Receiver receiver(options.receiver);
     receiver.createLdpcWorkers(options.receiver.ldpcThreads, options.receiver.ldpcDecoder);
     const ReceiverSettings& settings = receiver.settings();
@@ -59,6 +105,16 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
         std::cerr << "tavirel-cli: error: " << message << std::endl;
         return kExitInput;
     }
+    // Dashboards and scripts: every report also as one JSON datagram.
+    QUdpSocket statusSocket;
+    const QHostAddress statusHost(QString::fromStdString(options.statusUdpHost));
+    auto sendStatus = [&](const std::string& json) {
+        if (options.statusUdpPort > 0)
+            statusSocket.writeDatagram(json.data(), qint64(json.size()), statusHost, quint16(options.statusUdpPort));
+    };
+    if (!options.quiet)
+        report.line(startLine(options, settings, options.json));
+    sendStatus(startLine(options, settings, true));
     chain.start();
     if (!input.start(message)) {
         chain.stop();
@@ -79,12 +135,29 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
         if (clipWarned || clipped == 0)
             return;
         clipWarned = true;
+        if (options.quiet)
+            return;
+        report.endStatus();
         std::cerr << "tavirel-cli: warning: the input is clipping (" << clipped
                   << " samples at full scale): lower the gain" << std::endl;
+    };
+    // A recording that cannot be written stops; said once, whatever the log.
+    const std::vector<RecordFile*> recordings = outputs.recordings();
+    std::vector<bool> recordingReported(recordings.size(), false);
+    auto reportRecordings = [&]() {
+        for (size_t i = 0; i < recordings.size() && i < options.recordings.size(); ++i) {
+            if (recordingReported[i] || !recordings[i]->failed())
+                continue;
+            recordingReported[i] = true;
+            report.endStatus();
+            std::cerr << "tavirel-cli: error: the recording '" << options.recordings[i].path
+                      << "' could not be written and has stopped" << std::endl;
+        }
     };
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&]() {
         warnClipping();
+        reportRecordings();
         receiver.followRollOff();
         if (interrupted.load() || input.finished() || outputs.stdoutFailed())
             QCoreApplication::quit();
@@ -94,11 +167,13 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
         status.setOuterDecoder(confidence, chain.dvbsDecoding().status().uncorrectable);
     };
     QTimer statusTimer;
-    if (options.statusInterval > 0) {
+    if (options.statusInterval > 0 && (!options.quiet || options.statusUdpPort > 0)) {
         QObject::connect(&statusTimer, &QTimer::timeout, [&]() {
             if (!settings.dvbS2())
                 readOuterDecoder(chain.dvbsDecoding().status().confidence);
-            report << status.line("status") << std::endl;
+            if (!options.quiet)
+                report.status(status.line("status"));
+            sendStatus(status.line("status", true));
         });
         statusTimer.start(int(std::lround(options.statusInterval * 1000)));
     }
@@ -119,8 +194,10 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
         readOuterDecoder(atEnd >= 0 ? atEnd : chain.dvbsDecoding().status().confidence);
     }
     warnClipping();
-    report << status.line("summary") << std::endl;
+    reportRecordings();
+    report.line(status.line("summary"));
+    sendStatus(status.line("summary", true));
     if (options.stageTimes)
-        report << status.stageTimes(double(settings.symbolRate)) << std::endl;
+        report.line(status.stageTimes(double(settings.symbolRate)));
     return outputs.anyFailed() ? kExitOutput : kExitDone;
 }

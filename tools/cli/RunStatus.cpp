@@ -6,6 +6,8 @@
 #include "stream/DvbText.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cxxabi.h>
 #include <cmath>
 #include <cstdio>
 #include <iomanip>
@@ -104,6 +106,11 @@ void RunStatus::holdReception(bool receiving, const std::string& problem)
 
 std::string RunStatus::line(const char* kind)
 {
+    return line(kind, json);
+}
+
+std::string RunStatus::line(const char* kind, bool asJson)
+{
     DemodWorker& demod = chain.demodWorker();
     const int frameLock = demod.lockCounter();
     const SignalQualityReading measured = demod.signalQuality();
@@ -159,8 +166,15 @@ std::string RunStatus::line(const char* kind)
     // Multiple input streams: the one passed and every one seen.
     const std::vector<BbFrameProcessor::InputStream> streams = dvbS2 ? chain.inputStreams() : std::vector<BbFrameProcessor::InputStream>();
     const int passedIsi = chain.inputStream();
+    // How much of a file has been read, and the time left at the rate so far.
+    const uint64_t read = samples.load(std::memory_order_relaxed);
+    const bool progressKnown = inputLength > 0;
+    const double fractionRead = progressKnown ? std::min(1.0, double(read) / double(inputLength)) : 0.0;
+    const bool timeLeftKnown = progressKnown && inputRate > 0;
+    const double secondsLeft =
+        timeLeftKnown ? double(inputLength - std::min(read, inputLength)) / inputRate : 0.0;
     std::ostringstream out;
-    if (json) {
+    if (asJson) {
         out << "{\"type\":" << jsonString(kind) << ",\"elapsed\":" << elapsed << ",\"locked\":" << (locked ? "true" : "false")
             << ",\"reception\":" << jsonString(locked ? "receiving" : problem) << ",\"confidence\":" << confidence << ",\"mer_db\":" << (quality.merValid ? decibels(quality.merDb, 2) : "null")
             << ",\"esn0_db\":" << (quality.valid ? decibels(quality.esn0Db, 2) : "null");
@@ -203,7 +217,17 @@ std::string RunStatus::line(const char* kind)
             out << "null";
         out << ",\"input_rate\":" << inputRate
             << ",\"pool_in_use\":" << chain.pool().allocatedCount() << ",\"blocks_dropped\":" << dropped
-            << ",\"output_bytes_lost\":" << lost << ",\"clipped_samples\":" << clipped << "}";
+            << ",\"output_bytes_lost\":" << lost << ",\"clipped_samples\":" << clipped << ",\"input_read\":";
+        if (progressKnown)
+            out << fractionRead;
+        else
+            out << "null";
+        out << ",\"seconds_left\":";
+        if (timeLeftKnown)
+            out << secondsLeft;
+        else
+            out << "null";
+        out << "}";
         return out.str();
     }
     out << kind << ": " << (locked ? "locked" : "no lock") << " (" << confidence << "/32)";
@@ -260,8 +284,34 @@ std::string RunStatus::line(const char* kind)
         out << " | output lost " << lost << " bytes";
     for (const std::string& s : services)
         out << " | service " << s;
+    if (progressKnown && std::string(kind) == "status") {
+        const long left = std::lround(secondsLeft);
+        char text[64];
+        if (timeLeftKnown)
+            std::snprintf(text, sizeof text, " | read %.0f %%, %ld:%02ld left", 100 * fractionRead, left / 60, left % 60);
+        else
+            std::snprintf(text, sizeof text, " | read %.0f %%", 100 * fractionRead);
+        out << text;
+    }
     return out.str();
 }
+
+namespace {
+
+// A worker's class name as written ("LDPCWorker"), not as the compiler
+// spells it ("10LDPCWorker").
+std::string readableName(const char* name)
+{
+    if (name == nullptr)
+        return "?";
+    int status = -1;
+    char* demangled = abi::__cxa_demangle(name, nullptr, nullptr, &status);
+    const std::string readable = status == 0 && demangled != nullptr ? demangled : name;
+    std::free(demangled);
+    return readable;
+}
+
+} // namespace
 
 std::string RunStatus::stageTimes(double symbolRate)
 {
@@ -278,7 +328,7 @@ std::string RunStatus::stageTimes(double symbolRate)
         const double seconds = double(w->cpuNanoseconds()) * 1e-9;
         total += seconds;
         const double perSymbol = symbols > 0 ? seconds * 1e9 / symbols : 0.0;
-        const std::string name = w->name() != nullptr ? w->name() : "?";
+        const std::string name = readableName(w->name());
         char text[160];
         if (json)
             std::snprintf(text, sizeof text, "%s{\"name\":%s,\"cpu_s\":%.3f,\"ns_per_symbol\":%.1f}", first ? "" : ",",

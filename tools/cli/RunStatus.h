@@ -27,6 +27,9 @@ public:
     void onFrameResult(int32_t result, int passesAllowed = 32);
     void onServices(const std::vector<std::string>& lines);
     void onSamplesRead(uint64_t count);
+    // The input's length in samples (a file): status lines show how much of
+    // it has been read and the time left at the rate so far.
+    void setInputLength(uint64_t samples) { inputLength = samples; }
     // DVB-S: the outer decoder's sync confidence (0 … 32) and the words
     // Reed–Solomon could not correct.
     void setOuterDecoder(int confidence, uint64_t uncorrectable);
@@ -41,6 +44,8 @@ public:
 
     // "status" lines while running, "summary" at the end.
     std::string line(const char* kind);
+    // The same as JSON or as text, whichever the reports are.
+    std::string line(const char* kind, bool asJson);
     // CPU time per stage: each worker's seconds and nanoseconds per symbol.
     std::string stageTimes(double symbolRate);
 
@@ -59,6 +64,7 @@ private:
     int syncConfidence = 0;
     uint64_t rsUncorrectable = 0;
     std::atomic<uint64_t> samples{0};   // counted per sample on TCP input: no lock
+    uint64_t inputLength = 0;           // 0: not known
     std::vector<std::string> services;
     std::function<uint64_t()> outputLoss;
     std::optional<SignalQualityReading> heldQuality;

@@ -110,6 +110,9 @@ bool resolveHostNames(CliOptions& o, std::string& message)
         if (!resolve(t.host, "--output", as, message))
             return false;
     }
+    if (o.statusUdpPort > 0 &&
+        !resolve(o.statusUdpHost, "--status-udp", o.statusUdpHost + ":" + std::to_string(o.statusUdpPort), message))
+        return false;
     return true;
 }
 
@@ -147,6 +150,12 @@ std::string conflictingTargets(const CliOptions& o)
         Place p;
         p.label = "--record " + r.kind + ":" + r.path;
         p.file = identityOfPath(r.path);
+        written.push_back(p);
+    }
+    if (!o.logPath.empty()) {
+        Place p;
+        p.label = "--log " + o.logPath;
+        p.file = identityOfPath(o.logPath);
         written.push_back(p);
     }
 

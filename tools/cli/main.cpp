@@ -44,6 +44,7 @@ int main(int argc, char** argv)
     if (answered >= 0)
         return answered;
     if (options.listDevices) {
+        setLogTarget(LogTarget::Nowhere);   // what the enumeration logs is not the listing
         const DeviceEnumerator enumerator;
         for (const std::string& line : radioListing(enumerator.devices()))
             std::cout << line << std::endl;
@@ -62,9 +63,17 @@ int main(int argc, char** argv)
         return fail(kExitInput, "--input -: cannot read: " + standard.inputProblem);
     if (options.stdoutCarriesTs() && !standard.outputProblem.empty())
         return fail(kExitOutput, "--output -: cannot write: " + standard.outputProblem);
-    // Standard output carries only the transport stream then.
-    if (options.stdoutCarriesTs())
-        setLogToStderr(true);
+    // The receiver's log is for whoever asks for it; what a person needs
+    // (status, warnings, errors, the summary) the tool says itself.
+    setErrorLinesWithLog(true);
+    if (options.verbose) {
+        setLogTarget(LogTarget::StandardError);
+    } else if (!options.logPath.empty()) {
+        if (!setLogFile(options.logPath))
+            return fail(kExitUsage, "--log: cannot create '" + options.logPath + "'");
+    } else {
+        setLogTarget(LogTarget::Nowhere);
+    }
 
     // A radio: found in the enumeration, its devices.ini settings loaded as
     // the window does, and its listed rate nearest to --sample-rate.
