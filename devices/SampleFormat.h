@@ -23,16 +23,22 @@ constexpr size_t iqSampleBytes(IqFormat format)
     return format == IqFormat::S16 ? 4 : format == IqFormat::F32 ? 8 : 2;
 }
 
+constexpr const char* kIqFormatNames[] = {"s8", "s16", "f32", "u8"};
+
 // "s8", "s16", "f32" or "u8"; false for any other name.
 inline bool iqFormatFromName(const std::string& name, IqFormat& format)
 {
-    static const char* const names[] = {"s8", "s16", "f32", "u8"};
     for (int i = 0; i < 4; ++i)
-        if (name == names[i]) {
+        if (name == kIqFormatNames[i]) {
             format = IqFormat(i);
             return true;
         }
     return false;
+}
+
+inline const char* iqFormatName(IqFormat format)
+{
+    return kIqFormatNames[int(format) & 3];
 }
 
 // Per sample in the radios' conversion loops: inline.

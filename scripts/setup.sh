@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config python3
   qtbase5-dev qtbase5-dev-tools libqt5network5 libqcustomplot-dev
-  libfftw3-dev
+  libfftw3-dev nlohmann-json3-dev
   librtlsdr-dev libhackrf-dev liblimesuite-dev libairspy-dev libiio-dev libsoapysdr-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

@@ -991,3 +991,34 @@ TEST(CliRun, StatusReportsGoToAUdpPort)
     EXPECT_EQ(wrong.exitCode, 1);
     EXPECT_NE(wrong.err.find("--status-udp"), std::string::npos) << wrong.err;
 }
+
+// A SigMF recording from the test transmitter: its metadata gives format and
+// rate; options that differ win and are said; unusable metadata is an
+// input error naming the file.
+TEST(CliRun, SigmfRecordingsAreReadWithTheirMetadata)
+{
+    const std::string base = temp("sigmf");
+    const ToolRun tx = run(TAVIREL_SIGGEN, "--modcod \"QPSK 1/2\" --pilots on --frames 12 --format s8 "
+                                           "--sample-rate 2400000 --sigmf --output " + base);
+    ASSERT_EQ(tx.exitCode, 0) << tx.err;
+    ToolRun r = cli("--input file:" + base + ".sigmf-meta --status-interval 0");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("start: file:" + base + ".sigmf-data | 2400000 samples/s", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("summary: locked"), std::string::npos) << r.out;
+    EXPECT_GE(numberAfter(r.out, "| frames "), 11) << r.out;
+    EXPECT_EQ(r.err, "");
+
+    r = cli("--input file:" + base + ".sigmf-data --status-interval 0 --format s16");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("--format s16 differs from the recording's ci8 (core:datatype); --format is used"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("summary: no lock"), std::string::npos) << "read as s16, the samples are noise: " << r.out;
+
+    std::ofstream(base + ".sigmf-meta") << "{\"global\": {\"core:datatype\": \"ci8\", \"core:sample_rate\": -1}}";
+    r = cli("--input file:" + base + ".sigmf-meta");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("'" + base + ".sigmf-meta': global core:sample_rate -1 is not a rate above zero"),
+              std::string::npos)
+        << r.err;
+}

@@ -1,5 +1,7 @@
 #include "CliOptions.h"
 
+#include "devices/SigmfMetadata.h"
+
 #include "RadioSelection.h"
 
 #include <QCommandLineParser>
@@ -149,6 +151,12 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     } else if (in.startsWith("file:") && in.size() > 5) {
         o.input = InputKind::File;
         o.inputPath = in.mid(5).toStdString();
+        // A SigMF recording, named by its data or its metadata file: read
+        // (in main) after the options, which win where both say.
+        if (isSigmfPath(o.inputPath)) {
+            o.sigmfMetaPath = sigmfMetaPath(o.inputPath);
+            o.inputPath = sigmfDataPath(o.inputPath);
+        }
     } else if (in.startsWith("tcp:") && parseHostPort(in.mid(4), o.inputHost, o.inputPort)) {
         o.input = InputKind::Tcp;
     } else if (namesRadio(in.toStdString()) && in.indexOf(':') + 1 < in.size()) {
@@ -263,9 +271,12 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         message = bad("rolloff", p.value(rolloff), "expected 0.05 to 1");
         return ParseResult::Error;
     }
-    // The samples must carry the signal's whole band.
+    o.sampleRateGiven = p.isSet(sampleRate);
+    o.formatGiven = p.isSet(format);
+    // The samples must carry the signal's whole band (a SigMF recording's
+    // rate is checked once its metadata has been read).
     const int32_t highest = maxSymbolRate(r.sampleRate, 0, r.rollOff);
-    if (r.symbolRate > highest) {
+    if (r.symbolRate > highest && (o.sigmfMetaPath.empty() || o.sampleRateGiven)) {
         message = bad("symbol-rate", p.value(symbolRate),
                       "above " + std::to_string(highest) + " symbols/s, the highest the sample rate " +
                           std::to_string(r.sampleRate) + " Hz carries at roll-off " + p.value(rolloff).toStdString());

@@ -37,7 +37,11 @@ struct RecordTarget {
 struct CliOptions {
     ReceiverSettings receiver;   // with the DVB-S code rate, alignment and LDPC threads
     InputKind input = InputKind::File;
-    std::string inputPath;     // file
+    std::string inputPath;     // file (a SigMF recording's data file)
+    std::string sigmfMetaPath; // a SigMF recording's metadata, or empty
+    std::optional<double> recordedFrequency;   // Hz, from a SigMF recording
+    bool sampleRateGiven = false;   // on the command line
+    bool formatGiven = false;
     std::string inputText;     // as given on the command line
     std::string inputHost;     // tcp
     int inputPort = 0;

@@ -37,7 +37,11 @@ std::string startLine(const CliOptions& options, const ReceiverSettings& setting
 {
     std::string input;
     switch (options.input) {
-    case InputKind::File: input = "file:" + options.inputPath; break;
+    case InputKind::File:
+        input = "file:" + options.inputPath;
+        if (options.recordedFrequency)
+            input += " (recorded at " + std::to_string(std::llround(*options.recordedFrequency)) + " Hz)";
+        break;
     case InputKind::Stdin: input = "standard input"; break;
     case InputKind::Tcp: input = options.inputText; break;
     case InputKind::Radio:

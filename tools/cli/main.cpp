@@ -5,6 +5,7 @@
 #include "CliRun.h"
 #include "RadioSelection.h"
 #include "SampleReader.h"
+#include "SigmfInput.h"
 #include "Targets.h"
 #include "TsOutputs.h"
 #include "StandardStreams.h"
@@ -50,6 +51,13 @@ int main(int argc, char** argv)
             std::cout << line << std::endl;
         return 0;
     }
+    // A SigMF recording: its metadata fills in what the options leave open.
+    std::vector<std::string> notes;
+    const int sigmf = applySigmfInput(options, message, notes);
+    if (sigmf != kExitDone)
+        return fail(sigmf, message);
+    for (const std::string& note : notes)
+        std::cerr << "tavirel-cli: " << note << std::endl;
     // Nothing is opened before every target is known to be distinct: an
     // output opened for writing on the input file would destroy it.
     if (!resolveHostNames(options, message))

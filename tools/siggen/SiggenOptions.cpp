@@ -1,5 +1,7 @@
 #include "SiggenOptions.h"
 
+#include "devices/SigmfMetadata.h"
+
 #include "SampleSink.h"
 
 
@@ -161,6 +163,8 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
     const QCommandLineOption seed("seed", "Seed of the noise generator (default: 1).", "N", "1");
     const QCommandLineOption output("output", "Write the samples to this file, or to stdout for '-' (this or --serve is "
                                     "required).", "path|-");
+    const QCommandLineOption sigmf("sigmf", "Write a SigMF recording: the samples to PATH.sigmf-data and their "
+                                   "description to PATH.sigmf-meta (--output PATH, with or without the ending).");
     const QCommandLineOption serve("serve",
                                    "Serve the samples over TCP: listen on HOST:PORT and stream to one client at "
                                    "a time (default: not served).",
@@ -182,7 +186,7 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
                                          "path");
     p.addOptions({standardOptions.help, standardOptions.version, standard, modcod, frame, pilots, rolloff, codeRate, gse, gsePdu, gseLabel, ts, isi, loop,
                   service, provider, payloadRate, symbolRate, sampleRate, span, offset, phase, timing, drift, phaseNoise, dropout, clockPpm, esn0, level,
-                  totalLevel, format, seed, output, serve, realtime, duration, frames, symbolsOut, bbframesOut});
+                  totalLevel, format, seed, output, sigmf, serve, realtime, duration, frames, symbolsOut, bbframesOut});
 
     const ParseResult parsed = parseToolCommandLine(p, standardOptions, arguments, "tavirel-siggen", message);
     if (parsed != ParseResult::Run)
@@ -329,6 +333,13 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
                                        : "--output and --serve cannot be combined";
         return ParseResult::Error;
     }
+    o.sigmf = p.isSet(sigmf);
+    if (o.sigmf && (o.outputPath.empty() || o.outputPath == "-")) {
+        message = "--sigmf writes files: give --output PATH";
+        return ParseResult::Error;
+    }
+    if (o.sigmf)
+        o.outputPath = sigmfDataPath(o.outputPath);
     if (!o.servePath.empty()) {
         std::string host;
         int port = 0;

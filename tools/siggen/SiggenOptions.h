@@ -22,6 +22,7 @@ struct SiggenOptions {
     double totalLevel = 0;      // signal and noise RMS as a fraction of full scale; 0: `level` holds
     std::string outputPath;     // file or "-"
     std::string servePath;      // HOST:PORT
+    bool sigmf = false;         // outputPath is a .sigmf-data file, with its .sigmf-meta beside
     bool realtime = false;
     double durationSeconds = -1;
     int64_t frames = -1;        // DVB-S2: PL frames; DVB-S: TS packets

@@ -2,6 +2,7 @@
 // writes IQ samples to a file, to standard output or to a TCP client.
 #include "SampleSink.h"
 #include "SiggenOptions.h"
+#include "devices/SigmfMetadata.h"
 
 #include "core/Log.h"
 #include "tx/SampleFormat.h"
@@ -152,6 +153,17 @@ int main(int argc, char** argv)
               << (clipped ? ", " + std::to_string(clipped) + " components beyond full scale"
                       + (options.format == IqFormat::F32 ? "" : " (clipped)")
                           : std::string());
+    if (options.sigmf) {
+        SigmfDescription meta;
+        meta.format = options.format;
+        meta.sampleRate = double(options.tx.sampleRate);
+        meta.recorder = "tavirel-siggen";
+        meta.description = "Test signal: " + describeSettings(options.tx);
+        meta.annotations.push_back({0, describeSettings(options.tx)});
+        std::string error;
+        if (!writeSigmfMeta(sigmfMetaPath(options.outputPath), meta, error))
+            return fail(kExitIo, error);
+    }
     if (clipped > 0 && options.format != IqFormat::F32)
         std::cerr << "tavirel-siggen: warning: " << clipped
                   << " components clipped at full scale; lower --level or give --total-level\n";
