@@ -1015,6 +1015,19 @@ TEST(CliRun, SigmfRecordingsAreReadWithTheirMetadata)
         << r.err;
     EXPECT_NE(r.out.find("summary: no lock"), std::string::npos) << "read as s16, the samples are noise: " << r.out;
 
+    // Recorded as SigMF while decoding, and read back from the recording.
+    const std::string again = temp("again");
+    r = cli("--input file:" + base + ".sigmf-meta --status-interval 0 --record samples:" + again + ".sigmf-meta");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<uint8_t> meta = readFile(again + ".sigmf-meta");
+    const std::string metaText(meta.begin(), meta.end());
+    EXPECT_NE(metaText.find("\"core:datatype\": \"ci16_le\""), std::string::npos) << metaText;
+    EXPECT_NE(metaText.find("\"core:sample_rate\": 2400000.0"), std::string::npos) << metaText;
+    EXPECT_NE(metaText.find("\"core:label\": \"QPSK 1/2 normal pilots\""), std::string::npos) << metaText;
+    EXPECT_EQ(readFile(again + ".sigmf-data").size(), readFile(base + ".sigmf-data").size() * 2) << "s8 read, s16 kept";
+    r = cli("--input file:" + again + ".sigmf-data --status-interval 0");
+    EXPECT_GE(numberAfter(r.out, "| frames "), 11) << r.out;
+
     std::ofstream(base + ".sigmf-meta") << "{\"global\": {\"core:datatype\": \"ci8\", \"core:sample_rate\": -1}}";
     r = cli("--input file:" + base + ".sigmf-meta");
     EXPECT_EQ(r.exitCode, 2);

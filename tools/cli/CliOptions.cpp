@@ -118,7 +118,9 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption rs("rs", "DVB-S Reed-Solomon decoding: on or off. Default: " + rsDefault + ".", "on|off", rsDefault);
     const QCommandLineOption output("output",
         "Transport stream to udp:HOST:PORT, tcp-listen:HOST:PORT, file:PATH or - (stdout); repeatable, each target once.", "sink");
-    const QCommandLineOption record("record", "Record symbols:PATH or samples:PATH; once for each kind.", "what:path");
+    const QCommandLineOption record("record",
+        "Record symbols:PATH or samples:PATH; once for each kind. Samples to NAME.sigmf-data (or .sigmf-meta) are "
+        "a SigMF recording, described in NAME.sigmf-meta.", "what:path");
     const QCommandLineOption statusInterval("status-interval", "Seconds between status lines, 0.05 to 3600; 0: none. Default: 1.", "s", "1");
     const QCommandLineOption duration("duration", "Stop after this many seconds, up to 1000000; 0: when the input ends. Default: 0.", "s", "0");
     const QCommandLineOption json("json", "Status and summary as one JSON object per line.");
@@ -388,6 +390,12 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
                                                  ":" + earlier.path + "); one recording of each kind");
                 return ParseResult::Error;
             }
+        // Samples named as a SigMF recording: the data file, with its
+        // description written beside it at the end.
+        if (t.kind == "samples" && isSigmfPath(t.path)) {
+            t.path = sigmfDataPath(t.path);
+            t.sigmf = true;
+        }
         o.recordings.push_back(t);
     }
     const double given = number(p.value(statusInterval), ok);

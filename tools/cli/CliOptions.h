@@ -32,6 +32,7 @@ struct OutputTarget {
 struct RecordTarget {
     std::string kind;
     std::string path;
+    bool sigmf = false;   // samples: a SigMF recording, path its data file
 };
 
 struct CliOptions {

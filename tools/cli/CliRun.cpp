@@ -5,6 +5,9 @@
 #include "RunStatus.h"
 #include "TsOutputs.h"
 #include "core/Log.h"
+#include "demod/PlSignalling.h"
+#include "devices/SigmfMetadata.h"
+#include "fec/FrameTag.h"
 #include "receiver/ChainOutputs.h"
 #include "receiver/ProcessingChain.h"
 #include "receiver/Receiver.h"
@@ -18,6 +21,7 @@
 #include <cmath>
 #include <csignal>
 #include <iostream>
+#include <mutex>
 #include <sstream>
 
 #include <unistd.h>
@@ -94,7 +98,30 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
         status.onTransportStream(bytes, length);
     });
     chain.setGsePduObserver([&](const uint8_t* bytes, size_t length) { outputs.write(bytes, length); });
-    chain.setFrameResultObserver([&](const FrameTag& tag) { status.onFrameResult(tag.result, tag.passesAllowed); });
+    // A SigMF samples recording notes each MODCOD met, at the sample being
+    // recorded when its first frame decoded.
+    RecordFile* sigmfRecording = nullptr;
+    const RecordTarget* sigmfTarget = nullptr;
+    for (size_t i = 0; i < options.recordings.size() && i < outputs.recordings().size(); ++i)
+        if (options.recordings[i].sigmf) {
+            sigmfRecording = outputs.recordings()[i];
+            sigmfTarget = &options.recordings[i];
+        }
+    std::mutex notesMutex;
+    std::vector<SigmfDescription::Annotation> modcodNotes;
+    int notedPls = -1;
+    chain.setFrameResultObserver([&](const FrameTag& tag) {
+        status.onFrameResult(tag.result, tag.passesAllowed);
+        if (sigmfRecording == nullptr || tag.result < 0)
+            return;
+        std::lock_guard<std::mutex> lock(notesMutex);
+        if (tag.plsCode == notedPls)
+            return;
+        notedPls = tag.plsCode;
+        const std::string frame = (tag.plsCode & 0x20) ? " short" : " normal";
+        modcodNotes.push_back({sigmfRecording->bytesWritten() / 4, s2ModcodRow(tag.plsCode & 31).name + frame +
+                                                                       ((tag.plsCode & 0x40) ? " pilots" : "")});
+    });
     chain.setServiceListObserver(
         [&](const std::vector<std::string>& lines, const std::string&) { status.onServices(lines); });
     // The BBHEADER's roll-off reaches the settings on the main thread
@@ -198,6 +225,31 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
         readOuterDecoder(atEnd >= 0 ? atEnd : chain.dvbsDecoding().status().confidence);
     }
     warnClipping();
+    if (sigmfTarget != nullptr) {
+        SigmfDescription meta;
+        meta.format = IqFormat::S16;   // the samples as the chain takes them
+        meta.sampleRate = double(settings.sampleRate);
+        if (options.frequency)
+            meta.frequency = double(*options.frequency);
+        else if (options.recordedFrequency)
+            meta.frequency = options.recordedFrequency;
+        if (radio != nullptr)
+            meta.hardware = radio->getTypeName();
+        meta.recorder = "tavirel-cli";
+        meta.settings = {{"standard", settings.dvbS2() ? "DVB-S2" : "DVB-S"},
+                         {"symbol_rate", std::to_string(settings.symbolRate)},
+                         {"roll_off", std::to_string(settings.rollOff)},
+                         {"offset_hz", std::to_string(settings.offsetHz)}};
+        {
+            std::lock_guard<std::mutex> lock(notesMutex);
+            meta.annotations = modcodNotes;
+        }
+        std::string error;
+        if (!writeSigmfMeta(sigmfMetaPath(sigmfTarget->path), meta, error)) {
+            report.endStatus();
+            std::cerr << "tavirel-cli: error: " << error << std::endl;
+        }
+    }
     reportRecordings();
     report.line(status.line("summary"));
     sendStatus(status.line("summary", true));
