@@ -22,7 +22,7 @@ fi
 port=${TAVIREL_DEMO_PORT:-7777}
 source scripts/serve_demo.sh
 serve_demo "$port"
-trap 'kill $demo_tx 2>/dev/null || true' EXIT
+trap 'kill $demo_tx 2>/dev/null || true; rm -f "${demo_ts:-}"' EXIT
 
 mkdir -p run
 cd run

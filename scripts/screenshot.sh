@@ -15,7 +15,7 @@ serve_demo "$port" --duration $((2 * seconds + 8))
 
 root=$PWD
 work=$(mktemp -d)
-trap 'kill $demo_tx 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill $demo_tx 2>/dev/null || true; rm -rf "$work" "${demo_ts:-}"' EXIT
 mkdir -p docs
 
 # shot SCREEN OUT: a first run (no window.ini) on a screen of that size.

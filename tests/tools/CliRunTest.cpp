@@ -1035,3 +1035,75 @@ TEST(CliRun, SigmfRecordingsAreReadWithTheirMetadata)
               std::string::npos)
         << r.err;
 }
+
+// The demo's programme (a test pattern with a tone, made with ffmpeg)
+// through the transmitter and tavirel-cli to a UDP socket and a TCP client:
+// ffprobe finds the programme, its video and audio and its service name in
+// what each received, without a continuity error.
+TEST(CliRun, DemoProgrammeReachesPlayersOverUdpAndTcp)
+{
+    const std::string scripts = kData + "/../../scripts";
+    ASSERT_EQ(std::system("command -v ffmpeg >/dev/null && command -v ffprobe >/dev/null"), 0)
+        << "ffmpeg and ffprobe are needed (scripts/setup.sh installs them)";
+    const std::string programme = temp("programme.ts"), iq = temp("programme.iq");
+    ASSERT_EQ(std::system((scripts + "/make_demo_ts.sh " + programme + " 965327 6").c_str()), 0);
+    const ToolRun tx = run(TAVIREL_SIGGEN, "--modcod \"QPSK 1/2\" --pilots on --esn0 10 --ts " + programme +
+                                               " --duration 7 --output " + iq);
+    ASSERT_EQ(tx.exitCode, 0) << tx.err;
+
+    const int udp = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(udp, 0);
+    const int buffer = 8 << 20;
+    ::setsockopt(udp, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(udp, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::getsockname(udp, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int udpPort = ntohs(address.sin_port);
+    const int tcpPort = 20000 + int(::getpid() % 20000);
+
+    // The client connects while the receiver waits a second for its input.
+    std::vector<uint8_t> overTcp;
+    std::thread client([&] {
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in server {};
+        server.sin_family = AF_INET;
+        server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        server.sin_port = htons(uint16_t(tcpPort));
+        for (int tries = 0; tries < 200; ++tries) {
+            if (::connect(s, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        char chunk[65536];
+        for (ssize_t n; (n = ::recv(s, chunk, sizeof chunk, 0)) > 0;)
+            overTcp.insert(overTcp.end(), chunk, chunk + n);
+        ::close(s);
+    });
+    const ToolRun r = run("bash -c 'sleep 1; cat " + iq + "' | " + std::string(TAVIREL_CLI),
+                          "--input - --status-interval 0 --output udp:127.0.0.1:" + std::to_string(udpPort) +
+                              " --output tcp-listen:127.0.0.1:" + std::to_string(tcpPort));
+    client.join();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::vector<uint8_t> overUdp;
+    char datagram[65536];
+    for (ssize_t n; (n = ::recv(udp, datagram, sizeof datagram, MSG_DONTWAIT)) > 0;)
+        overUdp.insert(overUdp.end(), datagram, datagram + n);
+    ::close(udp);
+
+    for (const auto& received : {std::make_pair("udp", &overUdp), std::make_pair("tcp", &overTcp)}) {
+        SCOPED_TRACE(received.first);
+        EXPECT_GT(received.second->size() / 188, 3000u) << "about 6 s at 965 kbit/s";
+        const std::string file = temp(std::string("received_") + received.first + ".ts");
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(received.second->data()), std::streamsize(received.second->size()));
+        const ToolRun probe = run("ffprobe", "-v debug -show_programs -of compact " + file);
+        EXPECT_NE(probe.out.find("tag:service_name=TAVIREL DEMO"), std::string::npos) << probe.out;
+        EXPECT_NE(probe.out.find("codec_name=mpeg2video"), std::string::npos) << probe.out;
+        EXPECT_NE(probe.out.find("codec_name=mp2"), std::string::npos) << probe.out;
+        EXPECT_EQ(probe.err.find("Continuity check failed"), std::string::npos)
+            << probe.err.substr(probe.err.find("Continuity check failed"), 300);
+    }
+}
