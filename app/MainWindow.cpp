@@ -6,6 +6,8 @@
 #include "core/CpuInfo.h"
 #include "core/Log.h"
 #include "demod/PlSignalling.h"
+#include "devices/SigmfMetadata.h"
+#include "fec/FrameTag.h"
 #include "devices/DeviceLibraries.h"
 #include "devices/DeviceSettings.h"
 #include "devices/TCPInputDevice.h"
@@ -172,6 +174,7 @@ MainWindow::~MainWindow()
     if (outputs.recording().isOpen()) {
         LogLine() << "Closing recoring file. ";
         outputs.recording().close();
+        writeSigmfDescription();
     }
     outputs.applyNetMode(NetworkMode::Off, ui->box_udp_addr->text(), ui->box_udp_port->value());
     ui->box_udp_addr->setEnabled(true);
@@ -315,6 +318,12 @@ void MainWindow::setUpGui(const WindowOptions& options)
         ui->lbl_rolloff->setText(QString("Rolloff: %1").arg(double(value), 0, 'f', 2));
     });
     attachOutputSinks(*receiverChain, outputs);
+    // Each MODCOD met, at the sample being recorded, for a SigMF recording's
+    // description (any thread; the counts are atomic, the notes locked).
+    receiverChain->setFrameResultObserver([this](const FrameTag& tag) {
+        if (tag.result >= 0)
+            sigmfNotes.frameDecoded(tag.plsCode, outputs.recording().bytesWritten() / 4);
+    });
     receiverChain->setRollOffObserver(queuedRollOffNotification(this));
 
     showStandardControls();
@@ -951,10 +960,16 @@ void MainWindow::on_btn_rec_toggled(bool on)
 
 void MainWindow::slot_rec_file_chosen(const QString& name)
 {
-    if (!outputs.recording().open(name)) {
+    // Samples to NAME.sigmf-data (or .sigmf-meta): a SigMF recording, its
+    // description written beside the samples when it closes.
+    const bool sigmf = outputs.recording().type() == RecordType::Samples && isSigmfPath(name.toStdString());
+    const QString path = sigmf ? QString::fromStdString(sigmfDataPath(name.toStdString())) : name;
+    if (!outputs.recording().open(path)) {
         ui->btn_rec->setChecked(false);
         return;
     }
+    sigmfRecordingPath = sigmf ? path.toStdString() : std::string();
+    sigmfNotes.clear();
     ui->lbl_recsize->setText(recordingSizeText(0));
 }
 
@@ -973,6 +988,25 @@ bool MainWindow::startRecording(RecordType type, const QString& path)
 void MainWindow::closeRecording()
 {
     outputs.recording().close();
+    writeSigmfDescription();
+}
+
+void MainWindow::writeSigmfDescription()
+{
+    if (sigmfRecordingPath.empty())
+        return;
+    std::optional<double> frequency;
+    std::string hardware;
+    if (device != nullptr) {
+        hardware = device->getDeviceName();
+        if (device->getMaxFrequency() > 0)
+            frequency = double(device->getFrequency());
+    }
+    std::string error;
+    if (!writeSigmfMeta(sigmfMetaPath(sigmfRecordingPath),
+                        sigmfNotes.describe(receiver->settings(), "tavirel", hardware, frequency), error))
+        LogLine() << "SigMF description could not be written: " << error;
+    sigmfRecordingPath.clear();
 }
 
 // ---------------------------------------------------------------- status

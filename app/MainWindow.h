@@ -10,6 +10,7 @@
 #include "receiver/ChainOutputs.h"
 #include "receiver/ProcessingChain.h"
 #include "receiver/Receiver.h"
+#include "receiver/SigmfRecordingNotes.h"
 #include "receiver/ReceiverSettings.h"
 #include "stream/OutputSinks.h"
 
@@ -162,6 +163,7 @@ private:
     void startWorkers();
     void applyNetMode(int mode);
     void closeRecording();
+    void writeSigmfDescription();   // a SigMF recording's, as it closes
     void deviceOpened();
     void deviceClosed();
     void finishStream();            // the device's last samples are through: the stream and recording end
@@ -188,6 +190,10 @@ private:
     QTimer drainTimer;   // after a disconnection, until the chain has worked through what it was given
     int ticksSinceReadings = kReadingTicks - 1;   // the first refresh shows them
     QFileDialog* recordDialog = nullptr;
+    // A samples recording named as SigMF: its data file, and what its
+    // description will say when it closes.
+    std::string sigmfRecordingPath;
+    SigmfRecordingNotes sigmfNotes;
     EqualizerWindow* equalizerWindow = nullptr;
     DebugWindow* debugWindow = nullptr;
     QActionGroup* overlayChoices = nullptr;

@@ -6,12 +6,14 @@
 #include "devices/DeviceSettings.h"
 #include "devices/TCPInputDevice.h"
 #include "tests/LoopbackServer.h"
+#include "tests/TestSupport.h"
 #include "ui/DebugWindow.h"
 #include "ui/EqualizerWindow.h"
 #include "ui/WaterfallDisplay.h"
 #include "ui/WorkerStatsWidget.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <qcustomplot.h>
 #include <QImage>
 #include <QLabel>
@@ -744,6 +746,30 @@ TEST_F(ConnectedWindowTest, RecordingStartsStopsAndEndsWithTheDevice)
     EXPECT_EQ(ui().box_rectype->currentIndex(), 0);
     EXPECT_EQ(window->sinks().recording().type(), RecordType::TransportStream);
     EXPECT_FALSE(ui().btn_rec->isChecked());
+}
+
+// Samples recorded to NAME.sigmf-data: the samples there, and their SigMF
+// description beside them once the recording stops. Other names stay raw.
+TEST_F(ConnectedWindowTest, SamplesRecordedAsSigmfAreDescribed)
+{
+    open();
+    connectSilentServer();
+    ASSERT_TRUE(window->startRecording(RecordType::Samples, path("s.sigmf-meta")));
+    EXPECT_TRUE(window->sinks().recording().isOpen());
+    ui().btn_rec->setChecked(false);
+    const std::vector<uint8_t> meta = testsupport::readFile(path("s.sigmf-meta").toStdString());
+    const std::string text(meta.begin(), meta.end());
+    EXPECT_NE(text.find("\"core:datatype\": \"ci16_le\""), std::string::npos) << text;
+    EXPECT_NE(text.find("\"core:sample_rate\": 2000000.0"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"core:recorder\": \"tavirel\""), std::string::npos) << text;
+    EXPECT_NE(text.find("\"core:hw\": \"TCP Input Device\""), std::string::npos) << text;
+    EXPECT_TRUE(QFileInfo::exists(path("s.sigmf-data")));
+
+    ASSERT_TRUE(window->startRecording(RecordType::Samples, path("raw.iq")));
+    ui().btn_rec->setChecked(false);
+    EXPECT_TRUE(QFileInfo::exists(path("raw.iq")));
+    EXPECT_FALSE(QFileInfo::exists(path("raw.sigmf-meta")));
+    EXPECT_FALSE(QFileInfo::exists(path("raw.iq.sigmf-meta")));
 }
 
 // A chain still working through what the device gave (a buffer in use here)

@@ -5,12 +5,12 @@
 #include "RunStatus.h"
 #include "TsOutputs.h"
 #include "core/Log.h"
-#include "demod/PlSignalling.h"
 #include "devices/SigmfMetadata.h"
 #include "fec/FrameTag.h"
 #include "receiver/ChainOutputs.h"
 #include "receiver/ProcessingChain.h"
 #include "receiver/Receiver.h"
+#include "receiver/SigmfRecordingNotes.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -21,7 +21,6 @@
 #include <cmath>
 #include <csignal>
 #include <iostream>
-#include <mutex>
 #include <sstream>
 
 #include <unistd.h>
@@ -107,20 +106,11 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
             sigmfRecording = outputs.recordings()[i];
             sigmfTarget = &options.recordings[i];
         }
-    std::mutex notesMutex;
-    std::vector<SigmfDescription::Annotation> modcodNotes;
-    int notedPls = -1;
+    SigmfRecordingNotes notes;
     chain.setFrameResultObserver([&](const FrameTag& tag) {
         status.onFrameResult(tag.result, tag.passesAllowed);
-        if (sigmfRecording == nullptr || tag.result < 0)
-            return;
-        std::lock_guard<std::mutex> lock(notesMutex);
-        if (tag.plsCode == notedPls)
-            return;
-        notedPls = tag.plsCode;
-        const std::string frame = (tag.plsCode & 0x20) ? " short" : " normal";
-        modcodNotes.push_back({sigmfRecording->bytesWritten() / 4, s2ModcodRow(tag.plsCode & 31).name + frame +
-                                                                       ((tag.plsCode & 0x40) ? " pilots" : "")});
+        if (sigmfRecording != nullptr && tag.result >= 0)
+            notes.frameDecoded(tag.plsCode, sigmfRecording->bytesWritten() / 4);
     });
     chain.setServiceListObserver(
         [&](const std::vector<std::string>& lines, const std::string&) { status.onServices(lines); });
@@ -226,24 +216,11 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
     }
     warnClipping();
     if (sigmfTarget != nullptr) {
-        SigmfDescription meta;
-        meta.format = IqFormat::S16;   // the samples as the chain takes them
-        meta.sampleRate = double(settings.sampleRate);
+        std::optional<double> frequency = options.recordedFrequency;
         if (options.frequency)
-            meta.frequency = double(*options.frequency);
-        else if (options.recordedFrequency)
-            meta.frequency = options.recordedFrequency;
-        if (radio != nullptr)
-            meta.hardware = radio->getTypeName();
-        meta.recorder = "tavirel-cli";
-        meta.settings = {{"standard", settings.dvbS2() ? "DVB-S2" : "DVB-S"},
-                         {"symbol_rate", std::to_string(settings.symbolRate)},
-                         {"roll_off", std::to_string(settings.rollOff)},
-                         {"offset_hz", std::to_string(settings.offsetHz)}};
-        {
-            std::lock_guard<std::mutex> lock(notesMutex);
-            meta.annotations = modcodNotes;
-        }
+            frequency = double(*options.frequency);
+        const SigmfDescription meta =
+            notes.describe(settings, "tavirel-cli", radio != nullptr ? radio->getDeviceName() : std::string(), frequency);
         std::string error;
         if (!writeSigmfMeta(sigmfMetaPath(sigmfTarget->path), meta, error)) {
             report.endStatus();

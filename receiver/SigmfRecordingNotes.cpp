@@ -1,0 +1,39 @@
+#include "receiver/SigmfRecordingNotes.h"
+
+#include "demod/PlSignalling.h"
+#include "receiver/ReceiverSettings.h"
+
+void SigmfRecordingNotes::frameDecoded(uint8_t plsCode, uint64_t sampleIndex)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (plsCode == lastPls)
+        return;
+    lastPls = plsCode;
+    const std::string frame = (plsCode & 0x20) ? " short" : " normal";
+    modcods.push_back({sampleIndex, s2ModcodRow(plsCode & 31).name + frame + ((plsCode & 0x40) ? " pilots" : "")});
+}
+
+void SigmfRecordingNotes::clear()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    modcods.clear();
+    lastPls = -1;
+}
+
+SigmfDescription SigmfRecordingNotes::describe(const ReceiverSettings& settings, const std::string& recorder,
+                                               const std::string& hardware, std::optional<double> frequency) const
+{
+    SigmfDescription meta;
+    meta.format = IqFormat::S16;
+    meta.sampleRate = double(settings.sampleRate);
+    meta.frequency = frequency;
+    meta.hardware = hardware;
+    meta.recorder = recorder;
+    meta.settings = {{"standard", settings.dvbS2() ? "DVB-S2" : "DVB-S"},
+                     {"symbol_rate", std::to_string(settings.symbolRate)},
+                     {"roll_off", std::to_string(settings.rollOff)},
+                     {"offset_hz", std::to_string(settings.offsetHz)}};
+    std::lock_guard<std::mutex> lock(mutex);
+    meta.annotations = modcods;
+    return meta;
+}
