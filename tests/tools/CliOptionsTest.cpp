@@ -292,8 +292,9 @@ TEST(CliSamples, PiecesOfAnySizeGiveTheWholeStreamsSamples)
 // whatever bytes a string holds.
 TEST(CliJson, StringsAreEscapedAndValidUtf8)
 {
-    EXPECT_EQ(jsonString("a\"b\\c\n\t"), "\"a\\\"b\\\\c\\n\\t\"");
-    EXPECT_EQ(jsonString("\x1B]0;x\x07"), "\"\\u001b]0;x\\u0007\"");
-    EXPECT_EQ(jsonString("caf\xE9"), "\"caf\xEF\xBF\xBD\"");            // a Latin-1 byte
-    EXPECT_EQ(jsonString("caf\xC3\xA9"), "\"caf\xC3\xA9\"");            // UTF-8 stays
+    auto text = [](const std::string& value) { return jsonText({{"s", value}}); };
+    EXPECT_EQ(text("a\"b\\c\n\t"), "{\"s\":\"a\\\"b\\\\c\\n\\t\"}");
+    EXPECT_EQ(text("\x1B]0;x\x07"), "{\"s\":\"\\u001b]0;x\\u0007\"}");
+    EXPECT_EQ(text("caf\xE9"), "{\"s\":\"caf\xEF\xBF\xBD\"}");            // a Latin-1 byte
+    EXPECT_EQ(text("caf\xC3\xA9"), "{\"s\":\"caf\xC3\xA9\"}");            // UTF-8 stays
 }

@@ -946,7 +946,7 @@ TEST(CliRun, QuietByDefaultTheLogOnRequest)
 
     r = cli(common + " --json --status-interval 0.05");
     EXPECT_EQ(r.out.rfind("{\"type\":\"start\",\"input\":\"file:" + in + "\",\"sample_rate\":2000000", 0), 0u) << r.out;
-    EXPECT_NE(r.out.find("\"input_read\":1,\"seconds_left\":0}"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"input_read\":1.0,\"seconds_left\":0.0}"), std::string::npos) << r.out;
 
     for (const std::string& bad : std::vector<std::string>{" --verbose --log " + log, " --verbose --quiet", " --log " + in}) {
         r = cli(common + bad);

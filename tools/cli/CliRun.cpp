@@ -61,13 +61,14 @@ std::string startLine(const CliOptions& options, const ReceiverSettings& setting
         targets.push_back("record " + r.kind + ":" + r.path);
     std::ostringstream out;
     if (asJson) {
-        out << "{\"type\":\"start\",\"input\":" << jsonString(input) << ",\"sample_rate\":" << settings.sampleRate
-            << ",\"standard\":" << jsonString(standard) << ",\"symbol_rate\":" << settings.symbolRate
-            << ",\"outputs\":[";
-        for (size_t i = 0; i < targets.size(); ++i)
-            out << (i ? "," : "") << jsonString(targets[i]);
-        out << "]}";
-        return out.str();
+        nlohmann::ordered_json j;
+        j["type"] = "start";
+        j["input"] = input;
+        j["sample_rate"] = settings.sampleRate;
+        j["standard"] = standard;
+        j["symbol_rate"] = settings.symbolRate;
+        j["outputs"] = targets;
+        return jsonText(j);
     }
     out << "start: " << input << " | " << settings.sampleRate << " samples/s | " << standard << " "
         << settings.symbolRate << " symbols/s | ";

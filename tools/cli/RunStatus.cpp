@@ -3,7 +3,6 @@
 #include "receiver/ProcessingChain.h"
 #include "core/Worker.h"
 #include "demod/PlSignalling.h"
-#include "stream/DvbText.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -74,28 +73,10 @@ std::string decibels(double value, int decimals)
 
 } // namespace
 
-std::string jsonString(const std::string& raw)
+std::string jsonText(const nlohmann::ordered_json& object)
 {
-    // JSON is UTF-8: whatever the text holds, the object stays readable.
-    const std::string text = validUtf8(raw);
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out + "\"";
+    // JSON is UTF-8: bytes of a service name that are not stay readable.
+    return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 void RunStatus::holdReception(bool receiving, const std::string& problem)
@@ -175,60 +156,59 @@ std::string RunStatus::line(const char* kind, bool asJson)
         timeLeftKnown ? double(inputLength - std::min(read, inputLength)) / inputRate : 0.0;
     std::ostringstream out;
     if (asJson) {
-        out << "{\"type\":" << jsonString(kind) << ",\"elapsed\":" << elapsed << ",\"locked\":" << (locked ? "true" : "false")
-            << ",\"reception\":" << jsonString(locked ? "receiving" : problem) << ",\"confidence\":" << confidence << ",\"mer_db\":" << (quality.merValid ? decibels(quality.merDb, 2) : "null")
-            << ",\"esn0_db\":" << (quality.valid ? decibels(quality.esn0Db, 2) : "null");
+        using nlohmann::ordered_json;
+        auto orNull = [](bool known, const ordered_json& value) { return known ? value : ordered_json(nullptr); };
+        auto rounded = [](double value) { return std::round(value * 100) / 100; };
+        ordered_json j;
+        j["type"] = kind;
+        j["elapsed"] = elapsed;
+        j["locked"] = locked;
+        j["reception"] = locked ? std::string("receiving") : problem;
+        j["confidence"] = confidence;
+        j["mer_db"] = orNull(quality.merValid, rounded(quality.merDb));
+        j["esn0_db"] = orNull(quality.valid, rounded(quality.esn0Db));
         if (dvbS2) {
-            out << ",\"modcod\":" << (current ? jsonString(modcod) : "null")
-                // Kept for readers of earlier versions, where a MODCOD could
-                // be tracked and not decoded: every one decodes now.
-                << ",\"modcod_decoded\":true"
-                << ",\"pls\":" << (current ? std::to_string(int(pls)) : "null")
-                << ",\"frame\":" << (current ? jsonString(frame) : "null")
-                << ",\"last_modcod\":" << (decoded >= 0 ? jsonString(lastDecoded) : "null")
-                << ",\"frames_decoded\":" << framesDecoded << ",\"frames_failed\":" << framesFailed
-                << ",\"average_passes\":" << (framesDecoded > 0 ? double(passes) / double(framesDecoded) : 0.0)
-                << ",\"packet_crc_errors\":" << chain.packetCrcFailures()
-                << ",\"packets_from_failed_frames\":" << chain.packetsFromFailedFrames()
-                << ",\"bch_corrected_bits\":" << bchCorrected << ",\"bch_failures\":" << bchFailures;
-            out << ",\"isi\":" << (passedIsi >= 0 ? std::to_string(passedIsi) : "null") << ",\"input_streams\":[";
-            for (size_t i = 0; i < streams.size(); ++i)
-                out << (i ? "," : "") << "{\"isi\":" << streams[i].isi << ",\"frames\":" << streams[i].frames
-                    << ",\"packets\":" << streams[i].packets << "}";
-            out << "]";
+            j["modcod"] = orNull(current, modcod);
+            // Kept for readers of earlier versions, where a MODCOD could be
+            // tracked and not decoded: every one decodes now.
+            j["modcod_decoded"] = true;
+            j["pls"] = orNull(current, int(pls));
+            j["frame"] = orNull(current, frame);
+            j["last_modcod"] = orNull(decoded >= 0, lastDecoded);
+            j["frames_decoded"] = framesDecoded;
+            j["frames_failed"] = framesFailed;
+            j["average_passes"] = framesDecoded > 0 ? double(passes) / double(framesDecoded) : 0.0;
+            j["packet_crc_errors"] = chain.packetCrcFailures();
+            j["packets_from_failed_frames"] = chain.packetsFromFailedFrames();
+            j["bch_corrected_bits"] = bchCorrected;
+            j["bch_failures"] = bchFailures;
+            j["isi"] = orNull(passedIsi >= 0, passedIsi);
+            ordered_json all = ordered_json::array();
+            for (const BbFrameProcessor::InputStream& stream : streams)
+                all.push_back({{"isi", stream.isi}, {"frames", stream.frames}, {"packets", stream.packets}});
+            j["input_streams"] = all;
         } else {
-            out << ",\"rs_uncorrectable\":" << rsUncorrectable;
+            j["rs_uncorrectable"] = rsUncorrectable;
         }
-        out << ",\"ts_packets\":" << continuity.packets() << ",\"ts_damaged\":" << continuity.damagedPackets()
-            << ",\"cc_errors\":{";
-        bool first = true;
-        for (const auto& e : continuity.errors()) {
-            out << (first ? "" : ",") << "\"" << e.first << "\":" << e.second;
-            first = false;
-        }
-        out << "},\"sdt_crc_errors\":" << chain.sdtCrcFailures() << ",\"gse_crc_errors\":" << chain.gseCrcFailures()
-            << ",\"services\":[";
-        for (size_t i = 0; i < services.size(); ++i)
-            out << (i ? "," : "") << jsonString(services[i]);
-        out << "],\"symbol_rate\":" << trackedRate << ",\"carrier_offset_hz\":";
-        if (locked && dvbS2)
-            out << std::lround(carrierHz);
-        else
-            out << "null";
-        out << ",\"input_rate\":" << inputRate
-            << ",\"pool_in_use\":" << chain.pool().allocatedCount() << ",\"blocks_dropped\":" << dropped
-            << ",\"output_bytes_lost\":" << lost << ",\"clipped_samples\":" << clipped << ",\"input_read\":";
-        if (progressKnown)
-            out << fractionRead;
-        else
-            out << "null";
-        out << ",\"seconds_left\":";
-        if (timeLeftKnown)
-            out << secondsLeft;
-        else
-            out << "null";
-        out << "}";
-        return out.str();
+        j["ts_packets"] = continuity.packets();
+        j["ts_damaged"] = continuity.damagedPackets();
+        ordered_json perPid = ordered_json::object();
+        for (const auto& e : continuity.errors())
+            perPid[std::to_string(e.first)] = e.second;
+        j["cc_errors"] = perPid;
+        j["sdt_crc_errors"] = chain.sdtCrcFailures();
+        j["gse_crc_errors"] = chain.gseCrcFailures();
+        j["services"] = services;
+        j["symbol_rate"] = trackedRate;
+        j["carrier_offset_hz"] = orNull(locked && dvbS2, std::lround(carrierHz));
+        j["input_rate"] = inputRate;
+        j["pool_in_use"] = chain.pool().allocatedCount();
+        j["blocks_dropped"] = dropped;
+        j["output_bytes_lost"] = lost;
+        j["clipped_samples"] = clipped;
+        j["input_read"] = orNull(progressKnown, fractionRead);
+        j["seconds_left"] = orNull(timeLeftKnown, secondsLeft);
+        return jsonText(j);
     }
     out << kind << ": " << (locked ? "locked" : "no lock") << " (" << confidence << "/32)";
     if (!locked)
@@ -317,32 +297,36 @@ std::string RunStatus::stageTimes(double symbolRate)
 {
     const uint64_t read = samples.load(std::memory_order_relaxed);
     const double symbols = double(read) * symbolRate / sampleRate;
+    auto thousandths = [](double value) { return std::round(value * 1000) / 1000; };
     std::ostringstream out;
-    if (json)
-        out << "{\"type\":\"stages\",\"symbols\":" << symbols << ",\"workers\":[";
-    else
+    nlohmann::ordered_json workers = nlohmann::ordered_json::array();
+    if (!json)
         out << "stages: " << read << " samples, " << uint64_t(symbols) << " symbols";
     double total = 0;
-    bool first = true;
     for (Worker* w : chain.workers()) {
         const double seconds = double(w->cpuNanoseconds()) * 1e-9;
         total += seconds;
         const double perSymbol = symbols > 0 ? seconds * 1e9 / symbols : 0.0;
         const std::string name = readableName(w->name());
+        if (json) {
+            workers.push_back({{"name", name}, {"cpu_s", thousandths(seconds)},
+                               {"ns_per_symbol", std::round(perSymbol * 10) / 10}});
+            continue;
+        }
         char text[160];
-        if (json)
-            std::snprintf(text, sizeof text, "%s{\"name\":%s,\"cpu_s\":%.3f,\"ns_per_symbol\":%.1f}", first ? "" : ",",
-                          jsonString(name).c_str(), seconds, perSymbol);
-        else
-            std::snprintf(text, sizeof text, " | %s %.3f s %.1f ns/sym", name.c_str(), seconds, perSymbol);
+        std::snprintf(text, sizeof text, " | %s %.3f s %.1f ns/sym", name.c_str(), seconds, perSymbol);
         out << text;
-        first = false;
+    }
+    if (json) {
+        nlohmann::ordered_json j;
+        j["type"] = "stages";
+        j["symbols"] = symbols;
+        j["workers"] = workers;
+        j["total_cpu_s"] = thousandths(total);
+        return jsonText(j);
     }
     char text[96];
-    if (json)
-        std::snprintf(text, sizeof text, "],\"total_cpu_s\":%.3f}", total);
-    else
-        std::snprintf(text, sizeof text, " | total %.3f s %.1f ns/sym", total, symbols > 0 ? total * 1e9 / symbols : 0.0);
+    std::snprintf(text, sizeof text, " | total %.3f s %.1f ns/sym", total, symbols > 0 ? total * 1e9 / symbols : 0.0);
     out << text;
     return out.str();
 }

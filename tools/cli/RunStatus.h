@@ -6,6 +6,8 @@
 #include "demod/SignalQuality.h"
 #include "stream/TsContinuity.h"
 
+#include <nlohmann/json.hpp>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -71,5 +73,5 @@ private:
     std::optional<std::pair<bool, std::string>> heldReception;
 };
 
-// A JSON string literal for `text`.
-std::string jsonString(const std::string& text);
+// One JSON object on one line.
+std::string jsonText(const nlohmann::ordered_json& object);
