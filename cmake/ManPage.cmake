@@ -7,9 +7,9 @@ if(NOT result EQUAL 0)
 endif()
 string(REGEX REPLACE "^Usage: [^ ]+" "Usage: ${NAME}" help "${help}")
 # The help's second line says what the program is.
-string(REPLACE "\n" ";" lines "${help}")
-list(GET lines 1 summary)
-string(REGEX REPLACE "^${NAME}: " "" summary "${summary}")
+string(REGEX MATCH "^[^\n]*\n([^\n]*)" line "${help}")
+set(summary "${CMAKE_MATCH_1}")
+string(REGEX REPLACE "^[A-Za-z-]+: " "" summary "${summary}")
 # roff: backslashes doubled, a line starting with a dot or quote kept as text.
 string(REPLACE "\\" "\\\\" help "${help}")
 string(REGEX REPLACE "(^|\n)([.'])" "\\1\\\\&\\2" help "${help}")

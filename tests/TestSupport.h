@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,6 +82,38 @@ inline std::string tempPath(const std::string& name)
 {
     static ScratchFolder folder;
     return folder.path() + "/" + name;
+}
+
+// A socket of `type` (SOCK_DGRAM, SOCK_STREAM) bound to a free port of
+// 127.0.0.1, which goes to `port`; -1 when none could be had.
+inline int loopbackSocket(int type, int& port)
+{
+    const int s = ::socket(AF_INET, type, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (s >= 0)
+            ::close(s);
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return s;
+}
+
+// Every datagram waiting on `s`, joined.
+inline std::vector<uint8_t> waitingDatagrams(int s, std::vector<std::string>* each = nullptr)
+{
+    std::vector<uint8_t> all;
+    std::vector<char> datagram(65536);
+    for (ssize_t n; (n = ::recv(s, datagram.data(), datagram.size(), MSG_DONTWAIT)) > 0;) {
+        all.insert(all.end(), datagram.begin(), datagram.begin() + n);
+        if (each != nullptr)
+            each->emplace_back(datagram.data(), size_t(n));
+    }
+    return all;
 }
 
 struct ToolRun {

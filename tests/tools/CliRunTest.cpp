@@ -959,24 +959,17 @@ TEST(CliRun, QuietByDefaultTheLogOnRequest)
 // whatever the terminal shows (here nothing but the summary).
 TEST(CliRun, StatusReportsGoToAUdpPort)
 {
-    const int receiver = ::socket(AF_INET, SOCK_DGRAM, 0);
+    int udpPort = 0;
+    const int receiver = testsupport::loopbackSocket(SOCK_DGRAM, udpPort);
     ASSERT_GE(receiver, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const std::string port = std::to_string(ntohs(address.sin_port));
+    const std::string port = std::to_string(udpPort);
 
     const ToolRun r = cli("--input file:" + kData + "/dvbs2_qpsk12_normal_pilots.iq --format s8 --quiet" +
                           " --status-interval 0.05 --status-udp 127.0.0.1:" + port);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out.rfind("summary: locked", 0), 0u) << r.out;
     std::vector<std::string> datagrams;
-    char buffer[65536];
-    for (ssize_t n; (n = ::recv(receiver, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
-        datagrams.emplace_back(buffer, size_t(n));
+    testsupport::waitingDatagrams(receiver, &datagrams);
     ::close(receiver);
     ASSERT_GE(datagrams.size(), 3u);
     EXPECT_EQ(datagrams.front().rfind("{\"type\":\"start\",\"input\":\"file:", 0), 0u) << datagrams.front();
@@ -1051,18 +1044,15 @@ TEST(CliRun, DemoProgrammeReachesPlayersOverUdpAndTcp)
                                                " --duration 7 --output " + iq);
     ASSERT_EQ(tx.exitCode, 0) << tx.err;
 
-    const int udp = ::socket(AF_INET, SOCK_DGRAM, 0);
+    int udpPort = 0, tcpPort = 0;
+    const int udp = testsupport::loopbackSocket(SOCK_DGRAM, udpPort);
     ASSERT_GE(udp, 0);
     const int buffer = 8 << 20;
     ::setsockopt(udp, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(udp, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::getsockname(udp, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const int udpPort = ntohs(address.sin_port);
-    const int tcpPort = 20000 + int(::getpid() % 20000);
+    // A free port for the receiver's TCP server.
+    const int probe = testsupport::loopbackSocket(SOCK_STREAM, tcpPort);
+    ASSERT_GE(probe, 0);
+    ::close(probe);
 
     // The client connects while the receiver waits a second for its input.
     std::vector<uint8_t> overTcp;
@@ -1087,10 +1077,7 @@ TEST(CliRun, DemoProgrammeReachesPlayersOverUdpAndTcp)
                               " --output tcp-listen:127.0.0.1:" + std::to_string(tcpPort));
     client.join();
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    std::vector<uint8_t> overUdp;
-    char datagram[65536];
-    for (ssize_t n; (n = ::recv(udp, datagram, sizeof datagram, MSG_DONTWAIT)) > 0;)
-        overUdp.insert(overUdp.end(), datagram, datagram + n);
+    std::vector<uint8_t> overUdp = testsupport::waitingDatagrams(udp);
     ::close(udp);
 
     for (const auto& received : {std::make_pair("udp", &overUdp), std::make_pair("tcp", &overTcp)}) {

@@ -167,17 +167,10 @@ TEST(SiggenTool, TotalLevelKeepsSignalAndNoiseBelowFullScale)
 
 TEST(SiggenTool, PortInUseIsRefused)
 {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    int port = 0;
+    const int s = testsupport::loopbackSocket(SOCK_STREAM, port);
     ASSERT_GE(s, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     ASSERT_EQ(::listen(s, 1), 0);
-    socklen_t length = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
-    const int port = ntohs(a.sin_port);
     const ToolRun r = siggen("--serve 127.0.0.1:" + std::to_string(port) + " --frames 1");
     ::close(s);
     EXPECT_EQ(r.exitCode, 2);
