@@ -7,10 +7,12 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -103,18 +105,45 @@ inline int loopbackSocket(int type, int& port)
     return s;
 }
 
-// Every datagram waiting on `s`, joined.
-inline std::vector<uint8_t> waitingDatagrams(int s, std::vector<std::string>* each = nullptr)
-{
-    std::vector<uint8_t> all;
-    std::vector<char> datagram(65536);
-    for (ssize_t n; (n = ::recv(s, datagram.data(), datagram.size(), MSG_DONTWAIT)) > 0;) {
-        all.insert(all.end(), datagram.begin(), datagram.begin() + n);
-        if (each != nullptr)
-            each->emplace_back(datagram.data(), size_t(n));
+// Collects the datagrams arriving on a socket, on a thread of its own so
+// that none is lost to a full receive buffer while the sender runs.
+class DatagramCollector {
+public:
+    explicit DatagramCollector(int socket)
+        : s(socket)
+    {
+        timeval wait{0, 50000};
+        ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        thread = std::thread([this] {
+            std::vector<char> datagram(65536);
+            for (;;) {
+                const ssize_t n = ::recv(s, datagram.data(), datagram.size(), 0);
+                if (n > 0)
+                    received.emplace_back(datagram.data(), size_t(n));
+                else if (stopping.load())
+                    return;   // nothing more within the wait after the sender ended
+            }
+        });
     }
-    return all;
-}
+    ~DatagramCollector() { stop(); }
+    DatagramCollector(const DatagramCollector&) = delete;
+    DatagramCollector& operator=(const DatagramCollector&) = delete;
+
+    // Once the sender has finished: every datagram that came, in order.
+    const std::vector<std::string>& stop()
+    {
+        stopping.store(true);
+        if (thread.joinable())
+            thread.join();
+        return received;
+    }
+
+private:
+    int s;
+    std::atomic<bool> stopping{false};
+    std::vector<std::string> received;
+    std::thread thread;
+};
 
 struct ToolRun {
     int exitCode = -1;

@@ -963,13 +963,13 @@ TEST(CliRun, StatusReportsGoToAUdpPort)
     const int receiver = testsupport::loopbackSocket(SOCK_DGRAM, udpPort);
     ASSERT_GE(receiver, 0);
     const std::string port = std::to_string(udpPort);
+    testsupport::DatagramCollector collector(receiver);
 
     const ToolRun r = cli("--input file:" + kData + "/dvbs2_qpsk12_normal_pilots.iq --format s8 --quiet" +
                           " --status-interval 0.05 --status-udp 127.0.0.1:" + port);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out.rfind("summary: locked", 0), 0u) << r.out;
-    std::vector<std::string> datagrams;
-    testsupport::waitingDatagrams(receiver, &datagrams);
+    const std::vector<std::string> datagrams = collector.stop();
     ::close(receiver);
     ASSERT_GE(datagrams.size(), 3u);
     EXPECT_EQ(datagrams.front().rfind("{\"type\":\"start\",\"input\":\"file:", 0), 0u) << datagrams.front();
@@ -1049,6 +1049,7 @@ TEST(CliRun, DemoProgrammeReachesPlayersOverUdpAndTcp)
     ASSERT_GE(udp, 0);
     const int buffer = 8 << 20;
     ::setsockopt(udp, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    testsupport::DatagramCollector collector(udp);
     // A free port for the receiver's TCP server.
     const int probe = testsupport::loopbackSocket(SOCK_STREAM, tcpPort);
     ASSERT_GE(probe, 0);
@@ -1077,7 +1078,9 @@ TEST(CliRun, DemoProgrammeReachesPlayersOverUdpAndTcp)
                               " --output tcp-listen:127.0.0.1:" + std::to_string(tcpPort));
     client.join();
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    std::vector<uint8_t> overUdp = testsupport::waitingDatagrams(udp);
+    std::vector<uint8_t> overUdp;
+    for (const std::string& datagram : collector.stop())
+        overUdp.insert(overUdp.end(), datagram.begin(), datagram.end());
     ::close(udp);
 
     for (const auto& received : {std::make_pair("udp", &overUdp), std::make_pair("tcp", &overTcp)}) {
