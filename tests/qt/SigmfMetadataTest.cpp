@@ -31,7 +31,7 @@ TEST(SigmfMetadata, WrittenWithTheRequiredFieldsAndReadBack)
         std::string error;
         ASSERT_TRUE(writeSigmfMeta(path, d, error)) << error;
 
-        // The core's required fields, as the specification lists them.
+        // The fields every SigMF recording must carry in its core namespace.
         std::ifstream file(path);
         const nlohmann::json meta = nlohmann::json::parse(file);
         ASSERT_TRUE(meta["global"].is_object());
