@@ -102,3 +102,13 @@ const std::array<uint8_t, kScramblingLength>& plScramblingCode0()
     static const std::array<uint8_t, kScramblingLength> sequence = makeSequence();
     return sequence;
 }
+
+std::string plsFrameText(uint8_t pls)
+{
+    return std::string(plsShortFrame(pls) ? "short" : "normal") + (plsPilots(pls) ? " pilots" : "");
+}
+
+std::string plsCodeText(uint8_t pls)
+{
+    return s2ModcodRow(plsModcod(pls)).name + (" " + plsFrameText(pls));
+}

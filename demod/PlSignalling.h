@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 struct ModcodRow {
     const char* name;           // "QPSK 1/2" …
@@ -35,6 +36,10 @@ constexpr int kScramblingLength = 33192;                     // the longest fram
 inline int plsModcod(uint8_t pls) { return pls & 0x1F; }
 inline bool plsShortFrame(uint8_t pls) { return (pls & 0x20) != 0; }
 inline bool plsPilots(uint8_t pls) { return (pls & 0x40) != 0; }
+// "normal" or "short", with " pilots" when they are on.
+std::string plsFrameText(uint8_t pls);
+// The MODCOD and frame: "QPSK 1/2 normal pilots".
+std::string plsCodeText(uint8_t pls);
 
 // Majority-logic decoding of the first-order Reed–Muller header code, after
 // the scrambling constant has been removed: the register holds the 64 hard

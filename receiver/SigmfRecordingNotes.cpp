@@ -9,8 +9,7 @@ void SigmfRecordingNotes::frameDecoded(uint8_t plsCode, uint64_t sampleIndex)
     if (plsCode == lastPls)
         return;
     lastPls = plsCode;
-    const std::string frame = (plsCode & 0x20) ? " short" : " normal";
-    modcods.push_back({sampleIndex, s2ModcodRow(plsCode & 31).name + frame + ((plsCode & 0x40) ? " pilots" : "")});
+    modcods.push_back({sampleIndex, plsCodeText(plsCode)});
 }
 
 void SigmfRecordingNotes::clear()

@@ -134,11 +134,8 @@ std::string RunStatus::line(const char* kind, bool asJson)
     const bool current = shown >= 0;
     const uint8_t pls = uint8_t(current ? shown : 0);
     const std::string modcod = s2ModcodRow(pls & 31).name;
-    auto frameOf = [](int code) {
-        return std::string((code & 0x20) ? "short" : "normal") + ((code & 0x40) ? " pilots" : "");
-    };
-    const std::string frame = frameOf(pls);
-    const std::string lastDecoded = decoded >= 0 ? s2ModcodRow(decoded & 31).name + (" " + frameOf(decoded)) : "";
+    const std::string frame = plsFrameText(pls);
+    const std::string lastDecoded = decoded >= 0 ? plsCodeText(uint8_t(decoded)) : "";
     SignalQualityReading quality = heldQuality ? *heldQuality : measured;
     // No MER for a signal that is not being received: the last one measured
     // would read as the signal's.
