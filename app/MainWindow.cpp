@@ -318,11 +318,11 @@ void MainWindow::setUpGui(const WindowOptions& options)
         ui->lbl_rolloff->setText(QString("Rolloff: %1").arg(double(value), 0, 'f', 2));
     });
     attachOutputSinks(*receiverChain, outputs);
-    // Each MODCOD met, at the sample being recorded, for a SigMF recording's
-    // description (any thread; the counts are atomic, the notes locked).
+    // Each MODCOD met, at the recorded sample its frame began at, for a SigMF
+    // recording's description (any thread; the counts are atomic, the notes locked).
     receiverChain->setFrameResultObserver([this](const FrameTag& tag) {
         if (tag.result >= 0)
-            sigmfNotes.frameDecoded(tag.plsCode, outputs.recording().bytesWritten() / 4);
+            sigmfNotes.frameDecoded(tag, outputs.recording());
     });
     receiverChain->setRollOffObserver(queuedRollOffNotification(this));
 

@@ -133,6 +133,7 @@ size_t FrameSynchroniser::process(const int16_t* in, size_t n, float scale, bool
     frameOut = frame;
     frameCapacity = std::max<size_t>(capacity, 1);
     deliveredFrames.clear();
+    blockStart = symbolIndex;
     conjugating = inverted == senseFlipped;
     for (size_t k = 0; k < n; ++k) {
         if (shiftCountdown > 0 && --shiftCountdown == 0)
@@ -810,6 +811,7 @@ void FrameSynchroniser::headerState(cf& s)
         dataLost = true;   // a frame of data that was not delivered
     followFrames(symbolIndex - 89);
     framePls = pls;
+    frameStart = symbolIndex - 89;
     // A skipped frame's data is no SOF: wait for the correlator's next
     // accepted peak rather than reading the following symbols as one (which,
     // while locked, would decode the frame's data as headers).
@@ -1077,10 +1079,12 @@ bool FrameSynchroniser::deliverFrame()
     // Short frames at a few samples per symbol end more than once in a block.
     const size_t slot = std::min(deliveredFrames.size(), frameCapacity - 1);
     std::memcpy(frameOut + slot * size_t(kFrameBytes), demapper.values(), demapper.size());
+    // The symbols are handled kHeaderDelay after they arrive.
+    const DeliveredFrame delivered{framePls, frameAfterGap, frameStart - kHeaderDelay - blockStart};
     if (deliveredFrames.size() < frameCapacity)
-        deliveredFrames.push_back({framePls, frameAfterGap});
+        deliveredFrames.push_back(delivered);
     else
-        deliveredFrames.back() = {framePls, frameAfterGap};
+        deliveredFrames.back() = delivered;
     deliveredPls = framePls;
     deliveredGap = frameAfterGap;
     return true;

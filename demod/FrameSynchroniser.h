@@ -103,6 +103,9 @@ public:
     struct DeliveredFrame {
         uint8_t plsCode;
         bool afterGap;
+        // Where its SOF began, in symbols from the block's first (negative:
+        // in an earlier block).
+        int64_t startInBlock = 0;
     };
     const std::vector<DeliveredFrame>& blockFrames() const { return deliveredFrames; }
 
@@ -432,6 +435,7 @@ private:
     std::complex<float> knownSum{};
     float knownPower = 0;
     uint8_t framePls = 0;                // the code of the frame being received
+    int64_t frameStart = 0;              // the symbol its SOF began at
     int32_t descramblerIndex = 0;
     int dataSlots = 0;                   // slots of the frame being received
 
@@ -440,6 +444,7 @@ private:
     // was lost since the last delivered frame, and whether the frame being
     // received follows such a loss.
     int64_t symbolIndex = 0;
+    int64_t blockStart = 0;              // symbolIndex at the block's first symbol
     int64_t nextFrameStart = -1;
     DataCarrierReading dataCarrier;           // before lock, the carrier each frame's data shows
     bool movedInHeader = false;          // the mixer moved while an SOF or header was read

@@ -18,6 +18,9 @@ struct FrameTag {
     // The demodulator's signal quality when the frame left it (MER, or Es/N0
     // while no MER is measured), dB; NaN when it had none.
     float qualityDb = __builtin_nanf("");
+    // The input sample its SOF began at, counted as the chain's sample
+    // observer counts them; −1 when not known.
+    int64_t inputSample = -1;
 };
 
 // The size of a tag buffer.

@@ -22,9 +22,9 @@ void attachRecordings(ProcessingChain& chain, std::vector<RecordFile*> recording
         for (RecordFile* r : recordings)
             r->write(RecordType::Symbols, block.data(), block.size());
     });
-    chain.setSampleBlockObserver([recordings](const WorkBuffer& block) {
+    chain.setSampleBlockObserver([recordings](const WorkBuffer& block, uint64_t origin) {
         for (RecordFile* r : recordings)
-            r->write(RecordType::Samples, block.data(), block.size());
+            r->write(RecordType::Samples, block.data(), block.size(), int64_t(origin));
     });
 }
 

@@ -52,16 +52,16 @@ ProcessingChain::ProcessingChain()
           }
           // Filtered in place; the filter writes twice as many samples.
           if (in != nullptr && !forward(fir, in, FIRWorker::outputBytes(in->size())))
-              centring.passed(in, nullptr);
+              passed(in, nullptr);
       }),
       fir([this](WorkBuffer* in, WorkBuffer* out) {
-          centring.passed(in, out);
+          passed(in, out);
           releaseIfAny(bufferPool, in);
           if (out != nullptr && !forward(resample, out, ResampleWorker::outputBytes(out->size())))
-              centring.passed(out, nullptr);
+              passed(out, nullptr);
       }),
       resample([this](WorkBuffer* in, WorkBuffer* out) {
-          centring.passed(in, out);
+          passed(in, out);
           releaseIfAny(bufferPool, in);
           if (out == nullptr)
               return;
@@ -71,7 +71,7 @@ ProcessingChain::ProcessingChain()
               demod.expectCarrierStep(out, moved, filterDelaySymbols(), restart);
           // Room for a complex float per symbol and a completed frame.
           if (!forward(demod, out, DemodWorker::outputBytes(out->size())))
-              centring.passed(out, nullptr);
+              passed(out, nullptr);
       }),
       demod([this](WorkBuffer* in, WorkBuffer* out) { onDemodulated(in, out); }),
       viterbi([this](WorkBuffer* in, WorkBuffer* out) { onViterbiDecoded(in, out); }),
@@ -239,12 +239,15 @@ void ProcessingChain::flushPartialBlock()
         return;
     if (sampleBlockObserver) {
         rawBuffer->resize(size_t(rawCount) * 4);
-        sampleBlockObserver(*rawBuffer);
+        sampleBlockObserver(*rawBuffer, samplesTaken);
     }
     rawBuffer->resize(kRawBlockBytes);
     std::memset(rawBuffer->data() + size_t(rawCount) * 4, 0, kRawBlockBytes - size_t(rawCount) * 4);
+    const int32_t received = rawCount;
     rawCount = 0;
     onBlockFull(false);
+    // The silence after them is no input.
+    samplesTaken -= uint64_t(kBlockSamples - received);
     rawBuffer = bufferPool.alloc(kRawBlockBytes);
 }
 
@@ -272,6 +275,12 @@ void ProcessingChain::turnDvbsSenseOver()
     // Only while the sense is left to the receiver.
     if (demod.controls().spectrumAutomatic)
         viterbi.setMirrored(!viterbi.mirrored());
+}
+
+void ProcessingChain::passed(const WorkBuffer* from, const WorkBuffer* to)
+{
+    centring.passed(from, to);
+    origins.passed(from, to);
 }
 
 bool ProcessingChain::forward(Worker& next, WorkBuffer* data, size_t outputSize)
@@ -385,7 +394,9 @@ void ProcessingChain::onBlockFull(bool observed)
             clipped.fetch_add(atFullScale, std::memory_order_relaxed);
     }
     if (observed && sampleBlockObserver)
-        sampleBlockObserver(*rawBuffer);
+        sampleBlockObserver(*rawBuffer, samplesTaken);
+    origins.entered(rawBuffer, samplesTaken);
+    samplesTaken += kBlockSamples;
     // A float copy for the spectrum, before any filtering.
     WorkBuffer* floatBlock = spectrumWanted() ? bufferPool.alloc(kFloatBlockBytes) : nullptr;
     if (floatBlock != nullptr) {
@@ -518,6 +529,13 @@ void ProcessingChain::onDemodulated(WorkBuffer* symbols, WorkBuffer* output)
 {
     if (symbols != nullptr && symbolObserver)
         symbolObserver(*symbols);
+    if (symbols != nullptr) {
+        // Newest first; enough blocks to reach back over a longest frame at
+        // many samples per symbol.
+        recentBlocks.push_front({origins.take(symbols), int64_t(symbols->size() / 4)});
+        if (recentBlocks.size() > kRecentBlocks)
+            recentBlocks.pop_back();
+    }
     const size_t symbolBytes = symbols != nullptr ? DemodWorker::symbolBytes(symbols->size()) : 0;
     const size_t frames = symbols != nullptr && output != nullptr && output->size() > symbolBytes
                               ? (output->size() - symbolBytes) / Demodulator::kFrameBytes
@@ -556,9 +574,9 @@ void ProcessingChain::onDemodulated(WorkBuffer* symbols, WorkBuffer* output)
                         continue;
                     }
                     std::memcpy(copy->data(), output->data() + offset, Demodulator::kFrameBytes);
-                    dispatchFrame(copy, 0, info);
+                    dispatchFrame(copy, 0, info, inputSampleAt(info.startInBlock));
                 } else {
-                    dispatchFrame(output, offset, info);
+                    dispatchFrame(output, offset, info, inputSampleAt(info.startInBlock));
                     output = nullptr;   // travels on with the frame
                 }
             }
@@ -568,7 +586,27 @@ void ProcessingChain::onDemodulated(WorkBuffer* symbols, WorkBuffer* output)
     releaseIfAny(bufferPool, symbols);
 }
 
-void ProcessingChain::dispatchFrame(WorkBuffer* output, size_t frameOffset, const FrameSynchroniser::DeliveredFrame& info)
+int64_t ProcessingChain::inputSampleAt(int64_t symbol)
+{
+    // From the block the symbol is in: the timing loop's rate then carries
+    // it over a fraction of a block, not over a frame's length (33 ksym at
+    // a rate that wanders by 0.1 % would be 30 symbols).
+    size_t block = 0;
+    while (symbol < 0 && block + 1 < recentBlocks.size())
+        symbol += recentBlocks[++block].symbols;
+    if (recentBlocks.empty() || symbol < 0 || !recentBlocks[block].origin)
+        return -1;
+    // The symbols of a block left the filters that much after their samples
+    // entered them (the resampler's symbol of history, counted there for a
+    // carrier step, delays no symbol).
+    const double samplesPerSymbol = 1.0 / trackedSymbolsPerInputSample();
+    const double at =
+        double(*recentBlocks[block].origin) + double(symbol - filterDelaySymbols() + 1) * samplesPerSymbol;
+    return at > 0 ? int64_t(std::llround(at)) : 0;
+}
+
+void ProcessingChain::dispatchFrame(WorkBuffer* output, size_t frameOffset, const FrameSynchroniser::DeliveredFrame& info,
+                                    int64_t inputSample)
 {
     // The frame moves to the start of the buffer, which then holds only it.
     std::memmove(output->data(), output->data() + frameOffset, std::min(output->size() - frameOffset,
@@ -583,6 +621,7 @@ void ProcessingChain::dispatchFrame(WorkBuffer* output, size_t frameOffset, cons
     }
     FrameTag t;
     t.plsCode = info.plsCode;
+    t.inputSample = inputSample;
     t.afterGap = frameDropped || info.afterGap;
     const SignalQualityReading quality = demod.frameQuality();
     if (quality.merValid)
@@ -619,7 +658,7 @@ void ProcessingChain::setSymbolObserver(std::function<void(const WorkBuffer&)> o
     symbolObserver = std::move(observer);
 }
 
-void ProcessingChain::setSampleBlockObserver(std::function<void(const WorkBuffer&)> observer)
+void ProcessingChain::setSampleBlockObserver(SampleBlockObserver observer)
 {
     sampleBlockObserver = std::move(observer);
 }

@@ -17,6 +17,7 @@
 #include "fec/FrameTag.h"
 #include "fec/LDPCWorker.h"
 #include "fec/ViterbiWorker.h"
+#include "receiver/BlockOrigins.h"
 #include "receiver/CarrierCentring.h"
 #include "receiver/DvbsDecoding.h"
 #include "receiver/FrameCountdown.h"
@@ -28,9 +29,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -218,8 +221,11 @@ public:
     // output, components swapped), on the demodulator's thread.
     void setSymbolObserver(std::function<void(const WorkBuffer&)> observer);
     // Sees every full block of device samples (16384 × int16 I, Q), as the
-    // device delivered them, on the device's thread.
-    void setSampleBlockObserver(std::function<void(const WorkBuffer&)> observer);
+    // device delivered them, on the device's thread, with the number of
+    // samples the chain took before it (the frames' `inputSample` counts
+    // the same way; blocks dropped for want of a buffer are not counted).
+    using SampleBlockObserver = std::function<void(const WorkBuffer&, uint64_t origin)>;
+    void setSampleBlockObserver(SampleBlockObserver observer);
     // Sees every completed DVB-S2 XFECFRAME (64800 soft values, the first
     // 16200 for short frames) with its own PLS code, before it is decoded.
     using FrameObserver = std::function<void(const int8_t* frame, uint8_t plsCode)>;
@@ -263,7 +269,19 @@ private:
     void accumulateSpectrum(const WorkBuffer& transform);
     void onDemodulated(WorkBuffer* symbols, WorkBuffer* output);
     void onViterbiDecoded(WorkBuffer* symbols, WorkBuffer* bytes);
-    void dispatchFrame(WorkBuffer* output, size_t frameOffset, const FrameSynchroniser::DeliveredFrame& info);
+    void dispatchFrame(WorkBuffer* output, size_t frameOffset, const FrameSynchroniser::DeliveredFrame& info,
+                       int64_t inputSample);
+    // The input sample at `symbol` of the block just demodulated (negative:
+    // of the blocks before it); −1 when not known.
+    int64_t inputSampleAt(int64_t symbol);
+    // The last blocks demodulated (demodulator's thread), newest first: where
+    // each began in the input and how many symbols it held.
+    struct DemodulatedBlock {
+        std::optional<uint64_t> origin;
+        int64_t symbols;
+    };
+    static constexpr size_t kRecentBlocks = 512;
+    std::deque<DemodulatedBlock> recentBlocks;
     void releaseFrame(WorkBuffer* frame, WorkBuffer* tag);
 
     BufferAllocator bufferPool;   // first: outlives every worker
@@ -313,6 +331,9 @@ private:
 
     WorkBuffer* rawBuffer = nullptr;
     int32_t rawCount = 0;
+    uint64_t samplesTaken = 0;   // input thread: samples in the blocks handed on
+    BlockOrigins origins;
+    void passed(const WorkBuffer* from, const WorkBuffer* to);
     std::atomic<float> fftScale{32768.0f};
     std::atomic<bool> dvbS2{true};
     ReceptionWatch reception;
@@ -341,7 +362,7 @@ private:
     std::vector<float> bandAverage;
     void centreOnBand();
 
-    std::function<void(const WorkBuffer&)> sampleBlockObserver;
+    SampleBlockObserver sampleBlockObserver;
     std::function<void(const WorkBuffer&)> symbolObserver;
     FrameObserver frameObserver;
 };

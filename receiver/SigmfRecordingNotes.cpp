@@ -1,7 +1,9 @@
 #include "receiver/SigmfRecordingNotes.h"
 
 #include "demod/PlSignalling.h"
+#include "fec/FrameTag.h"
 #include "receiver/ReceiverSettings.h"
+#include "stream/RecordFile.h"
 
 void SigmfRecordingNotes::frameDecoded(uint8_t plsCode, uint64_t sampleIndex)
 {
@@ -10,6 +12,19 @@ void SigmfRecordingNotes::frameDecoded(uint8_t plsCode, uint64_t sampleIndex)
         return;
     lastPls = plsCode;
     modcods.push_back({sampleIndex, plsCodeText(plsCode)});
+}
+
+uint64_t SigmfRecordingNotes::recordedSample(const FrameTag& tag, const RecordFile& recording)
+{
+    const int64_t origin = recording.origin();
+    if (tag.inputSample < 0 || origin < 0)
+        return recording.bytesWritten() / 4;
+    return tag.inputSample > origin ? uint64_t(tag.inputSample - origin) : 0;
+}
+
+void SigmfRecordingNotes::frameDecoded(const FrameTag& tag, const RecordFile& recording)
+{
+    frameDecoded(tag.plsCode, recordedSample(tag, recording));
 }
 
 void SigmfRecordingNotes::clear()

@@ -15,6 +15,7 @@ bool RecordFile::open(const QString& fileName)
     written.store(0);
     writeFailed.store(false);
     lost.store(0);
+    firstPosition.store(-1);
     file = std::fopen(QFile::encodeName(fileName).constData(), "wb");
     if (file == nullptr) {
         LogLine() << "Recording file could not be opened for writing!";
@@ -52,7 +53,7 @@ void RecordFile::stopAfterFailure()
     LogLine() << "Recording file could not be written, recording stopped.";
 }
 
-void RecordFile::write(RecordType kind, const uint8_t* bytes, size_t length)
+void RecordFile::write(RecordType kind, const uint8_t* bytes, size_t length, int64_t position)
 {
     if (int(kind) != chosen.load() || length == 0)
         return;
@@ -64,6 +65,8 @@ void RecordFile::write(RecordType kind, const uint8_t* bytes, size_t length)
     std::lock_guard<std::mutex> lock(fileMutex);
     if (file == nullptr)
         return;
+    if (written.load() == 0)
+        firstPosition.store(position);
     const size_t n = std::fwrite(bytes, 1, length, file);
     written.fetch_add(n);
     if (n != length) {

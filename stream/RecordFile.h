@@ -41,7 +41,10 @@ public:
     // chosen type. A write that fails (disk full, file system gone) ends the
     // recording: "Recording file could not be written, recording stopped."
     // once, the file closed, and what was not written counted as lost.
-    void write(RecordType kind, const uint8_t* bytes, size_t length);
+    // `position` says where the block begins in its source (the caller's
+    // count, e.g. samples since the input began); the first block written
+    // to a file gives the file's origin().
+    void write(RecordType kind, const uint8_t* bytes, size_t length, int64_t position = -1);
 
     // Bytes written to the current file (the status display's counter).
     uint64_t bytesWritten() const { return written.load(); }
@@ -49,6 +52,9 @@ public:
     // meant for it since.
     bool failed() const { return writeFailed.load(); }
     uint64_t bytesLost() const { return lost.load(); }
+    // The position of the current file's first block; −1 before one is
+    // written or when the writer gave none.
+    int64_t origin() const { return firstPosition.load(); }
 
 private:
     std::mutex fileMutex;   // guards `file`
@@ -58,6 +64,7 @@ private:
     std::atomic<uint64_t> written{0};
     std::atomic<bool> writeFailed{false};
     std::atomic<uint64_t> lost{0};
+    std::atomic<int64_t> firstPosition{-1};
 
     void stopAfterFailure();   // with fileMutex held
 };

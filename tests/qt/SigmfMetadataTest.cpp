@@ -1,8 +1,14 @@
 // SigMF metadata: what is written holds the fields the SigMF core requires
 // and reads back; metadata that cannot be used is refused naming the file
-// and the field.
+// and the field; a recording's MODCOD notes fall where it holds the frames.
 #include "devices/SigmfMetadata.h"
+#include "fec/FrameTag.h"
+#include "receiver/ReceiverSettings.h"
+#include "receiver/SigmfRecordingNotes.h"
+#include "stream/RecordFile.h"
 #include "tests/TestSupport.h"
+
+#include <QTemporaryDir>
 
 #include <nlohmann/json.hpp>
 
@@ -90,4 +96,49 @@ TEST(SigmfMetadata, UnusableMetadataIsRefusedNamingTheField)
         EXPECT_NE(error.find(c.said), std::string::npos) << error;
         EXPECT_EQ(d.sampleRate, 7) << "left as it was";
     }
+}
+
+// A recording begun while the chain ran: a MODCOD is noted at the recorded
+// sample its frame began at, counted from the recording's first block; a
+// frame begun before the recording at its first sample; a frame the chain
+// could not place at the sample being recorded.
+TEST(SigmfRecordingNotes, FramesAreNotedWhereTheRecordingHoldsThem)
+{
+    QTemporaryDir dir;
+    RecordFile recording;
+    recording.setType(RecordType::Samples);
+    ASSERT_TRUE(recording.open(dir.filePath("s.sigmf-data")));
+    EXPECT_EQ(recording.origin(), -1);
+    const std::vector<uint8_t> block(16384 * 4);
+    recording.write(RecordType::Samples, block.data(), block.size(), 5 * 16384);
+    recording.write(RecordType::Samples, block.data(), block.size(), 6 * 16384);
+    EXPECT_EQ(recording.origin(), 5 * 16384);
+
+    FrameTag tag;
+    tag.plsCode = 4;   // QPSK 1/2, normal, no pilots
+    tag.inputSample = 5 * 16384 + 1234;
+    EXPECT_EQ(SigmfRecordingNotes::recordedSample(tag, recording), 1234u);
+    tag.inputSample = 100;
+    EXPECT_EQ(SigmfRecordingNotes::recordedSample(tag, recording), 0u);
+    tag.inputSample = -1;
+    EXPECT_EQ(SigmfRecordingNotes::recordedSample(tag, recording), 2u * 16384);
+
+    SigmfRecordingNotes notes;
+    tag.inputSample = 5 * 16384 + 700;
+    notes.frameDecoded(tag, recording);
+    tag.inputSample += 33000;
+    notes.frameDecoded(tag, recording);   // the same MODCOD: no new note
+    tag.plsCode = 12;                     // 8PSK 3/5
+    tag.inputSample += 33000;
+    notes.frameDecoded(tag, recording);
+    const SigmfDescription meta = notes.describe(ReceiverSettings(), "test", "", std::nullopt);
+    ASSERT_EQ(meta.annotations.size(), 2u);
+    EXPECT_EQ(meta.annotations[0].sampleStart, 700u);
+    EXPECT_EQ(meta.annotations[1].sampleStart, 66700u);
+
+    // A new file starts its own count.
+    ASSERT_TRUE(recording.open(dir.filePath("t.sigmf-data")));
+    EXPECT_EQ(recording.origin(), -1);
+    recording.write(RecordType::Samples, block.data(), block.size(), 9 * 16384);
+    EXPECT_EQ(recording.origin(), 9 * 16384);
 }

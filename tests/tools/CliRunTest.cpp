@@ -1,6 +1,7 @@
 // tavirel-cli as a user runs it: recordings of an independent transmitter
 // and signals of our own transmitter in, the transport stream out, checked
 // packet for packet; bad inputs end cleanly with the documented exit codes.
+#include "devices/SigmfMetadata.h"
 #include "tests/LoopbackServer.h"
 #include "tests/TestSupport.h"
 
@@ -1027,6 +1028,44 @@ TEST(CliRun, SigmfRecordingsAreReadWithTheirMetadata)
     EXPECT_NE(r.err.find("'" + base + ".sigmf-meta': global core:sample_rate -1 is not a rate above zero"),
               std::string::npos)
         << r.err;
+}
+
+// Frames of two MODCODs taking turns, recorded as SigMF at a rate that is
+// no whole number of samples per symbol: each change is annotated at the
+// recorded sample where its frame begins (the transmitter's first frame at
+// sample 0), within a couple of symbols, however long after it the frame was
+// decoded.
+TEST(CliRun, SigmfAnnotationsMarkWhereEachFrameBegins)
+{
+    const std::string base = temp("turns");
+    const ToolRun tx = run(TAVIREL_SIGGEN, "--modcod \"QPSK 1/2,8PSK 2/3\" --pilots on --frames 10 "
+                                           "--sample-rate 2400000 --output " + base + ".iq");
+    ASSERT_EQ(tx.exitCode, 0) << tx.err;
+    const ToolRun r = cli("--input file:" + base + ".iq --sample-rate 2400000 --status-interval 0 "
+                          "--record samples:" + base + "-rec.sigmf-data");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    SigmfDescription meta;
+    std::string error;
+    ASSERT_TRUE(readSigmfMeta(base + "-rec.sigmf-meta", meta, error)) << error;
+    ASSERT_GE(meta.annotations.size(), 8u) << r.out;
+    // With pilots: QPSK 90 + 360 slots of 90 + 22 pilot blocks of 36
+    // symbols; 8PSK 90 + 240 × 90 + 14 × 36.
+    const double samplesPerSymbol = 2.4;
+    const double lengths[2] = {33282 * samplesPerSymbol, 22194 * samplesPerSymbol};
+    double frameStart = 0;
+    std::vector<double> starts;
+    for (int k = 0; k < 10; ++k) {
+        starts.push_back(frameStart);
+        frameStart += lengths[k % 2];
+    }
+    for (const SigmfDescription::Annotation& a : meta.annotations) {
+        const bool qpsk = a.label.rfind("QPSK 1/2", 0) == 0;
+        ASSERT_TRUE(qpsk || a.label.rfind("8PSK 2/3", 0) == 0) << a.label;
+        double nearest = 1e12;
+        for (size_t k = qpsk ? 0 : 1; k < starts.size(); k += 2)
+            nearest = std::min(nearest, std::fabs(double(a.sampleStart) - starts[k]));
+        EXPECT_LE(nearest, 3 * samplesPerSymbol) << a.label << " at " << a.sampleStart;
+    }
 }
 
 // The demo's programme (a test pattern with a tone, made with ffmpeg)

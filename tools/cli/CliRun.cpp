@@ -98,8 +98,8 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
         status.onTransportStream(bytes, length);
     });
     chain.setGsePduObserver([&](const uint8_t* bytes, size_t length) { outputs.write(bytes, length); });
-    // A SigMF samples recording notes each MODCOD met, at the sample being
-    // recorded when its first frame decoded.
+    // A SigMF samples recording notes each MODCOD met, at the recorded
+    // sample its first frame began at.
     RecordFile* sigmfRecording = nullptr;
     const RecordTarget* sigmfTarget = nullptr;
     for (size_t i = 0; i < options.recordings.size() && i < outputs.recordings().size(); ++i)
@@ -111,7 +111,7 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
     chain.setFrameResultObserver([&](const FrameTag& tag) {
         status.onFrameResult(tag.result, tag.passesAllowed);
         if (sigmfRecording != nullptr && tag.result >= 0)
-            notes.frameDecoded(tag.plsCode, sigmfRecording->bytesWritten() / 4);
+            notes.frameDecoded(tag, *sigmfRecording);
     });
     chain.setServiceListObserver(
         [&](const std::vector<std::string>& lines, const std::string&) { status.onServices(lines); });
