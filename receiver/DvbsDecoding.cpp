@@ -21,8 +21,10 @@ DvbsDecoding::DvbsDecoding(DvbS1OuterDecoder::PacketSink packets, std::function<
 
 void DvbsDecoding::decode(const uint8_t* bytes, size_t count, int period)
 {
-    if (resetRequested.exchange(false))
+    if (resetRequested.exchange(false)) {
         outer.resetSync();
+        resets.fetch_add(1);
+    }
     outer.setReedSolomonEnabled(rsEnabled.load());
     alignment.setEnabled(searchEnabled.load());
 
@@ -48,5 +50,6 @@ DvbsDecoding::Status DvbsDecoding::status() const
     s.derotation = derotation.load();
     s.searchSteps = searchSteps.load();
     s.settled = settled.load();
+    s.resets = resets.load();
     return s;
 }

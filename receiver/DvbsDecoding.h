@@ -40,6 +40,7 @@ public:
         int derotation = 0;           // the search's turn
         uint32_t searchSteps = 0;     // combinations left behind
         bool settled = false;         // the search's combination holds a lasting lock
+        uint32_t resets = 0;          // sync resets asked for and carried out
     };
     Status status() const;
 
@@ -57,4 +58,5 @@ private:
     std::atomic<int> derotation{0};
     std::atomic<uint32_t> searchSteps{0};
     std::atomic<bool> settled{false};
+    std::atomic<uint32_t> resets{0};
 };

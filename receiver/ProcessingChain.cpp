@@ -239,7 +239,7 @@ void ProcessingChain::flushPartialBlock()
         return;
     if (sampleBlockObserver) {
         rawBuffer->resize(size_t(rawCount) * 4);
-        sampleBlockObserver(*rawBuffer, samplesTaken);
+        sampleBlockObserver(*rawBuffer, samplesTaken.load(std::memory_order_relaxed));
     }
     rawBuffer->resize(kRawBlockBytes);
     std::memset(rawBuffer->data() + size_t(rawCount) * 4, 0, kRawBlockBytes - size_t(rawCount) * 4);
@@ -394,8 +394,15 @@ void ProcessingChain::onBlockFull(bool observed)
             clipped.fetch_add(atFullScale, std::memory_order_relaxed);
     }
     if (observed && sampleBlockObserver)
-        sampleBlockObserver(*rawBuffer, samplesTaken);
-    origins.entered(rawBuffer, samplesTaken);
+        sampleBlockObserver(*rawBuffer, samplesTaken.load(std::memory_order_relaxed));
+    if (!decodingInput.load(std::memory_order_relaxed)) {
+        // Only the observer looks at the band (a scan's survey).
+        samplesTaken += kBlockSamples;
+        bufferPool.dealloc(rawBuffer);
+        rawBuffer = nullptr;
+        return;
+    }
+    origins.entered(rawBuffer, samplesTaken.load(std::memory_order_relaxed));
     samplesTaken += kBlockSamples;
     // A float copy for the spectrum, before any filtering.
     WorkBuffer* floatBlock = spectrumWanted() ? bufferPool.alloc(kFloatBlockBytes) : nullptr;
@@ -533,6 +540,8 @@ void ProcessingChain::onDemodulated(WorkBuffer* symbols, WorkBuffer* output)
         // Newest first; enough blocks to reach back over a longest frame at
         // many samples per symbol.
         recentBlocks.push_front({origins.take(symbols), int64_t(symbols->size() / 4)});
+        if (recentBlocks.front().origin)
+            demodulatedOrigin.store(*recentBlocks.front().origin, std::memory_order_relaxed);
         if (recentBlocks.size() > kRecentBlocks)
             recentBlocks.pop_back();
     }

@@ -118,6 +118,16 @@ public:
     SampleBlockCallback& blockCallback() { return blockInput; }
     void pushSamples(const int16_t* iq, size_t count);
 
+    // Samples taken into blocks so far (the count a frame's `inputSample`
+    // and the sample observer use). Any thread.
+    uint64_t inputSamples() const { return samplesTaken.load(std::memory_order_relaxed); }
+    // Where the block the demodulator took last began, in the same count:
+    // how far the signal has been demodulated. Any thread.
+    uint64_t demodulatedSamples() const { return demodulatedOrigin.load(std::memory_order_relaxed); }
+    // Off: the samples go to the sample observer alone and no stage runs
+    // (a band scan's survey); on by default. Any thread.
+    void setDecodingInput(bool on) { decodingInput.store(on, std::memory_order_relaxed); }
+
     BufferAllocator& pool() { return bufferPool; }
     // Pool buffers in use above which an input that can wait (a file, a TCP
     // stream under flow control) should pause: the chain is behind.
@@ -331,7 +341,9 @@ private:
 
     WorkBuffer* rawBuffer = nullptr;
     int32_t rawCount = 0;
-    uint64_t samplesTaken = 0;   // input thread: samples in the blocks handed on
+    std::atomic<uint64_t> samplesTaken{0};   // written on the input thread: samples in the blocks handed on
+    std::atomic<bool> decodingInput{true};
+    std::atomic<uint64_t> demodulatedOrigin{0};
     BlockOrigins origins;
     void passed(const WorkBuffer* from, const WorkBuffer* to);
     std::atomic<float> fftScale{32768.0f};

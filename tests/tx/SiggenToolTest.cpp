@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <complex>
+
 #include <arpa/inet.h>
 #include <cmath>
 #include <cstdio>
@@ -130,6 +132,15 @@ TEST(SiggenTool, ImpossibleParametersAreRefusedWithTheirReason)
         {"--sample-clock-ppm 1e6 --output /dev/null", "--sample-clock-ppm", 1},
         {"--level 0.1 --total-level 0.2 --output /dev/null", "not both", 1},
         {"--total-level 1.5 --output /dev/null", "--total-level", 1},
+        {"--band --output /dev/null", "needs --duration", 1},
+        {"--carrier 'symbol-rate=1e5' --duration 1 --output /dev/null", "give --band", 1},
+        {"--band --duration 1 --frames 3 --output /dev/null", "not --frames", 1},
+        {"--band --duration 1 --carrier 'rate=1e5' --output /dev/null", "is not KEY=VALUE with a key of", 1},
+        {"--band --duration 1 --carrier 'symbol-rate=1e5;output=x' --output /dev/null", "is not KEY=VALUE", 1},
+        {"--band --duration 1 --carrier 'symbol-rate=1e5;modcod=QPSK 1/7' --output /dev/null",
+         "no MODCOD is named", 1},
+        {"--band --duration 1 --carrier 'symbol-rate=5e5;offset=900000' --output /dev/null",
+         "outside the sampled band", 1},
     };
     for (const Case& c : cases) {
         const ToolRun r = siggen(c.arguments);
@@ -178,3 +189,45 @@ TEST(SiggenTool, PortInUseIsRefused)
 }
 
 } // namespace
+
+// A band: each carrier at its Es/N0 over one floor, at its offset. The
+// power in each carrier's flat top over the floor there says its Es/N0; the
+// floor between carriers is flat; noise alone is the floor alone.
+TEST(SiggenTool, ComposesABandOfCarriersOverOneFloor)
+{
+    const std::string path = temp("band.cf32");
+    const ToolRun r = siggen("--band --sample-rate 2000000 --duration 0.25 --format f32 --output " + path +
+                             " --carrier 'symbol-rate=200000;offset=-500000;esn0=10' "
+                             "--carrier 'standard=dvbs;symbol-rate=100000;offset=400000;code-rate=2/3;esn0=4'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<uint8_t> bytes = testsupport::readFile(path);
+    ASSERT_EQ(bytes.size(), 500000u * 8);
+    std::vector<std::complex<float>> samples(500000);
+    std::memcpy(samples.data(), bytes.data(), bytes.size());
+    // The power in 1 kHz bins by a plain DFT at a few frequencies.
+    auto power = [&](double hz) {
+        double sum = 0;
+        const size_t n = 2000;   // 1 ms: a 1 kHz bin
+        int blocks = 0;
+        for (size_t start = 0; start + n <= samples.size(); start += n, ++blocks) {
+            std::complex<double> acc = 0;
+            for (size_t k = 0; k < n; ++k)
+                acc += std::complex<double>(samples[start + k]) * std::polar(1.0, -2 * M_PI * hz * double(start + k) / 2e6);
+            sum += std::norm(acc);
+        }
+        return sum / blocks;
+    };
+    // Across each flat top, clear of the centre (where a carrier of
+    // repetitive data holds a line).
+    auto across = [&](double centre, double halfWidth) {
+        double sum = 0;
+        for (int k = -2; k <= 2; ++k)
+            sum += power(centre + halfWidth * (k + 0.3) / 2.5);
+        return sum / 5;
+    };
+    const double floor = across(0, 200000);
+    EXPECT_NEAR(across(-800000, 100000) / floor, 1, 0.15);
+    EXPECT_NEAR(10 * std::log10(across(-500000, 60000) / floor - 1), 10, 1.0);
+    EXPECT_NEAR(10 * std::log10(across(400000, 30000) / floor - 1), 4, 1.0);
+}
+

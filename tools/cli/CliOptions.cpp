@@ -131,6 +131,13 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption quiet("quiet", "Only errors and the summary.");
     const QCommandLineOption statusUdp("status-udp",
         "Send the start, every status and the summary as JSON, one UDP datagram each, to HOST:PORT.", "host:port");
+    const QCommandLineOption scan("scan",
+        "List the carriers in the input's band (frequency, measured symbol rate, Es/N0, and what each carries), "
+        "then exit; writes no stream.");
+    const QCommandLineOption lnb("lnb",
+        "The LNB's local oscillator in Hz, added to the frequencies the scan reports (negative for a high-side "
+        "oscillator). Default: 0.", "hz", "0");
+    p.addOptions({scan, lnb});
     p.addOptions({standardOptions.help, standardOptions.version, input, listDevices, frequency, gain, format, sampleRate, symbolRate, standard, codeRate, offset, spectrum, rolloff,
                   taps, ldpcThreads, ldpcDecoder, carrierLoop, carrierKp, carrierKi, carrierKi8psk, equalizer, derotate, skip, rs, isi, output, record, statusInterval,
                   duration, json, stageTimes, verbose, log, quiet, statusUdp});
@@ -139,6 +146,19 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         return parsed;
 
     ReceiverSettings& r = o.receiver;
+    o.scan = p.isSet(scan);
+    {
+        bool valid = false;
+        o.lnbHz = std::round(number(p.value(lnb), valid));
+        if (!valid || std::fabs(o.lnbHz) > 100e9) {
+            message = bad("lnb", p.value(lnb), "expected a frequency in Hz");
+            return ParseResult::Error;
+        }
+    }
+    if (o.scan && (p.isSet(output) || p.isSet(record))) {
+        message = "--scan lists the carriers and writes no stream: leave out --output and --record";
+        return ParseResult::Error;
+    }
     o.listDevices = p.isSet(listDevices);
     if (o.listDevices)
         return ParseResult::Run;

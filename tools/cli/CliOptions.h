@@ -66,6 +66,10 @@ struct CliOptions {
     // Every JSON report line (start, status, summary) as a UDP datagram.
     std::string statusUdpHost;
     int statusUdpPort = 0;     // 0: none
+    // List the band's carriers and exit; their frequencies with the LNB's
+    // oscillator added.
+    bool scan = false;
+    double lnbHz = 0;
     bool stdoutCarriesTs() const;
 };
 

@@ -3,6 +3,7 @@
 // transport stream to files, standard output and the network.
 #include "CliOptions.h"
 #include "CliRun.h"
+#include "CliScan.h"
 #include "RadioSelection.h"
 #include "SampleReader.h"
 #include "SigmfInput.h"
@@ -109,6 +110,8 @@ int main(int argc, char** argv)
                                         std::to_string(rate) + " Hz carries");
     }
 
+    if (options.scan)
+        return runScan(options, radio);
     TsOutputs outputs;
     outputs.setErrorReport([](const std::string& text) { toolError("tavirel-cli", 0, text); });
     if (!outputs.open(options, message))

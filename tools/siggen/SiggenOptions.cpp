@@ -184,6 +184,18 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
                                          "Also write each DVB-S2 BBFRAME before BB scrambling (Kbch/8 bytes each) "
                                          "(default: not written).",
                                          "path");
+    const QCommandLineOption band("band",
+                                  "Compose a band: the --carrier signals, each at its Es/N0 over one noise floor "
+                                  "(none: the floor alone); needs --duration; --total-level sets the whole band's "
+                                  "level (default 0.25).");
+    const QCommandLineOption carrier(
+        "carrier",
+        "With --band: one carrier, as KEY=VALUE pairs separated by ';', the keys being these options: "
+        "standard, modcod, frame, pilots, rolloff, code-rate, symbol-rate, offset, esn0 (against the floor, "
+        "default 10), service, provider, dropout, e.g. \"symbol-rate=125000;offset=-1.2e6;modcod=8PSK 2/3;"
+        "esn0=9;service=ALPHA\". Repeat for each carrier.",
+        "spec");
+    p.addOptions({band, carrier});
     p.addOptions({standardOptions.help, standardOptions.version, standard, modcod, frame, pilots, rolloff, codeRate, gse, gsePdu, gseLabel, ts, isi, loop,
                   service, provider, payloadRate, symbolRate, sampleRate, span, offset, phase, timing, drift, phaseNoise, dropout, clockPpm, esn0, level,
                   totalLevel, format, seed, output, sigmf, serve, realtime, duration, frames, symbolsOut, bbframesOut});
@@ -361,10 +373,55 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
     if (!o.bbframesPath.empty() && s.standard != Standard::Dvbs2)
         return bad(bbframesOut, "DVB-S has no BBFRAMEs");
 
+    o.band = p.isSet(band);
+    if (!o.band && p.isSet(carrier))
+        return bad(carrier, "is a carrier of a band: give --band");
+    if (o.band) {
+        if (o.durationSeconds <= 0)
+            return bad(band, "needs --duration");
+        if (p.isSet(frames) || !o.symbolsPath.empty() || !o.bbframesPath.empty() || p.isSet(level))
+            return bad(band, "takes --duration and --total-level, not --frames, --level or the symbol and BBFRAME outputs");
+        for (const QString& spec : p.values(carrier)) {
+            tx::BandCarrier c;
+            std::string why;
+            if (!parseBandCarrier(spec, s.sampleRate, c, why))
+                return bad(carrier, "'" + spec + "': " + QString::fromStdString(why));
+            o.carriers.push_back(c);
+        }
+        return ParseResult::Run;
+    }
+
     const std::string problem = validateSettings(s);
     if (!problem.empty()) {
         message = problem;
         return ParseResult::Error;
     }
     return ParseResult::Run;
+}
+
+bool parseBandCarrier(const QString& spec, int64_t sampleRate, tx::BandCarrier& carrier, std::string& message)
+{
+    static const QStringList keys = {"standard", "modcod", "frame",   "pilots",  "rolloff", "code-rate", "symbol-rate",
+                                     "offset",   "esn0",   "service", "provider", "dropout"};
+    // As the transmitter's own options, for one carrier at the band's rate.
+    QStringList arguments = {"tavirel-siggen", "--output", "-", "--sample-rate", QString::number(sampleRate)};
+    bool esn0Given = false;
+    for (const QString& pair : spec.split(';', Qt::SkipEmptyParts)) {
+        const int equals = pair.indexOf('=');
+        const QString key = pair.left(equals).trimmed();
+        if (equals < 0 || !keys.contains(key)) {
+            message = "'" + pair.trimmed().toStdString() + "' is not KEY=VALUE with a key of " +
+                      keys.join(", ").toStdString();
+            return false;
+        }
+        esn0Given = esn0Given || key == "esn0";
+        arguments << "--" + key << pair.mid(equals + 1).trimmed();
+    }
+    SiggenOptions one;
+    if (parseSiggenOptions(arguments, one, message) != ParseResult::Run)
+        return false;
+    carrier.settings = one.tx;
+    carrier.esn0Db = esn0Given ? one.tx.esn0Db : 10.0;
+    carrier.settings.noise = false;
+    return true;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "tx/SampleFormat.h"
+#include "tx/BandComposer.h"
 #include "tx/SignalGenerator.h"
 #include "ToolCommandLine.h"
 
@@ -28,12 +29,19 @@ struct SiggenOptions {
     int64_t frames = -1;        // DVB-S2: PL frames; DVB-S: TS packets
     std::string symbolsPath;
     std::string bbframesPath;
+    // A composed band: the carriers (none: noise alone) over one floor.
+    bool band = false;
+    std::vector<tx::BandCarrier> carriers;
 };
 
 
 // Exit: --help or --version, with the text to print in `message`.
 // Error: `message` names the problem.
 ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& options, std::string& message);
+
+// One carrier of a band from its KEY=VALUE;... spec, at the band's sample
+// rate; false with `message` naming the problem.
+bool parseBandCarrier(const QString& spec, int64_t sampleRate, tx::BandCarrier& carrier, std::string& message);
 
 // One line describing what is transmitted.
 std::string describeSettings(const tx::TxSettings& settings);

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 using namespace tx;
@@ -25,6 +26,83 @@ namespace {
 int fail(int code, const std::string& message)
 {
     return toolError("tavirel-siggen", code, message);
+}
+
+// Paces a run at its sample rate from the first sample on.
+class Pacer {
+public:
+    explicit Pacer(int64_t sampleRate) : rate(sampleRate) {}
+    void wrote(int64_t samples)
+    {
+        const auto elapsed = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(double(samples) / double(rate)));
+        const auto now = std::chrono::steady_clock::now();
+        if (now > origin + elapsed + std::chrono::seconds(1))
+            origin = now - elapsed; // blocked (waiting for a client): pace from here
+        std::this_thread::sleep_until(origin + elapsed);
+    }
+
+private:
+    int64_t rate;
+    std::chrono::steady_clock::time_point origin = std::chrono::steady_clock::now(); // when sample 0 was due
+};
+
+std::string describeCarrier(const BandCarrier& c)
+{
+    std::ostringstream out;
+    out << describeSettings(c.settings) << ", offset " << c.settings.frequencyOffset << " Hz, Es/N0 " << c.esn0Db
+        << " dB";
+    if (!c.settings.services.empty())
+        out << ", service " << c.settings.services.front();
+    return out.str();
+}
+
+// The band of --carrier signals over one floor, for --duration seconds.
+int composeBand(const SiggenOptions& options, SampleSink& sink)
+{
+    BandComposer composer(options.carriers, options.tx.sampleRate, options.tx.seed);
+    if (!composer.error().empty())
+        return fail(kExitUsage, composer.error());
+    const double total = options.totalLevel > 0 ? options.totalLevel : 0.25;
+    LogLine() << "tavirel-siggen: a band of " << options.carriers.size() << " carriers at "
+              << options.tx.sampleRate << " samples/s, " << options.formatName << ", level " << total;
+    for (const BandCarrier& c : options.carriers)
+        LogLine() << "  " << describeCarrier(c);
+    const float scale = float(total / std::sqrt(composer.totalPower()) * fullScale(options.format));
+    const int64_t limit = int64_t(std::llround(options.durationSeconds * double(options.tx.sampleRate)));
+    std::vector<cf32> samples;
+    std::vector<uint8_t> bytes;
+    Pacer pacer(options.tx.sampleRate);
+    size_t clipped = 0;
+    for (int64_t written = 0; written < limit;) {
+        const size_t n = size_t(std::min<int64_t>(16384, limit - written));
+        samples.clear();
+        composer.generate(samples, n);
+        bytes.resize(n * iqSampleBytes(options.format));
+        clipped += convertSamples(samples.data(), n, scale, options.format, bytes.data());
+        if (!sink.write(bytes.data(), bytes.size()))
+            return fail(kExitIo, sink.error());
+        written += int64_t(n);
+        if (options.realtime)
+            pacer.wrote(written);
+    }
+    LogLine() << "Wrote " << limit << " samples (" << options.durationSeconds << " s)";
+    if (options.sigmf) {
+        SigmfDescription meta;
+        meta.format = options.format;
+        meta.sampleRate = double(options.tx.sampleRate);
+        meta.recorder = "tavirel-siggen";
+        meta.description = "Test band of " + std::to_string(options.carriers.size()) + " carriers";
+        for (const BandCarrier& c : options.carriers)
+            meta.annotations.push_back({0, describeCarrier(c)});
+        std::string error;
+        if (!writeSigmfMeta(sigmfMetaPath(options.outputPath), meta, error))
+            return fail(kExitIo, error);
+    }
+    if (clipped > 0 && options.format != IqFormat::F32)
+        std::cerr << "tavirel-siggen: warning: " << clipped
+                  << " components clipped at full scale; lower --total-level\n";
+    return 0;
 }
 
 } // namespace
@@ -43,10 +121,6 @@ int main(int argc, char** argv)
     if (options.outputPath == "-")
         setLogToStderr(true);
 
-    SignalGenerator generator(options.tx);
-    if (!generator.error().empty())
-        return fail(kExitUsage, generator.error());
-
     std::unique_ptr<SampleSink> sink;
     if (!options.servePath.empty()) {
         auto tcp = std::make_unique<TcpServerSink>(options.servePath);
@@ -59,6 +133,12 @@ int main(int argc, char** argv)
             return fail(kExitIo, file->error());
         sink = std::move(file);
     }
+    if (options.band)
+        return composeBand(options, *sink);
+
+    SignalGenerator generator(options.tx);
+    if (!generator.error().empty())
+        return fail(kExitUsage, generator.error());
     std::ofstream symbolsOut, bbframesOut;
     if (!options.symbolsPath.empty()) {
         symbolsOut.open(options.symbolsPath, std::ios::binary);
@@ -115,7 +195,7 @@ int main(int argc, char** argv)
     std::vector<uint8_t> bytes;
     int64_t written = 0;
     size_t clipped = 0;
-    auto origin = std::chrono::steady_clock::now(); // when sample 0 was due
+    Pacer pacer(options.tx.sampleRate);
 
     for (;;) {
         samples.clear();
@@ -135,14 +215,8 @@ int main(int argc, char** argv)
         if (n > 0 && !sink->write(bytes.data(), bytes.size()))
             return fail(kExitIo, sink->error());
         written += int64_t(n);
-        if (options.realtime) {
-            const auto elapsed = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                std::chrono::duration<double>(double(written) / double(options.tx.sampleRate)));
-            const auto now = std::chrono::steady_clock::now();
-            if (now > origin + elapsed + std::chrono::seconds(1))
-                origin = now - elapsed; // blocked (waiting for a client): pace from here
-            std::this_thread::sleep_until(origin + elapsed);
-        }
+        if (options.realtime)
+            pacer.wrote(written);
         if (last)
             break;
     }

@@ -1,0 +1,109 @@
+// Carriers found in a composed band: each where the transmitter put it, its
+// symbol rate from the band's width and then from the line in its squared
+// envelope, its Es/N0 from its top over the floor; nothing in noise alone.
+#include "dsp/CarrierFinder.h"
+#include "dsp/PowerSpectrum.h"
+#include "dsp/SymbolRateMeter.h"
+#include "tx/BandComposer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+struct Placed {
+    double offsetHz;
+    int64_t symbolRate;
+    double esn0Db;
+    tx::Standard standard = tx::Standard::Dvbs2;
+    int modcod = 4;
+};
+
+constexpr int64_t kBandRate = 2000000;
+
+std::vector<tx::cf32> composeBand(const std::vector<Placed>& placed, double seconds, uint64_t seed = 7)
+{
+    std::vector<tx::BandCarrier> carriers;
+    for (const Placed& p : placed) {
+        tx::BandCarrier c;
+        c.settings.standard = p.standard;
+        c.settings.modcods = {p.modcod};
+        c.settings.dvbsRate = tx::DvbsRate::R34;
+        c.settings.symbolRate = p.symbolRate;
+        c.settings.frequencyOffset = p.offsetHz;
+        c.esn0Db = p.esn0Db;
+        carriers.push_back(c);
+    }
+    tx::BandComposer band(carriers, kBandRate, seed);
+    EXPECT_EQ(band.error(), "");
+    std::vector<tx::cf32> samples;
+    band.generate(samples, size_t(seconds * kBandRate));
+    return samples;
+}
+
+std::vector<FoundCarrier> survey(const std::vector<tx::cf32>& samples, int size = 2048)
+{
+    PowerSpectrum spectrum(size);
+    spectrum.add(samples.data(), samples.size());
+    return findCarriers(spectrum.mean());
+}
+
+} // namespace
+
+TEST(CarrierFinder, FindsEachCarrierOfABandAndMeasuresItsRate)
+{
+    const std::vector<Placed> placed = {
+        {-600000, 100000, 6},
+        {100000, 400000, 12, tx::Standard::Dvbs2, 12},   // 8PSK 3/5
+        {650000, 250000, 8, tx::Standard::Dvbs},
+    };
+    const std::vector<tx::cf32> samples = composeBand(placed, 0.5);
+    const std::vector<FoundCarrier> found = survey(samples);
+    ASSERT_EQ(found.size(), placed.size());
+    for (size_t i = 0; i < placed.size(); ++i) {
+        const Placed& p = placed[i];
+        const FoundCarrier& c = found[i];
+        const double rate = double(p.symbolRate);
+        EXPECT_NEAR(c.centre * kBandRate, p.offsetHz, 0.01 * rate) << i;
+        EXPECT_NEAR(c.symbolRate * kBandRate, rate, 0.03 * rate) << i;
+        EXPECT_NEAR(c.esn0Db, p.esn0Db, 1.0) << i;
+
+        SymbolRateMeter meter(c.centre, c.symbolRate);
+        meter.add(samples.data(), samples.size());
+        EXPECT_GE(meter.transforms(), 4) << i;
+        EXPECT_GT(meter.lineOverFloor(), SymbolRateMeter::kMinimumLine) << i;
+        EXPECT_NEAR(meter.measure() * kBandRate, rate, 0.001 * rate) << i;
+    }
+}
+
+TEST(CarrierFinder, NoiseAloneHoldsNoCarrierAndNoLine)
+{
+    const std::vector<tx::cf32> samples = composeBand({}, 0.25);
+    EXPECT_TRUE(survey(samples).empty());
+    EXPECT_TRUE(survey(samples, 8192).empty());
+    // Where a carrier would be, the squares of noise show no line.
+    SymbolRateMeter meter(0.1, 0.05);
+    meter.add(samples.data(), samples.size());
+    EXPECT_GE(meter.transforms(), 2);
+    EXPECT_EQ(meter.measure(), 0.0);
+}
+
+// Two carriers whose roll-offs touch, and one whose band reaches the edge
+// of the sampled band: each found apart, at its own rate.
+TEST(CarrierFinder, TouchingCarriersAndOneAtTheBandEdgeAreFoundApart)
+{
+    // 1.35 × 200 ksym/s apart: the slopes meet at the floor.
+    const std::vector<Placed> placed = {
+        {-400000, 200000, 10},
+        {-400000 + 270000, 200000, 7},
+        {1000000 - 0.675 * 300000, 300000, 9},
+    };
+    const std::vector<FoundCarrier> found = survey(composeBand(placed, 0.25));
+    ASSERT_EQ(found.size(), placed.size());
+    for (size_t i = 0; i < placed.size(); ++i) {
+        const double rate = double(placed[i].symbolRate);
+        EXPECT_NEAR(found[i].centre * kBandRate, placed[i].offsetHz, 0.02 * rate) << i;
+        EXPECT_NEAR(found[i].symbolRate * kBandRate, rate, 0.05 * rate) << i;
+    }
+}

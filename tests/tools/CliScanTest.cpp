@@ -1,0 +1,102 @@
+// tavirel-cli --scan on bands the transmitter composes: every carrier found,
+// its rate measured, what it carries identified; nothing where nothing is.
+#include "tests/TestSupport.h"
+
+#include <nlohmann/json.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testsupport::ToolRun;
+
+// The band from the transmitter straight into the scan.
+ToolRun scanBand(const std::string& band, const std::string& scanOptions)
+{
+    return testsupport::runTool(TAVIREL_SIGGEN, "--band " + band + " --output - 2>/dev/null | " +
+                                                    std::string(TAVIREL_CLI) + " --input - " + scanOptions);
+}
+
+std::vector<nlohmann::json> carriersOf(const std::string& out)
+{
+    std::vector<nlohmann::json> carriers;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+        if (!j.is_discarded() && j.value("type", "") == "carrier")
+            carriers.push_back(j);
+    }
+    return carriers;
+}
+
+} // namespace
+
+// Two DVB-S2 carriers and a DVB-S one at different rates, levels and
+// offsets: each at its centre (to 1 % of its rate) and rate (to 0.1 %),
+// with its standard, MODCOD or code rate and service; the frequencies with
+// the LNB's oscillator added when the centre is known (here it is not).
+TEST(CliScan, FindsMeasuresAndIdentifiesEveryCarrierOfABand)
+{
+    const ToolRun r = scanBand("--sample-rate 2000000 --duration 30 "
+                               "--carrier 'symbol-rate=100000;offset=-600000;modcod=QPSK 1/2;esn0=6;service=ALPHA' "
+                               "--carrier 'symbol-rate=400000;offset=100000;modcod=8PSK 3/5;esn0=12;service=BRAVO' "
+                               "--carrier 'standard=dvbs;symbol-rate=250000;offset=650000;code-rate=3/4;esn0=8;"
+                               "service=CHARLIE'",
+                               "--sample-rate 2000000 --scan --json");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<nlohmann::json> carriers = carriersOf(r.out);
+    ASSERT_EQ(carriers.size(), 3u) << r.out;
+    struct Expected {
+        double offset, rate;
+        const char* standard;
+        const char* modcod;
+        const char* service;
+    };
+    const Expected expected[] = {{-600000, 100000, "DVB-S2", "QPSK 1/2 normal", "ALPHA"},
+                                 {100000, 400000, "DVB-S2", "8PSK 3/5 normal", "BRAVO"},
+                                 {650000, 250000, "DVB-S", "3/4", "CHARLIE"}};
+    for (size_t i = 0; i < 3; ++i) {
+        const nlohmann::json& c = carriers[i];
+        const Expected& e = expected[i];
+        EXPECT_NEAR(c["offset_hz"].get<double>(), e.offset, 0.01 * e.rate) << c;
+        EXPECT_NEAR(c["symbol_rate"].get<double>(), e.rate, 0.001 * e.rate) << c;
+        EXPECT_TRUE(c["rate_measured"].get<bool>()) << c;
+        EXPECT_TRUE(c["frequency_hz"].is_null()) << c;
+        EXPECT_EQ(c["standard"], e.standard) << c;
+        EXPECT_EQ(c["modcod"], e.modcod) << c;
+        ASSERT_EQ(c["services"].size(), 1u) << c;
+        EXPECT_NE(c["services"][0].get<std::string>().find(e.service), std::string::npos) << c;
+    }
+}
+
+// Noise alone: no carrier. A carrier that leaves after the survey saw it is
+// listed, not decoded; one that arrives after it is not listed.
+TEST(CliScan, ReportsOnlyCarriersThatAreThere)
+{
+    ToolRun r = scanBand("--sample-rate 2000000 --duration 4", "--sample-rate 2000000 --scan");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("scan: 0 carriers"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("carrier 1:"), std::string::npos) << r.out;
+
+    r = scanBand("--sample-rate 2000000 --duration 20 "
+                 "--carrier 'symbol-rate=300000;offset=-400000;esn0=10;dropout=0.35:30' "
+                 "--carrier 'symbol-rate=300000;offset=400000;esn0=10;dropout=0:1.5'",
+                 "--sample-rate 2000000 --scan");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("scan: 1 carriers"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("carrier 1: offset -39"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("not decoded"), std::string::npos) << r.out;
+}
+
+TEST(CliScan, WritesNoStream)
+{
+    const ToolRun r = testsupport::runTool(TAVIREL_CLI, "--input file:/dev/null --scan --output file:/tmp/x.ts");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("--scan lists the carriers and writes no stream"), std::string::npos) << r.err;
+}
