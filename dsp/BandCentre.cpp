@@ -53,17 +53,30 @@ BandCentre findBandCentre(const std::vector<float>& magnitude, double symbolRate
     if (best < 0)
         return result;
     // The floor again, from the bins clear of the band where there are
-    // enough of them: their median, which a neighbouring carrier taking up
-    // less than half of them does not move.
-    std::vector<double> outside;
+    // enough of them: their median, which neighbouring carriers taking up
+    // less than half of them do not move. On a crowded band (carriers over
+    // more than half of it) the bins just beside the band are more often
+    // floor: the lower of the two medians.
+    const auto median = [](std::vector<double>& bins) {
+        std::nth_element(bins.begin(), bins.begin() + long(bins.size() / 2), bins.end());
+        return bins[bins.size() / 2];
+    };
+    std::vector<double> outside, beside;
     outside.reserve(size_t(n));
-    for (int k = 0; k < n; ++k)
-        if (std::abs(k - best) > int(0.8 * width))
+    for (int k = 0; k < n; ++k) {
+        const int distance = std::abs(k - best);
+        if (distance > int(0.8 * width)) {
             outside.push_back(power[size_t(k)]);
+            if (distance <= int(0.8 * width) + std::max(width, 16))
+                beside.push_back(power[size_t(k)]);
+        }
+    }
     double noise = floor;
     if (int(outside.size()) >= n / 8) {
-        std::nth_element(outside.begin(), outside.begin() + long(outside.size() / 2), outside.end());
-        noise = outside[outside.size() / 2] / noiseMedianToMean;
+        noise = median(outside);
+        if (beside.size() >= 16)
+            noise = std::min(noise, median(beside));
+        noise /= noiseMedianToMean;
     }
 
     // The power's centre of mass over the band, taken again around each
@@ -74,9 +87,11 @@ BandCentre findBandCentre(const std::vector<float>& magnitude, double symbolRate
     for (int pass = 0; pass < 4; ++pass) {
         const int a = std::max(0, int(std::ceil(centreBin - reach)));
         const int b = std::min(n - 1, int(std::floor(centreBin + reach)));
+        // Bins below the floor weigh nothing: a negative weight could carry
+        // the centre anywhere.
         double mass = 0, moment = 0;
         for (int k = a; k <= b; ++k) {
-            const double p = power[size_t(k)] - noise;
+            const double p = std::max(power[size_t(k)] - noise, 0.0);
             mass += p;
             moment += p * k;
         }
@@ -84,6 +99,9 @@ BandCentre findBandCentre(const std::vector<float>& magnitude, double symbolRate
             return result;
         centreBin = moment / mass;
     }
+    // The band is where the window found it, not beyond the search.
+    if (std::fabs(centreBin - best) > reach)
+        return result;
     double inBand = 0;
     int inBandCount = 0;
     for (int k = std::max(0, int(centreBin) - half); k <= std::min(n - 1, int(centreBin) + half); ++k) {

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <random>
+#include <tuple>
 
 namespace {
 
@@ -74,6 +75,28 @@ TEST(BandCentre, NoiseANarrowSearchAndAStrongerNeighbour)
     // Nonsense sizes give nothing rather than a guess.
     EXPECT_FALSE(findBandCentre(std::vector<float>(16, 1.0f), 0.25, 0, 0.1).found);
     EXPECT_FALSE(findBandCentre(both, 2.0, 0, 0.1).found);
+}
+
+// A weak carrier on a crowded band, strong carriers over most of the rest:
+// the floor is read beside the weak one, and the centre never wanders off
+// towards a neighbour.
+TEST(BandCentre, AWeakCarrierOnACrowdedBand)
+{
+    std::mt19937 rng(5);
+    const int n = 1024;
+    const double width = 13;   // 125 ksym/s in 1024 bins of a 10 Msps band
+    std::vector<float> band = spectrum(n, -358, width, 4, 0.1, rng);
+    // Neighbours, 20 to 30 dB over the floor, taking up 70 % of the band.
+    for (auto [centre, rate, level] : {std::tuple{-266.0, 34.0, 60.0}, {-100.0, 102.0, 300.0},
+                                       {164.0, 205.0, 900.0}, {380.0, 154.0, 200.0}, {-420.0, 4.0, 250.0}}) {
+        const std::vector<float> other = spectrum(n, centre, rate, level, 0, rng);
+        for (size_t k = 0; k < band.size(); ++k)
+            band[k] = std::sqrt(band[k] * band[k] + other[k] * other[k] - 1);
+    }
+    const BandCentre b = findBandCentre(band, width / n, -354.0 / n, 0.3 * width / n);
+    ASSERT_TRUE(b.found);
+    EXPECT_NEAR(b.centre * n, -358, 0.1 * width);
+    EXPECT_NEAR(b.level, 4 * 0.83, 4 * 0.3);
 }
 
 // One transform's magnitudes: each bin's power spread as an exponential
