@@ -97,6 +97,19 @@ void ConstantModulusQuality::add(const std::complex<float>* symbols, size_t n)
 {
     if (n == 0)
         return;
+    if (run.empty() && n >= kLevelSymbols) {
+        addRun(symbols, n);
+        return;
+    }
+    run.insert(run.end(), symbols, symbols + n);
+    if (run.size() < kLevelSymbols)
+        return;
+    addRun(run.data(), run.size());
+    run.clear();
+}
+
+void ConstantModulusQuality::addRun(const std::complex<float>* symbols, size_t n)
+{
     double power = 0;
     for (size_t k = 0; k < n; ++k)
         power += double(std::norm(symbols[k]));

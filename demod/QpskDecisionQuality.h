@@ -33,6 +33,7 @@
 
 #include <complex>
 #include <cstddef>
+#include <vector>
 
 // Sums over a run of symbols: Σ(|I| + |Q|), Σ(I² + Q²), Σ −Re(r⁴), Σ |r|⁴.
 struct QpskMoments {
@@ -103,17 +104,27 @@ public:
     // A run of symbols whose mean power differs by more than kLevelStep
     // (a fraction) from the run before starts the window afresh.
     static constexpr double kLevelStep = 0.1;
+    // Symbols are judged in runs of at least this many, whatever the blocks
+    // they come in: the mean power of a few dozen noisy symbols strays by
+    // kLevelStep by itself (at 8 dB, one run in four), which a narrow
+    // carrier's small blocks would read as a level that never settles.
+    static constexpr size_t kLevelSymbols = 1024;
     void add(const std::complex<float>* symbols, size_t n);
     void clear()
     {
         window.clear();
+        run.clear();
         lastPower = 0;
         levelSteady = false;
     }
     // The moments so far are dropped, the level kept: what the symbols were
     // before (a carrier cut by the filter before the mixer moved) says
     // nothing of what they are now.
-    void restartWindow() { window.clear(); }
+    void restartWindow()
+    {
+        window.clear();
+        run.clear();
+    }
     // The last run's level was within kLevelStep of the one before.
     bool steady() const { return levelSteady; }
     // `valid` and `esn0Db`; MER never.
@@ -123,4 +134,7 @@ private:
     BlockWindow<QpskMoments, QpskDecisionQuality::kBlocks> window{double(QpskDecisionQuality::kBlockSymbols)};
     double lastPower = 0;
     bool levelSteady = false;
+    std::vector<std::complex<float>> run;   // a run still short of kLevelSymbols
+
+    void addRun(const std::complex<float>* symbols, size_t n);
 };

@@ -237,10 +237,8 @@ void ProcessingChain::flushPartialBlock()
 {
     if (rawBuffer == nullptr || rawCount == 0)
         return;
-    if (sampleBlockObserver) {
-        rawBuffer->resize(size_t(rawCount) * 4);
-        sampleBlockObserver(*rawBuffer, samplesTaken.load(std::memory_order_relaxed));
-    }
+    rawBuffer->resize(size_t(rawCount) * 4);
+    showBlock(samplesTaken.load(std::memory_order_relaxed));
     rawBuffer->resize(kRawBlockBytes);
     std::memset(rawBuffer->data() + size_t(rawCount) * 4, 0, kRawBlockBytes - size_t(rawCount) * 4);
     const int32_t received = rawCount;
@@ -393,8 +391,8 @@ void ProcessingChain::onBlockFull(bool observed)
         if (atFullScale > 0)
             clipped.fetch_add(atFullScale, std::memory_order_relaxed);
     }
-    if (observed && sampleBlockObserver)
-        sampleBlockObserver(*rawBuffer, samplesTaken.load(std::memory_order_relaxed));
+    if (observed)
+        showBlock(samplesTaken.load(std::memory_order_relaxed));
     if (!decodingInput.load(std::memory_order_relaxed)) {
         // Only the observer looks at the band (a scan's survey).
         samplesTaken += kBlockSamples;
@@ -540,10 +538,13 @@ void ProcessingChain::onDemodulated(WorkBuffer* symbols, WorkBuffer* output)
         // Newest first; enough blocks to reach back over a longest frame at
         // many samples per symbol.
         recentBlocks.push_front({origins.take(symbols), int64_t(symbols->size() / 4)});
+        recentSymbols += recentBlocks.front().symbols;
         if (recentBlocks.front().origin)
             demodulatedOrigin.store(*recentBlocks.front().origin, std::memory_order_relaxed);
-        if (recentBlocks.size() > kRecentBlocks)
+        while (recentBlocks.size() > kRecentBlocks && recentSymbols - recentBlocks.back().symbols >= kRecentSymbols) {
+            recentSymbols -= recentBlocks.back().symbols;
             recentBlocks.pop_back();
+        }
     }
     const size_t symbolBytes = symbols != nullptr ? DemodWorker::symbolBytes(symbols->size()) : 0;
     const size_t frames = symbols != nullptr && output != nullptr && output->size() > symbolBytes
@@ -558,7 +559,15 @@ void ProcessingChain::onDemodulated(WorkBuffer* symbols, WorkBuffer* output)
     // when it returns, is out of its reach.
     resample.setReceiving(receiving());
     centring.demodulated(symbols);
-    followCarrier();
+    // The loop's carrier is read every kFollowSymbols, however small the
+    // blocks: a narrow carrier's come a few dozen symbols at a time, and
+    // read after each the loop is caught mid-way through an SOF's or a
+    // header's trial of a carrier, which the mixer must not follow.
+    followedSymbols += symbols != nullptr ? symbols->size() / 4 : 0;
+    if (followedSymbols >= kFollowSymbols) {
+        followedSymbols = 0;
+        followCarrier();
+    }
     if (output != nullptr) {
         if (!dvbS2Mode()) {
             // The symbols travel on to the Viterbi decoder, which refills a
@@ -670,6 +679,21 @@ void ProcessingChain::setSymbolObserver(std::function<void(const WorkBuffer&)> o
 void ProcessingChain::setSampleBlockObserver(SampleBlockObserver observer)
 {
     sampleBlockObserver = std::move(observer);
+}
+
+void ProcessingChain::setSurveyObserver(SampleBlockObserver observer)
+{
+    std::lock_guard<std::mutex> lock(surveyMutex);
+    surveyObserver = std::move(observer);
+}
+
+void ProcessingChain::showBlock(uint64_t origin)
+{
+    if (sampleBlockObserver)
+        sampleBlockObserver(*rawBuffer, origin);
+    std::lock_guard<std::mutex> lock(surveyMutex);
+    if (surveyObserver)
+        surveyObserver(*rawBuffer, origin);
 }
 
 void ProcessingChain::setFrameObserver(FrameObserver observer)

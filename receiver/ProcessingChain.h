@@ -124,7 +124,7 @@ public:
     // Where the block the demodulator took last began, in the same count:
     // how far the signal has been demodulated. Any thread.
     uint64_t demodulatedSamples() const { return demodulatedOrigin.load(std::memory_order_relaxed); }
-    // Off: the samples go to the sample observer alone and no stage runs
+    // Off: the samples go to the observers alone and no stage runs
     // (a band scan's survey); on by default. Any thread.
     void setDecodingInput(bool on) { decodingInput.store(on, std::memory_order_relaxed); }
 
@@ -236,6 +236,10 @@ public:
     // the same way; blocks dropped for want of a buffer are not counted).
     using SampleBlockObserver = std::function<void(const WorkBuffer&, uint64_t origin)>;
     void setSampleBlockObserver(SampleBlockObserver observer);
+    // The same blocks for a look at the band (a scan's survey, a symbol-rate
+    // measurement); unlike the observer above it may be set and cleared
+    // while samples flow. Any thread.
+    void setSurveyObserver(SampleBlockObserver observer);
     // Sees every completed DVB-S2 XFECFRAME (64800 soft values, the first
     // 16200 for short frames) with its own PLS code, before it is decoded.
     using FrameObserver = std::function<void(const int8_t* frame, uint8_t plsCode)>;
@@ -290,8 +294,13 @@ private:
         std::optional<uint64_t> origin;
         int64_t symbols;
     };
+    // Blocks enough to hold kRecentSymbols (two longest frames and then
+    // some), and at least kRecentBlocks: a narrow carrier's blocks hold a
+    // few dozen symbols each.
     static constexpr size_t kRecentBlocks = 512;
+    static constexpr int64_t kRecentSymbols = 131072;
     std::deque<DemodulatedBlock> recentBlocks;
+    int64_t recentSymbols = 0;
     void releaseFrame(WorkBuffer* frame, WorkBuffer* tag);
 
     BufferAllocator bufferPool;   // first: outlives every worker
@@ -374,7 +383,12 @@ private:
     std::vector<float> bandAverage;
     void centreOnBand();
 
+    static constexpr size_t kFollowSymbols = 256;
+    size_t followedSymbols = kFollowSymbols;   // demodulator thread
     SampleBlockObserver sampleBlockObserver;
+    std::mutex surveyMutex;
+    SampleBlockObserver surveyObserver;
+    void showBlock(uint64_t origin);
     std::function<void(const WorkBuffer&)> symbolObserver;
     FrameObserver frameObserver;
 };

@@ -136,6 +136,24 @@ TEST(Acquisition, CarrierFarOffIsFoundAndHeld)
     runOffset({4, false, true, 3.0, -0.25});
 }
 
+// A narrow carrier on a wide band: 33 ksym/s at 10 Msps is halved six times
+// and still holds 303 samples a symbol, so each block of samples brings the
+// demodulator only 54 symbols. The mixer follows the loop's carrier no
+// more often than larger blocks would let it: read after every small block
+// the loop was caught trying an SOF's carrier and the mixer chased it.
+TEST(Acquisition, NarrowCarrierOnAWideBand)
+{
+    tx::TxSettings tx = transmitter({4, true, true, 6.0, 0.0});
+    tx.symbolRate = 33000;
+    tx.sampleRate = 10000000;
+    tx.frequencyOffset = 0.1 * 33000;
+    const int frames = 8;
+    const ChainReception r = testsupport::receive(tx, frames, receiverFor(tx));
+    std::printf("33 ksym/s at 10 Msps: %s\n", summary(r).c_str());
+    expectFoundAndHeld(r, frames, 3);
+    EXPECT_NEAR(r.carrierOffsetHz, tx.frequencyOffset, 1e-3 * 33000);
+}
+
 TEST(AcquisitionLong, CarrierOffsetGrid)
 {
     for (int modcod : {4, 13})
