@@ -27,6 +27,21 @@ double bandFloor(const std::vector<float>& power, double threshold)
     return floor;
 }
 
+double filledBandFloor(const std::vector<float>& power, double share, double over)
+{
+    const size_t n = power.size();
+    const size_t lowest = std::max<size_t>(size_t(double(n) * share), 1);
+    if (n < 16 || lowest >= n / 2)
+        return 0;
+    std::vector<float> sorted(power);
+    std::sort(sorted.begin(), sorted.end());
+    double sum = 0;
+    for (size_t k = 0; k < lowest; ++k)
+        sum += sorted[k];
+    const double floor = sum / double(lowest);
+    return floor > 0 && sorted[n / 2] >= over * floor ? floor : 0;
+}
+
 namespace {
 
 struct Piece {
@@ -84,7 +99,7 @@ std::vector<FoundCarrier> findCarriers(const std::vector<float>& power, const Ca
 {
     std::vector<FoundCarrier> found;
     const int n = int(power.size());
-    const double floor = bandFloor(power, search.threshold);
+    const double floor = search.floor > 0 ? search.floor : bandFloor(power, search.threshold);
     if (n < 16 || floor <= 0)
         return found;
     // The excess over the floor, in floors, smoothed.
@@ -116,6 +131,12 @@ std::vector<FoundCarrier> findCarriers(const std::vector<float>& power, const Ca
         split(excess, {first, last}, search.splitDepth, pieces);
         k = end + 1;
     }
+    struct Candidate {
+        FoundCarrier carrier;
+        Piece piece;
+        double level;
+    };
+    std::vector<Candidate> candidates;
     for (const Piece& piece : pieces) {
         // The flat top: the median of the bins above the threshold, which
         // are mostly the top's; a spectral line or a spur on it (a carrier
@@ -147,7 +168,20 @@ std::vector<FoundCarrier> findCarriers(const std::vector<float>& power, const Ca
         c.centre = (c.lowerEdge + c.upperEdge) / 2;
         c.symbolRate = c.upperEdge - c.lowerEdge;
         c.esn0Db = 10 * std::log10(level);
-        found.push_back(c);
+        candidates.push_back({c, piece, level});
+    }
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        const Candidate& c = candidates[i];
+        // Neighbours touch where their slopes meet (one walked down to the
+        // dip the other rose from).
+        const auto towers = [&](size_t j) {
+            const Piece& a = candidates[std::min(i, j)].piece;
+            const Piece& b = candidates[std::max(i, j)].piece;
+            return b.first - a.last <= 2 && candidates[j].level > c.level * search.shoulderRatio;
+        };
+        if ((i > 0 && towers(i - 1)) || (i + 1 < candidates.size() && towers(i + 1)))
+            continue;
+        found.push_back(c.carrier);
     }
     return found;
 }

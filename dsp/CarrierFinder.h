@@ -26,6 +26,12 @@ struct CarrierSearch {
     // A dip between two tops to less than this fraction of the lower one
     // parts two carriers that touch.
     double splitDepth = 0.5;
+    // A piece touching a neighbour whose top stands more than this many
+    // times higher is that neighbour's shoulder (a transmitter's filter
+    // sidelobes, spectral regrowth), not a carrier of its own.
+    double shoulderRatio = 20;
+    // The floor as given (> 0) instead of as bandFloor() finds it.
+    double floor = 0;
 };
 
 // `power`: N bins of the mean power spectrum, bin N/2 at zero frequency.
@@ -36,3 +42,8 @@ std::vector<FoundCarrier> findCarriers(const std::vector<float>& power, const Ca
 // those that stand out, as often as it moves. Its ratio to the mean of
 // noise alone is near 1 for the mean of many transforms.
 double bandFloor(const std::vector<float>& power, double threshold = 0.5);
+
+// A band filled by one carrier leaves the floor only at its edges: the
+// floor there, the mean of the lowest `share` of the bins, when the median
+// stands at least `over` times higher (never so in noise alone); else 0.
+double filledBandFloor(const std::vector<float>& power, double share = 0.02, double over = 2.0);

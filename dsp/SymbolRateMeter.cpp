@@ -56,7 +56,7 @@ SymbolRateMeter::~SymbolRateMeter() = default;
 
 size_t SymbolRateMeter::samplesWanted() const
 {
-    if (taken >= kTransformsWanted)
+    if (taken >= kTransformsWanted || clear)
         return 0;
     const size_t squaresWanted = size_t(kTransformsWanted - taken) * kTransformSize - squares.size();
     return squaresWanted << stageCount;
@@ -126,6 +126,7 @@ void SymbolRateMeter::filtered(std::complex<float> x)
         spectrum[size_t(k)] += std::norm(transformed[size_t(k)]);
     ++taken;
     squares.clear();
+    clear = taken >= kTransformsEarly && lineOverFloor() >= kClearLine;
 }
 
 void SymbolRateMeter::peak(int& bin, double& offset, double& over) const
@@ -135,8 +136,11 @@ void SymbolRateMeter::peak(int& bin, double& offset, double& over) const
     over = 0;
     if (taken == 0)
         return;
-    // The line lies at the rate in cycles per sample after the halvings.
-    const double expected = std::ldexp(estimate, stageCount) * kTransformSize;
+    // The line lies at the rate in cycles per sample after the halvings;
+    // a rate above half the sample rate (a carrier filling the band) shows
+    // folded, at the sample rate less the symbol rate.
+    const double rate = std::ldexp(estimate, stageCount);
+    const double expected = (rate > 0.5 ? 1 - rate : rate) * kTransformSize;
     const int low = std::max(2, int(std::floor(expected * (1 - search))));
     const int high = std::min(kTransformSize / 2 - 2, int(std::ceil(expected * (1 + search))));
     if (high <= low)
@@ -170,5 +174,6 @@ double SymbolRateMeter::measure() const
     peak(bin, offset, over);
     if (bin < 0 || over < kMinimumLine)
         return 0;
-    return std::ldexp((bin + offset) / kTransformSize, -stageCount);
+    const double line = (bin + offset) / kTransformSize;
+    return std::ldexp(std::ldexp(estimate, stageCount) > 0.5 ? 1 - line : line, -stageCount);
 }

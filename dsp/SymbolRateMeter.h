@@ -25,6 +25,10 @@ public:
     // kTransformsWanted have been.
     int transforms() const { return taken; }
     static constexpr int kTransformsWanted = 16;
+    // A line this far above the squares' floor after kTransformsEarly
+    // transforms is clear already: no more are wanted.
+    static constexpr int kTransformsEarly = 4;
+    static constexpr double kClearLine = 40;
     static constexpr int kTransformSize = 16384;
     // Input samples still needed for the transforms wanted (0: enough).
     size_t samplesWanted() const;
@@ -63,6 +67,7 @@ private:
     std::vector<std::complex<float>> transformed;
     std::vector<double> spectrum;
     int taken = 0;
+    bool clear = false;
     Fft fft;
 
     void halve(size_t stage, std::complex<float> x);

@@ -11,10 +11,45 @@ int BandSurvey::transformSize(double sampleRate)
     return n;
 }
 
-BandSurvey::BandSurvey(double sampleRate, double rateSeconds)
-    : sampleRate(sampleRate), rateSampleLimit(uint64_t(std::max(0.0, rateSeconds) * sampleRate)),
-      power(transformSize(sampleRate))
+CarrierSearch BandSurvey::search(double sampleRate)
 {
+    CarrierSearch search;
+    const double binHz = sampleRate / transformSize(sampleRate);
+    search.minimumBins = std::max(search.minimumBins, int(std::ceil(0.7 * kNarrowestRate / binHz)));
+    return search;
+}
+
+BandSurvey::BandSurvey(double sampleRate, double rateSeconds, int spectrumTransforms)
+    : sampleRate(sampleRate), rateSampleLimit(uint64_t(std::max(0.0, rateSeconds) * sampleRate)),
+      spectrumTransforms(std::max(spectrumTransforms, 1)), power(transformSize(sampleRate))
+{
+}
+
+void BandSurvey::adoptCarriers(std::vector<FoundCarrier> carriers)
+{
+    if (focus && carriers.empty()) {
+        // Nothing stands above the floor: perhaps a carrier fills the band
+        // and the floor shows only at its edges. Such a carrier counts only
+        // with its line (a radio's band edges droop below the floor too).
+        CarrierSearch filled = search(sampleRate);
+        filled.floor = filledBandFloor(meanSpectrum);
+        if (filled.floor > 0) {
+            carriers = findCarriers(meanSpectrum, filled);
+            lineRequired = !carriers.empty();
+        }
+    }
+    if (focus && !carriers.empty()) {
+        // Distance from the focus to each band (0 inside it).
+        const auto distance = [this](const FoundCarrier& c) {
+            return std::max({c.lowerEdge - *focus, *focus - c.upperEdge, 0.0});
+        };
+        const auto nearest = std::min_element(carriers.begin(), carriers.end(),
+            [&](const FoundCarrier& a, const FoundCarrier& b) { return distance(a) < distance(b); });
+        carriers = {*nearest};
+    }
+    found = std::move(carriers);
+    for (const FoundCarrier& c : found)
+        meters.push_back(std::make_unique<SymbolRateMeter>(c.centre, c.symbolRate));
 }
 
 BandSurvey::~BandSurvey() = default;
@@ -27,17 +62,15 @@ void BandSurvey::add(const int16_t* iq, size_t count)
     for (size_t k = 0; k < count; ++k)
         block[k] = {float(iq[2 * k]), float(iq[2 * k + 1])};
     taken.fetch_add(count);
-    if (power.transforms() < kSpectrumTransforms) {
+    if (power.transforms() < spectrumTransforms) {
         power.add(block.data(), count);
-        if (power.transforms() < kSpectrumTransforms)
+        if (power.transforms() < spectrumTransforms)
             return;
         {
             std::lock_guard<std::mutex> lock(resultMutex);
             meanSpectrum = power.mean();
         }
-        found = findCarriers(meanSpectrum);
-        for (const FoundCarrier& c : found)
-            meters.push_back(std::make_unique<SymbolRateMeter>(c.centre, c.symbolRate));
+        adoptCarriers(findCarriers(meanSpectrum, search(sampleRate)));
         if (found.empty()) {
             finish();
             return;
@@ -65,9 +98,7 @@ void BandSurvey::end()
         meanSpectrum = power.mean();
     }
     if (found.empty() && power.transforms() > 0) {
-        found = findCarriers(meanSpectrum);
-        for (const FoundCarrier& c : found)
-            meters.push_back(std::make_unique<SymbolRateMeter>(c.centre, c.symbolRate));
+        adoptCarriers(findCarriers(meanSpectrum, search(sampleRate)));
     }
     finish();
 }
@@ -83,6 +114,8 @@ void BandSurvey::finish()
         const double measured = meters[i]->measure();
         c.lineOverFloor = meters[i]->lineOverFloor();
         c.rateMeasured = measured > 0;
+        if (lineRequired && !c.rateMeasured)
+            continue;
         c.symbolRate = c.rateMeasured ? measured * sampleRate : c.widthRate;
         carriers.push_back(c);
     }

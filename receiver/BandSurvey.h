@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 struct SurveyedCarrier {
@@ -26,17 +27,24 @@ struct SurveyedCarrier {
 
 class BandSurvey {
 public:
-    // The spectrum from kSpectrumSeconds of samples (at least
-    // kSpectrumTransforms transforms); then the rates, from at most
-    // `rateSeconds` more.
-    explicit BandSurvey(double sampleRate, double rateSeconds = 6.0);
+    // The spectrum from `spectrumTransforms` transforms of the samples;
+    // then the rates, from at most `rateSeconds` more.
+    explicit BandSurvey(double sampleRate, double rateSeconds = 6.0, int spectrumTransforms = kSpectrumTransforms);
     ~BandSurvey();
+    // Only the carrier the receiver is tuned to is wanted: the one whose
+    // band holds `centre` (cycles per sample), or else the nearest. Before
+    // the first add().
+    void focusOn(double centre) { focus = centre; }
 
     static constexpr int kSpectrumTransforms = 400;
     // The transform's bins are at most this wide: a carrier of 25 ksym/s
     // spans ten of them.
     static constexpr double kWidestBinHz = 2500;
     static int transformSize(double sampleRate);
+    // Narrower carriers are not looked for: what stands above the floor
+    // over less than 0.7 of this is a spur or a shoulder.
+    static constexpr double kNarrowestRate = 25000;
+    static CarrierSearch search(double sampleRate);
 
     void add(const int16_t* iq, size_t count);
     // No more samples will come (the input ended): what was found so far is
@@ -53,6 +61,9 @@ public:
 private:
     double sampleRate;
     uint64_t rateSampleLimit;
+    int spectrumTransforms;
+    std::optional<double> focus;
+    bool lineRequired = false;   // the carriers found hold only with a line at their rate
     PowerSpectrum power;
     std::vector<std::complex<float>> block;
     std::vector<FoundCarrier> found;
@@ -64,5 +75,6 @@ private:
     std::vector<SurveyedCarrier> result;
     std::vector<float> meanSpectrum;
 
+    void adoptCarriers(std::vector<FoundCarrier> carriers);
     void finish();
 };

@@ -115,15 +115,13 @@ bool CarrierIdentifier::step()
             pls = decodedPls;
         }
         if (pls >= 0) {
-            const SignalQualityReading quality = chain.demodWorker().signalQuality();
             std::lock_guard<std::mutex> lock(mutex);
             identity.decoded = true;
             identity.standard = Standard::DvbS2;
             identity.modcod = plsCodeText(uint8_t(pls));
-            if (quality.merValid)
-                identity.merDb = quality.merDb;
             phase = Phase::Services;
             serviceStart = now;
+            merSeen = false;
         } else if (now >= tryStart + limit(limits.dvbs2Seconds, limits.dvbs2Symbols)) {
             receiver.setStandard(Standard::DvbS);
             receiver.setCodeRate(kCodeRates[0]);
@@ -137,15 +135,13 @@ bool CarrierIdentifier::step()
         // The confidence counts once the try's reset has been carried out.
         if (chain.dvbsDecoding().status().resets != resetsBefore &&
             chain.dvbsDecoding().status().confidence >= kDvbsConfidence) {
-            const SignalQualityReading quality = chain.demodWorker().signalQuality();
             std::lock_guard<std::mutex> lock(mutex);
             identity.decoded = true;
             identity.standard = Standard::DvbS;
             identity.modcod = codeRateText(kCodeRates[codeRateIndex]);
-            if (quality.merValid)
-                identity.merDb = quality.merDb;
             phase = Phase::Services;
             serviceStart = now;
+            merSeen = false;
         } else if (now >= tryStart + limit(limits.dvbsSeconds, dvbsSearchSymbols(kCodeRates[codeRateIndex], limits.dvbsSymbols))) {
             if (++codeRateIndex < kCodeRateCount) {
                 receiver.setCodeRate(kCodeRates[codeRateIndex]);
@@ -164,8 +160,31 @@ bool CarrierIdentifier::step()
             if (arrived)
                 identity.services = serviceLines;
         }
-        if (arrived || now >= serviceStart + limit(limits.serviceSeconds, 0))
+        // The MER settles over the frames after the first: it counts once
+        // two readings a tenth of a second of signal apart agree to 1 dB,
+        // and is waited for a little with the services.
+        const SignalQualityReading quality = chain.demodWorker().signalQuality();
+        if (quality.merValid && !identity.merDb) {
+            if (merSeen && std::fabs(quality.merDb - merSeenDb) < 1.0 && now >= merSeenAt + limit(0.1, 0)) {
+                std::lock_guard<std::mutex> lock(mutex);
+                identity.merDb = quality.merDb;
+            } else if (!merSeen || std::fabs(quality.merDb - merSeenDb) >= 1.0) {
+                merSeen = true;
+                merSeenDb = quality.merDb;
+                merSeenAt = now;
+            }
+        }
+        const bool merWaited = identity.merDb || now >= serviceStart + limit(limits.merSeconds, 0);
+        if ((arrived && merWaited) || now >= serviceStart + limit(limits.serviceSeconds, 0)) {
+            const double offset = chain.carrierOffset() * double(receiver.settings().sampleRate);
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                identity.offsetHz = offset;
+                if (identity.standard == Standard::DvbS2)
+                    identity.rollOff = receiver.settings().rollOff;
+            }
             done();
+        }
         break;
     }
     }

@@ -25,6 +25,10 @@ struct CarrierIdentity {
     Standard standard = Standard::DvbS2;
     std::string modcod;           // DVB-S2: "QPSK 1/2 normal pilots"; DVB-S: the code rate, "3/4"
     std::optional<double> merDb;
+    // Where the receiver's carrier loop found it (Hz from the band's
+    // centre): closer than the spectrum tells.
+    std::optional<double> offsetHz;
+    std::optional<float> rollOff;        // DVB-S2: as its BBHEADERs give it
     std::vector<std::string> services;   // as the SDT lists them, when it came in time
 };
 
@@ -41,6 +45,9 @@ public:
         // every turn and skip: the outer decoder's hunt.
         double dvbsSymbols = 20000;
         double serviceSeconds = 1.5;    // the SDT after the first frame or packet
+        // The MER, once the SDT is in: headers alone (no pilots) take some
+        // forty frames to give it, and are not waited for.
+        double merSeconds = 0.3;
     };
 
     CarrierIdentifier(Receiver& receiver, std::vector<SurveyedCarrier> carriers, Limits limits);
@@ -72,6 +79,9 @@ private:
     int codeRateIndex = 0;
     uint64_t tryStart = 0;       // input sample the current try began at
     uint64_t serviceStart = 0;
+    bool merSeen = false;        // a MER read in the services phase, to be confirmed
+    double merSeenDb = 0;
+    uint64_t merSeenAt = 0;
     mutable std::mutex mutex;   // the fields below
     std::vector<CarrierIdentity> found;
     int decodedPls = -1;         // the first frame of this carrier decoded since the try began

@@ -107,3 +107,45 @@ TEST(CarrierFinder, TouchingCarriersAndOneAtTheBandEdgeAreFoundApart)
         EXPECT_NEAR(found[i].symbolRate * kBandRate, rate, 0.05 * rate) << i;
     }
 }
+
+namespace {
+
+// A mean spectrum drawn by hand: a floor of 1 and carriers of raised-cosine
+// shape (roll-off 0.35), each `top` floors above it.
+void addCarrier(std::vector<float>& bins, double centreBin, double rateBins, double top)
+{
+    const double a = 0.35;
+    for (size_t k = 0; k < bins.size(); ++k) {
+        const double f = std::abs(double(k) - centreBin) / rateBins;
+        double shape = 0;
+        if (f <= (1 - a) / 2)
+            shape = 1;
+        else if (f < (1 + a) / 2)
+            shape = 0.5 * (1 + std::cos(M_PI / a * (f - (1 - a) / 2)));
+        bins[k] += float(top * shape);
+    }
+}
+
+} // namespace
+
+// A strong carrier's shoulders (its transmitter's filter sidelobes) standing
+// above the floor at its feet are part of it, while a weak carrier touching
+// a strong one is a carrier of its own.
+TEST(CarrierFinder, ShouldersAreNotCarriersButAWeakNeighbourIs)
+{
+    std::vector<float> bins(4096, 1.0f);
+    addCarrier(bins, 1000, 400, std::pow(10, 2.0));   // 20 dB
+    for (double foot : {1000 - 0.675 * 400 - 4, 1000 + 0.675 * 400 + 4})
+        for (int k = -3; k <= 3; ++k)
+            bins[size_t(foot + k)] += 0.8f * float(std::cos(k * M_PI / 8));
+    addCarrier(bins, 2600, 300, std::pow(10, 1.4));   // 14 dB
+    addCarrier(bins, 2600 + 1.35 * 300 / 2 + 1.35 * 100 / 2, 100, std::pow(10, 0.4));   // 4 dB, touching
+    const std::vector<FoundCarrier> found = findCarriers(bins);
+    ASSERT_EQ(found.size(), 3u);
+    const double n = 4096;
+    EXPECT_NEAR(found[0].centre * n + n / 2, 1000, 2);
+    EXPECT_NEAR(found[0].symbolRate * n, 400, 4);
+    EXPECT_NEAR(found[1].centre * n + n / 2, 2600, 2);
+    EXPECT_NEAR(found[2].symbolRate * n, 100, 5);
+    EXPECT_NEAR(found[2].esn0Db, 4, 0.5);
+}

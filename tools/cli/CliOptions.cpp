@@ -79,13 +79,13 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         "KIND:TEXT (rtlsdr, hackrf, lime, sdrplay, airspy, pluto, soapy; N counts from 0 among that kind, TEXT "
         "is part of its listing such as a serial number, or driver=NAME for soapy).", "source");
     const QCommandLineOption listDevices("list-devices", "List the radios and inputs that are attached, and exit.");
-    const QCommandLineOption frequency("frequency", "Radio: tuning frequency in Hz. Default: as devices.ini has it.", "hz");
+    const QCommandLineOption frequency("frequency", "Radio: tuning frequency in Hz. Default: as devices.ini has it. With --scan on a recording: the frequency at its centre.", "hz");
     const QCommandLineOption gain("gain", "Radio: gain in the device's own units. Default: as devices.ini has it.", "n");
     const QCommandLineOption format("format", "Sample format: s8, s16, f32 or u8 (offset binary). Default: s16.", "fmt", "s16");
     const QCommandLineOption sampleRate("sample-rate",
         "Input sample rate in Hz, 1000 to 200000000; a radio runs at its nearest listed rate. Default: " + sampleRateDefault + ".", "hz",
         sampleRateDefault);
-    const QCommandLineOption symbolRate("symbol-rate", "Symbol rate in symbols/s, 1000 up to sample rate / (1 + roll-off). Default: " + symbolRateDefault + ".", "syms", symbolRateDefault);
+    const QCommandLineOption symbolRate("symbol-rate", "Symbol rate in symbols/s, 1000 up to sample rate / (1 + roll-off), or auto: measured from the carrier at the tuned frequency. Default: " + symbolRateDefault + ".", "syms", symbolRateDefault);
     const QCommandLineOption standard("standard", "dvbs2 or dvbs. Default: " + standardDefault + ".", "std", standardDefault);
     const QCommandLineOption codeRate("code-rate", "DVB-S code rate: 1/2, 2/3, 3/4, 5/6 or 7/8. Default: " + codeRateDefault + ".", "rate", codeRateDefault);
     const QCommandLineOption offset("offset", "Carrier offset in Hz moved to zero by the mixer, within ± half the sample rate. Default: " + offsetDefault + ".", "hz", offsetDefault);
@@ -205,8 +205,9 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         }
         o.gain = int(g);
     }
-    if ((o.frequency || o.gain) && o.input != InputKind::Radio) {
-        message = std::string(o.frequency ? "--frequency" : "--gain") + " goes with a radio input (rtlsdr:0 …)";
+    // A scan of a recording may be told where it was recorded.
+    if (((o.frequency && !o.scan) || o.gain) && o.input != InputKind::Radio) {
+        message = std::string(o.frequency && !o.scan ? "--frequency" : "--gain") + " goes with a radio input (rtlsdr:0 …)";
         return ParseResult::Error;
     }
 
@@ -233,7 +234,12 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         return ParseResult::Error;
     }
     r.sampleRate = uint64_t(fs);
-    const double rs_ = std::round(number(p.value(symbolRate), ok));
+    o.symbolRateAuto = p.value(symbolRate) == "auto";
+    // Until it is measured, a rate the sample rate carries.
+    const double rs_ = o.symbolRateAuto ? std::min(double(defaults.symbolRate), double(maxSymbolRate(r.sampleRate, 0, 1.0f)))
+                                        : std::round(number(p.value(symbolRate), ok));
+    if (o.symbolRateAuto)
+        ok = true;
     if (!ok || !(rs_ >= kMinSymbolRate)) {
         message = bad("symbol-rate", p.value(symbolRate), "expected at least " + std::to_string(kMinSymbolRate) + " symbols/s");
         return ParseResult::Error;

@@ -69,6 +69,8 @@ struct CliOptions {
     // List the band's carriers and exit; their frequencies with the LNB's
     // oscillator added.
     bool scan = false;
+    // --symbol-rate auto: measured from the carrier at the tuned frequency.
+    bool symbolRateAuto = false;
     double lnbHz = 0;
     bool stdoutCarriesTs() const;
 };

@@ -7,6 +7,7 @@
 #include "core/Log.h"
 #include "devices/SigmfMetadata.h"
 #include "fec/FrameTag.h"
+#include "receiver/AutoSymbolRate.h"
 #include "receiver/ChainOutputs.h"
 #include "receiver/ProcessingChain.h"
 #include "receiver/Receiver.h"
@@ -20,7 +21,9 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 #include <unistd.h>
@@ -66,12 +69,12 @@ std::string startLine(const CliOptions& options, const ReceiverSettings& setting
         j["input"] = input;
         j["sample_rate"] = settings.sampleRate;
         j["standard"] = standard;
-        j["symbol_rate"] = settings.symbolRate;
+        j["symbol_rate"] = options.symbolRateAuto ? nlohmann::ordered_json("auto") : nlohmann::ordered_json(settings.symbolRate);
         j["outputs"] = targets;
         return jsonText(j);
     }
     out << "start: " << input << " | " << settings.sampleRate << " samples/s | " << standard << " "
-        << settings.symbolRate << " symbols/s | ";
+        << (options.symbolRateAuto ? std::string("auto") : std::to_string(settings.symbolRate)) << " symbols/s | ";
     if (targets.empty())
         out << "no output";
     for (size_t i = 0; i < targets.size(); ++i)
@@ -137,12 +140,37 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
     if (!options.quiet)
         report.line(startLine(options, settings, options.json));
     sendStatus(startLine(options, settings, true));
+    // The rate measured first, while the stages rest.
+    std::unique_ptr<AutoSymbolRate> autoRate;
+    if (options.symbolRateAuto)
+        autoRate = std::make_unique<AutoSymbolRate>(receiver);
     chain.start();
     if (!input.start(message)) {
         chain.stop();
         std::cerr << "tavirel-cli: error: " << message << std::endl;
         return kExitInput;
     }
+    auto followAutoRate = [&]() {
+        if (!autoRate || !autoRate->step() || options.quiet)
+            return;
+        const SurveyedCarrier c = *autoRate->carrier();
+        report.endStatus();
+        if (options.json) {
+            nlohmann::ordered_json j;
+            j["type"] = "symbol_rate";
+            j["symbol_rate"] = settings.symbolRate;
+            j["measured"] = c.rateMeasured;
+            j["offset_hz"] = std::llround(c.offsetHz);
+            j["esn0_db"] = std::round(c.esn0Db * 10) / 10;
+            report.line(jsonText(j));
+        } else {
+            char offset[32];
+            std::snprintf(offset, sizeof offset, "%+.1f", c.offsetHz / 1e3);
+            report.line("symbol rate: " + std::to_string(settings.symbolRate) + " symbols/s " +
+                        (c.rateMeasured ? "measured" : "from the carrier's width (no line at its rate)") +
+                        " | carrier at " + offset + " kHz");
+        }
+    };
 
     // Interrupts, the input's end and a closed standard output reach the
     // event loop as flags it polls, not as events posted from threads Qt
@@ -181,6 +209,7 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
         warnClipping();
         reportRecordings();
         receiver.followRollOff();
+        followAutoRate();
         if (interrupted.load() || input.finished() || outputs.stdoutFailed())
             QCoreApplication::quit();
     });
@@ -216,6 +245,11 @@ int runReceiver(const CliOptions& options, TsOutputs& outputs, InputDevice* radi
         readOuterDecoder(atEnd >= 0 ? atEnd : chain.dvbsDecoding().status().confidence);
     }
     warnClipping();
+    if (autoRate && !autoRate->settled() && !options.quiet) {
+        report.endStatus();
+        std::cerr << "tavirel-cli: warning: no carrier's symbol rate could be measured at the tuned frequency"
+                  << std::endl;
+    }
     if (sigmfTarget != nullptr) {
         std::optional<double> frequency = options.recordedFrequency;
         if (options.frequency)

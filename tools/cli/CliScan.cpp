@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <csignal>
@@ -42,18 +43,22 @@ std::string carrierLine(int number, const SurveyedCarrier& carrier, const Carrie
                         std::optional<double> centreHz, bool asJson)
 {
     const bool decoded = identity != nullptr && identity->decoded;
+    // A carrier that decodes is where the receiver's loop found it.
+    const double offsetHz = decoded && identity->offsetHz ? *identity->offsetHz : carrier.offsetHz;
     if (asJson) {
         nlohmann::ordered_json j;
         j["type"] = "carrier";
         j["number"] = number;
-        j["frequency_hz"] = centreHz ? nlohmann::ordered_json(std::llround(*centreHz + carrier.offsetHz)) : nullptr;
-        j["offset_hz"] = std::llround(carrier.offsetHz);
+        j["frequency_hz"] = centreHz ? nlohmann::ordered_json(std::llround(*centreHz + offsetHz)) : nullptr;
+        j["offset_hz"] = std::llround(offsetHz);
         j["symbol_rate"] = std::llround(carrier.symbolRate);
         j["rate_measured"] = carrier.rateMeasured;
         j["esn0_db"] = std::round(carrier.esn0Db * 10) / 10;
         j["standard"] = decoded ? nlohmann::ordered_json(identity->standard == Standard::DvbS2 ? "DVB-S2" : "DVB-S")
                                 : nlohmann::ordered_json(nullptr);
         j["modcod"] = decoded ? nlohmann::ordered_json(identity->modcod) : nlohmann::ordered_json(nullptr);
+        j["roll_off"] = decoded && identity->rollOff ? nlohmann::ordered_json(std::round(double(*identity->rollOff) * 100) / 100)
+                                                     : nlohmann::ordered_json(nullptr);
         j["mer_db"] = decoded && identity->merDb ? nlohmann::ordered_json(std::round(*identity->merDb * 10) / 10)
                                                  : nlohmann::ordered_json(nullptr);
         j["services"] = decoded ? identity->services : std::vector<std::string>();
@@ -62,9 +67,9 @@ std::string carrierLine(int number, const SurveyedCarrier& carrier, const Carrie
     std::ostringstream out;
     out << "carrier " << number << ": ";
     if (centreHz)
-        out << fixed((*centreHz + carrier.offsetHz) / 1e6, 4) << " MHz";
+        out << fixed((*centreHz + offsetHz) / 1e6, 4) << " MHz";
     else
-        out << "offset " << fixed(carrier.offsetHz / 1e3, 1) << " kHz";
+        out << "offset " << fixed(offsetHz / 1e3, 1) << " kHz";
     out << " | " << fixed(carrier.symbolRate / 1e3, 3) << " ksym/s"
         << (carrier.rateMeasured ? "" : " (from the width)") << " | Es/N0 " << fixed(carrier.esn0Db, 1) << " dB | ";
     if (!decoded) {
@@ -72,6 +77,8 @@ std::string carrierLine(int number, const SurveyedCarrier& carrier, const Carrie
         return out.str();
     }
     out << (identity->standard == Standard::DvbS2 ? "DVB-S2 " : "DVB-S ") << identity->modcod;
+    if (identity->rollOff)
+        out << " | roll-off " << fixed(*identity->rollOff, 2);
     if (identity->merDb)
         out << " | MER " << fixed(*identity->merDb, 1) << " dB";
     for (size_t i = 0; i < identity->services.size(); ++i)
@@ -92,7 +99,7 @@ int runScan(const CliOptions& options, InputDevice* radio)
     BandSurvey survey(sampleRate);
     chain.setDecodingInput(false);
     chain.setSpectrumShown(false);
-    chain.setSampleBlockObserver([&survey](const WorkBuffer& block, uint64_t) {
+    chain.setSurveyObserver([&survey](const WorkBuffer& block, uint64_t) {
         survey.add(reinterpret_cast<const int16_t*>(block.data()), block.size() / 4);
     });
     std::unique_ptr<CarrierIdentifier> identifier;
@@ -143,7 +150,7 @@ int runScan(const CliOptions& options, InputDevice* radio)
             if (!options.json && !options.quiet)
                 report.line("survey: " + std::to_string(survey.carriers().size()) + " carriers after " +
                             fixed(double(survey.samplesTaken()) / sampleRate, 1) + " s of signal");
-            chain.setSampleBlockObserver({});
+            chain.setSurveyObserver({});
             identifier = std::make_unique<CarrierIdentifier>(receiver, survey.carriers());
             visiting.store(identifier.get());
             chain.setDecodingInput(true);
@@ -169,6 +176,8 @@ int runScan(const CliOptions& options, InputDevice* radio)
         report.line(carrierLine(int(i + 1), carriers[i], i < identities.size() ? &identities[i] : nullptr, centre,
                                 options.json));
     if (!options.json)
-        report.line("scan: " + std::to_string(carriers.size()) + " carriers");
+        report.line("scan: " + std::to_string(carriers.size()) + " carriers in " +
+                    fixed(double(std::max(chain.demodulatedSamples(), survey.samplesTaken())) / sampleRate, 1) +
+                    " s of signal");
     return kExitDone;
 }

@@ -3,6 +3,7 @@
 #include "devices/SigmfMetadata.h"
 #include "receiver/ReceiverSettings.h"
 
+#include <algorithm>
 #include <cmath>
 
 int applySigmfInput(CliOptions& options, std::string& message, std::vector<std::string>& notes)
@@ -31,6 +32,8 @@ int applySigmfInput(CliOptions& options, std::string& message, std::vector<std::
                         sigmfDatatype(meta.format) + " (core:datatype); --format is used");
     options.recordedFrequency = meta.frequency;
     const int32_t highest = maxSymbolRate(r.sampleRate, 0, r.rollOff);
+    if (options.symbolRateAuto)
+        r.symbolRate = std::max(std::min(r.symbolRate, highest), kMinSymbolRate);   // until measured
     if (r.symbolRate > highest) {
         message = "--symbol-rate " + std::to_string(r.symbolRate) + ": above " + std::to_string(highest) +
                   " symbols/s, the highest the recording's sample rate " + std::to_string(r.sampleRate) + " Hz carries";

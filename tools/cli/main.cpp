@@ -18,6 +18,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <iostream>
 
 namespace {
@@ -104,6 +105,8 @@ int main(int argc, char** argv)
                       << " runs at " << rate << " instead (the nearest rate it offers)" << std::endl;
         options.receiver.sampleRate = rate;
         const int32_t highest = maxSymbolRate(rate, 0, options.receiver.rollOff);
+        if (options.symbolRateAuto)   // until measured
+            options.receiver.symbolRate = std::max(std::min(options.receiver.symbolRate, highest), kMinSymbolRate);
         if (options.receiver.symbolRate > highest)
             return fail(kExitUsage, "--symbol-rate " + std::to_string(options.receiver.symbolRate) + ": above " +
                                         std::to_string(highest) + " symbols/s, the highest the radio's sample rate " +
