@@ -133,7 +133,6 @@ std::vector<FoundCarrier> findCarriers(const std::vector<float>& power, const Ca
     }
     struct Candidate {
         FoundCarrier carrier;
-        Piece piece;
         double level;
     };
     std::vector<Candidate> candidates;
@@ -168,18 +167,20 @@ std::vector<FoundCarrier> findCarriers(const std::vector<float>& power, const Ca
         c.centre = (c.lowerEdge + c.upperEdge) / 2;
         c.symbolRate = c.upperEdge - c.lowerEdge;
         c.esn0Db = 10 * std::log10(level);
-        candidates.push_back({c, piece, level});
+        candidates.push_back({c, level});
     }
-    for (size_t i = 0; i < candidates.size(); ++i) {
-        const Candidate& c = candidates[i];
-        // Neighbours touch where their slopes meet (one walked down to the
-        // dip the other rose from).
-        const auto towers = [&](size_t j) {
-            const Piece& a = candidates[std::min(i, j)].piece;
-            const Piece& b = candidates[std::max(i, j)].piece;
-            return b.first - a.last <= 2 && candidates[j].level > c.level * search.shoulderRatio;
-        };
-        if ((i > 0 && towers(i - 1)) || (i + 1 < candidates.size() && towers(i + 1)))
+    for (const Candidate& c : candidates) {
+        // Within a bandwidth of a carrier standing that much higher, a
+        // piece is that carrier's shoulder or sidelobe: a clean carrier's
+        // filter sidelobes stand above a floor of mere quantisation noise
+        // all across the band.
+        bool shoulder = false;
+        for (const Candidate& t : candidates) {
+            const double gap = std::max(c.carrier.lowerEdge - t.carrier.upperEdge, t.carrier.lowerEdge - c.carrier.upperEdge);
+            if (t.level > c.level * search.shoulderRatio && gap <= t.carrier.symbolRate)
+                shoulder = true;
+        }
+        if (shoulder)
             continue;
         found.push_back(c.carrier);
     }

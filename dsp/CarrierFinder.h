@@ -26,9 +26,9 @@ struct CarrierSearch {
     // A dip between two tops to less than this fraction of the lower one
     // parts two carriers that touch.
     double splitDepth = 0.5;
-    // A piece touching a neighbour whose top stands more than this many
-    // times higher is that neighbour's shoulder (a transmitter's filter
-    // sidelobes, spectral regrowth), not a carrier of its own.
+    // A piece within a bandwidth of a carrier whose top stands more than
+    // this many times higher is that carrier's shoulder (a transmitter's
+    // filter sidelobes, spectral regrowth), not a carrier of its own.
     double shoulderRatio = 20;
     // The floor as given (> 0) instead of as bandFloor() finds it.
     double floor = 0;

@@ -49,7 +49,7 @@ SymbolRateMeter::SymbolRateMeter(double centre, double estimate, double search)
         window[size_t(k)] = float(0.5 - 0.5 * std::cos(2 * kPi * k / kTransformSize));
     squares.reserve(kTransformSize);
     transformed.resize(kTransformSize);
-    spectrum.assign(kTransformSize / 2, 0.0);
+    spectrum.assign(kTransformSize / 2 + 2, 0.0);   // to half the rate, and its mirror beyond
 }
 
 SymbolRateMeter::~SymbolRateMeter() = default;
@@ -122,7 +122,10 @@ void SymbolRateMeter::filtered(std::complex<float> x)
     for (int k = 0; k < kTransformSize; ++k)
         squares[size_t(k)] = {float((squares[size_t(k)].real() - mean) * window[size_t(k)]), 0.0f};
     fft.transform(squares.data(), transformed.data());
-    for (int k = 0; k < kTransformSize / 2; ++k)
+    // The squares are real: bins beyond half the rate mirror those below,
+    // and a line at exactly half of it (two samples per symbol) has its
+    // neighbours on either side.
+    for (int k = 0; k <= kTransformSize / 2 + 1; ++k)
         spectrum[size_t(k)] += std::norm(transformed[size_t(k)]);
     ++taken;
     squares.clear();
@@ -142,7 +145,7 @@ void SymbolRateMeter::peak(int& bin, double& offset, double& over) const
     const double rate = std::ldexp(estimate, stageCount);
     const double expected = (rate > 0.5 ? 1 - rate : rate) * kTransformSize;
     const int low = std::max(2, int(std::floor(expected * (1 - search))));
-    const int high = std::min(kTransformSize / 2 - 2, int(std::ceil(expected * (1 + search))));
+    const int high = std::min(kTransformSize / 2, int(std::ceil(expected * (1 + search))));
     if (high <= low)
         return;
     std::vector<double> searched(spectrum.begin() + low, spectrum.begin() + high + 1);

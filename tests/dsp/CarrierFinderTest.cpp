@@ -149,3 +149,41 @@ TEST(CarrierFinder, ShouldersAreNotCarriersButAWeakNeighbourIs)
     EXPECT_NEAR(found[2].symbolRate * n, 100, 5);
     EXPECT_NEAR(found[2].esn0Db, 4, 0.5);
 }
+
+// One carrier filling the band (three quarters of the sample rate at
+// roll-off 0.2): the floor shows only at the band's edges, where the filled
+// band's floor finds it, and the line at its rate shows folded, at the
+// sample rate less the symbol rate. Noise alone has no filled band.
+TEST(CarrierFinder, ACarrierFillingTheBand)
+{
+    tx::BandCarrier c;
+    c.settings.modcods = {4};
+    c.settings.symbolRate = 1500000;
+    c.settings.rollOff = tx::RollOff::R020;
+    c.esn0Db = 8;
+    tx::BandComposer band({c}, kBandRate, 3);
+    ASSERT_EQ(band.error(), "");
+    std::vector<tx::cf32> samples;
+    band.generate(samples, size_t(0.25 * kBandRate));
+    PowerSpectrum spectrum(2048);
+    spectrum.add(samples.data(), samples.size());
+    const std::vector<float> mean = spectrum.mean();
+    EXPECT_TRUE(findCarriers(mean).empty());   // the median is the carrier's top
+    // As a survey looks: nothing narrower than 25 ksym/s (the lumps between
+    // the carrier's slopes and the band's edges are a few bins wide).
+    CarrierSearch filled;
+    filled.minimumBins = 18;
+    filled.floor = filledBandFloor(mean);
+    ASSERT_GT(filled.floor, 0.0);
+    const std::vector<FoundCarrier> found = findCarriers(mean, filled);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_NEAR(found[0].symbolRate * kBandRate, 1500000, 0.03 * 1500000);
+    SymbolRateMeter meter(found[0].centre, found[0].symbolRate);
+    meter.add(samples.data(), samples.size());
+    EXPECT_NEAR(meter.measure() * kBandRate, 1500000, 0.001 * 1500000);
+
+    PowerSpectrum noise(2048);
+    const std::vector<tx::cf32> floorOnly = composeBand({}, 0.25);
+    noise.add(floorOnly.data(), floorOnly.size());
+    EXPECT_EQ(filledBandFloor(noise.mean()), 0.0);
+}

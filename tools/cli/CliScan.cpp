@@ -12,11 +12,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 
 #include <unistd.h>
@@ -99,8 +102,17 @@ int runScan(const CliOptions& options, InputDevice* radio)
     BandSurvey survey(sampleRate);
     chain.setDecodingInput(false);
     chain.setSpectrumShown(false);
-    chain.setSurveyObserver([&survey](const WorkBuffer& block, uint64_t) {
+    // Once the survey has its carriers the input is held (a recording would
+    // otherwise run on unread) until the identification has begun.
+    std::mutex surveyed;
+    std::condition_variable identifying;
+    bool handedOver = false;
+    chain.setSurveyObserver([&](const WorkBuffer& block, uint64_t) {
         survey.add(reinterpret_cast<const int16_t*>(block.data()), block.size() / 4);
+        if (!survey.done())
+            return;
+        std::unique_lock<std::mutex> lock(surveyed);
+        identifying.wait_for(lock, std::chrono::seconds(2), [&]() { return handedOver; });
     });
     std::unique_ptr<CarrierIdentifier> identifier;
     std::atomic<CarrierIdentifier*> visiting{nullptr};
@@ -141,7 +153,9 @@ int runScan(const CliOptions& options, InputDevice* radio)
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&]() {
         receiver.followRollOff();
-        if (interrupted.load() || input.finished()) {
+        // At a recording's end what is still in the chain's queues is
+        // signal too: the scan goes on until the chain has taken it all.
+        if (interrupted.load() || (input.finished() && chain.waitIdle(std::chrono::milliseconds(0)))) {
             QCoreApplication::quit();
             return;
         }
@@ -150,10 +164,15 @@ int runScan(const CliOptions& options, InputDevice* radio)
             if (!options.json && !options.quiet)
                 report.line("survey: " + std::to_string(survey.carriers().size()) + " carriers after " +
                             fixed(double(survey.samplesTaken()) / sampleRate, 1) + " s of signal");
-            chain.setSurveyObserver({});
             identifier = std::make_unique<CarrierIdentifier>(receiver, survey.carriers());
             visiting.store(identifier.get());
             chain.setDecodingInput(true);
+            {
+                std::lock_guard<std::mutex> lock(surveyed);
+                handedOver = true;
+            }
+            identifying.notify_all();
+            chain.setSurveyObserver({});
         }
         if (identifier && !identifier->step())
             QCoreApplication::quit();
@@ -161,6 +180,12 @@ int runScan(const CliOptions& options, InputDevice* radio)
     poll.start(10);
     QCoreApplication::exec();
 
+    {
+        std::lock_guard<std::mutex> lock(surveyed);
+        handedOver = true;
+    }
+    identifying.notify_all();
+    chain.setSurveyObserver({});
     input.stop();
     chain.waitIdle(std::chrono::seconds(10));
     visiting.store(nullptr);
