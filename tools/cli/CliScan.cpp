@@ -4,22 +4,20 @@
 #include "ReportStream.h"
 #include "RunStatus.h"
 #include "fec/FrameTag.h"
+#include "receiver/BandScan.h"
 #include "receiver/ProcessingChain.h"
 #include "receiver/Receiver.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <sstream>
 
 #include <unistd.h>
@@ -98,32 +96,12 @@ int runScan(const CliOptions& options, InputDevice* radio)
     const double sampleRate = double(receiver.settings().sampleRate);
     RunStatus status(chain, true, options.json, sampleRate);
 
-    // First the survey alone: no stage runs while it reads the band.
-    BandSurvey survey(sampleRate);
-    chain.setDecodingInput(false);
+    // First the survey alone, then each carrier visited.
     chain.setSpectrumShown(false);
-    // Once the survey has its carriers the input is held (a recording would
-    // otherwise run on unread) until the identification has begun.
-    std::mutex surveyed;
-    std::condition_variable identifying;
-    bool handedOver = false;
-    chain.setSurveyObserver([&](const WorkBuffer& block, uint64_t) {
-        survey.add(reinterpret_cast<const int16_t*>(block.data()), block.size() / 4);
-        if (!survey.done())
-            return;
-        std::unique_lock<std::mutex> lock(surveyed);
-        identifying.wait_for(lock, std::chrono::seconds(2), [&]() { return handedOver; });
-    });
-    std::unique_ptr<CarrierIdentifier> identifier;
-    std::atomic<CarrierIdentifier*> visiting{nullptr};
-    chain.setFrameResultObserver([&visiting](const FrameTag& tag) {
-        if (CarrierIdentifier* v = visiting.load())
-            v->frameReleased(tag);
-    });
-    chain.setServiceListObserver([&visiting](const std::vector<std::string>& lines, const std::string&) {
-        if (CarrierIdentifier* v = visiting.load())
-            v->servicesListed(lines);
-    });
+    BandScan scan(receiver);
+    chain.setFrameResultObserver([&scan](const FrameTag& tag) { scan.frameReleased(tag); });
+    chain.setServiceListObserver(
+        [&scan](const std::vector<std::string>& lines, const std::string&) { scan.servicesListed(lines); });
     chain.setRollOffObserver(receiver.rollOffReporter());
 
     std::optional<double> centre;
@@ -159,50 +137,30 @@ int runScan(const CliOptions& options, InputDevice* radio)
             QCoreApplication::quit();
             return;
         }
-        if (!identifier && survey.done()) {
-            // The carriers found: now each is visited with the whole chain.
-            if (!options.json && !options.quiet)
-                report.line("survey: " + std::to_string(survey.carriers().size()) + " carriers after " +
-                            fixed(double(survey.samplesTaken()) / sampleRate, 1) + " s of signal");
-            identifier = std::make_unique<CarrierIdentifier>(receiver, survey.carriers());
-            visiting.store(identifier.get());
-            chain.setDecodingInput(true);
-            {
-                std::lock_guard<std::mutex> lock(surveyed);
-                handedOver = true;
-            }
-            identifying.notify_all();
-            chain.setSurveyObserver({});
-        }
-        if (identifier && !identifier->step())
+        const bool going = scan.step();
+        if (scan.surveyJustDone() && !options.json && !options.quiet)
+            report.line("survey: " + std::to_string(scan.carriers().size()) + " carriers after " +
+                        fixed(double(scan.surveySamples()) / sampleRate, 1) + " s of signal");
+        if (!going)
             QCoreApplication::quit();
     });
     poll.start(10);
     QCoreApplication::exec();
 
-    {
-        std::lock_guard<std::mutex> lock(surveyed);
-        handedOver = true;
-    }
-    identifying.notify_all();
-    chain.setSurveyObserver({});
+    scan.release();
     input.stop();
     chain.waitIdle(std::chrono::seconds(10));
-    visiting.store(nullptr);
     chain.stop();
-    if (!survey.done())
-        survey.end();   // the input ended first: the carriers seen so far
-    const std::vector<SurveyedCarrier> carriers = identifier ? identifier->surveyed() : survey.carriers();
-    const std::vector<CarrierIdentity> identities =
-        identifier ? identifier->identities() : std::vector<CarrierIdentity>();
-    if (!options.json && !options.quiet && identifier && !identifier->finished())
+    scan.end();   // where the input ended first: the carriers seen so far
+    const std::vector<SurveyedCarrier> carriers = scan.carriers();
+    const std::vector<CarrierIdentity> identities = scan.identities();
+    if (!options.json && !options.quiet && !carriers.empty() && !scan.identifiedAll())
         std::cerr << "tavirel-cli: warning: the input ended before every carrier could be identified" << std::endl;
     for (size_t i = 0; i < carriers.size(); ++i)
         report.line(carrierLine(int(i + 1), carriers[i], i < identities.size() ? &identities[i] : nullptr, centre,
                                 options.json));
     if (!options.json)
         report.line("scan: " + std::to_string(carriers.size()) + " carriers in " +
-                    fixed(double(std::max(chain.demodulatedSamples(), survey.samplesTaken())) / sampleRate, 1) +
-                    " s of signal");
+                    fixed(double(scan.samplesTaken()) / sampleRate, 1) + " s of signal");
     return kExitDone;
 }
