@@ -4,36 +4,14 @@
 #include "receiver/Receiver.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 AutoSymbolRate::AutoSymbolRate(Receiver& receiver)
-    : receiver(receiver)
+    : receiver(receiver), survey(newSurvey()), feed(receiver.chain(), survey)
 {
-    survey = newSurvey();
-    look->survey = survey;
-    ProcessingChain& chain = receiver.chain();
-    chain.setDecodingInput(false);
-    chain.setSurveyObserver([look = look](const WorkBuffer& block, uint64_t) {
-        std::unique_lock<std::mutex> lock(look->mutex);
-        if (look->finished)
-            return;
-        const std::shared_ptr<BandSurvey> s = look->survey;
-        lock.unlock();
-        s->add(reinterpret_cast<const int16_t*>(block.data()), block.size() / 4);
-        if (!s->done())
-            return;
-        // Held until the owner has acted on the answer.
-        lock.lock();
-        look->changed.wait_for(lock, std::chrono::milliseconds(kHoldMilliseconds),
-                               [&]() { return look->finished || look->survey != s; });
-    });
 }
 
-AutoSymbolRate::~AutoSymbolRate()
-{
-    finish();
-}
+AutoSymbolRate::~AutoSymbolRate() = default;
 
 std::shared_ptr<BandSurvey> AutoSymbolRate::newSurvey() const
 {
@@ -48,22 +26,7 @@ std::shared_ptr<BandSurvey> AutoSymbolRate::newSurvey() const
 void AutoSymbolRate::surveyAgain()
 {
     survey = newSurvey();
-    std::lock_guard<std::mutex> lock(look->mutex);
-    look->survey = survey;
-    look->changed.notify_all();
-}
-
-void AutoSymbolRate::finish()
-{
-    // The block held meanwhile goes on to the stages.
-    receiver.chain().setDecodingInput(true);
-    {
-        std::lock_guard<std::mutex> lock(look->mutex);
-        look->finished = true;
-        look->changed.notify_all();
-    }
-    // Waits for an observer call under way, which has just been let go.
-    receiver.chain().setSurveyObserver({});
+    feed.replace(survey);
 }
 
 bool AutoSymbolRate::step()
@@ -103,5 +66,5 @@ void AutoSymbolRate::apply(const SurveyedCarrier& carrier)
     LogLine() << "symbol rate: " << receiver.settings().symbolRate << " symbols/s "
               << (carrier.rateMeasured ? "measured" : "from the carrier's width") << ", carrier at "
               << std::lround(carrier.offsetHz) << " Hz";
-    finish();
+    feed.release();
 }

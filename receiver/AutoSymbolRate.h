@@ -4,16 +4,13 @@
 // is known it is set and the chain receives. A band without a carrier is
 // surveyed again until one appears. Driven from the receiver's owner thread.
 //
-// An input that can wait (a file) is held once a survey has its answer
-// until the owner has acted on it, so that none of its signal goes by
-// unreceived; a radio's samples meanwhile are the survey's too.
+// A recording is held while the owner acts on a survey's answer.
 #pragma once
 
 #include "receiver/BandSurvey.h"
+#include "receiver/SurveyFeed.h"
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 class Receiver;
@@ -40,20 +37,11 @@ public:
     // After this many surveys whose line did not show, the rate from the
     // carrier's width is taken.
     static constexpr int kSurveysForALine = 2;
-    // How long the input is held at most for the owner to act.
-    static constexpr int kHoldMilliseconds = 2000;
 
 private:
-    // Shared with the observer on the device's thread.
-    struct Look {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::shared_ptr<BandSurvey> survey;
-        bool finished = false;
-    };
     Receiver& receiver;
-    std::shared_ptr<Look> look = std::make_shared<Look>();
     std::shared_ptr<BandSurvey> survey;
+    SurveyFeed feed;
     std::optional<SurveyedCarrier> result;
     int empty = 0;
     int unmeasured = 0;
@@ -61,5 +49,4 @@ private:
     std::shared_ptr<BandSurvey> newSurvey() const;
     void surveyAgain();
     void apply(const SurveyedCarrier& carrier);
-    void finish();
 };

@@ -3,39 +3,17 @@
 #include "receiver/Receiver.h"
 
 #include <algorithm>
-#include <chrono>
 
 BandScan::BandScan(Receiver& receiver)
-    : receiver(receiver), survey(std::make_shared<BandSurvey>(double(receiver.settings().sampleRate)))
+    : receiver(receiver), survey(std::make_shared<BandSurvey>(double(receiver.settings().sampleRate))),
+      feed(receiver.chain(), survey)
 {
-    ProcessingChain& chain = receiver.chain();
-    chain.setDecodingInput(false);
-    chain.setSurveyObserver([survey = survey, hold = hold](const WorkBuffer& block, uint64_t) {
-        survey->add(reinterpret_cast<const int16_t*>(block.data()), block.size() / 4);
-        if (!survey->done())
-            return;
-        std::unique_lock<std::mutex> lock(hold->mutex);
-        hold->released.wait_for(lock, std::chrono::milliseconds(kHoldMilliseconds), [&]() { return hold->open; });
-    });
 }
 
 BandScan::~BandScan()
 {
-    release();
+    feed.release();
     visiting.store(nullptr);
-}
-
-void BandScan::release()
-{
-    // Decoding first: the block held meanwhile goes on to the stages.
-    receiver.chain().setDecodingInput(true);
-    {
-        std::lock_guard<std::mutex> lock(hold->mutex);
-        hold->open = true;
-    }
-    hold->released.notify_all();
-    // Waits for an observer call under way, which has just been let go.
-    receiver.chain().setSurveyObserver({});
 }
 
 bool BandScan::step()
@@ -43,7 +21,7 @@ bool BandScan::step()
     if (!identifier && survey->done()) {
         identifier = std::make_unique<CarrierIdentifier>(receiver, survey->carriers());
         visiting.store(identifier.get());
-        release();
+        feed.release();
     }
     return !identifier || identifier->step();
 }

@@ -9,11 +9,10 @@
 
 #include "receiver/BandSurvey.h"
 #include "receiver/CarrierIdentifier.h"
+#include "receiver/SurveyFeed.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 class Receiver;
@@ -32,7 +31,7 @@ public:
     bool surveyJustDone();
     // Lets a held input go and looks at the band no more: before the input
     // is stopped.
-    void release();
+    void release() { feed.release(); }
     // The input has ended: the carriers seen so far are the answer. Call
     // once the input has stopped.
     void end();
@@ -48,17 +47,10 @@ public:
     void frameReleased(const FrameTag& tag);
     void servicesListed(const std::vector<std::string>& lines);
 
-    static constexpr int kHoldMilliseconds = 2000;
-
 private:
-    struct Hold {
-        std::mutex mutex;
-        std::condition_variable released;
-        bool open = false;
-    };
     Receiver& receiver;
     std::shared_ptr<BandSurvey> survey;
-    std::shared_ptr<Hold> hold = std::make_shared<Hold>();
+    SurveyFeed feed;
     std::unique_ptr<CarrierIdentifier> identifier;
     std::atomic<CarrierIdentifier*> visiting{nullptr};
     bool announced = false;
