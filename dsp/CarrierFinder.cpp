@@ -49,7 +49,7 @@ struct Piece {
     int last;
 };
 
-// Parts a run of bins above the threshold where it dips between two tops.
+// Splits a run of bins above the threshold where it dips between two tops.
 void split(const std::vector<double>& excess, Piece piece, double depth, std::vector<Piece>& out)
 {
     int deepest = -1;

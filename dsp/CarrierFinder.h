@@ -24,7 +24,7 @@ struct CarrierSearch {
     // Narrower carriers (in bins, at half their top) are not reported.
     int minimumBins = 4;
     // A dip between two tops to less than this fraction of the lower one
-    // parts two carriers that touch.
+    // splits two carriers that touch.
     double splitDepth = 0.5;
     // A piece within a bandwidth of a carrier whose top stands more than
     // this many times higher is that carrier's shoulder (a transmitter's

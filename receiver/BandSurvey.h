@@ -5,7 +5,7 @@
 #pragma once
 
 #include "dsp/CarrierFinder.h"
-#include "dsp/PowerSpectrum.h"
+#include "dsp/AveragedPower.h"
 #include "dsp/SymbolRateMeter.h"
 
 #include <atomic>
@@ -64,7 +64,7 @@ private:
     int spectrumTransforms;
     std::optional<double> focus;
     bool lineRequired = false;   // the carriers found hold only with a line at their rate
-    PowerSpectrum power;
+    AveragedPower power;
     std::vector<std::complex<float>> block;
     std::vector<FoundCarrier> found;
     std::vector<std::unique_ptr<SymbolRateMeter>> meters;

@@ -2,7 +2,7 @@
 // symbol rate from the band's width and then from the line in its squared
 // envelope, its Es/N0 from its top over the floor; nothing in noise alone.
 #include "dsp/CarrierFinder.h"
-#include "dsp/PowerSpectrum.h"
+#include "dsp/AveragedPower.h"
 #include "dsp/SymbolRateMeter.h"
 #include "tx/BandComposer.h"
 
@@ -44,7 +44,7 @@ std::vector<tx::cf32> composeBand(const std::vector<Placed>& placed, double seco
 
 std::vector<FoundCarrier> survey(const std::vector<tx::cf32>& samples, int size = 2048)
 {
-    PowerSpectrum spectrum(size);
+    AveragedPower spectrum(size);
     spectrum.add(samples.data(), samples.size());
     return findCarriers(spectrum.mean());
 }
@@ -165,7 +165,7 @@ TEST(CarrierFinder, ACarrierFillingTheBand)
     ASSERT_EQ(band.error(), "");
     std::vector<tx::cf32> samples;
     band.generate(samples, size_t(0.25 * kBandRate));
-    PowerSpectrum spectrum(2048);
+    AveragedPower spectrum(2048);
     spectrum.add(samples.data(), samples.size());
     const std::vector<float> mean = spectrum.mean();
     EXPECT_TRUE(findCarriers(mean).empty());   // the median is the carrier's top
@@ -182,7 +182,7 @@ TEST(CarrierFinder, ACarrierFillingTheBand)
     meter.add(samples.data(), samples.size());
     EXPECT_NEAR(meter.measure() * kBandRate, 1500000, 0.001 * 1500000);
 
-    PowerSpectrum noise(2048);
+    AveragedPower noise(2048);
     const std::vector<tx::cf32> floorOnly = composeBand({}, 0.25);
     noise.add(floorOnly.data(), floorOnly.size());
     EXPECT_EQ(filledBandFloor(noise.mean()), 0.0);

@@ -194,7 +194,7 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
         "standard, modcod, frame, pilots, rolloff, code-rate, symbol-rate, offset, esn0 (against the floor, "
         "default 10), service, provider, dropout, e.g. \"symbol-rate=125000;offset=-1.2e6;modcod=8PSK 2/3;"
         "esn0=9;service=ALPHA\". Repeat for each carrier.",
-        "spec");
+        "pairs");
     p.addOptions({band, carrier});
     p.addOptions({standardOptions.help, standardOptions.version, standard, modcod, frame, pilots, rolloff, codeRate, gse, gsePdu, gseLabel, ts, isi, loop,
                   service, provider, payloadRate, symbolRate, sampleRate, span, offset, phase, timing, drift, phaseNoise, dropout, clockPpm, esn0, level,
@@ -381,11 +381,11 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
             return bad(band, "needs --duration");
         if (p.isSet(frames) || !o.symbolsPath.empty() || !o.bbframesPath.empty() || p.isSet(level))
             return bad(band, "takes --duration and --total-level, not --frames, --level or the symbol and BBFRAME outputs");
-        for (const QString& spec : p.values(carrier)) {
+        for (const QString& description : p.values(carrier)) {
             tx::BandCarrier c;
             std::string why;
-            if (!parseBandCarrier(spec, s.sampleRate, c, why))
-                return bad(carrier, "'" + spec + "': " + QString::fromStdString(why));
+            if (!parseBandCarrier(description, s.sampleRate, c, why))
+                return bad(carrier, "'" + description + "': " + QString::fromStdString(why));
             o.carriers.push_back(c);
         }
         return ParseResult::Run;
@@ -399,14 +399,14 @@ ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& o, s
     return ParseResult::Run;
 }
 
-bool parseBandCarrier(const QString& spec, int64_t sampleRate, tx::BandCarrier& carrier, std::string& message)
+bool parseBandCarrier(const QString& description, int64_t sampleRate, tx::BandCarrier& carrier, std::string& message)
 {
     static const QStringList keys = {"standard", "modcod", "frame",   "pilots",  "rolloff", "code-rate", "symbol-rate",
                                      "offset",   "esn0",   "service", "provider", "dropout"};
     // As the transmitter's own options, for one carrier at the band's rate.
     QStringList arguments = {"tavirel-siggen", "--output", "-", "--sample-rate", QString::number(sampleRate)};
     bool esn0Given = false;
-    for (const QString& pair : spec.split(';', Qt::SkipEmptyParts)) {
+    for (const QString& pair : description.split(';', Qt::SkipEmptyParts)) {
         const int equals = pair.indexOf('=');
         const QString key = pair.left(equals).trimmed();
         if (equals < 0 || !keys.contains(key)) {

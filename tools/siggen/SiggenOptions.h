@@ -39,9 +39,9 @@ struct SiggenOptions {
 // Error: `message` names the problem.
 ParseResult parseSiggenOptions(const QStringList& arguments, SiggenOptions& options, std::string& message);
 
-// One carrier of a band from its KEY=VALUE;... spec, at the band's sample
+// One carrier of a band from its KEY=VALUE;... description, at the band's sample
 // rate; false with `message` naming the problem.
-bool parseBandCarrier(const QString& spec, int64_t sampleRate, tx::BandCarrier& carrier, std::string& message);
+bool parseBandCarrier(const QString& description, int64_t sampleRate, tx::BandCarrier& carrier, std::string& message);
 
 // One line describing what is transmitted.
 std::string describeSettings(const tx::TxSettings& settings);

@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <vector>
 
-class PowerSpectrum {
+class AveragedPower {
 public:
-    explicit PowerSpectrum(int size);
+    explicit AveragedPower(int size);
 
     int size() const { return fft.size(); }
     // Any number of samples; each N completed is a transform.

@@ -1,8 +1,8 @@
-#include "dsp/PowerSpectrum.h"
+#include "dsp/AveragedPower.h"
 
 #include <cmath>
 
-PowerSpectrum::PowerSpectrum(int size) : fft(size), window(size_t(size)), transformed(size_t(size)), sums(size_t(size))
+AveragedPower::AveragedPower(int size) : fft(size), window(size_t(size)), transformed(size_t(size)), sums(size_t(size))
 {
     const double pi = 3.14159265358979323846;
     for (int k = 0; k < size; ++k) {
@@ -12,7 +12,7 @@ PowerSpectrum::PowerSpectrum(int size) : fft(size), window(size_t(size)), transf
     pending.reserve(size_t(size));
 }
 
-void PowerSpectrum::add(const std::complex<float>* samples, size_t count)
+void AveragedPower::add(const std::complex<float>* samples, size_t count)
 {
     const size_t n = size_t(fft.size());
     while (count > 0) {
@@ -31,7 +31,7 @@ void PowerSpectrum::add(const std::complex<float>* samples, size_t count)
     }
 }
 
-std::vector<float> PowerSpectrum::mean() const
+std::vector<float> AveragedPower::mean() const
 {
     std::vector<float> out(sums.size(), 0.0f);
     if (taken == 0)
@@ -41,7 +41,7 @@ std::vector<float> PowerSpectrum::mean() const
     return out;
 }
 
-void PowerSpectrum::clear()
+void AveragedPower::clear()
 {
     std::fill(sums.begin(), sums.end(), 0.0);
     pending.clear();
