@@ -1,5 +1,7 @@
 #include "dsp/SymbolRateMeter.h"
 
+#include "dsp/HalfBandDecimator.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -9,9 +11,11 @@ constexpr double kPi = 3.14159265358979323846;
 
 // The half-band stage of the chain's decimator, in floats: clean up to
 // ±0.084 of its input rate, 74 dB down from 0.416.
-constexpr float kHalfBand[15] = {-9 / 32768.f,   0, 308 / 32768.f,   0, -1866 / 32768.f, 0, 9759 / 32768.f, 0.5f,
-                                 9759 / 32768.f, 0, -1866 / 32768.f, 0, 308 / 32768.f,   0, -9 / 32768.f};
-constexpr int kHalfBandTaps = 15;
+constexpr int kHalfBandTaps = HalfBandDecimator::kTaps;
+inline float halfBandTap(int t)
+{
+    return float(HalfBandDecimator::kCoefficients[size_t(t)]) / 32768.0f;
+}
 // After the halvings at least this many samples per symbol remain: the
 // band's edges (0.68 Rs at roll-off 0.35, plus a stray of the centre) lie
 // within the last stage's clean ±0.168 of its output rate.
@@ -88,7 +92,7 @@ void SymbolRateMeter::halve(size_t stage, std::complex<float> x)
         std::complex<float> y = 0;
         const size_t first = s.history.size() - kHalfBandTaps;
         for (int t = 0; t < kHalfBandTaps; ++t)
-            y += kHalfBand[t] * s.history[first + size_t(t)];
+            y += halfBandTap(t) * s.history[first + size_t(t)];
         if (stage + 1 < stages.size())
             halve(stage + 1, y);
         else
