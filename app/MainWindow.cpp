@@ -3,6 +3,7 @@
 #include "app/ReleaseNotes.h"
 #include "app/StatusText.h"
 #include "app/WindowPlacement.h"
+#include "app/WindowScan.h"
 #include "core/CpuInfo.h"
 #include "core/Log.h"
 #include "demod/PlSignalling.h"
@@ -11,12 +12,14 @@
 #include "devices/DeviceLibraries.h"
 #include "devices/DeviceSettings.h"
 #include "devices/TCPInputDevice.h"
+#include "receiver/AutoSymbolRate.h"
 #include "ui/DebugWindow.h"
 #include "ui/EqualizerWindow.h"
 #include "ui/TCPInputDialog.h"
 #include "ui/IQPlot.h"
 #include "ui/InputStreamMenu.h"
 #include "ui/PowerLevels.h"
+#include "ui/ScanDock.h"
 #include "ui/ScrollablePages.h"
 #include "ui/TraceDisplay.h"
 #include "ui/WaterfallDisplay.h"
@@ -25,6 +28,7 @@
 
 #include <QActionGroup>
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -165,6 +169,9 @@ MainWindow::~MainWindow()
         device->close();
         device = nullptr;
     }
+    // A scan or a measurement under way lets go of the band first.
+    windowScan.reset();
+    autoRate.reset();
     // Statistics rows leave the panel's layout as their workers stop; the
     // widgets go with the window.
     receiverChain->stop([this](Worker&) {
@@ -300,7 +307,10 @@ void MainWindow::setUpGui(const WindowOptions& options)
     connect(ui->widget_waterfall, &WaterfallDisplay::centerFreqChanged, this, &MainWindow::centerFreqChanged);
     connect(ui->widget_waterfall, &WaterfallDisplay::offsetFreqChanged, this, &MainWindow::offsetFreqChanged);
     WaterfallDisplay* waterfall = ui->widget_waterfall;
-    receiverChain->setServiceListObserver([waterfall](const std::vector<std::string>& lines, const std::string& text) {
+    setUpScan();
+    receiverChain->setServiceListObserver([waterfall, relay = windowScan->relay()](const std::vector<std::string>& lines,
+                                                                                const std::string& text) {
+        relay->servicesListed(lines);
         QStringList list;
         for (const std::string& line : lines)
             list << QString::fromStdString(line);
@@ -320,9 +330,10 @@ void MainWindow::setUpGui(const WindowOptions& options)
     attachOutputSinks(*receiverChain, outputs);
     // Each MODCOD met, at the recorded sample its frame began at, for a SigMF
     // recording's description (any thread; the counts are atomic, the notes locked).
-    receiverChain->setFrameResultObserver([this](const FrameTag& tag) {
+    receiverChain->setFrameResultObserver([this, relay = windowScan->relay()](const FrameTag& tag) {
         if (tag.result >= 0)
             sigmfNotes.frameDecoded(tag, outputs.recording());
+        relay->frameReleased(tag);
     });
     receiverChain->setRollOffObserver(queuedRollOffNotification(this));
 
@@ -337,10 +348,96 @@ void MainWindow::setUpGui(const WindowOptions& options)
                       << rate << " sym/s";
         ui->sld_srate->setValue(rate);
     }
+    if (options.symbolRateAuto)
+        autoRateBox->setChecked(true);
     if (options.standard == Standard::DvbS)
         on_btn_std_s1_clicked();
     if (options.carrierLoop && *options.carrierLoop != ui->cb_crec_fine_enabled->isChecked())
         ui->cb_crec_fine_enabled->click();
+}
+
+// The "Scan" action and the carriers dock beside the Spectrum View; the
+// symbol rate's "Auto" choice beside its presets.
+void MainWindow::setUpScan()
+{
+    carriersDock = new ScanDock(this);
+    addDockWidget(Qt::BottomDockWidgetArea, carriersDock);
+    splitDockWidget(ui->dock_spectrum, carriersDock, Qt::Horizontal);
+    carriersDock->hide();
+    WindowScan::Input input;
+    input.connected = [this] { return device != nullptr; };
+    input.centreHz = [this]() -> std::optional<double> {
+        if (device == nullptr)
+            return std::nullopt;
+        return double(device->getFrequency());
+    };
+    input.oscillatorsHz = {general.freqLo0 * 1e6, general.freqLo1 * 1e6};
+    input.freeBand = [this] { setSymbolRateAuto(false); };
+    windowScan = std::make_unique<WindowScan>(*receiver, carriersDock, ui->widget_waterfall, input);
+    connect(windowScan.get(), &WindowScan::tuningChanged, this, &MainWindow::showTuning);
+
+    scanMenuAction = new QAction("Scan", this);
+    scanMenuAction->setObjectName("act_scan");
+    scanMenuAction->setToolTip("Find the carriers of the band and list them in the Carriers dock");
+    ui->menubar->insertAction(ui->menu_help->menuAction(), scanMenuAction);
+    connect(scanMenuAction, &QAction::triggered, this, [this] {
+        carriersDock->show();
+        carriersDock->raise();
+        if (device != nullptr && !windowScan->scanning())
+            windowScan->start();
+    });
+
+    autoRateBox = new QCheckBox("Auto", ui->box_srate->parentWidget());
+    autoRateBox->setObjectName("cb_srate_auto");
+    autoRateBox->setToolTip("Measure the symbol rate of the carrier the receiver is tuned to (Symbol rate: Auto)");
+    ui->hl_srate->addWidget(autoRateBox);
+    connect(autoRateBox, &QCheckBox::toggled, this, &MainWindow::setSymbolRateAuto);
+}
+
+void MainWindow::setSymbolRateAuto(bool on)
+{
+    if (autoRateBox->isChecked() != on) {
+        autoRateBox->setChecked(on);   // comes back here through toggled
+        return;
+    }
+    if (!on) {
+        autoRate.reset();
+        return;
+    }
+    windowScan->yieldBand();
+    if (device != nullptr && !autoRate) {
+        LogLine() << "Measuring the symbol rate";
+        autoRate = std::make_unique<AutoSymbolRate>(*receiver);
+    }
+}
+
+// Owner thread, at each refresh: once the rate is known the controls show it.
+void MainWindow::followAutoRate()
+{
+    if (!autoRate || !autoRate->step())
+        return;
+    const SurveyedCarrier c = *autoRate->carrier();
+    LogLine() << "Symbol rate " << (c.rateMeasured ? "measured: " : "from the carrier's width: ")
+              << receiver->settings().symbolRate << " symbols/s";
+    showTuning(QString());
+    autoRateBox->setToolTip(QString("Measured: %1 symbols/s, carrier at %2 kHz")
+                                .arg(receiver->settings().symbolRate)
+                                .arg(c.offsetHz / 1e3, 0, 'f', 1));
+}
+
+void MainWindow::showTuning(const QString& limited)
+{
+    if (!limited.isEmpty())
+        LogLine() << limited.toStdString();
+    const ReceiverSettings& s = receiver->settings();
+    const QSignalBlocker sliderQuiet(ui->sld_srate);
+    const QSignalBlocker boxQuiet(ui->box_srate);
+    const QSignalBlocker rateQuiet(ui->box_depuncture);
+    ui->sld_srate->setValue(s.symbolRate);
+    ui->box_srate->setValue(s.symbolRate / 1000);
+    ui->box_depuncture->setCurrentIndex(int(s.codeRate));
+    showStandardControls();
+    showDecimation();
 }
 
 void MainWindow::applyGeneralSettings()
@@ -540,12 +637,18 @@ void MainWindow::deviceOpened()
     statusTimer.start(20);
     receiverChain->dvbsDecoding().requestSyncReset();
     LogLine() << "device has been opened.";
+    windowScan->inputChanged();
+    if (autoRateBox->isChecked())
+        setSymbolRateAuto(true);
 }
 
 void MainWindow::deviceClosed()
 {
     statusTimer.stop();
     device = nullptr;
+    autoRate.reset();
+    windowScan->inputEnded();
+    windowScan->inputChanged();
     // The samples the device delivered are still on their way through the
     // chain (seconds of them when a fast source outran a slow machine):
     // they reach the outputs and the recording before the stream ends,
@@ -687,6 +790,8 @@ void MainWindow::on_sld_filter_valueChanged(int hz)
 
 void MainWindow::on_sld_srate_valueChanged(int symbolRate)
 {
+    // A rate given by hand: no more measuring.
+    setSymbolRateAuto(false);
     ui->box_srate->blockSignals(true);
     ui->box_srate->setValue(symbolRate / 1000);
     ui->box_srate->blockSignals(false);
@@ -1015,6 +1120,8 @@ void MainWindow::slot_60hz_timer_ovf()
 {
     ProcessingChain& chain = *receiverChain;
     DemodWorker& demod = chain.demodWorker();
+
+    followAutoRate();
 
     // 1. A waterfall line once more than 15 spectra are in.
     if (chain.takeSpectrum(spectrumLine)) {

@@ -27,8 +27,12 @@
 namespace Ui {
 class MainWindow;
 }
+class AutoSymbolRate;
 class DebugWindow;
 class EqualizerWindow;
+class QCheckBox;
+class ScanDock;
+class WindowScan;
 class QActionGroup;
 class QLabel;
 class QSpinBox;
@@ -80,6 +84,13 @@ public:
     // Records into `path` as if the type were chosen, Record pressed and the
     // file picked in its dialog. False when the file cannot be opened.
     bool startRecording(RecordType type, const QString& path);
+
+    // The band scan and its dock; the symbol rate's "Auto" choice.
+    WindowScan* bandScan() const { return windowScan.get(); }
+    ScanDock* scanDock() const { return carriersDock; }
+    QAction* scanAction() const { return scanMenuAction; }
+    QCheckBox* symbolRateAutoBox() const { return autoRateBox; }
+    bool measuringSymbolRate() const { return autoRate != nullptr; }
 
     EqualizerWindow* equalizerTapWindow() const { return equalizerWindow; }
     DebugWindow* debugPlotWindow() const { return debugWindow; }
@@ -175,6 +186,10 @@ private:
     void setOverlayOpacity(double opacity);
     void switchStandard(Standard standard);
     void refreshLabels(bool readingsDue);
+    void setUpScan();
+    void showTuning(const QString& limited);   // the controls as the receiver is tuned now
+    void setSymbolRateAuto(bool on);
+    void followAutoRate();
 
     WindowMessages messages;
     std::unique_ptr<Ui::MainWindow> ui;
@@ -218,4 +233,9 @@ private:
     std::vector<float> waterfallValues;   // the same as the waterfall's 0 … 1
     std::vector<std::complex<float>> plotSymbols;   // demodulated since the last refresh
     std::unique_ptr<DebugFeed> debugFeed;
+    ScanDock* carriersDock = nullptr;
+    QAction* scanMenuAction = nullptr;
+    std::unique_ptr<WindowScan> windowScan;
+    QCheckBox* autoRateBox = nullptr;
+    std::unique_ptr<AutoSymbolRate> autoRate;   // while the rate is being measured
 };

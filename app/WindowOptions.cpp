@@ -33,7 +33,7 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& o, s
     const QCommandLineOption tcp("tcp", "Connect the TCP input at start to HOST:PORT (an address or a host name), without the dialog.", "host:port");
     const QCommandLineOption format("format", "With --tcp: sample format s8, s16 or f32. Default: s16.", "fmt", "s16");
     const QCommandLineOption sampleRate("sample-rate", "With --tcp: sample rate in Hz, 100000 to 100000000. Default: 2000000.", "hz", "2000000");
-    const QCommandLineOption symbolRate("symbol-rate", "Symbol rate in symbols/s to start with. Default: 1000000.", "syms");
+    const QCommandLineOption symbolRate("symbol-rate", "Symbol rate in symbols/s to start with, or auto (measured from the carrier the receiver is tuned to). Default: 1000000.", "syms");
     const QCommandLineOption standardOpt("standard", "dvbs2 or dvbs to start with. Default: dvbs2.", "std");
     const QCommandLineOption carrierLoop(
         "carrier-loop",
@@ -92,10 +92,12 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& o, s
         s.bandwidthMHz = std::round(rate) / 1e6;
         o.tcp = s;
     }
-    if (p.isSet(symbolRate)) {
+    if (p.isSet(symbolRate) && p.value(symbolRate) == "auto") {
+        o.symbolRateAuto = true;
+    } else if (p.isSet(symbolRate)) {
         const double rate = p.value(symbolRate).toDouble(&ok);
         if (!ok || !std::isfinite(rate) || rate < 1000 || rate > 100e6) {
-            message = bad("symbol-rate", p.value(symbolRate), "expected 1000 to 100000000 symbols/s");
+            message = bad("symbol-rate", p.value(symbolRate), "expected 1000 to 100000000 symbols/s, or auto");
             return ParseResult::Error;
         }
         o.symbolRate = int32_t(std::lround(rate));

@@ -25,6 +25,7 @@ struct WindowOptions {
     // connected at start as if chosen in the device list and its dialog.
     std::optional<TcpInputSettings> tcp;
     std::optional<int32_t> symbolRate;      // --symbol-rate, sym/s
+    bool symbolRateAuto = false;            // --symbol-rate auto
     std::optional<Standard> standard;       // --standard dvbs2|dvbs
     std::optional<bool> carrierLoop;        // --carrier-loop on|off: the fine carrier loop at start
     // --record [ts:|symbols:|samples:]PATH: recording from the start (once

@@ -34,6 +34,13 @@ bool BandScan::surveyJustDone()
     return true;
 }
 
+void BandScan::cancel()
+{
+    feed.release();
+    if (identifier)
+        identifier->abandon();
+}
+
 void BandScan::end()
 {
     if (!survey->done())
@@ -65,4 +72,25 @@ void BandScan::servicesListed(const std::vector<std::string>& lines)
 {
     if (CarrierIdentifier* v = visiting.load())
         v->servicesListed(lines);
+}
+
+std::vector<ScannedCarrier> BandScan::results() const
+{
+    if (!identifier)
+        return scannedCarriers(survey->carriers(), {});
+    std::vector<CarrierIdentity> told = identifier->identities();
+    // The one being visited counts once it has decoded (its services may
+    // be yet to come).
+    size_t known = identifier->visitedCount();
+    if (known < told.size() && told[known].decoded)
+        ++known;
+    told.resize(known);
+    return scannedCarriers(identifier->surveyed(), told);
+}
+
+int BandScan::visitingIndex() const
+{
+    if (!identifier || identifier->finished())
+        return -1;
+    return int(identifier->visitedCount());
 }

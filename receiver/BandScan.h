@@ -9,6 +9,7 @@
 
 #include "receiver/BandSurvey.h"
 #include "receiver/CarrierIdentifier.h"
+#include "receiver/ScannedCarrier.h"
 #include "receiver/SurveyFeed.h"
 
 #include <atomic>
@@ -32,12 +33,20 @@ public:
     // Lets a held input go and looks at the band no more: before the input
     // is stopped.
     void release() { feed.release(); }
+    // Owner thread: the scan is given up; the input goes on and the
+    // receiver is tuned as it was before.
+    void cancel();
     // The input has ended: the carriers seen so far are the answer. Call
     // once the input has stopped.
     void end();
 
     std::vector<SurveyedCarrier> carriers() const;
     std::vector<CarrierIdentity> identities() const;
+    // The carriers with what visiting them told so far.
+    // Owner thread.
+    std::vector<ScannedCarrier> results() const;
+    // The carrier being visited (from 0), or −1 while surveying or when done.
+    int visitingIndex() const;
     bool identifiedAll() const { return identifier && identifier->finished(); }
     // Samples the survey read, and the signal the scan has taken in all.
     uint64_t surveySamples() const { return survey->samplesTaken(); }

@@ -197,7 +197,21 @@ void CarrierIdentifier::done()
         tune(next);
         return;
     }
-    // Back to where the receiver was.
+    restoreTuning();
+}
+
+void CarrierIdentifier::abandon()
+{
+    if (finished())
+        return;
+    abandonedAt = next;
+    next = carriers.size();
+    restoreTuning();
+}
+
+// Back to where the receiver was.
+void CarrierIdentifier::restoreTuning()
+{
     receiver.setStandard(initial.standard);
     receiver.setCodeRate(initial.codeRate);
     receiver.setMixerOffset(initial.offsetHz / double(initial.sampleRate));

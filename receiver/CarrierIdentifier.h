@@ -10,6 +10,7 @@
 #include "receiver/BandSurvey.h"
 #include "receiver/ReceiverSettings.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -60,6 +61,12 @@ public:
     // carrier has been visited.
     bool step();
     bool finished() const { return next >= carriers.size(); }
+    // Owner thread: no more carriers are visited, and the receiver goes
+    // back to where it was before the first.
+    void abandon();
+    // Owner thread: the carriers visited so far (the first this many
+    // identities are final).
+    size_t visitedCount() const { return std::min({next, carriers.size(), abandonedAt}); }
     const std::vector<SurveyedCarrier>& surveyed() const { return carriers; }
     std::vector<CarrierIdentity> identities() const;
 
@@ -74,6 +81,7 @@ private:
     Limits limits;
     ReceiverSettings initial;
     size_t next = 0;
+    size_t abandonedAt = SIZE_MAX;   // the carrier being visited when abandoned
     std::atomic<Phase> phase{Phase::Dvbs2};
     uint32_t resetsBefore = 0;   // the DVB-S decoder's resets before the try
     int codeRateIndex = 0;
@@ -94,4 +102,5 @@ private:
     uint64_t samples() const;
     uint64_t limit(double seconds, double symbols) const;
     void done();
+    void restoreTuning();
 };

@@ -4,19 +4,21 @@
 
 #include <chrono>
 
-SurveyFeed::SurveyFeed(ProcessingChain& chain, std::shared_ptr<BandSurvey> survey)
-    : chain(chain)
+SurveyFeed::SurveyFeed(ProcessingChain& chain, std::shared_ptr<BandSurvey> survey, Stages stages)
+    : chain(chain), stages(stages)
 {
     shared->survey = std::move(survey);
-    chain.setDecodingInput(false);
-    chain.setSurveyObserver([shared = shared](const WorkBuffer& block, uint64_t) {
+    const bool hold = stages == Stages::Rest;
+    if (hold)
+        chain.setDecodingInput(false);
+    chain.setSurveyObserver([shared = shared, hold](const WorkBuffer& block, uint64_t) {
         std::unique_lock<std::mutex> lock(shared->mutex);
         if (shared->released)
             return;
         const std::shared_ptr<BandSurvey> s = shared->survey;
         lock.unlock();
         s->add(reinterpret_cast<const int16_t*>(block.data()), block.size() / 4);
-        if (!s->done())
+        if (!hold || !s->done())
             return;
         lock.lock();
         shared->changed.wait_for(lock, std::chrono::milliseconds(kHoldMilliseconds),
@@ -39,7 +41,8 @@ void SurveyFeed::replace(std::shared_ptr<BandSurvey> survey)
 void SurveyFeed::release()
 {
     // Decoding first: the block held meanwhile goes on to the stages.
-    chain.setDecodingInput(true);
+    if (stages == Stages::Rest)
+        chain.setDecodingInput(true);
     {
         std::lock_guard<std::mutex> lock(shared->mutex);
         if (shared->released)

@@ -14,7 +14,10 @@ class ProcessingChain;
 
 class SurveyFeed {
 public:
-    SurveyFeed(ProcessingChain& chain, std::shared_ptr<BandSurvey> survey);
+    // Rest: the survey alone takes the samples, as described above. Run:
+    // the stages go on decoding and the survey looks on; nothing is held.
+    enum class Stages { Rest, Run };
+    SurveyFeed(ProcessingChain& chain, std::shared_ptr<BandSurvey> survey, Stages stages = Stages::Rest);
     ~SurveyFeed();
     SurveyFeed(const SurveyFeed&) = delete;
     SurveyFeed& operator=(const SurveyFeed&) = delete;
@@ -35,5 +38,6 @@ private:
         bool released = false;
     };
     ProcessingChain& chain;
+    Stages stages;
     std::shared_ptr<Shared> shared = std::make_shared<Shared>();
 };

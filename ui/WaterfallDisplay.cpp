@@ -151,6 +151,7 @@ void WaterfallDisplay::paintEvent(QPaintEvent*)
         painter.fillRect(QRect(0, rows, width(), height() - rows), Qt::black);
         painter.fillRect(QRect(tint.left, rows, tint.span, height() - rows), QColor(veiled(qRgb(0, 0, 0), tint.alpha)));
     }
+    paintMarks(painter);
     if (sampleRate == 0 || opacity <= 0)
         return;
     painter.setPen(QPen(QColor(0, 0, 0, 200), 2.5));
@@ -173,6 +174,48 @@ void WaterfallDisplay::paintEvent(QPaintEvent*)
     painter.drawStaticText(left + 5, 15, shownText);
     painter.setPen(Qt::black);
     painter.drawStaticText(left + 6, 16, shownText);
+}
+
+void WaterfallDisplay::setCarrierMarks(std::vector<CarrierMark> wanted)
+{
+    marks = std::move(wanted);
+    update();
+}
+
+std::pair<int, int> WaterfallDisplay::markSpan(int width, const CarrierMark& mark)
+{
+    const double centre = (double(mark.position) + 1.0) * 0.5 * width;
+    const double span = std::max(3.0, double(mark.width) * 0.5 * width);
+    return {int(std::lround(centre - span / 2)), int(std::lround(span))};
+}
+
+// Each carrier: a bracket over its band along the foot, green where it
+// decodes and yellow otherwise, its label under it (black with a white
+// shadow, as the service list), kept inside the view.
+void WaterfallDisplay::paintMarks(QPainter& painter)
+{
+    if (marks.empty())
+        return;
+    painter.setFont(textFont);
+    const QFontMetrics metrics(textFont);
+    const int y = markLine(height());
+    for (const CarrierMark& mark : marks) {
+        const auto [left, span] = markSpan(width(), mark);
+        const QColor colour = mark.decodes ? QColor(40, 220, 40) : QColor(240, 220, 40);
+        painter.setPen(QPen(colour, 2));
+        painter.drawLine(left, y, left + span, y);
+        painter.drawLine(left, y - 5, left, y);
+        painter.drawLine(left + span, y - 5, left + span, y);
+        if (mark.label.isEmpty())
+            continue;
+        const int textWidth = metrics.horizontalAdvance(mark.label);
+        const int x = std::clamp(left + span / 2 - textWidth / 2, 1, std::max(1, width() - textWidth - 2));
+        const int baseline = y + 2 + metrics.ascent();
+        painter.setPen(Qt::white);
+        painter.drawText(x, baseline, mark.label);
+        painter.setPen(Qt::black);
+        painter.drawText(x + 1, baseline + 1, mark.label);
+    }
 }
 
 float WaterfallDisplay::positionOf(int x) const

@@ -12,9 +12,19 @@
 #include <QStringList>
 #include <QWidget>
 
+class QPainter;
+
 #include <cstdint>
 #include <mutex>
 #include <vector>
+
+// A carrier a band scan found, marked along the waterfall's foot.
+struct CarrierMark {
+    float position = 0;   // its centre, −1 … +1 across the view
+    float width = 0;      // its occupied band, in the same units (2: the whole view)
+    QString label;        // its rate and, once known, its service
+    bool decodes = false;
+};
 
 class WaterfallDisplay : public QWidget {
     Q_OBJECT
@@ -41,6 +51,15 @@ public:
     // drag in progress keeps the pointer's.
     void setOffsetPosition(float position);
 
+    // The carriers a scan found (owner thread); none: no marks.
+    void setCarrierMarks(std::vector<CarrierMark> marks);
+    const std::vector<CarrierMark>& carrierMarks() const { return marks; }
+    // A mark's left edge and width in pixels for a view `width` wide (at
+    // least three pixels wide, so that the narrowest carrier shows).
+    static std::pair<int, int> markSpan(int width, const CarrierMark& mark);
+    // Where the marks' brackets run, from the foot of a view `height` high.
+    static int markLine(int height) { return height - 16; }
+
     // The band's left edge and width in pixels for a view `width` wide, or
     // an empty range when the sample rate is not known.
     static std::pair<int, int> bandSpan(int width, float offsetPosition, float symbolRate, uint64_t sampleRate);
@@ -66,6 +85,7 @@ private:
     void scaleRowIntoView(int row);
     void rebuildView();
     void scaleAllRows();
+    void paintMarks(QPainter& painter);
     // A colour under the band's veil of white at `alpha` (0 … 255).
     static QRgb veiled(QRgb colour, int alpha);
 
@@ -82,6 +102,7 @@ private:
     QImage view;
     QStaticText shownText;   // the overlay text laid out for the band's width
     QFont textFont;
+    std::vector<CarrierMark> marks;
     float offset = 0;
     bool dragging = false;
     double opacity = 0.5;

@@ -40,12 +40,12 @@ std::string fixed(double value, int decimals)
 
 } // namespace
 
-std::string carrierLine(int number, const SurveyedCarrier& carrier, const CarrierIdentity* identity,
-                        std::optional<double> centreHz, bool asJson)
+std::string carrierLine(int number, const ScannedCarrier& scanned, std::optional<double> centreHz, bool asJson)
 {
-    const bool decoded = identity != nullptr && identity->decoded;
-    // A carrier that decodes is where the receiver's loop found it.
-    const double offsetHz = decoded && identity->offsetHz ? *identity->offsetHz : carrier.offsetHz;
+    const SurveyedCarrier& carrier = scanned.surveyed;
+    const bool decoded = scanned.decodes();
+    const CarrierIdentity* identity = decoded ? &*scanned.identity : nullptr;
+    const double offsetHz = scanned.offsetHz();
     if (asJson) {
         nlohmann::ordered_json j;
         j["type"] = "carrier";
@@ -152,13 +152,11 @@ int runScan(const CliOptions& options, InputDevice* radio)
     chain.waitIdle(std::chrono::seconds(10));
     chain.stop();
     scan.end();   // where the input ended first: the carriers seen so far
-    const std::vector<SurveyedCarrier> carriers = scan.carriers();
-    const std::vector<CarrierIdentity> identities = scan.identities();
+    const std::vector<ScannedCarrier> carriers = scan.results();
     if (!options.json && !options.quiet && !carriers.empty() && !scan.identifiedAll())
         std::cerr << "tavirel-cli: warning: the input ended before every carrier could be identified" << std::endl;
     for (size_t i = 0; i < carriers.size(); ++i)
-        report.line(carrierLine(int(i + 1), carriers[i], i < identities.size() ? &identities[i] : nullptr, centre,
-                                options.json));
+        report.line(carrierLine(int(i + 1), carriers[i], centre, options.json));
     if (!options.json)
         report.line("scan: " + std::to_string(carriers.size()) + " carriers in " +
                     fixed(double(scan.samplesTaken()) / sampleRate, 1) + " s of signal");

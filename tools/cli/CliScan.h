@@ -3,8 +3,7 @@
 #pragma once
 
 #include "CliOptions.h"
-#include "receiver/BandSurvey.h"
-#include "receiver/CarrierIdentifier.h"
+#include "receiver/ScannedCarrier.h"
 
 #include <optional>
 #include <string>
@@ -18,5 +17,4 @@ int runScan(const CliOptions& options, InputDevice* radio = nullptr);
 // One carrier's line (or JSON object): its frequency (the band's centre
 // plus its offset plus the LNB's oscillator, when the centre is known), rate,
 // Es/N0 and what it carries.
-std::string carrierLine(int number, const SurveyedCarrier& carrier, const CarrierIdentity* identity,
-                        std::optional<double> centreHz, bool asJson);
+std::string carrierLine(int number, const ScannedCarrier& carrier, std::optional<double> centreHz, bool asJson);

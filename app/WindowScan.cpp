@@ -1,0 +1,298 @@
+#include "app/WindowScan.h"
+
+#include "core/Log.h"
+#include "receiver/BandScan.h"
+#include "receiver/BandWatch.h"
+#include "receiver/Receiver.h"
+#include "ui/WaterfallDisplay.h"
+
+#include <QStringList>
+
+#include <cmath>
+
+namespace {
+
+QString fixed(double value, int decimals)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+// "125k", "1.5M": short enough for the waterfall's foot.
+QString shortRate(double symbolRate)
+{
+    if (symbolRate >= 1e6)
+        return QString::number(symbolRate / 1e6, 'g', 4) + "M";
+    return QString::number(std::lround(symbolRate / 1e3)) + "k";
+}
+
+QString standardText(Standard standard)
+{
+    return standard == Standard::DvbS2 ? "DVB-S2" : "DVB-S";
+}
+
+} // namespace
+
+void ScanRelay::attach(BandScan* s)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    scan = s;
+}
+
+void ScanRelay::frameReleased(const FrameTag& tag)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (scan != nullptr)
+        scan->frameReleased(tag);
+}
+
+void ScanRelay::servicesListed(const std::vector<std::string>& lines)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (scan != nullptr)
+        scan->servicesListed(lines);
+}
+
+ScanRow scanRow(const ScannedCarrier& carrier, std::optional<double> centreHz, bool visiting,
+                const std::vector<double>& oscillatorsHz)
+{
+    const SurveyedCarrier& s = carrier.surveyed;
+    ScanRow row;
+    row.frequency = centreHz ? fixed((*centreHz + carrier.offsetHz()) / 1e6, 4)
+                             : (carrier.offsetHz() >= 0 ? "+" : "") + fixed(carrier.offsetHz() / 1e6, 4);
+    row.symbolRate = fixed(s.symbolRate / 1e3, 3) + (s.rateMeasured ? "" : " ?");
+    row.esn0 = fixed(s.esn0Db, 1);
+    QStringList tip;
+    if (centreHz) {
+        tip << "Frequency at the radio's input";
+        for (double lo : oscillatorsHz)
+            if (lo > 0)
+                tip << QString("Behind an LNB of %1 MHz: %2 MHz").arg(lo / 1e6, 0, 'f', 0).arg(
+                           (lo + *centreHz + carrier.offsetHz()) / 1e6, 0, 'f', 4);
+    } else {
+        tip << "Offset from the band's centre (the input has no frequency)";
+    }
+    tip << (s.rateMeasured ? "Symbol rate measured from the signal"
+                           : "Symbol rate from the carrier's width: no line at its rate was seen");
+    if (visiting) {
+        row.state = ScanRow::State::Visiting;
+        row.standard = "trying…";
+    } else if (!carrier.visited()) {
+        row.state = ScanRow::State::NotVisited;
+        tip << "Not tried yet: click to receive it, or scan again";
+    } else if (!carrier.decodes()) {
+        row.state = ScanRow::State::Silent;
+        row.standard = "-";
+        tip << "Neither DVB-S2 nor DVB-S decoded here";
+    } else {
+        const CarrierIdentity& id = *carrier.identity;
+        row.state = ScanRow::State::Decodes;
+        row.standard = standardText(id.standard);
+        row.modcod = QString::fromStdString(id.modcod);
+        if (id.rollOff)
+            tip << QString("Roll-off %1").arg(double(*id.rollOff), 0, 'f', 2);
+        if (id.merDb)
+            row.mer = fixed(*id.merDb, 1);
+        QStringList services;
+        for (const std::string& line : id.services)
+            services << QString::fromStdString(line);
+        row.services = services.join(", ");
+    }
+    row.toolTip = tip.join("\n");
+    return row;
+}
+
+CarrierMark carrierMark(const ScannedCarrier& carrier, double sampleRate)
+{
+    CarrierMark mark;
+    const SurveyedCarrier& s = carrier.surveyed;
+    const double rollOff = carrier.decodes() && carrier.identity->rollOff ? double(*carrier.identity->rollOff) : 0.35;
+    mark.position = float(2.0 * carrier.offsetHz() / sampleRate);
+    mark.width = float(2.0 * s.symbolRate * (1.0 + rollOff) / sampleRate);
+    mark.decodes = carrier.decodes();
+    mark.label = shortRate(s.symbolRate);
+    if (carrier.decodes() && !carrier.identity->services.empty()) {
+        // "PROVIDER / SERVICE" lines: the service's name is the mark's.
+        const QString first = QString::fromStdString(carrier.identity->services.front());
+        const int slash = first.lastIndexOf('/');
+        mark.label += " " + (slash >= 0 ? first.mid(slash + 1).trimmed() : first.trimmed());
+    }
+    return mark;
+}
+
+WindowScan::WindowScan(Receiver& receiver, ScanDock* dock, WaterfallDisplay* waterfall, Input input)
+    : receiver(receiver), dock(dock), waterfall(waterfall), input(std::move(input))
+{
+    connect(&ticks, &QTimer::timeout, this, &WindowScan::tick);
+    connect(dock, &ScanDock::scanRequested, this, &WindowScan::start);
+    connect(dock, &ScanDock::stopRequested, this, &WindowScan::stop);
+    connect(dock, &ScanDock::carrierChosen, this, &WindowScan::choose);
+    showStatus();
+}
+
+WindowScan::~WindowScan()
+{
+    ticks.stop();
+    forward->attach(nullptr);
+    watch.reset();
+    if (scan)
+        scan->cancel();
+    scan.reset();
+}
+
+void WindowScan::start()
+{
+    if (!input.connected())
+        return;
+    if (input.freeBand)
+        input.freeBand();
+    if (scan)
+        stop();
+    watch.reset();
+    list.clear();
+    visiting = -1;
+    LogLine() << "Scanning the band";
+    scan = std::make_unique<BandScan>(receiver);
+    forward->attach(scan.get());
+    dock->setScanning(true);
+    showCarriers();
+    showStatus();
+    ticks.start(10);
+}
+
+void WindowScan::stop()
+{
+    if (!scan)
+        return;
+    scan->cancel();
+    finishScan(true);
+}
+
+void WindowScan::yieldBand()
+{
+    if (scan) {
+        scan->cancel();
+        finishScan(true);
+    }
+    watch.reset();
+    ticks.stop();
+    showStatus();
+}
+
+void WindowScan::inputEnded()
+{
+    watch.reset();
+    if (scan) {
+        scan->release();
+        scan->end();
+        finishScan(true);
+    }
+    ticks.stop();
+    showStatus();
+}
+
+void WindowScan::inputChanged()
+{
+    dock->setScanEnabled(input.connected());
+    showStatus();
+}
+
+void WindowScan::finishScan(bool stopped)
+{
+    list = scan->results();
+    forward->attach(nullptr);
+    scan.reset();
+    visiting = -1;
+    dock->setScanning(false);
+    if (stopped)
+        LogLine() << "Scan stopped";
+    else
+        LogLine() << "Scan done: " << list.size() << " carriers";
+    showCarriers();
+    emit tuningChanged(QString());
+    if (input.connected())
+        startWatching();
+    else
+        ticks.stop();
+    showStatus();
+}
+
+void WindowScan::startWatching()
+{
+    watch = std::make_unique<BandWatch>(receiver.chain(), double(receiver.settings().sampleRate));
+    ticks.start(50);
+}
+
+void WindowScan::tick()
+{
+    if (scan) {
+        const bool going = scan->step();
+        if (!going) {
+            finishScan(false);
+            return;
+        }
+        // The rows at a pace a person reads, not at every step.
+        if (++ticksSinceRows >= 10) {
+            ticksSinceRows = 0;
+            list = scan->results();
+            visiting = scan->visitingIndex();
+            showCarriers();
+            showStatus();
+        }
+        return;
+    }
+    if (!watch)
+        return;
+    if (const std::optional<std::vector<SurveyedCarrier>> seen = watch->step()) {
+        followBand(list, *seen);
+        showCarriers();
+        showStatus();
+    }
+}
+
+void WindowScan::choose(int row)
+{
+    if (scan || row < 0 || row >= int(list.size()) || !input.connected())
+        return;
+    const ScannedCarrier& c = list[size_t(row)];
+    LogLine() << "Tuning to the carrier at " << std::lround(c.offsetHz()) << " Hz, " << std::lround(c.surveyed.symbolRate)
+              << " symbols/s";
+    const std::string limited = tuneToCarrier(receiver, c);
+    emit tuningChanged(QString::fromStdString(limited));
+}
+
+void WindowScan::showCarriers()
+{
+    const std::optional<double> centre = input.centreHz ? input.centreHz() : std::nullopt;
+    std::vector<ScanRow> rows;
+    std::vector<CarrierMark> marks;
+    const double sampleRate = double(receiver.settings().sampleRate);
+    for (size_t i = 0; i < list.size(); ++i) {
+        rows.push_back(scanRow(list[i], centre, int(i) == visiting, input.oscillatorsHz));
+        marks.push_back(carrierMark(list[i], sampleRate));
+    }
+    dock->setRows(rows);
+    waterfall->setCarrierMarks(std::move(marks));
+}
+
+void WindowScan::showStatus()
+{
+    if (!input.connected() && !scan) {
+        dock->setStatus(list.empty() ? "Connect an input to scan its band"
+                                     : QString("%1 carriers when the input stopped").arg(list.size()));
+        return;
+    }
+    if (scan) {
+        if (visiting < 0)
+            dock->setStatus("Surveying the band…");
+        else
+            dock->setStatus(QString("Trying carrier %1 of %2…").arg(visiting + 1).arg(list.size()));
+        return;
+    }
+    int decoding = 0;
+    for (const ScannedCarrier& c : list)
+        decoding += c.decodes() ? 1 : 0;
+    if (list.empty())
+        dock->setStatus(watch && watch->looks() == 0 ? "No carrier found" : "No carrier on the band");
+    else
+        dock->setStatus(QString("%1 carriers, %2 decode: click one to receive it").arg(list.size()).arg(decoding));
+}
