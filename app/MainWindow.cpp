@@ -376,7 +376,7 @@ void MainWindow::setUpScan()
     windowScan = std::make_unique<WindowScan>(*receiver, carriersDock, ui->widget_waterfall, input);
     connect(windowScan.get(), &WindowScan::tuningChanged, this, &MainWindow::showTuning);
 
-    scanMenuAction = new QAction("Scan", this);
+    scanMenuAction = new QAction("&Scan", this);
     scanMenuAction->setObjectName("act_scan");
     scanMenuAction->setToolTip("Find the carriers of the band and list them in the Carriers dock");
     ui->menubar->insertAction(ui->menu_help->menuAction(), scanMenuAction);
@@ -417,8 +417,6 @@ void MainWindow::followAutoRate()
     if (!autoRate || !autoRate->step())
         return;
     const SurveyedCarrier c = *autoRate->carrier();
-    LogLine() << "Symbol rate " << (c.rateMeasured ? "measured: " : "from the carrier's width: ")
-              << receiver->settings().symbolRate << " symbols/s";
     showTuning(QString());
     autoRateBox->setToolTip(QString("Measured: %1 symbols/s, carrier at %2 kHz")
                                 .arg(receiver->settings().symbolRate)
@@ -434,7 +432,7 @@ void MainWindow::showTuning(const QString& limited)
     const QSignalBlocker boxQuiet(ui->box_srate);
     const QSignalBlocker rateQuiet(ui->box_depuncture);
     ui->sld_srate->setValue(s.symbolRate);
-    ui->box_srate->setValue(s.symbolRate / 1000);
+    ui->box_srate->setValue(int(std::lround(s.symbolRate / 1000.0)));
     ui->box_depuncture->setCurrentIndex(int(s.codeRate));
     showStandardControls();
     showDecimation();
@@ -793,7 +791,7 @@ void MainWindow::on_sld_srate_valueChanged(int symbolRate)
     // A rate given by hand: no more measuring.
     setSymbolRateAuto(false);
     ui->box_srate->blockSignals(true);
-    ui->box_srate->setValue(symbolRate / 1000);
+    ui->box_srate->setValue(int(std::lround(symbolRate / 1000.0)));
     ui->box_srate->blockSignals(false);
     // Without a device the slider holds the rate until one's sample rate
     // can carry it.

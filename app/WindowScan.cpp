@@ -25,6 +25,20 @@ QString shortRate(double symbolRate)
     return QString::number(std::lround(symbolRate / 1e3)) + "k";
 }
 
+// "0x0001 NAME [ PROVIDER ]", as the SDT's lines read: the name alone.
+QString serviceName(const std::string& line)
+{
+    QString text = QString::fromStdString(line).trimmed();
+    if (text.startsWith("0x")) {
+        const int space = text.indexOf(' ');
+        text = space > 0 ? text.mid(space + 1) : QString();
+    }
+    const int provider = text.lastIndexOf(" [");
+    if (provider >= 0 && text.endsWith(']'))
+        text.truncate(provider);
+    return text.trimmed();
+}
+
 QString standardText(Standard standard)
 {
     return standard == Standard::DvbS2 ? "DVB-S2" : "DVB-S";
@@ -110,12 +124,8 @@ CarrierMark carrierMark(const ScannedCarrier& carrier, double sampleRate)
     mark.width = float(2.0 * s.symbolRate * (1.0 + rollOff) / sampleRate);
     mark.decodes = carrier.decodes();
     mark.label = shortRate(s.symbolRate);
-    if (carrier.decodes() && !carrier.identity->services.empty()) {
-        // "PROVIDER / SERVICE" lines: the service's name is the mark's.
-        const QString first = QString::fromStdString(carrier.identity->services.front());
-        const int slash = first.lastIndexOf('/');
-        mark.label += " " + (slash >= 0 ? first.mid(slash + 1).trimmed() : first.trimmed());
-    }
+    if (carrier.decodes() && !carrier.identity->services.empty())
+        mark.label += " " + serviceName(carrier.identity->services.front());
     return mark;
 }
 
