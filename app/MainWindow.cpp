@@ -284,7 +284,8 @@ void MainWindow::setUpGui(const WindowOptions& options)
         b->setAutoExclusive(true);
     }
 
-    // The streams of a signal that carries several, before Help.
+    // "Scan", then the streams of a signal that carries several, before Help.
+    setUpScan();
     InputStreamMenu::Source streams;
     streams.streams = [this] { return receiverChain->inputStreams(); };
     streams.passed = [this] { return receiverChain->inputStream(); };
@@ -307,7 +308,6 @@ void MainWindow::setUpGui(const WindowOptions& options)
     connect(ui->widget_waterfall, &WaterfallDisplay::centerFreqChanged, this, &MainWindow::centerFreqChanged);
     connect(ui->widget_waterfall, &WaterfallDisplay::offsetFreqChanged, this, &MainWindow::offsetFreqChanged);
     WaterfallDisplay* waterfall = ui->widget_waterfall;
-    setUpScan();
     receiverChain->setServiceListObserver([waterfall, relay = windowScan->relay()](const std::vector<std::string>& lines,
                                                                                 const std::string& text) {
         relay->servicesListed(lines);

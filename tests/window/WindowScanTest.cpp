@@ -233,7 +233,8 @@ TEST_F(WindowTest, ScanListsTheBandAndAClickedCarrierLocks)
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(1, 0)).center());
     EXPECT_NEAR(window->receiverSettings().symbolRate, 400000, 400);
     EXPECT_NEAR(window->receiverSettings().offsetHz, 350000, 4000);
-    EXPECT_EQ(ui().box_srate->value(), window->receiverSettings().symbolRate / 1000);
+    EXPECT_EQ(ui().box_srate->value(), 400) << "the rate to the nearest ksym/s";
+    EXPECT_EQ(ui().sld_srate->value(), window->receiverSettings().symbolRate);
     EXPECT_TRUE(pumpUntil([&] { return ui().lbl_modcode->text() == "Modcode: 8PSK 3/5"; }, 60000))
         << ui().lbl_modcode->text().toStdString();
     pumpUntil([&] { return window->currentDevice() == nullptr; }, 120000);
