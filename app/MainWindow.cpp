@@ -381,7 +381,11 @@ void MainWindow::setUpScan()
     scanMenuAction->setToolTip("Find the carriers of the band and list them in the Carriers dock");
     ui->menubar->insertAction(ui->menu_help->menuAction(), scanMenuAction);
     connect(scanMenuAction, &QAction::triggered, this, [this] {
-        carriersDock->show();
+        if (carriersDock->isHidden()) {
+            // Wide enough for its columns beside the Spectrum View.
+            carriersDock->show();
+            resizeDocks({carriersDock}, {std::max(width() * 9 / 20, 480)}, Qt::Horizontal);
+        }
         carriersDock->raise();
         if (device != nullptr && !windowScan->scanning())
             windowScan->start();

@@ -89,38 +89,44 @@ ScanRow scanRow(const ScannedCarrier& carrier, std::optional<double> centreHz, b
                            : "Symbol rate from the carrier's width: no line at its rate was seen");
     if (visiting) {
         row.state = ScanRow::State::Visiting;
-        row.standard = "trying…";
+        row.signal = "trying…";
     } else if (!carrier.visited()) {
         row.state = ScanRow::State::NotVisited;
         tip << "Not tried yet: click to receive it, or scan again";
     } else if (!carrier.decodes()) {
         row.state = ScanRow::State::Silent;
-        row.standard = "-";
+        row.signal = "-";
         tip << "Neither DVB-S2 nor DVB-S decoded here";
     } else {
         const CarrierIdentity& id = *carrier.identity;
         row.state = ScanRow::State::Decodes;
-        row.standard = standardText(id.standard);
-        row.modcod = QString::fromStdString(id.modcod);
+        // The frame size and pilots in the tool tip: the column stays narrow.
+        QString modcod = QString::fromStdString(id.modcod);
+        tip << standardText(id.standard) + " " + modcod;
+        for (const char* detail : {" normal", " short", " pilots"})
+            modcod.remove(detail);
+        row.signal = standardText(id.standard) + " " + modcod;
         if (id.rollOff)
             tip << QString("Roll-off %1").arg(double(*id.rollOff), 0, 'f', 2);
         if (id.merDb)
             row.mer = fixed(*id.merDb, 1);
         QStringList services;
-        for (const std::string& line : id.services)
-            services << QString::fromStdString(line);
+        for (const std::string& line : id.services) {
+            services << serviceName(line);
+            tip << QString::fromStdString(line);
+        }
         row.services = services.join(", ");
     }
     row.toolTip = tip.join("\n");
     return row;
 }
 
-CarrierMark carrierMark(const ScannedCarrier& carrier, double sampleRate)
+CarrierMark carrierMark(const ScannedCarrier& carrier, double sampleRate, double shiftHz)
 {
     CarrierMark mark;
     const SurveyedCarrier& s = carrier.surveyed;
     const double rollOff = carrier.decodes() && carrier.identity->rollOff ? double(*carrier.identity->rollOff) : 0.35;
-    mark.position = float(2.0 * carrier.offsetHz() / sampleRate);
+    mark.position = float(2.0 * (carrier.offsetHz() + shiftHz) / sampleRate);
     mark.width = float(2.0 * s.symbolRate * (1.0 + rollOff) / sampleRate);
     mark.decodes = carrier.decodes();
     mark.label = shortRate(s.symbolRate);
@@ -160,6 +166,7 @@ void WindowScan::start()
     watch.reset();
     list.clear();
     visiting = -1;
+    bandCentreHz = input.centreHz ? input.centreHz() : std::nullopt;
     LogLine() << "Scanning the band";
     scan = std::make_unique<BandScan>(receiver);
     forward->attach(scan.get());
@@ -211,6 +218,8 @@ void WindowScan::finishScan(bool stopped)
     list = scan->results();
     forward->attach(nullptr);
     scan.reset();
+    // The service list shown in the band was the last carrier visited.
+    waterfall->setOverlayText(QString(), {});
     visiting = -1;
     dock->setScanning(false);
     if (stopped)
@@ -252,11 +261,21 @@ void WindowScan::tick()
     }
     if (!watch)
         return;
-    if (const std::optional<std::vector<SurveyedCarrier>> seen = watch->step()) {
+    if (std::optional<std::vector<SurveyedCarrier>> seen = watch->step()) {
+        for (SurveyedCarrier& c : *seen)
+            c.offsetHz -= shiftHz();
         followBand(list, *seen);
         showCarriers();
         showStatus();
+    } else if ((input.centreHz ? input.centreHz() : std::nullopt) != shownCentreHz) {
+        showCarriers();   // the radio was tuned: the marks move
     }
+}
+
+double WindowScan::shiftHz() const
+{
+    const std::optional<double> now = input.centreHz ? input.centreHz() : std::nullopt;
+    return bandCentreHz && now ? *bandCentreHz - *now : 0.0;
 }
 
 void WindowScan::choose(int row)
@@ -264,21 +283,27 @@ void WindowScan::choose(int row)
     if (scan || row < 0 || row >= int(list.size()) || !input.connected())
         return;
     const ScannedCarrier& c = list[size_t(row)];
-    LogLine() << "Tuning to the carrier at " << std::lround(c.offsetHz()) << " Hz, " << std::lround(c.surveyed.symbolRate)
+    const double offset = c.offsetHz() + shiftHz();
+    if (std::fabs(offset) > 0.5 * double(receiver.settings().sampleRate)) {
+        LogLine() << "The carrier at " << std::lround(offset) << " Hz is outside the band the input delivers now";
+        return;
+    }
+    LogLine() << "Tuning to the carrier at " << std::lround(offset) << " Hz, " << std::lround(c.surveyed.symbolRate)
               << " symbols/s";
-    const std::string limited = tuneToCarrier(receiver, c);
+    const std::string limited = tuneToCarrier(receiver, c, shiftHz());
     emit tuningChanged(QString::fromStdString(limited));
 }
 
 void WindowScan::showCarriers()
 {
-    const std::optional<double> centre = input.centreHz ? input.centreHz() : std::nullopt;
+    shownCentreHz = input.centreHz ? input.centreHz() : std::nullopt;
+    const double shift = shiftHz();
     std::vector<ScanRow> rows;
     std::vector<CarrierMark> marks;
     const double sampleRate = double(receiver.settings().sampleRate);
     for (size_t i = 0; i < list.size(); ++i) {
-        rows.push_back(scanRow(list[i], centre, int(i) == visiting, input.oscillatorsHz));
-        marks.push_back(carrierMark(list[i], sampleRate));
+        rows.push_back(scanRow(list[i], bandCentreHz, int(i) == visiting, input.oscillatorsHz));
+        marks.push_back(carrierMark(list[i], sampleRate, shift));
     }
     dock->setRows(rows);
     waterfall->setCarrierMarks(std::move(marks));

@@ -43,9 +43,10 @@ private:
 // behind an LNB to the tool tip.
 ScanRow scanRow(const ScannedCarrier& carrier, std::optional<double> centreHz, bool visiting,
                 const std::vector<double>& oscillatorsHz = {});
-// A carrier's mark on a band `sampleRate` wide.
+// A carrier's mark on a band `sampleRate` wide whose centre lies `shiftHz`
+// below the centre the carrier's offset is from.
 struct CarrierMark;
-CarrierMark carrierMark(const ScannedCarrier& carrier, double sampleRate);
+CarrierMark carrierMark(const ScannedCarrier& carrier, double sampleRate, double shiftHz = 0);
 
 class WindowScan : public QObject {
     Q_OBJECT
@@ -98,12 +99,17 @@ private:
     std::shared_ptr<ScanRelay> forward = std::make_shared<ScanRelay>();
     std::unique_ptr<BandScan> scan;
     std::unique_ptr<BandWatch> watch;
+    // The carriers' offsets are from the input's frequency at the scan: a
+    // radio tuned elsewhere since sees them shifted.
     std::vector<ScannedCarrier> list;
+    std::optional<double> bandCentreHz;
+    std::optional<double> shownCentreHz;
     int visiting = -1;
     QTimer ticks;
     int ticksSinceRows = 0;
 
     void tick();
+    double shiftHz() const;   // the band's centre at the scan less now
     void finishScan(bool stopped);
     void startWatching();
     void showCarriers();

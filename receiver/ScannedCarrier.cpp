@@ -70,10 +70,10 @@ bool followBand(std::vector<ScannedCarrier>& list, const std::vector<SurveyedCar
     return changed;
 }
 
-std::string tuneToCarrier(Receiver& receiver, const ScannedCarrier& carrier)
+std::string tuneToCarrier(Receiver& receiver, const ScannedCarrier& carrier, double shiftHz)
 {
     const ReceiverSettings& s = receiver.settings();
-    receiver.setMixerOffset(carrier.offsetHz() / double(s.sampleRate));
+    receiver.setMixerOffset((carrier.offsetHz() + shiftHz) / double(s.sampleRate));
     if (carrier.decodes()) {
         const CarrierIdentity& id = *carrier.identity;
         receiver.setStandard(id.standard);

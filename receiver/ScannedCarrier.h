@@ -40,8 +40,9 @@ static constexpr int kMissesToGo = 2;
 bool followBand(std::vector<ScannedCarrier>& list, const std::vector<SurveyedCarrier>& seen,
                 int missesToGo = kMissesToGo);
 
-// Tunes the receiver to `carrier`: the mixer on its centre, its symbol rate
+// Tunes the receiver to `carrier`: the mixer on its centre (`shiftHz` added:
+// the band's centre then less the band's centre now), its symbol rate
 // (the receiver's own decimation choice kept) and, where decoding told them,
 // its standard, DVB-S code rate and roll-off. What the rate was limited to,
 // for the log ("" when it runs as measured).
-std::string tuneToCarrier(Receiver& receiver, const ScannedCarrier& carrier);
+std::string tuneToCarrier(Receiver& receiver, const ScannedCarrier& carrier, double shiftHz = 0);

@@ -29,8 +29,16 @@ ScanDock::ScanDock(QWidget* parent)
 
     rowsTable = new QTableWidget(0, kColumns, body);
     rowsTable->setObjectName("tbl_carriers");
-    rowsTable->setHorizontalHeaderLabels(
-        {"Frequency (MHz)", "Rate (ksym/s)", "Es/N0 (dB)", "Standard", "MODCOD", "MER (dB)", "Services"});
+    rowsTable->setHorizontalHeaderLabels({"MHz", "ksym/s", "Es/N0 dB", "Signal", "MER dB", "Services"});
+    const char* headerTips[kColumns] = {
+        "The carrier's centre frequency (its offset from the band's centre when the input has no frequency)",
+        "The symbol rate in ksymbols/s (\"?\": from the carrier's width, no line at its rate was seen)",
+        "The carrier's level over the noise floor, from the spectrum",
+        "The standard that decoded and its MODCOD (DVB-S2) or code rate (DVB-S)",
+        "The modulation error ratio while it decoded",
+        "The services its SDT lists"};
+    for (int c = 0; c < kColumns; ++c)
+        rowsTable->horizontalHeaderItem(c)->setToolTip(headerTips[c]);
     rowsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     rowsTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     rowsTable->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -72,8 +80,7 @@ void ScanDock::setRows(const std::vector<ScanRow>& rows)
     rowsTable->setRowCount(int(rows.size()));
     for (int r = 0; r < int(rows.size()); ++r) {
         const ScanRow& row = rows[size_t(r)];
-        const QString texts[kColumns] = {row.frequency, row.symbolRate, row.esn0,    row.standard,
-                                         row.modcod,    row.mer,        row.services};
+        const QString texts[kColumns] = {row.frequency, row.symbolRate, row.esn0, row.signal, row.mer, row.services};
         const QColor colour = tint(row.state);
         for (int c = 0; c < kColumns; ++c) {
             QTableWidgetItem* item = rowsTable->item(r, c);
@@ -84,7 +91,7 @@ void ScanDock::setRows(const std::vector<ScanRow>& rows)
             if (item->text() != texts[c])
                 item->setText(texts[c]);
             item->setToolTip(row.toolTip);
-            item->setTextAlignment(c < 3 || c == 5 ? int(Qt::AlignRight | Qt::AlignVCenter)
+            item->setTextAlignment(c < 3 || c == 4 ? int(Qt::AlignRight | Qt::AlignVCenter)
                                                    : int(Qt::AlignLeft | Qt::AlignVCenter));
             item->setBackground(colour.isValid() ? QBrush(colour) : QBrush());
             // The tints are light: dark text whatever the style's palette.

@@ -1,5 +1,5 @@
 // The carriers a band scan found, as a dock beside the displays: one row
-// each (frequency, symbol rate, level, standard, MODCOD, MER, services),
+// each (frequency, symbol rate, level, what it carries, MER, services),
 // tinted by what visiting it told — green where it decodes, red where
 // nothing decoded, untinted while not yet visited. A click on a row asks
 // for that carrier; the button above starts a scan or stops the one under way.
@@ -20,8 +20,7 @@ struct ScanRow {
     QString frequency;   // MHz
     QString symbolRate;  // ksym/s
     QString esn0;        // dB
-    QString standard;
-    QString modcod;
+    QString signal;      // "DVB-S2 8PSK 3/5", "DVB-S 3/4"
     QString mer;         // dB
     QString services;
     QString toolTip;
@@ -34,7 +33,7 @@ class ScanDock : public QDockWidget {
 public:
     explicit ScanDock(QWidget* parent = nullptr);
 
-    static constexpr int kColumns = 7;
+    static constexpr int kColumns = 6;
     static QColor tint(ScanRow::State state);
 
     // Rewrites the rows (the selection stays on the same row number).

@@ -89,10 +89,10 @@ TEST(ScanRows, EachStateReadsAndIsTintedAsItIs)
     heard.identity = id;
     row = scanRow(heard, 1000e6, false);
     EXPECT_EQ(row.frequency, "1000.4003") << "where the loop held it";
-    EXPECT_EQ(row.standard, "DVB-S");
-    EXPECT_EQ(row.modcod, "3/4");
+    EXPECT_EQ(row.signal, "DVB-S 3/4");
     EXPECT_EQ(row.mer, "11.3");
-    EXPECT_EQ(row.services, "0x0001 ALPHA [ TAVIREL ], 0x0002 BETA [ TAVIREL ]");
+    EXPECT_EQ(row.services, "ALPHA, BETA") << "the names, the whole lines in the tool tip";
+    EXPECT_TRUE(row.toolTip.contains("0x0002 BETA [ TAVIREL ]")) << row.toolTip.toStdString();
     EXPECT_EQ(row.state, ScanRow::State::Decodes);
 
     // The waterfall's mark: centred on the carrier, its band wide, the rate
@@ -102,13 +102,14 @@ TEST(ScanRows, EachStateReadsAndIsTintedAsItIs)
     EXPECT_NEAR(mark.width, 2 * 250000 * 1.35 / 2e6, 1e-6);
     EXPECT_EQ(mark.label, "250k ALPHA");
     EXPECT_TRUE(mark.decodes);
+    EXPECT_NEAR(carrierMark(heard, 2e6, -100000).position, 0.300321, 1e-6) << "the radio tuned 100 kHz up since";
     EXPECT_EQ(carrierMark(waiting, 2e6).label, "125k");
 
     ScanDock dock;
     dock.setRows({scanRow(waiting, std::nullopt, false), scanRow(silent, std::nullopt, false), row});
     QTableWidget* table = dock.table();
     ASSERT_EQ(table->rowCount(), 3);
-    EXPECT_EQ(table->item(2, 6)->text(), row.services);
+    EXPECT_EQ(table->item(2, 5)->text(), row.services);
     EXPECT_EQ(table->item(0, 0)->background().style(), Qt::NoBrush) << "no tint: the style's own";
     EXPECT_EQ(background(table, 1), ScanDock::tint(ScanRow::State::Silent));
     EXPECT_EQ(background(table, 2), ScanDock::tint(ScanRow::State::Decodes));
@@ -216,12 +217,11 @@ TEST_F(WindowTest, ScanListsTheBandAndAClickedCarrierLocks)
         EXPECT_TRUE(c.decodes());
         EXPECT_NEAR(c.surveyed.symbolRate, rates[i], 0.001 * rates[i]);
         EXPECT_NEAR(c.offsetHz(), offsets[i], 0.01 * rates[i]);
-        EXPECT_EQ(table->item(i, 3)->text(), "DVB-S2");
-        EXPECT_TRUE(table->item(i, 6)->text().contains(names[i])) << table->item(i, 6)->text().toStdString();
+        EXPECT_EQ(table->item(i, 5)->text(), names[i]);
         EXPECT_EQ(background(table, i), ScanDock::tint(ScanRow::State::Decodes));
     }
-    EXPECT_EQ(table->item(0, 4)->text(), "QPSK 1/2 normal");
-    EXPECT_EQ(table->item(1, 4)->text(), "8PSK 3/5 normal");
+    EXPECT_EQ(table->item(0, 3)->text(), "DVB-S2 QPSK 1/2");
+    EXPECT_EQ(table->item(1, 3)->text(), "DVB-S2 8PSK 3/5");
     EXPECT_EQ(dock->statusLabel()->text(), "2 carriers, 2 decode: click one to receive it");
     const std::vector<CarrierMark>& marks = ui().widget_waterfall->carrierMarks();
     ASSERT_EQ(marks.size(), 2u);
@@ -237,8 +237,14 @@ TEST_F(WindowTest, ScanListsTheBandAndAClickedCarrierLocks)
     EXPECT_EQ(ui().sld_srate->value(), window->receiverSettings().symbolRate);
     EXPECT_TRUE(pumpUntil([&] { return ui().lbl_modcode->text() == "Modcode: 8PSK 3/5"; }, 60000))
         << ui().lbl_modcode->text().toStdString();
+
+    // The radio tuned 100 kHz up: the carriers stay where they were, so the
+    // marks move 100 kHz down the view.
+    const float before = ui().widget_waterfall->carrierMarks()[1].position;
+    ui().sld_freq->setValue(ui().sld_freq->value() + 100);
+    EXPECT_TRUE(pumpUntil([&] { return std::fabs(ui().widget_waterfall->carrierMarks()[1].position - (before - 0.1f)) < 1e-4f; },
+                          2000));
     pumpUntil([&] { return window->currentDevice() == nullptr; }, 120000);
-    EXPECT_EQ(window->bandScan()->carriers().size(), 2u);
 }
 
 // "Auto" beside the symbol rate: the rate of the carrier the receiver is
