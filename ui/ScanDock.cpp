@@ -29,13 +29,13 @@ ScanDock::ScanDock(QWidget* parent)
 
     rowsTable = new QTableWidget(0, kColumns, body);
     rowsTable->setObjectName("tbl_carriers");
-    rowsTable->setHorizontalHeaderLabels({"MHz", "ksym/s", "Es/N0 dB", "Signal", "MER dB", "Services"});
+    rowsTable->setHorizontalHeaderLabels({"MHz", "ksym/s", "Es/N0", "Signal", "MER", "Services"});
     const char* headerTips[kColumns] = {
         "The carrier's centre frequency (its offset from the band's centre when the input has no frequency)",
         "The symbol rate in ksymbols/s (\"?\": from the carrier's width, no line at its rate was seen)",
-        "The carrier's level over the noise floor, from the spectrum",
+        "The carrier's level over the noise floor in dB, from the spectrum",
         "The standard that decoded and its MODCOD (DVB-S2) or code rate (DVB-S)",
-        "The modulation error ratio while it decoded",
+        "The modulation error ratio in dB while it decoded",
         "The services its SDT lists"};
     for (int c = 0; c < kColumns; ++c)
         rowsTable->horizontalHeaderItem(c)->setToolTip(headerTips[c]);
