@@ -244,7 +244,6 @@ TEST_F(WindowTest, ScanListsTheBandAndAClickedCarrierLocks)
     ui().sld_freq->setValue(ui().sld_freq->value() + 100);
     EXPECT_TRUE(pumpUntil([&] { return std::fabs(ui().widget_waterfall->carrierMarks()[1].position - (before - 0.1f)) < 1e-4f; },
                           2000));
-    pumpUntil([&] { return window->currentDevice() == nullptr; }, 120000);
 }
 
 // "Auto" beside the symbol rate: the rate of the carrier the receiver is
@@ -275,5 +274,4 @@ TEST_F(WindowTest, SymbolRateAutoMeasuresTheTunedCarrierAndLocks)
     ui().box_srate->setValue(500);
     EXPECT_FALSE(autoBox->isChecked());
     EXPECT_FALSE(window->measuringSymbolRate());
-    pumpUntil([&] { return window->currentDevice() == nullptr; }, 120000);
 }
