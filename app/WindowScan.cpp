@@ -46,26 +46,6 @@ QString standardText(Standard standard)
 
 } // namespace
 
-void ScanRelay::attach(BandScan* s)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    scan = s;
-}
-
-void ScanRelay::frameReleased(const FrameTag& tag)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    if (scan != nullptr)
-        scan->frameReleased(tag);
-}
-
-void ScanRelay::servicesListed(const std::vector<std::string>& lines)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    if (scan != nullptr)
-        scan->servicesListed(lines);
-}
-
 ScanRow scanRow(const ScannedCarrier& carrier, std::optional<double> centreHz, bool visiting,
                 const std::vector<double>& oscillatorsHz)
 {

@@ -5,6 +5,7 @@
 // carrier; the waterfall marks each carrier with its rate and service.
 #pragma once
 
+#include "receiver/BandScan.h"
 #include "receiver/ScannedCarrier.h"
 #include "ui/ScanDock.h"
 
@@ -18,24 +19,10 @@
 #include <string>
 #include <vector>
 
-class BandScan;
 class BandWatch;
 class Receiver;
 class WaterfallDisplay;
 struct FrameTag;
-
-// The chain's frame results and service lists on to the scan under way
-// (any thread), nowhere when none is.
-class ScanRelay {
-public:
-    void attach(BandScan* scan);
-    void frameReleased(const FrameTag& tag);
-    void servicesListed(const std::vector<std::string>& lines);
-
-private:
-    std::mutex mutex;
-    BandScan* scan = nullptr;
-};
 
 // A carrier's row: `centreHz` is the frequency the input is tuned to, when
 // known (else the offset is shown).

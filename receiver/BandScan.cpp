@@ -94,3 +94,23 @@ int BandScan::visitingIndex() const
         return -1;
     return int(identifier->visitedCount());
 }
+
+void ScanRelay::attach(BandScan* s)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    scan = s;
+}
+
+void ScanRelay::frameReleased(const FrameTag& tag)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (scan != nullptr)
+        scan->frameReleased(tag);
+}
+
+void ScanRelay::servicesListed(const std::vector<std::string>& lines)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (scan != nullptr)
+        scan->servicesListed(lines);
+}

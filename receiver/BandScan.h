@@ -14,6 +14,8 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <vector>
 
 class Receiver;
@@ -63,4 +65,18 @@ private:
     std::unique_ptr<CarrierIdentifier> identifier;
     std::atomic<CarrierIdentifier*> visiting{nullptr};
     bool announced = false;
+};
+
+// The chain's frame results and service lists on to the scan under way
+// (any thread), nowhere when none is: for owners whose observers outlive
+// their scans.
+class ScanRelay {
+public:
+    void attach(BandScan* scan);
+    void frameReleased(const FrameTag& tag);
+    void servicesListed(const std::vector<std::string>& lines);
+
+private:
+    std::mutex mutex;
+    BandScan* scan = nullptr;
 };

@@ -1,6 +1,8 @@
 #include "tests/devices/FakeRtlsdr.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <stdexcept>
 
 FakeRtlsdr* FakeRtlsdr::current = nullptr;
@@ -48,6 +50,10 @@ FakeRtlsdr::FakeRtlsdr()
     };
     table.reset_buffer = [](rtlsdr_dev*) { return current->record("reset_buffer()"); };
     table.set_center_freq = [](rtlsdr_dev*, uint32_t hz) {
+        {
+            std::lock_guard<std::mutex> lock(current->mutex);
+            current->tunedHz = hz;
+        }
         return current->record("set_center_freq(" + std::to_string(hz) + ")");
     };
     table.set_tuner_gain = [](rtlsdr_dev*, int g) { return current->record("set_tuner_gain(" + std::to_string(g) + ")"); };
@@ -79,6 +85,13 @@ int FakeRtlsdr::readAsync(RtlsdrLibrary::ReadCallback callback, void* context)
         recorded.push_back("read_async()");
         inRead = true;
     }
+    if (!bands.empty()) {
+        deliverBands(callback, context);
+        std::lock_guard<std::mutex> lock(mutex);
+        cancelRequested = false;
+        inRead = false;
+        return 0;
+    }
     // The stream once, in buffers, then wait for the cancel like the library.
     bool first = false;
     {
@@ -98,6 +111,31 @@ int FakeRtlsdr::readAsync(RtlsdrLibrary::ReadCallback callback, void* context)
     cancelRequested = false;
     inRead = false;
     return 0;
+}
+
+void FakeRtlsdr::deliverBands(RtlsdrLibrary::ReadCallback callback, void* context)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    const std::vector<uint8_t> idle(bufferBytes, 0x80);
+    std::vector<uint8_t> buffer(bufferBytes);
+    for (uint64_t sent = 0;; sent += bufferBytes) {
+        uint32_t hz;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (cancelRequested)
+                return;
+            hz = tunedHz;
+        }
+        const auto band = bands.find(hz);
+        const std::vector<uint8_t>& from = band == bands.end() || band->second.empty() ? idle : band->second;
+        for (size_t k = 0; k < bufferBytes; ++k)
+            buffer[k] = from[(sent + k) % from.size()];
+        // Two bytes a sample: the buffer is ready once its last sample is in.
+        std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                                                  double(sent + bufferBytes) / 2 / pacedSampleRate)));
+        callback(buffer.data(), bufferBytes, context);
+    }
 }
 
 int FakeRtlsdr::cancel()

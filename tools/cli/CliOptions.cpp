@@ -137,7 +137,10 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
     const QCommandLineOption lnb("lnb",
         "The LNB's local oscillator in Hz, added to the frequencies the scan reports (negative for a high-side "
         "oscillator). Default: 0.", "hz", "0");
-    p.addOptions({scan, lnb});
+    const QCommandLineOption scanRange("scan-range",
+        "With a radio: scan from START to STOP Hz, the tuner stepped by half the sample rate, and list the "
+        "carriers of the whole range (implies --scan).", "start:stop");
+    p.addOptions({scan, scanRange, lnb});
     p.addOptions({standardOptions.help, standardOptions.version, input, listDevices, frequency, gain, format, sampleRate, symbolRate, standard, codeRate, offset, spectrum, rolloff,
                   taps, ldpcThreads, ldpcDecoder, carrierLoop, carrierKp, carrierKi, carrierKi8psk, equalizer, derotate, skip, rs, isi, output, record, statusInterval,
                   duration, json, stageTimes, verbose, log, quiet, statusUdp});
@@ -146,7 +149,7 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
         return parsed;
 
     ReceiverSettings& r = o.receiver;
-    o.scan = p.isSet(scan);
+    o.scan = p.isSet(scan) || p.isSet(scanRange);
     {
         bool valid = false;
         o.lnbHz = std::round(number(p.value(lnb), valid));
@@ -204,6 +207,25 @@ ParseResult parseCliOptions(const QStringList& arguments, CliOptions& o, std::st
             return ParseResult::Error;
         }
         o.gain = int(g);
+    }
+    if (p.isSet(scanRange)) {
+        const QStringList ends = p.value(scanRange).split(':');
+        bool startValid = false, stopValid = false;
+        const double start = ends.size() == 2 ? number(ends[0], startValid) : 0;
+        const double stop = ends.size() == 2 ? number(ends[1], stopValid) : 0;
+        if (!startValid || !stopValid || start < 0 || stop > 100e9 || stop <= start) {
+            message = bad("scan-range", p.value(scanRange), "expected START:STOP in Hz, START below STOP");
+            return ParseResult::Error;
+        }
+        if (o.input != InputKind::Radio) {
+            message = "--scan-range steps a radio's tuner: it goes with a radio input (rtlsdr:0 …)";
+            return ParseResult::Error;
+        }
+        if (o.frequency) {
+            message = "--scan-range tunes the radio itself: leave out --frequency";
+            return ParseResult::Error;
+        }
+        o.scanRange = std::make_pair(uint64_t(std::llround(start)), uint64_t(std::llround(stop)));
     }
     // A scan of a recording may be told where it was recorded.
     if (((o.frequency && !o.scan) || o.gain) && o.input != InputKind::Radio) {

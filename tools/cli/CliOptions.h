@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 constexpr int kExitDone = 0;
@@ -69,6 +70,9 @@ struct CliOptions {
     // List the band's carriers and exit; their frequencies with the LNB's
     // oscillator added.
     bool scan = false;
+    // --scan-range START:STOP (Hz): a radio's tuner stepped across the range,
+    // the bands' carriers merged into one list.
+    std::optional<std::pair<uint64_t, uint64_t>> scanRange;
     // --symbol-rate auto: measured from the carrier at the tuned frequency.
     bool symbolRateAuto = false;
     double lnbHz = 0;

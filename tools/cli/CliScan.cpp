@@ -5,6 +5,7 @@
 #include "RunStatus.h"
 #include "fec/FrameTag.h"
 #include "receiver/BandScan.h"
+#include "receiver/ScanRange.h"
 #include "receiver/ProcessingChain.h"
 #include "receiver/Receiver.h"
 
@@ -25,6 +26,10 @@
 namespace {
 
 std::atomic<bool> interrupted{false};
+
+// After the tuner moves, the samples of this long are the old band's or the
+// tuner's settling: none of them reaches the next step's survey.
+constexpr double kRetuneSettleSeconds = 0.1;
 
 void onInterrupt(int)
 {
@@ -87,8 +92,16 @@ std::string carrierLine(int number, const ScannedCarrier& scanned, std::optional
     return out.str();
 }
 
-int runScan(const CliOptions& options, InputDevice* radio)
+int runScan(const CliOptions& given, InputDevice* radio)
 {
+    // A range: the radio starts on the first step.
+    CliOptions options = given;
+    std::vector<ScanStep> steps;
+    if (options.scanRange) {
+        steps = scanSteps(double(options.scanRange->first), double(options.scanRange->second),
+                          double(options.receiver.sampleRate));
+        options.frequency = uint64_t(std::llround(steps.front().centreHz));
+    }
     ReportStream report(std::cout, STDOUT_FILENO, !options.json);
     Receiver receiver(options.receiver);
     receiver.createLdpcWorkers(options.receiver.ldpcThreads, options.receiver.ldpcDecoder);
@@ -98,10 +111,12 @@ int runScan(const CliOptions& options, InputDevice* radio)
 
     // First the survey alone, then each carrier visited.
     chain.setSpectrumShown(false);
-    BandScan scan(receiver);
-    chain.setFrameResultObserver([&scan](const FrameTag& tag) { scan.frameReleased(tag); });
+    ScanRelay relay;
+    auto scan = std::make_unique<BandScan>(receiver);
+    relay.attach(scan.get());
+    chain.setFrameResultObserver([&relay](const FrameTag& tag) { relay.frameReleased(tag); });
     chain.setServiceListObserver(
-        [&scan](const std::vector<std::string>& lines, const std::string&) { scan.servicesListed(lines); });
+        [&relay](const std::vector<std::string>& lines, const std::string&) { relay.servicesListed(lines); });
     chain.setRollOffObserver(receiver.rollOffReporter());
 
     std::optional<double> centre;
@@ -118,7 +133,11 @@ int runScan(const CliOptions& options, InputDevice* radio)
     }
     if (!options.json)
         report.line("scan: " + options.inputText + " | " + std::to_string(receiver.settings().sampleRate) +
-                    " samples/s");
+                    " samples/s" +
+                    (steps.empty() ? std::string()
+                                   : " | " + fixed(double(options.scanRange->first) / 1e6, 3) + " to " +
+                                         fixed(double(options.scanRange->second) / 1e6, 3) + " MHz in " +
+                                         std::to_string(steps.size()) + " steps"));
     chain.start();
     if (!input.start(message)) {
         chain.stop();
@@ -127,6 +146,24 @@ int runScan(const CliOptions& options, InputDevice* radio)
     }
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
+
+    // A range: each step's answer merged, then the tuner on to the next,
+    // whose scan begins once the samples from before the retune are gone.
+    std::vector<RangeCarrier> range;
+    size_t step = 0;
+    uint64_t settledAt = 0;
+    const uint64_t settleSamples = uint64_t(kRetuneSettleSeconds * sampleRate);
+    auto finishStep = [&]() {
+        const std::vector<ScannedCarrier> found = scan->results();
+        const size_t before = range.size();
+        mergeStep(range, found, steps[step]);
+        if (!options.json && !options.quiet)
+            report.line("step " + std::to_string(step + 1) + " of " + std::to_string(steps.size()) + ": " +
+                        fixed(steps[step].centreHz / 1e6, 3) + " MHz, " + std::to_string(range.size() - before) +
+                        " carriers");
+        relay.attach(nullptr);
+        scan.reset();
+    };
 
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&]() {
@@ -137,28 +174,63 @@ int runScan(const CliOptions& options, InputDevice* radio)
             QCoreApplication::quit();
             return;
         }
-        const bool going = scan.step();
-        if (scan.surveyJustDone() && !options.json && !options.quiet)
-            report.line("survey: " + std::to_string(scan.carriers().size()) + " carriers after " +
-                        fixed(double(scan.surveySamples()) / sampleRate, 1) + " s of signal");
-        if (!going)
+        if (!scan) {
+            if (chain.inputSamples() < settledAt)
+                return;
+            scan = std::make_unique<BandScan>(receiver);
+            relay.attach(scan.get());
+        }
+        const bool going = scan->step();
+        if (scan->surveyJustDone() && !options.json && !options.quiet)
+            report.line("survey: " + std::to_string(scan->carriers().size()) + " carriers after " +
+                        fixed(double(scan->surveySamples()) / sampleRate, 1) + " s of signal");
+        if (going)
+            return;
+        if (steps.empty()) {
             QCoreApplication::quit();
+            return;
+        }
+        finishStep();
+        if (++step >= steps.size()) {
+            QCoreApplication::quit();
+            return;
+        }
+        radio->setFrequency(uint64_t(std::llround(steps[step].centreHz)));
+        settledAt = chain.inputSamples() + settleSamples;
     });
     poll.start(10);
     QCoreApplication::exec();
 
-    scan.release();
+    if (scan)
+        scan->release();
     input.stop();
     chain.waitIdle(std::chrono::seconds(10));
     chain.stop();
-    scan.end();   // where the input ended first: the carriers seen so far
-    const std::vector<ScannedCarrier> carriers = scan.results();
-    if (!options.json && !options.quiet && !carriers.empty() && !scan.identifiedAll())
+    if (scan)
+        scan->end();   // where the input ended first: the carriers seen so far
+    const uint64_t samplesTaken = scan ? scan->samplesTaken() : 0;
+    bool complete = true;
+    std::vector<RangeCarrier> listed;
+    if (steps.empty()) {
+        complete = scan->identifiedAll() || scan->carriers().empty();
+        for (const ScannedCarrier& c : scan->results())
+            listed.push_back(RangeCarrier{c, centre.value_or(0)});
+    } else {
+        if (scan && step < steps.size())
+            finishStep();   // an interrupted step: what it saw
+        complete = step >= steps.size();
+        listed = range;
+    }
+    if (!options.json && !options.quiet && !complete)
         std::cerr << "tavirel-cli: warning: the input ended before every carrier could be identified" << std::endl;
-    for (size_t i = 0; i < carriers.size(); ++i)
-        report.line(carrierLine(int(i + 1), carriers[i], centre, options.json));
+    for (size_t i = 0; i < listed.size(); ++i) {
+        std::optional<double> at = centre;
+        if (!steps.empty())
+            at = listed[i].centreHz + options.lnbHz;
+        report.line(carrierLine(int(i + 1), listed[i].carrier, at, options.json));
+    }
+    const double seconds = double(steps.empty() ? samplesTaken : chain.inputSamples()) / sampleRate;
     if (!options.json)
-        report.line("scan: " + std::to_string(carriers.size()) + " carriers in " +
-                    fixed(double(scan.samplesTaken()) / sampleRate, 1) + " s of signal");
+        report.line("scan: " + std::to_string(listed.size()) + " carriers in " + fixed(seconds, 1) + " s of signal");
     return kExitDone;
 }
