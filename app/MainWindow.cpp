@@ -375,6 +375,7 @@ void MainWindow::setUpScan()
     input.freeBand = [this] { setSymbolRateAuto(false); };
     windowScan = std::make_unique<WindowScan>(*receiver, carriersDock, ui->widget_waterfall, input);
     connect(windowScan.get(), &WindowScan::tuningChanged, this, &MainWindow::showTuning);
+    windowScan->inputChanged();   // no input yet: nothing to scan
 
     scanMenuAction = new QAction("&Scan", this);
     scanMenuAction->setObjectName("act_scan");

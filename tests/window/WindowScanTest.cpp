@@ -184,6 +184,7 @@ TEST_F(WindowTest, ScanListsTheBandAndAClickedCarrierLocks)
     ASSERT_NE(dock, nullptr);
     EXPECT_FALSE(dock->isVisible()) << "shown when asked for";
     EXPECT_EQ(dock->statusLabel()->text(), "Connect an input to scan its band");
+    EXPECT_FALSE(dock->scanButton()->isEnabled());
     // "Scan" on the menu bar, before Help.
     QAction* scan = window->scanAction();
     ASSERT_NE(scan, nullptr);
@@ -193,6 +194,7 @@ TEST_F(WindowTest, ScanListsTheBandAndAClickedCarrierLocks)
     testsupport::SendOnceServer server(band);
     connectTo(*window, server);
     ASSERT_NE(window->currentDevice(), nullptr);
+    EXPECT_TRUE(dock->scanButton()->isEnabled());
     const int32_t rateBefore = window->receiverSettings().symbolRate;
     scan->trigger();
     EXPECT_TRUE(dock->isVisible());
