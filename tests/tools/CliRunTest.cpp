@@ -1058,13 +1058,21 @@ TEST(CliRun, SigmfAnnotationsMarkWhereEachFrameBegins)
         starts.push_back(frameStart);
         frameStart += lengths[k % 2];
     }
+    // The frames decoded while the receiver acquires (the first two) are
+    // placed to within 8 symbols: from run to run, as the timing loop
+    // settles sooner or later, one of them lands 6 symbols late. Every
+    // later one within 3.
     for (const SigmfDescription::Annotation& a : meta.annotations) {
         const bool qpsk = a.label.rfind("QPSK 1/2", 0) == 0;
         ASSERT_TRUE(qpsk || a.label.rfind("8PSK 2/3", 0) == 0) << a.label;
         double nearest = 1e12;
+        size_t frame = 0;
         for (size_t k = qpsk ? 0 : 1; k < starts.size(); k += 2)
-            nearest = std::min(nearest, std::fabs(double(a.sampleStart) - starts[k]));
-        EXPECT_LE(nearest, 3 * samplesPerSymbol) << a.label << " at " << a.sampleStart;
+            if (std::fabs(double(a.sampleStart) - starts[k]) < nearest) {
+                nearest = std::fabs(double(a.sampleStart) - starts[k]);
+                frame = k;
+            }
+        EXPECT_LE(nearest, (frame < 2 ? 8 : 3) * samplesPerSymbol) << a.label << " at " << a.sampleStart;
     }
 }
 
