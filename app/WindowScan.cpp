@@ -39,11 +39,6 @@ QString serviceName(const std::string& line)
     return text.trimmed();
 }
 
-QString standardText(Standard standard)
-{
-    return standard == Standard::DvbS2 ? "DVB-S2" : "DVB-S";
-}
-
 } // namespace
 
 ScanRow scanRow(const ScannedCarrier& carrier, std::optional<double> centreHz, bool visiting,
@@ -82,10 +77,10 @@ ScanRow scanRow(const ScannedCarrier& carrier, std::optional<double> centreHz, b
         row.state = ScanRow::State::Decodes;
         // The frame size and pilots in the tool tip: the column stays narrow.
         QString modcod = QString::fromStdString(id.modcod);
-        tip << standardText(id.standard) + " " + modcod;
+        tip << QString(standardName(id.standard)) + " " + modcod;
         for (const char* detail : {" normal", " short", " pilots"})
             modcod.remove(detail);
-        row.signal = standardText(id.standard) + " " + modcod;
+        row.signal = QString(standardName(id.standard)) + " " + modcod;
         if (id.rollOff)
             tip << QString("Roll-off %1").arg(double(*id.rollOff), 0, 'f', 2);
         if (id.merDb)

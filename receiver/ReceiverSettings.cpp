@@ -16,6 +16,11 @@ constexpr const char* kRateTexts[] = {"1/2", "2/3", "3/4", "5/6", "7/8"};
 
 } // namespace
 
+const char* standardName(Standard standard)
+{
+    return standard == Standard::DvbS2 ? "DVB-S2" : "DVB-S";
+}
+
 std::optional<CodeRate> codeRateFromText(const std::string& text)
 {
     for (int i = 0; i < 5; ++i)

@@ -18,6 +18,9 @@ enum class Standard { DvbS2, DvbS };
 enum class CodeRate { R1_2, R2_3, R3_4, R5_6, R7_8 };
 
 
+// "DVB-S2" or "DVB-S".
+const char* standardName(Standard standard);
+
 // "1/2" … "7/8"; nothing for any other text.
 std::optional<CodeRate> codeRateFromText(const std::string& text);
 const char* codeRateText(CodeRate rate);

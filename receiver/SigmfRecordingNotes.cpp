@@ -43,7 +43,7 @@ SigmfDescription SigmfRecordingNotes::describe(const ReceiverSettings& settings,
     meta.frequency = frequency;
     meta.hardware = hardware;
     meta.recorder = recorder;
-    meta.settings = {{"standard", settings.dvbS2() ? "DVB-S2" : "DVB-S"},
+    meta.settings = {{"standard", standardName(settings.standard)},
                      {"symbol_rate", std::to_string(settings.symbolRate)},
                      {"roll_off", std::to_string(settings.rollOff)},
                      {"offset_hz", std::to_string(settings.offsetHz)}};

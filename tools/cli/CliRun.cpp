@@ -56,7 +56,7 @@ std::string startLine(const CliOptions& options, const ReceiverSettings& setting
             input += " at " + std::to_string(*options.frequency) + " Hz";
         break;
     }
-    const std::string standard = settings.dvbS2() ? "DVB-S2" : "DVB-S";
+    const std::string standard = standardName(settings.standard);
     std::vector<std::string> targets;
     for (const OutputTarget& t : options.outputs)
         targets.push_back(t.text);

@@ -60,7 +60,7 @@ std::string carrierLine(int number, const ScannedCarrier& scanned, std::optional
         j["symbol_rate"] = std::llround(carrier.symbolRate);
         j["rate_measured"] = carrier.rateMeasured;
         j["esn0_db"] = std::round(carrier.esn0Db * 10) / 10;
-        j["standard"] = decoded ? nlohmann::ordered_json(identity->standard == Standard::DvbS2 ? "DVB-S2" : "DVB-S")
+        j["standard"] = decoded ? nlohmann::ordered_json(standardName(identity->standard))
                                 : nlohmann::ordered_json(nullptr);
         j["modcod"] = decoded ? nlohmann::ordered_json(identity->modcod) : nlohmann::ordered_json(nullptr);
         j["roll_off"] = decoded && identity->rollOff ? nlohmann::ordered_json(std::round(double(*identity->rollOff) * 100) / 100)
@@ -82,7 +82,7 @@ std::string carrierLine(int number, const ScannedCarrier& scanned, std::optional
         out << "not decoded";
         return out.str();
     }
-    out << (identity->standard == Standard::DvbS2 ? "DVB-S2 " : "DVB-S ") << identity->modcod;
+    out << standardName(identity->standard) << " " << identity->modcod;
     if (identity->rollOff)
         out << " | roll-off " << fixed(*identity->rollOff, 2);
     if (identity->merDb)

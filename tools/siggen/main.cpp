@@ -58,6 +58,29 @@ std::string describeCarrier(const BandCarrier& c)
 }
 
 // The band of --carrier signals over one floor, for --duration seconds.
+// As the samples end: their SigMF description (with --sigmf), annotated
+// from sample 0 with what each signal is, and a warning when samples were
+// clipped (`advice` says what to lower). The exit code.
+int finishOutput(const SiggenOptions& options, const std::string& description,
+                 const std::vector<std::string>& annotations, size_t clipped, const std::string& advice)
+{
+    if (options.sigmf) {
+        SigmfDescription meta;
+        meta.format = options.format;
+        meta.sampleRate = double(options.tx.sampleRate);
+        meta.recorder = "tavirel-siggen";
+        meta.description = description;
+        for (const std::string& a : annotations)
+            meta.annotations.push_back({0, a});
+        std::string error;
+        if (!writeSigmfMeta(sigmfMetaPath(options.outputPath), meta, error))
+            return fail(kExitIo, error);
+    }
+    if (clipped > 0 && options.format != IqFormat::F32)
+        std::cerr << "tavirel-siggen: warning: " << clipped << " components clipped at full scale; " << advice << "\n";
+    return 0;
+}
+
 int composeBand(const SiggenOptions& options, SampleSink& sink)
 {
     BandComposer composer(options.carriers, options.tx.sampleRate, options.tx.seed);
@@ -87,22 +110,11 @@ int composeBand(const SiggenOptions& options, SampleSink& sink)
             pacer.wrote(written);
     }
     LogLine() << "Wrote " << limit << " samples (" << options.durationSeconds << " s)";
-    if (options.sigmf) {
-        SigmfDescription meta;
-        meta.format = options.format;
-        meta.sampleRate = double(options.tx.sampleRate);
-        meta.recorder = "tavirel-siggen";
-        meta.description = "Test band of " + std::to_string(options.carriers.size()) + " carriers";
-        for (const BandCarrier& c : options.carriers)
-            meta.annotations.push_back({0, describeCarrier(c)});
-        std::string error;
-        if (!writeSigmfMeta(sigmfMetaPath(options.outputPath), meta, error))
-            return fail(kExitIo, error);
-    }
-    if (clipped > 0 && options.format != IqFormat::F32)
-        std::cerr << "tavirel-siggen: warning: " << clipped
-                  << " components clipped at full scale; lower --total-level\n";
-    return 0;
+    std::vector<std::string> described;
+    for (const BandCarrier& c : options.carriers)
+        described.push_back(describeCarrier(c));
+    return finishOutput(options, "Test band of " + std::to_string(options.carriers.size()) + " carriers", described,
+                        clipped, "lower --total-level");
 }
 
 } // namespace
@@ -227,19 +239,6 @@ int main(int argc, char** argv)
               << (clipped ? ", " + std::to_string(clipped) + " components beyond full scale"
                       + (options.format == IqFormat::F32 ? "" : " (clipped)")
                           : std::string());
-    if (options.sigmf) {
-        SigmfDescription meta;
-        meta.format = options.format;
-        meta.sampleRate = double(options.tx.sampleRate);
-        meta.recorder = "tavirel-siggen";
-        meta.description = "Test signal: " + describeSettings(options.tx);
-        meta.annotations.push_back({0, describeSettings(options.tx)});
-        std::string error;
-        if (!writeSigmfMeta(sigmfMetaPath(options.outputPath), meta, error))
-            return fail(kExitIo, error);
-    }
-    if (clipped > 0 && options.format != IqFormat::F32)
-        std::cerr << "tavirel-siggen: warning: " << clipped
-                  << " components clipped at full scale; lower --level or give --total-level\n";
-    return 0;
+    return finishOutput(options, "Test signal: " + describeSettings(options.tx), {describeSettings(options.tx)},
+                        clipped, "lower --level or give --total-level");
 }
