@@ -116,3 +116,18 @@ BandCentre findBandCentre(const std::vector<float>& magnitude, double symbolRate
     result.level = level / noise;
     return result;
 }
+
+bool BandConfirmation::agrees(const BandCentre& band, uint64_t newest, int lag, double tolerance)
+{
+    while (!estimates.empty() && estimates.front().newest >= newest)   // numbering started again
+        estimates.pop_front();
+    estimates.push_front({newest, band});
+    while (estimates.size() > 1 && estimates.back().newest + 2 * uint64_t(depth) < newest)
+        estimates.pop_back();
+    if (!band.found || lag < 1)
+        return false;
+    for (size_t k = 1; k < estimates.size(); ++k)
+        if (estimates[k].newest + uint64_t(lag) <= newest)
+            return estimates[k].band.found && std::fabs(band.centre - estimates[k].band.centre) < tolerance;
+    return false;
+}

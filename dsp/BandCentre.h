@@ -3,6 +3,8 @@
 // filter and the framing could not reach, and at Es/N0 down to about 0 dB.
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <vector>
 
 struct BandCentre {
@@ -30,3 +32,30 @@ constexpr double kSingleTransformMedianToMean = 0.6931471805599453;   // ln 2
 // after averaging, as the search reads them): nearer 1 the more there are.
 // 1 to 8; more read as 8.
 double averagedTransformsMedianToMean(int transforms);
+
+// Whether a weak band's centre can be trusted: an estimate stands when an
+// earlier one, `lag` transforms back, agrees with it. Estimates one
+// transform apart from a running mean of several share all but one
+// transform, so their noise agrees with itself; where a band spans few
+// bins, a stray centre a tenth of the symbol rate off, read twice from
+// nearly the same spectra, would pass for the band. A lag of the mean's
+// length compares estimates from different transforms.
+class BandConfirmation {
+public:
+    // `depth`: the most transforms a mean is taken over.
+    explicit BandConfirmation(int depth) : depth(depth) {}
+    // Adds the estimate from transforms up to the one numbered `newest`
+    // (numbered as they come); true when it agrees within `tolerance`
+    // (cycles per sample) with the latest estimate from transforms up to
+    // `newest` − `lag`.
+    bool agrees(const BandCentre& band, uint64_t newest, int lag, double tolerance);
+    void clear() { estimates.clear(); }
+
+private:
+    struct Estimate {
+        uint64_t newest;
+        BandCentre band;
+    };
+    std::deque<Estimate> estimates;   // newest first, none older than two means
+    int depth;
+};

@@ -431,6 +431,7 @@ bool ProcessingChain::spectrumWanted()
         std::lock_guard<std::mutex> lock(spectrumMutex);
         bandSpectrum.clear();
         recentBands.clear();
+        bandConfirmation.clear();
     }
     return true;
 }
@@ -447,8 +448,10 @@ void ProcessingChain::accumulateSpectrum(const WorkBuffer& transform)
         // empty rest, as its scale expects).
         bandSpectrum.accumulate(bins, std::min(count, size_t(bandSpectrum.size())));
         added = bandSpectrum.take(bandTransform);
-        if (added)
+        if (added) {
             recentBands.add(bandTransform);
+            ++bandTransforms;
+        }
     }
     if (added)
         centreOnBand();
@@ -462,9 +465,11 @@ void ProcessingChain::centreOnBand()
     if (!dvbS2Mode() || !centring.enabled() || !centring.idle() || receiving() || demod.locked())
         return;
     int transforms = 0;
+    uint64_t newest = 0;
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
         transforms = recentBands.mean(bandAverage);
+        newest = bandTransforms;
     }
     if (transforms == 0)
         return;
@@ -473,12 +478,20 @@ void ProcessingChain::centreOnBand()
     const BandCentre band = findBandCentre(bandAverage, symbolRate, mixer, kBandSearch * symbolRate, kBandMinimumLevel,
                                            averagedTransformsMedianToMean(transforms));
     // A band well above the floor at once; a weaker one when two estimates
-    // in a row agree: at the lowest Es/N0 one alone strays by a few per
-    // cent of the symbol rate now and then.
-    const bool agreed = band.found && (band.level >= kBandClearLevel ||
-                                       (lastBand.found && std::fabs(band.centre - lastBand.centre) <
-                                                              kBandAgreement * symbolRate));
-    lastBand = band;
+    // agree: at the lowest Es/N0 one alone strays by a few per cent of the
+    // symbol rate now and then. A band a few dozen bins wide strays by a
+    // tenth, and the same stray comes back from the overlapping mean of the
+    // next transform: a narrow band's second estimate comes from transforms
+    // of its own (a few hundred symbols' worth at such rates; a wide band's
+    // transforms hold thousands, and waiting would cost frames).
+    const double binsPerSymbolRate = symbolRate * double(bandAverage.size());
+    const int lag = binsPerSymbolRate < kBandFineBins ? transforms : 1;
+    bool confirmed = false;
+    {
+        std::lock_guard<std::mutex> lock(spectrumMutex);
+        confirmed = bandConfirmation.agrees(band, newest, lag, kBandAgreement * symbolRate);
+    }
+    const bool agreed = band.found && (band.level >= kBandClearLevel || confirmed);
     if (!agreed)
         return;
     // Where the loop stands already near the band, it has found the carrier
@@ -507,6 +520,7 @@ void ProcessingChain::setFftSize(int n)
         spectrum.setSize(n);
         bandSpectrum.setSize(n);
         recentBands.clear();
+        bandConfirmation.clear();
     }
     fft.setFftSize(n);
 }
@@ -528,6 +542,7 @@ void ProcessingChain::clearSpectrum()
     std::lock_guard<std::mutex> lock(spectrumMutex);
     spectrum.clear();
     recentBands.clear();
+    bandConfirmation.clear();
 }
 
 void ProcessingChain::onDemodulated(WorkBuffer* symbols, WorkBuffer* output)

@@ -376,9 +376,11 @@ private:
     static constexpr double kBandClearLevel = 3;   // Es/N0 about 5.5 dB
     static constexpr double kBandBins = 4;   // moves smaller than this many bins are left alone
     static constexpr int kBandTransforms = 4;
-    BandCentre lastBand;
+    static constexpr double kBandFineBins = 256;   // a band this many bins wide reads its centre finely
     SpectrumAverager bandSpectrum;
     RecentTransforms recentBands{kBandTransforms};
+    uint64_t bandTransforms = 0;   // transforms added to recentBands
+    BandConfirmation bandConfirmation{kBandTransforms};
     std::vector<float> bandTransform;
     std::vector<float> bandAverage;
     void centreOnBand();

@@ -193,6 +193,64 @@ TEST(BandCentre, AveragedTransformsSteadyTheEstimate)
                 100 * std::sqrt(singleSquares / trials) / width, 100 * std::sqrt(averagedSquares / trials) / width);
 }
 
+// Estimates from a running mean agree with each other because they share
+// transforms: on a narrow weak band a stray centre, read again from nearly
+// the same spectra, must not pass for the band; compared with an estimate
+// from transforms of its own, it rarely does, and the band itself still
+// gets through.
+TEST(BandConfirmation, ANarrowBandsStrayCentreIsNotConfirmedByItsOwnEcho)
+{
+    std::mt19937 rng(17);
+    const int n = 2048, depth = 4;
+    const double width = 34;   // 33 ksym/s at 2 Msps
+    const double rate = width / n, tolerance = 0.02 * rate;
+    RecentTransforms recent(depth);
+    BandConfirmation consecutive(depth), independent(depth);
+    int strayConsecutive = 0, strayIndependent = 0, bandIndependent = 0;
+    std::vector<float> mean;
+    for (uint64_t t = 1; t <= 3000; ++t) {
+        recent.add(oneTransform(n, 0, width, 1.5, rng));
+        const int transforms = recent.mean(mean);
+        const BandCentre band =
+            findBandCentre(mean, rate, 0, 0.3 * rate, 0.3, averagedTransformsMedianToMean(transforms));
+        const bool stray = std::fabs(band.centre) > 0.1 * rate;
+        if (consecutive.agrees(band, t, 1, tolerance) && stray)
+            ++strayConsecutive;
+        if (independent.agrees(band, t, transforms, tolerance)) {
+            if (stray)
+                ++strayIndependent;
+            else
+                ++bandIndependent;
+        }
+    }
+    std::printf("stray centres confirmed: by the next estimate %d, by their own transforms' %d; the band %d times\n",
+                strayConsecutive, strayIndependent, bandIndependent);
+    EXPECT_LT(strayIndependent * 5, strayConsecutive);
+    EXPECT_GT(bandIndependent, 100);
+}
+
+// Confirmation looks back `lag` transforms, skips what is not found, and
+// starts again where the numbering does.
+TEST(BandConfirmation, LooksBackPastTheSharedTransforms)
+{
+    const double tolerance = 0.01;
+    auto at = [](double centre, bool found = true) { return BandCentre{found, centre, 1.0}; };
+    BandConfirmation c(4);
+    EXPECT_FALSE(c.agrees(at(0.10), 1, 1, tolerance));
+    EXPECT_FALSE(c.agrees(at(0.10), 2, 2, tolerance));   // shares transform 1
+    EXPECT_FALSE(c.agrees(at(0.10), 3, 3, tolerance));
+    EXPECT_FALSE(c.agrees(at(0.10), 4, 4, tolerance));
+    EXPECT_TRUE(c.agrees(at(0.105), 5, 4, tolerance));   // against transform 1's
+    EXPECT_FALSE(c.agrees(at(0.13), 6, 4, tolerance));   // transform 2's is 0.03 away
+    EXPECT_TRUE(c.agrees(at(0.125), 7, 1, tolerance));   // the previous one, when asked
+    EXPECT_FALSE(c.agrees(at(0.125, false), 8, 1, tolerance));
+    EXPECT_FALSE(c.agrees(at(0.125), 9, 1, tolerance));   // the one before found nothing
+    EXPECT_FALSE(c.agrees(at(0.125), 1, 1, tolerance));   // numbered from 1 again
+    EXPECT_TRUE(c.agrees(at(0.125), 2, 1, tolerance));
+    c.clear();
+    EXPECT_FALSE(c.agrees(at(0.125), 3, 1, tolerance));
+}
+
 // The last few spectra: the mean of those held, at most `depth` of them, the
 // oldest going first; one of another size starts again.
 TEST(RecentTransforms, AveragesTheLastFew)
