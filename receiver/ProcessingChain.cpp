@@ -632,10 +632,34 @@ int64_t ProcessingChain::inputSampleAt(int64_t symbol)
     // The symbols of a block left the filters that much after their samples
     // entered them (the resampler's symbol of history, counted there for a
     // carrier step, delays no symbol).
-    const double samplesPerSymbol = 1.0 / trackedSymbolsPerInputSample();
+    const double samplesPerSymbol = recentSamplesPerSymbol();
     const double at =
         double(*recentBlocks[block].origin) + double(symbol - filterDelaySymbols() + 1) * samplesPerSymbol;
     return at > 0 ? int64_t(std::llround(at)) : 0;
+}
+
+double ProcessingChain::recentSamplesPerSymbol()
+{
+    // Input samples over the symbols they became, across the last blocks
+    // that followed each other without a gap: what the timing loop did
+    // while these symbols passed, not where it has got to since on the
+    // blocks behind them (read then, it moves a frame's start by a symbol
+    // or two from run to run).
+    if (recentBlocks.size() >= 2 && recentBlocks[0].origin) {
+        int64_t symbols = 0;
+        uint64_t newer = *recentBlocks[0].origin;
+        size_t k = 1;
+        for (; k < recentBlocks.size() && symbols < kRateSymbols; ++k) {
+            const std::optional<uint64_t>& origin = recentBlocks[k].origin;
+            if (!origin || newer - *origin != uint64_t(kBlockSamples))
+                break;
+            symbols += recentBlocks[k].symbols;
+            newer = *origin;
+        }
+        if (symbols >= kRateSymbols / 4)
+            return double(*recentBlocks[0].origin - newer) / double(symbols);
+    }
+    return 1.0 / trackedSymbolsPerInputSample();
 }
 
 void ProcessingChain::dispatchFrame(WorkBuffer* output, size_t frameOffset, const FrameSynchroniser::DeliveredFrame& info,

@@ -301,6 +301,9 @@ private:
     static constexpr int64_t kRecentSymbols = 131072;
     std::deque<DemodulatedBlock> recentBlocks;
     int64_t recentSymbols = 0;
+    // The samples per symbol over the last kRateSymbols or so of those.
+    static constexpr int64_t kRateSymbols = 32768;
+    double recentSamplesPerSymbol();
     void releaseFrame(WorkBuffer* frame, WorkBuffer* tag);
 
     BufferAllocator bufferPool;   // first: outlives every worker
