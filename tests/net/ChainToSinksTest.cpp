@@ -256,15 +256,16 @@ TEST(ChainToSinks, VcmFramesAreEachDecodedWithTheirOwnCode)
     const std::string log = testing::internal::GetCapturedStderr();
     sinks.recording().close();
 
-    // The first frames out were received while the loops settled; from the
-    // first one that passes its parity checks on, every frame passes them
-    // and the codes alternate.
+    // The first frames out were received while the loops settled (two to
+    // five of these 1 Msym/s frames, by the noise and the timing offset);
+    // from the first one that passes its parity checks on, every frame
+    // passes them and the codes alternate.
     std::vector<bool> decoded;
     for (size_t at = log.find("BBHEADER"); at != std::string::npos; at = log.find("BBHEADER", at + 1))
         decoded.push_back(log.compare(log.find('|', at), 11, "| LDPC [OK]") == 0);
     ASSERT_EQ(decoded.size(), got.plsCodes.size());
     const size_t first = size_t(std::find(decoded.begin(), decoded.end(), true) - decoded.begin());
-    ASSERT_LE(first, 3u) << log.substr(0, 5000);
+    ASSERT_LE(first, 4u) << log.substr(0, 5000);
     ASSERT_GE(got.plsCodes.size() - first, 24u);
     for (size_t k = first; k < got.plsCodes.size(); ++k) {
         EXPECT_TRUE(decoded[k]) << "frame " << k;
