@@ -41,10 +41,12 @@ int framesDecoded(const ToolRun& r)
 } // namespace
 
 // QPSK 1/2 at 3 dB: a 25 ksym/s carrier off centre at 1 Msps, where the
-// rate is measured from a few thousand symbols, and a carrier of three
-// quarters of the sample rate, whose band leaves the floor only at the
-// edges and whose line shows folded. Each is decoded after at most two
-// seconds of signal: the run's signal is that long plus one frame.
+// rate is measured from a few thousand symbols, and carriers of three
+// quarters and four fifths of the sample rate, whose bands leave the floor
+// only at the edges and whose lines show folded (at 1.25 samples per
+// symbol only a roll-off of 0.2 fits in the band). Each is decoded after
+// at most two seconds of signal: the run's signal is that long plus a
+// frame or two.
 TEST(CliAutoRate, MeasuresTheTunedCarrierAndLocks)
 {
     struct Case {
@@ -57,6 +59,8 @@ TEST(CliAutoRate, MeasuresTheTunedCarrierAndLocks)
          "--sample-rate 1000000 --offset 120000", 25000},
         {"--sample-rate 2000000 --symbol-rate 1500000 --rolloff 0.2 --esn0 3 --duration 2.05",
          "--sample-rate 2000000", 1500000},
+        {"--sample-rate 2000000 --symbol-rate 1600000 --rolloff 0.2 --esn0 3 --duration 2.05",
+         "--sample-rate 2000000", 1600000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.signal);
