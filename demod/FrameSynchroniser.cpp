@@ -189,6 +189,11 @@ SignalQualityReading FrameSynchroniser::signalQuality() const
     const SignalQualityReading known = quality.reading();
     if (known.valid || !framesHeld || apskData)
         return known;
+    if (qpskSeen && !otherSeen) {
+        const SignalQualityReading decided = blind.qpskReading();
+        if (decided.valid)
+            return decided;
+    }
     return blind.reading();
 }
 
@@ -955,8 +960,10 @@ void FrameSynchroniser::measureHeader(uint64_t descrambled)
     // Data frames read while locked tell whether the symbols are of
     // constant modulus (headers read in the noise may say anything).
     const int index = s2ModcodRow(plsModcod(pls)).constellationIndex;
-    if (isLocked && index > 0)
+    if (isLocked && index > 0) {
         apskData = index > 3;
+        (index == 2 ? qpskSeen : otherSeen) = true;
+    }
     // The code this header carries, whatever keep-lock does with it.
     const uint8_t heard = decodePlsHeader(descrambled);
     const uint64_t codeWord = encodePlsHeader(heard);

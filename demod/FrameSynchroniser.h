@@ -168,7 +168,10 @@ public:
     // frame; forgotten when the lock is lost. Where that has no reading but
     // the frames have been locked since the last clearing (the lock lost in
     // the noise, or regained and not yet measured), Es/N0 alone from the
-    // moments of all symbols, unless the last data frames read were APSK.
+    // moments of all symbols, unless the last data frames read were APSK;
+    // where every frame read was QPSK (no pilots: 64 known symbols a frame,
+    // a reading only after some 60 frames), MER too from the decisions on
+    // all symbols, corrected for their bias.
     // Never before a lock: clipped noise, or a carrier of another kind, has
     // moments that may pass for a signal.
     SignalQualityReading signalQuality() const;
@@ -183,6 +186,8 @@ public:
         quality.clear();
         blind.clear();
         apskData = false;
+        qpskSeen = false;
+        otherSeen = false;
         framesHeld = isLocked;
     }
 
@@ -430,6 +435,10 @@ private:
     // dummy slots are known. Sums over the field of them being received.
     bool frameKnown = false;
     bool apskData = false;   // the last data frames read while locked were APSK
+    // Since the quality was last cleared, data frames read while locked
+    // were QPSK, and none were of another kind.
+    bool qpskSeen = false;
+    bool otherSeen = false;
     float apskPower = 1.0f;  // mean |s|² of the APSK data symbols
     bool framesHeld = false; // locked since the quality was last cleared
     std::complex<float> knownSum{};

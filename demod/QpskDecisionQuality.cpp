@@ -136,6 +136,13 @@ SignalQualityReading ConstantModulusQuality::reading() const
     return r;
 }
 
+SignalQualityReading ConstantModulusQuality::qpskReading() const
+{
+    if (window.blocks() < QpskDecisionQuality::kMinBlocks)
+        return SignalQualityReading();
+    return QpskDecisionQuality::readingOf(window.total());
+}
+
 double QpskDecisionQuality::decisionRatio(double esn0)
 {
     const double meanAbs = std::sqrt(2 / M_PI) * std::exp(-esn0 / 2) + std::sqrt(esn0) * std::erf(std::sqrt(esn0 / 2));
@@ -161,11 +168,14 @@ double QpskDecisionQuality::esn0FromDecisionRatio(double rho)
 
 SignalQualityReading QpskDecisionQuality::reading() const
 {
-    SignalQualityReading r;
     if (window.blocks() < kMinBlocks)
-        return r;
-    const QpskMoments t = window.total();
+        return SignalQualityReading();
+    return readingOf(window.total());
+}
 
+SignalQualityReading QpskDecisionQuality::readingOf(const QpskMoments& t)
+{
+    SignalQualityReading r;
     double esn0Db = 0;
     if (!constantModulusEsn0Db(t, esn0Db))
         return r;

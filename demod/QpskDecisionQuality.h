@@ -75,6 +75,8 @@ public:
     void clear() { window.clear(); }
 
     SignalQualityReading reading() const;
+    // The reading of such sums, however many blocks are behind them.
+    static SignalQualityReading readingOf(const QpskMoments& moments);
 
     // The curve above, and its inverse (γ for a measured ρ; 0 at or below
     // 2/π). Linear ratios.
@@ -129,6 +131,11 @@ public:
     bool steady() const { return levelSteady; }
     // `valid` and `esn0Db`; MER never.
     SignalQualityReading reading() const;
+    // The same window read as QPSK decisions, MER included, as
+    // QpskDecisionQuality reads it: for a stream whose every symbol is a
+    // QPSK point (DVB-S2 QPSK frames: their π/2-BPSK headers, pilots and
+    // dummy slots lie on the same diagonals).
+    SignalQualityReading qpskReading() const;
 
 private:
     BlockWindow<QpskMoments, QpskDecisionQuality::kBlocks> window{double(QpskDecisionQuality::kBlockSymbols)};
