@@ -307,6 +307,12 @@ SignalQualityReading DemodWorker::signalQuality()
     return dvbS2 ? demod.signalQualityS2() : demod.signalQualityS1();
 }
 
+SignalQualityReading DemodWorker::qpskSymbolQuality()
+{
+    std::lock_guard<std::mutex> lock(paramMutex);
+    return dvbS2 ? demod.qpskSymbolQualityS2() : demod.signalQualityS1();
+}
+
 SignalQualityReading DemodWorker::frameQuality()
 {
     std::lock_guard<std::mutex> lock(paramMutex);

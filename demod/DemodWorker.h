@@ -129,6 +129,11 @@ public:
     // The DVB-S2 reading the delivered frames' soft values are scaled by
     // (FrameSynchroniser::frameQuality); thread-safe.
     SignalQualityReading frameQuality();
+    // DVB-S2: every symbol since the quality was cleared read as a QPSK
+    // point, MER included (FrameSynchroniser::qpskSymbolQuality), for a
+    // caller that knows from decoded frames that they are QPSK; DVB-S: as
+    // signalQuality(). Thread-safe.
+    SignalQualityReading qpskSymbolQuality();
     // Starts both measurements afresh (another signal tuned, say).
     void clearSignalQuality();
 

@@ -77,6 +77,7 @@ public:
     // it runs; clearing forgets both (another signal, another mode).
     SignalQualityReading signalQualityS2() const { return sync.signalQuality(); }
     SignalQualityReading frameQualityS2() const { return sync.frameQuality(); }
+    SignalQualityReading qpskSymbolQualityS2() const { return sync.qpskSymbolQuality(); }
     SignalQualityReading signalQualityS1() const { return dvbs.signalQuality(); }
     void clearSignalQuality()
     {

@@ -181,6 +181,10 @@ public:
     // nothing yet, from the PLS codes of the headers read since the search
     // began.
     SignalQualityReading frameQuality() const;
+    // The symbols' moments read as QPSK decisions, MER included, whatever
+    // the framing holds: for a caller that knows the frames are QPSK
+    // (decoded ones say so) before sixteen headers have made the lock.
+    SignalQualityReading qpskSymbolQuality() const { return blind.qpskReading(); }
     void clearSignalQuality()
     {
         quality.clear();

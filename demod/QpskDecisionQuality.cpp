@@ -138,7 +138,7 @@ SignalQualityReading ConstantModulusQuality::reading() const
 
 SignalQualityReading ConstantModulusQuality::qpskReading() const
 {
-    if (window.blocks() < QpskDecisionQuality::kMinBlocks)
+    if (window.blocks() < kQpskMinBlocks)
         return SignalQualityReading();
     return QpskDecisionQuality::readingOf(window.total());
 }

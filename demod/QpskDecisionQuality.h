@@ -134,7 +134,11 @@ public:
     // The same window read as QPSK decisions, MER included, as
     // QpskDecisionQuality reads it: for a stream whose every symbol is a
     // QPSK point (DVB-S2 QPSK frames: their π/2-BPSK headers, pilots and
-    // dummy slots lie on the same diagonals).
+    // dummy slots lie on the same diagonals). Valid from the first block:
+    // it is asked for only where frames are known to be there (locked, or
+    // decoded), and a block's decisions read the MER to a few hundredths
+    // of a dB; the coherence still rules out a constellation not held.
+    static constexpr size_t kQpskMinBlocks = 1;
     SignalQualityReading qpskReading() const;
 
 private:

@@ -122,6 +122,11 @@ bool CarrierIdentifier::step()
             phase = Phase::Services;
             serviceStart = now;
             merSeen = false;
+            // The symbols' moments from here on: those of the acquisition
+            // before (loops settling, the mixer moving) would read a MER a
+            // dB low. Nothing else is lost, as nothing is measured before
+            // the framing's lock.
+            chain.demodWorker().clearSignalQuality();
         } else if (now >= tryStart + limit(limits.dvbs2Seconds, limits.dvbs2Symbols)) {
             receiver.setStandard(Standard::DvbS);
             receiver.setCodeRate(kCodeRates[0]);
@@ -163,7 +168,12 @@ bool CarrierIdentifier::step()
         // The MER settles over the frames after the first: it counts once
         // two readings a tenth of a second of signal apart agree to 1 dB,
         // and is waited for a little with the services.
-        const SignalQualityReading quality = chain.demodWorker().signalQuality();
+        SignalQualityReading quality = chain.demodWorker().signalQuality();
+        // Frames decoded as QPSK: before the framing's lock (sixteen
+        // headers, more than a visit lasts) lets the demodulator say so,
+        // the decisions on all their symbols give the MER.
+        if (!quality.merValid && identity.standard == Standard::DvbS2 && identity.modcod.rfind("QPSK", 0) == 0)
+            quality = chain.demodWorker().qpskSymbolQuality();
         if (quality.merValid && !identity.merDb) {
             if (merSeen && std::fabs(quality.merDb - merSeenDb) < 1.0 && now >= merSeenAt + limit(0.1, 0)) {
                 std::lock_guard<std::mutex> lock(mutex);
@@ -174,7 +184,7 @@ bool CarrierIdentifier::step()
                 merSeenAt = now;
             }
         }
-        const bool merWaited = identity.merDb || now >= serviceStart + limit(limits.merSeconds, 0);
+        const bool merWaited = identity.merDb || now >= serviceStart + limit(limits.merSeconds, limits.merSymbols);
         if ((arrived && merWaited) || now >= serviceStart + limit(limits.serviceSeconds, 0)) {
             const double offset = chain.carrierOffset() * double(receiver.settings().sampleRate);
             {

@@ -47,8 +47,11 @@ public:
         double dvbsSymbols = 20000;
         double serviceSeconds = 1.5;    // the SDT after the first frame or packet
         // The MER, once the SDT is in: headers alone (no pilots) take some
-        // forty frames to give it, and are not waited for.
+        // forty frames to give it, and are not waited for; the decisions
+        // on QPSK frames' symbols take a block of 16384 and two readings
+        // a tenth of a second apart.
         double merSeconds = 0.3;
+        double merSymbols = 40000;
     };
 
     CarrierIdentifier(Receiver& receiver, std::vector<SurveyedCarrier> carriers, Limits limits);

@@ -75,6 +75,13 @@ TEST(CliScan, FindsMeasuresAndIdentifiesEveryCarrierOfABand)
         ASSERT_EQ(c["services"].size(), 1u) << c;
         EXPECT_NE(c["services"][0].get<std::string>().find(e.service), std::string::npos) << c;
     }
+    // The MER of the QPSK carrier without pilots, read from the decisions
+    // before the framing's lock could give it, and the DVB-S one's; the
+    // 8PSK carrier's headers alone do not give it within the visit.
+    ASSERT_FALSE(carriers[0]["mer_db"].is_null()) << carriers[0];
+    EXPECT_NEAR(carriers[0]["mer_db"].get<double>(), 6.0, 0.5) << carriers[0];
+    ASSERT_FALSE(carriers[2]["mer_db"].is_null()) << carriers[2];
+    EXPECT_NEAR(carriers[2]["mer_db"].get<double>(), 8.0, 0.5) << carriers[2];
 }
 
 // Noise alone: no carrier. A carrier that leaves after the survey saw it is
