@@ -1,6 +1,7 @@
 #include "dsp/MatchedFilter.h"
 
 #include "dsp/Approx.h"
+#include "dsp/SampleLevels.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -145,9 +146,7 @@ size_t MatchedFilter::process(const int16_t* in, size_t count, int16_t* out)
     // A gain that went to not-a-number (silence) was reset to 1.0: the
     // block tells nothing of the level.
     if (!s.gainReset) {
-        int64_t power = 0;
-        for (size_t k = 0; k < 4 * used; ++k)
-            power += int32_t(out[k]) * int32_t(out[k]);
+        const uint64_t power = sumOfSquares16_sse41(out, 4 * used);
         s.agcGain = coarseGain(s.agcGain, std::sqrt(double(power) / double(2 * used)));
     }
     return used;

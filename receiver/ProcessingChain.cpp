@@ -2,6 +2,7 @@
 
 #include "dsp/BandCentre.h"
 #include "dsp/HalfBandDecimator.h"
+#include "dsp/SampleLevels.h"
 
 #include "core/HandOn.h"
 #include "core/Log.h"
@@ -23,16 +24,6 @@ BufferAllocator announcedPool()
 }
 
 } // namespace
-
-uint64_t countClippedSamples(const int16_t* iq, size_t count, int16_t level)
-{
-    uint64_t n = 0;
-    for (size_t k = 0; k < count; ++k) {
-        const int i = iq[2 * k], q = iq[2 * k + 1];
-        n += (i >= level || i <= -level || q >= level || q <= -level) ? 1 : 0;
-    }
-    return n;
-}
 
 ProcessingChain::ProcessingChain()
     : bufferPool(announcedPool()),
@@ -387,7 +378,7 @@ void ProcessingChain::onBlockFull(bool observed)
     reception.samplesArrived(std::chrono::steady_clock::now());
     if (observed) {
         const auto* raw = reinterpret_cast<const int16_t*>(rawBuffer->data());
-        const uint64_t atFullScale = countClippedSamples(raw, kBlockSamples, kClipLevel);
+        const uint64_t atFullScale = clippedSamples_sse41(raw, kBlockSamples, kClipLevel);
         if (atFullScale > 0)
             clipped.fetch_add(atFullScale, std::memory_order_relaxed);
     }

@@ -42,9 +42,6 @@
 // → (demodulator and decoders). Every stage's completion callback releases
 // what it consumed and queues its output with a fresh buffer at the next
 // stage; when the pool runs dry the block is dropped and its buffers released.
-// Complex samples of `iq` with a component at `level` or beyond (either sign).
-uint64_t countClippedSamples(const int16_t* iq, size_t count, int16_t level);
-
 class ProcessingChain {
 public:
     static constexpr int kBlockSamples = 16384;
