@@ -210,9 +210,20 @@ inline __m128i farrowRow(int tap)
 
 size_t resample_sse41(ResamplerState& r, const int16_t* in, size_t count, int16_t* out)
 {
+    // What the loop carries stays in registers: every symbol's correction
+    // feeds the next sample's phase, so one trip through memory would add a
+    // store and a reload to the chain from symbol to symbol.
     const int32_t limit = r.integratorLimit();
     const uint64_t scale = muScaleFor(r.step);
+    const uint32_t step = r.step;
+    const int32_t dampingShift = r.dampingShift, gainShift = r.gainShift;
+    int32_t integrator = r.integrator;
+    int32_t correction = r.correction;
+    int32_t toggle = r.toggle;
+    uint32_t advance = step + uint32_t(correction);
     const __m128i row0 = farrowRow(0), row1 = farrowRow(1), row2 = farrowRow(2), row3 = farrowRow(3);
+    // The low halves of a and b (32-bit lanes 0, 1) as one sample (b', a').
+    const __m128i toSample = _mm_setr_epi8(4, 5, 0, 1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
     // One complex sample per 32-bit lane, lane 0 the newest.
     __m128i delay = loadLine(r.delay);
     __m128i history = loadLine(r.history);
@@ -223,7 +234,7 @@ size_t resample_sse41(ResamplerState& r, const int16_t* in, size_t count, int16_
         int32_t sample;
         std::memcpy(&sample, in + 2 * n, 4);
         delay = _mm_or_si128(_mm_slli_si128(delay, 4), _mm_cvtsi32_si128(sample));
-        const uint32_t sum = phase + (r.step + uint32_t(r.correction));
+        const uint32_t sum = phase + advance;
         const bool wrapped = sum < phase;
         phase = sum;
         if (!wrapped)
@@ -244,14 +255,10 @@ size_t resample_sse41(ResamplerState& r, const int16_t* in, size_t count, int16_
         h = _mm_add_epi32(_mm_srai_epi32(_mm_mullo_epi32(h, mu), 16), _mm_srli_si128(c32, 8));
         h = _mm_add_epi32(_mm_srai_epi32(_mm_mullo_epi32(h, mu), 16), c10);
         h = _mm_add_epi32(_mm_srai_epi32(_mm_mullo_epi32(h, mu), 16), _mm_srli_si128(c10, 8));
-        // Low 16 bits of a and b, stored as (b', a').
-        const __m128i y = _mm_shufflelo_epi16(h, _MM_SHUFFLE(3, 3, 2, 0));   // a' b' in lanes 0, 1
-        const int32_t swapped = int32_t(uint32_t(uint16_t(_mm_extract_epi16(y, 1))) |
-                                        uint32_t(uint16_t(_mm_extract_epi16(y, 0))) << 16);
-        history = _mm_or_si128(_mm_slli_si128(history, 4), _mm_cvtsi32_si128(swapped));
+        history = _mm_or_si128(_mm_slli_si128(history, 4), _mm_shuffle_epi8(h, toSample));
 
-        const bool isSymbol = r.toggle == 0;
-        r.toggle = ~r.toggle;
+        const bool isSymbol = toggle == 0;
+        toggle = ~toggle;
         if (isSymbol) {
             const int32_t symbol = _mm_extract_epi32(history, 1);
             std::memcpy(out + 2 * symbols, &symbol, 4);
@@ -259,11 +266,15 @@ size_t resample_sse41(ResamplerState& r, const int16_t* in, size_t count, int16_
             // E = y1 · (y2 − y0) over both components.
             const __m128i diff = _mm_sub_epi16(_mm_shuffle_epi32(history, 0xAA), history);
             const int32_t e = _mm_cvtsi128_si32(_mm_madd_epi16(_mm_shuffle_epi32(history, 0x55), diff));
-            r.integrator = boundedAdd(r.integrator, e >> r.dampingShift, limit);
-            r.correction = add32(r.integrator, e >> r.gainShift);
+            integrator = boundedAdd(integrator, e >> dampingShift, limit);
+            correction = add32(integrator, e >> gainShift);
+            advance = step + uint32_t(correction);
         }
     }
     r.phase = phase;
+    r.integrator = integrator;
+    r.correction = correction;
+    r.toggle = toggle;
     storeLine(r.delay, delay);
     storeLine(r.history, history);
     return symbols;
