@@ -135,19 +135,20 @@ size_t FrameSynchroniser::process(const int16_t* in, size_t n, float scale, bool
     deliveredFrames.clear();
     blockStart = symbolIndex;
     conjugating = inverted == senseFlipped;
-    for (size_t k = 0; k < n; ++k) {
+    for (size_t k = 0; k < n;) {
+        const size_t run = std::min(dataRunLength(), n - k);
+        if (run > 0) {
+            dataRun(in + 2 * k, run, scale, inverted != senseFlipped, equalizer, symbols + k);
+            k += run;
+            continue;
+        }
         if (shiftCountdown > 0 && --shiftCountdown == 0)
             applyShift();
-        // The matched filter's gain control settles at a negative gain, so its
-        // output is the signal turned by π. With the default inversion flag
-        // that turn is taken back here, so that a standard signal shows its
-        // SOF and header as transmitted; the other setting stays as it was.
-        const float a = float(in[2 * k]) * scale;
-        const float b = float(in[2 * k + 1]) * scale;
-        cf z = inverted != senseFlipped ? cf(-a, -b) : cf(a, -b);
+        cf z = inputSymbol(in + 2 * k, scale, inverted != senseFlipped);
         if (equalizer.on())
             z = equalizer.process(z);
         symbols[k] = push(z);
+        ++k;
     }
     blind.add(symbols, n);
     return std::min(deliveredFrames.size(), frameCapacity);
@@ -213,8 +214,20 @@ SignalQualityReading FrameSynchroniser::frameQuality() const
     return r;
 }
 
+// An input symbol as the framing takes it. The matched filter's gain control
+// settles at a negative gain, so its output is the signal turned by π. With
+// the default inversion flag (`negate`) that turn is taken back here, so that
+// a standard signal shows its SOF and header as transmitted; the other
+// setting stays as it was.
+__attribute__((always_inline)) inline cf FrameSynchroniser::inputSymbol(const int16_t* in, float scale, bool negate)
+{
+    const float a = float(in[0]) * scale;
+    const float b = float(in[1]) * scale;
+    return negate ? cf(-a, -b) : cf(a, -b);
+}
+
 // Inlined into the block loop: as a call it costs a third of the stage's speed.
-__attribute__((always_inline)) inline cf FrameSynchroniser::push(cf z)
+__attribute__((always_inline)) inline cf FrameSynchroniser::delay(cf z)
 {
     const cf d = std::conj(z) * previous;
     diffSigns = (diffSigns << 1) | unsigned(d.imag() < 0);
@@ -226,7 +239,12 @@ __attribute__((always_inline)) inline cf FrameSynchroniser::push(cf z)
     previous = z;
     delayRing[ringPos] = z;
     ringPos = ringPos + 1 == kHeaderDelay + 1 ? 0 : ringPos + 1;
-    raw = delayRing[ringPos];
+    return delayRing[ringPos];
+}
+
+__attribute__((always_inline)) inline cf FrameSynchroniser::push(cf z)
+{
+    raw = delay(z);
     cf s = loop.derotate(raw);   // the symbol kHeaderDelay positions back
     if (blockTap != nullptr)
         blockTap->offer(DisplaySource::All, s);
@@ -1139,10 +1157,15 @@ void FrameSynchroniser::chooseDataDetector()
     }
 }
 
-float FrameSynchroniser::dataPhaseError(cf s) const
+__attribute__((always_inline)) inline float FrameSynchroniser::dataError(cf s) const
 {
     if (current == qpsk)
         return softness > 0 ? detectorGain * qpskSoftPhaseError(s, softness) : qpskPhaseError(s);
+    return otherDataPhaseError(s);
+}
+
+float FrameSynchroniser::otherDataPhaseError(cf s) const
+{
     if (current == psk8)
         return softness > 0 ? detectorGain * psk8SoftPhaseError(s, softness)
                             : qpskPhaseError(s * s * cf(0.70710677f, -0.70710677f));
@@ -1186,14 +1209,7 @@ void FrameSynchroniser::dataState(cf& s)
     s = descramble(s);
     if (current == apsk32 || current == apsk16)
         apskPower += (std::norm(s) - apskPower) * (1.0f / 1024);
-    const bool weakQpskHeld = current == qpsk && !strongSignal && lockCount >= kHeadersHoldingCarrier;
-    const float ki = current == apsk16                ? kApsk16DataKi * loop.ki()
-                     : current == psk8 && psk8Ki >= 0 ? psk8Ki
-                     : weakQpskHeld                   ? kWeakQpskDataKi * loop.ki()
-                                                      : integralGain();
-    // QPSK's hard detector, the common case, without the call.
-    const float error = current == qpsk && !(softness > 0) ? qpskPhaseError(s) : dataPhaseError(s);
-    loop.update(error, widening * ki, widening * loop.kp());
+    loop.update(dataError(s), widening * dataIntegralGain(), widening * loop.kp());
     if (!isLocked)
         dataCarrier.add(s, symbolIndex, loop.phase);
     if (blockTap != nullptr)
@@ -1224,6 +1240,83 @@ void FrameSynchroniser::dataState(cf& s)
         takeDataCarrier();
     }
     ++slotInFrame;
+}
+
+float FrameSynchroniser::dataIntegralGain() const
+{
+    const bool weakQpskHeld = current == qpsk && !strongSignal && lockCount >= kHeadersHoldingCarrier;
+    return current == apsk16                ? kApsk16DataKi * loop.ki()
+           : current == psk8 && psk8Ki >= 0 ? psk8Ki
+           : weakQpskHeld                   ? kWeakQpskDataKi * loop.ki()
+                                            : integralGain();
+}
+
+size_t FrameSynchroniser::dataRunLength() const
+{
+    // Locked on the QPSK or 8PSK data of a frame, short of its last slot
+    // (where the search for the next SOF opens) and of a field's last symbol
+    // (where the slots change).
+    if (!dataRuns || state != State::DataSlots || !isLocked || sofSearch || (current != qpsk && current != psk8)
+        || slotInFrame >= dataSlots - 1 || fieldPos >= 89)
+        return 0;
+    int64_t room = 89 - fieldPos;
+    // Short of a move of the mixer reaching the loop, of a frame length
+    // from the last SOF (where a misread header is looked for), and of
+    // where a missed SOF would have been.
+    if (shiftCountdown > 0)
+        room = std::min<int64_t>(room, shiftCountdown - 1);
+    if (lengthIndex < 16)
+        room = std::min<int64_t>(room, int64_t(kFrameLengths[size_t(lengthIndex)]) - symbolCounter);
+    const int64_t missedSofAt = nextFrameStart + 26 + kPlaceSlack;
+    if (missedSofAt >= symbolIndex)
+        room = std::min(room, missedSofAt - symbolIndex);
+    return size_t(std::max<int64_t>(room, 0));
+}
+
+void FrameSynchroniser::dataRun(const int16_t* in, size_t length, float scale, bool negate, Equalizer& equalizer,
+                                cf* symbols)
+{
+    // As push() and dataState() take these symbols one at a time, with
+    // nothing on the way that can change what they do: the inputs first
+    // (the equalizer does not depend on the loop), then the loop alone with
+    // its state in registers, then the soft decisions and the display.
+    std::array<cf, 89> input, derotated;
+    for (size_t k = 0; k < length; ++k) {
+        input[k] = inputSymbol(in + 2 * k, scale, negate);
+        if (equalizer.on())
+            input[k] = equalizer.process(input[k]);
+    }
+    const bool showAll = blockTap != nullptr && blockTap->source == DisplaySource::All;
+    const float ki = widening * dataIntegralGain(), kp = widening * loop.kp();
+    CarrierLoop carrier = loop;
+    cf last = raw;
+    for (size_t k = 0; k < length; ++k) {
+        last = delay(input[k]);
+        cf s = carrier.derotate(last);
+        if (showAll)
+            derotated[k] = s;
+        s = descramble(s);
+        carrier.update(dataError(s), ki, kp);
+        carrier.advance();
+        symbols[k] = s;
+    }
+    raw = last;
+    loop.phase = carrier.phase;
+    loop.integrator = carrier.integrator;
+    loop.frequency = carrier.frequency;
+    for (size_t k = 0; k < length; ++k)
+        demapper.demap(symbols[k]);
+    if (blockTap != nullptr) {
+        if (showAll)
+            blockTap->symbols.insert(blockTap->symbols.end(), derotated.begin(), derotated.begin() + long(length));
+        else if (blockTap->source == DisplaySource::Data)
+            blockTap->symbols.insert(blockTap->symbols.end(), symbols, symbols + length);
+    }
+    fieldPos += int32_t(length);
+    symbolIndex += int64_t(length);
+    symbolCounter += int32_t(length);
+    if (shiftCountdown > 0)
+        shiftCountdown -= int(length);
 }
 
 void FrameSynchroniser::takeDataCarrier()

@@ -195,8 +195,23 @@ public:
         framesHeld = isLocked;
     }
 
+    // Off, every symbol takes the path that handles any of them, which
+    // the locked frames' data otherwise bypass in runs: for comparing.
+    void setDataRuns(bool on) { dataRuns = on; }
+
 private:
+    static inline std::complex<float> inputSymbol(const int16_t* in, float scale, bool negate);
+    // Keeps the differential products of the symbol coming in; returns the
+    // one kHeaderDelay back, now handled.
+    inline std::complex<float> delay(std::complex<float> z);
     std::complex<float> push(std::complex<float> z);
+    // How many symbols from the next on are data symbols of a locked frame
+    // with nothing to do but the carrier loop and the soft decisions (0:
+    // the next needs more), and that many through dataRun() at once.
+    size_t dataRunLength() const;
+    void dataRun(const int16_t* in, size_t length, float scale, bool negate, Equalizer& equalizer,
+                 std::complex<float>* symbols);
+    bool dataRuns = true;
     void runState(std::complex<float>& s, bool peak, bool hit);
     void sofSearchState(std::complex<float>& s, bool peak, bool hit);
     void alignPhaseWithSof();
@@ -271,7 +286,10 @@ private:
     int unexplainedHeaders = 0;
     void measureKnown(std::complex<float> s, int last);
     inline std::complex<float> descramble(std::complex<float> s);
-    float dataPhaseError(std::complex<float> s) const;
+    // The data symbols' phase error, and their integral gain.
+    inline float dataError(std::complex<float> s) const;
+    float otherDataPhaseError(std::complex<float> s) const;
+    float dataIntegralGain() const;
     bool deliverFrame();
     void followFrames(int64_t start);
     void passMissedSof();
