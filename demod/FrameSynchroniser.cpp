@@ -1304,8 +1304,7 @@ void FrameSynchroniser::dataRun(const int16_t* in, size_t length, float scale, b
     loop.phase = carrier.phase;
     loop.integrator = carrier.integrator;
     loop.frequency = carrier.frequency;
-    for (size_t k = 0; k < length; ++k)
-        demapper.demap(symbols[k]);
+    demapper.demapRun(symbols, length);
     if (blockTap != nullptr) {
         if (showAll)
             blockTap->symbols.insert(blockTap->symbols.end(), derotated.begin(), derotated.begin() + long(length));
