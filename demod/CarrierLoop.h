@@ -53,17 +53,20 @@ public:
     {
         if (!on)
             return;
-        const float e = std::clamp(error, -0.25f, 0.25f);
+        const float e = limitedError(error);
         integrator += integralGain * e;
         frequency = proportionalGain * e + integrator;
     }
+    static float limitedError(float error) { return std::clamp(error, -0.25f, 0.25f); }
     // Moves the oscillator by one symbol.
-    void advance()
+    void advance() { phase = advanced(phase, frequency * 256.0f); }
+    // The phase a symbol later at 256 × frequency.
+    static int32_t advanced(int32_t phase, float step)
     {
-        const float next = float(phase) + frequency * 256.0f;
+        const float next = float(phase) + step;
         // Truncated toward zero, kept to 16 bits; a runaway value restarts at 0.
         const int32_t whole = (next > -2.0e9f && next < 2.0e9f) ? int32_t(next) : 0;
-        phase = whole & 0xFFFF;
+        return whole & 0xFFFF;
     }
     // Switching on or off clears integrator and frequency; the phase stays.
     void setEnabled(bool enabled);

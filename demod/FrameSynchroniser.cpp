@@ -1288,22 +1288,36 @@ void FrameSynchroniser::dataRun(const int16_t* in, size_t length, float scale, b
     }
     const bool showAll = blockTap != nullptr && blockTap->source == DisplaySource::All;
     const float ki = widening * dataIntegralGain(), kp = widening * loop.kp();
+    // The loop as CarrierLoop::update() and advance() run it, with its
+    // integrator and frequency kept at the oscillator's scale (256 × both,
+    // exact: a power of two), which takes a multiplication off the chain
+    // from one symbol's phase to the next.
     CarrierLoop carrier = loop;
+    const bool loopOn = loop.enabled();
+    const float ki256 = ki * 256.0f, kp256 = kp * 256.0f;
+    float integrator256 = loop.integrator * 256.0f;
+    float step = loop.frequency * 256.0f;
     cf last = raw;
     for (size_t k = 0; k < length; ++k) {
         last = delay(input[k]);
-        cf s = carrier.derotate(last);
+        // Descrambled before the oscillator rather than after: a turn by a
+        // multiple of 90° is exact either way, and this way it stays off the
+        // chain too.
         if (showAll)
-            derotated[k] = s;
-        s = descramble(s);
-        carrier.update(dataError(s), ki, kp);
-        carrier.advance();
+            derotated[k] = carrier.derotate(last);
+        const cf s = carrier.derotate(descramble(last));
+        if (loopOn) {
+            const float e = CarrierLoop::limitedError(dataError(s));
+            integrator256 += ki256 * e;
+            step = kp256 * e + integrator256;
+        }
+        carrier.phase = CarrierLoop::advanced(carrier.phase, step);
         symbols[k] = s;
     }
     raw = last;
     loop.phase = carrier.phase;
-    loop.integrator = carrier.integrator;
-    loop.frequency = carrier.frequency;
+    loop.integrator = integrator256 * (1.0f / 256);
+    loop.frequency = step * (1.0f / 256);
     demapper.demapRun(symbols, length);
     if (blockTap != nullptr) {
         if (showAll)
