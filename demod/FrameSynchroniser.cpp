@@ -1,6 +1,7 @@
 #include "demod/FrameSynchroniser.h"
 
 #include "demod/PlSignalling.h"
+#include "demod/Psk8WeightedError.h"
 #include "demod/SoftPhaseDetector.h"
 
 #include <cmath>
@@ -1161,6 +1162,8 @@ __attribute__((always_inline)) inline float FrameSynchroniser::dataError(cf s) c
 {
     if (current == qpsk)
         return softness > 0 ? detectorGain * qpskSoftPhaseError(s, softness) : qpskPhaseError(s);
+    if (current == psk8 && softness > 0)
+        return detectorGain * psk8WeightedError(s, softness);
     return otherDataPhaseError(s);
 }
 

@@ -1,6 +1,7 @@
 #include "demod/SoftPhaseDetector.h"
 
 #include "demod/CarrierLoop.h"
+#include "demod/Psk8WeightedError.h"
 
 #include <algorithm>
 #include <array>
@@ -13,8 +14,7 @@
 namespace {
 
 using cf = std::complex<float>;
-
-constexpr float kHalfRoot2 = 0.70710678f;
+using namespace psk8detail;
 
 // Where the slopes are tabulated.
 constexpr double kTableFromDb = -6.0;
@@ -40,30 +40,13 @@ inline float expNonPositive(float x)
         return 0.0f;
     const float t = x * 1.44269504f;   // log2 e
     const float whole = std::floor(t);
-    const float f = t - whole;          // 2^f on [0, 1), a minimax polynomial
-    const float p = 1.0f + f * (0.69314718f + f * (0.24022650f + f * (0.05550411f + f * (0.00961813f + f * 0.00133336f))));
+    const float f = t - whole;
+    const float f2 = f * f;
+    const float p = (1.0f + f * kExp1) + f2 * ((kExp2 + f * kExp3) + f2 * (kExp4 + f * kExp5));
     const int32_t bits = (int32_t(whole) + 127) << 23;
     float scale;
     std::memcpy(&scale, &bits, sizeof scale);
     return p * scale;
-}
-
-// expNonPositive on four lanes, each to the bit as the scalar one gives it.
-inline __m128 expNonPositive4(__m128 x)
-{
-    const __m128 t = _mm_mul_ps(x, _mm_set1_ps(1.44269504f));
-    const __m128 whole = _mm_floor_ps(t);
-    const __m128 f = _mm_sub_ps(t, whole);
-    __m128 p = _mm_add_ps(_mm_set1_ps(0.00961813f), _mm_mul_ps(f, _mm_set1_ps(0.00133336f)));
-    p = _mm_add_ps(_mm_set1_ps(0.05550411f), _mm_mul_ps(f, p));
-    p = _mm_add_ps(_mm_set1_ps(0.24022650f), _mm_mul_ps(f, p));
-    p = _mm_add_ps(_mm_set1_ps(0.69314718f), _mm_mul_ps(f, p));
-    p = _mm_add_ps(_mm_set1_ps(1.0f), _mm_mul_ps(f, p));
-    // Below −87 the exponent field would underflow: those lanes are 0 (and
-    // their shifted exponent, whatever it is, is masked off).
-    const __m128i bits = _mm_slli_epi32(_mm_add_epi32(_mm_cvttps_epi32(whole), _mm_set1_epi32(127)), 23);
-    const __m128 value = _mm_mul_ps(p, _mm_castsi128_ps(bits));
-    return _mm_andnot_ps(_mm_cmplt_ps(x, _mm_set1_ps(-87.0f)), value);
 }
 
 float qpskDetector(cf s, float c) { return qpskSoftPhaseError(s, c); }
@@ -102,30 +85,21 @@ inline Psk8Projections psk8Projections(cf s)
 
 float psk8SoftPhaseError(cf s, float c)
 {
-    const Psk8Projections p = psk8Projections(s);
-    // The eight weights four at a time; summed in order, as one at a time.
-    alignas(16) float w[8];
-    const __m128 cs = _mm_set1_ps(c), tops = _mm_set1_ps(p.top);
-    _mm_store_ps(w, expNonPositive4(_mm_mul_ps(cs, _mm_sub_ps(_mm_load_ps(p.re.data()), tops))));
-    _mm_store_ps(w + 4, expNonPositive4(_mm_mul_ps(cs, _mm_sub_ps(_mm_load_ps(p.re.data() + 4), tops))));
-    float num = 0, den = 0;
-    for (size_t k = 0; k < 8; ++k) {
-        num += w[k] * p.im[k];
-        den += w[k];
-    }
-    return num / den;
+    return psk8WeightedError(s, c);
 }
 
 float psk8SoftPhaseErrorRef(cf s, float c)
 {
     const Psk8Projections p = psk8Projections(s);
-    float num = 0, den = 0;
-    for (size_t k = 0; k < 8; ++k) {
-        const float w = expNonPositive(c * (p.re[k] - p.top));
-        num += w * p.im[k];
-        den += w;
+    std::array<float, 8> w;
+    for (size_t k = 0; k < 8; ++k)
+        w[k] = expNonPositive(c * (p.re[k] - p.top));
+    std::array<float, 4> num, den;
+    for (size_t k = 0; k < 4; ++k) {
+        num[k] = w[k] * p.im[k] + w[k + 4] * p.im[k + 4];
+        den[k] = w[k] + w[k + 4];
     }
-    return num / den;
+    return ((num[0] + num[2]) + (num[1] + num[3])) / ((den[0] + den[2]) + (den[1] + den[3]));
 }
 
 double meanDetectorSlope(float (*detector)(cf, float), float c, cf point, double esn0Db)

@@ -16,7 +16,7 @@
 // 8PSK (points at multiples of 45°, symbols of unit energy):
 // Σ P(k | s) · Im(s · conj(p_k)), P ∝ exp(c · Re(s · conj(p_k))),
 // c = 2 · Es/N0. At a high Es/N0 it is the hard detector Im(s · conj(p̂)).
-// The weights four at a time.
+// On vectors (Psk8WeightedError.h, inline there for the carrier loop).
 float psk8SoftPhaseError(std::complex<float> s, float c);
 // The same one weight at a time, to the bit: the plain reference.
 float psk8SoftPhaseErrorRef(std::complex<float> s, float c);
