@@ -22,7 +22,7 @@ public:
     void start(uint8_t plsCode);
     // One descrambled data symbol (inline: it runs for every data symbol).
     inline void demap(std::complex<float> s);
-    // n of them, as demap() one after the other (QPSK on vectors).
+    // n of them, as demap() one after the other (QPSK and 8PSK on vectors).
     void demapRun(const std::complex<float>* s, size_t n);
 
     // The frame's code word is complete: 16200 or 64800 values.
