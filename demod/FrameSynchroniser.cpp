@@ -1162,16 +1162,14 @@ __attribute__((always_inline)) inline float FrameSynchroniser::dataError(cf s) c
 {
     if (current == qpsk)
         return softness > 0 ? detectorGain * qpskSoftPhaseError(s, softness) : qpskPhaseError(s);
-    if (current == psk8 && softness > 0)
-        return detectorGain * psk8WeightedError(s, softness);
-    return otherDataPhaseError(s);
+    if (current == psk8)
+        return softness > 0 ? detectorGain * psk8WeightedError(s, softness)
+                            : qpskPhaseError(s * s * cf(0.70710677f, -0.70710677f));
+    return apskPhaseError(s);
 }
 
-float FrameSynchroniser::otherDataPhaseError(cf s) const
+float FrameSynchroniser::apskPhaseError(cf s) const
 {
-    if (current == psk8)
-        return softness > 0 ? detectorGain * psk8SoftPhaseError(s, softness)
-                            : qpskPhaseError(s * s * cf(0.70710677f, -0.70710677f));
     // APSK: each ring's points brought onto the QPSK detector's, the rings
     // told apart by |s|² against the data's mean power (the radii relative
     // to the RMS differ little between code rates), the error scaled to the

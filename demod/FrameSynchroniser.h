@@ -288,7 +288,7 @@ private:
     inline std::complex<float> descramble(std::complex<float> s);
     // The data symbols' phase error, and their integral gain.
     inline float dataError(std::complex<float> s) const;
-    float otherDataPhaseError(std::complex<float> s) const;
+    float apskPhaseError(std::complex<float> s) const;
     float dataIntegralGain() const;
     bool deliverFrame();
     void followFrames(int64_t start);
