@@ -7,6 +7,8 @@
 #   bench/chain_throughput.sh [million-symbols] [tavirel-cli]
 # The default, 20 M symbols at 2 samples per symbol, is the reference run;
 # give another tavirel-cli (an older build) to compare on the same files.
+# RUNS=n runs each case n times and keeps the run with the least CPU per
+# symbol (on a shared machine a neighbour's load only ever adds time).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,11 +34,21 @@ run() {
   local iq=$dir/signal.iq
   "$siggen" "${gen[@]}" --frames "$units" --esn0 "$esn0" --sample-rate 2000000 --symbol-rate 1000000 \
     --output "$iq" >/dev/null 2>&1
-  /usr/bin/time -o "$dir/time" -f '%e %U %S %M' \
-    "$cli" --input "file:$iq" "${rx[@]}" --sample-rate 2000000 --symbol-rate 1000000 \
-    --status-interval 0 --stage-times --output file:/dev/null >"$dir/out" 2>/dev/null
+  local best=""
+  for ((attempt = 0; attempt < ${RUNS:-1}; ++attempt)); do
+    /usr/bin/time -o "$dir/time" -f '%e %U %S %M' \
+      "$cli" --input "file:$iq" "${rx[@]}" --sample-rate 2000000 --symbol-rate 1000000 \
+      --status-interval 0 --stage-times --output file:/dev/null >"$dir/attempt" 2>/dev/null
+    local cpu
+    cpu=$(awk '{ print $2 + $3 }' "$dir/time")
+    if [ -z "$best" ] || awk -v a="$cpu" -v b="$best" 'BEGIN { exit !(a < b) }'; then
+      best=$cpu
+      mv "$dir/attempt" "$dir/out"
+      cp "$dir/time" "$dir/best"
+    fi
+  done
   rm -f "$iq"
-  read -r wall user sys rss <"$dir/time"
+  read -r wall user sys rss <"$dir/best"
   awk -v name="$name" -v wall="$wall" -v user="$user" -v sys="$sys" -v rss="$rss" '
     /^summary:/ {
       frames = "-"
