@@ -1,6 +1,7 @@
 #include "dsp/MatchedFilter.h"
 
 #include "dsp/Approx.h"
+#include "dsp/FirAgcKernel.h"
 #include "dsp/SampleLevels.h"
 
 #include <cmath>
@@ -109,12 +110,15 @@ void FirAgcState::install(const RrcDesign& design)
     gainNorm = approxRcp(float(design.coefficientSum));
 }
 
+bool firAgcAvx2Available()
+{
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+}
+
 float agcUpdate(float g, float p)
 {
-    const float t = (MatchedFilter::kAgcRate * p) * approxRsqrt(p);
-    if (g > 0.0f && t > MatchedFilter::kAgcDecay)
-        return (g - MatchedFilter::kAgcDecay) - t;
-    return (g - MatchedFilter::kAgcDecay) + t;
+    return firagc::gainStep(g, p);
 }
 
 int16_t roundSaturate16(float v)
@@ -142,7 +146,7 @@ size_t MatchedFilter::process(const int16_t* in, size_t count, int16_t* out)
     const size_t used = count & ~size_t(3);
     if (s.tapCount == 0 || used == 0)
         return 0;
-    fir_agc_sse41(s, in, used, out);
+    (firAgcAvx2Available() ? fir_agc_avx2 : fir_agc_sse41)(s, in, used, out);
     // A gain that went to not-a-number (silence) was reset to 1.0: the
     // block tells nothing of the level.
     if (!s.gainReset) {
@@ -152,42 +156,6 @@ size_t MatchedFilter::process(const int16_t* in, size_t count, int16_t* out)
     return used;
 }
 
-namespace {
-
-// Output and gain update of one group of four samples, shared by both
-// kernels: sums[j] = (SIe, SQe, SIo, SQo) of sample j. v = sums × (gainNorm ×
-// g) with g as it was at the group's start, rounded to nearest and saturated
-// to 16 bits (as roundSaturate16 does); g updated after every sample.
-inline void finishGroup(FirAgcState& f, const int32_t (*sums)[4], int16_t* out)
-{
-    float g = f.agcGain;
-    const __m128 s = _mm_set1_ps(f.gainNorm * g);
-    __m128i packed[2];
-    for (int j = 0; j < 4; ++j) {
-        const __m128 v = _mm_mul_ps(_mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums[j]))), s);
-        const __m128i rounded = _mm_cvtps_epi32(v);
-        if (j % 2 == 0)
-            packed[j / 2] = rounded;
-        else
-            packed[j / 2] = _mm_packs_epi32(packed[j / 2], rounded);
-        const __m128 sq = _mm_mul_ps(v, v);
-        const __m128 pairs = _mm_hadd_ps(sq, sq);   // (v0²+v1², v2²+v3², ...)
-        g = agcUpdate(g, _mm_cvtss_f32(_mm_hadd_ps(pairs, pairs)));
-    }
-    f.agcGain = g;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), packed[0]);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), packed[1]);
-}
-
-inline void endBlock(FirAgcState& f, uint64_t pos)
-{
-    f.historyPos = pos;
-    f.gainReset = std::isnan(f.agcGain);
-    if (f.gainReset)
-        f.agcGain = 1.0f;
-}
-
-} // namespace
 
 void fir_agc_ref(FirAgcState& f, const int16_t* in, size_t count, int16_t* out)
 {
@@ -215,80 +183,30 @@ void fir_agc_ref(FirAgcState& f, const int16_t* in, size_t count, int16_t* out)
             sums[j][2] = io;
             sums[j][3] = qo;
         }
-        finishGroup(f, sums, out + 4 * group);
+        firagc::finishGroup(f, sums, out + 4 * group);
         P += 4;
         if (P == n)
             P = 0;
     }
-    endBlock(f, P);
+    firagc::endBlock(f, P);
 }
+
+namespace {
+
+// A window's four sums eight taps at a time.
+struct Sse41Window {
+    static __m128i sums(const int16_t* wi, const int16_t* wq, const int16_t* even, const int16_t* odd, size_t n)
+    {
+        __m128i ie = _mm_setzero_si128(), qe = ie, io = ie, qo = ie;
+        for (size_t k = 0; k < n; k += 8)
+            firagc::accumulate8(wi + k, wq + k, even + k, odd + k, ie, qe, io, qo);
+        return firagc::lanes(ie, qe, io, qo);
+    }
+};
+
+} // namespace
 
 void fir_agc_sse41(FirAgcState& f, const int16_t* in, size_t count, int16_t* out)
 {
-    // The samples in time order, I and Q apart, the window's older n − 1
-    // first: each sum reads runs written before the chunk began, never a
-    // sample stored a moment before (a narrow store read back by a wide
-    // load stalls every sample).
-    constexpr size_t kChunk = 256;
-    const size_t n = size_t(f.tapCount / 2);
-    if (count == 0) {
-        endBlock(f, f.historyPos);
-        return;
-    }
-    alignas(16) int16_t lineI[FirAgcState::kMaxTaps / 2 + kChunk];
-    alignas(16) int16_t lineQ[FirAgcState::kMaxTaps / 2 + kChunk];
-    const uint64_t P = f.historyPos;
-    // Age a (1 … n − 1) before the block: stored at step (P − a) mod n.
-    for (size_t a = 1; a < n; ++a) {
-        const size_t at = n - 1 - size_t((P + n - a) % n);
-        lineI[n - 1 - a] = f.historyI[at];
-        lineQ[n - 1 - a] = f.historyQ[at];
-    }
-    size_t filled = n - 1;
-    for (size_t done = 0; done < count;) {
-        const size_t chunk = std::min(kChunk, count - done);   // a multiple of 4
-        for (size_t k = 0; k < chunk; ++k) {
-            lineI[n - 1 + k] = in[2 * (done + k)];
-            lineQ[n - 1 + k] = in[2 * (done + k) + 1];
-        }
-        for (size_t group = 0; group < chunk; group += 4) {
-            alignas(16) int32_t sums[4][4];
-            for (size_t j = 0; j < 4; ++j) {
-                // The window of the sample at group + j: n samples ending there.
-                const int16_t* wi = lineI + group + j;
-                const int16_t* wq = lineQ + group + j;
-                __m128i ie = _mm_setzero_si128(), qe = ie, io = ie, qo = ie;
-                for (size_t k = 0; k < n; k += 8) {
-                    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wi + k));
-                    const __m128i hq = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wq + k));
-                    const __m128i e = _mm_load_si128(reinterpret_cast<const __m128i*>(f.evenOldestFirst + k));
-                    const __m128i o = _mm_load_si128(reinterpret_cast<const __m128i*>(f.oddOldestFirst + k));
-                    ie = _mm_add_epi32(ie, _mm_madd_epi16(hi, e));
-                    qe = _mm_add_epi32(qe, _mm_madd_epi16(hq, e));
-                    io = _mm_add_epi32(io, _mm_madd_epi16(hi, o));
-                    qo = _mm_add_epi32(qo, _mm_madd_epi16(hq, o));
-                }
-                // Lanes: (SIe, SQe, SIo, SQo).
-                const __m128i total = _mm_hadd_epi32(_mm_hadd_epi32(ie, qe), _mm_hadd_epi32(io, qo));
-                _mm_store_si128(reinterpret_cast<__m128i*>(sums[j]), total);
-            }
-            finishGroup(f, sums, out + 4 * (done + group));
-        }
-        done += chunk;
-        filled = n - 1 + chunk;
-        if (done == count)
-            break;
-        // The newest n − 1 go to the front for the next chunk.
-        std::memmove(lineI, lineI + chunk, (n - 1) * sizeof(int16_t));
-        std::memmove(lineQ, lineQ + chunk, (n - 1) * sizeof(int16_t));
-    }
-    // The history as the sample-by-sample kernel leaves it: the sample of
-    // age a (1 the last) in the slot of its step, end − a mod n.
-    const uint64_t end = (P + count) % n;
-    for (size_t a = 1; a <= n; ++a) {
-        const size_t at = n - 1 - size_t((end + n - a) % n);
-        f.historyI[at] = lineI[filled - a];
-        f.historyQ[at] = lineQ[filled - a];
-    }
-    endBlock(f, end);
+    firagc::kernel<Sse41Window>(f, in, count, out);
 }

@@ -91,10 +91,13 @@ private:
 };
 
 // One block of filtering with the gain stage, in groups of four samples:
-// `count` must be a multiple of 4 and the filter enabled. The SSE4.1 kernel
-// and the plain reference give identical output and state.
+// `count` must be a multiple of 4 and the filter enabled. The vector kernels
+// and the plain reference give identical output and state; the AVX2 one
+// only where the processor has AVX2 (process() asks).
 void fir_agc_ref(FirAgcState& f, const int16_t* in, size_t count, int16_t* out);
 void fir_agc_sse41(FirAgcState& f, const int16_t* in, size_t count, int16_t* out);
+void fir_agc_avx2(FirAgcState& f, const int16_t* in, size_t count, int16_t* out);
+bool firAgcAvx2Available();
 
 // One step of the gain loop for output power p: g − B + A·p/√p. A gain that
 // would grow from a positive value (an input too strong for the loop to turn
