@@ -3,26 +3,69 @@
 #include "gf/GaloisField.h"
 #include "poly/Polynomial.h"
 
+#include <smmintrin.h>
+
 namespace {
 
 using F = gf::GF256Dvb;
 using Poly = poly::Polynomial<F, 17>;
 
+// α^j · 2^b in byte lane j, for each bit b: multiplying lane j by α^j is
+// the sum of those of the bits set in it (the product is linear over GF(2)).
+struct AlphaPowerBits {
+    alignas(16) uint8_t lane[8][16];
+    AlphaPowerBits()
+    {
+        for (int b = 0; b < 8; ++b)
+            for (int j = 0; j < 16; ++j)
+                lane[b][j] = F::mul(F::power(j), uint8_t(1 << b));
+    }
+};
+
 } // namespace
+
+void rsSyndromes_ref(const uint8_t* word, uint8_t* syndromes)
+{
+    // Horner's rule from byte 0 (the highest power).
+    for (int j = 0; j < ReedSolomonDecoder::kParity; ++j) {
+        const uint8_t a = F::power(j);
+        uint8_t s = 0;
+        for (int k = 0; k < ReedSolomonDecoder::kLength; ++k)
+            s = F::add(F::mul(s, a), word[k]);
+        syndromes[j] = s;
+    }
+}
+
+void rsSyndromes_sse41(const uint8_t* word, uint8_t* syndromes)
+{
+    static const AlphaPowerBits table;
+    __m128i bits[8], products[8];
+    for (int b = 0; b < 8; ++b) {
+        bits[b] = _mm_set1_epi8(char(1 << b));
+        products[b] = _mm_load_si128(reinterpret_cast<const __m128i*>(table.lane[b]));
+    }
+    __m128i s = _mm_setzero_si128();
+    for (int k = 0; k < ReedSolomonDecoder::kLength; ++k) {
+        __m128i turned = _mm_setzero_si128();
+        for (int b = 0; b < 8; ++b) {
+            const __m128i set = _mm_cmpeq_epi8(_mm_and_si128(s, bits[b]), bits[b]);
+            turned = _mm_xor_si128(turned, _mm_and_si128(set, products[b]));
+        }
+        s = _mm_xor_si128(turned, _mm_set1_epi8(char(word[k])));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(syndromes), s);
+}
 
 ReedSolomonDecoder::Result ReedSolomonDecoder::decode(uint8_t* word) const
 {
     Result result;
-    // Syndromes S_j = r(α^j) by Horner's rule from byte 0 (the highest power).
     Poly syndrome;
+    uint8_t s[kParity];
+    rsSyndromes_sse41(word, s);
     bool clean = true;
     for (int j = 0; j < kParity; ++j) {
-        const uint8_t a = F::power(j);
-        uint8_t s = 0;
-        for (int k = 0; k < kLength; ++k)
-            s = F::add(F::mul(s, a), word[k]);
-        syndrome.c[size_t(j)] = s;
-        clean = clean && s == 0;
+        syndrome.c[size_t(j)] = s[j];
+        clean = clean && s[j] == 0;
     }
     if (clean)
         return result;

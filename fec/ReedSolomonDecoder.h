@@ -20,3 +20,9 @@ public:
     // is left exactly as received.
     Result decode(uint8_t* word) const;
 };
+
+// The syndromes S_j = r(α^j), j = 0 … 15, of a received word: by Horner's
+// rule one at a time (the plain reference), and all sixteen at once, one
+// per byte lane (SSE4.1), the same to the bit.
+void rsSyndromes_ref(const uint8_t* word, uint8_t* syndromes);
+void rsSyndromes_sse41(const uint8_t* word, uint8_t* syndromes);

@@ -111,3 +111,27 @@ TEST(ReedSolomonDecoder, RefusesNineErrorsAndLeavesTheWordAlone)
     }
     EXPECT_GE(refused, trials - 3);
 }
+
+// All sixteen syndromes at once, one per byte lane, are Horner's one at a
+// time: on codewords (all zero), damaged ones and random bytes, every bit of
+// every lane exercised.
+TEST(ReedSolomonDecoder, VectorSyndromesMatchThePlainOnes)
+{
+    Words w;
+    std::mt19937 rng(17);
+    for (int trial = 0; trial < 500; ++trial) {
+        std::vector<uint8_t> word = w.codeword();
+        if (trial % 3 == 1)
+            w.damage(word, 1 + trial % 12);
+        else if (trial % 3 == 2)
+            for (uint8_t& b : word)
+                b = trial == 2 ? 0xFF : uint8_t(rng());
+        uint8_t plain[16], vector[16];
+        rsSyndromes_ref(word.data(), plain);
+        rsSyndromes_sse41(word.data(), vector);
+        ASSERT_EQ(std::vector<uint8_t>(plain, plain + 16), std::vector<uint8_t>(vector, vector + 16)) << trial;
+        if (trial % 3 == 0) {
+            ASSERT_EQ(std::vector<uint8_t>(vector, vector + 16), std::vector<uint8_t>(16, 0)) << "a codeword";
+        }
+    }
+}
