@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include <chrono>
+#include <cstring>
 
 DemodWorker::DemodWorker(DoneCallback onDone)
     : Worker(std::move(onDone))
@@ -42,11 +43,20 @@ void DemodWorker::process(WorkBuffer* input, WorkBuffer* output)
             carrierStep = CarrierStep();
         }
         if (dvbS2) {
-            output->resize(outputBytes(input->size()));
+            const size_t symbolsEnd = symbolBytes(input->size());
+            const size_t capacity = frameCapacity(input->size());
+            if (output->size() < symbolsEnd)
+                output->resize(symbolsEnd);
+            if (blockFrameBytes.size() < capacity * Demodulator::kFrameBytes)
+                blockFrameBytes.resize(capacity * Demodulator::kFrameBytes);
             auto* symbols = reinterpret_cast<std::complex<float>*>(output->data());
-            auto* frame = reinterpret_cast<int8_t*>(output->data() + symbolBytes(input->size()));
-            const size_t delivered = demod.processS2(in, n, symbols, frame, shown, frameCapacity(input->size()));
-            output->resize(symbolBytes(input->size()) + delivered * Demodulator::kFrameBytes);
+            const int8_t* frame = blockFrameBytes.data();
+            const size_t delivered = demod.processS2(in, n, symbols, blockFrameBytes.data(), shown, capacity);
+            // The frames after the symbols (a second one reallocates the
+            // buffer, its contents kept).
+            output->resize(symbolsEnd + delivered * Demodulator::kFrameBytes);
+            if (delivered > 0)
+                std::memcpy(output->data() + symbolsEnd, frame, delivered * Demodulator::kFrameBytes);
             lastFrames = demod.blockFrames();
             takeEvents();
             if (delivered > 0 && dumpRequested) {

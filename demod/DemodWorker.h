@@ -63,10 +63,10 @@ public:
     // times in a block of n symbols.
     static constexpr size_t kShortestFrame = 3330;
     static constexpr size_t frameCapacity(size_t inputBytes) { return inputBytes / 4 / kShortestFrame + 1; }
-    static constexpr size_t outputBytes(size_t inputBytes)
-    {
-        return symbolBytes(inputBytes) + frameCapacity(inputBytes) * Demodulator::kFrameBytes;
-    }
+    // The output buffer as handed in: the symbols and one frame. A block
+    // that completes more frames (short frames of the denser
+    // constellations) grows it; the rest never pay for zeroing that room.
+    static constexpr size_t outputBytes(size_t inputBytes) { return symbolBytes(inputBytes) + Demodulator::kFrameBytes; }
     // The code and continuity of each frame in the last output, in order
     // (on the worker's thread: its completion).
     const std::vector<FrameSynchroniser::DeliveredFrame>& blockFrames() const { return lastFrames; }
@@ -160,6 +160,8 @@ private:
     };
     CarrierStep carrierStep;                        // under paramMutex
     std::vector<FrameSynchroniser::DeliveredFrame> lastFrames;
+    // The frames a block completes, before they join its symbols.
+    std::vector<int8_t> blockFrameBytes;
     bool dumpRequested = false;
     int dumpCounter = 0;
 };
