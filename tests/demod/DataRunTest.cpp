@@ -8,6 +8,7 @@
 #include "tx/Dvbs2Transmitter.h"
 #include "tx/PlFramer.h"
 #include "tx/TsBbFramer.h"
+#include "tests/PatternTs.h"
 
 #include <gtest/gtest.h>
 
@@ -21,19 +22,6 @@ using cf = std::complex<float>;
 namespace {
 
 constexpr float kScale = 8.630371e-05f;   // the demodulator's input scale
-
-class CounterTs : public tx::TsPacketSource {
-public:
-    bool nextPacket(uint8_t* p) override
-    {
-        p[0] = 0x47;
-        for (int i = 1; i < 188; ++i)
-            p[i] = uint8_t(count * 13 + i);
-        ++count;
-        return true;
-    }
-    uint32_t count = 0;
-};
 
 struct Case {
     const char* name;
@@ -57,7 +45,7 @@ void PrintTo(const Case& c, std::ostream* os)
 
 std::vector<int16_t> stream(const Case& c, int frames)
 {
-    CounterTs ts;
+    testsupport::PatternTs ts;
     tx::TsBbFramer framer(ts, tx::RollOff::R035);
     tx::Dvbs2Config config;
     config.modcods = {c.modcod};

@@ -8,6 +8,7 @@
 #include "tx/Dvbs2Transmitter.h"
 #include "tx/PlFramer.h"
 #include "tx/TsBbFramer.h"
+#include "tests/PatternTs.h"
 
 #include <gtest/gtest.h>
 
@@ -351,19 +352,6 @@ TEST(QpskDecisionQuality, VectorMomentsMatchTheReferenceWithinRounding)
 
 namespace {
 
-class CountingTs : public tx::TsPacketSource {
-public:
-    bool nextPacket(uint8_t* p) override
-    {
-        p[0] = 0x47;
-        for (int i = 1; i < 188; ++i)
-            p[i] = uint8_t(count * 13 + i);
-        ++count;
-        return true;
-    }
-    uint32_t count = 0;
-};
-
 // DVB-S2 symbols as the resampler hands them over, at Es/N0 `esn0` with a
 // residual carrier: frames of the transmitter, or dummy frames.
 class Dvbs2Feed {
@@ -413,7 +401,7 @@ private:
         return c;
     }
 
-    CountingTs ts;
+    testsupport::PatternTs ts;
     tx::TsBbFramer framer;
     tx::Dvbs2Transmitter transmitter;
     tx::PlFramer plFramer;
