@@ -50,8 +50,8 @@ void DemodWorker::process(WorkBuffer* input, WorkBuffer* output)
             if (blockFrameBytes.size() < capacity * Demodulator::kFrameBytes)
                 blockFrameBytes.resize(capacity * Demodulator::kFrameBytes);
             auto* symbols = reinterpret_cast<std::complex<float>*>(output->data());
-            const int8_t* frame = blockFrameBytes.data();
-            const size_t delivered = demod.processS2(in, n, symbols, blockFrameBytes.data(), shown, capacity);
+            int8_t* frame = blockFrameBytes.data();
+            const size_t delivered = demod.processS2(in, n, symbols, frame, shown, capacity);
             // The frames after the symbols (a second one reallocates the
             // buffer, its contents kept).
             output->resize(symbolsEnd + delivered * Demodulator::kFrameBytes);

@@ -22,7 +22,6 @@ void SoftDemapper::start(uint8_t plsCode)
     written = 0;
 }
 
-
 namespace {
 
 // softValue() on four lanes: × 128, below −128 (or not a number) −128, from

@@ -156,7 +156,6 @@ size_t MatchedFilter::process(const int16_t* in, size_t count, int16_t* out)
     return used;
 }
 
-
 void fir_agc_ref(FirAgcState& f, const int16_t* in, size_t count, int16_t* out)
 {
     const uint64_t n = f.tapCount / 2;
